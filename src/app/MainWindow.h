@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QTabWidget;
+class QTextEdit;
+class QTimer;
+class QTreeWidget;
+class QComboBox;
+
+class FidoDeviceManager;
+class SigningManager;
+class UserProfile;
+class YkmanBridge;
+class OpenscBridge;
+
+// The one top-level window: owner of every backend service and host of the
+// nine pages, whose order other code relies on.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum Page {
+        DeviceInspectorPage = 0,
+        CodeSigningPage = 1,
+        CertificatesPage = 2,
+        GpgSshPage = 3,
+        SecureVaultPage = 4,
+        DevOpsToolsPage = 5,
+        UsbDrivesPage = 6,
+        GitHubPage = 7,
+        SessionLogPage = 8,
+        PageCount = 9
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QString docsDir() const;
+    // The help folder for a program installed in appDir: a bundle's
+    // Resources/docs, else docs beside bin, else empty.
+    static QString docsDirFor(const QString& appDir);
+
+public Q_SLOTS:
+    void refreshDevices();
+    void updateStatusBar();
+
+private:
+    QWidget* createDeviceInspectorTab();
+    QWidget* createCodeSigningTab();
+    QWidget* createCertificatesTab();
+    QWidget* createSessionLogTab();
+
+    void restoreWindowSettings();
+
+    // Services, created by the constructor and owned through the object tree.
+    FidoDeviceManager* fidoManager = nullptr;
+    SigningManager* signingManager = nullptr;
+    UserProfile* userProfile = nullptr;
+    YkmanBridge* ykman = nullptr;
+    OpenscBridge* opensc = nullptr;
+
+    QTabWidget* tabWidget = nullptr;
+    QTreeWidget* deviceTree = nullptr;
+    QTextEdit* fidoLogView = nullptr;
+    QTextEdit* signingLogView = nullptr;
+    QComboBox* identityCombo = nullptr;
+    QTextEdit* sessionLogView = nullptr;
+    QLabel* statusLabel = nullptr;
+    QLabel* deviceCountLabel = nullptr;
+    QTimer* pollTimer = nullptr;
+    bool refreshing = false;
+    int lastDeviceCount = -1;
+};

@@ -1,0 +1,8 @@
+#include "app/MainWindow.h"
+
+#include "ui/SectionTitle.h"
+
+QWidget* MainWindow::createSessionLogTab()
+{
+    return makeTitledPage(QStringLiteral("Session Log"));
+}

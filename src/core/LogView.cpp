@@ -1,0 +1,34 @@
+#include "core/LogView.h"
+
+#include <QFont>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+
+namespace LogView {
+
+void appendLine(QTextEdit* view, const QString& line)
+{
+    if (!view)
+        return;
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!view->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+}
+
+QTextEdit* createLogView(QWidget* parent)
+{
+    auto* view = new QTextEdit(parent);
+    view->setReadOnly(true);
+    view->setAcceptRichText(false);
+    QFont font(QStringLiteral("SF Mono"));
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    view->setFont(font);
+    return view;
+}
+
+} // namespace LogView

@@ -1,0 +1,123 @@
+#include "FakeTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+FakeTools::FakeTools(bool keepSystemPath)
+    : dir(QDir::tempPath() + QStringLiteral("/ot-fakes-XXXXXX"))
+    , oldPath(qgetenv("PATH"))
+    , oldState(qgetenv("FAKE_STATE"))
+{
+    QDir().mkpath(binDir());
+    QDir().mkpath(stateDir());
+    QByteArray path = QFile::encodeName(binDir());
+    if (keepSystemPath)
+        path += ':' + oldPath;
+    qputenv("PATH", path);
+    qputenv("FAKE_STATE", QFile::encodeName(stateDir()));
+}
+
+FakeTools::~FakeTools()
+{
+    qputenv("PATH", oldPath);
+    qputenv("FAKE_STATE", oldState);
+}
+
+QString FakeTools::binDir() const
+{
+    return dir.path() + QStringLiteral("/bin");
+}
+
+QString FakeTools::stateDir() const
+{
+    return dir.path() + QStringLiteral("/state");
+}
+
+void FakeTools::install(const QString& name, const QString& fake)
+{
+    const QString target = QStringLiteral(OT_FAKES_DIR "/") + fake;
+    const QString link = binDir() + QLatin1Char('/') + name;
+    QFile::remove(link);
+    QFile::link(target, link);
+}
+
+void FakeTools::linkReal(const QString& name)
+{
+    const QString real = QStandardPaths::findExecutable(
+        name, {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin"),
+               QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (!real.isEmpty())
+        QFile::link(real, binDir() + QLatin1Char('/') + name);
+}
+
+QString FakeTools::stateFile(const QString& name, int call, const QString& suffix) const
+{
+    if (call > 0)
+        return QStringLiteral("%1/%2.%3.%4").arg(stateDir(), name).arg(call).arg(suffix);
+    return QStringLiteral("%1/%2.%3").arg(stateDir(), name, suffix);
+}
+
+void FakeTools::write(const QString& path, const QByteArray& data) const
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(data);
+}
+
+void FakeTools::answer(const QString& name, const QByteArray& out, int exitCode,
+                       const QByteArray& err, int call)
+{
+    write(stateFile(name, call, QStringLiteral("out")), out);
+    write(stateFile(name, call, QStringLiteral("err")), err);
+    write(stateFile(name, call, QStringLiteral("code")), QByteArray::number(exitCode));
+}
+
+void FakeTools::setSleep(const QString& name, double seconds, int call)
+{
+    write(stateFile(name, call, QStringLiteral("sleep")), QByteArray::number(seconds));
+}
+
+void FakeTools::setHook(const QString& name, const QString& bash, int call)
+{
+    write(stateFile(name, call, QStringLiteral("sh")), bash.toUtf8());
+}
+
+int FakeTools::callCount(const QString& name) const
+{
+    QFile file(stateDir() + QLatin1Char('/') + name + QStringLiteral(".count"));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().trimmed().toInt();
+}
+
+QStringList FakeTools::arguments(const QString& name, int call) const
+{
+    if (call < 0)
+        call = callCount(name);
+    QFile file(stateFile(name, call, QStringLiteral("args")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList args;
+    const QList<QByteArray> parts = file.readAll().split('\0');
+    for (int i = 0; i + 1 < parts.size(); ++i)
+        args << QString::fromUtf8(parts.at(i));
+    return args;
+}
+
+QByteArray FakeTools::standardInput(const QString& name, int call) const
+{
+    if (call < 0)
+        call = callCount(name);
+    QFile file(stateFile(name, call, QStringLiteral("stdin")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void FakeTools::reset()
+{
+    QDir state(stateDir());
+    state.removeRecursively();
+    QDir().mkpath(stateDir());
+}
