@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// One slot of pkcs11-tool's slot list and the token in it, if any.
+struct Pkcs11SlotInfo {
+    int slotId = -1;
+    QString description;
+    QString tokenLabel;
+    QString manufacturer;
+    QString model;
+    QString serialNumber;
+    QString flags;
+    bool tokenPresent = false;
+};
+
+// One object on a token: "certificate", "public-key" or "private-key", with
+// the tool's hexadecimal object id as text.
+struct Pkcs11ObjectInfo {
+    QString label;
+    QString type;
+    QString id;
+};
+
+// The PKCS#11 backend over the OpenSC tools. It keeps no session with the
+// token: every operation is one blocking pkcs11-tool run whose output is
+// parsed. Tools and module are located once, at construction.
+class OpenscBridge : public QObject
+{
+    Q_OBJECT
+public:
+    struct CmdResult {
+        int exitCode = 0;
+        QString stdOut;
+        QString stdErr;
+    };
+
+    explicit OpenscBridge(QObject* parent = nullptr);
+
+    bool isAvailable() const;
+    QString pkcs11ModulePath() const;
+
+    // A run that times out or cannot start is a failure (exit code -1) with
+    // the reason in stdErr. A PIN given after "--pin" (and the other secret
+    // options) reaches the tool only through that child's environment.
+    CmdResult runPkcs11Tool(const QStringList& args, int timeoutMs);
+    CmdResult runOpenscTool(const QStringList& args, int timeoutMs);
+
+    QList<Pkcs11SlotInfo> listSlots();
+    QList<Pkcs11ObjectInfo> listObjects(int slot, const QString& pin);
+    bool generateKeyPair(int slot, const QString& keyType, const QString& id,
+                         const QString& label, const QString& pin);
+    bool writeCertificate(int slot, const QString& certPath, const QString& id,
+                          const QString& pin);
+    bool readCertificate(int slot, const QString& id, const QString& outputPath);
+    bool deleteObject(int slot, const QString& type, const QString& id, const QString& pin);
+
+    // The time-out every operation passes to runPkcs11Tool.
+    int operationTimeoutMs = 30000;
+
+Q_SIGNALS:
+    void commandOutput(const QString& output);
+    void commandError(const QString& error);
+
+private:
+    QString pkcs11ToolPath;
+    QString openscToolPath;
+    QString modulePath;
+};
