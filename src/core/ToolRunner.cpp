@@ -45,12 +45,15 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
         result.timedOut = true;
         result.failure = QStringLiteral("timed out after %1 ms").arg(options.finishTimeoutMs);
         result.stdOut = process.readAllStandardOutput();
-        result.stdErr = process.readAllStandardError();
+        if (!options.mergeChannels)
+            result.stdErr = process.readAllStandardError();
         return result;
     }
 
     result.stdOut = process.readAllStandardOutput();
-    result.stdErr = process.readAllStandardError();
+    // With merged channels there is no error channel to read (Qt warns).
+    if (!options.mergeChannels)
+        result.stdErr = process.readAllStandardError();
     if (process.exitStatus() == QProcess::CrashExit) {
         result.crashed = true;
         result.failure = QStringLiteral("crashed");
