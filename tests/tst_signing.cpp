@@ -116,6 +116,11 @@ void SigningTest::runCommandMergesChannelsAndSummarises()
     f.manager.runCommand(QStringLiteral("codesign"),
                          {QStringLiteral("-a"), QStringLiteral("/tmp/dir/"), QStringLiteral("b")});
     QCOMPARE(f.log, QStringList{QStringLiteral("[codesign -a  b] exit 3")});
+
+    // File names are shown verbatim, placeholders and all.
+    f.log.clear();
+    f.manager.runCommand(QStringLiteral("codesign"), {QStringLiteral("/tmp/%1 %2.app")});
+    QCOMPARE(f.log, QStringList{QStringLiteral("[codesign %1 %2.app] exit 3")});
 }
 
 void SigningTest::runCommandSuccessLogsOutputOnly()

@@ -55,9 +55,10 @@ ToolRunner::Result SigningManager::executeSummarised(const QString& program, con
 {
     const ToolRunner::Result result = execute(program, arguments);
     // A run that did not finish shows the runner's -1, never a 0 it did not earn.
+    // One substitution: a file name holding "%1" must not take in the exit code.
     emit operationLog(QStringLiteral("[%1 %2] exit %3")
-                          .arg(program, displayArguments(arguments).join(QLatin1Char(' ')))
-                          .arg(result.exitCode));
+                          .arg(program, displayArguments(arguments).join(QLatin1Char(' ')),
+                               QString::number(result.exitCode)));
     reportFailure(program, arguments, result);
     return result;
 }
