@@ -1,0 +1,151 @@
+#include "signing/OsslSigncodeBridge.h"
+
+#include "core/SecureZero.h"
+#include "core/ToolRunner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+OsslSigncodeBridge::OsslSigncodeBridge(QObject* parent)
+    : QObject(parent)
+    , path(ToolRunner::findTool(QStringLiteral("osslsigncode")))
+{
+}
+
+bool OsslSigncodeBridge::isAvailable() const
+{
+    return QFileInfo::exists(path);
+}
+
+QString OsslSigncodeBridge::version() const
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = versionTimeoutMs;
+    const ToolRunner::Result r = ToolRunner::run(path, {QStringLiteral("--version")}, options);
+    if (!r.finished())
+        return {};
+    return r.stdOutText().trimmed();
+}
+
+OsslSigncodeBridge::CmdResult OsslSigncodeBridge::run(const QStringList& arguments,
+                                                      const QProcessEnvironment& environment,
+                                                      int timeoutMs,
+                                                      const QByteArray& standardInput)
+{
+    ToolRunner::Options options;
+    options.environment = environment;
+    options.finishTimeoutMs = timeoutMs;
+    options.standardInput = standardInput;
+    const ToolRunner::Result r = ToolRunner::run(path, arguments, options);
+
+    CmdResult result;
+    result.exitCode = r.finished() ? r.exitCode : -1;
+    result.stdOut = r.stdOutText();
+    if (r.started) {
+        result.stdErr = r.stdErrText();
+        // A tool killed at the end of its wait may have said nothing; the
+        // reason must still reach the log.
+        if (!r.finished()) {
+            if (!result.stdErr.isEmpty() && !result.stdErr.endsWith(QLatin1Char('\n')))
+                result.stdErr += QLatin1Char('\n');
+            result.stdErr += r.failure;
+        }
+    }
+
+    const QString subcommand = arguments.isEmpty() ? QString() : arguments.first();
+    Q_EMIT signingLog(QStringLiteral("[osslsigncode %1] exit=%2").arg(subcommand).arg(result.exitCode));
+    if (result.exitCode != 0)
+        Q_EMIT signingError(maskPinValues(result.stdErr.trimmed()));
+    return result;
+}
+
+bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputPath,
+                                const QString& certsPath, const QString& key,
+                                const QString& pkcs11Engine, const QString& pkcs11Module,
+                                const QString& opensslConf, const QString& timestampUrl,
+                                const QString& description, const QString& pin)
+{
+    QStringList arguments{QStringLiteral("sign")};
+    if (!pkcs11Engine.isEmpty())
+        arguments << QStringLiteral("-pkcs11engine") << pkcs11Engine;
+    if (!pkcs11Module.isEmpty())
+        arguments << QStringLiteral("-pkcs11module") << pkcs11Module;
+    arguments << QStringLiteral("-certs") << certsPath << QStringLiteral("-key") << key;
+    // "-" makes the tool read the PIN from standard input.
+    if (!pin.isEmpty())
+        arguments << QStringLiteral("-readpass") << QStringLiteral("-");
+    if (!timestampUrl.isEmpty())
+        arguments << QStringLiteral("-ts") << timestampUrl;
+    if (!description.isEmpty())
+        arguments << QStringLiteral("-n") << description;
+    arguments << QStringLiteral("-in") << inputPath << QStringLiteral("-out") << outputPath;
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!opensslConf.isEmpty())
+        environment.insert(QStringLiteral("OPENSSL_CONF"), opensslConf);
+
+    Q_EMIT signingLog(QStringLiteral("Signing: ") + inputPath);
+    Q_EMIT signingLog(QStringLiteral("Output:  ") + outputPath);
+    Q_EMIT signingLog(QStringLiteral("Cert:    ") + certsPath);
+    Q_EMIT signingLog(QStringLiteral("Key:     ") + maskPinValues(key));
+    Q_EMIT signingLog(QStringLiteral("TS:      ") + timestampUrl);
+
+    QByteArray pinBytes = pin.toUtf8();
+    const CmdResult result = run(arguments, environment, runTimeoutMs, pinBytes);
+    secureZero(pinBytes);
+
+    if (result.exitCode != 0) {
+        // The tool repeats the key it failed to load, URI attributes and all.
+        Q_EMIT signingLog(QStringLiteral("Signing FAILED: ") + maskPinValues(result.stdErr));
+        return false;
+    }
+    Q_EMIT signingLog(QStringLiteral("Signed successfully."));
+    return true;
+}
+
+bool OsslSigncodeBridge::verifyPE(const QString& filePath)
+{
+    const CmdResult result = run({QStringLiteral("verify"), filePath}, {}, runTimeoutMs);
+    if (result.exitCode != 0) {
+        Q_EMIT signingLog(QStringLiteral("Verification FAILED: ") + filePath);
+        return false;
+    }
+    Q_EMIT signingLog(QStringLiteral("Verification PASSED: ") + filePath);
+    Q_EMIT signingLog(result.stdOut.trimmed());
+    return true;
+}
+
+QString OsslSigncodeBridge::signatureInfo(const QString& filePath)
+{
+    // A fixed name in the shared temporary folder could be planted in advance
+    // by another local user; a private folder of our own cannot. The tool also
+    // refuses to overwrite an existing output, which a fresh folder rules out.
+    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/tessaril-siginfo-XXXXXX"));
+    if (!scratch.isValid()) {
+        Q_EMIT signingError(QStringLiteral("Cannot create a temporary folder: ")
+                            + scratch.errorString());
+        return {};
+    }
+    const QString pemPath = scratch.filePath(QStringLiteral("signature.pem"));
+    const CmdResult result = run({QStringLiteral("extract-signature"), QStringLiteral("-in"), filePath,
+                                  QStringLiteral("-pem"), QStringLiteral("-out"), pemPath},
+                                 {}, runTimeoutMs);
+    if (result.exitCode == 0) {
+        QFile pem(pemPath);
+        if (pem.open(QIODevice::ReadOnly))
+            return QString::fromUtf8(pem.readAll());
+    }
+    return result.stdOut;
+}
+
+QString OsslSigncodeBridge::maskPinValues(const QString& text)
+{
+    static const QRegularExpression pinValue(QStringLiteral("(pin-value=)[^;&\\r\\n]*"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    masked.replace(pinValue, QStringLiteral("\\1****"));
+    return masked;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// Authenticode signing of Windows PE files (.exe, .dll, .msi, .cab) through
+// the osslsigncode tool, with a key file or a key held on a PKCS#11 token, and
+// verification and extraction of such signatures.
+class OsslSigncodeBridge : public QObject
+{
+    Q_OBJECT
+public:
+    // One run of the tool; a run that did not start, was killed at the end of
+    // its wait or crashed has a non-zero exitCode.
+    struct CmdResult {
+        int exitCode = -1;
+        QString stdOut;
+        QString stdErr;
+    };
+
+    explicit OsslSigncodeBridge(QObject* parent = nullptr);
+
+    bool isAvailable() const;
+    QString version() const;
+
+    CmdResult run(const QStringList& arguments, const QProcessEnvironment& environment,
+                  int timeoutMs, const QByteArray& standardInput = {});
+
+    // key is a key file or a PKCS#11 URI. A non-empty pin is handed to the tool
+    // on its standard input, never on its command line; the caller wipes it.
+    // Without one, standard input is closed, so a token that wants a PIN fails
+    // at once instead of waiting on a prompt nobody sees.
+    bool signPE(const QString& inputPath, const QString& outputPath, const QString& certsPath,
+                const QString& key, const QString& pkcs11Engine, const QString& pkcs11Module,
+                const QString& opensslConf, const QString& timestampUrl,
+                const QString& description, const QString& pin = QString());
+    bool verifyPE(const QString& path);
+    QString signatureInfo(const QString& path);
+
+    // Text with the value of every "pin-value=" attribute shown as "****".
+    static QString maskPinValues(const QString& text);
+
+    QString path;
+    int versionTimeoutMs = 5000;
+    int runTimeoutMs = 60000;
+
+Q_SIGNALS:
+    void signingLog(const QString& message);
+    void signingError(const QString& error);
+};
