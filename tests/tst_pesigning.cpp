@@ -1,0 +1,430 @@
+// Authenticode signing of Windows PE files through osslsigncode: real
+// signatures with a key file and with a key on a SoftHSM2 token, checked by
+// the real tool against a throwaway CA; a recording stand-in only where the
+// real tool cannot show what is asked (exact arguments, a positive verify
+// that would need a system-wide trusted root, a hung tool).
+#include "signing/OsslSigncodeBridge.h"
+
+#include "FakeTools.h"
+#include "SoftHsmToken.h"
+#include "TestHome.h"
+#include "TestPki.h"
+#include "pesigning/MinimalPe.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Both signals of a bridge in the order they came, errors marked "error: ".
+class BridgeLog
+{
+public:
+    explicit BridgeLog(OsslSigncodeBridge& bridge)
+    {
+        QObject::connect(&bridge, &OsslSigncodeBridge::signingLog,
+                         [this](const QString& line) { lines << line; });
+        QObject::connect(&bridge, &OsslSigncodeBridge::signingError,
+                         [this](const QString& line) { lines << QStringLiteral("error: ") + line; });
+    }
+    bool mentions(const QString& text) const
+    {
+        for (const QString& line : lines) {
+            if (line.contains(text))
+                return true;
+        }
+        return false;
+    }
+    QStringList lines;
+};
+
+QString realOsslsigncode()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("osslsigncode"),
+                                          {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")});
+}
+
+// Checks a signature the way a Windows user's trust store would, with the
+// test root as the only trusted CA.
+ToolRunner::Result verifyAgainst(const QString& caFile, const QString& signedPath)
+{
+    return ToolRunner::run(realOsslsigncode(), {QStringLiteral("verify"), QStringLiteral("-CAfile"), caFile,
+                                                QStringLiteral("-in"), signedPath});
+}
+
+QStringList setupLines(const QString& in, const QString& out, const QString& certs, const QString& key,
+                       const QString& ts)
+{
+    return {QStringLiteral("Signing: ") + in, QStringLiteral("Output:  ") + out,
+            QStringLiteral("Cert:    ") + certs, QStringLiteral("Key:     ") + key,
+            QStringLiteral("TS:      ") + ts};
+}
+
+} // namespace
+
+class PeSigningTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void signsWithKeyFileAndChain();
+    void signsWithTokenKeyAndPinOnStandardInput();
+    void signingFailureIsReported();
+    void signArguments_data();
+    void signArguments();
+    void opensslConfReachesTheTool();
+    void pinValueIsMaskedInEveryLogLine();
+    void verifyUnsignedFileFails();
+    void verifyPassReportsToolOutput();
+    void signatureInfoUsesAPrivateScratchFolder();
+    void hungToolIsAFailure_data();
+    void hungToolIsAFailure();
+    void missingTool();
+
+private:
+    std::unique_ptr<TestPki> pki;
+    std::unique_ptr<QTemporaryDir> work;
+    QString unsignedPe;
+};
+
+void PeSigningTest::initTestCase()
+{
+    QVERIFY2(!realOsslsigncode().isEmpty(), "osslsigncode is not installed");
+    pki = std::make_unique<TestPki>();
+    QVERIFY2(pki->isValid(), qPrintable(pki->errorString()));
+}
+
+void PeSigningTest::init()
+{
+    work = std::make_unique<QTemporaryDir>();
+    QVERIFY(work->isValid());
+    unsignedPe = work->filePath(QStringLiteral("app.exe"));
+    QVERIFY(MinimalPe::write(unsignedPe));
+}
+
+void PeSigningTest::signsWithKeyFileAndChain()
+{
+    OsslSigncodeBridge bridge;
+    QVERIFY(bridge.isAvailable());
+    QVERIFY(bridge.version().startsWith(QStringLiteral("osslsigncode")));
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("app-signed.exe"));
+
+    QVERIFY(bridge.signPE(unsignedPe, out, pki->chainPath(), pki->leaf().keyPath, {}, {}, {}, {},
+                          QStringLiteral("Tessaril test program")));
+
+    QCOMPARE(log.lines, (setupLines(unsignedPe, out, pki->chainPath(), pki->leaf().keyPath, {})
+                         + QStringList{QStringLiteral("[osslsigncode sign] exit=0"),
+                                       QStringLiteral("Signed successfully.")}));
+    const ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
+    QVERIFY2(verified.succeeded(), verified.stdErr.constData());
+    // The bridge never touches its input.
+    QCOMPARE(QFile(unsignedPe).size(), MinimalPe::image().size());
+}
+
+void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
+{
+    SoftHsmToken token;
+    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
+    spec.extensions = TestPki::codeSigningExtensions;
+    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("token-leaf"), spec, pki->intermediate());
+    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
+    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
+             qPrintable(token.errorString()));
+    const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
+    {
+        QFile leafFile(tokenLeaf.certPath), intermediateFile(pki->intermediate().certPath), out(chain);
+        QVERIFY(leafFile.open(QIODevice::ReadOnly) && intermediateFile.open(QIODevice::ReadOnly));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(leafFile.readAll() + intermediateFile.readAll());
+    }
+
+    // A wrapper records what the real tool receives, then hands over to it.
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    fakes.setHook(QStringLiteral("osslsigncode"),
+                  QStringLiteral("exec '%1' \"$@\" < \"$FAKE_STDIN\"").arg(realOsslsigncode()));
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("app-token.exe"));
+    const QString uri = token.keyUri(QStringLiteral("01"));
+    QVERIFY(uri.contains(QLatin1Char(';')));
+
+    const bool signedOk = bridge.signPE(unsignedPe, out, chain, uri, {}, SoftHsmToken::modulePath(), {}, {}, {},
+                                        token.userPin());
+    QVERIFY2(signedOk, qPrintable(log.lines.join(QLatin1Char('\n'))));
+
+    const QStringList arguments = fakes.arguments(QStringLiteral("osslsigncode"));
+    QCOMPARE(arguments, (QStringList{QStringLiteral("sign"), QStringLiteral("-pkcs11module"),
+                                     SoftHsmToken::modulePath(), QStringLiteral("-certs"), chain,
+                                     QStringLiteral("-key"), uri, QStringLiteral("-readpass"),
+                                     QStringLiteral("-"), QStringLiteral("-in"), unsignedPe,
+                                     QStringLiteral("-out"), out}));
+    QCOMPARE(fakes.standardInput(QStringLiteral("osslsigncode")), token.userPin().toUtf8());
+    for (const QString& argument : arguments)
+        QVERIFY(!argument.contains(token.userPin()));
+    QVERIFY(!log.mentions(token.userPin()));
+    const ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
+    QVERIFY2(verified.succeeded(), verified.stdErr.constData());
+
+    // Without a PIN the token's prompt meets a closed standard input and
+    // fails at once instead of waiting for the time-out.
+    bridge.runTimeoutMs = 20000;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!bridge.signPE(unsignedPe, work->filePath(QStringLiteral("no-pin.exe")), chain, uri, {},
+                           SoftHsmToken::modulePath(), {}, {}, {}));
+    QVERIFY(clock.elapsed() < 15000);
+    QVERIFY(!QFile::exists(work->filePath(QStringLiteral("no-pin.exe"))));
+}
+
+void PeSigningTest::signingFailureIsReported()
+{
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("app-signed.exe"));
+    const QString missingKey = work->filePath(QStringLiteral("missing.key"));
+
+    QVERIFY(!bridge.signPE(unsignedPe, out, pki->chainPath(), missingKey, {}, {}, {}, {}, {}));
+
+    QCOMPARE(log.lines.mid(0, 6), (setupLines(unsignedPe, out, pki->chainPath(), missingKey, {})
+                                   + QStringList{QStringLiteral("[osslsigncode sign] exit=255")}));
+    QVERIFY(log.lines.at(6).startsWith(QStringLiteral("error: ")));
+    QVERIFY(log.lines.at(6).contains(missingKey));
+    QVERIFY(log.lines.at(7).startsWith(QStringLiteral("Signing FAILED: ")));
+    QVERIFY(log.lines.at(7).contains(missingKey));
+    QVERIFY(!log.mentions(QStringLiteral("Signed successfully.")));
+    QVERIFY(!QFile::exists(out));
+}
+
+void PeSigningTest::signArguments_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("timestamp");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("key file, nothing optional")
+        << QString() << QString() << QStringLiteral("/keys/sign.key") << QString() << QString() << QString()
+        << QStringList{"sign", "-certs", "/c/chain.pem", "-key", "/keys/sign.key", "-in", "/p/in.exe", "-out",
+                       "/p/out.exe"};
+    QTest::newRow("everything")
+        << QStringLiteral("/e/pkcs11.so") << QStringLiteral("/m/module.so")
+        << QStringLiteral("pkcs11:token=My%20Token;id=%01;type=private")
+        << QStringLiteral("http://127.0.0.1:1/tsa") << QStringLiteral("My Program") << QStringLiteral("2468")
+        << QStringList{"sign", "-pkcs11engine", "/e/pkcs11.so", "-pkcs11module", "/m/module.so", "-certs",
+                       "/c/chain.pem", "-key", "pkcs11:token=My%20Token;id=%01;type=private", "-readpass", "-",
+                       "-ts", "http://127.0.0.1:1/tsa", "-n", "My Program", "-in", "/p/in.exe", "-out",
+                       "/p/out.exe"};
+    QTest::newRow("token key without a PIN")
+        << QString() << QStringLiteral("/m/module.so") << QStringLiteral("pkcs11:token=T;id=%02;type=private")
+        << QString() << QString() << QString()
+        << QStringList{"sign", "-pkcs11module", "/m/module.so", "-certs", "/c/chain.pem", "-key",
+                       "pkcs11:token=T;id=%02;type=private", "-in", "/p/in.exe", "-out", "/p/out.exe"};
+}
+
+void PeSigningTest::signArguments()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, module);
+    QFETCH(QString, key);
+    QFETCH(QString, timestamp);
+    QFETCH(QString, description);
+    QFETCH(QString, pin);
+    QFETCH(QStringList, expected);
+
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    QVERIFY(bridge.signPE(QStringLiteral("/p/in.exe"), QStringLiteral("/p/out.exe"),
+                          QStringLiteral("/c/chain.pem"), key, engine, module, {}, timestamp, description, pin));
+
+    QCOMPARE(fakes.arguments(QStringLiteral("osslsigncode")), expected);
+    QCOMPARE(fakes.standardInput(QStringLiteral("osslsigncode")), pin.toUtf8());
+    QCOMPARE(log.lines, (setupLines(QStringLiteral("/p/in.exe"), QStringLiteral("/p/out.exe"),
+                                    QStringLiteral("/c/chain.pem"), key, timestamp)
+                         + QStringList{QStringLiteral("[osslsigncode sign] exit=0"),
+                                       QStringLiteral("Signed successfully.")}));
+}
+
+void PeSigningTest::opensslConfReachesTheTool()
+{
+    // Signing adds OPENSSL_CONF to the program's own environment; without a
+    // configuration, and for the other runs, the tool inherits that
+    // environment whole rather than starting from nothing.
+    ScopedEnv inherited("OT_PE_MARK", "inherited");
+    ScopedEnv conf("OPENSSL_CONF", "/etc/ssl/openssl.cnf");
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    fakes.setHook(QStringLiteral("osslsigncode"),
+                  QStringLiteral("echo \"$OPENSSL_CONF|$OT_PE_MARK\" >> \"$FAKE_STATE/seen\""));
+    OsslSigncodeBridge bridge;
+    const QString out = work->filePath(QStringLiteral("o.exe"));
+
+    QVERIFY(bridge.signPE(unsignedPe, out, QStringLiteral("c.pem"), QStringLiteral("k.pem"), {}, {},
+                          QStringLiteral("/cfg/openssl-pkcs11.cnf"), {}, {}));
+    QVERIFY(bridge.signPE(unsignedPe, out, QStringLiteral("c.pem"), QStringLiteral("k.pem"), {}, {}, {}, {}, {}));
+    QVERIFY(bridge.verifyPE(unsignedPe));
+    bridge.signatureInfo(unsignedPe);
+
+    QFile seen(fakes.stateDir() + QStringLiteral("/seen"));
+    QVERIFY(seen.open(QIODevice::ReadOnly));
+    QCOMPARE(seen.readAll(), QByteArray("/cfg/openssl-pkcs11.cnf|inherited\n"
+                                        "/etc/ssl/openssl.cnf|inherited\n"
+                                        "/etc/ssl/openssl.cnf|inherited\n"
+                                        "/etc/ssl/openssl.cnf|inherited\n"));
+}
+
+void PeSigningTest::pinValueIsMaskedInEveryLogLine()
+{
+    // A PIN written into the key's URI reaches the tool as the user asked, but
+    // no log line: not the "Key:" line, and not the tool's own complaint, which
+    // repeats the URI it failed to load.
+    SoftHsmToken token;
+    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
+    QVERIFY2(token.generateKey(QStringLiteral("01"), QStringLiteral("sign key")), qPrintable(token.errorString()));
+    const QString uri = token.keyUri(QStringLiteral("01")) + QStringLiteral(";pin-value=975310");
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+
+    QVERIFY(!bridge.signPE(unsignedPe, work->filePath(QStringLiteral("o.exe")), pki->chainPath(), uri, {},
+                           SoftHsmToken::modulePath(), {}, {}, {}));
+
+    QVERIFY(log.lines.contains(QStringLiteral("Key:     ") + token.keyUri(QStringLiteral("01"))
+                               + QStringLiteral(";pin-value=****")));
+    QVERIFY2(log.mentions(QStringLiteral("pin-value=****")) && !log.mentions(QStringLiteral("975310")),
+             qPrintable(log.lines.join(QLatin1Char('\n'))));
+    // The tool's complaint is still there, masked.
+    QVERIFY(log.lines.last().startsWith(QStringLiteral("Signing FAILED: ")));
+    QVERIFY(log.lines.last().contains(QStringLiteral("pin-value=****")));
+
+    QCOMPARE(OsslSigncodeBridge::maskPinValues(
+                 QStringLiteral("pkcs11:token=T?pin-value=12%203&module-name=x\nnext pin-value=9;id=%01")),
+             QStringLiteral("pkcs11:token=T?pin-value=****&module-name=x\nnext pin-value=****;id=%01"));
+}
+
+void PeSigningTest::verifyUnsignedFileFails()
+{
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    QVERIFY(!bridge.verifyPE(unsignedPe));
+    QCOMPARE(log.lines.size(), 3);
+    QCOMPARE(log.lines.at(0), QStringLiteral("[osslsigncode verify] exit=1"));
+    QVERIFY(log.lines.at(1).startsWith(QStringLiteral("error: ")));
+    QCOMPARE(log.lines.at(2), QStringLiteral("Verification FAILED: ") + unsignedPe);
+}
+
+void PeSigningTest::verifyPassReportsToolOutput()
+{
+    // A real pass would need the test root trusted system-wide.
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    fakes.answer(QStringLiteral("osslsigncode"), "\nSignature verification: ok\n\nSucceeded\n\n");
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    QVERIFY(bridge.verifyPE(unsignedPe));
+    QCOMPARE(fakes.arguments(QStringLiteral("osslsigncode")), (QStringList{QStringLiteral("verify"), unsignedPe}));
+    QCOMPARE(log.lines, (QStringList{QStringLiteral("[osslsigncode verify] exit=0"),
+                                     QStringLiteral("Verification PASSED: ") + unsignedPe,
+                                     QStringLiteral("Signature verification: ok\n\nSucceeded")}));
+}
+
+void PeSigningTest::signatureInfoUsesAPrivateScratchFolder()
+{
+    OsslSigncodeBridge bridge;
+    const QString signedPe = work->filePath(QStringLiteral("app-signed.exe"));
+    QVERIFY(bridge.signPE(unsignedPe, signedPe, pki->chainPath(), pki->leaf().keyPath, {}, {}, {}, {}, {}));
+
+    // Another local user may plant the old fixed name in the shared
+    // temporary folder; it must neither be used nor written through.
+    QTemporaryDir shared;
+    QVERIFY(shared.isValid());
+    const QString victim = work->filePath(QStringLiteral("victim.txt"));
+    QFile victimFile(victim);
+    QVERIFY(victimFile.open(QIODevice::WriteOnly));
+    victimFile.write("untouched");
+    victimFile.close();
+    const QString planted = shared.filePath(QStringLiteral("tessaril-siginfo.pem"));
+    QVERIFY(QFile::link(victim, planted));
+    ScopedEnv tmp("TMPDIR", QFile::encodeName(shared.path()));
+
+    const QString pem = bridge.signatureInfo(signedPe);
+    QVERIFY2(pem.startsWith(QStringLiteral("-----BEGIN PKCS7-----")), qPrintable(pem));
+    QVERIFY(pem.trimmed().endsWith(QStringLiteral("-----END PKCS7-----")));
+
+    const QString none = bridge.signatureInfo(unsignedPe);
+    QVERIFY(!none.contains(QStringLiteral("BEGIN")));
+
+    QCOMPARE(QDir(shared.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("tessaril-siginfo.pem")});
+    QVERIFY(victimFile.open(QIODevice::ReadOnly));
+    QCOMPARE(victimFile.readAll(), QByteArray("untouched"));
+}
+
+void PeSigningTest::hungToolIsAFailure_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("sign") << QStringLiteral("sign");
+    QTest::newRow("verify") << QStringLiteral("verify");
+    QTest::newRow("signatureInfo") << QStringLiteral("extract-signature");
+}
+
+void PeSigningTest::hungToolIsAFailure()
+{
+    QFETCH(QString, operation);
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    fakes.setSleep(QStringLiteral("osslsigncode"), 5);
+    QTemporaryDir shared;
+    ScopedEnv tmp("TMPDIR", QFile::encodeName(shared.path()));
+    fakes.answer(QStringLiteral("osslsigncode"), "-----BEGIN PKCS7-----\n");
+    OsslSigncodeBridge bridge;
+    bridge.runTimeoutMs = 300;
+    BridgeLog log(bridge);
+
+    if (operation == QStringLiteral("sign")) {
+        QVERIFY(!bridge.signPE(unsignedPe, work->filePath(QStringLiteral("o.exe")), QStringLiteral("c.pem"),
+                               QStringLiteral("k.pem"), {}, {}, {}, {}, {}));
+        QCOMPARE(log.lines.last(), QStringLiteral("Signing FAILED: timed out after 300 ms"));
+        QVERIFY(!log.mentions(QStringLiteral("Signed successfully.")));
+    } else if (operation == QStringLiteral("verify")) {
+        QVERIFY(!bridge.verifyPE(unsignedPe));
+        QCOMPARE(log.lines.last(), QStringLiteral("Verification FAILED: ") + unsignedPe);
+    } else {
+        QCOMPARE(bridge.signatureInfo(unsignedPe), QString());
+    }
+    QVERIFY(log.lines.contains(QStringLiteral("[osslsigncode %1] exit=-1").arg(operation)));
+    QVERIFY(log.lines.contains(QStringLiteral("error: timed out after 300 ms")));
+    QVERIFY(QDir(shared.path()).isEmpty());
+}
+
+void PeSigningTest::missingTool()
+{
+    OsslSigncodeBridge bridge;
+    bridge.path = work->filePath(QStringLiteral("no-such-osslsigncode"));
+    QVERIFY(!bridge.isAvailable());
+    QCOMPARE(bridge.version(), QString());
+    BridgeLog log(bridge);
+    QVERIFY(!bridge.signPE(unsignedPe, work->filePath(QStringLiteral("o.exe")), pki->chainPath(),
+                           pki->leaf().keyPath, {}, {}, {}, {}, {}));
+    QCOMPARE(log.lines.mid(5), (QStringList{QStringLiteral("[osslsigncode sign] exit=-1"), QStringLiteral("error: "),
+                                            QStringLiteral("Signing FAILED: ")}));
+}
+
+OT_TEST_MAIN(PeSigningTest)
+#include "tst_pesigning.moc"
