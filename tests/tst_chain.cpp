@@ -1,0 +1,455 @@
+// Certificate parsing and chain building: a real chain made by openssl, the
+// issuing certificate fetched over HTTP from a server on 127.0.0.1.
+#include "signing/ChainBuilder.h"
+
+#include "chain/ChainPki.h"
+#include "FakeTools.h"
+#include "LoopbackHttpServer.h"
+#include "TestHome.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class ChainTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void aiaUrl_data();
+    void aiaUrl();
+    void fetchIntermediate_data();
+    void fetchIntermediate();
+    void fetchReportsAnUnwritableDestination();
+    void buildChainWritesLeafNewlineIntermediate();
+    void failedBuildKeepsExistingChain_data();
+    void failedBuildKeepsExistingChain();
+    void verifyChainFollowsTrustStore_data();
+    void verifyChainFollowsTrustStore();
+    void parseLeaf();
+    void parseNonCertificateGivesDefaultRecord();
+    void expiry_data();
+    void expiry();
+    void unreadableNotAfter_data();
+    void unreadableNotAfter();
+    void loopbackServerRecordsAndAnswers();
+
+private:
+    LoopbackHttpServer server;
+    ChainPki pki;
+    QByteArray intermediatePemBytes;
+};
+
+namespace {
+
+struct LogLines {
+    explicit LogLines(ChainBuilder& builder)
+    {
+        QObject::connect(&builder, &ChainBuilder::chainLog,
+                         [this](const QString& line) { lines << line; });
+    }
+    QStringList lines;
+};
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(data), data.size());
+}
+
+// The way openssl prints a UTC time: "Mar  5 12:00:00 2031 GMT".
+QString opensslTime(const QDateTime& when)
+{
+    const QDateTime utc = when.toUTC();
+    return QStringLiteral("%1 %2 %3 %4 GMT")
+        .arg(QLocale::c().monthName(utc.date().month(), QLocale::ShortFormat))
+        .arg(utc.date().day(), 2, 10, QLatin1Char(' '))
+        .arg(utc.time().toString(QStringLiteral("HH:mm:ss")))
+        .arg(utc.date().year());
+}
+
+} // namespace
+
+void ChainTest::initTestCase()
+{
+    QVERIFY(server.listen());
+    QVERIFY2(pki.create(server.url(QStringLiteral("/intermediate.der"))), qPrintable(pki.error()));
+    intermediatePemBytes = ChainPki::readFile(pki.intermediatePem());
+    QVERIFY(intermediatePemBytes.startsWith("-----BEGIN CERTIFICATE-----"));
+    const QByteArray der = ChainPki::readFile(pki.intermediateDer());
+    QCOMPARE(der.at(0), char(0x30));
+
+    server.route("GET", QStringLiteral("/intermediate.der"), 200, der,
+                 {{"Content-Type", "application/pkix-cert"}});
+    // Text ahead of the header is legal PEM; a converting implementation would drop it.
+    server.route("GET", QStringLiteral("/intermediate.pem"), 200,
+                 "Issuer: Test Intermediate\r\n" + intermediatePemBytes);
+    server.route("GET", QStringLiteral("/error.html"), 200,
+                 "<html><body>Internal error, try later</body></html>\n",
+                 {{"Content-Type", "text/html"}});
+    server.route("GET", QStringLiteral("/empty"), 200, {});
+    server.route("GET", QStringLiteral("/zero.txt"), 200, "0 certificates matched\n");
+    LoopbackHttpServer::Response stall;
+    stall.body = der;
+    stall.neverComplete = true;
+    server.route("GET", QStringLiteral("/stall"), stall);
+}
+
+void ChainTest::aiaUrl_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("url");
+
+    QTest::newRow("leaf with AIA") << pki.leafPem() << server.url(QStringLiteral("/intermediate.der"));
+    QTest::newRow("root without AIA") << pki.rootPem() << QString();
+    QTest::newRow("missing file") << pki.path(QStringLiteral("absent.pem")) << QString();
+    // The first CA Issuers entry names no address; the search goes on to the URI.
+    const QString mixed = pki.issue(
+        QStringLiteral("mixed-aia"), QStringLiteral("/CN=Mixed"), ChainPki::leafNotBefore(),
+        QDateTime(QDate(2040, 1, 1), QTime(0, 0), Qt::UTC),
+        QStringLiteral("authorityInfoAccess = caIssuers;email:ca@example.test, "
+                       "OCSP;URI:http://127.0.0.1:9/ocsp, caIssuers;URI:http://127.0.0.1:9/ca.cer\n"));
+    QVERIFY(!mixed.isEmpty());
+    QTest::newRow("address after a non-URI issuer") << mixed << QStringLiteral("http://127.0.0.1:9/ca.cer");
+}
+
+void ChainTest::aiaUrl()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, url);
+    ChainBuilder builder;
+    LogLines log(builder);
+    QCOMPARE(builder.extractAiaUrl(certificate), url);
+    const QString expected = url.isEmpty()
+        ? QStringLiteral("No AIA CA Issuers extension found in certificate.")
+        : QStringLiteral("AIA CA Issuers URL: ") + url;
+    QCOMPARE(log.lines, QStringList{expected});
+}
+
+void ChainTest::fetchIntermediate_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QString>("stored");     // "converted", "verbatim" or "" for nothing
+    QTest::addColumn<QString>("lastLine");   // the start of the last log line
+
+    const QString failed = QStringLiteral("Download failed: ");
+    const QString notCertificate = QStringLiteral("Download failed: not a certificate");
+    QTest::newRow("DER converted") << server.url("/intermediate.der") << 30000 << "converted"
+                                   << "Intermediate CA saved (DER→PEM): ";
+    QTest::newRow("PEM kept") << server.url("/intermediate.pem") << 30000 << "verbatim"
+                              << "Intermediate CA saved (PEM): ";
+    QTest::newRow("404") << server.url("/missing") << 30000 << "" << failed + "Error transferring";
+    QTest::newRow("HTML page with 200") << server.url("/error.html") << 30000 << "" << notCertificate;
+    QTest::newRow("empty body") << server.url("/empty") << 30000 << "" << notCertificate;
+    QTest::newRow("text starting with 0") << server.url("/zero.txt") << 30000 << "" << notCertificate;
+    QTest::newRow("never completes") << server.url("/stall") << 300 << ""
+                                     << failed + "timed out after 300 ms";
+    // A plain server behind an https address: fails, and warns about nothing.
+    QString https = server.url("/intermediate.der");
+    https.replace(QStringLiteral("http:"), QStringLiteral("https:"));
+    QTest::newRow("https") << https << 30000 << "" << failed;
+}
+
+void ChainTest::fetchIntermediate()
+{
+    QFETCH(QString, url);
+    QFETCH(int, timeoutMs);
+    QFETCH(QString, stored);
+    QFETCH(QString, lastLine);
+
+    QTemporaryDir work;
+    const QString savePath = work.filePath(QStringLiteral("leaf.pem.intermediate.pem"));
+    ChainBuilder builder;
+    builder.setTransferTimeoutMs(timeoutMs);
+    LogLines log(builder);
+    const int before = server.requestCount();
+
+    const QString pem = builder.fetchIntermediate(url, savePath);
+
+    // The unencrypted address is warned about first, and fetched all the same.
+    const bool plain = url.startsWith(QLatin1String("http:"));
+    QStringList opening;
+    if (plain)
+        opening << QStringLiteral("WARNING: Intermediate CA URL uses HTTP (not HTTPS). "
+                                  "Verify downloaded certificate manually.");
+    opening << QStringLiteral("Downloading intermediate CA: ") + url;
+    QCOMPARE(log.lines.mid(0, opening.size()), opening);
+    QCOMPARE(log.lines.size(), opening.size() + 1);
+    QVERIFY2(log.lines.last().startsWith(lastLine), qPrintable(log.lines.last()));
+    if (plain) {
+        QCOMPARE(server.requestCount(), before + 1);
+        QCOMPARE(server.requests().last().method, QByteArray("GET"));
+        QCOMPARE(server.requests().last().path, QUrl(url).path());
+    }
+    QVERIFY(!QFile::exists(savePath + QStringLiteral(".der")));
+
+    if (stored.isEmpty()) {
+        QVERIFY(pem.isEmpty());
+        QVERIFY(!QFile::exists(savePath));
+        QCOMPARE(QDir(work.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+        return;
+    }
+    QCOMPARE(log.lines.last(), lastLine + savePath);
+    const QByteArray file = ChainPki::readFile(savePath);
+    QCOMPARE(pem.toUtf8(), file);
+    if (stored == QLatin1String("converted"))
+        QCOMPARE(file, intermediatePemBytes);
+    else
+        QCOMPARE(file, "Issuer: Test Intermediate\r\n" + intermediatePemBytes);
+}
+
+void ChainTest::fetchReportsAnUnwritableDestination()
+{
+    QTemporaryDir work;
+    const QString savePath = work.filePath(QStringLiteral("no-such-folder/inter.pem"));
+    ChainBuilder builder;
+    LogLines log(builder);
+    QVERIFY(builder.fetchIntermediate(server.url("/intermediate.pem"), savePath).isEmpty());
+    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
+    QVERIFY(builder.fetchIntermediate(server.url("/intermediate.der"), savePath).isEmpty());
+    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath + ".der");
+}
+
+void ChainTest::buildChainWritesLeafNewlineIntermediate()
+{
+    QTemporaryDir work;
+    const QString out = work.filePath(QStringLiteral("leaf-fullchain.pem"));
+    writeFile(out, "an older chain\n");
+    ChainBuilder builder;
+    LogLines log(builder);
+    QVERIFY(builder.buildChain(pki.leafPem(), pki.intermediatePem(), out));
+    // The leaf already ends in a newline; one more is added regardless.
+    QCOMPARE(ChainPki::readFile(out),
+             ChainPki::readFile(pki.leafPem()) + '\n' + intermediatePemBytes);
+    QCOMPARE(log.lines, QStringList{QStringLiteral("Full chain written: ") + out});
+}
+
+void ChainTest::failedBuildKeepsExistingChain_data()
+{
+    QTest::addColumn<bool>("leafExists");
+    QTest::addColumn<bool>("intermediateExists");
+    QTest::addColumn<bool>("outFolderExists");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("leaf missing") << false << true << true << "Cannot read leaf cert: ";
+    QTest::newRow("intermediate missing") << true << false << true << "Cannot read intermediate: ";
+    QTest::newRow("output folder missing") << true << true << false << "Failed to write chain: ";
+}
+
+void ChainTest::failedBuildKeepsExistingChain()
+{
+    QFETCH(bool, leafExists);
+    QFETCH(bool, intermediateExists);
+    QFETCH(bool, outFolderExists);
+    QFETCH(QString, line);
+
+    QTemporaryDir work;
+    const QString leaf = leafExists ? pki.leafPem() : work.filePath(QStringLiteral("absent-leaf.pem"));
+    const QString intermediate = intermediateExists ? pki.intermediatePem()
+                                                    : work.filePath(QStringLiteral("absent-inter.pem"));
+    const QString out = work.filePath(outFolderExists ? QStringLiteral("fullchain.pem")
+                                                      : QStringLiteral("gone/fullchain.pem"));
+    const QByteArray previous = "-----BEGIN CERTIFICATE-----\nprevious good chain\n";
+    if (outFolderExists)
+        writeFile(out, previous);
+
+    ChainBuilder builder;
+    LogLines log(builder);
+    QVERIFY(!builder.buildChain(leaf, intermediate, out));
+    const QString named = !leafExists ? leaf : !intermediateExists ? intermediate : out;
+    QCOMPARE(log.lines, QStringList{line + named});
+    if (outFolderExists)
+        QCOMPARE(ChainPki::readFile(out), previous);
+    QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files),
+             outFolderExists ? QStringList{QStringLiteral("fullchain.pem")} : QStringList{});
+}
+
+void ChainTest::verifyChainFollowsTrustStore_data()
+{
+    QTest::addColumn<bool>("trustRoot");
+    QTest::newRow("test root trusted") << true;
+    QTest::newRow("nothing trusted") << false;
+}
+
+void ChainTest::verifyChainFollowsTrustStore()
+{
+    QFETCH(bool, trustRoot);
+    QTemporaryDir work;
+    const QString chain = work.filePath(QStringLiteral("fullchain.pem"));
+    const QString noTrust = work.filePath(QStringLiteral("empty-store.pem"));
+    writeFile(noTrust, {});
+    ChainBuilder builder;
+    QVERIFY(builder.buildChain(pki.leafPem(), pki.intermediatePem(), chain));
+
+    ScopedEnv store("SSL_CERT_FILE", (trustRoot ? pki.rootPem() : noTrust).toLocal8Bit());
+    ScopedEnv folder("SSL_CERT_DIR", work.path().toLocal8Bit());
+    LogLines log(builder);
+    QCOMPARE(builder.verifyChain(chain), trustRoot);
+    QCOMPARE(log.lines, QStringList{trustRoot ? QStringLiteral("Chain verification: OK")
+                                              : QStringLiteral("Chain verification: FAILED")});
+}
+
+void ChainTest::parseLeaf()
+{
+    ChainBuilder builder;
+    LogLines log(builder);
+    const ChainBuilder::CertInfo info = builder.parseCertificate(pki.leafPem());
+
+    QCOMPARE(info.subject, QStringLiteral("CN = Leaf Signer, O = \"Acme, Inc.\""));
+    QCOMPARE(info.issuer, QStringLiteral("CN = Test Intermediate"));
+    QCOMPARE(info.notBefore, opensslTime(ChainPki::leafNotBefore()));
+    QCOMPARE(info.notAfter, QStringLiteral("Jun 15 12:00:00 2048 GMT"));
+    QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(QDate(2048, 6, 15))));
+    QCOMPARE(info.serial, ChainPki::leafSerial());
+
+    QByteArray der = QByteArray::fromBase64(ChainPki::readFile(pki.leafPem())
+                                                .replace("-----BEGIN CERTIFICATE-----", "")
+                                                .replace("-----END CERTIFICATE-----", ""));
+    QCOMPARE(info.fingerprint,
+             QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256)
+                                     .toHex(':').toUpper()));
+    QCOMPARE(info.extendedKeyUsage, (QStringList{"Code Signing", "E-mail Protection"}));
+    QVERIFY(info.valid);
+    QVERIFY(!info.expired);
+    QVERIFY(log.lines.isEmpty());
+}
+
+void ChainTest::parseNonCertificateGivesDefaultRecord()
+{
+    QTemporaryDir work;
+    const QString path = work.filePath(QStringLiteral("notes.pem"));
+    writeFile(path, "subject=CN = forged\nnotAfter=Jan  1 00:00:00 2099 GMT\n");
+    for (const QString& candidate : {path, work.filePath(QStringLiteral("absent.pem"))}) {
+        const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(candidate);
+        QVERIFY(info.subject.isEmpty() && info.issuer.isEmpty() && info.notBefore.isEmpty()
+                && info.notAfter.isEmpty() && info.serial.isEmpty() && info.fingerprint.isEmpty());
+        QVERIFY(info.extendedKeyUsage.isEmpty());
+        QCOMPARE(info.daysLeft, -1);
+        QVERIFY(!info.valid);
+        QVERIFY(!info.expired);
+    }
+}
+
+void ChainTest::expiry_data()
+{
+    QTest::addColumn<QDateTime>("notAfter");
+    QTest::addColumn<bool>("expired");
+
+    const QDate today = QDate::currentDate();
+    QDate twoDigit = today.addMonths(2);
+    twoDigit.setDate(twoDigit.year(), twoDigit.month(), 15);
+    QDate oneDigit = today.addMonths(3);
+    oneDigit.setDate(oneDigit.year(), oneDigit.month(), 5);
+    // The printed UTC time is read as local time, so the printed date is the
+    // one counted against today's local date.
+    QTest::newRow("two-digit day") << QDateTime(twoDigit, QTime(8, 30), Qt::UTC) << false;
+    QTest::newRow("space-padded day") << QDateTime(oneDigit, QTime(12, 0), Qt::UTC) << false;
+    QTest::newRow("later today") << QDateTime(today, QTime(23, 59, 59), Qt::UTC) << false;
+    QTest::newRow("yesterday") << QDateTime(today.addDays(-1), QTime(12, 0), Qt::UTC) << true;
+    QTest::newRow("long ago, padded day") << QDateTime(QDate(2023, 3, 7), QTime(0, 0), Qt::UTC) << true;
+}
+
+void ChainTest::expiry()
+{
+    QFETCH(QDateTime, notAfter);
+    QFETCH(bool, expired);
+
+    const QString cert = pki.issue(QStringLiteral("expiry-%1").arg(QTest::currentDataTag()).replace(' ', '-'),
+                                   QStringLiteral("/CN=Dated"),
+                                   QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC), notAfter);
+    QVERIFY2(!cert.isEmpty(), qPrintable(pki.error()));
+    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert);
+    QCOMPARE(info.notAfter, opensslTime(notAfter));
+    QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(notAfter.date())));
+    QCOMPARE(info.expired, expired);
+    QCOMPARE(info.valid, !expired);
+    QCOMPARE(info.subject, QStringLiteral("CN = Dated"));
+}
+
+void ChainTest::unreadableNotAfter_data()
+{
+    // No real openssl prints such dates; a stand-in does.
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("shorter than the zone suffix") << QByteArray("GMT");
+    QTest::newRow("not a date") << QByteArray("tomorrow-ish GMT");
+}
+
+void ChainTest::unreadableNotAfter()
+{
+    QFETCH(QByteArray, value);
+    FakeTools fakes;
+    fakes.install(QStringLiteral("openssl"));
+    fakes.answer(QStringLiteral("openssl"), "subject=CN = Stand-in\n", 0, {}, 1);
+    fakes.answer(QStringLiteral("openssl"), "notBefore=Jan  1 00:00:00 2024 GMT\nnotAfter=" + value + "\n",
+                 0, {}, 3);
+
+    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(QStringLiteral("/any.pem"));
+    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 6);
+    QCOMPARE(fakes.arguments(QStringLiteral("openssl"), 3),
+             (QStringList{"x509", "-in", "/any.pem", "-noout", "-dates"}));
+    QCOMPARE(info.notAfter, QString::fromLatin1(value.trimmed()));
+    QCOMPARE(info.daysLeft, -1);
+    QVERIFY(!info.expired);
+    QVERIFY(info.valid);
+}
+
+void ChainTest::loopbackServerRecordsAndAnswers()
+{
+    LoopbackHttpServer api;
+    QVERIFY(api.listen());
+    api.route("POST", QStringLiteral("/repos/o/r/keys"), [](const LoopbackHttpServer::Request& request) {
+        LoopbackHttpServer::Response response;
+        response.status = 201;
+        response.headers << LoopbackHttpServer::Header("Location", "/repos/o/r/keys/7");
+        response.body = "{\"echo\":" + request.body + "}";
+        return response;
+    });
+    api.route("GET", QStringLiteral("/items?page=2"), 200, "second page");
+    api.route("GET", QStringLiteral("/items"), 200, "any page");
+
+    QNetworkAccessManager manager;
+    const auto finish = [](QNetworkReply* reply) {
+        if (!reply->isFinished())
+            QSignalSpy(reply, &QNetworkReply::finished).wait(10000);
+        reply->deleteLater();
+        return reply;
+    };
+
+    QNetworkRequest post(QUrl(api.url(QStringLiteral("/repos/o/r/keys"))));
+    post.setRawHeader("Authorization", "Bearer not-a-real-token");
+    post.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    QNetworkReply* created = finish(manager.post(post, "{\"title\":\"k\"}"));
+    QCOMPARE(created->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 201);
+    QCOMPARE(created->rawHeader("Location"), QByteArray("/repos/o/r/keys/7"));
+    QCOMPARE(created->readAll(), QByteArray("{\"echo\":{\"title\":\"k\"}}"));
+
+    QNetworkReply* second = finish(manager.get(QNetworkRequest(QUrl(api.url("/items?page=2")))));
+    QCOMPARE(second->readAll(), QByteArray("second page"));
+    QNetworkReply* other = finish(manager.get(QNetworkRequest(QUrl(api.url("/items?page=9")))));
+    QCOMPARE(other->readAll(), QByteArray("any page"));
+    QNetworkReply* missing = finish(manager.get(QNetworkRequest(QUrl(api.url("/nothing")))));
+    QCOMPARE(missing->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
+
+    const QList<LoopbackHttpServer::Request> seen = api.requests();
+    QCOMPARE(seen.size(), 4);
+    QCOMPARE(seen.at(0).method, QByteArray("POST"));
+    QCOMPARE(seen.at(0).path, QStringLiteral("/repos/o/r/keys"));
+    QCOMPARE(seen.at(0).header("authorization"), QByteArray("Bearer not-a-real-token"));
+    QCOMPARE(seen.at(0).header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(seen.at(0).body, QByteArray("{\"title\":\"k\"}"));
+    QCOMPARE(seen.at(1).target, QByteArray("/items?page=2"));
+    QCOMPARE(seen.at(1).path, QStringLiteral("/items"));
+    QCOMPARE(seen.at(1).query, QStringLiteral("page=2"));
+    QCOMPARE(seen.at(3).path, QStringLiteral("/nothing"));
+}
+
+OT_TEST_MAIN(ChainTest)
+#include "tst_chain.moc"
