@@ -1,7 +1,27 @@
 #include "signing/SigningManager.h"
 
+#include "core/PrivateFiles.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+namespace {
+
+// openssl's "/type=value/..." subject syntax: a slash ends a value, and the
+// backslash escapes. Backslashes go first, or the ones added after would be
+// doubled too.
+QString escapeSubjectValue(QString value)
+{
+    value.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    value.replace(QLatin1String("/"), QLatin1String("\\/"));
+    value.replace(QLatin1String("\""), QLatin1String("\\\""));
+    value.replace(QLatin1String(","), QLatin1String("\\,"));
+    value.replace(QLatin1String("+"), QLatin1String("\\+"));
+    return value;
+}
+
+} // namespace
 
 SigningManager::SigningManager(QObject* parent)
     : QObject(parent)
@@ -228,4 +248,66 @@ QString SigningManager::notarizationStatus(const QString& submissionId)
     return runCommand(QStringLiteral("xcrun"),
                       {QStringLiteral("notarytool"), QStringLiteral("info"), submissionId,
                        QStringLiteral("--keychain-profile"), QStringLiteral("Ostrevan-Notarize")});
+}
+
+bool SigningManager::generateCSR(const QString& commonName, const QString& organization,
+                                 const QString& keyPath, const QString& csrPath)
+{
+    // One substitution: a "%2" in the common name stays text.
+    const QString subject = QStringLiteral("/CN=%1/O=%2")
+                                .arg(escapeSubjectValue(commonName), escapeSubjectValue(organization));
+
+    // openssl writes the key into an existing file without changing its mode,
+    // and before it knows whether the request will succeed: the file must be
+    // owner-only before the key reaches it.
+    QFile keyFile(keyPath);
+    const bool keyExisted = keyFile.exists();
+    const bool keyPrivate = keyExisted
+        ? keyFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        : keyFile.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!keyPrivate) {
+        emit operationLog(QStringLiteral("Cannot make the key file %1 owner-only: %2")
+                              .arg(keyPath, keyFile.errorString()));
+        return false;
+    }
+    keyFile.close();
+
+    // -utf8: without it openssl reads the subject as Latin-1 and stores every
+    // non-ASCII letter double-encoded.
+    const bool ok = runCommandSuccess(
+        QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+         QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), csrPath, QStringLiteral("-nodes"),
+         QStringLiteral("-utf8"), QStringLiteral("-subj"), subject});
+    if (!ok && !keyExisted && QFileInfo(keyPath).size() == 0)
+        QFile::remove(keyPath);
+    return ok;
+}
+
+bool SigningManager::importCertificate(const QString& path, const QString& keychain)
+{
+    QStringList arguments{QStringLiteral("import"), path};
+    if (!keychain.isEmpty())
+        arguments << QStringLiteral("-k") << keychain;
+    return runCommandSuccess(QStringLiteral("security"), arguments);
+}
+
+bool SigningManager::exportCertificate(const QString& name, const QString& outPath)
+{
+    const ToolRunner::Result result = executeSummarised(
+        QStringLiteral("security"),
+        {QStringLiteral("find-certificate"), QStringLiteral("-c"), name, QStringLiteral("-p")});
+    const QString output = result.stdOutText();
+    // The error channel is merged in: a miss prints an error text, not nothing,
+    // and that text must not become a ".pem" file. A run cut short may have
+    // printed half a certificate.
+    if (!result.succeeded() || !output.contains(QLatin1String("-----BEGIN CERTIFICATE-----"))) {
+        emit operationLog(QStringLiteral("Certificate not found: ") + name);
+        return false;
+    }
+    if (!PrivateFiles::writeOwnerOnly(outPath, result.stdOut))
+        return false;
+    emit operationLog(QStringLiteral("Certificate exported: ") + outPath);
+    return true;
 }

@@ -47,6 +47,16 @@ public:
     bool staple(const QString& path);
     QString notarizationStatus(const QString& submissionId);
 
+    // A new 2048-bit RSA key (unencrypted, owner-only) and a request for it,
+    // subject "/CN=<commonName>/O=<organization>".
+    bool generateCSR(const QString& commonName, const QString& organization, const QString& keyPath,
+                     const QString& csrPath);
+    // Imports a certificate or identity file; an empty keychain means the default one.
+    bool importCertificate(const QString& path, const QString& keychain);
+    // Writes the first keychain certificate whose name contains name as PEM,
+    // owner-only; false when the keychain tool printed no certificate.
+    bool exportCertificate(const QString& name, const QString& outPath);
+
     // Arguments as the summary line shows them: a path by its file name alone,
     // options and URLs whole.
     static QStringList displayArguments(const QStringList& arguments);
