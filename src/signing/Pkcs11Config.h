@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// Prepares Windows PE signing with a key that stays on a token: finds
+// OpenSSL's PKCS#11 provider and the OpenSC module, writes an OpenSSL
+// configuration that activates the provider, checks that OpenSSL really
+// loads it, and names the key with a PKCS#11 URI.
+class Pkcs11Config : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Pkcs11Config(QObject* parent = nullptr);
+
+    // Looks for both modules afresh; returns the new `ready`.
+    bool detectPaths();
+    // Writes the provider configuration (owner-only) once both modules are known.
+    bool generateConfig(const QString& path);
+    // Whether `openssl list -providers` run with this configuration lists the provider.
+    bool verifyConfig(const QString& path);
+    // An RFC 7512 URI naming a private key. Every value is percent-encoded
+    // as UTF-8 text except id, which is the object id in hexadecimal (as
+    // pkcs11-tool shows it) and is encoded as the bytes it stands for.
+    QString buildPkcs11Uri(const QString& model, const QString& manufacturer,
+                           const QString& serial, const QString& token, const QString& id,
+                           const QString& object);
+    QString findFile(const QStringList& candidates) const;
+
+    QString providerPath;
+    QString modulePath;
+    bool ready = false;
+
+    // Where detectPaths starts looking; empty is the real file system.
+    QString searchRoot;
+    int verifyTimeoutMs = 10000;
+
+Q_SIGNALS:
+    void configLog(const QString& message);
+};

@@ -1,0 +1,316 @@
+// The OpenSSL PKCS#11 provider configuration and the URIs that name token keys.
+#include "core/PrivateFiles.h"
+#include "core/ToolRunner.h"
+#include "signing/Pkcs11Config.h"
+
+#include "SoftHsmToken.h"
+#include "TestHome.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString homebrewProvider = QStringLiteral("/opt/homebrew/lib/ossl-modules/pkcs11prov.dylib");
+const QString systemProvider = QStringLiteral("/usr/lib/ossl-modules/pkcs11prov.dylib");
+const QString debianProvider = QStringLiteral("/usr/lib/x86_64-linux-gnu/ossl-modules/pkcs11prov.so");
+const QString cellarProvider =
+    QStringLiteral("/opt/homebrew/Cellar/libp11/%1/lib/ossl-modules/pkcs11prov.dylib");
+const QString systemModule = QStringLiteral("/usr/lib/opensc-pkcs11.so");
+const QString debianModule = QStringLiteral("/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so");
+const QString legacyProvider = QStringLiteral("/usr/lib/x86_64-linux-gnu/ossl-modules/legacy.so");
+
+QStringList logLines(const QSignalSpy& spy)
+{
+    QStringList lines;
+    for (const auto& arguments : spy)
+        lines << arguments.at(0).toString();
+    return lines;
+}
+
+bool place(const QString& path, const QString& linkTarget = QString())
+{
+    QDir().mkpath(QFileInfo(path).path());
+    if (!linkTarget.isEmpty())
+        return QFile::link(linkTarget, path);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class Pkcs11ConfigTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void detection_data();
+    void detection();
+    void secondDetectionForgetsARemovedModule();
+    void findFileCandidates();
+    void generatedFileIsExactAndOwnerOnly();
+    void generateRefusesOrFailsCleanly();
+    void verifyWithTheRealOpenssl();
+    void uris_data();
+    void uris();
+    void uriNamesTheKeyOnARealToken();
+};
+
+void Pkcs11ConfigTest::detection_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("provider");
+    QTest::addColumn<QString>("module");
+
+    QTest::newRow("nothing installed") << QStringList{} << QString() << QString();
+    QTest::newRow("Homebrew provider beats every version")
+        << QStringList{cellarProvider.arg("0.4.13"), cellarProvider.arg("0.4.9"), homebrewProvider,
+                       systemModule}
+        << homebrewProvider << systemModule;
+    QTest::newRow("versions in descending character order")
+        << QStringList{cellarProvider.arg("0.4.13"), cellarProvider.arg("0.4.9"), debianModule}
+        << cellarProvider.arg("0.4.9") << debianModule;
+    QTest::newRow("Debian locations after the others")
+        << QStringList{debianProvider, systemProvider, debianModule} << systemProvider
+        << debianModule;
+    QTest::newRow("Debian provider, module missing")
+        << QStringList{debianProvider} << debianProvider << QString();
+}
+
+void Pkcs11ConfigTest::detection()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, provider);
+    QFETCH(QString, module);
+    QTemporaryDir root;
+    for (const QString& path : present)
+        QVERIFY(place(root.path() + path));
+
+    Pkcs11Config config;
+    config.searchRoot = root.path();
+    QSignalSpy log(&config, &Pkcs11Config::configLog);
+    const bool ready = !provider.isEmpty() && !module.isEmpty();
+    QCOMPARE(config.detectPaths(), ready);
+    QCOMPARE(config.ready, ready);
+    const QString foundProvider = provider.isEmpty() ? QString() : root.path() + provider;
+    const QString foundModule = module.isEmpty() ? QString() : root.path() + module;
+    QCOMPARE(config.providerPath, foundProvider);
+    QCOMPARE(config.modulePath, foundModule);
+    QCOMPARE(logLines(log),
+             (QStringList{
+                 "PKCS11 provider: " + (provider.isEmpty() ? QStringLiteral("NOT FOUND") : foundProvider),
+                 "PKCS11 module:   " + (module.isEmpty() ? QStringLiteral("NOT FOUND") : foundModule),
+                 ready ? QStringLiteral("Status: Ready")
+                       : QStringLiteral("Status: Incomplete \u2014 install libp11 and/or opensc")}));
+}
+
+void Pkcs11ConfigTest::secondDetectionForgetsARemovedModule()
+{
+    QTemporaryDir root;
+    QVERIFY(place(root.path() + homebrewProvider));
+    QVERIFY(place(root.path() + debianModule));
+    Pkcs11Config config;
+    config.searchRoot = root.path();
+    QVERIFY(config.detectPaths());
+    QVERIFY(QFile::remove(root.path() + debianModule));
+    QVERIFY(!config.detectPaths());
+    QVERIFY(config.modulePath.isEmpty());
+    QVERIFY(!config.ready);
+    QCOMPARE(config.providerPath, root.path() + homebrewProvider);
+}
+
+void Pkcs11ConfigTest::findFileCandidates()
+{
+    QTemporaryDir root;
+    const QString lib = root.path() + QStringLiteral("/lib");
+    QVERIFY(QDir().mkpath(lib + QStringLiteral("/folder.dylib")));
+    QVERIFY(place(lib + QStringLiteral("/provider.dylib")));
+    const Pkcs11Config config;
+    // A pattern matches plain files only; an exact path may be a folder.
+    QCOMPARE(config.findFile({root.path() + "/missing.so", root.path() + "/nothing/*.dylib",
+                              lib + "/*.dylib"}),
+             lib + QStringLiteral("/provider.dylib"));
+    QCOMPARE(config.findFile({lib + "/*.so", lib + "/folder.dylib"}), lib + "/folder.dylib");
+    QCOMPARE(config.findFile({lib + "/*.so"}), QString());
+}
+
+void Pkcs11ConfigTest::generatedFileIsExactAndOwnerOnly()
+{
+    TestHome home;
+    QTemporaryDir root;
+    QVERIFY(place(root.path() + homebrewProvider));
+    QVERIFY(place(root.path() + systemModule));
+    const QString path = home.path() + QStringLiteral("/openssl-pkcs11.cnf");
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4096, '#'));
+        old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+
+    Pkcs11Config config;
+    config.searchRoot = root.path();
+    QVERIFY(config.detectPaths());
+    QSignalSpy log(&config, &Pkcs11Config::configLog);
+    QVERIFY(config.generateConfig(path));
+    const QByteArray expected =
+        "# OpenSSL 3.x PKCS11 Provider Configuration\n"
+        "# Auto-generated by OstrevanTessaril\n"
+        "# " + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + "\n"
+        "\n"
+        "openssl_conf = openssl_init\n"
+        "\n"
+        "[openssl_init]\n"
+        "providers = provider_sect\n"
+        "\n"
+        "[provider_sect]\n"
+        "default = default_sect\n"
+        "pkcs11 = pkcs11_sect\n"
+        "\n"
+        "[default_sect]\n"
+        "activate = 1\n"
+        "\n"
+        "[pkcs11_sect]\n"
+        "module = " + QFile::encodeName(root.path() + homebrewProvider) + "\n"
+        "pkcs11-module-path = " + QFile::encodeName(root.path() + systemModule) + "\n"
+        "activate = 1\n";
+    QCOMPARE(readAll(path), expected);
+    QCOMPARE(QFile::permissions(path),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QVERIFY(PrivateFiles::isOwnerOnly(path));
+    QCOMPARE(logLines(log), QStringList{"Config written: " + path});
+}
+
+void Pkcs11ConfigTest::generateRefusesOrFailsCleanly()
+{
+    TestHome home;
+    const QString path = home.path() + QStringLiteral("/openssl-pkcs11.cnf");
+    Pkcs11Config fresh;
+    QSignalSpy log(&fresh, &Pkcs11Config::configLog);
+    QVERIFY(!fresh.generateConfig(path));
+    QCOMPARE(logLines(log),
+             QStringList{"Cannot generate config \u2014 paths not detected. Run detectPaths() first."});
+    QVERIFY(!QFile::exists(path));
+
+    QTemporaryDir root;
+    QVERIFY(place(root.path() + homebrewProvider));
+    QVERIFY(place(root.path() + systemModule));
+    Pkcs11Config config;
+    config.searchRoot = root.path();
+    QVERIFY(config.detectPaths());
+    QSignalSpy failed(&config, &Pkcs11Config::configLog);
+    const QString unwritable = home.path() + QStringLiteral("/no/such/folder/openssl-pkcs11.cnf");
+    QVERIFY(!config.generateConfig(unwritable));
+    QCOMPARE(logLines(failed), QStringList{"Failed to write: " + unwritable});
+}
+
+void Pkcs11ConfigTest::verifyWithTheRealOpenssl()
+{
+    // Debian packages no PKCS#11 provider; OpenSSL's own legacy provider,
+    // loaded under the section name "pkcs11", stands in for it.
+    QVERIFY(QFile::exists(legacyProvider));
+    TestHome home;
+    QTemporaryDir root;
+    QVERIFY(place(root.path() + homebrewProvider, legacyProvider));
+    QVERIFY(place(root.path() + debianModule));
+    const QString path = home.path() + QStringLiteral("/openssl-pkcs11.cnf");
+
+    Pkcs11Config config;
+    config.searchRoot = root.path();
+    QVERIFY(config.detectPaths());
+    QVERIFY(config.generateConfig(path));
+    QSignalSpy log(&config, &Pkcs11Config::configLog);
+    QVERIFY(config.verifyConfig(path));
+    QCOMPARE(logLines(log), QStringList{"Provider verification: PKCS11 provider loaded"});
+
+    // The module gone after the file was written: OpenSSL starts without it.
+    QVERIFY(QFile::remove(root.path() + homebrewProvider));
+    log.clear();
+    QVERIFY(!config.verifyConfig(path));
+    const QStringList lines = logLines(log);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), QStringLiteral("Provider verification: PKCS11 NOT loaded"));
+    QVERIFY2(lines.at(1).startsWith(QStringLiteral("Output: Providers:")), qPrintable(lines.at(1)));
+    QVERIFY(!lines.at(1).endsWith(QLatin1Char('\n')));
+}
+
+void Pkcs11ConfigTest::uris_data()
+{
+    QTest::addColumn<QStringList>("values"); // model, manufacturer, serial, token, id, object
+    QTest::addColumn<QString>("uri");
+
+    QTest::newRow("all empty") << QStringList{"", "", "", "", "", ""}
+                               << QStringLiteral("pkcs11:type=private");
+    QTest::newRow("token and id")
+        << QStringList{"", "", "", "My Token", "01", ""}
+        << QStringLiteral("pkcs11:token=My%20Token;id=%01;type=private");
+    QTest::newRow("all six in order")
+        << QStringList{"YubiKey YK5", "Yubico", "0012a", "PIV", "0A0b", "Key 1"}
+        << QStringLiteral("pkcs11:model=YubiKey%20YK5;manufacturer=Yubico;serial=0012a;token=PIV;"
+                          "id=%0A%0B;object=Key%201;type=private");
+    QTest::newRow("non-ASCII as UTF-8 bytes")
+        << QStringList{"", "", "", "Cl\u00e9", "", ""}
+        << QStringLiteral("pkcs11:token=Cl%C3%A9;type=private");
+    QTest::newRow("reserved characters")
+        << QStringList{"", "", "", "a;b=c/d e%f", "", "-._~"}
+        << QStringLiteral("pkcs11:token=a%3Bb%3Dc%2Fd%20e%25f;object=-._~;type=private");
+    QTest::newRow("id that is not hexadecimal stays text")
+        << QStringList{"", "", "", "", "key 1", ""}
+        << QStringLiteral("pkcs11:id=key%201;type=private");
+}
+
+void Pkcs11ConfigTest::uris()
+{
+    QFETCH(QStringList, values);
+    QFETCH(QString, uri);
+    Pkcs11Config config;
+    QSignalSpy log(&config, &Pkcs11Config::configLog);
+    QCOMPARE(config.buildPkcs11Uri(values.at(0), values.at(1), values.at(2), values.at(3),
+                                   values.at(4), values.at(5)),
+             uri);
+    QCOMPARE(logLines(log), QStringList{"PKCS11 URI: " + uri});
+}
+
+void Pkcs11ConfigTest::uriNamesTheKeyOnARealToken()
+{
+    SoftHsmToken token(QStringLiteral("Signing Token"));
+    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
+    QVERIFY(token.generateKey(QStringLiteral("01"), QStringLiteral("code signing")));
+    const QString data = token.dirPath() + QStringLiteral("/digest");
+    {
+        QFile file(data);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(32, 'x'));
+    }
+    Pkcs11Config config;
+    const QString uri = config.buildPkcs11Uri(QStringLiteral("SoftHSM v2"),
+                                              QStringLiteral("SoftHSM project"), token.serial(),
+                                              token.label(), QStringLiteral("01"),
+                                              QStringLiteral("code signing"));
+    ToolRunner::Options options;
+    options.environment = token.environment();
+    options.environment.insert(QStringLiteral("PKCS11_MODULE_PATH"), SoftHsmToken::modulePath());
+    const auto sign = [&](const QString& keyUri) {
+        return ToolRunner::run(QStringLiteral("openssl"),
+            {"pkeyutl", "-engine", "pkcs11", "-keyform", "engine", "-inkey",
+             keyUri + QStringLiteral("?pin-value=") + token.userPin(), "-sign", "-in", data,
+             "-out", token.dirPath() + QStringLiteral("/signature")},
+            options);
+    };
+    const auto r = sign(uri);
+    QVERIFY2(r.succeeded(), r.stdErr.constData());
+    // The id as two text characters names no key at all.
+    QVERIFY(!sign(QString(uri).replace(QStringLiteral("id=%01"), QStringLiteral("id=01"))).succeeded());
+}
+
+OT_TEST_MAIN(Pkcs11ConfigTest)
+#include "tst_pkcs11config.moc"
