@@ -1,0 +1,263 @@
+#include "fido/FidoDeviceManager.h"
+
+#include <fido.h>
+
+#include <limits>
+
+namespace {
+
+// libfido2's own manifest cap; the same cap applies to a supplied list.
+constexpr size_t maxManifestEntries = 64;
+
+FidoDeviceManager::ManifestSource& manifestSource()
+{
+    static FidoDeviceManager::ManifestSource source;
+    return source;
+}
+
+FidoDeviceManager::DeviceAttacher& deviceAttacher()
+{
+    static FidoDeviceManager::DeviceAttacher attacher;
+    return attacher;
+}
+
+QString fromLibrary(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+QStringList stringArray(char** items, size_t count)
+{
+    QStringList out;
+    if (!items)
+        return out;
+    for (size_t i = 0; i < count; ++i)
+        out << fromLibrary(items[i]);
+    return out;
+}
+
+int clampToInt(uint64_t value, uint64_t ceiling = std::numeric_limits<int>::max())
+{
+    return static_cast<int>(value < ceiling ? value : ceiling);
+}
+
+QString algorithmName(int cose)
+{
+    switch (cose) {
+    case -7:
+        return QStringLiteral("es256");
+    case -8:
+        return QStringLiteral("eddsa");
+    case -257:
+        return QStringLiteral("rs256");
+    default:
+        return QStringLiteral("cose:%1").arg(cose);
+    }
+}
+
+// A fresh handle, with the test's transport attached when one is set.
+fido_dev_t* newDevice()
+{
+    fido_dev_t* dev = fido_dev_new();
+    if (dev && deviceAttacher())
+        deviceAttacher()(dev);
+    return dev;
+}
+
+bool acceptedPath(const QString& path)
+{
+    return path.startsWith(QLatin1String("ioreg://")) || path.startsWith(QLatin1String("/dev/hid"))
+        || path.startsWith(QLatin1String("/dev/usb"));
+}
+
+} // namespace
+
+FidoDeviceManager::FidoDeviceManager(QObject* parent)
+    : QObject(parent)
+{
+    fido_init(0);
+}
+
+FidoDeviceManager::~FidoDeviceManager() = default;
+
+int FidoDeviceManager::deviceCount() const
+{
+    return static_cast<int>(keys.size());
+}
+
+const QList<FidoKeyInfo>& FidoDeviceManager::devices() const
+{
+    return keys;
+}
+
+const FidoKeyInfo* FidoDeviceManager::deviceAt(int index) const
+{
+    if (index < 0 || index >= keys.size())
+        return nullptr;
+    return &keys.at(index);
+}
+
+void FidoDeviceManager::setManifestSource(ManifestSource source)
+{
+    manifestSource() = std::move(source);
+}
+
+void FidoDeviceManager::setDeviceAttacher(DeviceAttacher attacher)
+{
+    deviceAttacher() = std::move(attacher);
+}
+
+void FidoDeviceManager::enumerate()
+{
+    keys.clear();
+
+    Manifest manifest;
+    if (manifestSource()) {
+        manifest = manifestSource()();
+        if (manifest.entries.size() > static_cast<qsizetype>(maxManifestEntries))
+            manifest.entries.resize(maxManifestEntries);
+    } else {
+        fido_dev_info_t* list = fido_dev_info_new(maxManifestEntries);
+        if (!list) {
+            Q_EMIT operationError(QStringLiteral("Failed to allocate device info list"));
+            return;
+        }
+        size_t found = 0;
+        manifest.result = fido_dev_info_manifest(list, maxManifestEntries, &found);
+        if (manifest.result == FIDO_OK) {
+            for (size_t i = 0; i < found; ++i) {
+                const fido_dev_info_t* di = fido_dev_info_ptr(list, i);
+                if (!di)
+                    continue;
+                ManifestEntry entry;
+                entry.path = fromLibrary(fido_dev_info_path(di));
+                entry.product = fromLibrary(fido_dev_info_product_string(di));
+                entry.manufacturer = fromLibrary(fido_dev_info_manufacturer_string(di));
+                // libfido2 hands the USB ids out as signed 16-bit values.
+                entry.vendorId = static_cast<quint16>(fido_dev_info_vendor(di));
+                entry.productId = static_cast<quint16>(fido_dev_info_product(di));
+                manifest.entries << entry;
+            }
+        }
+        fido_dev_info_free(&list, maxManifestEntries);
+    }
+
+    if (manifest.result != FIDO_OK) {
+        Q_EMIT operationError(QStringLiteral("Device enumeration failed: %1")
+                                  .arg(QString::fromUtf8(fido_strerr(manifest.result))));
+        return;
+    }
+
+    for (const ManifestEntry& entry : std::as_const(manifest.entries)) {
+        // Only paths of the platform's own HID namespaces are opened; anything
+        // else in the manifest is not handed to the library.
+        if (!acceptedPath(entry.path)) {
+            Q_EMIT operationError(QStringLiteral("Suspicious device path rejected: ") + entry.path);
+            continue;
+        }
+        FidoKeyInfo info = queryDeviceInfo(entry.path);
+        info.product = entry.product;
+        info.manufacturer = entry.manufacturer;
+        info.vendorId = entry.vendorId;
+        info.productId = entry.productId;
+        keys << info;
+    }
+    Q_EMIT devicesChanged();
+}
+
+FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
+{
+    FidoKeyInfo info;
+    info.devicePath = path;
+
+    fido_dev_t* dev = newDevice();
+    if (!dev)
+        return info;
+    if (fido_dev_open(dev, path.toUtf8().constData()) != FIDO_OK) {
+        fido_dev_free(&dev);
+        return info;
+    }
+    fido_cbor_info_t* ci = fido_cbor_info_new();
+    if (!ci) {
+        fido_dev_close(dev);
+        fido_dev_free(&dev);
+        return info;
+    }
+    if (fido_dev_get_cbor_info(dev, ci) != FIDO_OK) {
+        fido_cbor_info_free(&ci);
+        fido_dev_close(dev);
+        fido_dev_free(&dev);
+        return info;
+    }
+
+    info.versions = stringArray(fido_cbor_info_versions_ptr(ci), fido_cbor_info_versions_len(ci));
+    if (info.versions.contains(QLatin1String("FIDO_2_1")))
+        info.fidoVersion = QStringLiteral("FIDO_2_1");
+    else if (info.versions.contains(QLatin1String("FIDO_2_1_PRE")))
+        info.fidoVersion = QStringLiteral("FIDO_2_1_PRE");
+    else if (info.versions.contains(QLatin1String("FIDO_2_0")))
+        info.fidoVersion = QStringLiteral("FIDO_2_0");
+    else
+        info.fidoVersion = QStringLiteral("U2F");
+
+    info.extensions = stringArray(fido_cbor_info_extensions_ptr(ci), fido_cbor_info_extensions_len(ci));
+    info.transports = stringArray(fido_cbor_info_transports_ptr(ci), fido_cbor_info_transports_len(ci));
+
+    char** optionNames = fido_cbor_info_options_name_ptr(ci);
+    const bool* optionValues = fido_cbor_info_options_value_ptr(ci);
+    if (optionNames && optionValues) {
+        const size_t count = fido_cbor_info_options_len(ci);
+        for (size_t i = 0; i < count; ++i) {
+            if (!optionNames[i])
+                continue;
+            const QLatin1String name(optionNames[i]);
+            const bool value = optionValues[i];
+            if (name == QLatin1String("clientPin"))
+                info.clientPin = value;
+            // Present at all means the key speaks credential management, even
+            // when it reports the option as false.
+            else if (name == QLatin1String("credMgmt") || name == QLatin1String("credentialMgmtPreview"))
+                info.credMgmt = true;
+            else if (name == QLatin1String("authnrCfg"))
+                info.authnrCfg = value;
+            else if (name == QLatin1String("largeBlobs"))
+                info.largeBlobs = value;
+            else if (name == QLatin1String("plat"))
+                info.plat = value;
+        }
+    }
+
+    info.maxMsgSize = clampToInt(fido_cbor_info_maxmsgsiz(ci));
+    info.maxCredCountInList = clampToInt(fido_cbor_info_maxcredcntlst(ci));
+    info.minPinLength = clampToInt(fido_cbor_info_minpinlen(ci), 255);
+
+    // Keys report their firmware as three or four packed bytes, or just two.
+    const uint64_t v = fido_cbor_info_fwversion(ci);
+    if ((v >> 24) != 0) {
+        info.firmwareMajor = static_cast<quint8>(v >> 24);
+        info.firmwareMinor = static_cast<quint8>(v >> 16);
+        info.firmwarePatch = static_cast<quint8>(v >> 8);
+    } else if (v >= 0x10000) {
+        info.firmwareMajor = static_cast<quint8>(v >> 16);
+        info.firmwareMinor = static_cast<quint8>(v >> 8);
+        info.firmwarePatch = static_cast<quint8>(v);
+    } else {
+        info.firmwareMajor = static_cast<quint8>(v >> 8);
+        info.firmwareMinor = static_cast<quint8>(v);
+        info.firmwarePatch = 0;
+    }
+
+    const unsigned char* aaguid = fido_cbor_info_aaguid_ptr(ci);
+    if (aaguid && fido_cbor_info_aaguid_len(ci) == 16)
+        info.aaguid = QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char*>(aaguid), 16).toHex());
+
+    const size_t algorithmCount = fido_cbor_info_algorithm_count(ci);
+    for (size_t i = 0; i < algorithmCount; ++i)
+        info.algorithms << algorithmName(fido_cbor_info_algorithm_cose(ci, i));
+
+    fido_cbor_info_free(&ci);
+    fido_dev_close(dev);
+    fido_dev_free(&dev);
+    return info;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+typedef struct evp_pkey_st EVP_PKEY;
+
+// A software CTAP2 authenticator: answers authenticatorGetInfo, clientPIN
+// (PIN/UV auth protocol 1), credential management and reset in canonical
+// CBOR, so the real libfido2 can be driven against it. SoftFidoBus puts it
+// behind a HID transport.
+class SoftAuthenticator
+{
+public:
+    SoftAuthenticator();
+    ~SoftAuthenticator();
+    SoftAuthenticator(const SoftAuthenticator&) = delete;
+    SoftAuthenticator& operator=(const SoftAuthenticator&) = delete;
+
+    // What authenticatorGetInfo reports. Unset optionals and empty lists are
+    // left out of the answer. A listed "clientPin" option always reports
+    // whether a PIN is set.
+    struct Info
+    {
+        QStringList versions{QStringLiteral("FIDO_2_0"), QStringLiteral("FIDO_2_1")};
+        QStringList extensions{QStringLiteral("credProtect")};
+        QByteArray aaguid = QByteArray::fromHex("0102030405060708090a0b0c0d0e0f10");
+        QList<QPair<QString, bool>> options{{QStringLiteral("rk"), true},
+                                            {QStringLiteral("up"), true},
+                                            {QStringLiteral("clientPin"), false},
+                                            {QStringLiteral("credMgmt"), true}};
+        std::optional<quint64> maxMsgSize = 1200;
+        QList<int> pinProtocols{1};
+        std::optional<quint64> maxCredCountInList = 8;
+        QStringList transports{QStringLiteral("usb")};
+        QList<qint64> algorithms{-7};
+        std::optional<quint64> minPinLength = 4;
+        std::optional<quint64> firmwareVersion;
+    };
+    Info info;
+
+    // A resident credential. A null name is not reported at all; an empty
+    // one is reported as an empty text.
+    struct Credential
+    {
+        QByteArray id;
+        QString rpId;
+        QString rpName;
+        QByteArray userId;
+        QString userName;
+        QString displayName;
+    };
+    QList<Credential> credentials; // in creation order
+
+    // A PIN as if set earlier; empty clears it.
+    void presetPin(const QString& pin);
+    bool hasPin() const;
+    bool pinIs(const QString& pin) const;
+    int pinRetries() const { return retries; }
+
+    bool resetAllowed = true; // false: refused, as a key not replugged in time
+    int resetCount = 0;
+    QList<int> commands; // every CTAP2 command byte received, in order
+
+    // One CTAP2 request (command byte + CBOR) in, status byte + CBOR out.
+    QByteArray handle(const QByteArray& request);
+
+private:
+    QByteArray getInfo() const;
+    QByteArray clientPin(const QByteArray& body);
+    QByteArray credentialManagement(const QByteArray& body);
+    QByteArray reset();
+    QByteArray sharedSecret(const QByteArray& platformKeyCose) const;
+    QByteArray coseKey(EVP_PKEY* key, int alg) const;
+    QByteArray rpAnswer(int credentialIndex, bool first) const;
+    QByteArray credentialAnswer(int credentialIndex, bool first, int total) const;
+    bool tokenAuthentic(const QByteArray& message, const QByteArray& param) const;
+    void renewKeyAgreement();
+
+    EVP_PKEY* agreementKey = nullptr;
+    EVP_PKEY* credentialKey = nullptr;
+    QByteArray pinToken;
+    QByteArray pinHash; // LEFT(SHA-256(PIN), 16); empty when no PIN is set
+    int retries = 8;
+    QList<int> pendingRps;   // first credential index of each relying party still to report
+    QList<int> pendingCreds; // credential indexes still to report
+};
