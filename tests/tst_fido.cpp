@@ -1,0 +1,531 @@
+// FIDO2 keys: enumeration and device information through the real libfido2
+// talking to software authenticators, and the catalogue of key models with
+// its context-menu script.
+#include "fido/DeviceProfileRegistry.h"
+#include "fido/FidoDeviceManager.h"
+
+#include "SoftFidoBus.h"
+#include "TestHome.h"
+
+#include <fido.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QtTest>
+
+class FidoTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void noKeyGivesEmptyListAndChange();
+    void deviceInfo_data();
+    void deviceInfo();
+    void recordCarriesManifestAndInfoFields();
+    void pathFilter_data();
+    void pathFilter();
+    void manifestFailureEmptiesListSilently();
+    void unreachableKeyKeepsManifestDataAndDefaults();
+
+    void profileFor_data();
+    void profileFor();
+    void genericEntries();
+    void catalogueOrderAndCapabilities_data();
+    void catalogueOrderAndCapabilities();
+    void contextMenu_data();
+    void contextMenu();
+};
+
+namespace {
+
+SoftFidoBus::Key keyAt(const QString& path)
+{
+    SoftFidoBus::Key key;
+    key.path = path;
+    return key;
+}
+
+QString firmwareText(const FidoKeyInfo& k)
+{
+    return QStringLiteral("%1.%2.%3").arg(k.firmwareMajor).arg(k.firmwareMinor).arg(k.firmwarePatch);
+}
+
+} // namespace
+
+void FidoTest::noKeyGivesEmptyListAndChange()
+{
+    // No bus: the real manifest, which finds nothing on this machine.
+    FidoDeviceManager manager;
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 0);
+    QVERIFY(manager.devices().isEmpty());
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(errors.count(), 0);
+    QVERIFY(!manager.deviceAt(0));
+}
+
+void FidoTest::deviceInfo_data()
+{
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<QStringList>("options"); // name=0|1
+    QTest::addColumn<qint64>("firmware");      // -1: not reported
+    QTest::addColumn<qint64>("minPin");        // -1: not reported
+    QTest::addColumn<QList<int>>("algorithms");
+    QTest::addColumn<QString>("fidoVersion");
+    QTest::addColumn<bool>("clientPin");
+    QTest::addColumn<bool>("credMgmt");
+    QTest::addColumn<QString>("firmwareText");
+    QTest::addColumn<int>("minPinLength");
+    QTest::addColumn<QStringList>("algorithmNames");
+
+    const QStringList plain{"rk=1", "clientPin=0"};
+    const QList<int> es256{-7};
+    const QStringList es256Name{"es256"};
+
+    QTest::newRow("U2F_V2 and 2.0 gives 2.0")
+        << QStringList{"U2F_V2", "FIDO_2_0"} << plain << qint64(-1) << qint64(4) << es256 << "FIDO_2_0" << false
+        << false << "0.0.0" << 4 << es256Name;
+    QTest::newRow("2.1 PRE and 2.1 gives 2.1")
+        << QStringList{"FIDO_2_1_PRE", "FIDO_2_1"} << plain << qint64(-1) << qint64(4) << es256 << "FIDO_2_1"
+        << false << false << "0.0.0" << 4 << es256Name;
+    QTest::newRow("2.1 PRE alone") << QStringList{"U2F_V2", "FIDO_2_1_PRE"} << plain << qint64(-1) << qint64(4)
+                                   << es256 << "FIDO_2_1_PRE" << false << false << "0.0.0" << 4 << es256Name;
+    QTest::newRow("no versions gives U2F") << QStringList{} << plain << qint64(-1) << qint64(4) << es256 << "U2F"
+                                           << false << false << "0.0.0" << 4 << es256Name;
+    QTest::newRow("unknown versions give U2F") << QStringList{"fido_2_1", "FIDO_3"} << plain << qint64(-1)
+                                               << qint64(4) << es256 << "U2F" << false << false << "0.0.0" << 4
+                                               << es256Name;
+    QTest::newRow("credMgmt false still counts")
+        << QStringList{"FIDO_2_1"} << QStringList{"clientPin=0", "credMgmt=0"} << qint64(-1) << qint64(4) << es256
+        << "FIDO_2_1" << false << true << "0.0.0" << 4 << es256Name;
+    QTest::newRow("credentialMgmtPreview counts")
+        << QStringList{"FIDO_2_1_PRE"} << QStringList{"credentialMgmtPreview=1"} << qint64(-1) << qint64(4) << es256
+        << "FIDO_2_1_PRE" << false << true << "0.0.0" << 4 << es256Name;
+    QTest::newRow("firmware 05 04 03") << QStringList{"FIDO_2_0"} << plain << qint64(0x050403) << qint64(4) << es256
+                                       << "FIDO_2_0" << false << false << "5.4.3" << 4 << es256Name;
+    QTest::newRow("firmware 05 04") << QStringList{"FIDO_2_0"} << plain << qint64(0x0504) << qint64(4) << es256
+                                    << "FIDO_2_0" << false << false << "5.4.0" << 4 << es256Name;
+    QTest::newRow("firmware 05 04 03 00") << QStringList{"FIDO_2_0"} << plain << qint64(0x05040300) << qint64(4)
+                                          << es256 << "FIDO_2_0" << false << false << "5.4.3" << 4 << es256Name;
+    QTest::newRow("firmware 01 00 00") << QStringList{"FIDO_2_0"} << plain << qint64(0x010000) << qint64(4) << es256
+                                       << "FIDO_2_0" << false << false << "1.0.0" << 4 << es256Name;
+    QTest::newRow("no minimum PIN length gives 0") << QStringList{"FIDO_2_1"} << plain << qint64(-1) << qint64(-1)
+                                                   << es256 << "FIDO_2_1" << false << false << "0.0.0" << 0
+                                                   << es256Name;
+    QTest::newRow("minimum PIN length clamped to 255")
+        << QStringList{"FIDO_2_1"} << plain << qint64(-1) << qint64(300) << es256 << "FIDO_2_1" << false << false
+        << "0.0.0" << 255 << es256Name;
+    QTest::newRow("COSE names in the key's order")
+        << QStringList{"FIDO_2_1"} << plain << qint64(-1) << qint64(4) << QList<int>{-257, -8, -35, -7}
+        << "FIDO_2_1" << false << false << "0.0.0" << 4 << QStringList{"rs256", "eddsa", "cose:-35", "es256"};
+}
+
+void FidoTest::deviceInfo()
+{
+    QFETCH(QStringList, versions);
+    QFETCH(QStringList, options);
+    QFETCH(qint64, firmware);
+    QFETCH(qint64, minPin);
+    QFETCH(QList<int>, algorithms);
+
+    SoftFidoBus bus;
+    SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    key.info.versions = versions;
+    key.info.options.clear();
+    for (const QString& option : options)
+        key.info.options << qMakePair(option.section('=', 0, 0), option.section('=', 1) == QLatin1String("1"));
+    key.info.firmwareVersion.reset();
+    if (firmware >= 0)
+        key.info.firmwareVersion = static_cast<quint64>(firmware);
+    key.info.minPinLength.reset();
+    if (minPin >= 0)
+        key.info.minPinLength = static_cast<quint64>(minPin);
+    key.info.algorithms.clear();
+    for (int alg : algorithms)
+        key.info.algorithms << alg;
+
+    FidoDeviceManager manager;
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    const FidoKeyInfo info = manager.queryDeviceInfo(QStringLiteral("/dev/hidraw0"));
+    QCOMPARE(changed.count() + errors.count(), 0); // a query is silent
+
+    QTEST(info.fidoVersion, "fidoVersion");
+    QCOMPARE(info.versions, versions);
+    QTEST(info.clientPin, "clientPin");
+    QTEST(info.credMgmt, "credMgmt");
+    QTEST(firmwareText(info), "firmwareText");
+    QTEST(info.minPinLength, "minPinLength");
+    QTEST(info.algorithms, "algorithmNames");
+    QCOMPARE(bus.opens(), 1);
+    QCOMPARE(bus.closes(), 1);
+}
+
+void FidoTest::recordCarriesManifestAndInfoFields()
+{
+    SoftFidoBus bus;
+    SoftFidoBus::Key first = keyAt(QStringLiteral("/dev/hidraw0"));
+    first.product = QStringLiteral("Security Key NFC");
+    first.manufacturer = QStringLiteral("Yubico");
+    first.vendorId = 0x1050;
+    first.productId = 0x0407;
+    SoftAuthenticator& a = bus.plug(first);
+    a.info.aaguid = QByteArray::fromHex("cb69481e8ff7403993ec0a2729a154a8");
+    a.info.extensions = QStringList{"credProtect", "hmac-secret"};
+    a.info.transports = QStringList{"nfc", "usb"};
+    a.info.options = {{"authnrCfg", true}, {"largeBlobs", true}, {"plat", false}, {"clientPin", false}};
+    a.presetPin(QStringLiteral("123456"));
+    a.info.maxMsgSize = 0x100000000ULL; // beyond int: clamped
+    a.info.maxCredCountInList = 3;
+
+    // USB ids above 0x7fff come through libfido2 as negative 16-bit values.
+    SoftFidoBus::Key second = keyAt(QStringLiteral("/dev/hidraw1"));
+    second.vendorId = 0x8087;
+    second.productId = 0xfffe;
+    bus.plug(second);
+
+    FidoDeviceManager manager;
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    manager.enumerate();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(manager.deviceCount(), 2);
+    QVERIFY(!manager.deviceAt(-1));
+    QVERIFY(!manager.deviceAt(2));
+    QCOMPARE(manager.deviceAt(1), &manager.devices().at(1));
+
+    const FidoKeyInfo& k = manager.devices().at(0);
+    QCOMPARE(k.devicePath, QStringLiteral("/dev/hidraw0"));
+    QCOMPARE(k.product, QStringLiteral("Security Key NFC"));
+    QCOMPARE(k.manufacturer, QStringLiteral("Yubico"));
+    QCOMPARE(k.vendorId, quint16(0x1050));
+    QCOMPARE(k.productId, quint16(0x0407));
+    QCOMPARE(k.aaguid, QStringLiteral("cb69481e8ff7403993ec0a2729a154a8"));
+    QCOMPARE(k.extensions, (QStringList{"credProtect", "hmac-secret"}));
+    QCOMPARE(k.transports, (QStringList{"nfc", "usb"}));
+    QVERIFY(k.clientPin);
+    QVERIFY(k.authnrCfg);
+    QVERIFY(k.largeBlobs);
+    QVERIFY(!k.plat);
+    QVERIFY(!k.credMgmt);
+    QCOMPARE(k.maxMsgSize, 2147483647);
+    QCOMPARE(k.maxCredCountInList, 3);
+    QCOMPARE(k.remainingCredentials, -1);
+    QVERIFY(!k.hasPiv);
+
+    QCOMPARE(manager.devices().at(1).vendorId, quint16(0x8087));
+    QCOMPARE(manager.devices().at(1).productId, quint16(0xfffe));
+    QCOMPARE(bus.opens(), 2);
+    QCOMPARE(bus.closes(), 2);
+}
+
+void FidoTest::pathFilter_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("hidraw") << "/dev/hidraw3" << true;
+    QTest::newRow("hid prefix and more") << "/dev/hid-whatever/7" << true;
+    QTest::newRow("ioreg") << "ioreg://4294971123" << true;
+    QTest::newRow("usb") << "/dev/usb/hiddev0" << true;
+    QTest::newRow("ioreg single slash") << "ioreg:/4294971123" << false;
+    QTest::newRow("capital prefix") << "/DEV/HIDRAW0" << false;
+    QTest::newRow("capital ioreg") << "IOREG://1" << false;
+    QTest::newRow("leading space") << " /dev/hidraw0" << false;
+    QTest::newRow("elsewhere") << "/tmp/dev/hidraw0" << false;
+    QTest::newRow("nfc") << "nfc:/dev/nfc0" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void FidoTest::pathFilter()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, accepted);
+
+    SoftFidoBus bus;
+    SoftAuthenticator& questioned = bus.plug(keyAt(path));
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw9")));
+
+    FidoDeviceManager manager;
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    manager.enumerate();
+
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(manager.devices().last().devicePath, QStringLiteral("/dev/hidraw9"));
+    if (accepted) {
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(manager.deviceCount(), 2);
+        QCOMPARE(manager.devices().first().devicePath, path);
+        QCOMPARE(manager.devices().first().fidoVersion, QStringLiteral("FIDO_2_1"));
+    } else {
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Suspicious device path rejected: ") + path);
+        QCOMPARE(manager.deviceCount(), 1);
+        QVERIFY(questioned.commands.isEmpty()); // never handed to the library
+    }
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+void FidoTest::manifestFailureEmptiesListSilently()
+{
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 1);
+
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    bus.setManifestResult(FIDO_ERR_INTERNAL);
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 0);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Device enumeration failed: FIDO_ERR_INTERNAL"));
+}
+
+void FidoTest::unreachableKeyKeepsManifestDataAndDefaults()
+{
+    SoftFidoBus bus;
+    SoftFidoBus::Key dead = keyAt(QStringLiteral("/dev/hidraw0"));
+    dead.product = QStringLiteral("uTrust FIDO2");
+    dead.manufacturer = QStringLiteral("Identiv");
+    dead.vendorId = 0x04e6;
+    dead.productId = 0x5a11;
+    bus.plugUnreachable(dead);
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw1")));
+
+    FidoDeviceManager manager;
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    manager.enumerate();
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(manager.deviceCount(), 2);
+    const FidoKeyInfo& k = manager.devices().at(0);
+    QCOMPARE(k.devicePath, QStringLiteral("/dev/hidraw0"));
+    QCOMPARE(k.product, QStringLiteral("uTrust FIDO2"));
+    QCOMPARE(k.manufacturer, QStringLiteral("Identiv"));
+    QCOMPARE(k.vendorId, quint16(0x04e6));
+    QCOMPARE(k.productId, quint16(0x5a11));
+    QVERIFY(k.fidoVersion.isEmpty());
+    QVERIFY(k.versions.isEmpty());
+    QCOMPARE(k.minPinLength, 4);
+    QCOMPARE(k.maxCredCountInList, -1);
+    QCOMPARE(k.maxMsgSize, 0);
+    QVERIFY(!k.credMgmt);
+    QCOMPARE(manager.devices().at(1).fidoVersion, QStringLiteral("FIDO_2_1"));
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+// ---- catalogue ------------------------------------------------------------
+
+void FidoTest::profileFor_data()
+{
+    QTest::addColumn<int>("vendorId");
+    QTest::addColumn<int>("productId");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<bool>("hasPiv");
+    QTest::addColumn<QString>("name");
+
+    const QString generic = QStringLiteral("Generic FIDO2 Device");
+    const QString ci = QStringLiteral("YubiKey 5Ci (5.4.x)");
+    const QString plus = QStringLiteral("YubiKey 5 (5.7+)");
+    QTest::newRow("Hirsch any firmware") << 0x04e6 << 0x5a11 << "9.9.9" << false << "Hirsch uTrust FIDO2 Gov";
+    QTest::newRow("Hirsch unknown firmware") << 0x04e6 << 0x5a11 << "0.0.0" << false << "Hirsch uTrust FIDO2 Gov";
+    QTest::newRow("Hirsch other product") << 0x04e6 << 0x5a12 << "1.0.0" << false << generic;
+    QTest::newRow("0407 at 5.4.3") << 0x1050 << 0x0407 << "5.4.3" << false << ci;
+    QTest::newRow("0407 at 5.4.0") << 0x1050 << 0x0407 << "5.4.0" << false << ci;
+    QTest::newRow("0407 patch never compared") << 0x1050 << 0x0407 << "5.4.200" << false << ci;
+    QTest::newRow("0407 unknown firmware") << 0x1050 << 0x0407 << "0.0.0" << false << ci;
+    QTest::newRow("0407 at 5.7.1") << 0x1050 << 0x0407 << "5.7.1" << false << plus;
+    QTest::newRow("0407 at 5.7.0") << 0x1050 << 0x0407 << "5.7.0" << false << plus;
+    QTest::newRow("0407 at 6.0.0") << 0x1050 << 0x0407 << "6.0.0" << false << plus;
+    QTest::newRow("0407 at 5.2.7") << 0x1050 << 0x0407 << "5.2.7" << false << generic;
+    QTest::newRow("0407 at 5.5.0") << 0x1050 << 0x0407 << "5.5.0" << false << generic;
+    QTest::newRow("0407 at 5.6.9") << 0x1050 << 0x0407 << "5.6.9" << false << generic;
+    QTest::newRow("0407 at 4.4.0") << 0x1050 << 0x0407 << "4.4.0" << false << generic;
+    QTest::newRow("0407 at 0.4.0 is not unknown") << 0x1050 << 0x0407 << "0.4.0" << false << generic;
+    QTest::newRow("0407 falling through with PIV") << 0x1050 << 0x0407 << "5.2.7" << true
+                                                   << "Generic PIV Smart Card";
+    QTest::newRow("0410 any firmware") << 0x1050 << 0x0410 << "5.2.7" << false << "YubiKey 5 (FIDO2 mode)";
+    QTest::newRow("0406 any firmware") << 0x1050 << 0x0406 << "5.1.0" << false << "YubiKey 5 FIDO+CCID";
+    QTest::newRow("0403 any firmware") << 0x1050 << 0x0403 << "4.3.7" << false << "YubiKey 5 OTP+FIDO";
+    QTest::newRow("Yubico unknown product") << 0x1050 << 0x0999 << "5.4.3" << false << generic;
+    QTest::newRow("unknown vendor") << 0x20a0 << 0x42b1 << "1.2.3" << false << generic;
+    QTest::newRow("unknown vendor with PIV") << 0x20a0 << 0x42b1 << "1.2.3" << true << "Generic PIV Smart Card";
+    QTest::newRow("no ids match no entry by id") << 0 << 0 << "0.0.0" << false << generic;
+}
+
+void FidoTest::profileFor()
+{
+    QFETCH(int, vendorId);
+    QFETCH(int, productId);
+    QFETCH(QString, firmware);
+    QFETCH(bool, hasPiv);
+
+    FidoKeyInfo key;
+    key.vendorId = static_cast<quint16>(vendorId);
+    key.productId = static_cast<quint16>(productId);
+    const QStringList parts = firmware.split('.');
+    key.firmwareMajor = static_cast<quint8>(parts.at(0).toInt());
+    key.firmwareMinor = static_cast<quint8>(parts.at(1).toInt());
+    key.firmwarePatch = static_cast<quint8>(parts.at(2).toInt());
+    key.hasPiv = hasPiv;
+    QTEST(DeviceProfileRegistry::instance().profileFor(key).name, "name");
+}
+
+void FidoTest::genericEntries()
+{
+    const DeviceProfileRegistry& registry = DeviceProfileRegistry::instance();
+    FidoKeyInfo key;
+    key.vendorId = 0x1050;
+    key.productId = 0x0410;
+    const DeviceProfile fido2Mode = registry.profileFor(key);
+    QCOMPARE(fido2Mode.name, QStringLiteral("YubiKey 5 (FIDO2 mode)"));
+    QCOMPARE(fido2Mode.vendor, QStringLiteral("Yubico"));
+    QVERIFY(fido2Mode.fido2);
+    QVERIFY(!fido2Mode.fido2CredMgmt);
+    QVERIFY(!fido2Mode.piv);
+
+    key.vendorId = 0x20a0;
+    const DeviceProfile unknown = registry.profileFor(key);
+    QCOMPARE(unknown.name, QStringLiteral("Generic FIDO2 Device"));
+    QCOMPARE(unknown.vendor, QStringLiteral("Unknown"));
+    QCOMPARE(unknown.family, QStringLiteral("Generic CTAP2"));
+    QCOMPARE(unknown.constraints,
+             (QStringList{"Unknown device — only basic FIDO2 operations available",
+                          "PIV and vendor-specific features not supported"}));
+    QCOMPARE(fido2Mode.constraints, unknown.constraints);
+}
+
+void FidoTest::catalogueOrderAndCapabilities_data()
+{
+    // Flags no menu line shows, which the configuration pages read.
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("toolchain");
+    QTest::addColumn<int>("rsaMaxBits");
+    QTest::addColumn<QString>("algorithms"); // P-256, P-384, RSA2048, RSA3072, AES-256 management key
+    QTest::addColumn<int>("constraintCount");
+    QTest::newRow("1") << 0 << "Hirsch uTrust FIDO2 Gov" << "opensc" << 3072 << "YYYY-" << 4;
+    QTest::newRow("2") << 1 << "YubiKey 5Ci (5.4.x)" << "ykman" << 2048 << "Y-Y-Y" << 5;
+    QTest::newRow("3") << 2 << "YubiKey 5 NFC (5.4.x)" << "ykman" << 2048 << "Y-Y-Y" << 3;
+    QTest::newRow("4") << 3 << "YubiKey 5C NFC (5.4.x)" << "ykman" << 2048 << "Y-Y-Y" << 3;
+    QTest::newRow("5") << 4 << "YubiKey 5 (5.7+)" << "ykman" << 3072 << "YYYYY" << 2;
+    QTest::newRow("6") << 5 << "YubiKey 5 (FIDO2 mode)" << "" << 0 << "-----" << 2;
+    QTest::newRow("7") << 6 << "YubiKey 5 FIDO+CCID" << "ykman" << 2048 << "Y-Y-Y" << 5;
+    QTest::newRow("8") << 7 << "YubiKey 5 OTP+FIDO" << "" << 0 << "-----" << 2;
+    QTest::newRow("9") << 8 << "Generic PIV Smart Card" << "opensc" << 2048 << "Y-Y--" << 2;
+    QTest::newRow("10") << 9 << "Generic FIDO2 Device" << "" << 0 << "-----" << 2;
+}
+
+void FidoTest::catalogueOrderAndCapabilities()
+{
+    QFETCH(int, position);
+    QFETCH(QString, algorithms);
+    const QList<DeviceProfile>& all = DeviceProfileRegistry::instance().profiles();
+    QCOMPARE(all.size(), 10);
+    const DeviceProfile& p = all.at(position);
+    QTEST(p.name, "name");
+    QTEST(p.toolchain, "toolchain");
+    QTEST(p.rsaMaxBits, "rsaMaxBits");
+    const auto yn = [](bool b) { return b ? QLatin1Char('Y') : QLatin1Char('-'); };
+    QCOMPARE(QString() + yn(p.eccP256) + yn(p.eccP384) + yn(p.rsa2048) + yn(p.rsa3072) + yn(p.pivAes256MgmtKey),
+             algorithms);
+    QTEST(int(p.constraints.size()), "constraintCount");
+    QVERIFY(p.fido2SetPin && p.fido2ChangePin);
+    if (position == 1 || position == 6)
+        QVERIFY(p.constraints.last().endsWith(
+            QStringLiteral(" IV Personal ID requires ECC P-384 — use P-256 with OV/EV instead")));
+}
+
+void FidoTest::contextMenu_data()
+{
+    QTest::addColumn<DeviceProfile>("profile");
+    QTest::addColumn<QStringList>("script");
+
+    const QStringList head{"Device Details...", "Copy Serial Number"};
+    const QStringList fidoFull{"SUBMENU:FIDO2 Authentication", "  Set FIDO2 PIN...", "  Change FIDO2 PIN...",
+                               "  List Credentials...", "  Delete Credential...", "END_SUBMENU"};
+    const QStringList fidoBasic{"SUBMENU:FIDO2 Authentication", "  Set FIDO2 PIN...", "  Change FIDO2 PIN...",
+                                "END_SUBMENU"};
+    const QStringList pivBasic{"SUBMENU:PIV Smart Card", "  Harden Device (PIN/PUK/Mgmt Key)...",
+                               "  Generate Key + CSR...", "  Import Certificate...", "END_SUBMENU"};
+    const QStringList pivYubico{"SUBMENU:PIV Smart Card", "  Harden Device (PIN/PUK/Mgmt Key)...",
+                                "  Generate Key + CSR...", "  Export Attestation Bundle...",
+                                "  Import Certificate...", "END_SUBMENU"};
+    QStringList pivPlus = pivYubico;
+    pivPlus.insert(5, "  Delete Slot Key...");
+    const QStringList signing{"SUBMENU:Code Signing", "  Sign File with This Key...", "  Verify Signature...",
+                              "END_SUBMENU"};
+    const QStringList allApplets{"SUBMENU:Applets", "  OATH (TOTP/HOTP) Manager...", "  OpenPGP Manager...",
+                                 "  OTP Configuration...", "END_SUBMENU"};
+    const QStringList resetFido{"SUBMENU:Reset / Factory", "  Reset FIDO2 Applet...", "  Factory Reset FIDO2...",
+                                "END_SUBMENU"};
+    const QStringList resetYubico{"SUBMENU:Reset / Factory", "  Reset FIDO2 Applet...", "  Reset PIV Applet...",
+                                  "  Reset OTP Applet...",     "  Reset OATH Applet...",  "  Reset OpenPGP Applet...",
+                                  "  Factory Reset FIDO2...",  "END_SUBMENU"};
+    QStringList resetFull = resetYubico;
+    resetFull.insert(6, "  Full Config Reset...");
+    const QStringList tail{"---", "View Known Constraints..."};
+
+    const QList<DeviceProfile>& all = DeviceProfileRegistry::instance().profiles();
+    QTest::newRow("1 Hirsch") << all.at(0) << head + fidoFull + pivBasic + signing + resetFido + tail;
+    QTest::newRow("2 5Ci") << all.at(1) << head + fidoFull + pivYubico + signing + allApplets + resetYubico + tail;
+    QTest::newRow("3 5 NFC") << all.at(2) << head + fidoFull + pivYubico + signing + allApplets + resetFull + tail;
+    QTest::newRow("4 5C NFC") << all.at(3) << head + fidoFull + pivYubico + signing + allApplets + resetFull + tail;
+    QTest::newRow("5 5.7+") << all.at(4) << head + fidoFull + pivPlus + signing + allApplets + resetFull + tail;
+    QTest::newRow("6 FIDO2 mode") << all.at(5) << head + fidoBasic + signing + resetFido + tail;
+    QTest::newRow("7 FIDO+CCID") << all.at(6)
+                                 << head + fidoFull + pivYubico + signing
+            + QStringList{"SUBMENU:Applets", "  OATH (TOTP/HOTP) Manager...", "  OpenPGP Manager...", "END_SUBMENU"}
+            + resetYubico + tail;
+    QTest::newRow("8 OTP+FIDO") << all.at(7)
+                                << head + fidoBasic + signing
+            + QStringList{"SUBMENU:Applets", "  OTP Configuration...", "END_SUBMENU"} + resetFido + tail;
+    QTest::newRow("9 Generic PIV") << all.at(8) << head + pivBasic + signing + tail;
+    QTest::newRow("10 Generic FIDO2") << all.at(9) << head + fidoBasic + signing + resetFido + tail;
+
+    DeviceProfile none;
+    none.fido2SetPin = false;
+    none.fido2ChangePin = false;
+    QTest::newRow("every flag false") << none << head;
+
+    DeviceProfile pinWithoutFido2;
+    QTest::newRow("PIN flags without fido2") << pinWithoutFido2 << head;
+
+    DeviceProfile onlyFactoryReset;
+    onlyFactoryReset.fido2FactoryReset = true;
+    QTest::newRow("factory reset alone opens no sub-menu") << onlyFactoryReset << head;
+
+    DeviceProfile bareFido2;
+    bareFido2.fido2 = true;
+    bareFido2.fido2FactoryReset = true;
+    QTest::newRow("fido2 without reset flags") << bareFido2 << head + fidoBasic + signing;
+
+    DeviceProfile emptyPiv;
+    emptyPiv.piv = true;
+    emptyPiv.constraints = QStringList{"one"};
+    QTest::newRow("PIV with no operations") << emptyPiv
+                                            << head + QStringList{"SUBMENU:PIV Smart Card", "END_SUBMENU"} + signing
+            + tail;
+
+    DeviceProfile openpgpOnly;
+    openpgpOnly.openpgp = true;
+    openpgpOnly.otp = true;
+    openpgpOnly.fullConfigReset = true;
+    QTest::newRow("applets in fixed order; full reset alone")
+        << openpgpOnly
+        << head
+            + QStringList{"SUBMENU:Applets",         "  OpenPGP Manager...",     "  OTP Configuration...",
+                          "END_SUBMENU",             "SUBMENU:Reset / Factory", "  Full Config Reset...",
+                          "END_SUBMENU"};
+}
+
+void FidoTest::contextMenu()
+{
+    QFETCH(DeviceProfile, profile);
+    QTEST(profile.contextMenuActions(), "script");
+}
+
+OT_TEST_MAIN(FidoTest)
+#include "tst_fido.moc"
