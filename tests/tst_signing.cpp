@@ -466,7 +466,7 @@ void SigningTest::signPackageRefusesNameWithoutPkg()
 void SigningTest::notarizeTimeoutIsNoApproval()
 {
     Fixture f;
-    f.manager.setWaitMs(500);
+    f.manager.setWaitMs(2000);
     const QString pkg = f.work.path() + QStringLiteral("/App.pkg");
     // notarytool --wait prints its submission id, then waits for the verdict.
     f.fakes.setHook(QStringLiteral("xcrun"), QStringLiteral("echo 'id: 0f3c'; exec sleep 20"));
@@ -482,7 +482,7 @@ void SigningTest::notarizeTimeoutIsNoApproval()
     QCOMPARE(complete.at(0).at(1).toBool(), false);
     QVERIFY(!complete.at(0).at(2).toString().contains(QLatin1String("approved")));
     QVERIFY(f.log.contains(QStringLiteral("[xcrun notarytool submit App.pkg --keychain-profile "
-                                          "Ostrevan-Notarize --wait] timed out after 0.5 s, killed")));
+                                          "Ostrevan-Notarize --wait] timed out after 2 s, killed")));
     QVERIFY(f.log.last().contains(QLatin1String("may still be processing")));
     QVERIFY(f.log.first().startsWith(QLatin1String("id: 0f3c")));
 }
