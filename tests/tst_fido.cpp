@@ -26,6 +26,14 @@ private Q_SLOTS:
     void manifestFailureEmptiesListSilently();
     void unreachableKeyKeepsManifestDataAndDefaults();
 
+    void pinOperations_data();
+    void pinOperations();
+    void badIndexTouchesNothing();
+    void staleKeyCannotBeOpened();
+    void credentialLines();
+    void deleteUsesTheWholeId();
+    void factoryReset();
+
     void profileFor_data();
     void profileFor();
     void genericEntries();
@@ -314,6 +322,260 @@ void FidoTest::unreachableKeyKeepsManifestDataAndDefaults()
     QVERIFY(!k.credMgmt);
     QCOMPARE(manager.devices().at(1).fidoVersion, QStringLiteral("FIDO_2_1"));
     QCOMPARE(bus.opens(), bus.closes());
+}
+
+// ---- PIN, credential management and reset --------------------------------
+
+namespace {
+
+// One key with PIN 1234 holding credentials under three relying parties.
+struct CredentialFixture
+{
+    SoftFidoBus bus;
+    SoftAuthenticator* key = nullptr;
+    FidoDeviceManager manager;
+    QByteArray longId, shortId, plainId;
+
+    CredentialFixture()
+    {
+        key = &bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+        key->presetPin(QStringLiteral("1234"));
+        for (int i = 0; i < 32; ++i)
+            longId.append(static_cast<char>(i));
+        shortId = QByteArray::fromHex("deadbeef");
+        plainId = QByteArray::fromHex("0102030405060708");
+        key->credentials = {
+            {longId, "example.com", "Example", "u1", "alice", "Alice Liddell"},
+            {shortId, "example.com", "Example", "u2", "bob", ""},
+            {plainId, "example.com", "Example", "u3", QString(), QString()},
+            {QByteArray::fromHex("aa"), "github.com", "", "u4", "carol", QString()},
+            {QByteArray::fromHex("bb"), "noname.test", QString(), "u5", QString(), "Dave"},
+        };
+        manager.enumerate();
+    }
+};
+
+} // namespace
+
+void FidoTest::pinOperations_data()
+{
+    QTest::addColumn<QString>("presetPin");
+    QTest::addColumn<bool>("change");
+    QTest::addColumn<QString>("oldPin");
+    QTest::addColumn<QString>("newPin");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("pinAfter");
+    QTest::newRow("set first PIN") << "" << false << "" << "1234" << true << "PIN set successfully" << "1234";
+    QTest::newRow("set non-ASCII PIN") << "" << false << "" << "pässwörd" << true << "PIN set successfully"
+                                       << "pässwörd";
+    QTest::newRow("set over a PIN") << "1234" << false << "" << "5678" << false
+                                    << "Set PIN failed: FIDO_ERR_PIN_AUTH_INVALID" << "1234";
+    QTest::newRow("set too short") << "" << false << "" << "12" << false
+                                   << "Set PIN failed: FIDO_ERR_PIN_POLICY_VIOLATION" << "";
+    QTest::newRow("change") << "1234" << true << "1234" << "98765" << true << "PIN changed successfully"
+                            << "98765";
+    QTest::newRow("change, wrong old PIN") << "1234" << true << "4321" << "98765" << false
+                                           << "Change PIN failed: FIDO_ERR_PIN_INVALID" << "1234";
+    QTest::newRow("change without a PIN") << "" << true << "1234" << "98765" << false
+                                          << "Change PIN failed: FIDO_ERR_PIN_NOT_SET" << "";
+}
+
+void FidoTest::pinOperations()
+{
+    QFETCH(QString, presetPin);
+    QFETCH(bool, change);
+    QFETCH(QString, oldPin);
+    QFETCH(QString, newPin);
+    QFETCH(bool, ok);
+    QFETCH(QString, message);
+    QFETCH(QString, pinAfter);
+
+    SoftFidoBus bus;
+    SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    key.presetPin(presetPin);
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QSignalSpy complete(&manager, &FidoDeviceManager::operationComplete);
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+
+    const bool result = change ? manager.changePin(0, oldPin, newPin) : manager.setPin(0, newPin);
+    QCOMPARE(result, ok);
+    if (ok) {
+        QCOMPARE(complete.count(), 1);
+        QCOMPARE(complete.at(0).at(0).toString(), message);
+        QCOMPARE(complete.at(0).at(1).toBool(), true);
+        QCOMPARE(errors.count(), 0);
+    } else {
+        QCOMPARE(complete.count(), 0);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), message);
+    }
+    QCOMPARE(key.hasPin(), !pinAfter.isEmpty());
+    if (!pinAfter.isEmpty())
+        QVERIFY(key.pinIs(pinAfter));
+    QCOMPARE(bus.opens(), bus.closes());
+
+    // The record keeps its PIN state until the next enumeration.
+    QCOMPARE(manager.deviceAt(0)->clientPin, !presetPin.isEmpty());
+    manager.enumerate();
+    QCOMPARE(manager.deviceAt(0)->clientPin, !pinAfter.isEmpty());
+}
+
+void FidoTest::badIndexTouchesNothing()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    key.presetPin(QStringLiteral("1234"));
+    key.credentials = {{QByteArray::fromHex("01"), "example.com", "Example", "u", "user", "User"}};
+    SoftFidoBus::Key plain = keyAt(QStringLiteral("/dev/hidraw1"));
+    SoftAuthenticator& noCredMgmt = bus.plug(plain);
+    noCredMgmt.info.options = {{"clientPin", true}};
+    noCredMgmt.presetPin(QStringLiteral("1234"));
+    noCredMgmt.credentials = key.credentials;
+
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QVERIFY(!manager.deviceAt(1)->credMgmt);
+    const int opensBefore = bus.opens();
+    QSignalSpy complete(&manager, &FidoDeviceManager::operationComplete);
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+
+    for (int index : {-1, manager.deviceCount()}) {
+        errors.clear();
+        QVERIFY(!manager.setPin(index, QStringLiteral("5678")));
+        QVERIFY(!manager.changePin(index, QStringLiteral("1234"), QStringLiteral("5678")));
+        QVERIFY(!manager.factoryReset(index));
+        QVERIFY(!manager.deleteCredential(index, QStringLiteral("01"), QStringLiteral("1234")));
+        QCOMPARE(errors.count(), 4);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(errors.at(i).at(0).toString(), QStringLiteral("Invalid device index"));
+        QCOMPARE(errors.at(3).at(0).toString(), QStringLiteral("Device does not support credential management"));
+        QVERIFY(manager.listRelyingParties(index, QStringLiteral("1234")).isEmpty());
+        QVERIFY(manager.listCredentials(index, QStringLiteral("example.com"), QStringLiteral("1234")).isEmpty());
+    }
+
+    // A key without credential management is refused before it is opened.
+    errors.clear();
+    QVERIFY(manager.listRelyingParties(1, QStringLiteral("1234")).isEmpty());
+    QVERIFY(manager.listCredentials(1, QStringLiteral("example.com"), QStringLiteral("1234")).isEmpty());
+    QVERIFY(!manager.deleteCredential(1, QStringLiteral("01"), QStringLiteral("1234")));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Device does not support credential management"));
+
+    QCOMPARE(bus.opens(), opensBefore);
+    QCOMPARE(complete.count(), 0);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(key.pinIs(QStringLiteral("1234")));
+    QCOMPARE(key.resetCount, 0);
+    QCOMPARE(noCredMgmt.credentials.size(), 1);
+}
+
+void FidoTest::staleKeyCannotBeOpened()
+{
+    // A key pulled out after the last enumeration stays listed with its path.
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QVERIFY(manager.deviceAt(0)->credMgmt);
+    bus.unplug(QStringLiteral("/dev/hidraw0"));
+
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QVERIFY(!manager.setPin(0, QStringLiteral("1234")));
+    QVERIFY(!manager.changePin(0, QStringLiteral("1234"), QStringLiteral("5678")));
+    QVERIFY(!manager.factoryReset(0));
+    QVERIFY(!manager.deleteCredential(0, QStringLiteral("01"), QStringLiteral("1234")));
+    QVERIFY(manager.listRelyingParties(0, QStringLiteral("1234")).isEmpty());
+    QCOMPARE(errors.count(), 4);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(errors.at(i).at(0).toString().startsWith(QStringLiteral("Cannot open device: FIDO_ERR_")));
+    QCOMPARE(errors.at(3).at(0).toString(), QStringLiteral("Cannot open device"));
+    QCOMPARE(manager.deviceCount(), 1);
+}
+
+void FidoTest::credentialLines()
+{
+    CredentialFixture f;
+    QSignalSpy complete(&f.manager, &FidoDeviceManager::operationComplete);
+    QSignalSpy errors(&f.manager, &FidoDeviceManager::operationError);
+
+    QCOMPARE(f.manager.listRelyingParties(0, QStringLiteral("1234")),
+             (QStringList{"example.com (Example)", "github.com", "noname.test"}));
+
+    QStringList ids;
+    // The whole relying-party line is accepted; only its first word is the id.
+    const QStringList lines =
+        f.manager.listCredentials(0, QStringLiteral("example.com (Example)"), QStringLiteral("1234"), &ids);
+    QCOMPARE(lines, (QStringList{"Alice Liddell [0001020304050607...]", "bob [deadbeef...]",
+                                 "Unknown credential [0102030405060708...]"}));
+    QCOMPARE(ids, (QStringList{QString::fromLatin1(f.longId.toHex()), "deadbeef", "0102030405060708"}));
+    QCOMPARE(f.manager.listCredentials(0, QStringLiteral("noname.test"), QStringLiteral("1234")),
+             QStringList{"Dave [bb...]"});
+    QCOMPARE(f.manager.listCredentials(0, QStringLiteral("nothing.test"), QStringLiteral("1234"), &ids),
+             QStringList());
+    QVERIFY(ids.isEmpty());
+
+    // A wrong PIN reads as nothing stored.
+    QVERIFY(f.manager.listRelyingParties(0, QStringLiteral("0000")).isEmpty());
+    QVERIFY(f.manager.listCredentials(0, QStringLiteral("example.com"), QStringLiteral("0000")).isEmpty());
+    QCOMPARE(complete.count() + errors.count(), 0); // listing is silent
+    QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+void FidoTest::deleteUsesTheWholeId()
+{
+    CredentialFixture f;
+    QSignalSpy complete(&f.manager, &FidoDeviceManager::operationComplete);
+    QSignalSpy errors(&f.manager, &FidoDeviceManager::operationError);
+    QStringList ids;
+    const QStringList lines =
+        f.manager.listCredentials(0, QStringLiteral("example.com"), QStringLiteral("1234"), &ids);
+
+    // The start of the id that the line shows names no credential.
+    QVERIFY(!f.manager.deleteCredential(0, QStringLiteral("0001020304050607"), QStringLiteral("1234")));
+    QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Delete failed: FIDO_ERR_NO_CREDENTIALS"));
+    QVERIFY(!f.manager.deleteCredential(0, ids.at(0), QStringLiteral("0000")));
+    QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Delete failed: FIDO_ERR_PIN_INVALID"));
+    QCOMPARE(complete.count(), 0);
+
+    QVERIFY(f.manager.deleteCredential(0, ids.at(0), QStringLiteral("1234")));
+    QCOMPARE(complete.count(), 1);
+    QCOMPARE(complete.at(0).at(0).toString(), QStringLiteral("Credential deleted"));
+    QCOMPARE(f.manager.listCredentials(0, QStringLiteral("example.com"), QStringLiteral("1234")),
+             lines.mid(1));
+    QCOMPARE(f.key->credentials.size(), 4);
+    QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+void FidoTest::factoryReset()
+{
+    CredentialFixture f;
+    QCOMPARE(f.manager.deviceAt(0)->clientPin, true);
+    QSignalSpy complete(&f.manager, &FidoDeviceManager::operationComplete);
+    QSignalSpy errors(&f.manager, &FidoDeviceManager::operationError);
+    QSignalSpy changed(&f.manager, &FidoDeviceManager::devicesChanged);
+
+    f.key->resetAllowed = false; // as a key not replugged within the last seconds
+    QVERIFY(!f.manager.factoryReset(0));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Factory reset failed: FIDO_ERR_NOT_ALLOWED"));
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(f.key->credentials.size(), 5);
+
+    f.key->resetAllowed = true;
+    QVERIFY(f.manager.factoryReset(0));
+    QCOMPARE(complete.count(), 1);
+    QCOMPARE(complete.at(0).at(0).toString(), QStringLiteral("Factory reset complete — all credentials erased"));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(f.key->resetCount, 1);
+    QVERIFY(f.key->credentials.isEmpty());
+    QVERIFY(!f.key->hasPin());
+    // The list was rebuilt by the reset itself.
+    QCOMPARE(f.manager.deviceCount(), 1);
+    QCOMPARE(f.manager.deviceAt(0)->clientPin, false);
+    QCOMPARE(f.bus.opens(), f.bus.closes());
 }
 
 // ---- catalogue ------------------------------------------------------------

@@ -1,6 +1,9 @@
 #include "fido/FidoDeviceManager.h"
 
+#include "core/SecureZero.h"
+
 #include <fido.h>
+#include <fido/credman.h>
 
 #include <limits>
 
@@ -260,4 +263,230 @@ FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
     fido_dev_close(dev);
     fido_dev_free(&dev);
     return info;
+}
+
+namespace {
+
+// An open key for the length of one operation; closes and frees on every path.
+class OpenKey
+{
+public:
+    explicit OpenKey(const QString& path)
+    {
+        dev = newDevice();
+        if (!dev) {
+            result = FIDO_ERR_INTERNAL;
+            return;
+        }
+        result = fido_dev_open(dev, path.toUtf8().constData());
+        if (result != FIDO_OK)
+            fido_dev_free(&dev);
+    }
+    ~OpenKey() { close(); }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+
+    bool isOpen() const { return dev != nullptr; }
+    int openResult() const { return result; }
+    fido_dev_t* device() const { return dev; }
+
+    void close()
+    {
+        if (!dev)
+            return;
+        fido_dev_close(dev);
+        fido_dev_free(&dev);
+    }
+
+private:
+    fido_dev_t* dev = nullptr;
+    int result = FIDO_OK;
+};
+
+QString reason(int result)
+{
+    return QString::fromUtf8(fido_strerr(result));
+}
+
+} // namespace
+
+bool FidoDeviceManager::setPin(int index, const QString& pin)
+{
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key) {
+        Q_EMIT operationError(QStringLiteral("Invalid device index"));
+        return false;
+    }
+    OpenKey open(key->devicePath);
+    if (!open.isOpen()) {
+        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
+        return false;
+    }
+    QByteArray pinBytes = pin.toUtf8();
+    const int r = fido_dev_set_pin(open.device(), pinBytes.constData(), nullptr);
+    open.close();
+    secureZero(pinBytes);
+    if (r != FIDO_OK) {
+        Q_EMIT operationError(QStringLiteral("Set PIN failed: %1").arg(reason(r)));
+        return false;
+    }
+    Q_EMIT operationComplete(QStringLiteral("PIN set successfully"), true);
+    return true;
+}
+
+bool FidoDeviceManager::changePin(int index, const QString& oldPin, const QString& newPin)
+{
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key) {
+        Q_EMIT operationError(QStringLiteral("Invalid device index"));
+        return false;
+    }
+    OpenKey open(key->devicePath);
+    if (!open.isOpen()) {
+        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
+        return false;
+    }
+    QByteArray oldBytes = oldPin.toUtf8();
+    QByteArray newBytes = newPin.toUtf8();
+    const int r = fido_dev_set_pin(open.device(), newBytes.constData(), oldBytes.constData());
+    open.close();
+    secureZero(oldBytes);
+    secureZero(newBytes);
+    if (r != FIDO_OK) {
+        Q_EMIT operationError(QStringLiteral("Change PIN failed: %1").arg(reason(r)));
+        return false;
+    }
+    Q_EMIT operationComplete(QStringLiteral("PIN changed successfully"), true);
+    return true;
+}
+
+QStringList FidoDeviceManager::listRelyingParties(int index, const QString& pin)
+{
+    QStringList lines;
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key || !key->credMgmt)
+        return lines;
+    OpenKey open(key->devicePath);
+    if (!open.isOpen())
+        return lines;
+    QByteArray pinBytes = pin.toUtf8();
+
+    fido_credman_metadata_t* metadata = fido_credman_metadata_new();
+    fido_credman_rp_t* rp = nullptr;
+    // The metadata itself is not used: it is the first exchange that needs
+    // the PIN, so a wrong PIN ends the listing here.
+    if (metadata && fido_credman_get_dev_metadata(open.device(), metadata, pinBytes.constData()) == FIDO_OK) {
+        rp = fido_credman_rp_new();
+        if (rp && fido_credman_get_dev_rp(open.device(), rp, pinBytes.constData()) == FIDO_OK) {
+            const size_t count = fido_credman_rp_count(rp);
+            for (size_t i = 0; i < count; ++i) {
+                const char* id = fido_credman_rp_id(rp, i);
+                if (!id)
+                    continue;
+                const QString name = fromLibrary(fido_credman_rp_name(rp, i));
+                const QString rpId = QString::fromUtf8(id);
+                lines << (name.isEmpty() ? rpId : QStringLiteral("%1 (%2)").arg(rpId, name));
+            }
+        }
+    }
+    fido_credman_rp_free(&rp);
+    fido_credman_metadata_free(&metadata);
+    open.close();
+    secureZero(pinBytes);
+    return lines;
+}
+
+QStringList FidoDeviceManager::listCredentials(int index, const QString& rpEntry, const QString& pin,
+                                               QStringList* credentialIds)
+{
+    QStringList lines;
+    if (credentialIds)
+        credentialIds->clear();
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key || !key->credMgmt)
+        return lines;
+    OpenKey open(key->devicePath);
+    if (!open.isOpen())
+        return lines;
+    const QByteArray rpId = rpEntry.section(QLatin1Char(' '), 0, 0).toUtf8();
+    QByteArray pinBytes = pin.toUtf8();
+
+    fido_credman_rk_t* rk = fido_credman_rk_new();
+    if (rk && fido_credman_get_dev_rk(open.device(), rpId.constData(), rk, pinBytes.constData()) == FIDO_OK) {
+        const size_t count = fido_credman_rk_count(rk);
+        for (size_t i = 0; i < count; ++i) {
+            const fido_cred_t* cred = fido_credman_rk(rk, i);
+            if (!cred)
+                continue;
+            const QString userName = fromLibrary(fido_cred_user_name(cred));
+            const QString displayName = fromLibrary(fido_cred_display_name(cred));
+            QString line = !displayName.isEmpty() ? displayName
+                : !userName.isEmpty()             ? userName
+                                                  : QStringLiteral("Unknown credential");
+            const size_t idLength = fido_cred_id_len(cred);
+            const unsigned char* idBytes = fido_cred_id_ptr(cred);
+            QString id;
+            if (idBytes && idLength > 0) {
+                id = QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char*>(idBytes), static_cast<qsizetype>(idLength)).toHex());
+                line += QStringLiteral(" [") + id.left(16) + QStringLiteral("...]");
+            }
+            lines << line;
+            if (credentialIds)
+                *credentialIds << id;
+        }
+    }
+    fido_credman_rk_free(&rk);
+    open.close();
+    secureZero(pinBytes);
+    return lines;
+}
+
+bool FidoDeviceManager::deleteCredential(int index, const QString& credentialId, const QString& pin)
+{
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key || !key->credMgmt) {
+        Q_EMIT operationError(QStringLiteral("Device does not support credential management"));
+        return false;
+    }
+    OpenKey open(key->devicePath);
+    if (!open.isOpen()) {
+        Q_EMIT operationError(QStringLiteral("Cannot open device"));
+        return false;
+    }
+    const QByteArray id = QByteArray::fromHex(credentialId.toUtf8());
+    QByteArray pinBytes = pin.toUtf8();
+    const int r = fido_credman_del_dev_rk(open.device(), reinterpret_cast<const unsigned char*>(id.constData()),
+                                          static_cast<size_t>(id.size()), pinBytes.constData());
+    open.close();
+    secureZero(pinBytes);
+    if (r != FIDO_OK) {
+        Q_EMIT operationError(QStringLiteral("Delete failed: %1").arg(reason(r)));
+        return false;
+    }
+    Q_EMIT operationComplete(QStringLiteral("Credential deleted"), true);
+    return true;
+}
+
+bool FidoDeviceManager::factoryReset(int index)
+{
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key) {
+        Q_EMIT operationError(QStringLiteral("Invalid device index"));
+        return false;
+    }
+    OpenKey open(key->devicePath);
+    if (!open.isOpen()) {
+        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
+        return false;
+    }
+    const int r = fido_dev_reset(open.device());
+    open.close();
+    if (r != FIDO_OK) {
+        Q_EMIT operationError(QStringLiteral("Factory reset failed: %1").arg(reason(r)));
+        return false;
+    }
+    Q_EMIT operationComplete(QStringLiteral("Factory reset complete — all credentials erased"), true);
+    enumerate();
+    return true;
 }

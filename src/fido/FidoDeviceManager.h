@@ -29,6 +29,25 @@ public:
     void enumerate();
     FidoKeyInfo queryDeviceInfo(const QString& path);
 
+    // PIN, credential management and reset. Each opens the key at the given
+    // index by its path, runs its exchange, and closes it again. The caller
+    // keeps and wipes its own PIN strings; the UTF-8 copies made for the
+    // library are wiped here.
+    bool setPin(int index, const QString& pin);
+    bool changePin(int index, const QString& oldPin, const QString& newPin);
+    // "id" or "id (name)" per relying party; empty on any failure.
+    QStringList listRelyingParties(int index, const QString& pin);
+    // One display line per credential of the relying party named by the
+    // first word of rpEntry; empty on any failure. The lines carry only the
+    // start of each id, so credentialIds, when given, receives every whole id
+    // (lower-case hex, empty where the key reported none) in line order:
+    // that is what deleteCredential needs.
+    QStringList listCredentials(int index, const QString& rpEntry, const QString& pin,
+                                QStringList* credentialIds = nullptr);
+    bool deleteCredential(int index, const QString& credentialId, const QString& pin);
+    // Rebuilds the key list on success.
+    bool factoryReset(int index);
+
     // Test seams. Nothing here can attach a key (no hardware, no uhid), so a
     // test may supply the manifest itself and give every device handle the
     // manager creates a transport of its own before it is opened. Both are
