@@ -3,11 +3,23 @@
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 
+#include "app/Startup.h"
+#include "ui/ClockVaultWidget.h"
+#include "ui/DevOpsSecretsTab.h"
+#include "ui/GitHubTab.h"
+#include "ui/GpgKeyManagementTab.h"
+#include "ui/UsbDriveTab.h"
+#include "ui/VaultTab.h"
+#include "vault/TessarilVault.h"
+
+#include "ModalDriver.h"
 #include "TestHome.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,6 +27,7 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { Startup::setIdentity(*qApp); }
     void init() { home = std::make_unique<TestHome>(); }
     void cleanup() { home.reset(); }
 
@@ -23,6 +36,10 @@ private Q_SLOTS:
     void geometryAndPageSurviveRestart();
     void storedPageOutOfRangeIsIgnored();
     void docsDirCases();
+    void neighbourPagesAreTheirClasses();
+    void oneTimeNoticesOncePerWindow();
+    void noBadgeWithoutDefaultVault();
+    void badgeClickSelectsVaultPage();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -104,6 +121,93 @@ void MainWindowTest::docsDirCases()
     QDir().mkpath(root.path() + "/bundle/Resources/docs");
     QCOMPARE(MainWindow::docsDirFor(bin),
              QFileInfo(root.path() + "/bundle/Resources/docs").canonicalFilePath());
+}
+
+namespace {
+
+QStringList sessionLines(MainWindow& window, const QString& op)
+{
+    QStringList found;
+    const QString text = window.findChild<QTextEdit*>("sessionLogView")->toPlainText();
+    for (const QString& line : text.split('\n')) {
+        if (line.contains(" | " + op.leftJustified(20) + " | "))
+            found << line.section("] ", 1);
+    }
+    return found;
+}
+
+} // namespace
+
+void MainWindowTest::neighbourPagesAreTheirClasses()
+{
+    MainWindow window;
+    auto* tabs = window.findChild<QTabWidget*>();
+    QVERIFY(qobject_cast<GpgKeyManagementTab*>(tabs->widget(3)));
+    QVERIFY(qobject_cast<VaultTab*>(tabs->widget(4)));
+    QVERIFY(qobject_cast<DevOpsSecretsTab*>(tabs->widget(5)));
+    QVERIFY(qobject_cast<UsbDriveTab*>(tabs->widget(6)));
+    QVERIFY(qobject_cast<GitHubTab*>(tabs->widget(7)));
+    QCOMPARE(window.findChildren<TessarilVault*>().size(), 1);
+    QCOMPARE(window.findChild<TessarilVault*>()->parent(), &window);
+    QVERIFY(qobject_cast<ClockVaultWidget*>(tabs->cornerWidget(Qt::TopRightCorner)));
+}
+
+void MainWindowTest::oneTimeNoticesOncePerWindow()
+{
+    const QString vaultText =
+        "NEW FEATURE UNLOCKED: DevOps Cloud Secret Storage\n\nYour encrypted vault is active. "
+        "You can now store:\n  - Kubernetes secrets\n  - Docker/Podman secrets\n  - Ansible "
+        "Vault credentials\n  - Terraform variables\n  - SOPS encrypted configs\n\nGo to the "
+        "'DevOps Secrets' tab to get started.";
+    const QString usbText =
+        "NEW FEATURE UNLOCKED: USB Drive Encryption\n\nUSB storage device detected: STICK 1\n\n"
+        "You can now:\n  - Analyze drive encryption status\n  - Encrypt APFS drives without "
+        "reformatting\n  - Create encrypted vault containers on USB drives\n\nGo to the 'USB "
+        "Drives' tab to manage your drive.";
+    // A second window of the same run gets its own notices.
+    for (int round = 0; round < 2; ++round) {
+        MainWindow window;
+        auto* vault = window.findChild<TessarilVault*>();
+        auto* usb = window.findChild<UsbDriveTab*>();
+        ModalDriver driver;
+        for (int i = 0; i < 4; ++i)
+            driver.pressButton(QMessageBox::Ok);
+
+        Q_EMIT vault->vaultMounted("/Volumes/Tessaril Vault");
+        Q_EMIT vault->vaultMounted("/Volumes/Tessaril Vault");
+        Q_EMIT usb->usbDriveDetected("STICK 1");
+        Q_EMIT usb->usbDriveDetected("STICK 2");
+
+        QCOMPARE(driver.titles, QStringList({"Feature Unlocked", "Feature Unlocked"}));
+        QCOMPARE(driver.texts, QStringList({vaultText, usbText}));
+        QCOMPARE(driver.pending(), 2);
+        QCOMPARE(sessionLines(window, "Feature Unlock"),
+                 QStringList({"OK   | Feature Unlock       | DevOps Secrets | Vault active",
+                              "OK   | Feature Unlock       | USB Drives | STICK 1"}));
+    }
+}
+
+void MainWindowTest::noBadgeWithoutDefaultVault()
+{
+    MainWindow window;
+    QWidget* corner = window.findChild<QTabWidget*>()->cornerWidget(Qt::TopRightCorner);
+    QVERIFY(corner->findChildren<QPushButton*>().isEmpty());
+}
+
+void MainWindowTest::badgeClickSelectsVaultPage()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(TessarilVault::defaultPath()).path()));
+    // On disk a vault is a sparse-bundle folder.
+    QVERIFY(QDir().mkpath(TessarilVault::defaultPath()));
+    MainWindow window;
+    auto* tabs = window.findChild<QTabWidget*>();
+    tabs->setCurrentIndex(7);
+    const QList<QPushButton*> badges =
+        tabs->cornerWidget(Qt::TopRightCorner)->findChildren<QPushButton*>();
+    QCOMPARE(badges.size(), 1);
+    QVERIFY(badges.first()->text().contains("Default"));
+    badges.first()->click();
+    QCOMPARE(tabs->currentIndex(), 4);
 }
 
 OT_TEST_MAIN(MainWindowTest)

@@ -1,12 +1,19 @@
 #include "app/MainWindow.h"
 
 #include "config/Settings.h"
-#include "ui/SectionTitle.h"
+#include "ui/ClockVaultWidget.h"
+#include "ui/DevOpsSecretsTab.h"
+#include "ui/GitHubTab.h"
+#include "ui/GpgKeyManagementTab.h"
+#include "ui/UsbDriveTab.h"
+#include "ui/VaultTab.h"
+#include "vault/TessarilVault.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -17,40 +24,74 @@ MainWindow::MainWindow(QWidget* parent)
     setMinimumSize(1100, 750);
     resize(1280, 860);
 
+    setupStatusBar();
+
     tabWidget = new QTabWidget(this);
     tabWidget->setUsesScrollButtons(true);
-
-    struct PageEntry {
-        QWidget* page;
-        const char* title;
-        const char* tooltip;
+    const auto addPage = [this](QWidget* page, const char* title, const char* tooltip) {
+        const int index = tabWidget->addTab(page, QString::fromUtf8(title));
+        tabWidget->setTabToolTip(index, QString::fromUtf8(tooltip));
     };
-    const PageEntry pages[] = {
-        {createDeviceInspectorTab(), "Device Inspector",
-         "Hardware keys: detect, inspect, FIDO2 PIN/credentials/reset.\n"
-         "Double-click device for full config. Right-click for quick actions."},
-        {createCodeSigningTab(), "Code Signing",
-         "Sign macOS apps + Windows PE binaries with hardware tokens"},
-        {createCertificatesTab(), "Certificates",
-         "X.509 certificate lifecycle: import, inspect, expiry alerts"},
-        {makeTitledPage(QStringLiteral("GPG / SSH")), "GPG / SSH",
-         "GPG/OpenPGP keyring, SSH keys, SSH config editor"},
-        {makeTitledPage(QStringLiteral("Secure Vault")), "Secure Vault",
-         "AES-256 encrypted .qvimgv containers for keys and credentials"},
-        {makeTitledPage(QStringLiteral("DevOps Tools")), "DevOps Tools",
-         "SSH/SFTP/SCP + Kubernetes, Docker, Ansible, Terraform, SOPS"},
-        {makeTitledPage(QStringLiteral("USB Drives")), "USB Drives",
-         "Detect, analyze, and encrypt USB storage devices"},
-        {makeTitledPage(QStringLiteral("GitHub")), "GitHub",
-         "GitHub integration: SSH/GPG keys, secrets, security, workflows"},
-        {createSessionLogTab(), "Session Log",
-         "ISO 8601 audit trail \u2014 PINs and secrets never recorded"},
-    };
-    for (const PageEntry& entry : pages) {
-        const int index = tabWidget->addTab(entry.page, QString::fromUtf8(entry.title));
-        tabWidget->setTabToolTip(index, QString::fromUtf8(entry.tooltip));
-    }
+    addPage(createDeviceInspectorTab(), "Device Inspector",
+            "Hardware keys: detect, inspect, FIDO2 PIN/credentials/reset.\n"
+            "Double-click device for full config. Right-click for quick actions.");
+    addPage(createCodeSigningTab(), "Code Signing",
+            "Sign macOS apps + Windows PE binaries with hardware tokens");
+    addPage(createCertificatesTab(), "Certificates",
+            "X.509 certificate lifecycle: import, inspect, expiry alerts");
+    addPage(new GpgKeyManagementTab(this), "GPG / SSH",
+            "GPG/OpenPGP keyring, SSH keys, SSH config editor");
+    auto* vault = new TessarilVault(this);
+    addPage(new VaultTab(vault, fidoManager, userProfile, this), "Secure Vault",
+            "AES-256 encrypted .qvimgv containers for keys and credentials");
+    addPage(new DevOpsSecretsTab(this), "DevOps Tools",
+            "SSH/SFTP/SCP + Kubernetes, Docker, Ansible, Terraform, SOPS");
+    auto* usbTab = new UsbDriveTab(this);
+    addPage(usbTab, "USB Drives", "Detect, analyze, and encrypt USB storage devices");
+    addPage(new GitHubTab(userProfile, this), "GitHub",
+            "GitHub integration: SSH/GPG keys, secrets, security, workflows");
 
+    // The flag is set before the box runs, so a signal that arrives while it
+    // is open shows no second box.
+    connect(vault, &TessarilVault::vaultMounted, this, [this](const QString&) {
+        if (vaultNoticeShown)
+            return;
+        vaultNoticeShown = true;
+        QMessageBox::information(
+            this, QStringLiteral("Feature Unlocked"),
+            QStringLiteral("NEW FEATURE UNLOCKED: DevOps Cloud Secret Storage\n\n"
+                           "Your encrypted vault is active. You can now store:\n"
+                           "  - Kubernetes secrets\n"
+                           "  - Docker/Podman secrets\n"
+                           "  - Ansible Vault credentials\n"
+                           "  - Terraform variables\n"
+                           "  - SOPS encrypted configs\n\n"
+                           "Go to the 'DevOps Secrets' tab to get started."));
+        logSession(QStringLiteral("Feature Unlock"), QStringLiteral("DevOps Secrets"), true,
+                   QStringLiteral("Vault active"));
+    });
+    connect(usbTab, &UsbDriveTab::usbDriveDetected, this, [this](const QString& volumeName) {
+        if (usbNoticeShown)
+            return;
+        usbNoticeShown = true;
+        QMessageBox::information(
+            this, QStringLiteral("Feature Unlocked"),
+            QStringLiteral("NEW FEATURE UNLOCKED: USB Drive Encryption\n\n"
+                           "USB storage device detected: %1\n\n"
+                           "You can now:\n"
+                           "  - Analyze drive encryption status\n"
+                           "  - Encrypt APFS drives without reformatting\n"
+                           "  - Create encrypted vault containers on USB drives\n\n"
+                           "Go to the 'USB Drives' tab to manage your drive.")
+                .arg(volumeName));
+        logSession(QStringLiteral("Feature Unlock"), QStringLiteral("USB Drives"), true,
+                   volumeName);
+    });
+
+    addPage(createSessionLogTab(), "Session Log",
+            "ISO 8601 audit trail \u2014 PINs and secrets never recorded");
+
+    setupCornerWidget();
     setCentralWidget(tabWidget);
 
     pollTimer = new QTimer(this);
@@ -67,6 +108,31 @@ MainWindow::~MainWindow()
     settings->setValue(QStringLiteral("geometry"), saveGeometry());
     settings->setValue(QStringLiteral("windowState"), saveState(0));
     settings->setValue(QStringLiteral("lastTab"), tabWidget->currentIndex());
+}
+
+void MainWindow::setupCornerWidget()
+{
+    auto* corner = new ClockVaultWidget(this);
+    tabWidget->setCornerWidget(corner, Qt::TopRightCorner);
+    // A vault on disk is a sparse-bundle folder, so any entry at the path counts.
+    const QString defaultVault = TessarilVault::defaultPath();
+    if (QFileInfo::exists(defaultVault)) {
+        VaultBadgeInfo badge;
+        badge.name = QStringLiteral("Default");
+        badge.path = defaultVault;
+        badge.sizeMB = 256;
+        badge.encrypted = true;
+        badge.mounted = QFileInfo(TessarilVault::fixedMountPoint()).isDir();
+        corner->setVaults({badge});
+    }
+    connect(corner, &ClockVaultWidget::vaultClicked, this, [this] {
+        for (int i = 0; i < tabWidget->count(); ++i) {
+            if (tabWidget->tabText(i).contains(QLatin1String("Vault"))) {
+                tabWidget->setCurrentIndex(i);
+                return;
+            }
+        }
+    });
 }
 
 void MainWindow::restoreWindowSettings()
@@ -98,9 +164,5 @@ QString MainWindow::docsDirFor(const QString& appDir)
 }
 
 void MainWindow::refreshDevices()
-{
-}
-
-void MainWindow::updateStatusBar()
 {
 }

@@ -43,6 +43,11 @@ public:
     // Resources/docs, else docs beside bin, else empty.
     static QString docsDirFor(const QString& appDir);
 
+    // Appends one line to the session audit log; dropped while the Session
+    // Log page does not exist yet. Never pass a PIN, pass phrase or key.
+    void logSession(const QString& op, const QString& device, bool success,
+                    const QString& detail);
+
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();
@@ -52,6 +57,10 @@ private:
     QWidget* createCodeSigningTab();
     QWidget* createCertificatesTab();
     QWidget* createSessionLogTab();
+    void saveSessionLog();
+    void setupStatusBar();
+    int connectedKeyCount() const;
+    void setupCornerWidget();
 
     void restoreWindowSettings();
 
@@ -73,4 +82,7 @@ private:
     QTimer* pollTimer = nullptr;
     bool refreshing = false;
     int lastDeviceCount = -1;
+    // Each one-time notice shows at most once per window.
+    bool vaultNoticeShown = false;
+    bool usbNoticeShown = false;
 };

@@ -1,8 +1,117 @@
 #include "app/MainWindow.h"
 
+#include "core/LogView.h"
 #include "ui/SectionTitle.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSysInfo>
+#include <QTextEdit>
+#include <QVBoxLayout>
 
 QWidget* MainWindow::createSessionLogTab()
 {
-    return makeTitledPage(QStringLiteral("Session Log"));
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(makeSectionTitle(QStringLiteral("Session Audit Log"), page));
+
+    auto* note = new QLabel(QStringLiteral("All operations are logged with timestamps. PINs and "
+                                           "private key material are never recorded."),
+                            page);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+
+    sessionLogView = LogView::createLogView(page);
+    sessionLogView->setObjectName(QStringLiteral("sessionLogView"));
+    sessionLogView->setPlaceholderText(QStringLiteral("Session log will appear here..."));
+    QFont font = sessionLogView->font();
+    font.setPointSize(12);
+    sessionLogView->setFont(font);
+    layout->addWidget(sessionLogView, 1);
+
+    auto* buttons = new QHBoxLayout;
+    auto* saveButton = new QPushButton(QStringLiteral("Save Log to File..."), page);
+    auto* copyButton = new QPushButton(QStringLiteral("Copy to Clipboard"), page);
+    copyButton->setObjectName(QStringLiteral("secondaryButton"));
+    auto* clearButton = new QPushButton(QStringLiteral("Clear Log"), page);
+    clearButton->setObjectName(QStringLiteral("secondaryButton"));
+    buttons->addWidget(saveButton);
+    buttons->addWidget(copyButton);
+    buttons->addWidget(clearButton);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    connect(saveButton, &QPushButton::clicked, this, &MainWindow::saveSessionLog);
+    connect(copyButton, &QPushButton::clicked, this, [this] {
+        QGuiApplication::clipboard()->setText(sessionLogView->toPlainText(), QClipboard::Clipboard);
+        statusLabel->setText(QStringLiteral("Session log copied to clipboard"));
+    });
+    connect(clearButton, &QPushButton::clicked, sessionLogView, &QTextEdit::clear);
+
+    logSession(QStringLiteral("Application Start"), QStringLiteral("N/A"), true,
+               QStringLiteral("OstrevanTessaril ") + QCoreApplication::applicationVersion());
+    return page;
+}
+
+void MainWindow::logSession(const QString& op, const QString& device, bool success,
+                            const QString& detail)
+{
+    if (!sessionLogView)
+        return;
+    const QString time = QDateTime::currentDateTime().toString(Qt::ISODate);
+    const QString status = QString::fromLatin1(success ? "OK" : "FAIL").leftJustified(4);
+    // One pass, so a "%1" inside the device or the detail stays as it is.
+    const QString line = QStringLiteral("[%1] %2 | %3 | %4 | %5")
+                             .arg(time, status, op.leftJustified(20), device, detail);
+    LogView::appendLine(sessionLogView, line);
+}
+
+void MainWindow::saveSessionLog()
+{
+    const QString suggested = QStringLiteral("tessaril-session-%1.log")
+                                  .arg(QDateTime::currentDateTime().toString(
+                                      QStringLiteral("yyyy-MM-dd-HHmmss")));
+    const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Save Session Log"),
+                                                        suggested,
+                                                        QStringLiteral("Log Files (*.log *.txt)"));
+    if (chosen.isEmpty())
+        return;
+    const QString path = QFileInfo(chosen).absoluteFilePath();
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    const QString header =
+        QStringLiteral("# OstrevanTessaril Session Log\n"
+                       "# Exported: %1\n"
+                       "# Version: %2\n"
+                       "# Platform: %3 (%4)\n"
+                       "# Devices: %5\n"
+                       "# NOTE: PINs and private key material are NEVER recorded.\n"
+                       "#\n\n")
+            .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
+                 QCoreApplication::applicationVersion(), QSysInfo::prettyProductName(),
+                 QSysInfo::currentCpuArchitecture(), QString::number(connectedKeyCount()));
+    const QByteArray data = header.toUtf8() + sessionLogView->toPlainText().toUtf8();
+    // An export that did not reach the disk whole must not be reported as
+    // saved, and the previous file, if any, stays as it was. QSaveFile::commit
+    // alone renames a short file into place when the buffered data fails to
+    // reach the disk (a full disk), so the flush is checked here.
+    if (file.write(data) != data.size() || !file.flush())
+        file.cancelWriting();
+    if (!file.commit()) {
+        statusLabel->setText(QStringLiteral("Session log export failed: ") + path);
+        logSession(QStringLiteral("Export Log"), QStringLiteral("N/A"), false, path);
+        return;
+    }
+    statusLabel->setText(QStringLiteral("Session log saved: ") + path);
+    logSession(QStringLiteral("Export Log"), QStringLiteral("N/A"), true, path);
 }

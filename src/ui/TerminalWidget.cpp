@@ -1,0 +1,6 @@
+#include "ui/TerminalWidget.h"
+
+TerminalWidget::TerminalWidget(QWidget* parent)
+    : QWidget(parent)
+{
+}
