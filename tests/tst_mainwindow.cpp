@@ -12,6 +12,13 @@
 #include "ui/VaultTab.h"
 #include "vault/TessarilVault.h"
 
+#include "config/UserProfile.h"
+#include "fido/FidoDeviceManager.h"
+#include "piv/OpenscBridge.h"
+#include "piv/YkmanBridge.h"
+#include "signing/SigningManager.h"
+
+#include "FakeTools.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
 
@@ -36,6 +43,8 @@ private Q_SLOTS:
     void geometryAndPageSurviveRestart();
     void storedPageOutOfRangeIsIgnored();
     void docsDirCases();
+    void servicesInOrder();
+    void bridgeRunsReachSessionLog();
     void neighbourPagesAreTheirClasses();
     void oneTimeNoticesOncePerWindow();
     void noBadgeWithoutDefaultVault();
@@ -137,6 +146,51 @@ QStringList sessionLines(MainWindow& window, const QString& op)
 }
 
 } // namespace
+
+void MainWindowTest::servicesInOrder()
+{
+    MainWindow window;
+    QStringList services;
+    for (QObject* child : window.children()) {
+        if (qobject_cast<FidoDeviceManager*>(child) || qobject_cast<SigningManager*>(child)
+            || qobject_cast<UserProfile*>(child) || qobject_cast<YkmanBridge*>(child)
+            || qobject_cast<OpenscBridge*>(child))
+            services << child->metaObject()->className();
+    }
+    QCOMPARE(services, QStringList({"FidoDeviceManager", "SigningManager", "UserProfile",
+                                    "YkmanBridge", "OpenscBridge"}));
+}
+
+void MainWindowTest::bridgeRunsReachSessionLog()
+{
+    FakeTools tools;
+    tools.install("ykman");
+    tools.install("pkcs11-tool");
+    MainWindow window;
+    auto* ykman = window.findChild<YkmanBridge*>();
+    auto* opensc = window.findChild<OpenscBridge*>();
+
+    tools.answer("ykman", "ok\n", 0);
+    ykman->run({"piv", "info"}, {}, 5000);
+    // A failed run with nothing on its error channel is still a failure.
+    tools.answer("ykman", "", 1);
+    ykman->run({"piv", "info"}, {}, 5000);
+    tools.answer("pkcs11-tool", "", 2, "no token <present>\n");
+    opensc->runPkcs11Tool({"--list-slots"}, 5000);
+    tools.answer("pkcs11-tool", "Slot 0\n", 0);
+    opensc->runPkcs11Tool({"--list-slots"}, 5000);
+
+    QStringList lines = sessionLines(window, "ykman") + sessionLines(window, "pkcs11-tool");
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QStringLiteral("OK   | ykman                | YubiKey | [ykman piv info] exit=0"));
+    QCOMPARE(lines.at(1), QStringLiteral("FAIL | ykman                | YubiKey | [ykman piv info] exit=1"));
+    QVERIFY2(lines.at(2).startsWith("FAIL | pkcs11-tool          | PKCS11 | [pkcs11-tool ")
+                 && lines.at(2).endsWith("] exit=2"),
+             qPrintable(lines.at(2)));
+    QCOMPARE(lines.at(3), QStringLiteral("FAIL | pkcs11-tool          | PKCS11 | no token <present>"));
+    QVERIFY2(lines.at(4).startsWith("OK   | pkcs11-tool ") && lines.at(4).endsWith("] exit=0"),
+             qPrintable(lines.at(4)));
+}
 
 void MainWindowTest::neighbourPagesAreTheirClasses()
 {

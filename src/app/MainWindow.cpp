@@ -1,6 +1,11 @@
 #include "app/MainWindow.h"
 
 #include "config/Settings.h"
+#include "config/UserProfile.h"
+#include "fido/FidoDeviceManager.h"
+#include "piv/OpenscBridge.h"
+#include "piv/YkmanBridge.h"
+#include "signing/SigningManager.h"
 #include "ui/ClockVaultWidget.h"
 #include "ui/DevOpsSecretsTab.h"
 #include "ui/GitHubTab.h"
@@ -23,6 +28,31 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(QStringLiteral("Ostrevan Tessaril"));
     setMinimumSize(1100, 750);
     resize(1280, 860);
+
+    fidoManager = new FidoDeviceManager(this);
+    signingManager = new SigningManager(this);
+    userProfile = new UserProfile(this);
+    ykman = new YkmanBridge(this);
+    opensc = new OpenscBridge(this);
+
+    // A run's summary line ends in its exit code; a failed run that printed
+    // nothing on its error channel must not pass for a success.
+    const auto succeeded = [](const QString& line) {
+        return line.endsWith(QLatin1String(" exit=0"));
+    };
+    connect(ykman, &YkmanBridge::commandOutput, this, [this, succeeded](const QString& output) {
+        logSession(QStringLiteral("ykman"), QStringLiteral("YubiKey"), succeeded(output), output);
+    });
+    connect(ykman, &YkmanBridge::commandError, this, [this](const QString& error) {
+        logSession(QStringLiteral("ykman"), QStringLiteral("YubiKey"), false, error);
+    });
+    connect(opensc, &OpenscBridge::commandOutput, this, [this, succeeded](const QString& output) {
+        logSession(QStringLiteral("pkcs11-tool"), QStringLiteral("PKCS11"), succeeded(output),
+                   output);
+    });
+    connect(opensc, &OpenscBridge::commandError, this, [this](const QString& error) {
+        logSession(QStringLiteral("pkcs11-tool"), QStringLiteral("PKCS11"), false, error);
+    });
 
     setupStatusBar();
 
@@ -165,4 +195,12 @@ QString MainWindow::docsDirFor(const QString& appDir)
 
 void MainWindow::refreshDevices()
 {
+    // The poll keeps firing while modal loops run inside a refresh.
+    if (refreshing)
+        return;
+    refreshing = true;
+    statusLabel->setText(QStringLiteral("Scanning for security keys..."));
+    fidoManager->enumerate();
+    refreshing = false;
+    updateStatusBar();
 }

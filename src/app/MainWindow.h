@@ -48,6 +48,9 @@ public:
     void logSession(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
+    // How long a hot-plug notice stays in the status bar; tests shorten it.
+    int hotplugNoticeMs = 3000;
+
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();
@@ -59,7 +62,6 @@ private:
     QWidget* createSessionLogTab();
     void saveSessionLog();
     void setupStatusBar();
-    int connectedKeyCount() const;
     void setupCornerWidget();
 
     void restoreWindowSettings();

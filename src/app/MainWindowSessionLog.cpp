@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "core/LogView.h"
+#include "fido/FidoDeviceManager.h"
 #include "ui/SectionTitle.h"
 
 #include <QClipboard>
@@ -99,7 +100,7 @@ void MainWindow::saveSessionLog()
                        "#\n\n")
             .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
                  QCoreApplication::applicationVersion(), QSysInfo::prettyProductName(),
-                 QSysInfo::currentCpuArchitecture(), QString::number(connectedKeyCount()));
+                 QSysInfo::currentCpuArchitecture(), QString::number(fidoManager->deviceCount()));
     const QByteArray data = header.toUtf8() + sessionLogView->toPlainText().toUtf8();
     // An export that did not reach the disk whole must not be reported as
     // saved, and the previous file, if any, stays as it was. QSaveFile::commit

@@ -1,7 +1,13 @@
 #include "app/MainWindow.h"
 
+#include "fido/FidoDeviceManager.h"
+#include "piv/OpenscBridge.h"
+#include "piv/YkmanBridge.h"
+#include "signing/OsslSigncodeBridge.h"
+
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 void MainWindow::setupStatusBar()
 {
@@ -13,16 +19,47 @@ void MainWindow::setupStatusBar()
     toolsLabel->setObjectName(QStringLiteral("toolsLabel"));
     toolsLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px; padding-right: 8px;"));
 
+    QStringList tools;
+    if (ykman->isAvailable()) {
+        const QString version = ykman->version();
+        tools << QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1);
+    } else {
+        tools << QStringLiteral("ykman: missing");
+    }
+    tools << (opensc->isAvailable() ? QStringLiteral("opensc") : QStringLiteral("opensc: missing"));
+    if (OsslSigncodeBridge().isAvailable())
+        tools << QStringLiteral("osslsigncode");
+    toolsLabel->setText(tools.join(QLatin1String(" | ")));
+
     statusBar()->addWidget(statusLabel, 1);
     statusBar()->addPermanentWidget(toolsLabel, 0);
     statusBar()->addPermanentWidget(deviceCountLabel, 0);
 }
 
-int MainWindow::connectedKeyCount() const
-{
-    return 0;
-}
-
 void MainWindow::updateStatusBar()
 {
+    const int count = fidoManager->deviceCount();
+    deviceCountLabel->setText(QStringLiteral("Devices: %1").arg(count));
+    if (lastDeviceCount < 0 || count == lastDeviceCount) {
+        statusLabel->setText(QStringLiteral("Ready"));
+        lastDeviceCount = count;
+        return;
+    }
+    if (count < lastDeviceCount) {
+        statusLabel->setText(QStringLiteral("Device disconnected (%1 total)").arg(count));
+        statusLabel->setStyleSheet(QStringLiteral("color: #f59e0b; font-weight: 600;"));
+        logSession(QStringLiteral("Hotplug"), QStringLiteral("USB"), true,
+                   QStringLiteral("%1 device(s) removed").arg(lastDeviceCount - count));
+    } else {
+        statusLabel->setText(QStringLiteral("Device connected (%1 total)").arg(count));
+        statusLabel->setStyleSheet(QStringLiteral("color: #22c55e; font-weight: 600;"));
+        logSession(QStringLiteral("Hotplug"), QStringLiteral("USB"), true,
+                   QStringLiteral("%1 device(s) connected").arg(count - lastDeviceCount));
+    }
+    // Each notice resets the label on its own schedule; none is cancelled.
+    QTimer::singleShot(hotplugNoticeMs, Qt::CoarseTimer, this, [this] {
+        statusLabel->setStyleSheet(QString());
+        statusLabel->setText(QStringLiteral("Ready"));
+    });
+    lastDeviceCount = count;
 }
