@@ -1,30 +1,18 @@
 #include "ui/ClockVaultWidget.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 ClockVaultWidget::ClockVaultWidget(QWidget* parent)
     : QWidget(parent)
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 4, 8, 4);
-    layout->setSpacing(2);
-    layout->setAlignment(Qt::AlignRight | Qt::AlignTop);
-
-    clockLabel = new QLabel(this);
-    clockLabel->setAlignment(Qt::AlignRight);
-    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss AP")));
-    layout->addWidget(clockLabel);
+    // One row, so that it fits the height of the tab bar it sits beside.
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 0, 8, 0);
+    layout->setSpacing(8);
 
     badgeArea = new QWidget(this);
-    badgeArea->setFixedHeight(36);
     layout->addWidget(badgeArea);
-
-    setFixedWidth(260);
-    setMaximumHeight(110);
 }
 
 void ClockVaultWidget::setVaults(const QList<VaultBadgeInfo>& list)
@@ -40,16 +28,21 @@ void ClockVaultWidget::rebuildBadges()
     if (QLayout* old = badgeArea->layout())
         QWidget().setLayout(old);
     auto* row = new QHBoxLayout(badgeArea);
-    row->setContentsMargins(0, 2, 0, 0);
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(4);
-    row->addStretch();
     if (vaults.isEmpty())
         return;
 
     const VaultBadgeInfo vault = vaults.first();
-    auto* badge = new QPushButton(QStringLiteral("%1MB - %2").arg(vault.sizeMB).arg(vault.name),
-                                  badgeArea);
-    badge->setFixedHeight(28);
+    const QString size = vault.sizeMB < 1024 ? QStringLiteral("%1MB").arg(vault.sizeMB)
+                                             : QStringLiteral("%1GB").arg(vault.sizeMB / 1024);
+    const QString lock = vault.mounted ? QStringLiteral("\U0001F513") : QStringLiteral("\U0001F512");
+    auto* badge = new QPushButton(
+        lock + QStringLiteral(" %1 - %2 - %3 - %4")
+                   .arg(size, vault.name,
+                        vault.encrypted ? QStringLiteral("ENCRYPTED") : QStringLiteral("UNENCRYPTED"),
+                        vault.mounted ? QStringLiteral("MOUNTED") : QStringLiteral("UNMOUNTED")),
+        badgeArea);
     connect(badge, &QPushButton::clicked, this, [this, vault] {
         if (!vault.mounted)
             Q_EMIT vaultClicked(vault.path);

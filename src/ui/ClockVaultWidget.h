@@ -4,8 +4,6 @@
 #include <QString>
 #include <QWidget>
 
-class QLabel;
-
 // One vault as the corner badge shows it.
 struct VaultBadgeInfo
 {
@@ -33,7 +31,6 @@ Q_SIGNALS:
 private:
     void rebuildBadges();
 
-    QLabel* clockLabel = nullptr;
     QWidget* badgeArea = nullptr;
     QList<VaultBadgeInfo> vaults;
 };
