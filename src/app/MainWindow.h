@@ -54,11 +54,16 @@ public:
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();
+    void onManageCertificates();
 
 private:
     QWidget* createDeviceInspectorTab();
     QWidget* createCodeSigningTab();
     QWidget* createCertificatesTab();
+    void fillCertificateTree();
+    void onImportCertificate();
+    void onInspectCertificate();
+    void onGenerateCsr();
     QWidget* createSessionLogTab();
     void saveSessionLog();
     void setupStatusBar();
@@ -78,6 +83,8 @@ private:
     QTextEdit* fidoLogView = nullptr;
     QTextEdit* signingLogView = nullptr;
     QComboBox* identityCombo = nullptr;
+    QTreeWidget* certTree = nullptr;
+    QLabel* certAlertLabel = nullptr;
     QTextEdit* sessionLogView = nullptr;
     QLabel* statusLabel = nullptr;
     QLabel* deviceCountLabel = nullptr;

@@ -1,8 +1,155 @@
 #include "app/MainWindow.h"
 
+#include "signing/ChainBuilder.h"
+#include "signing/SigningManager.h"
 #include "ui/SectionTitle.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 QWidget* MainWindow::createCertificatesTab()
 {
-    return makeTitledPage(QStringLiteral("Certificates"));
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(makeSectionTitle(QStringLiteral("Certificate Lifecycle Management"), page));
+
+    certAlertLabel = new QLabel(page);
+    certAlertLabel->setWordWrap(true);
+    certAlertLabel->hide();
+    layout->addWidget(certAlertLabel);
+
+    certTree = new QTreeWidget(page);
+    certTree->setColumnCount(6);
+    certTree->setHeaderLabels({QStringLiteral("Subject"), QStringLiteral("Type"),
+                               QStringLiteral("Days Left"), QStringLiteral("Expires"),
+                               QStringLiteral("Key Location"), QStringLiteral("Status")});
+    certTree->setAlternatingRowColors(true);
+    certTree->setRootIsDecorated(true);
+    certTree->header()->setSectionResizeMode(QHeaderView::Interactive);
+    certTree->header()->setDefaultSectionSize(130);
+    certTree->setColumnWidth(0, 250);
+    layout->addWidget(certTree);
+
+    fillCertificateTree();
+
+    auto* buttons = new QHBoxLayout;
+    auto* importButton = new QPushButton(QStringLiteral("Import Certificate"), page);
+    auto* inspectButton = new QPushButton(QStringLiteral("Inspect File..."), page);
+    inspectButton->setObjectName(QStringLiteral("secondaryButton"));
+    auto* csrButton = new QPushButton(QStringLiteral("Generate CSR"), page);
+    connect(importButton, &QPushButton::clicked, this, &MainWindow::onImportCertificate);
+    connect(inspectButton, &QPushButton::clicked, this, &MainWindow::onInspectCertificate);
+    connect(csrButton, &QPushButton::clicked, this, &MainWindow::onGenerateCsr);
+    buttons->addWidget(importButton);
+    buttons->addWidget(inspectButton);
+    buttons->addWidget(csrButton);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    return page;
+}
+
+void MainWindow::fillCertificateTree()
+{
+    certTree->clear();
+    const QList<CertificateInfo> identities = signingManager->listSigningIdentities();
+    int invalidCount = 0;
+    for (const CertificateInfo& identity : identities) {
+        auto* item = new QTreeWidgetItem(certTree);
+        item->setText(0, identity.name);
+        item->setText(1, QStringLiteral("Code Signing"));
+        item->setText(4, QStringLiteral("Keychain"));
+        item->setText(5, identity.valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
+        item->setForeground(5, QBrush(QColor(identity.valid ? QStringLiteral("#22c55e")
+                                                            : QStringLiteral("#dc2626"))));
+        if (!identity.valid)
+            ++invalidCount;
+    }
+
+    if (invalidCount == 0) {
+        certAlertLabel->hide();
+        return;
+    }
+    certAlertLabel->setText(
+        QStringLiteral("ALERT: %1 certificate(s) have EXPIRED. Renew immediately.").arg(invalidCount));
+    certAlertLabel->setObjectName(QStringLiteral("criticalStatus"));
+    // Style sheets match on the object name only when the widget is polished,
+    // so a label that is already on screen has to be polished again.
+    certAlertLabel->style()->unpolish(certAlertLabel);
+    certAlertLabel->style()->polish(certAlertLabel);
+    certAlertLabel->show();
+}
+
+void MainWindow::onImportCertificate()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Import Certificate"), QString(),
+        QStringLiteral("Certificates (*.pem *.der *.crt *.cer *.p12)"));
+    if (path.isEmpty())
+        return;
+    // An empty keychain name lets the keychain tool use its default keychain.
+    const bool ok = signingManager->importCertificate(path, QString());
+    logSession(QStringLiteral("Import Cert"), QStringLiteral("Keychain"), ok, path);
+    if (ok)
+        fillCertificateTree();
+}
+
+void MainWindow::onInspectCertificate()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Inspect Certificate"), QString(),
+        QStringLiteral("Certificates (*.pem *.der *.crt *.cer)"));
+    if (path.isEmpty())
+        return;
+
+    ChainBuilder builder;
+    const ChainBuilder::CertInfo info = builder.parseCertificate(path);
+    const QString status = info.expired ? QStringLiteral("EXPIRED")
+                           : info.valid ? QStringLiteral("Valid")
+                                        : QStringLiteral("Invalid");
+    // Every value comes from the certificate, which anyone can write: fill all
+    // nine in one pass, so that a "%1" inside a subject stays as it is, and
+    // show the result as plain text, so that markup in it stays visible.
+    const QString details =
+        QStringLiteral("Subject:     %1\n"
+                       "Issuer:      %2\n"
+                       "Not Before:  %3\n"
+                       "Not After:   %4\n"
+                       "Days Left:   %5\n"
+                       "Serial:      %6\n"
+                       "Fingerprint: %7\n"
+                       "EKU:         %8\n"
+                       "Status:      %9")
+            .arg(info.subject, info.issuer, info.notBefore, info.notAfter,
+                 QString::number(info.daysLeft), info.serial, info.fingerprint,
+                 info.extendedKeyUsage.join(QStringLiteral(", ")), status);
+
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Certificate Details"), details,
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    logSession(QStringLiteral("Inspect Cert"), QStringLiteral("OpenSSL"), true, path);
+}
+
+void MainWindow::onGenerateCsr()
+{
+    // Key pairs and requests are made on the token itself, from the device's
+    // PIV page, so the button leads there.
+    tabWidget->setCurrentIndex(DeviceInspectorPage);
+    statusLabel->setText(QStringLiteral("Select a PIV-capable key and open Device Details \u2192 PIV "
+                                        "to generate a key and CSR"));
+}
+
+void MainWindow::onManageCertificates()
+{
+    tabWidget->setCurrentIndex(CertificatesPage);
 }

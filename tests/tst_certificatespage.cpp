@@ -1,0 +1,390 @@
+// The Certificates page: the keychain's signing identities with their expiry
+// alert, import into the keychain, the details of a certificate file, and where
+// Generate CSR leads. The keychain tool is played by the recording stand-in
+// tests/fakes/macos-tool; certificates are real ones made by openssl.
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+
+#include "FakeTools.h"
+#include "ModalDriver.h"
+#include "TestHome.h"
+#include "TestPki.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kValidLine =
+    "  1) 0123456789ABCDEF0123456789ABCDEF01234567 \"Developer ID Application: Holder (TEAM123)\"\n";
+const QByteArray kExpiredLine =
+    "  2) 89ABCDEF0123456789ABCDEF0123456789ABCDEF \"Apple Development: Old Holder (TEAM999)\" "
+    "(CSSMERR_TP_CERT_EXPIRED)\n";
+const QByteArray kThirdLine =
+    "  3) FEDCBA9876543210FEDCBA9876543210FEDCBA98 \"Developer ID Application: New Holder (TEAM456)\"\n";
+
+// The keychain tool as a stand-in whose identity listing is whatever the test
+// last wrote with setIdentities(); every other call answers as scripted.
+struct Keychain
+{
+    FakeTools fakes;
+    QTemporaryDir dir;
+
+    Keychain()
+    {
+        fakes.install(QStringLiteral("security"), QStringLiteral("macos-tool"));
+        setIdentities({});
+        fakes.setHook(QStringLiteral("security"),
+                      QStringLiteral("if [ \"$1\" = find-identity ]; then cat '%1'; exit 0; fi")
+                          .arg(listingPath()));
+    }
+
+    QString listingPath() const { return dir.filePath(QStringLiteral("identities")); }
+
+    void setIdentities(const QByteArray& lines)
+    {
+        QFile file(listingPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const int count = int(lines.count('\n'));
+        file.write(lines + QByteArray("     ") + QByteArray::number(count) + " valid identities found\n");
+    }
+
+    int listings() const
+    {
+        int n = 0;
+        for (int call = 1; call <= fakes.callCount(QStringLiteral("security")); ++call) {
+            if (fakes.arguments(QStringLiteral("security"), call).value(0) == QLatin1String("find-identity"))
+                ++n;
+        }
+        return n;
+    }
+};
+
+QTreeWidget* identityTree(MainWindow& window)
+{
+    for (QTreeWidget* tree : window.findChildren<QTreeWidget*>()) {
+        if (tree->headerItem()->text(0) == QLatin1String("Subject"))
+            return tree;
+    }
+    return nullptr;
+}
+
+QLabel* alertLabel(MainWindow& window)
+{
+    QTreeWidget* tree = identityTree(window);
+    for (QLabel* label : tree->parentWidget()->findChildren<QLabel*>()) {
+        if (label->objectName() != QLatin1String("sectionTitle"))
+            return label;
+    }
+    return nullptr;
+}
+
+void clickButton(MainWindow& window, const QString& text)
+{
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
+}
+
+// Session log lines of one operation, without their time stamps.
+QStringList auditLines(MainWindow& window, const QString& op)
+{
+    static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\] )"));
+    QStringList lines;
+    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        if (!line.contains(QStringLiteral("| ") + op))
+            continue;
+        lines << line.remove(stamp);
+    }
+    return lines;
+}
+
+// A time as openssl prints it: "Jan  5 08:09:10 2024 GMT".
+QString opensslTime(const QDateTime& utc)
+{
+    return QStringLiteral("%1 %2 %3 GMT")
+        .arg(QLocale::c().toString(utc, QStringLiteral("MMM")))
+        .arg(utc.date().day(), 2, 10, QLatin1Char(' '))
+        .arg(QLocale::c().toString(utc, QStringLiteral("HH:mm:ss yyyy")));
+}
+
+QString opensslValue(TestPki& pki, const QString& path, const QStringList& options)
+{
+    const QString out = QString::fromUtf8(
+        pki.openssl(QStringList{QStringLiteral("x509"), QStringLiteral("-in"), path, QStringLiteral("-noout")}
+                    + options).stdOut).trimmed();
+    return out.mid(out.indexOf(QLatin1Char('=')) + 1);
+}
+
+} // namespace
+
+class CertificatesPageTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init() { home = std::make_unique<TestHome>(); }
+    void cleanup() { home.reset(); }
+
+    void identityRows_data();
+    void identityRows();
+    void inspectDetails_data();
+    void inspectDetails();
+    void import_data();
+    void import();
+    void alertAfterImportIsRestyled();
+    void navigation();
+
+private:
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<TestPki> pki;
+};
+
+void CertificatesPageTest::initTestCase()
+{
+    Startup::setIdentity(*qApp);
+    pki = std::make_unique<TestPki>();
+    QVERIFY2(pki->isValid(), qPrintable(pki->errorString()));
+}
+
+void CertificatesPageTest::identityRows_data()
+{
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("alert");
+
+    QTest::newRow("one valid, one expired")
+        << kValidLine + kExpiredLine
+        << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e",
+                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#dc2626"}
+        << QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately.");
+    QTest::newRow("all valid")
+        << kValidLine
+        << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e"}
+        << QString();
+    QTest::newRow("empty keychain") << QByteArray() << QStringList() << QString();
+}
+
+void CertificatesPageTest::identityRows()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, alert);
+
+    Keychain keychain;
+    keychain.setIdentities(listing);
+    MainWindow window;
+
+    QTreeWidget* tree = identityTree(window);
+    QVERIFY(tree);
+    QCOMPARE(tree->columnCount(), 6);
+    QStringList headers;
+    for (int column = 0; column < 6; ++column)
+        headers << tree->headerItem()->text(column);
+    QCOMPARE(headers, (QStringList{"Subject", "Type", "Days Left", "Expires", "Key Location", "Status"}));
+
+    QStringList shown;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = tree->topLevelItem(i);
+        QStringList cells;
+        for (int column = 0; column < 6; ++column)
+            cells << item->text(column);
+        QCOMPARE(item->foreground(5).style(), Qt::SolidPattern);
+        cells << item->foreground(5).color().name();
+        QCOMPARE(item->childCount(), 0);
+        shown << cells.join(QLatin1Char('|'));
+    }
+    QCOMPARE(shown, rows);
+
+    QLabel* label = alertLabel(window);
+    QVERIFY(label);
+    QCOMPARE(label->isHidden(), alert.isEmpty());
+    if (!alert.isEmpty()) {
+        QCOMPARE(label->text(), alert);
+        QCOMPARE(label->objectName(), QStringLiteral("criticalStatus"));
+    }
+}
+
+void CertificatesPageTest::inspectDetails_data()
+{
+    QTest::addColumn<QString>("subjectSpec");
+    QTest::addColumn<int>("daysFromNow");
+    QTest::addColumn<QString>("subjectShown");
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("code-signing certificate")
+        << "/CN=Page Leaf/O=Ostrevan Test" << 100 << "CN = Page Leaf, O = Ostrevan Test" << "Valid";
+    QTest::newRow("expired certificate")
+        << "/CN=Page Expired" << -30 << "CN = Page Expired" << "EXPIRED";
+    // Certificate text is anyone's to write: placeholders and markup in it
+    // must come out as written.
+    QTest::newRow("placeholders and markup in the subject")
+        << "/CN=%1 <b>bold %2/O=%9 & co" << 10 << "CN = \"%1 <b>bold %2\", O = %9 & co" << "Valid";
+}
+
+void CertificatesPageTest::inspectDetails()
+{
+    QFETCH(QString, subjectSpec);
+    QFETCH(int, daysFromNow);
+    QFETCH(QString, subjectShown);
+    QFETCH(QString, status);
+
+    const QDateTime notBefore(QDate(2020, 1, 5), QTime(8, 9, 10), Qt::UTC);
+    const QDateTime notAfter(QDate::currentDate().addDays(daysFromNow), QTime(12, 0, 0), Qt::UTC);
+    TestPki::Spec spec;
+    spec.subject = subjectSpec;
+    spec.extensions = QStringLiteral("basicConstraints = critical, CA:FALSE\n"
+                                     "extendedKeyUsage = codeSigning, timeStamping\n");
+    spec.notBefore = notBefore;
+    spec.notAfter = notAfter;
+    const TestPki::Issued cert =
+        pki->issue(QStringLiteral("inspect-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')),
+                   spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+
+    const QString expected =
+        QStringLiteral("Subject:     ") + subjectShown +
+        QStringLiteral("\nIssuer:      CN = Tessaril Test Intermediate CA, O = Ostrevan Test"
+                       "\nNot Before:  ") + opensslTime(notBefore) +
+        QStringLiteral("\nNot After:   ") + opensslTime(notAfter) +
+        QStringLiteral("\nDays Left:   ") + QString::number(daysFromNow) +
+        QStringLiteral("\nSerial:      ") + opensslValue(*pki, cert.certPath, {QStringLiteral("-serial")}) +
+        QStringLiteral("\nFingerprint: ") +
+        opensslValue(*pki, cert.certPath, {QStringLiteral("-fingerprint"), QStringLiteral("-sha256")}) +
+        QStringLiteral("\nEKU:         Code Signing, Time Stamping"
+                       "\nStatus:      ") + status;
+
+    Keychain keychain;
+    MainWindow window;
+    ModalDriver driver;
+    driver.chooseFile(cert.certPath);
+    Qt::TextFormat shownFormat = Qt::AutoText;
+    driver.enqueue([&shownFormat](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box)
+            return;
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            shownFormat = label->textFormat();
+        box->button(QMessageBox::Ok)->click();
+    });
+    clickButton(window, QStringLiteral("Inspect File..."));
+
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles, (QStringList{"Inspect Certificate", "Certificate Details"}));
+    QCOMPARE(driver.texts.value(1), expected);
+    QCOMPARE(shownFormat, Qt::PlainText);
+    QCOMPARE(auditLines(window, QStringLiteral("Inspect Cert")),
+             QStringList{QStringLiteral("OK   | Inspect Cert         | OpenSSL | ") + cert.certPath});
+}
+
+void CertificatesPageTest::import_data()
+{
+    QTest::addColumn<bool>("choose");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("rowsAfter");
+
+    // A successful import lists the keychain again; a failed one leaves the list as it was.
+    QTest::newRow("imported") << true << 0 << "OK  " << 2;
+    QTest::newRow("keychain tool fails") << true << 1 << "FAIL" << 1;
+    QTest::newRow("dialog cancelled") << false << 0 << QString() << 1;
+}
+
+void CertificatesPageTest::import()
+{
+    QFETCH(bool, choose);
+    QFETCH(int, exitCode);
+    QFETCH(QString, status);
+    QFETCH(int, rowsAfter);
+
+    Keychain keychain;
+    keychain.setIdentities(kValidLine);
+    keychain.fakes.answer(QStringLiteral("security"),
+                          exitCode ? QByteArray("security: SecKeychainItemImport: Unknown format in import.\n")
+                                   : QByteArray("1 certificate imported.\n"),
+                          exitCode);
+    MainWindow window;
+    QCOMPARE(identityTree(window)->topLevelItemCount(), 1);
+    const int listingsBefore = keychain.listings();
+    const int callsBefore = keychain.fakes.callCount(QStringLiteral("security"));
+    keychain.setIdentities(kValidLine + kThirdLine);
+
+    ModalDriver driver;
+    if (choose)
+        driver.chooseFile(pki->leaf().certPath);
+    else
+        driver.reject();
+    clickButton(window, QStringLiteral("Import Certificate"));
+
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles, QStringList{"Import Certificate"});
+    QCOMPARE(identityTree(window)->topLevelItemCount(), rowsAfter);
+    if (!choose) {
+        QCOMPARE(keychain.fakes.callCount(QStringLiteral("security")), callsBefore);
+        QVERIFY(auditLines(window, QStringLiteral("Import Cert")).isEmpty());
+        return;
+    }
+    QCOMPARE(keychain.fakes.arguments(QStringLiteral("security"), callsBefore + 1),
+             (QStringList{"import", pki->leaf().certPath}));
+    QCOMPARE(keychain.listings() - listingsBefore, exitCode == 0 ? 1 : 0);
+    QCOMPARE(auditLines(window, QStringLiteral("Import Cert")),
+             QStringList{status + QStringLiteral(" | Import Cert          | Keychain | ") + pki->leaf().certPath});
+}
+
+void CertificatesPageTest::alertAfterImportIsRestyled()
+{
+    // A label already on screen keeps its old look when only its object name
+    // changes; the alert has to pick up the critical style when it first shows.
+    const QString oldSheet = qApp->styleSheet();
+    qApp->setStyleSheet(QStringLiteral("QLabel#criticalStatus { color: #dc2626; }"));
+    Keychain keychain;
+    keychain.setIdentities(kValidLine);
+    MainWindow window;
+    window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CertificatesPage);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QLabel* label = alertLabel(window);
+    QVERIFY(!label->isVisible());
+
+    keychain.setIdentities(kValidLine + kExpiredLine);
+    ModalDriver driver;
+    driver.chooseFile(pki->leaf().certPath);
+    clickButton(window, QStringLiteral("Import Certificate"));
+
+    QVERIFY(label->isVisible());
+    QCOMPARE(label->text(), QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately."));
+    QCOMPARE(label->palette().color(label->foregroundRole()), QColor(QStringLiteral("#dc2626")));
+    qApp->setStyleSheet(oldSheet);
+}
+
+void CertificatesPageTest::navigation()
+{
+    Keychain keychain;
+    MainWindow window;
+    auto* tabs = window.findChild<QTabWidget*>();
+
+    QVERIFY(QMetaObject::invokeMethod(&window, "onManageCertificates"));
+    QCOMPARE(tabs->currentIndex(), int(MainWindow::CertificatesPage));
+
+    clickButton(window, QStringLiteral("Generate CSR"));
+    QCOMPARE(tabs->currentIndex(), int(MainWindow::DeviceInspectorPage));
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(),
+             QStringLiteral("Select a PIV-capable key and open Device Details \u2192 PIV to generate a key and CSR"));
+}
+
+OT_TEST_MAIN(CertificatesPageTest)
+#include "tst_certificatespage.moc"
