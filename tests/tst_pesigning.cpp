@@ -9,7 +9,7 @@
 #include "SoftHsmToken.h"
 #include "TestHome.h"
 #include "TestPki.h"
-#include "pesigning/MinimalPe.h"
+#include "MinimalPe.h"
 
 #include <QApplication>
 #include <QDir>

@@ -51,9 +51,15 @@ public:
     // How long a hot-plug notice stays in the status bar; tests shorten it.
     int hotplugNoticeMs = 3000;
 
+    // Where the code signing page looks for the PKCS#11 modules; empty is the
+    // real file system.
+    QString pkcs11SearchRoot;
+
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();
+    void onSignFile();
+    void onVerifySignature();
     void onManageCertificates();
 
 private:

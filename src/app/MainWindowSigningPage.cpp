@@ -1,8 +1,477 @@
 #include "app/MainWindow.h"
 
+#include "config/UserProfile.h"
+#include "core/LogView.h"
+#include "core/SecureZero.h"
+#include "piv/OpenscBridge.h"
+#include "piv/Pkcs11Modules.h"
+#include "signing/ChainBuilder.h"
+#include "signing/OsslSigncodeBridge.h"
+#include "signing/Pkcs11Config.h"
+#include "signing/SigningDefaults.h"
+#include "signing/SigningManager.h"
+#include "signing/SigningProfileManager.h"
 #include "ui/SectionTitle.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QString noProfileEntry()
+{
+    return QStringLiteral("(none \u2014 manual config)");
+}
+
+QString pkcs11ConfigPath()
+{
+    return UserProfile::configDir() + QStringLiteral("/openssl-pkcs11.cnf");
+}
+
+void fillProfileCombo(QComboBox* combo)
+{
+    combo->clear();
+    combo->addItem(noProfileEntry());
+    for (const SigningProfile& profile : SigningProfileManager::loadAll())
+        combo->addItem(profile.name);
+}
+
+QPushButton* makeButton(const QString& text, QWidget* parent, const char* objectName = nullptr)
+{
+    auto* button = new QPushButton(text, parent);
+    if (objectName)
+        button->setObjectName(QLatin1String(objectName));
+    return button;
+}
+
+QLineEdit* makeLineEdit(const char* objectName, const QString& placeholder, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(objectName));
+    edit->setPlaceholderText(placeholder);
+    return edit;
+}
+
+// A key named by an RFC 7512 URI lives on a token; anything else is a key file.
+bool isTokenKey(const QString& key)
+{
+    return key.trimmed().startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive);
+}
+
+bool confirmReplace(QWidget* parent, const QString& out)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sign PE"),
+                    QStringLiteral("Replace existing signed file?"),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setInformativeText(out);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+// Moves the freshly signed file over the output in one step, so the output
+// is either the old file or the new one, never a mixture.
+bool replaceFile(const QString& from, const QString& to, QString* error)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    *error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+} // namespace
 
 QWidget* MainWindow::createCodeSigningTab()
 {
-    return makeTitledPage(QStringLiteral("Code Signing"));
+    auto* page = new QWidget;
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(4, 0, 4, 2);
+    pageLayout->setSpacing(2);
+
+    QLabel* title = makeSectionTitle(QStringLiteral("Code Signing & Notarization"), page);
+    title->setFixedHeight(22);
+    pageLayout->addWidget(title);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, page);
+    pageLayout->addWidget(splitter);
+
+    // Left pane: the controls.
+    auto* scroll = new QScrollArea(splitter);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* controls = new QWidget(scroll);
+    auto* controlsLayout = new QVBoxLayout(controls);
+    controlsLayout->setContentsMargins(0, 0, 0, 0);
+    controlsLayout->setSpacing(4);
+
+    auto* profileRow = new QHBoxLayout;
+    profileRow->addWidget(new QLabel(QStringLiteral("Profile:"), controls));
+    auto* profileCombo = new QComboBox(controls);
+    profileCombo->setObjectName(QStringLiteral("profileCombo"));
+    profileRow->addWidget(profileCombo, 1);
+    QPushButton* saveProfileButton = makeButton(QStringLiteral("Save Profile"), controls, "secondaryButton");
+    profileRow->addWidget(saveProfileButton);
+    QPushButton* deleteProfileButton = makeButton(QStringLiteral("Delete"), controls, "dangerButton");
+    deleteProfileButton->setFixedWidth(60);
+    profileRow->addWidget(deleteProfileButton);
+    controlsLayout->addLayout(profileRow);
+
+    auto* macGroup = new QGroupBox(QStringLiteral("macOS Signing (codesign)"), controls);
+    auto* macGrid = new QGridLayout(macGroup);
+    identityCombo = new QComboBox(macGroup);
+    identityCombo->setObjectName(QStringLiteral("identityCombo"));
+    identityCombo->setPlaceholderText(QStringLiteral("Developer ID Application: ..."));
+    auto* notarizeProfileEdit = makeLineEdit("notarizeProfileEdit", QStringLiteral("Ostrevan-Notarize"), macGroup);
+    macGrid->addWidget(new QLabel(QStringLiteral("App Identity:"), macGroup), 0, 0);
+    macGrid->addWidget(identityCombo, 0, 1);
+    macGrid->addWidget(new QLabel(QStringLiteral("Notarize Profile:"), macGroup), 1, 0);
+    macGrid->addWidget(notarizeProfileEdit, 1, 1);
+    auto* macButtons = new QHBoxLayout;
+    QPushButton* signButton = makeButton(QStringLiteral("Sign .app / Binary..."), macGroup);
+    QPushButton* verifyButton = makeButton(QStringLiteral("Verify"), macGroup, "secondaryButton");
+    QPushButton* notarizeButton = makeButton(QStringLiteral("Notarize..."), macGroup);
+    macButtons->addWidget(signButton);
+    macButtons->addWidget(verifyButton);
+    macButtons->addWidget(notarizeButton);
+    macGrid->addLayout(macButtons, 2, 0, 1, 2);
+    controlsLayout->addWidget(macGroup);
+
+    auto* peGroup = new QGroupBox(QStringLiteral("Windows PE Signing (osslsigncode)"), controls);
+    auto* peGrid = new QGridLayout(peGroup);
+    auto* certChainEdit = makeLineEdit("certChainEdit", QStringLiteral("fullchain.pem"), peGroup);
+    auto* pkcs11UriEdit = makeLineEdit("pkcs11UriEdit", QStringLiteral("pkcs11:model=...;type=private"), peGroup);
+    auto* timestampEdit = makeLineEdit("timestampEdit", QString(), peGroup);
+    timestampEdit->setText(SigningDefaults::timestampUrl());
+    peGrid->addWidget(new QLabel(QStringLiteral("Cert Chain (PEM):"), peGroup), 0, 0);
+    peGrid->addWidget(certChainEdit, 0, 1);
+    peGrid->addWidget(new QLabel(QStringLiteral("PKCS11 URI:"), peGroup), 1, 0);
+    peGrid->addWidget(pkcs11UriEdit, 1, 1);
+    peGrid->addWidget(new QLabel(QStringLiteral("Timestamp:"), peGroup), 2, 0);
+    peGrid->addWidget(timestampEdit, 2, 1);
+    auto* peButtons = new QHBoxLayout;
+    QPushButton* detectButton = makeButton(QStringLiteral("Auto-Detect PKCS11..."), peGroup);
+    QPushButton* signPeButton = makeButton(QStringLiteral("Sign .exe / .dll / .msi..."), peGroup);
+    peButtons->addWidget(detectButton);
+    peButtons->addWidget(signPeButton);
+    peGrid->addLayout(peButtons, 3, 0, 1, 2);
+    controlsLayout->addWidget(peGroup);
+
+    auto* chainGroup = new QGroupBox(QStringLiteral("Certificate Chain Builder"), controls);
+    auto* chainLayout = new QHBoxLayout(chainGroup);
+    QPushButton* chainButton = makeButton(QStringLiteral("Build Full Chain from Leaf..."), chainGroup);
+    chainLayout->addWidget(chainButton);
+    controlsLayout->addWidget(chainGroup);
+
+    scroll->setWidget(controls);
+    splitter->addWidget(scroll);
+
+    // Right pane: the signing log.
+    auto* logPane = new QWidget(splitter);
+    auto* logLayout = new QVBoxLayout(logPane);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->addWidget(makeSectionTitle(QStringLiteral("Signing Log"), logPane));
+    signingLogView = LogView::createLogView(logPane);
+    signingLogView->setObjectName(QStringLiteral("signingLogView"));
+    signingLogView->setPlaceholderText(QStringLiteral("Signing operations will appear here..."));
+    QFont logFont(QStringLiteral("SF Mono"), 11);
+    logFont.setStyleHint(QFont::Monospace);
+    signingLogView->setFont(logFont);
+    logLayout->addWidget(signingLogView);
+    splitter->addWidget(logPane);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+
+    // Contents. The identities are listed once; a new keychain identity
+    // shows up at the next start.
+    fillProfileCombo(profileCombo);
+    if (signingManager) {
+        for (const CertificateInfo& identity : signingManager->listSigningIdentities())
+            identityCombo->addItem(identity.name);
+    }
+    if (identityCombo->count() > 0)
+        identityCombo->setCurrentIndex(0);
+
+    const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, line); };
+
+    connect(signButton, &QPushButton::clicked, this, &MainWindow::onSignFile);
+    connect(verifyButton, &QPushButton::clicked, this, &MainWindow::onVerifySignature);
+
+    connect(notarizeButton, &QPushButton::clicked, this, [this, log, notarizeProfileEdit] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Select File to Notarize"), QString(),
+            QStringLiteral("Packages (*.pkg *.dmg *.zip);;All Files (*)"));
+        if (path.isEmpty())
+            return;
+        QString profile = notarizeProfileEdit->text();
+        if (profile.isEmpty())
+            profile = QStringLiteral("Ostrevan-Notarize");
+        log(QStringLiteral("Notarizing: ") + path);
+        log(QStringLiteral("Profile: ") + profile);
+        if (!signingManager->notarize(path, profile)) {
+            log(QStringLiteral("Notarization FAILED."));
+            logSession(QStringLiteral("Notarize"), QStringLiteral("Apple"), false, path);
+            return;
+        }
+        log(QStringLiteral("Notarization submitted. Waiting for Apple..."));
+        if (signingManager->staple(path))
+            log(QStringLiteral("Stapled successfully."));
+        logSession(QStringLiteral("Notarize"), QStringLiteral("Apple"), true, path);
+    });
+
+    connect(detectButton, &QPushButton::clicked, this, [this, log, pkcs11UriEdit] {
+        Pkcs11Config config(this);
+        config.searchRoot = pkcs11SearchRoot;
+        if (!config.detectPaths()) {
+            log(QStringLiteral("PKCS11 detection incomplete. Install libp11 + opensc."));
+            logSession(QStringLiteral("PKCS11 Detect"), QStringLiteral("System"), false,
+                       QStringLiteral("Missing dependencies"));
+            return;
+        }
+        log(QStringLiteral("PKCS11 provider: ") + config.providerPath);
+        log(QStringLiteral("PKCS11 module: ") + config.modulePath);
+
+        const QList<Pkcs11SlotInfo> slotList = opensc->listSlots();
+        if (!slotList.isEmpty()) {
+            const Pkcs11SlotInfo& slot = slotList.first();
+            const QString uri = config.buildPkcs11Uri(slot.model, slot.manufacturer, slot.serialNumber,
+                                                      slot.tokenLabel, QStringLiteral("01"), QString());
+            pkcs11UriEdit->setText(uri);
+            log(QStringLiteral("PKCS11 URI: ") + uri);
+        }
+
+        const QString conf = pkcs11ConfigPath();
+        QDir().mkpath(UserProfile::configDir());
+        if (config.generateConfig(conf)) {
+            log(QStringLiteral("Config: ") + conf);
+            if (config.verifyConfig(conf))
+                log(QStringLiteral("Provider verified."));
+        }
+        logSession(QStringLiteral("PKCS11 Detect"), QStringLiteral("System"), true,
+                   QStringLiteral("Paths configured"));
+    });
+
+    connect(signPeButton, &QPushButton::clicked, this,
+            [this, log, certChainEdit, pkcs11UriEdit, timestampEdit] {
+        const QString input = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Select Windows Binary"), QString(),
+            QStringLiteral("Windows PE (*.exe *.dll *.msi *.cab);;All Files (*)"));
+        if (input.isEmpty())
+            return;
+        const QString out = input + QStringLiteral(".signed");
+        const QFileInfo outInfo(out);
+        if ((outInfo.exists() || outInfo.isSymLink()) && !confirmReplace(this, out))
+            return;
+
+        const QString key = pkcs11UriEdit->text();
+        QString module;
+        QString pin;
+        if (isTokenKey(key)) {
+            // The URI names the key; the engine still has to be told which
+            // module reaches the token.
+            module = Pkcs11Modules::find(Pkcs11Modules::openscModule(), pkcs11SearchRoot);
+            bool ok = false;
+            pin = QInputDialog::getText(this, QStringLiteral("Sign PE"), QStringLiteral("Token PIN:"),
+                                        QLineEdit::Password, QString(), &ok);
+            if (!ok || pin.isEmpty()) {
+                secureZero(pin);
+                return;
+            }
+        }
+
+        const auto fail = [this, log, &input, &pin] {
+            secureZero(pin);
+            log(QStringLiteral("Windows PE signing FAILED."));
+            logSession(QStringLiteral("Sign PE"), QStringLiteral("osslsigncode"), false, input);
+        };
+
+        // osslsigncode refuses to overwrite its output, and a failed run may
+        // leave a partial file: sign into a private folder beside the output
+        // and move the result over it only once signing succeeded.
+        QTemporaryDir staging(outInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
+                              + outInfo.fileName() + QStringLiteral("-XXXXXX"));
+        if (!staging.isValid()) {
+            log(QStringLiteral("Cannot write beside ") + out + QStringLiteral(": ") + staging.errorString());
+            fail();
+            return;
+        }
+        const QString staged = staging.filePath(outInfo.fileName());
+
+        OsslSigncodeBridge bridge(this);
+        connect(&bridge, &OsslSigncodeBridge::signingLog, this, log);
+        const bool signedOk = bridge.signPE(input, staged, certChainEdit->text(), key, QString(), module,
+                                            pkcs11ConfigPath(), timestampEdit->text(), QString(), pin);
+        secureZero(pin);
+        if (!signedOk) {
+            fail();
+            return;
+        }
+        QString error;
+        if (!replaceFile(staged, out, &error)) {
+            log(QStringLiteral("Cannot write ") + out + QStringLiteral(": ") + error);
+            fail();
+            return;
+        }
+        log(QStringLiteral("Windows PE signed: ") + out);
+        logSession(QStringLiteral("Sign PE"), QStringLiteral("osslsigncode"), true, input);
+    });
+
+    connect(chainButton, &QPushButton::clicked, this, [this, log, certChainEdit] {
+        const QString leaf = QFileDialog::getOpenFileName(this, QStringLiteral("Select Leaf Certificate"),
+                                                          QString(),
+                                                          QStringLiteral("Certificates (*.pem *.crt *.cer)"));
+        if (leaf.isEmpty())
+            return;
+        ChainBuilder builder(this);
+        connect(&builder, &ChainBuilder::chainLog, this, log);
+        const QString url = builder.extractAiaUrl(leaf);
+        if (url.isEmpty()) {
+            log(QStringLiteral("No AIA URL found. Provide intermediate manually."));
+            return;
+        }
+        const QString intermediate = leaf + QStringLiteral(".intermediate.pem");
+        // Without a fresh download, an intermediate left from an earlier run
+        // could belong to another certificate.
+        if (builder.fetchIntermediate(url, intermediate).isEmpty())
+            return;
+        // Named after the leaf's own name in the leaf's own folder: a dot in a
+        // folder name must not decide where the file goes.
+        const QFileInfo leafInfo(leaf);
+        const QString out = leafInfo.path() + QLatin1Char('/') + leafInfo.completeBaseName()
+                            + QStringLiteral("-fullchain.pem");
+        if (!builder.buildChain(leaf, intermediate, out))
+            return;
+        certChainEdit->setText(out);
+        log(QStringLiteral("Full chain ready: ") + out);
+        logSession(QStringLiteral("Chain Build"), QStringLiteral("OpenSSL"), true, out);
+    });
+
+    connect(profileCombo, &QComboBox::currentIndexChanged, this,
+            [this, log, profileCombo, notarizeProfileEdit, certChainEdit, pkcs11UriEdit, timestampEdit](int index) {
+        if (index < 1)
+            return;
+        const SigningProfile profile = SigningProfileManager::load(profileCombo->currentText());
+        if (profile.name.isEmpty() || profile.platform.isEmpty())
+            return;
+        if (!profile.macIdentity.isEmpty()) {
+            const int found = identityCombo->findText(profile.macIdentity, Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (found >= 0)
+                identityCombo->setCurrentIndex(found);
+        }
+        const auto fill = [](QLineEdit* edit, const QString& value) {
+            if (!value.isEmpty())
+                edit->setText(value);
+        };
+        fill(notarizeProfileEdit, profile.notarizeProfile);
+        fill(certChainEdit, profile.certChainPem);
+        fill(pkcs11UriEdit, profile.pkcs11Uri);
+        fill(timestampEdit, profile.timestampUrl);
+        log(QStringLiteral("Profile loaded: ") + profile.name);
+    });
+
+    connect(saveProfileButton, &QPushButton::clicked, this,
+            [this, log, profileCombo, notarizeProfileEdit, certChainEdit, pkcs11UriEdit, timestampEdit] {
+        const QString proposed = profileCombo->currentIndex() >= 1 ? profileCombo->currentText() : QString();
+        const QString name = QInputDialog::getText(this, QStringLiteral("Save Signing Profile"),
+                                                   QStringLiteral("Profile name:"), QLineEdit::Normal,
+                                                   proposed);
+        if (name.isEmpty())
+            return;
+        SigningProfile profile;
+        profile.name = name;
+        profile.platform = QStringLiteral("macos");
+        profile.macIdentity = identityCombo->currentText();
+        profile.notarizeProfile = notarizeProfileEdit->text();
+        profile.certChainPem = certChainEdit->text();
+        profile.pkcs11Uri = pkcs11UriEdit->text();
+        profile.timestampUrl = timestampEdit->text();
+        profile.createdDate = QDateTime::currentDateTime().toString(Qt::ISODate);
+        SigningProfileManager::save(profile);
+
+        fillProfileCombo(profileCombo);
+        profileCombo->setCurrentText(name);
+        log(QStringLiteral("Profile saved: ") + name);
+        logSession(QStringLiteral("Save Profile"), name, true, QStringLiteral("macos"));
+    });
+
+    connect(deleteProfileButton, &QPushButton::clicked, this, [this, log, profileCombo] {
+        if (profileCombo->currentIndex() < 1)
+            return;
+        const QString name = profileCombo->currentText();
+        if (QMessageBox::question(this, QStringLiteral("Delete Profile"),
+                                  QStringLiteral("Delete signing profile '") + name + QStringLiteral("'?"),
+                                  QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+            return;
+        SigningProfileManager::remove(name);
+        profileCombo->removeItem(profileCombo->currentIndex());
+        log(QStringLiteral("Profile deleted: ") + name);
+    });
+
+    return page;
+}
+
+void MainWindow::onSignFile()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Sign"));
+    if (path.isEmpty())
+        return;
+    const QString identity = identityCombo ? identityCombo->currentText() : QString();
+    if (identity.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Sign File"),
+                             QStringLiteral("No signing identity selected. Configure in Code Signing tab."),
+                             QMessageBox::Ok);
+        tabWidget->setCurrentIndex(CodeSigningPage);
+        return;
+    }
+    LogView::appendLine(signingLogView, QStringLiteral("Signing: ") + path);
+    LogView::appendLine(signingLogView, QStringLiteral("Identity: ") + identity);
+    if (statusLabel)
+        statusLabel->setText(QStringLiteral("Signing: ") + path);
+
+    const bool ok = signingManager->codesign(path, identity, QString(), true, true);
+    if (ok) {
+        LogView::appendLine(signingLogView, QStringLiteral("Signed successfully."));
+        if (statusLabel)
+            statusLabel->setText(QStringLiteral("Signed: ") + path);
+    } else {
+        LogView::appendLine(signingLogView, QStringLiteral("Signing FAILED."));
+        if (statusLabel)
+            statusLabel->setText(QStringLiteral("Signing failed"));
+    }
+    logSession(QStringLiteral("Code Sign"), identity, ok, path);
+}
+
+void MainWindow::onVerifySignature()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Verify"));
+    if (path.isEmpty())
+        return;
+    LogView::appendLine(signingLogView, QStringLiteral("Verifying: ") + path);
+    LogView::appendLine(signingLogView, signingManager->signatureInfo(path));
+    const bool ok = signingManager->verifySignature(path);
+    LogView::appendLine(signingLogView, ok ? QStringLiteral("Signature VALID.")
+                                           : QStringLiteral("Signature INVALID or not signed."));
+    logSession(QStringLiteral("Verify Signature"), QStringLiteral("N/A"), ok, path);
 }
