@@ -447,18 +447,15 @@ void MainWindow::onSignFile()
     }
     LogView::appendLine(signingLogView, QStringLiteral("Signing: ") + path);
     LogView::appendLine(signingLogView, QStringLiteral("Identity: ") + identity);
-    if (statusLabel)
-        statusLabel->setText(QStringLiteral("Signing: ") + path);
+    statusLabel->setText(QStringLiteral("Signing: ") + path);
 
     const bool ok = signingManager->codesign(path, identity, QString(), true, true);
     if (ok) {
         LogView::appendLine(signingLogView, QStringLiteral("Signed successfully."));
-        if (statusLabel)
-            statusLabel->setText(QStringLiteral("Signed: ") + path);
+        statusLabel->setText(QStringLiteral("Signed: ") + path);
     } else {
         LogView::appendLine(signingLogView, QStringLiteral("Signing FAILED."));
-        if (statusLabel)
-            statusLabel->setText(QStringLiteral("Signing failed"));
+        statusLabel->setText(QStringLiteral("Signing failed"));
     }
     logSession(QStringLiteral("Code Sign"), identity, ok, path);
 }
