@@ -206,10 +206,8 @@ QWidget* MainWindow::createCodeSigningTab()
     // Contents. The identities are listed once; a new keychain identity
     // shows up at the next start.
     fillProfileCombo(profileCombo);
-    if (signingManager) {
-        for (const CertificateInfo& identity : signingManager->listSigningIdentities())
-            identityCombo->addItem(identity.name);
-    }
+    for (const CertificateInfo& identity : signingManager->listSigningIdentities())
+        identityCombo->addItem(identity.name);
     if (identityCombo->count() > 0)
         identityCombo->setCurrentIndex(0);
 
