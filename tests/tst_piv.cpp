@@ -147,7 +147,9 @@ QString PivTest::invoke(YkmanBridge& bridge, Op op, const QString& slot, const Q
     case ChangePin: return verdict(bridge.changePin(kPin, kNewPin, serial));
     case ChangePuk: return verdict(bridge.changePuk(kPuk, kNewPuk, serial));
     case ChangeMgmtKey:
-        return verdict(bridge.changeMgmtKey(kMgmtKey, newKey, QStringLiteral("AES192"), protect, serial));
+        // A protected key is stored behind the PIN: the tool asks for it.
+        return verdict(bridge.changeMgmtKey(kMgmtKey, newKey, QStringLiteral("AES192"), protect, serial,
+                                            protect ? kPin : QString()));
     case ResetPiv: return verdict(bridge.resetPiv(serial));
     case GenerateKey: return bridge.generateKey(slot, QStringLiteral("ECCP256"), kPin, serial);
     case GenerateCsr: return bridge.generateCsr(slot, QStringLiteral("CN=Ostrevan Test,O=Ostrevan"), kPin, serial);
@@ -212,9 +214,9 @@ void PivTest::logLineMasksSecrets_data()
         << "[ykman --device 31415926 piv access change-puk --puk **** --new-puk ****] exit=0";
     QTest::newRow("management keys")
         << QStringList{"piv", "access", "change-management-key", "--management-key", kMgmtKey,
-                       "--algorithm", "AES192", "--new-management-key", kNewMgmtKey, "--protect"}
+                       "--algorithm", "AES192", "--new-management-key", kNewMgmtKey, "--pin", kPin, "--protect"}
         << "[ykman piv access change-management-key --management-key **** --algorithm AES192 "
-           "--new-management-key **** --protect] exit=0";
+           "--new-management-key **** --pin **** --protect] exit=0";
     QTest::newRow("option in last position")
         << QStringList{"piv", "access", "change-pin", "--pin"}
         << "[ykman piv access change-pin --pin] exit=1";
@@ -486,6 +488,8 @@ void PivTest::operationsCommandLines()
     QCOMPARE(ran, calls);
     if (op == ChangePin)
         QCOMPARE(fakes.standardInput(kTool, 1), (kPin + "\n" + kNewPin + "\n\n").toUtf8());
+    if (op == ChangeMgmtKey)
+        QCOMPARE(fakes.standardInput(kTool, 1), protect ? (kPin + "\n").toUtf8() : QByteArray());
 
     // One summary line per run and no secret in any line.
     QCOMPARE(log.lines.size(), calls.size());

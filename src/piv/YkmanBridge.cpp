@@ -255,7 +255,7 @@ bool YkmanBridge::changePuk(const QString& currentPuk, const QString& newPuk, co
 }
 
 bool YkmanBridge::changeMgmtKey(const QString& currentKey, const QString& newKey, const QString& algorithm,
-                                bool protect, const QString& serial)
+                                bool protect, const QString& serial, const QString& pin)
 {
     QStringList args = serialArgs(serial)
         + QStringList{QStringLiteral("piv"), QStringLiteral("access"), QStringLiteral("change-management-key"),
@@ -266,7 +266,7 @@ bool YkmanBridge::changeMgmtKey(const QString& currentKey, const QString& newKey
         args << QStringLiteral("--new-management-key") << newKey;
     if (protect)
         args << QStringLiteral("--protect");
-    return run(args, {}, operationTimeoutMs).exitCode == 0;
+    return run(args, pin, operationTimeoutMs).exitCode == 0;
 }
 
 bool YkmanBridge::resetPiv(const QString& serial)
@@ -365,11 +365,14 @@ QString YkmanBridge::exportIntermediateCa(const QString& serial)
 }
 
 bool YkmanBridge::importCertificate(const QString& slot, const QString& certPath, const QString& pin,
-                                    const QString& serial)
+                                    const QString& serial, bool verify)
 {
-    const QStringList args = serialArgs(serial)
+    QStringList args = serialArgs(serial)
         + QStringList{QStringLiteral("piv"), QStringLiteral("certificates"), QStringLiteral("import"),
-                      QStringLiteral("--pin"), pin, slot, certPath};
+                      QStringLiteral("--pin"), pin};
+    if (verify)
+        args << QStringLiteral("--verify");
+    args << slot << certPath;
     return run(args, {}, operationTimeoutMs).exitCode == 0;
 }
 

@@ -59,8 +59,11 @@ public:
 
     bool changePin(const QString& currentPin, const QString& newPin, const QString& serial);
     bool changePuk(const QString& currentPuk, const QString& newPuk, const QString& serial);
+    // A PIN-protected key is stored in the token's PIN-protected data, so the
+    // tool asks for the PIN: given here, it answers that prompt on standard
+    // input. Without it the tool's prompt finds its input closed and fails.
     bool changeMgmtKey(const QString& currentKey, const QString& newKey, const QString& algorithm,
-                       bool protect, const QString& serial);
+                       bool protect, const QString& serial, const QString& pin = QString());
     bool resetPiv(const QString& serial);
     QString generateKey(const QString& slot, const QString& algorithm, const QString& pin,
                         const QString& serial);
@@ -68,8 +71,9 @@ public:
                         const QString& serial);
     QString attestSlot(const QString& slot, const QString& serial);
     QString exportIntermediateCa(const QString& serial);
+    // verify: the tool refuses a certificate that does not match the slot's key.
     bool importCertificate(const QString& slot, const QString& certPath, const QString& pin,
-                           const QString& serial);
+                           const QString& serial, bool verify = false);
     QString exportCertificate(const QString& slot, const QString& serial);
 
     // Waits, shortened by tests: every operation's finish, the start of a run
