@@ -1,0 +1,174 @@
+#include "app/DeviceConfigDialog.h"
+
+#include "core/SecureZero.h"
+#include "fido/FidoDeviceManager.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kMinimumPinLength = 4;
+
+} // namespace
+
+QWidget* DeviceConfigDialog::createFidoTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+
+    // The states come from the record copied at opening and stay as they are
+    // until the dialog is reopened.
+    auto* pinGroup = new QGroupBox(QStringLiteral("PIN Management"), page);
+    auto* pinLayout = new QHBoxLayout(pinGroup);
+    auto* setPinButton = new QPushButton(QStringLiteral("Set PIN"), pinGroup);
+    setPinButton->setEnabled(!info.clientPin);
+    auto* changePinButton = new QPushButton(QStringLiteral("Change PIN"), pinGroup);
+    changePinButton->setEnabled(info.clientPin);
+    pinLayout->addWidget(setPinButton);
+    pinLayout->addWidget(changePinButton);
+    connect(setPinButton, &QPushButton::clicked, this, [this] { setFidoPin(); });
+    connect(changePinButton, &QPushButton::clicked, this, [this] { changeFidoPin(); });
+    layout->addWidget(pinGroup);
+
+    if (profile.fido2CredMgmt) {
+        auto* credGroup = new QGroupBox(QStringLiteral("Credential Management (FIDO 2.1)"), page);
+        auto* credLayout = new QHBoxLayout(credGroup);
+        auto* listButton = new QPushButton(QStringLiteral("List Credentials"), credGroup);
+        auto* deleteButton = new QPushButton(QStringLiteral("Delete Credential"), credGroup);
+        deleteButton->setObjectName(QStringLiteral("dangerButton"));
+        credLayout->addWidget(listButton);
+        credLayout->addWidget(deleteButton);
+        connect(listButton, &QPushButton::clicked, this, [this] { listCredentials(); });
+        connect(deleteButton, &QPushButton::clicked, this, [this] { deleteCredential(); });
+        layout->addWidget(credGroup);
+    }
+
+    auto* resetGroup = new QGroupBox(QStringLiteral("Factory Reset"), page);
+    auto* resetLayout = new QVBoxLayout(resetGroup);
+    auto* warning = new QLabel(QStringLiteral("LAST RESORT: This permanently erases ALL FIDO2 credentials, passkeys, "
+                                              "and PINs. Only use for development/testing or when you are certain "
+                                              "no critical credentials exist. Cannot be undone."),
+                               resetGroup);
+    warning->setObjectName(QStringLiteral("criticalStatus"));
+    warning->setWordWrap(true);
+    resetLayout->addWidget(warning);
+    auto* resetButton = new QPushButton(QStringLiteral("Factory Reset FIDO2..."), resetGroup);
+    resetButton->setObjectName(QStringLiteral("dangerButton"));
+    resetLayout->addWidget(resetButton);
+    connect(resetButton, &QPushButton::clicked, this, [this] { factoryResetFido(); });
+    layout->addWidget(resetGroup);
+
+    layout->addStretch();
+    return page;
+}
+
+void DeviceConfigDialog::setFidoPin()
+{
+    QString pin;
+    if (!prompt(QStringLiteral("Set FIDO2 PIN"), QStringLiteral("Enter new PIN (minimum 4 characters):"), true, &pin)
+        || pin.size() < kMinimumPinLength) {
+        secureZero(pin);
+        return;
+    }
+    if (keyStillAtIndex()) {
+        log(QStringLiteral("Setting PIN on %1...").arg(info.product));
+        log(fido->setPin(deviceIndex, pin) ? QStringLiteral("PIN set successfully.")
+                                           : QStringLiteral("Failed to set PIN."));
+    }
+    secureZero(pin);
+}
+
+void DeviceConfigDialog::changeFidoPin()
+{
+    QString current;
+    QString next;
+    const auto wipe = [&] {
+        secureZero(current);
+        secureZero(next);
+    };
+    if (!prompt(QStringLiteral("Change PIN"), QStringLiteral("Current PIN:"), true, &current) || current.isEmpty()) {
+        wipe();
+        return;
+    }
+    if (!prompt(QStringLiteral("Change PIN"), QStringLiteral("New PIN (min 4 chars):"), true, &next)
+        || next.size() < kMinimumPinLength) {
+        wipe();
+        return;
+    }
+    if (keyStillAtIndex()) {
+        log(QStringLiteral("Changing PIN on %1...").arg(info.product));
+        log(fido->changePin(deviceIndex, current, next) ? QStringLiteral("PIN changed successfully.")
+                                                        : QStringLiteral("Failed to change PIN."));
+    }
+    wipe();
+}
+
+void DeviceConfigDialog::listCredentials()
+{
+    QString pin;
+    if (!prompt(QStringLiteral("List Credentials"), QStringLiteral("Enter PIN:"), true, &pin) || pin.isEmpty()) {
+        secureZero(pin);
+        return;
+    }
+    if (keyStillAtIndex()) {
+        log(QStringLiteral("Listing credentials..."));
+        const QStringList parties = fido->listRelyingParties(deviceIndex, pin);
+        if (parties.isEmpty())
+            log(QStringLiteral("No resident credentials found."));
+        for (const QString& party : parties)
+            log(QStringLiteral("  RP: ") + party);
+    }
+    secureZero(pin);
+}
+
+void DeviceConfigDialog::deleteCredential()
+{
+    QString id;
+    if (!prompt(QStringLiteral("Delete Credential"), QStringLiteral("Credential ID:"), false, &id) || id.isEmpty())
+        return;
+    QString pin;
+    if (!prompt(QStringLiteral("Delete Credential"), QStringLiteral("PIN:"), true, &pin) || pin.isEmpty()) {
+        secureZero(pin);
+        return;
+    }
+    if (askUser(QMessageBox::Warning, QStringLiteral("Delete Credential"),
+                QStringLiteral("Permanently delete '") + id + QStringLiteral("'?"),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes) {
+        secureZero(pin);
+        return;
+    }
+    if (keyStillAtIndex()) {
+        log(fido->deleteCredential(deviceIndex, id, pin) ? QStringLiteral("Credential deleted: ") + id
+                                                         : QStringLiteral("Delete failed."));
+    }
+    secureZero(pin);
+}
+
+void DeviceConfigDialog::factoryResetFido()
+{
+    const QString question = QStringLiteral("You are about to PERMANENTLY ERASE all FIDO2 data on:\n\n  %1 (%2)\n\n"
+                                            "This CANNOT be undone. Proceed?")
+                                 .arg(info.product, info.manufacturer);
+    if (askUser(QMessageBox::Critical, QStringLiteral("FACTORY RESET"), question, QMessageBox::Yes | QMessageBox::No,
+                QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    QString word;
+    if (!prompt(QStringLiteral("Confirm Reset"), QStringLiteral("Type RESET to confirm:"), false, &word)
+        || word != QLatin1String("RESET")) {
+        log(QStringLiteral("Reset cancelled."));
+        return;
+    }
+    // Erasing the wrong key cannot be undone: the index is checked against
+    // the key's path after the last prompt, when the poll can no longer move it.
+    if (!keyStillAtIndex())
+        return;
+    log(QStringLiteral("Factory resetting %1...").arg(info.product));
+    log(fido->factoryReset(deviceIndex) ? QStringLiteral("Factory reset complete.")
+                                        : QStringLiteral("Reset failed. Replug key within 10 seconds and retry."));
+}
