@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/StyleManager.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "fido/FidoDeviceManager.h"
@@ -14,7 +15,7 @@
 #include "ui/VaultTab.h"
 #include "vault/TessarilVault.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -203,4 +204,14 @@ void MainWindow::refreshDevices()
     fidoManager->enumerate();
     refreshing = false;
     updateStatusBar();
+}
+
+void MainWindow::onToggleTheme()
+{
+    const StyleManager::Theme next =
+        StyleManager::current() == StyleManager::Dark ? StyleManager::Light : StyleManager::Dark;
+    StyleManager::apply(qApp, next);
+    AppSettings settings;
+    settings->setValue(QStringLiteral("theme"),
+                       next == StyleManager::Light ? QStringLiteral("light") : QStringLiteral("dark"));
 }

@@ -61,6 +61,8 @@ public Q_SLOTS:
     void onSignFile();
     void onVerifySignature();
     void onManageCertificates();
+    // Switches to the other theme and remembers it for the next start.
+    void onToggleTheme();
 
 private:
     QWidget* createDeviceInspectorTab();

@@ -69,7 +69,7 @@ int run(QApplication& app, const QStringList& arguments)
     const StyleManager::Theme theme = chooseTheme(
         parser.isSet(darkOption), parser.isSet(lightOption),
         settings->value(QStringLiteral("theme"), QStringLiteral("dark")).toString());
-    StyleManager::apply(app, theme);
+    StyleManager::apply(&app, theme);
 
     MainWindow window;
     window.show();

@@ -1,19 +1,600 @@
 #include "app/StyleManager.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QStyleFactory>
 
 namespace {
+
 StyleManager::Theme currentTheme = StyleManager::Dark;
+
+// Navy surfaces with a cyan accent.
+const QString darkSheet = QStringLiteral(R"qss(
+QWidget {
+    background-color: #0f172a;
+    color: #e0f2fe;
+    font-family: "Helvetica Neue", "Segoe UI", Roboto, Arial, sans-serif;
+    font-size: 14px;
+    selection-background-color: #0ea5e9;
+    selection-color: #ffffff;
 }
 
-void StyleManager::apply(QApplication& app, Theme theme)
+QMainWindow {
+    background-color: #0f172a;
+}
+
+QMainWindow::separator {
+    background-color: #1e3a5f;
+    width: 1px;
+    height: 1px;
+}
+
+QMenuBar {
+    background-color: #0c1a2e;
+    color: #e0f2fe;
+    border-bottom: 1px solid #1e3a5f;
+    padding: 2px 0;
+}
+
+QMenuBar::item:selected {
+    background-color: #1e3a5f;
+    border-radius: 4px;
+}
+
+QMenu {
+    background-color: #111827;
+    color: #e0f2fe;
+    border: 1px solid #1e3a5f;
+    border-radius: 6px;
+    padding: 4px;
+}
+
+QMenu::item:selected {
+    background-color: #0ea5e9;
+    color: #ffffff;
+    border-radius: 4px;
+}
+
+QMenu::separator {
+    height: 1px;
+    background-color: #1e3a5f;
+    margin: 4px 8px;
+}
+
+QTabWidget::pane {
+    background-color: #0f172a;
+    border: 1px solid #1e3a5f;
+    border-radius: 4px;
+    padding: 1px;
+    top: -1px;
+}
+
+QTabBar::tab {
+    background-color: #111827;
+    color: #94a3b8;
+    border: 1px solid #1e3a5f;
+    border-bottom: none;
+    border-top-left-radius: 6px;
+    border-top-right-radius: 6px;
+    padding: 8px 16px;
+    margin-right: 2px;
+    min-width: 100px;
+}
+
+QTabBar::tab:selected {
+    background-color: #0f172a;
+    color: #0ea5e9;
+    border-bottom: 2px solid #0ea5e9;
+}
+
+QTabBar::tab:hover:!selected {
+    background-color: #1e3a5f;
+    color: #e0f2fe;
+}
+
+QPushButton {
+    background-color: #0284c7;
+    color: #ffffff;
+    border: 1px solid #0369a1;
+    border-radius: 6px;
+    padding: 5px 14px;
+    font-weight: 600;
+    font-size: 12px;
+    min-height: 18px;
+    max-height: 28px;
+}
+
+QPushButton:hover {
+    background-color: #0ea5e9;
+    border-color: #38bdf8;
+}
+
+QPushButton:pressed {
+    background-color: #0369a1;
+}
+
+QPushButton:disabled {
+    background-color: #374151;
+    color: #6b7280;
+    border-color: #374151;
+}
+
+QPushButton#dangerButton {
+    background-color: #991b1b;
+    border-color: #dc2626;
+}
+
+QPushButton#dangerButton:hover {
+    background-color: #dc2626;
+}
+
+QPushButton#secondaryButton {
+    background-color: rgba(255, 255, 255, 0.1);
+    border-color: rgba(255, 255, 255, 0.2);
+}
+
+QPushButton#secondaryButton:hover {
+    background-color: rgba(255, 255, 255, 0.18);
+}
+
+QTreeWidget, QListWidget, QTableWidget {
+    background-color: #0c1a2e;
+    alternate-background-color: #111827;
+    color: #e0f2fe;
+    border: 1px solid #1e3a5f;
+    border-radius: 6px;
+    outline: none;
+}
+
+QTreeWidget::item:selected, QListWidget::item:selected, QTableWidget::item:selected {
+    background-color: #0ea5e9;
+    color: #ffffff;
+}
+
+QTreeWidget::item:hover, QListWidget::item:hover {
+    background-color: #1e3a5f;
+}
+
+QHeaderView::section {
+    background-color: #111827;
+    color: #94a3b8;
+    border: none;
+    border-bottom: 1px solid #1e3a5f;
+    border-right: 1px solid #1e3a5f;
+    padding: 6px 8px;
+    font-weight: 600;
+    font-size: 13px;
+    text-transform: uppercase;
+}
+
+QLineEdit, QTextEdit, QPlainTextEdit, QSpinBox, QComboBox {
+    background-color: #0a1628;
+    color: #e0f2fe;
+    border: 1px solid #1e3a5f;
+    border-radius: 6px;
+    padding: 6px 10px;
+    selection-background-color: #0ea5e9;
+}
+
+QLineEdit:focus, QTextEdit:focus, QPlainTextEdit:focus {
+    border-color: #0ea5e9;
+}
+
+QComboBox::drop-down {
+    border: none;
+    width: 24px;
+}
+
+QComboBox QAbstractItemView {
+    background-color: #111827;
+    color: #e0f2fe;
+    border: 1px solid #1e3a5f;
+    selection-background-color: #0ea5e9;
+}
+
+QGroupBox {
+    background-color: #111827;
+    border: 1px solid #1e3a5f;
+    border-radius: 6px;
+    margin-top: 12px;
+    padding-top: 16px;
+    font-weight: 600;
+}
+
+QGroupBox::title {
+    color: #0ea5e9;
+    subcontrol-origin: margin;
+    subcontrol-position: top left;
+    padding: 0 8px;
+    left: 12px;
+}
+
+QScrollBar:vertical {
+    background-color: #0f172a;
+    width: 10px;
+    margin: 0;
+    border-radius: 5px;
+}
+
+QScrollBar::handle:vertical {
+    background-color: #374151;
+    border-radius: 5px;
+    min-height: 24px;
+}
+
+QScrollBar::handle:vertical:hover {
+    background-color: #4b5563;
+}
+
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical, QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical {
+    height: 0;
+    background: none;
+}
+
+QScrollBar:horizontal {
+    background-color: #0f172a;
+    height: 10px;
+    border-radius: 5px;
+}
+
+QScrollBar::handle:horizontal {
+    background-color: #374151;
+    border-radius: 5px;
+    min-width: 24px;
+}
+
+QProgressBar {
+    background-color: #1e3a5f;
+    border: none;
+    border-radius: 4px;
+    text-align: center;
+    color: #e0f2fe;
+    height: 8px;
+}
+
+QProgressBar::chunk {
+    background-color: #0ea5e9;
+    border-radius: 4px;
+}
+
+QStatusBar {
+    background-color: #0c1a2e;
+    color: #94a3b8;
+    border-top: 1px solid #1e3a5f;
+}
+
+QToolBar {
+    background-color: #0c1a2e;
+    border-bottom: 1px solid #1e3a5f;
+    spacing: 4px;
+    padding: 4px;
+}
+
+QToolButton {
+    background-color: transparent;
+    color: #e0f2fe;
+    border: 1px solid transparent;
+    border-radius: 4px;
+    padding: 6px;
+}
+
+QToolButton:hover {
+    background-color: #1e3a5f;
+    border-color: #1e3a5f;
+}
+
+QToolButton:pressed {
+    background-color: #0ea5e9;
+}
+
+QToolTip {
+    background-color: #111827;
+    color: #e0f2fe;
+    border: 1px solid #1e3a5f;
+    border-radius: 4px;
+    padding: 4px 8px;
+}
+
+QSplitter::handle {
+    background-color: #1e3a5f;
+}
+
+QSplitter::handle:horizontal {
+    width: 1px;
+}
+
+QSplitter::handle:vertical {
+    height: 1px;
+}
+
+QLabel#sectionTitle {
+    color: #0ea5e9;
+    font-size: 16px;
+    font-weight: 700;
+}
+
+QLabel#secureStatus {
+    color: #22c55e;
+    font-weight: 700;
+}
+
+QLabel#warningStatus {
+    color: #f59e0b;
+    font-weight: 700;
+}
+
+QLabel#criticalStatus {
+    color: #dc2626;
+    font-weight: 700;
+}
+
+QLabel#lockedStatus {
+    color: #8b5cf6;
+    font-weight: 700;
+}
+)qss");
+
+// "Enterprise Lite". It styles fewer states than the dark sheet on purpose:
+// disabled and pressed buttons, hovered tabs and items, spin boxes, plain-text
+// editors, menu separators, combo-box pop-ups and horizontal scroll bars keep
+// Fusion's own look.
+const QString lightSheet = QStringLiteral(R"qss(
+QWidget {
+    background-color: #f8fafc;
+    color: #1f2937;
+    font-family: "Helvetica Neue", "Segoe UI", Roboto, Arial, sans-serif;
+    font-size: 14px;
+    selection-background-color: #0ea5e9;
+    selection-color: #ffffff;
+}
+
+QMainWindow {
+    background-color: #f8fafc;
+}
+
+QMenuBar {
+    background-color: #ffffff;
+    color: #1f2937;
+    border-bottom: 1px solid #e2e8f0;
+}
+
+QMenuBar::item:selected {
+    background-color: #f1f5f9;
+    border-radius: 4px;
+}
+
+QMenu {
+    background-color: #ffffff;
+    border: 1px solid #e2e8f0;
+    border-radius: 6px;
+}
+
+QMenu::item:selected {
+    background-color: #0ea5e9;
+    color: #ffffff;
+    border-radius: 4px;
+}
+
+QTabWidget::pane {
+    background-color: #f8fafc;
+    border: 1px solid #e2e8f0;
+    border-radius: 6px;
+}
+
+QTabBar::tab {
+    background-color: #f1f5f9;
+    color: #6b7280;
+    border: 1px solid #e2e8f0;
+    border-bottom: none;
+    border-top-left-radius: 6px;
+    border-top-right-radius: 6px;
+    padding: 8px 16px;
+    margin-right: 2px;
+}
+
+QTabBar::tab:selected {
+    background-color: #ffffff;
+    color: #0ea5e9;
+    border-bottom: 2px solid #0ea5e9;
+}
+
+QPushButton {
+    background-color: #0284c7;
+    color: #ffffff;
+    border: 1px solid #0369a1;
+    border-radius: 6px;
+    padding: 5px 14px;
+    font-weight: 600;
+    font-size: 12px;
+    min-height: 18px;
+    max-height: 28px;
+}
+
+QPushButton:hover {
+    background-color: #0ea5e9;
+}
+
+QPushButton#dangerButton {
+    background-color: #dc2626;
+    border-color: #b91c1c;
+}
+
+QPushButton#secondaryButton {
+    background-color: #f1f5f9;
+    color: #1f2937;
+    border-color: #e2e8f0;
+}
+
+QPushButton#secondaryButton:hover {
+    background-color: #e2e8f0;
+}
+
+QTreeWidget, QListWidget, QTableWidget {
+    background-color: #ffffff;
+    alternate-background-color: #f8fafc;
+    border: 1px solid #e2e8f0;
+    border-radius: 6px;
+}
+
+QHeaderView::section {
+    background-color: #f1f5f9;
+    color: #6b7280;
+    border: none;
+    border-bottom: 1px solid #e2e8f0;
+    border-right: 1px solid #e2e8f0;
+    padding: 6px 8px;
+    font-weight: 600;
+    font-size: 13px;
+}
+
+QGroupBox {
+    background-color: #ffffff;
+    border: 1px solid #e2e8f0;
+    border-radius: 6px;
+    margin-top: 12px;
+    padding-top: 16px;
+}
+
+QGroupBox::title {
+    color: #0ea5e9;
+}
+
+QScrollBar:vertical {
+    background-color: #f8fafc;
+    width: 10px;
+    border-radius: 5px;
+}
+
+QScrollBar::handle:vertical {
+    background-color: #cbd5e1;
+    border-radius: 5px;
+    min-height: 24px;
+}
+
+QProgressBar {
+    background-color: #e2e8f0;
+    border: none;
+    border-radius: 4px;
+    text-align: center;
+    height: 8px;
+}
+
+QProgressBar::chunk {
+    background-color: #0ea5e9;
+    border-radius: 4px;
+}
+
+QStatusBar {
+    background-color: #ffffff;
+    border-top: 1px solid #e2e8f0;
+    color: #6b7280;
+}
+
+QToolBar {
+    background-color: #ffffff;
+    border-bottom: 1px solid #e2e8f0;
+    spacing: 4px;
+    padding: 4px;
+}
+
+QToolButton {
+    background-color: transparent;
+    color: #1f2937;
+    border: 1px solid transparent;
+    border-radius: 4px;
+    padding: 6px;
+}
+
+QToolButton:hover {
+    background-color: #f1f5f9;
+    border-color: #e2e8f0;
+}
+
+QToolTip {
+    background-color: #1f2937;
+    color: #f8fafc;
+    border: 1px solid #374151;
+    border-radius: 4px;
+    padding: 4px 8px;
+}
+
+QSplitter::handle {
+    background-color: #e2e8f0;
+}
+
+QSplitter::handle:horizontal {
+    width: 1px;
+}
+
+QSplitter::handle:vertical {
+    height: 1px;
+}
+
+QLabel#sectionTitle {
+    color: #0ea5e9;
+    font-size: 16px;
+    font-weight: 700;
+}
+
+QLabel#secureStatus {
+    color: #16a34a;
+    font-weight: 700;
+}
+
+QLabel#warningStatus {
+    color: #d97706;
+    font-weight: 700;
+}
+
+QLabel#criticalStatus {
+    color: #dc2626;
+    font-weight: 700;
+}
+
+QLabel#lockedStatus {
+    color: #7c3aed;
+    font-weight: 700;
+}
+
+QLineEdit, QTextEdit, QComboBox {
+    background-color: #ffffff;
+    border: 1px solid #e2e8f0;
+    border-radius: 6px;
+    padding: 6px 10px;
+}
+
+QLineEdit:focus, QTextEdit:focus {
+    border-color: #0ea5e9;
+}
+
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {
+    height: 0;
+}
+)qss");
+
+} // namespace
+
+void StyleManager::apply(QApplication* app, Theme theme)
 {
     currentTheme = theme;
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app->setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QFont font(QStringLiteral("Helvetica Neue"), 14);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    app->setFont(font);
+    app->setStyleSheet(theme == Light ? lightSheet : darkSheet);
 }
 
 StyleManager::Theme StyleManager::current()
 {
     return currentTheme;
+}
+
+QString StyleManager::darkStyleSheet()
+{
+    return darkSheet;
+}
+
+QString StyleManager::lightStyleSheet()
+{
+    return lightSheet;
 }
