@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
+#include "ui/WelcomeDialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -73,6 +74,12 @@ int run(QApplication& app, const QStringList& arguments)
 
     MainWindow window;
     window.show();
+
+    // Over the visible window, before the event loop handles anything else.
+    if (WelcomeDialog::shouldShow()) {
+        WelcomeDialog welcome(&window);
+        welcome.exec();
+    }
 
     return app.exec();
 }
