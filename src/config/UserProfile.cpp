@@ -1,6 +1,74 @@
 #include "config/UserProfile.h"
 
+#include "core/SecureZero.h"
+#include "core/ToolRunner.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+#include <QTemporaryFile>
+
+#include <algorithm>
+
+#include <stdio.h>
+
+namespace {
+
+const QString githubKey = QStringLiteral("github");
+const QString accountsKey = QStringLiteral("accounts");
+const QString activeKey = QStringLiteral("active");
+
+QJsonObject defaultProfile()
+{
+    QJsonObject profile;
+    profile.insert(QStringLiteral("version"), 1);
+    profile.insert(QStringLiteral("features"), QJsonArray());
+    profile.insert(QStringLiteral("devices"), QJsonObject());
+    profile.insert(QStringLiteral("vaults"), QJsonArray());
+    profile.insert(QStringLiteral("preferences"), QJsonObject());
+    profile.insert(QStringLiteral("prompts"), QJsonObject());
+    return profile;
+}
+
+QString featureMessage(const QString& id)
+{
+    if (id == QLatin1String("devops-secrets"))
+        return QStringLiteral("DevOps Cloud Secret Storage \u2014 Kubernetes, Docker, Ansible, Terraform");
+    if (id == QLatin1String("usb-encryption"))
+        return QStringLiteral("USB Drive Encryption \u2014 encrypt drives without reformatting");
+    if (id == QLatin1String("vault-created"))
+        return QStringLiteral("Encrypted vault created \u2014 additional features now available");
+    return id;
+}
+
+QJsonObject accountObject(const UserProfile::GhAccount& account)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("login"), account.login);
+    object.insert(QStringLiteral("name"), account.name);
+    object.insert(QStringLiteral("email"), account.email);
+    object.insert(QStringLiteral("pat"), account.pat);
+    object.insert(QStringLiteral("plan"), account.plan);
+    return object;
+}
+
+// Every account whose login differs, in stored order.
+QJsonArray accountsWithout(const QJsonObject& github, const QString& login)
+{
+    QJsonArray kept;
+    for (const QJsonValue& element : github.value(accountsKey).toArray()) {
+        if (element.toObject().value(QStringLiteral("login")).toString() != login)
+            kept.append(element);
+    }
+    return kept;
+}
+
+} // namespace
 
 UserProfile::UserProfile(QObject* parent)
     : QObject(parent)
@@ -21,4 +89,313 @@ QString UserProfile::configPath()
 QString UserProfile::profilePath()
 {
     return configDir() + QStringLiteral("/profile.enc");
+}
+
+bool UserProfile::load()
+{
+    const QString path = profilePath();
+    if (!QFileInfo::exists(path)) {
+        data = defaultProfile();
+        loaded = true;
+        unreadableOnDisk = false;
+        return save();
+    }
+
+    QByteArray plain = decrypt(path);
+    if (plain.isEmpty()) {
+        // Typically the host or login name changed. The file stays as it is.
+        data = QJsonObject();
+        loaded = false;
+        unreadableOnDisk = true;
+        return false;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(plain);
+    secureZero(plain);
+    if (!document.isObject()) {
+        unreadableOnDisk = true;
+        return false;
+    }
+    data = document.object();
+    loaded = true;
+    unreadableOnDisk = false;
+    return true;
+}
+
+bool UserProfile::save()
+{
+    // A profile that could not be read may still be readable elsewhere (under
+    // the old host name, say) and holds the user's tokens: never write over it.
+    if (unreadableOnDisk && !setAsideUnreadableFile())
+        return false;
+    QByteArray json = QJsonDocument(data).toJson(QJsonDocument::Compact);
+    const bool written = encrypt(json, profilePath());
+    secureZero(json);
+    return written;
+}
+
+bool UserProfile::setAsideUnreadableFile()
+{
+    const QString path = profilePath();
+    if (!QFileInfo::exists(path)) {
+        unreadableOnDisk = false;
+        return true;
+    }
+    const QString base = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = base + QLatin1Char('-') + QString::number(n);
+    // QFile::rename never replaces an existing file.
+    if (!QFile::rename(path, target)) {
+        qWarning("The unreadable profile could not be set aside; it was left unchanged and nothing was written");
+        return false;
+    }
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    qWarning("The profile could not be read and was set aside as %s", qPrintable(target));
+    unreadableOnDisk = false;
+    return true;
+}
+
+bool UserProfile::encrypt(const QByteArray& data, const QString& path)
+{
+    const QFileInfo target(path);
+    QDir().mkpath(target.absolutePath());
+
+    // openssl truncates its output file before writing and creates it with the
+    // umask's mode. Let it write a private temporary file beside the profile
+    // and put that in place only once openssl has succeeded, so a failed,
+    // killed or hung run leaves the old profile whole.
+    QTemporaryFile temporary(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        return false;
+    if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    const QString temporaryPath = temporary.fileName();
+    temporary.close();
+
+    QByteArray passPhrase = deriveKey().toHex();
+    ToolRunner::Options options;
+    options.startTimeoutMs = startTimeoutMs;
+    options.finishTimeoutMs = finishTimeoutMs;
+    // The first line is the pass phrase, the rest the plain text.
+    options.standardInput = passPhrase + '\n' + data;
+    secureZero(passPhrase);
+    const ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("openssl")),
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"),
+         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-out"), temporaryPath},
+        options);
+    secureZero(options.standardInput);
+    if (!result.succeeded())
+        return false;
+
+    if (::rename(QFile::encodeName(temporaryPath).constData(),
+                 QFile::encodeName(target.absoluteFilePath()).constData())
+        != 0) {
+        return false;
+    }
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+QByteArray UserProfile::decrypt(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return QByteArray();
+    QByteArray passPhrase = deriveKey().toHex();
+    ToolRunner::Options options;
+    options.startTimeoutMs = startTimeoutMs;
+    options.finishTimeoutMs = finishTimeoutMs;
+    options.standardInput = passPhrase + '\n';
+    secureZero(passPhrase);
+    ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("openssl")),
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-d"),
+         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path},
+        options);
+    secureZero(options.standardInput);
+    if (!result.succeeded()) {
+        // A wrong key can still yield some garbage before openssl notices.
+        secureZero(result.stdOut);
+        return QByteArray();
+    }
+    return result.stdOut;
+}
+
+QByteArray UserProfile::deriveKey() const
+{
+    const QString text = QSysInfo::machineHostName() + QLatin1Char('|') + qEnvironmentVariable("USER")
+                         + QLatin1Char('|') + QStringLiteral("Rodudede-Profile-v4");
+    return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256);
+}
+
+bool UserProfile::isFeatureUnlocked(const QString& id) const
+{
+    const QJsonArray features = data.value(QStringLiteral("features")).toArray();
+    return std::any_of(features.begin(), features.end(),
+                       [&id](const QJsonValue& v) { return v.isString() && v.toString() == id; });
+}
+
+void UserProfile::unlockFeature(const QString& id)
+{
+    if (isFeatureUnlocked(id))
+        return;
+    QJsonArray features = data.value(QStringLiteral("features")).toArray();
+    features.append(id);
+    data.insert(QStringLiteral("features"), features);
+    save();
+    emit featureUnlocked(id, featureMessage(id));
+}
+
+QStringList UserProfile::unlockedFeatures() const
+{
+    QStringList ids;
+    for (const QJsonValue& v : data.value(QStringLiteral("features")).toArray())
+        ids.append(v.toString());
+    return ids;
+}
+
+bool UserProfile::isDeviceSeen(const QString& deviceId) const
+{
+    return data.value(QStringLiteral("devices")).toObject().contains(deviceId);
+}
+
+void UserProfile::markDeviceSeen(const QString& deviceId)
+{
+    QJsonObject devices = data.value(QStringLiteral("devices")).toObject();
+    if (!devices.contains(deviceId)) {
+        devices.insert(deviceId, QJsonObject());
+        data.insert(QStringLiteral("devices"), devices);
+    }
+    save();
+}
+
+QString UserProfile::devicePreference(const QString& deviceId, const QString& key) const
+{
+    return data.value(QStringLiteral("devices")).toObject().value(deviceId).toObject().value(key).toString();
+}
+
+void UserProfile::setDevicePreference(const QString& deviceId, const QString& key, const QString& value)
+{
+    QJsonObject devices = data.value(QStringLiteral("devices")).toObject();
+    QJsonObject device = devices.value(deviceId).toObject();
+    device.insert(key, value);
+    devices.insert(deviceId, device);
+    data.insert(QStringLiteral("devices"), devices);
+    save();
+}
+
+QStringList UserProfile::vaultPaths() const
+{
+    QStringList paths;
+    for (const QJsonValue& v : data.value(QStringLiteral("vaults")).toArray())
+        paths.append(v.toString());
+    return paths;
+}
+
+void UserProfile::addVaultPath(const QString& path)
+{
+    QJsonArray vaults = data.value(QStringLiteral("vaults")).toArray();
+    for (const QJsonValue& v : vaults) {
+        if (v.isString() && v.toString() == path)
+            return;
+    }
+    vaults.append(path);
+    data.insert(QStringLiteral("vaults"), vaults);
+    save();
+}
+
+void UserProfile::removeVaultPath(const QString& path)
+{
+    QJsonArray kept;
+    for (const QJsonValue& v : data.value(QStringLiteral("vaults")).toArray()) {
+        if (!(v.isString() && v.toString() == path))
+            kept.append(v);
+    }
+    data.insert(QStringLiteral("vaults"), kept);
+    save();
+}
+
+QString UserProfile::preference(const QString& key, const QString& defaultValue) const
+{
+    const QJsonValue value = data.value(QStringLiteral("preferences")).toObject().value(key);
+    if (!value.isString() || value.toString().isEmpty())
+        return defaultValue;
+    return value.toString();
+}
+
+void UserProfile::setPreference(const QString& key, const QString& value)
+{
+    QJsonObject preferences = data.value(QStringLiteral("preferences")).toObject();
+    preferences.insert(key, value.isNull() ? QString(QLatin1String("")) : value);
+    data.insert(QStringLiteral("preferences"), preferences);
+    save();
+}
+
+bool UserProfile::hasAnsweredPrompt(const QString& id) const
+{
+    return data.value(QStringLiteral("prompts")).toObject().contains(id);
+}
+
+void UserProfile::setPromptAnswer(const QString& id, const QString& answer)
+{
+    QJsonObject prompts = data.value(QStringLiteral("prompts")).toObject();
+    prompts.insert(id, answer);
+    data.insert(QStringLiteral("prompts"), prompts);
+    save();
+}
+
+QString UserProfile::promptAnswer(const QString& id) const
+{
+    return data.value(QStringLiteral("prompts")).toObject().value(id).toString();
+}
+
+QList<UserProfile::GhAccount> UserProfile::githubAccounts() const
+{
+    QList<GhAccount> accounts;
+    for (const QJsonValue& element : data.value(githubKey).toObject().value(accountsKey).toArray()) {
+        const QJsonObject object = element.toObject();
+        accounts.append({object.value(QStringLiteral("login")).toString(),
+                         object.value(QStringLiteral("name")).toString(),
+                         object.value(QStringLiteral("email")).toString(),
+                         object.value(QStringLiteral("pat")).toString(),
+                         object.value(QStringLiteral("plan")).toString()});
+    }
+    return accounts;
+}
+
+void UserProfile::addGithubAccount(const GhAccount& account)
+{
+    QJsonObject github = data.value(githubKey).toObject();
+    QJsonArray accounts = accountsWithout(github, account.login);
+    accounts.append(accountObject(account));
+    github.insert(accountsKey, accounts);
+    data.insert(githubKey, github);
+    save();
+}
+
+void UserProfile::updateGithubAccount(const GhAccount& account)
+{
+    addGithubAccount(account);
+}
+
+void UserProfile::removeGithubAccount(const QString& login)
+{
+    QJsonObject github = data.value(githubKey).toObject();
+    github.insert(accountsKey, accountsWithout(github, login));
+    data.insert(githubKey, github);
+    save();
+}
+
+QString UserProfile::activeGithubLogin() const
+{
+    return data.value(githubKey).toObject().value(activeKey).toString();
+}
+
+void UserProfile::setActiveGithubLogin(const QString& login)
+{
+    QJsonObject github = data.value(githubKey).toObject();
+    github.insert(activeKey, login);
+    data.insert(githubKey, github);
+    save();
 }

@@ -1,17 +1,93 @@
 #pragma once
 
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-// The user's profile and the places where the program keeps its own files.
+// The user's profile (personal details, preferences, known vaults, GitHub
+// accounts with their tokens, progress records), kept in memory as one JSON
+// object and stored encrypted by the openssl tool under a pass phrase derived
+// from the host and login names, so that no password has to be asked for.
+// Every setter writes the file at once. Also names the places where the
+// program keeps its own files.
 class UserProfile : public QObject
 {
     Q_OBJECT
 public:
+    struct GhAccount {
+        QString login;
+        QString name;
+        QString email;
+        QString pat;
+        QString plan;
+    };
+
     explicit UserProfile(QObject* parent = nullptr);
 
     // Recomputed from the home folder on every call; nothing is created.
     static QString configDir();
     static QString configPath();
     static QString profilePath();
+
+    // Reads the profile file, or creates and writes the default profile when
+    // there is none. False when the file could not be decrypted or does not
+    // hold a JSON object; that file is then kept, and set aside before the
+    // next write.
+    bool load();
+    // True only when the new file is in place; a failed write keeps the old one.
+    bool save();
+    bool encrypt(const QByteArray& data, const QString& path);
+    // The plain bytes; empty on any failure.
+    QByteArray decrypt(const QString& path);
+    // SHA-256 of host name, login name and a fixed label. Files already stored
+    // depend on this exact text.
+    QByteArray deriveKey() const;
+
+    bool isFeatureUnlocked(const QString& id) const;
+    void unlockFeature(const QString& id);
+    QStringList unlockedFeatures() const;
+
+    bool isDeviceSeen(const QString& deviceId) const;
+    void markDeviceSeen(const QString& deviceId);
+    QString devicePreference(const QString& deviceId, const QString& key) const;
+    void setDevicePreference(const QString& deviceId, const QString& key, const QString& value);
+
+    QStringList vaultPaths() const;
+    void addVaultPath(const QString& path);
+    void removeVaultPath(const QString& path);
+
+    // The default also stands in for an empty stored value.
+    QString preference(const QString& key, const QString& defaultValue = QString()) const;
+    void setPreference(const QString& key, const QString& value);
+
+    bool hasAnsweredPrompt(const QString& id) const;
+    void setPromptAnswer(const QString& id, const QString& answer);
+    QString promptAnswer(const QString& id) const;
+
+    QList<GhAccount> githubAccounts() const;
+    // Upsert by login: the account ends up last in the list.
+    void addGithubAccount(const GhAccount& account);
+    void updateGithubAccount(const GhAccount& account);
+    // The active login is left as it is, even when it names the removed account.
+    void removeGithubAccount(const QString& login);
+    QString activeGithubLogin() const;
+    void setActiveGithubLogin(const QString& login);
+
+    // Each openssl run blocks the GUI thread for at most these.
+    int startTimeoutMs = 5000;
+    int finishTimeoutMs = 10000;
+
+Q_SIGNALS:
+    void featureUnlocked(const QString& feature, const QString& message);
+
+private:
+    bool setAsideUnreadableFile();
+
+    QJsonObject data;
+    bool loaded = false;
+    // The file on disk could not be read: it must not be overwritten.
+    bool unreadableOnDisk = false;
 };
