@@ -194,18 +194,6 @@ QString MainWindow::docsDirFor(const QString& appDir)
     return QString();
 }
 
-void MainWindow::refreshDevices()
-{
-    // The poll keeps firing while modal loops run inside a refresh.
-    if (refreshing)
-        return;
-    refreshing = true;
-    statusLabel->setText(QStringLiteral("Scanning for security keys..."));
-    fidoManager->enumerate();
-    refreshing = false;
-    updateStatusBar();
-}
-
 void MainWindow::onToggleTheme()
 {
     const StyleManager::Theme next =

@@ -9,8 +9,11 @@ class QTextEdit;
 class QTimer;
 class QTreeWidget;
 class QComboBox;
+class QPoint;
+class QTreeWidgetItem;
 
 class FidoDeviceManager;
+struct DeviceProfile;
 class SigningManager;
 class UserProfile;
 class YkmanBridge;
@@ -58,6 +61,13 @@ public:
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();
+    void onDeviceSelected(QTreeWidgetItem* item, int column);
+    void onDeviceContextMenu(const QPoint& pos);
+    void onSetPin();
+    void onChangePin();
+    void onResetKey();
+    void onListCredentials();
+    void onDeleteCredential();
     void onSignFile();
     void onVerifySignature();
     void onManageCertificates();
@@ -66,6 +76,16 @@ public Q_SLOTS:
 
 private:
     QWidget* createDeviceInspectorTab();
+    // The current row's device index, or -1.
+    int selectedDeviceIndex() const;
+    void showDeviceDetails(int index);
+    void runDeviceMenuAction(const QString& label, int index, const DeviceProfile& entry);
+    // The selected key's index for a FIDO2 action, or -1 after telling the
+    // user to select one.
+    int fidoActionIndex(const QString& title);
+    // False, with a line in the FIDO2 log, when the key list was rebuilt and
+    // the index no longer names the key an action started on.
+    bool sameKeyAt(int index, const QString& devicePath);
     QWidget* createCodeSigningTab();
     QWidget* createCertificatesTab();
     void fillCertificateTree();

@@ -1,8 +1,286 @@
 #include "app/MainWindow.h"
 
+#include "core/LogView.h"
+#include "fido/DeviceProfileRegistry.h"
+#include "fido/FidoDeviceManager.h"
 #include "ui/SectionTitle.h"
+
+#include <QBrush>
+#include <QClipboard>
+#include <QColor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column {
+    DeviceColumn,
+    ManufacturerColumn,
+    ProfileColumn,
+    FirmwareColumn,
+    FidoVersionColumn,
+    PinColumn,
+    PivColumn,
+    CredentialsColumn,
+    TransportColumn,
+    ColumnCount
+};
+
+const char* const successColour = "#22c55e";
+const char* const warningColour = "#f59e0b";
+const char* const accentColour = "#0ea5e9";
+const char* const mutedColour = "#94a3b8";
+const char* const dimColour = "#6b7280";
+
+void setCell(QTreeWidgetItem* item, int column, const QString& text, const char* colour = nullptr)
+{
+    item->setText(column, text);
+    if (colour)
+        item->setForeground(column, QBrush(QColor(QLatin1String(colour))));
+}
+
+void fillRow(QTreeWidgetItem* item, const FidoKeyInfo& key, const DeviceProfile& entry)
+{
+    setCell(item, DeviceColumn, key.product);
+    setCell(item, ManufacturerColumn, key.manufacturer);
+    setCell(item, ProfileColumn, entry.name, accentColour);
+
+    const QString firmware = key.firmwareMajor != 0
+        ? QStringLiteral("%1.%2.%3").arg(key.firmwareMajor).arg(key.firmwareMinor).arg(key.firmwarePatch)
+        : QStringLiteral("N/A");
+    setCell(item, FirmwareColumn, firmware, mutedColour);
+
+    const char* versionColour = mutedColour;
+    if (key.fidoVersion == QLatin1String("FIDO_2_1"))
+        versionColour = successColour;
+    else if (key.fidoVersion == QLatin1String("FIDO_2_1_PRE"))
+        versionColour = accentColour;
+    setCell(item, FidoVersionColumn, key.fidoVersion, versionColour);
+
+    setCell(item, PinColumn, key.clientPin ? QStringLiteral("Yes") : QStringLiteral("No"),
+            key.clientPin ? successColour : warningColour);
+    setCell(item, PivColumn, entry.piv ? entry.toolchain.toUpper() : QStringLiteral("No"),
+            entry.piv ? successColour : dimColour);
+    setCell(item, CredentialsColumn,
+            key.remainingCredentials >= 0 ? QStringLiteral("%1 slots").arg(key.remainingCredentials)
+                                          : QStringLiteral("N/A"));
+    setCell(item, TransportColumn,
+            key.transports.isEmpty() ? QStringLiteral("USB") : key.transports.join(QStringLiteral(", ")));
+}
+
+// Labels without an action of their own point the user at a page. The pages
+// are matched by the first listed word that occurs in the label.
+int pageForLabel(const QString& label)
+{
+    static const struct {
+        const char* word;
+        int page;
+    } words[] = {
+        {"Harden", MainWindow::CertificatesPage},   {"CSR", MainWindow::CertificatesPage},
+        {"Attestation", MainWindow::CertificatesPage}, {"Import Cert", MainWindow::CertificatesPage},
+        {"PIV", MainWindow::CertificatesPage},      {"OATH", MainWindow::DevOpsToolsPage},
+        {"OpenPGP", MainWindow::DevOpsToolsPage},   {"OTP", MainWindow::DevOpsToolsPage},
+        {"Reset", MainWindow::CodeSigningPage},
+    };
+    for (const auto& entry : words) {
+        if (label.contains(QLatin1String(entry.word)))
+            return entry.page;
+    }
+    return -1;
+}
+
+} // namespace
 
 QWidget* MainWindow::createDeviceInspectorTab()
 {
-    return makeTitledPage(QStringLiteral("Device Inspector"));
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(makeSectionTitle(QStringLiteral("Connected Security Keys"), page));
+
+    deviceTree = new QTreeWidget(page);
+    deviceTree->setObjectName(QStringLiteral("deviceTree"));
+    deviceTree->setColumnCount(ColumnCount);
+    deviceTree->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Manufacturer"),
+                                 QStringLiteral("Profile"), QStringLiteral("Firmware"),
+                                 QStringLiteral("FIDO Version"), QStringLiteral("PIN"),
+                                 QStringLiteral("PIV"), QStringLiteral("Credentials"),
+                                 QStringLiteral("Transport")});
+    deviceTree->setAlternatingRowColors(true);
+    deviceTree->setRootIsDecorated(false);
+    deviceTree->header()->setStretchLastSection(true);
+    deviceTree->header()->setSectionResizeMode(QHeaderView::Interactive);
+    deviceTree->header()->setDefaultSectionSize(110);
+    deviceTree->setColumnWidth(DeviceColumn, 180);
+    deviceTree->setColumnWidth(ProfileColumn, 160);
+    deviceTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(deviceTree, 3);
+
+    connect(deviceTree, &QTreeWidget::itemClicked, this, &MainWindow::onDeviceSelected);
+    connect(deviceTree, &QTreeWidget::customContextMenuRequested, this, &MainWindow::onDeviceContextMenu);
+    connect(deviceTree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        if (item)
+            showDeviceDetails(item->data(DeviceColumn, Qt::UserRole).toInt());
+    });
+
+    auto* row = new QHBoxLayout;
+    auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), page);
+    connect(refreshButton, &QPushButton::clicked, this, &MainWindow::refreshDevices);
+    row->addWidget(refreshButton);
+    row->addStretch();
+    auto* hint = new QLabel(QStringLiteral("Double-click device for details. Right-click for actions."), page);
+    hint->setObjectName(QStringLiteral("warningStatus"));
+    row->addWidget(hint);
+    layout->addLayout(row);
+
+    // The FIDO2 actions report their progress and outcome here, beside the
+    // keys they act on.
+    fidoLogView = LogView::createLogView(page);
+    fidoLogView->setObjectName(QStringLiteral("fidoLogView"));
+    fidoLogView->setPlaceholderText(QStringLiteral("FIDO2 operations will appear here..."));
+    layout->addWidget(fidoLogView, 1);
+
+    return page;
+}
+
+int MainWindow::selectedDeviceIndex() const
+{
+    const QTreeWidgetItem* item = deviceTree ? deviceTree->currentItem() : nullptr;
+    return item ? item->data(DeviceColumn, Qt::UserRole).toInt() : -1;
+}
+
+void MainWindow::refreshDevices()
+{
+    // The poll timer keeps firing inside the nested event loops of dialogs
+    // and menus, which a refresh may itself run under; drop such a poll.
+    if (refreshing)
+        return;
+    refreshing = true;
+    statusLabel->setText(QStringLiteral("Scanning for security keys..."));
+
+    const int previous = selectedDeviceIndex();
+    fidoManager->enumerate();
+    deviceTree->clear();
+
+    const QList<FidoKeyInfo>& keys = fidoManager->devices();
+    for (int i = 0; i < keys.size(); ++i) {
+        const FidoKeyInfo& key = keys.at(i);
+        auto* item = new QTreeWidgetItem(deviceTree);
+        fillRow(item, key, DeviceProfileRegistry::instance().profileFor(key));
+        item->setData(DeviceColumn, Qt::UserRole, i);
+        if (i == previous)
+            deviceTree->setCurrentItem(item);
+    }
+
+    refreshing = false;
+    updateStatusBar();
+}
+
+void MainWindow::onDeviceSelected(QTreeWidgetItem* item, int /*column*/)
+{
+    if (!item)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(item->data(DeviceColumn, Qt::UserRole).toInt());
+    if (!key)
+        return;
+    statusLabel->setText(QStringLiteral("Selected: %1 (%2)").arg(key->product, key->manufacturer));
+}
+
+void MainWindow::showDeviceDetails(int index)
+{
+    // The device configuration dialog opens here once it exists; until then
+    // a double-click or "Device Details..." leaves everything as it is.
+    if (!fidoManager->deviceAt(index))
+        return;
+}
+
+void MainWindow::onDeviceContextMenu(const QPoint& pos)
+{
+    QTreeWidgetItem* item = deviceTree->itemAt(pos);
+    if (!item)
+        return;
+    const int index = item->data(DeviceColumn, Qt::UserRole).toInt();
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    // The actions below work on the current row.
+    deviceTree->setCurrentItem(item);
+    const QString devicePath = key->devicePath;
+    const DeviceProfile entry = DeviceProfileRegistry::instance().profileFor(*key);
+
+    QMenu menu(this);
+    QMenu* submenu = nullptr;
+    QHash<QAction*, QString> labels;
+    for (const QString& line : entry.contextMenuActions()) {
+        if (line == QLatin1String("---")) {
+            menu.addSeparator();
+        } else if (line.startsWith(QLatin1String("SUBMENU:"))) {
+            submenu = menu.addMenu(line.mid(8));
+        } else if (line == QLatin1String("END_SUBMENU")) {
+            submenu = nullptr;
+        } else {
+            const QString label = line.trimmed();
+            QAction* action = (submenu ? submenu : &menu)->addAction(label);
+            labels.insert(action, label);
+        }
+    }
+
+    QAction* chosen = menu.exec(deviceTree->viewport()->mapToGlobal(pos));
+    if (!chosen || !labels.contains(chosen))
+        return;
+    // The poll may have rebuilt the list while the menu was open.
+    if (!sameKeyAt(index, devicePath))
+        return;
+    runDeviceMenuAction(labels.value(chosen), index, entry);
+}
+
+void MainWindow::runDeviceMenuAction(const QString& label, int index, const DeviceProfile& entry)
+{
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+
+    if (label == QLatin1String("Device Details...")) {
+        showDeviceDetails(index);
+    } else if (label == QLatin1String("Copy Serial Number")) {
+        // A FIDO2 key reports no serial number; its AAGUID is what identifies the model.
+        QGuiApplication::clipboard()->setText(key->aaguid);
+        statusLabel->setText(QStringLiteral("Serial copied to clipboard"));
+    } else if (label == QLatin1String("Set FIDO2 PIN...")) {
+        onSetPin();
+    } else if (label == QLatin1String("Change FIDO2 PIN...")) {
+        onChangePin();
+    } else if (label == QLatin1String("List Credentials...")) {
+        onListCredentials();
+    } else if (label == QLatin1String("Delete Credential...")) {
+        onDeleteCredential();
+    } else if (label == QLatin1String("Factory Reset FIDO2...")
+               || label == QLatin1String("Reset FIDO2 Applet...")) {
+        onResetKey();
+    } else if (label == QLatin1String("Sign File with This Key...")) {
+        onSignFile();
+    } else if (label == QLatin1String("Verify Signature...")) {
+        onVerifySignature();
+    } else if (label == QLatin1String("View Known Constraints...")) {
+        QString text;
+        for (const QString& constraint : entry.constraints)
+            text += QStringLiteral("- %1\n").arg(constraint);
+        QMessageBox::information(this, QStringLiteral("Known Constraints \u2014 ") + entry.name, text);
+    } else {
+        const QString product = key->product;
+        statusLabel->setText(label + QStringLiteral(" \u2014 see relevant tab"));
+        logSession(QStringLiteral("Context Action"), product, true, label);
+        const int page = pageForLabel(label);
+        if (page >= 0 && tabWidget)
+            tabWidget->setCurrentIndex(page);
+    }
 }

@@ -1,0 +1,332 @@
+#include "app/MainWindow.h"
+
+#include "core/LogView.h"
+#include "core/SecureZero.h"
+#include "fido/DeviceProfileRegistry.h"
+#include "fido/FidoDeviceManager.h"
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+namespace {
+
+// Wipes a PIN on every way out of an action: used, refused or abandoned.
+class PinWiper
+{
+public:
+    explicit PinWiper(QString& pin)
+        : pin(pin)
+    {
+    }
+    ~PinWiper() { secureZero(pin); }
+    PinWiper(const PinWiper&) = delete;
+    PinWiper& operator=(const PinWiper&) = delete;
+
+private:
+    QString& pin;
+};
+
+QString askPin(QWidget* parent, const QString& title, const QString& label, bool* ok)
+{
+    return QInputDialog::getText(parent, title, label, QLineEdit::Password, QString(), ok);
+}
+
+// A Yes/No question whose default is No. Its text carries names the key
+// reports about itself, so it is shown as plain text, never as markup.
+bool confirmed(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace
+
+int MainWindow::fidoActionIndex(const QString& title)
+{
+    const int index = selectedDeviceIndex();
+    if (index < 0) {
+        QMessageBox::warning(this, title, QStringLiteral("Select a device first."));
+        return -1;
+    }
+    return index;
+}
+
+bool MainWindow::sameKeyAt(int index, const QString& devicePath)
+{
+    // Dialogs and menus run nested event loops in which the poll rebuilds the
+    // key list; a key plugged in or pulled out meanwhile moves another key to
+    // this index, and it must not receive what was meant for the first.
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (key && key->devicePath == devicePath)
+        return true;
+    LogView::appendLine(fidoLogView, QStringLiteral("Device list changed \u2014 operation cancelled."));
+    return false;
+}
+
+void MainWindow::onSetPin()
+{
+    const QString title = QStringLiteral("Set PIN");
+    const int index = fidoActionIndex(title);
+    if (index < 0)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    const QString device = key->product;
+    const QString devicePath = key->devicePath;
+    if (key->clientPin) {
+        QMessageBox::information(this, title,
+                                 QStringLiteral("This key already has a PIN set. Use Change PIN instead."));
+        return;
+    }
+
+    bool ok = false;
+    QString pin = askPin(this, QStringLiteral("Set FIDO2 PIN"),
+                         QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
+    PinWiper wipePin(pin);
+    if (!ok || pin.isEmpty())
+        return;
+    if (pin.size() < 4) {
+        QMessageBox::warning(this, title, QStringLiteral("PIN must be at least 4 characters."));
+        return;
+    }
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    LogView::appendLine(fidoLogView, QStringLiteral("Setting PIN on %1...").arg(device));
+    if (fidoManager->setPin(index, pin)) {
+        LogView::appendLine(fidoLogView, QStringLiteral("PIN set successfully."));
+        logSession(QStringLiteral("Set FIDO2 PIN"), device, true, QStringLiteral("PIN set"));
+        refreshDevices();
+    } else {
+        LogView::appendLine(fidoLogView, QStringLiteral("Failed to set PIN."));
+        logSession(QStringLiteral("Set FIDO2 PIN"), device, false, QStringLiteral("PIN set failed"));
+    }
+}
+
+void MainWindow::onChangePin()
+{
+    const QString title = QStringLiteral("Change PIN");
+    const int index = fidoActionIndex(title);
+    if (index < 0)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    const QString devicePath = key->devicePath;
+
+    bool ok = false;
+    QString currentPin = askPin(this, title, QStringLiteral("Enter current PIN:"), &ok);
+    PinWiper wipeCurrent(currentPin);
+    if (!ok || currentPin.isEmpty())
+        return;
+    QString newPin = askPin(this, title, QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
+    PinWiper wipeNew(newPin);
+    if (!ok || newPin.isEmpty())
+        return;
+    if (newPin.size() < 4) {
+        QMessageBox::warning(this, title, QStringLiteral("PIN must be at least 4 characters."));
+        return;
+    }
+
+    key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    const QString device = key->product;
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    LogView::appendLine(fidoLogView, QStringLiteral("Changing PIN on %1...").arg(device));
+    if (fidoManager->changePin(index, currentPin, newPin)) {
+        LogView::appendLine(fidoLogView, QStringLiteral("PIN changed successfully."));
+        logSession(QStringLiteral("Change FIDO2 PIN"), device, true, QStringLiteral("PIN changed"));
+    } else {
+        LogView::appendLine(fidoLogView, QStringLiteral("Failed to change PIN."));
+        logSession(QStringLiteral("Change FIDO2 PIN"), device, false, QStringLiteral("PIN change failed"));
+    }
+}
+
+void MainWindow::onListCredentials()
+{
+    const QString title = QStringLiteral("List Credentials");
+    const int index = fidoActionIndex(title);
+    if (index < 0)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    const QString device = key->product;
+    const QString devicePath = key->devicePath;
+    if (!key->credMgmt) {
+        LogView::appendLine(fidoLogView,
+                            QStringLiteral("%1 does not support credential management (requires FIDO 2.1).")
+                                .arg(device));
+        return;
+    }
+
+    bool ok = false;
+    QString pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
+    PinWiper wipePin(pin);
+    if (!ok || pin.isEmpty())
+        return;
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials on %1...").arg(device));
+    const QStringList parties = fidoManager->listRelyingParties(index, pin);
+    if (parties.isEmpty()) {
+        LogView::appendLine(fidoLogView, QStringLiteral("No resident credentials found."));
+        return;
+    }
+    for (const QString& party : parties)
+        LogView::appendLine(fidoLogView, QStringLiteral("  RP: ") + party);
+}
+
+void MainWindow::onDeleteCredential()
+{
+    const QString title = QStringLiteral("Delete Credential");
+    const int index = fidoActionIndex(title);
+    if (index < 0)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    const QString device = key->product;
+    const QString devicePath = key->devicePath;
+    if (!key->credMgmt) {
+        LogView::appendLine(fidoLogView,
+                            QStringLiteral("%1 does not support credential management (needs FIDO 2.1).")
+                                .arg(device));
+        return;
+    }
+
+    bool ok = false;
+    QString pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
+    PinWiper wipePin(pin);
+    if (!ok || pin.isEmpty())
+        return;
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials to select for deletion..."));
+    const QStringList parties = fidoManager->listRelyingParties(index, pin);
+    if (parties.isEmpty()) {
+        LogView::appendLine(fidoLogView, QStringLiteral("No resident credentials found."));
+        return;
+    }
+    const QString party = QInputDialog::getItem(this, title, QStringLiteral("Select relying party:"), parties,
+                                                0, false, &ok);
+    if (!ok)
+        return;
+    if (!confirmed(this, QMessageBox::Warning, title,
+                   QStringLiteral("Delete credential for:\n\n  %1\n\nThis cannot be undone.").arg(party)))
+        return;
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    QStringList credentialIds;
+    const QStringList credentials = fidoManager->listCredentials(index, party, pin, &credentialIds);
+    if (credentials.isEmpty()) {
+        LogView::appendLine(fidoLogView, QStringLiteral("No credentials found for ") + party);
+        return;
+    }
+    const QString credential = QInputDialog::getItem(
+        this, title, QStringLiteral("Select credential to delete:"), credentials, 0, false, &ok);
+    if (!ok)
+        return;
+
+    // The line shows only the start of the id; the key needs all of it. Two
+    // identical lines would leave the choice open, so neither is guessed at.
+    const qsizetype chosen = credentials.indexOf(credential);
+    const QString credentialId = chosen >= 0 && credentials.count(credential) == 1
+            && chosen < credentialIds.size()
+        ? credentialIds.at(chosen)
+        : QString();
+    if (credentialId.isEmpty()) {
+        LogView::appendLine(fidoLogView, QStringLiteral("Could not extract credential ID."));
+        return;
+    }
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    if (fidoManager->deleteCredential(index, credentialId, pin)) {
+        LogView::appendLine(fidoLogView, QStringLiteral("Credential deleted: ") + credential);
+        logSession(QStringLiteral("FIDO2 Delete Cred"), device, true, party);
+        refreshDevices();
+    } else {
+        LogView::appendLine(fidoLogView, QStringLiteral("Credential deletion failed."));
+        logSession(QStringLiteral("FIDO2 Delete Cred"), device, false, party);
+    }
+}
+
+void MainWindow::onResetKey()
+{
+    const QString title = QStringLiteral("Factory Reset");
+    const int index = fidoActionIndex(title);
+    if (index < 0)
+        return;
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
+        return;
+    // A reset rebuilds the key list, so nothing may point into it afterwards.
+    const QString device = key->product;
+    const QString maker = key->manufacturer;
+    const QString devicePath = key->devicePath;
+    const QString profileName = DeviceProfileRegistry::instance().profileFor(*key).name;
+
+    const QString warning =
+        QStringLiteral(
+            "WARNING: This is a last-resort operation.\n\n"
+            "You are about to factory reset:\n"
+            "  Device:  %1\n"
+            "  Maker:   %2\n"
+            "  Profile: %3\n\n"
+            "THIS WILL PERMANENTLY DELETE:\n"
+            "  - All FIDO2 credentials and passkeys\n"
+            "  - All stored PINs\n"
+            "  - All resident key data\n\n"
+            "This action CANNOT be undone. Credentials cannot be recovered.\n\n"
+            "Only proceed if:\n"
+            "  - This is for development/testing purposes, OR\n"
+            "  - You are certain no critical credentials exist on this key, OR\n"
+            "  - You have backed up all account recovery codes\n\n"
+            "The key must have been plugged in within the last 10 seconds.\n\n"
+            "Do you understand the consequences and wish to proceed?")
+            .arg(device, maker, profileName);
+    if (!confirmed(this, QMessageBox::Critical,
+                   QStringLiteral("FACTORY RESET \u2014 DESTRUCTIVE OPERATION"), warning))
+        return;
+
+    bool ok = false;
+    const QString typed = QInputDialog::getText(
+        this, QStringLiteral("Confirm Factory Reset"),
+        QStringLiteral("Type RESET to confirm factory reset of %1:").arg(device), QLineEdit::Normal,
+        QString(), &ok);
+    if (!ok || typed != QLatin1String("RESET")) {
+        LogView::appendLine(fidoLogView,
+                            QStringLiteral("Factory reset cancelled \u2014 confirmation not matched."));
+        return;
+    }
+    if (!sameKeyAt(index, devicePath))
+        return;
+
+    LogView::appendLine(fidoLogView, QStringLiteral("Factory resetting %1...").arg(device));
+    logSession(QStringLiteral("Factory Reset FIDO2"), device, false, QStringLiteral("Executing..."));
+    if (fidoManager->factoryReset(index)) {
+        LogView::appendLine(fidoLogView, QStringLiteral("Factory reset complete. All credentials erased."));
+        logSession(QStringLiteral("Factory Reset FIDO2"), device, true, QStringLiteral("Complete"));
+        refreshDevices();
+    } else {
+        LogView::appendLine(fidoLogView,
+                            QStringLiteral("Factory reset FAILED.\n"
+                                           "  The key must be unplugged and replugged within 10 seconds\n"
+                                           "  before the reset command will be accepted."));
+        logSession(QStringLiteral("Factory Reset FIDO2"), device, false,
+                   QStringLiteral("Failed \u2014 key must be replugged within 10s"));
+    }
+}
