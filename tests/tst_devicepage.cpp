@@ -1,0 +1,468 @@
+// The Device Inspector page: the key list as libfido2 reports it from
+// software authenticators, its refresh, and the context menu built from the
+// catalogue's script with the actions its labels lead to.
+#include "app/MainWindow.h"
+#include "fido/DeviceProfileRegistry.h"
+#include "fido/FidoDeviceManager.h"
+
+#include "ModalDriver.h"
+#include "SoftFidoBus.h"
+#include "TestHome.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+class DevicePageTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { home = std::make_unique<TestHome>(); }
+    void cleanup() { home.reset(); }
+
+    void pageLayout();
+    void rows_data();
+    void rows();
+    void selectionStaysOnIndexAfterRefresh();
+    void refreshInsideRefreshIsDropped();
+    void clickShowsKeyUnlessStale();
+
+    void menuFollowsTheScript();
+    void resetLabelsReachTheReset_data();
+    void resetLabelsReachTheReset();
+    void labelsWithoutActionPointAtAPage_data();
+    void labelsWithoutActionPointAtAPage();
+    void serialAndConstraints();
+    void menuActionDroppedWhenListChanged();
+
+private:
+    std::unique_ptr<TestHome> home;
+};
+
+namespace {
+
+SoftFidoBus::Key key(const QString& path, const QString& product, quint16 vendorId = 0x1050,
+                     quint16 productId = 0x0407)
+{
+    SoftFidoBus::Key k;
+    k.path = path;
+    k.product = product;
+    k.vendorId = vendorId;
+    k.productId = productId;
+    return k;
+}
+
+QTreeWidget* tree(MainWindow& window)
+{
+    return window.findChild<QTreeWidget*>(QStringLiteral("deviceTree"));
+}
+
+QString statusText(MainWindow& window)
+{
+    return window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
+}
+
+QStringList fidoLog(MainWindow& window)
+{
+    const QString text = window.findChild<QTextEdit*>(QStringLiteral("fidoLogView"))->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+// Audit lines as "status|op|device|detail", without their time stamps.
+QStringList auditLines(MainWindow& window, const QString& op)
+{
+    QStringList out;
+    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        QStringList parts = line.mid(line.indexOf(QLatin1String("] ")) + 2).split(QStringLiteral(" | "));
+        for (QString& part : parts)
+            part = part.trimmed();
+        if (parts.size() == 4 && parts.at(1) == op)
+            out << parts.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QString colourName(const QTreeWidgetItem* item, int column)
+{
+    const QVariant brush = item->data(column, Qt::ForegroundRole);
+    return brush.isValid() ? brush.value<QBrush>().color().name() : QString();
+}
+
+// The open menu written back in the catalogue's script notation.
+QStringList menuScript(QMenu* menu)
+{
+    QStringList lines;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) {
+            lines << QStringLiteral("---");
+        } else if (QMenu* sub = action->menu()) {
+            lines << QStringLiteral("SUBMENU:") + sub->title();
+            for (QAction* inner : sub->actions())
+                lines << QStringLiteral("  ") + (inner->isSeparator() ? QStringLiteral("---") : inner->text());
+            lines << QStringLiteral("END_SUBMENU");
+        } else {
+            lines << action->text();
+        }
+    }
+    return lines;
+}
+
+// Right-clicks the row and, once the menu is up, hands it to `inspect` and
+// chooses the entry at `path` (a sub-menu title, then the label) the way the
+// keyboard does; an empty path closes the menu. False when no menu came up.
+bool runContextMenu(MainWindow& window, int row, const QStringList& path,
+                    const std::function<void(QMenu*)>& inspect = {})
+{
+    QTreeWidget* view = tree(window);
+    const QPoint pos = view->visualItemRect(view->topLevelItem(row)).center();
+    bool handled = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || handled)
+            return;
+        handled = true;
+        if (inspect)
+            inspect(menu);
+        if (path.isEmpty()) {
+            menu->close();
+            return;
+        }
+        for (int i = 0; i < path.size(); ++i) {
+            QAction* target = nullptr;
+            for (QAction* action : menu->actions()) {
+                if (action->text() == path.at(i))
+                    target = action;
+            }
+            if (!target) {
+                menu->close();
+                return;
+            }
+            menu->setActiveAction(target);
+            if (i + 1 < path.size()) {
+                // Making a sub-menu's entry active opens it, as hovering does.
+                menu = target->menu();
+                QTRY_VERIFY(menu->isVisible());
+            } else {
+                QTest::keyClick(menu, Qt::Key_Return);
+            }
+        }
+    });
+    poll.start();
+    Q_EMIT view->customContextMenuRequested(pos);
+    return handled;
+}
+
+} // namespace
+
+void DevicePageTest::pageLayout()
+{
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Soft FIDO2 Key")));
+    MainWindow window;
+    QTreeWidget* view = tree(window);
+    QVERIFY(view);
+    QStringList headers;
+    for (int c = 0; c < view->columnCount(); ++c)
+        headers << view->headerItem()->text(c);
+    QCOMPARE(headers, (QStringList{"Device", "Manufacturer", "Profile", "Firmware", "FIDO Version", "PIN", "PIV",
+                                   "Credentials", "Transport"}));
+    QCOMPARE(view->columnWidth(0), 180);
+    QCOMPARE(view->columnWidth(1), 110);
+    QCOMPARE(view->columnWidth(2), 160);
+    QCOMPARE(view->contextMenuPolicy(), Qt::CustomContextMenu);
+    QVERIFY(!view->rootIsDecorated());
+
+    auto* page = window.findChild<QTabWidget*>()->widget(MainWindow::DeviceInspectorPage);
+    QVERIFY(page->isAncestorOf(view));
+    auto* hint = page->findChild<QLabel*>(QStringLiteral("warningStatus"));
+    QVERIFY(hint);
+    QCOMPARE(hint->text(), QStringLiteral("Double-click device for details. Right-click for actions."));
+    auto* log = page->findChild<QTextEdit*>(QStringLiteral("fidoLogView"));
+    QVERIFY(log);
+    QVERIFY(log->isReadOnly());
+    QVERIFY(log->font().fixedPitch());
+}
+
+void DevicePageTest::rows_data()
+{
+    QTest::addColumn<quint16>("vendorId");
+    QTest::addColumn<quint16>("productId");
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<qint64>("firmware"); // -1: not reported
+    QTest::addColumn<bool>("pinSet");
+    QTest::addColumn<QStringList>("transports");
+    QTest::addColumn<QStringList>("cells");   // columns 1 to 8; column 0 is the product
+    QTest::addColumn<QStringList>("colours"); // "" for the default colour
+
+    QTest::newRow("unknown key, FIDO 2.1, no PIN")
+        << quint16(0x1234) << quint16(0x0001) << QStringList{"FIDO_2_0", "FIDO_2_1"} << qint64(-1) << false
+        << QStringList{"usb"}
+        << QStringList{"Ostrevan Test", "Generic FIDO2 Device", "N/A", "FIDO_2_1", "No", "No", "N/A", "usb"}
+        << QStringList{"", "#0ea5e9", "#94a3b8", "#22c55e", "#f59e0b", "#6b7280", "", ""};
+    QTest::newRow("YubiKey 5.4, preview, PIN, two transports")
+        << quint16(0x1050) << quint16(0x0407) << QStringList{"FIDO_2_1_PRE"} << qint64(0x050403) << true
+        << QStringList{"usb", "nfc"}
+        << QStringList{"Ostrevan Test", "YubiKey 5Ci (5.4.x)", "5.4.3", "FIDO_2_1_PRE", "Yes", "YKMAN", "N/A",
+                       "usb, nfc"}
+        << QStringList{"", "#0ea5e9", "#94a3b8", "#0ea5e9", "#22c55e", "#22c55e", "", ""};
+    QTest::newRow("Hirsch, FIDO 2.0, no transports")
+        << quint16(0x04e6) << quint16(0x5a11) << QStringList{"U2F_V2", "FIDO_2_0"} << qint64(0x020603) << false
+        << QStringList{}
+        << QStringList{"Ostrevan Test", "Hirsch uTrust FIDO2 Gov", "2.6.3", "FIDO_2_0", "No", "OPENSC", "N/A", "USB"}
+        << QStringList{"", "#0ea5e9", "#94a3b8", "#94a3b8", "#f59e0b", "#22c55e", "", ""};
+    QTest::newRow("U2F only") << quint16(0x1234) << quint16(0x0001) << QStringList{} << qint64(-1) << false
+                              << QStringList{"usb"}
+                              << QStringList{"Ostrevan Test", "Generic FIDO2 Device", "N/A", "U2F", "No", "No",
+                                             "N/A", "usb"}
+                              << QStringList{"", "#0ea5e9", "#94a3b8", "#94a3b8", "#f59e0b", "#6b7280", "", ""};
+}
+
+void DevicePageTest::rows()
+{
+    QFETCH(quint16, vendorId);
+    QFETCH(quint16, productId);
+    QFETCH(QStringList, versions);
+    QFETCH(qint64, firmware);
+    QFETCH(bool, pinSet);
+    QFETCH(QStringList, transports);
+    QFETCH(QStringList, cells);
+    QFETCH(QStringList, colours);
+
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("First Key")));
+    SoftAuthenticator& soft = bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key <b>&amp;"),
+                                           vendorId, productId));
+    soft.info.versions = versions;
+    soft.info.firmwareVersion.reset();
+    if (firmware >= 0)
+        soft.info.firmwareVersion = static_cast<quint64>(firmware);
+    if (pinSet)
+        soft.presetPin(QStringLiteral("1234"));
+    soft.info.transports = transports;
+
+    MainWindow window;
+    QTreeWidget* view = tree(window);
+    QCOMPARE(view->topLevelItemCount(), 2);
+    const QTreeWidgetItem* item = view->topLevelItem(1);
+    QCOMPARE(item->childCount(), 0);
+    QCOMPARE(item->data(0, Qt::UserRole).toInt(), 1);
+    QCOMPARE(view->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 0);
+    QCOMPARE(item->text(0), QStringLiteral("Key <b>&amp;"));
+    QCOMPARE(colourName(item, 0), QString());
+    for (int c = 1; c < 9; ++c) {
+        QCOMPARE(item->text(c), cells.at(c - 1));
+        QCOMPARE(colourName(item, c), colours.at(c - 1));
+    }
+}
+
+void DevicePageTest::selectionStaysOnIndexAfterRefresh()
+{
+    SoftFidoBus bus;
+    for (int i = 0; i < 3; ++i)
+        bus.plug(key(QStringLiteral("/dev/hidraw%1").arg(i), QStringLiteral("Key %1").arg(i)));
+    MainWindow window;
+    QTreeWidget* view = tree(window);
+    view->setCurrentItem(view->topLevelItem(1));
+
+    window.refreshDevices();
+    QCOMPARE(view->topLevelItemCount(), 3);
+    QVERIFY(view->currentItem());
+    QCOMPARE(view->currentItem()->data(0, Qt::UserRole).toInt(), 1);
+    QCOMPARE(view->currentItem()->text(0), QStringLiteral("Key 1"));
+
+    // The selection follows the position, not the key.
+    bus.plug(key(QStringLiteral("/dev/hidraw9"), QStringLiteral("Newcomer")), 0);
+    window.refreshDevices();
+    QCOMPARE(view->topLevelItemCount(), 4);
+    QCOMPARE(view->currentItem()->data(0, Qt::UserRole).toInt(), 1);
+    QCOMPARE(view->currentItem()->text(0), QStringLiteral("Key 0"));
+
+    // Nothing selected stays nothing selected.
+    view->setCurrentItem(nullptr);
+    window.refreshDevices();
+    QVERIFY(!view->currentItem());
+}
+
+void DevicePageTest::refreshInsideRefreshIsDropped()
+{
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    MainWindow window;
+    auto* manager = window.findChild<FidoDeviceManager*>();
+    QVERIFY(manager);
+    QSignalSpy enumerations(manager, &FidoDeviceManager::devicesChanged);
+    // A poll arriving while the list is being rebuilt, as from a nested event loop.
+    bool nested = false;
+    connect(manager, &FidoDeviceManager::devicesChanged, &window, [&] {
+        if (!nested) {
+            nested = true;
+            window.refreshDevices();
+        }
+    });
+    window.refreshDevices();
+    QVERIFY(nested);
+    QCOMPARE(enumerations.count(), 1);
+    QCOMPARE(tree(window)->topLevelItemCount(), 1);
+    // The guard is released: the next refresh runs.
+    window.refreshDevices();
+    QCOMPARE(enumerations.count(), 2);
+}
+
+void DevicePageTest::clickShowsKeyUnlessStale()
+{
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
+    MainWindow window;
+    QTreeWidget* view = tree(window);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualItemRect(view->topLevelItem(1)).center());
+    QCOMPARE(statusText(window), QStringLiteral("Selected: Key 1 (Ostrevan Test)"));
+
+    // The key was pulled out and the manager knows it, but the page was not
+    // rebuilt yet: its row names no key any more.
+    bus.unplug(QStringLiteral("/dev/hidraw1"));
+    window.findChild<FidoDeviceManager*>()->enumerate();
+    window.findChild<QLabel*>(QStringLiteral("statusLabel"))->setText(QStringLiteral("Ready"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualItemRect(view->topLevelItem(1)).center());
+    QCOMPARE(statusText(window), QStringLiteral("Ready"));
+    QVERIFY(!runContextMenu(window, 1, {}));
+    QCOMPARE(statusText(window), QStringLiteral("Ready"));
+}
+
+void DevicePageTest::menuFollowsTheScript()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& soft = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 5.7")));
+    soft.info.firmwareVersion = 0x050701;
+    MainWindow window;
+    const DeviceProfile entry =
+        DeviceProfileRegistry::instance().profileFor(*window.findChild<FidoDeviceManager*>()->deviceAt(0));
+    QCOMPARE(entry.name, QStringLiteral("YubiKey 5 (5.7+)"));
+
+    const QString status = statusText(window);
+    QStringList shown;
+    QVERIFY(runContextMenu(window, 0, {}, [&](QMenu* menu) { shown = menuScript(menu); }));
+    QCOMPARE(shown, entry.contextMenuActions());
+    QVERIFY(shown.contains(QStringLiteral("SUBMENU:Applets")));
+    QVERIFY(shown.contains(QStringLiteral("---")));
+    // Closing the menu without a choice does nothing.
+    QCOMPARE(statusText(window), status);
+    QVERIFY(fidoLog(window).isEmpty());
+}
+
+void DevicePageTest::resetLabelsReachTheReset_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::newRow("applet reset") << "Reset FIDO2 Applet...";
+    QTest::newRow("factory reset") << "Factory Reset FIDO2...";
+}
+
+void DevicePageTest::resetLabelsReachTheReset()
+{
+    QFETCH(QString, label);
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    SoftAuthenticator& second = bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
+    MainWindow window;
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Yes);
+    driver.typeText(QStringLiteral("RESET"));
+
+    // The right-clicked row, not the one selected before, is reset.
+    tree(window)->setCurrentItem(tree(window)->topLevelItem(0));
+    QVERIFY(runContextMenu(window, 1, {QStringLiteral("Reset / Factory"), label}));
+    QCOMPARE(driver.titles, (QStringList{QString::fromUtf8("FACTORY RESET — DESTRUCTIVE OPERATION"),
+                                         QStringLiteral("Confirm Factory Reset")}));
+    QVERIFY(driver.texts.at(0).contains(QStringLiteral("  Device:  Key 1\n")));
+    QCOMPARE(second.resetCount, 1);
+    QCOMPARE(bus.authenticator(QStringLiteral("/dev/hidraw0"))->resetCount, 0);
+}
+
+void DevicePageTest::labelsWithoutActionPointAtAPage_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<int>("page");
+    QTest::newRow("harden") << QStringList{"PIV Smart Card", "Harden Device (PIN/PUK/Mgmt Key)..."} << 2;
+    QTest::newRow("csr") << QStringList{"PIV Smart Card", "Generate Key + CSR..."} << 2;
+    QTest::newRow("slot delete, no page") << QStringList{"PIV Smart Card", "Delete Slot Key..."} << 0;
+    QTest::newRow("oath") << QStringList{"Applets", "OATH (TOTP/HOTP) Manager..."} << 5;
+    QTest::newRow("piv applet reset") << QStringList{"Reset / Factory", "Reset PIV Applet..."} << 2;
+    QTest::newRow("full config reset") << QStringList{"Reset / Factory", "Full Config Reset..."} << 1;
+}
+
+void DevicePageTest::labelsWithoutActionPointAtAPage()
+{
+    QFETCH(QStringList, path);
+    QFETCH(int, page);
+    SoftFidoBus bus;
+    SoftAuthenticator& soft = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 5.7")));
+    soft.info.firmwareVersion = 0x050701;
+    MainWindow window;
+    auto* tabs = window.findChild<QTabWidget*>();
+    tabs->setCurrentIndex(0);
+
+    QVERIFY(runContextMenu(window, 0, path));
+    QCOMPARE(statusText(window), path.last() + QString::fromUtf8(" — see relevant tab"));
+    QCOMPARE(auditLines(window, QStringLiteral("Context Action")),
+             QStringList{QStringLiteral("OK|Context Action|Key 5.7|") + path.last()});
+    QCOMPARE(tabs->currentIndex(), page);
+}
+
+void DevicePageTest::serialAndConstraints()
+{
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0"), 0x1234, 0x0001));
+    MainWindow window;
+    QGuiApplication::clipboard()->clear();
+
+    QVERIFY(runContextMenu(window, 0, {QStringLiteral("Copy Serial Number")}));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("0102030405060708090a0b0c0d0e0f10"));
+    QCOMPARE(statusText(window), QStringLiteral("Serial copied to clipboard"));
+
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Ok);
+    QVERIFY(runContextMenu(window, 0, {QStringLiteral("View Known Constraints...")}));
+    QCOMPARE(driver.titles, QStringList{QString::fromUtf8("Known Constraints — Generic FIDO2 Device")});
+    QCOMPARE(driver.texts, QStringList{QString::fromUtf8("- Unknown device — only basic FIDO2 operations available\n"
+                                                         "- PIV and vendor-specific features not supported\n")});
+}
+
+void DevicePageTest::menuActionDroppedWhenListChanged()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& first = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    MainWindow window;
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Yes);
+    driver.typeText(QStringLiteral("RESET"));
+
+    // A key plugged in while the menu is open lands in front of the one
+    // right-clicked, and the poll rebuilds the list before the choice is made.
+    const QStringList path{QStringLiteral("Reset / Factory"), QStringLiteral("Factory Reset FIDO2...")};
+    QVERIFY(runContextMenu(window, 0, path, [&](QMenu*) {
+        bus.plug(key(QStringLiteral("/dev/hidraw5"), QStringLiteral("Newcomer")), 0);
+        window.refreshDevices();
+    }));
+    QVERIFY(driver.titles.isEmpty());
+    QCOMPARE(first.resetCount, 0);
+    QCOMPARE(bus.authenticator(QStringLiteral("/dev/hidraw5"))->resetCount, 0);
+    QCOMPARE(fidoLog(window), QStringList{QString::fromUtf8("Device list changed — operation cancelled.")});
+}
+
+OT_TEST_MAIN(DevicePageTest)
+#include "tst_devicepage.moc"
