@@ -31,6 +31,7 @@ private Q_SLOTS:
     void cleanup() { home.reset(); }
 
     void pageLayout();
+    void noKeyConnected();
     void rows_data();
     void rows();
     void selectionStaysOnIndexAfterRefresh();
@@ -194,6 +195,16 @@ void DevicePageTest::pageLayout()
     QVERIFY(log);
     QVERIFY(log->isReadOnly());
     QVERIFY(log->font().fixedPitch());
+}
+
+void DevicePageTest::noKeyConnected()
+{
+    SoftFidoBus bus;
+    MainWindow window;
+    window.refreshDevices();
+    QCOMPARE(tree(window)->topLevelItemCount(), 0);
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("deviceCountLabel"))->text(), QStringLiteral("Devices: 0"));
+    QCOMPARE(statusText(window), QStringLiteral("Ready"));
 }
 
 void DevicePageTest::rows_data()
