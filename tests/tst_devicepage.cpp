@@ -41,6 +41,8 @@ private Q_SLOTS:
     void menuFollowsTheScript();
     void resetLabelsReachTheReset_data();
     void resetLabelsReachTheReset();
+    void signingLabelsReachTheSigningPage_data();
+    void signingLabelsReachTheSigningPage();
     void labelsWithoutActionPointAtAPage_data();
     void labelsWithoutActionPointAtAPage();
     void serialAndConstraints();
@@ -402,6 +404,27 @@ void DevicePageTest::resetLabelsReachTheReset()
     QVERIFY(driver.texts.at(0).contains(QStringLiteral("  Device:  Key 1\n")));
     QCOMPARE(second.resetCount, 1);
     QCOMPARE(bus.authenticator(QStringLiteral("/dev/hidraw0"))->resetCount, 0);
+}
+
+void DevicePageTest::signingLabelsReachTheSigningPage_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("sign") << "Sign File with This Key..." << "Select File to Sign";
+    QTest::newRow("verify") << "Verify Signature..." << "Select File to Verify";
+}
+
+void DevicePageTest::signingLabelsReachTheSigningPage()
+{
+    QFETCH(QString, label);
+    QFETCH(QString, title);
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    MainWindow window;
+    ModalDriver driver;
+    driver.reject();
+    QVERIFY(runContextMenu(window, 0, {QStringLiteral("Code Signing"), label}));
+    QCOMPARE(driver.titles, QStringList{title});
 }
 
 void DevicePageTest::labelsWithoutActionPointAtAPage_data()
