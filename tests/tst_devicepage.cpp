@@ -37,6 +37,8 @@ private Q_SLOTS:
     void selectionStaysOnIndexAfterRefresh();
     void refreshInsideRefreshIsDropped();
     void clickShowsKeyUnlessStale();
+    void detailsOpenTheConfigurationDialog_data();
+    void detailsOpenTheConfigurationDialog();
 
     void menuFollowsTheScript();
     void resetLabelsReachTheReset_data();
@@ -94,6 +96,14 @@ QStringList auditLines(MainWindow& window, const QString& op)
             out << parts.join(QLatin1Char('|'));
     }
     return out;
+}
+
+// A double-click as a person makes it: press and release, then the second press.
+void doubleClickRow(QTreeWidget* view, int row)
+{
+    const QPoint pos = view->visualItemRect(view->topLevelItem(row)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, pos);
 }
 
 QString colourName(const QTreeWidgetItem* item, int column)
@@ -353,8 +363,40 @@ void DevicePageTest::clickShowsKeyUnlessStale()
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualItemRect(view->topLevelItem(1)).center());
     QCOMPARE(statusText(window), QStringLiteral("Ready"));
+    ModalDriver driver;
+    driver.reject();
+    doubleClickRow(view, 1);
+    QVERIFY(driver.titles.isEmpty());
     QVERIFY(!runContextMenu(window, 1, {}));
     QCOMPARE(statusText(window), QStringLiteral("Ready"));
+}
+
+void DevicePageTest::detailsOpenTheConfigurationDialog_data()
+{
+    QTest::addColumn<bool>("fromMenu");
+    QTest::newRow("double-click") << false;
+    QTest::newRow("Device Details...") << true;
+}
+
+void DevicePageTest::detailsOpenTheConfigurationDialog()
+{
+    QFETCH(bool, fromMenu);
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
+    MainWindow window;
+    QTreeWidget* view = tree(window);
+    QSignalSpy enumerations(window.findChild<FidoDeviceManager*>(), &FidoDeviceManager::devicesChanged);
+    ModalDriver driver;
+    driver.reject();
+    if (fromMenu) {
+        QVERIFY(runContextMenu(window, 1, {QStringLiteral("Device Details...")}));
+    } else {
+        doubleClickRow(view, 1);
+    }
+    QCOMPARE(driver.titles, QStringList{QString::fromUtf8("Configure — Key 1")});
+    // Whatever the dialog changed shows once it closes.
+    QCOMPARE(enumerations.count(), 1);
 }
 
 void DevicePageTest::menuFollowsTheScript()

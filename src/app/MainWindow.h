@@ -78,7 +78,7 @@ private:
     QWidget* createDeviceInspectorTab();
     // The current row's device index, or -1.
     int selectedDeviceIndex() const;
-    void showDeviceDetails(int index);
+    void showDeviceDetails(int index, const DeviceProfile& entry);
     void runDeviceMenuAction(const QString& label, int index, const DeviceProfile& entry);
     // The selected key's index for a FIDO2 action, or -1 after telling the
     // user to select one.

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/DeviceConfigDialog.h"
 #include "core/LogView.h"
 #include "fido/DeviceProfileRegistry.h"
 #include "fido/FidoDeviceManager.h"
@@ -128,8 +129,13 @@ QWidget* MainWindow::createDeviceInspectorTab()
     connect(deviceTree, &QTreeWidget::itemClicked, this, &MainWindow::onDeviceSelected);
     connect(deviceTree, &QTreeWidget::customContextMenuRequested, this, &MainWindow::onDeviceContextMenu);
     connect(deviceTree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-        if (item)
-            showDeviceDetails(item->data(DeviceColumn, Qt::UserRole).toInt());
+        if (!item)
+            return;
+        const int index = item->data(DeviceColumn, Qt::UserRole).toInt();
+        const FidoKeyInfo* key = fidoManager->deviceAt(index);
+        if (!key)
+            return;
+        showDeviceDetails(index, DeviceProfileRegistry::instance().profileFor(*key));
     });
 
     auto* row = new QHBoxLayout;
@@ -195,12 +201,16 @@ void MainWindow::onDeviceSelected(QTreeWidgetItem* item, int /*column*/)
     statusLabel->setText(QStringLiteral("Selected: %1 (%2)").arg(key->product, key->manufacturer));
 }
 
-void MainWindow::showDeviceDetails(int index)
+void MainWindow::showDeviceDetails(int index, const DeviceProfile& entry)
 {
-    // The device configuration dialog opens here once it exists; until then
-    // a double-click or "Device Details..." leaves everything as it is.
-    if (!fidoManager->deviceAt(index))
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (!key)
         return;
+    // The dialog keeps its own copy of the record: the poll rebuilds the list
+    // while it is open.
+    DeviceConfigDialog dialog(*key, entry, fidoManager, index, ykman, opensc, this);
+    dialog.exec();
+    refreshDevices();
 }
 
 void MainWindow::onDeviceContextMenu(const QPoint& pos)
@@ -250,7 +260,7 @@ void MainWindow::runDeviceMenuAction(const QString& label, int index, const Devi
         return;
 
     if (label == QLatin1String("Device Details...")) {
-        showDeviceDetails(index);
+        showDeviceDetails(index, entry);
     } else if (label == QLatin1String("Copy Serial Number")) {
         // A FIDO2 key reports no serial number; its AAGUID is what identifies the model.
         QGuiApplication::clipboard()->setText(key->aaguid);
