@@ -149,7 +149,14 @@ QStringList sessionLines(MainWindow& window, const QString& op)
 
 void MainWindowTest::servicesInOrder()
 {
+    {
+        UserProfile stored;
+        QVERIFY(stored.load());
+        stored.setPreference("editor", "vim");
+    }
     MainWindow window;
+    // The profile is read before the pages that use it are built.
+    QCOMPARE(window.findChild<UserProfile*>()->preference("editor"), QStringLiteral("vim"));
     QStringList services;
     for (QObject* child : window.children()) {
         if (qobject_cast<FidoDeviceManager*>(child) || qobject_cast<SigningManager*>(child)

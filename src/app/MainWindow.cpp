@@ -33,6 +33,9 @@ MainWindow::MainWindow(QWidget* parent)
     fidoManager = new FidoDeviceManager(this);
     signingManager = new SigningManager(this);
     userProfile = new UserProfile(this);
+    // An unreadable profile does not stop the window; it carries on with the
+    // defaults the profile holds.
+    userProfile->load();
     ykman = new YkmanBridge(this);
     opensc = new OpenscBridge(this);
 
