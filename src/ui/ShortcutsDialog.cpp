@@ -1,0 +1,64 @@
+#include "ui/ShortcutsDialog.h"
+
+#include "ui/SectionTitle.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+ShortcutsDialog::ShortcutsDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QString::fromUtf8("Keyboard Shortcuts \u2014 Ostrevan Tessaril"));
+    setMinimumSize(420, 400);
+    resize(480, 460);
+    auto* layout = new QVBoxLayout(this);
+
+    QLabel* title = makeSectionTitle(QStringLiteral("Keyboard Shortcuts"), this);
+    title->setAlignment(Qt::AlignCenter);
+    layout->addWidget(title);
+
+    struct Row {
+        const char* keys; // null: a separator row
+        const char* action;
+    };
+    static const Row rows[] = {
+        {"Ctrl+,", "Preferences"},
+        {"Ctrl+R", "Refresh Devices"},
+        {"Ctrl+S", "Sign File"},
+        {"Ctrl+T", "Toggle Theme"},
+        {"Ctrl+M", "Site Manager"},
+        {"Ctrl+D", "Network Diagnostics"},
+        {"Ctrl+P", "My Profile"},
+        {nullptr, nullptr},
+        {"Ctrl+1", "Device Inspector"},
+        {"Ctrl+2", "Code Signing"},
+        {"Ctrl+3", "Certificates"},
+        {"Ctrl+4", "GPG / SSH"},
+        {"Ctrl+5", "Session Log"},
+        {nullptr, nullptr},
+        {"Ctrl+/", "Keyboard Shortcuts"},
+        {"F1", "About Tessaril"},
+        {"Ctrl+Q", "Quit"},
+    };
+    QString html = QStringLiteral("<table cellpadding='4' width='100%'>");
+    for (const Row& row : rows) {
+        if (!row.keys) {
+            html += QStringLiteral("<tr><td colspan='2'><hr style='border-color: #374151;'/></td></tr>");
+            continue;
+        }
+        html += QStringLiteral("<tr><td><b style='color: #0ea5e9;'>%1</b></td><td>%2</td></tr>")
+                    .arg(QString::fromLatin1(row.keys), QString::fromLatin1(row.action));
+    }
+    html += QStringLiteral("</table>");
+    auto* table = new QLabel(html, this);
+    table->setTextFormat(Qt::RichText);
+    layout->addWidget(table);
+
+    layout->addStretch();
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+ShortcutsDialog::~ShortcutsDialog() = default;
