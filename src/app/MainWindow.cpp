@@ -58,6 +58,8 @@ MainWindow::MainWindow(QWidget* parent)
         logSession(QStringLiteral("pkcs11-tool"), QStringLiteral("PKCS11"), false, error);
     });
 
+    setupMenuBar();
+    setupToolBar();
     setupStatusBar();
 
     tabWidget = new QTabWidget(this);

@@ -73,8 +73,17 @@ public Q_SLOTS:
     void onManageCertificates();
     // Switches to the other theme and remembers it for the next start.
     void onToggleTheme();
+    void onAbout();
 
 private:
+    void setupMenuBar();
+    void setupToolBar();
+    void showPreferences();
+    void openSshTerminal();
+    void openLocalShell();
+    void showSiteManager();
+    void fixSshPermissions();
+    void openHelpDocument(const QString& fileName);
     QWidget* createDeviceInspectorTab();
     // The current row's device index, or -1.
     int selectedDeviceIndex() const;
@@ -105,6 +114,11 @@ private:
     UserProfile* userProfile = nullptr;
     YkmanBridge* ykman = nullptr;
     OpenscBridge* opensc = nullptr;
+
+    // Shared by the menus and the toolbar.
+    QAction* refreshAction = nullptr;
+    QAction* signFileAction = nullptr;
+    QAction* toggleThemeAction = nullptr;
 
     QTabWidget* tabWidget = nullptr;
     QTreeWidget* deviceTree = nullptr;
