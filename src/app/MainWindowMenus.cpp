@@ -30,8 +30,8 @@
 
 namespace {
 
-template <typename Handler>
-QAction* addEntry(QMenu* menu, const QString& text, const QKeySequence& shortcut, QObject* context,
+template <typename Context, typename Handler>
+QAction* addEntry(QMenu* menu, const QString& text, const QKeySequence& shortcut, Context* context,
                   Handler handler)
 {
     QAction* action = menu->addAction(text);
@@ -73,7 +73,8 @@ void MainWindow::setupMenuBar()
     addEntry(file, QStringLiteral("&Preferences..."), QKeySequence(QStringLiteral("Ctrl+,")), this,
              &MainWindow::showPreferences);
     file->addSeparator();
-    addEntry(file, QStringLiteral("&Quit"), QKeySequence(QKeySequence::Quit), qApp, &QCoreApplication::quit);
+    addEntry(file, QStringLiteral("&Quit"), QKeySequence(QKeySequence::Quit), QCoreApplication::instance(),
+             &QCoreApplication::quit);
 
     QMenu* key = menuBar()->addMenu(QStringLiteral("&Key"));
     key->addAction(QStringLiteral("Set &PIN..."));
