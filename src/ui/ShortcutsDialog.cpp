@@ -4,6 +4,7 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 ShortcutsDialog::ShortcutsDialog(QWidget* parent)
@@ -51,9 +52,16 @@ ShortcutsDialog::ShortcutsDialog(QWidget* parent)
                     .arg(QString::fromLatin1(row.keys), QString::fromLatin1(row.action));
     }
     html += QStringLiteral("</table>");
-    auto* table = new QLabel(html, this);
+    // Seventeen rows need more height than the dialog opens with: scroll
+    // rather than cut the last ones off.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* table = new QLabel(html);
     table->setTextFormat(Qt::RichText);
-    layout->addWidget(table);
+    table->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    scroll->setWidget(table);
+    layout->addWidget(scroll, 1);
 
     layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
