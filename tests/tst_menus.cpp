@@ -136,6 +136,7 @@ private Q_SLOTS:
     void pageShortcuts();
     void dialogsOpenModally_data();
     void dialogsOpenModally();
+    void toggleThemeEntry();
     void preferencesAppliesTheme();
     void sshTerminal_data();
     void sshTerminal();
@@ -288,6 +289,14 @@ void MenusTest::dialogsOpenModally_data()
     QTest::newRow("profile") << "Help/My Profile..." << QString::fromUtf8("User Profile \u2014 Ostrevan Tessaril");
     QTest::newRow("shortcuts") << "Help/Keyboard Shortcuts" << QString::fromUtf8("Keyboard Shortcuts \u2014 Ostrevan Tessaril");
     QTest::newRow("about") << "Help/About Ostrevan Tessaril" << QStringLiteral("About Ostrevan Tessaril");
+    // Entries whose slots live with their pages: seen by their first prompt.
+    QTest::newRow("sign file") << "File/Sign File..." << "Select File to Sign";
+    QTest::newRow("verify") << "File/Verify Signature..." << "Select File to Verify";
+    QTest::newRow("set pin") << "Key/Set PIN..." << "Set PIN";
+    QTest::newRow("change pin") << "Key/Change PIN..." << "Change PIN";
+    QTest::newRow("list credentials") << "Key/List Credentials" << "List Credentials";
+    QTest::newRow("delete credential") << "Key/Delete Credential..." << "Delete Credential";
+    QTest::newRow("reset") << "Key/Factory Reset..." << "Factory Reset";
 }
 
 void MenusTest::dialogsOpenModally()
@@ -301,6 +310,16 @@ void MenusTest::dialogsOpenModally()
     driver.reject();
     action->trigger();
     QCOMPARE(driver.titles, QStringList{title});
+}
+
+void MenusTest::toggleThemeEntry()
+{
+    MainWindow window;
+    StyleManager::apply(qApp, StyleManager::Dark);
+    entry(window, "View/Toggle Theme")->trigger();
+    QCOMPARE(StyleManager::current(), StyleManager::Light);
+    entry(window, "View/Toggle Theme")->trigger();
+    QCOMPARE(StyleManager::current(), StyleManager::Dark);
 }
 
 void MenusTest::preferencesAppliesTheme()

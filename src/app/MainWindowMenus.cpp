@@ -77,13 +77,13 @@ void MainWindow::setupMenuBar()
              &QCoreApplication::quit);
 
     QMenu* key = menuBar()->addMenu(QStringLiteral("&Key"));
-    key->addAction(QStringLiteral("Set &PIN..."));
-    key->addAction(QStringLiteral("&Change PIN..."));
+    addEntry(key, QStringLiteral("Set &PIN..."), none, this, &MainWindow::onSetPin);
+    addEntry(key, QStringLiteral("&Change PIN..."), none, this, &MainWindow::onChangePin);
     key->addSeparator();
-    key->addAction(QStringLiteral("List &Credentials"));
-    key->addAction(QStringLiteral("&Delete Credential..."));
+    addEntry(key, QStringLiteral("List &Credentials"), none, this, &MainWindow::onListCredentials);
+    addEntry(key, QStringLiteral("&Delete Credential..."), none, this, &MainWindow::onDeleteCredential);
     key->addSeparator();
-    key->addAction(QStringLiteral("Factory &Reset..."));
+    addEntry(key, QStringLiteral("Factory &Reset..."), none, this, &MainWindow::onResetKey);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     toggleThemeAction = addEntry(view, QStringLiteral("Toggle &Theme"), QKeySequence(QStringLiteral("Ctrl+T")),
