@@ -517,7 +517,7 @@ void DialogsTest::versionProbe_data()
                                                << 0.0 << "tool 9 (stderr)";
     QTest::newRow("nothing printed") << QByteArray() << QByteArray() << 0 << 0.0 << "";
     QTest::newRow("exit 1") << QByteArray("tool 1.0") << QByteArray() << 1 << 0.0 << "not available";
-    QTest::newRow("time-out") << QByteArray("tool 1.0") << QByteArray() << 0 << 5.0 << "not available";
+    QTest::newRow("time-out") << QByteArray("tool 1.0") << QByteArray() << 0 << 10.0 << "not available";
     QTest::newRow("missing program") << QByteArray() << QByteArray() << -1 << 0.0 << "not available";
 }
 
@@ -535,7 +535,10 @@ void DialogsTest::versionProbe()
         if (sleep > 0)
             fakes.setSleep(QStringLiteral("probed"), sleep);
     }
-    QCOMPARE(PreferencesDialog::probeVersion(QStringLiteral("probed"), {QStringLiteral("--version")}, 1000), shown);
+    // Room for a slow start of the stand-in on a busy machine; the hanging one
+    // sleeps far beyond the wait.
+    const int waitMs = sleep > 0 ? 1500 : 15000;
+    QCOMPARE(PreferencesDialog::probeVersion(QStringLiteral("probed"), {QStringLiteral("--version")}, waitMs), shown);
 }
 
 void DialogsTest::aboutTabAndToolPaths()
