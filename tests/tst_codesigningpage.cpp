@@ -16,6 +16,7 @@
 #include "MinimalPe.h"
 #include "ModalDriver.h"
 #include "SoftHsmToken.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "TestPki.h"
 
@@ -66,19 +67,6 @@ ToolRunner::Result verifyAgainst(const QString& caFile, const QString& signedPat
 {
     return ToolRunner::run(realOsslsigncode(), {QStringLiteral("verify"), QStringLiteral("-CAfile"), caFile,
                                                 QStringLiteral("-in"), signedPath});
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 bool concatenate(const QStringList& parts, const QString& path)

@@ -12,6 +12,7 @@
 #include "ModalDriver.h"
 #include "SoftFidoBus.h"
 #include "SoftHsmToken.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include "core/ToolRunner.h"
@@ -262,12 +263,6 @@ QStringList ykmanCalls(const FakeTools& fakes)
     for (int call = 1; call <= fakes.callCount(kYkman); ++call)
         calls << fakes.arguments(kYkman, call).join(QLatin1Char(' '));
     return calls;
-}
-
-QString readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 // A FIDO2-only entry, so the FIDO2 tests need no PIV tool.
@@ -1030,7 +1025,7 @@ void DeviceConfigDialogTest::keyAndCsr()
     QCOMPARE(logLines(*f.dialog), log + QStringList{QStringLiteral("Saved: ") + savePath});
     const QString request = QApplication::clipboard()->text();
     QVERIFY2(request.startsWith(QLatin1String("-----BEGIN CERTIFICATE REQUEST-----")), qPrintable(request));
-    QCOMPARE(readFile(savePath), request);
+    QCOMPARE(QString::fromUtf8(readFile(savePath)), request);
 }
 
 void DeviceConfigDialogTest::attestationBundle_data()
@@ -1067,7 +1062,7 @@ void DeviceConfigDialogTest::attestationBundle()
     QCOMPARE(logLines(*f.dialog), expected);
     QCOMPARE(QDir(out.path()).entryList(QDir::Files, QDir::Name), files);
     for (const QString& file : files)
-        QVERIFY(readFile(out.path() + "/" + file).startsWith(QLatin1String("-----BEGIN CERTIFICATE-----")));
+        QVERIFY(readFile(out.path() + "/" + file).startsWith("-----BEGIN CERTIFICATE-----"));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "FakeTools.h"
 #include "SoftHsmToken.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QApplication>
@@ -38,12 +39,6 @@ QStringList described(const QList<Pkcs11ObjectInfo>& objects)
         lines << o.type + QLatin1Char('|') + o.label + QLatin1Char('|') + o.id;
     lines.sort();
     return lines;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -316,7 +311,7 @@ void Pkcs11Test::roundTripOnTheRealToken()
 
     const QString readBack = token.dirPath() + QStringLiteral("/read.der");
     QVERIFY(bridge.readCertificate(0, id, readBack));
-    QCOMPARE(readAll(readBack), readAll(certDer));
+    QCOMPARE(readFile(readBack), readFile(certDer));
 
     QVERIFY(bridge.deleteObject(0, QStringLiteral("cert"), id, pin));
     QCOMPARE(described(bridge.listObjects(0, pin)),

@@ -4,6 +4,7 @@
 #include "signing/Pkcs11Config.h"
 
 #include "SoftHsmToken.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QApplication>
@@ -39,12 +40,6 @@ bool place(const QString& path, const QString& linkTarget = QString())
         return QFile::link(linkTarget, path);
     QFile file(path);
     return file.open(QIODevice::WriteOnly);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -183,7 +178,7 @@ void Pkcs11ConfigTest::generatedFileIsExactAndOwnerOnly()
         "module = " + QFile::encodeName(root.path() + homebrewProvider) + "\n"
         "pkcs11-module-path = " + QFile::encodeName(root.path() + systemModule) + "\n"
         "activate = 1\n";
-    QCOMPARE(readAll(path), expected);
+    QCOMPARE(readFile(path), expected);
     QCOMPARE(QFile::permissions(path),
              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     QVERIFY(PrivateFiles::isOwnerOnly(path));

@@ -7,6 +7,7 @@
 #include "core/ToolRunner.h"
 
 #include "FakeTools.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QApplication>
@@ -56,19 +57,10 @@ QString describe(const QList<CertificateInfo>& identities)
     return rows.join(QLatin1Char('\n'));
 }
 
-QByteArray readFile(const QString& path)
+void writeWithMode(const QString& path, const QByteArray& data, QFileDevice::Permissions mode)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& data, QFileDevice::Permissions mode)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(data);
-    file.close();
-    QVERIFY(file.setPermissions(mode));
+    QVERIFY(writeFile(path, data));
+    QVERIFY(QFile::setPermissions(path, mode));
 }
 
 const QFileDevice::Permissions kWorldReadable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -525,13 +517,13 @@ void SigningTest::generateCsrKeyNeverReadableByOthers()
 
     // openssl writes the key into the existing file, then fails on the request:
     // the key must not be left readable by others.
-    writeFile(key, "old\n", kWorldReadable);
+    writeWithMode(key, "old\n", kWorldReadable);
     QVERIFY(!manager.generateCSR(QStringLiteral("A"), QStringLiteral("B"), key,
                                  work.path() + QStringLiteral("/missing/r.csr")));
     QVERIFY(PrivateFiles::isOwnerOnly(key));
 
     // And over an existing file, a successful run too.
-    writeFile(key, "old\n", kWorldReadable);
+    writeWithMode(key, "old\n", kWorldReadable);
     QVERIFY(manager.generateCSR(QStringLiteral("A"), QStringLiteral("B"), key,
                                 work.path() + QStringLiteral("/r.csr")));
     QVERIFY(PrivateFiles::isOwnerOnly(key));
@@ -607,7 +599,7 @@ void SigningTest::exportCertificate()
     if (scripted)
         f.fakes.answer(QStringLiteral("security"), output, exitCode);
     const QString out = f.work.path() + QStringLiteral("/holder.pem");
-    writeFile(out, "previous\n", kWorldReadable);
+    writeWithMode(out, "previous\n", kWorldReadable);
 
     QCOMPARE(f.manager.exportCertificate(kIdentity, out), written);
     QCOMPARE(f.fakes.arguments(QStringLiteral("security")),

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Plain file access for tests that check what a program wrote or hand it a
+// prepared file.
+
+// The whole file; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// Writes data as the whole file, making its folder first; false on failure.
+bool writeFile(const QString& path, const QByteArray& data);
