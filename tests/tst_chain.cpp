@@ -2,10 +2,11 @@
 // issuing certificate fetched over HTTP from a server on 127.0.0.1.
 #include "signing/ChainBuilder.h"
 
-#include "chain/ChainPki.h"
 #include "FakeTools.h"
 #include "LoopbackHttpServer.h"
+#include "TestFiles.h"
 #include "TestHome.h"
+#include "TestPki.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -16,6 +17,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 class ChainTest : public QObject
 {
@@ -42,7 +45,10 @@ private Q_SLOTS:
 
 private:
     LoopbackHttpServer server;
-    ChainPki pki;
+    std::unique_ptr<TestPki> pki;
+    // A signer under the test intermediate whose Authority Information
+    // Access names the server's copy of the intermediate.
+    TestPki::Issued leaf;
     QByteArray intermediatePemBytes;
 };
 
@@ -57,12 +63,10 @@ struct LogLines {
     QStringList lines;
 };
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(data), data.size());
-}
+// The signer's fixed fields.
+const QString leafSerial = QStringLiteral("0A1B2C3D");
+const QDateTime leafNotBefore(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC);
+const QDateTime leafNotAfter(QDate(2048, 6, 15), QTime(12, 0), Qt::UTC);
 
 // The way openssl prints a UTC time: "Mar  5 12:00:00 2031 GMT".
 QString opensslTime(const QDateTime& when)
@@ -80,10 +84,26 @@ QString opensslTime(const QDateTime& when)
 void ChainTest::initTestCase()
 {
     QVERIFY(server.listen());
-    QVERIFY2(pki.create(server.url(QStringLiteral("/intermediate.der"))), qPrintable(pki.error()));
-    intermediatePemBytes = ChainPki::readFile(pki.intermediatePem());
+    pki = std::make_unique<TestPki>();
+    QVERIFY2(pki->isValid(), qPrintable(pki->errorString()));
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Leaf Signer/O=Acme, Inc.");
+    spec.extensions = QStringLiteral("basicConstraints = critical, CA:FALSE\n"
+                                     "keyUsage = critical, digitalSignature\n"
+                                     "extendedKeyUsage = codeSigning, emailProtection\n"
+                                     "authorityInfoAccess = caIssuers;URI:%1\n")
+                          .arg(server.url(QStringLiteral("/intermediate.der")));
+    spec.notBefore = leafNotBefore;
+    spec.notAfter = leafNotAfter;
+    spec.serial = leafSerial;
+    leaf = pki->issue(QStringLiteral("signer"), spec, pki->intermediate());
+    QVERIFY2(!leaf.isNull(), qPrintable(pki->errorString()));
+
+    intermediatePemBytes = readFile(pki->intermediate().certPath);
     QVERIFY(intermediatePemBytes.startsWith("-----BEGIN CERTIFICATE-----"));
-    const QByteArray der = ChainPki::readFile(pki.intermediateDer());
+    const QString derPath = pki->path() + QStringLiteral("/intermediate.der");
+    QVERIFY2(pki->toDer(pki->intermediate().certPath, derPath), qPrintable(pki->errorString()));
+    const QByteArray der = readFile(derPath);
     QCOMPARE(der.at(0), char(0x30));
 
     server.route("GET", QStringLiteral("/intermediate.der"), 200, der,
@@ -107,17 +127,19 @@ void ChainTest::aiaUrl_data()
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<QString>("url");
 
-    QTest::newRow("leaf with AIA") << pki.leafPem() << server.url(QStringLiteral("/intermediate.der"));
-    QTest::newRow("root without AIA") << pki.rootPem() << QString();
-    QTest::newRow("missing file") << pki.path(QStringLiteral("absent.pem")) << QString();
+    QTest::newRow("leaf with AIA") << leaf.certPath << server.url(QStringLiteral("/intermediate.der"));
+    QTest::newRow("root without AIA") << pki->root().certPath << QString();
+    QTest::newRow("missing file") << pki->path() + QStringLiteral("/absent.pem") << QString();
     // The first CA Issuers entry names no address; the search goes on to the URI.
-    const QString mixed = pki.issue(
-        QStringLiteral("mixed-aia"), QStringLiteral("/CN=Mixed"), ChainPki::leafNotBefore(),
-        QDateTime(QDate(2040, 1, 1), QTime(0, 0), Qt::UTC),
-        QStringLiteral("authorityInfoAccess = caIssuers;email:ca@example.test, "
-                       "OCSP;URI:http://127.0.0.1:9/ocsp, caIssuers;URI:http://127.0.0.1:9/ca.cer\n"));
-    QVERIFY(!mixed.isEmpty());
-    QTest::newRow("address after a non-URI issuer") << mixed << QStringLiteral("http://127.0.0.1:9/ca.cer");
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Mixed");
+    spec.extensions = TestPki::codeSigningExtensions
+        + QStringLiteral("authorityInfoAccess = caIssuers;email:ca@example.test, "
+                         "OCSP;URI:http://127.0.0.1:9/ocsp, caIssuers;URI:http://127.0.0.1:9/ca.cer\n");
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued mixed = pki->issue(QStringLiteral("mixed-aia"), spec, pki->intermediate());
+    QVERIFY2(!mixed.isNull(), qPrintable(pki->errorString()));
+    QTest::newRow("address after a non-URI issuer") << mixed.certPath << QStringLiteral("http://127.0.0.1:9/ca.cer");
 }
 
 void ChainTest::aiaUrl()
@@ -198,7 +220,7 @@ void ChainTest::fetchIntermediate()
         return;
     }
     QCOMPARE(log.lines.last(), lastLine + savePath);
-    const QByteArray file = ChainPki::readFile(savePath);
+    const QByteArray file = readFile(savePath);
     QCOMPARE(pem.toUtf8(), file);
     if (stored == QLatin1String("converted"))
         QCOMPARE(file, intermediatePemBytes);
@@ -222,13 +244,12 @@ void ChainTest::buildChainWritesLeafNewlineIntermediate()
 {
     QTemporaryDir work;
     const QString out = work.filePath(QStringLiteral("leaf-fullchain.pem"));
-    writeFile(out, "an older chain\n");
+    QVERIFY(writeFile(out, "an older chain\n"));
     ChainBuilder builder;
     LogLines log(builder);
-    QVERIFY(builder.buildChain(pki.leafPem(), pki.intermediatePem(), out));
+    QVERIFY(builder.buildChain(leaf.certPath, pki->intermediate().certPath, out));
     // The leaf already ends in a newline; one more is added regardless.
-    QCOMPARE(ChainPki::readFile(out),
-             ChainPki::readFile(pki.leafPem()) + '\n' + intermediatePemBytes);
+    QCOMPARE(readFile(out), readFile(leaf.certPath) + '\n' + intermediatePemBytes);
     QCOMPARE(log.lines, QStringList{QStringLiteral("Full chain written: ") + out});
 }
 
@@ -252,22 +273,22 @@ void ChainTest::failedBuildKeepsExistingChain()
     QFETCH(QString, line);
 
     QTemporaryDir work;
-    const QString leaf = leafExists ? pki.leafPem() : work.filePath(QStringLiteral("absent-leaf.pem"));
-    const QString intermediate = intermediateExists ? pki.intermediatePem()
+    const QString leafPath = leafExists ? leaf.certPath : work.filePath(QStringLiteral("absent-leaf.pem"));
+    const QString intermediate = intermediateExists ? pki->intermediate().certPath
                                                     : work.filePath(QStringLiteral("absent-inter.pem"));
     const QString out = work.filePath(outFolderExists ? QStringLiteral("fullchain.pem")
                                                       : QStringLiteral("gone/fullchain.pem"));
     const QByteArray previous = "-----BEGIN CERTIFICATE-----\nprevious good chain\n";
     if (outFolderExists)
-        writeFile(out, previous);
+        QVERIFY(writeFile(out, previous));
 
     ChainBuilder builder;
     LogLines log(builder);
-    QVERIFY(!builder.buildChain(leaf, intermediate, out));
-    const QString named = !leafExists ? leaf : !intermediateExists ? intermediate : out;
+    QVERIFY(!builder.buildChain(leafPath, intermediate, out));
+    const QString named = !leafExists ? leafPath : !intermediateExists ? intermediate : out;
     QCOMPARE(log.lines, QStringList{line + named});
     if (outFolderExists)
-        QCOMPARE(ChainPki::readFile(out), previous);
+        QCOMPARE(readFile(out), previous);
     QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files),
              outFolderExists ? QStringList{QStringLiteral("fullchain.pem")} : QStringList{});
 }
@@ -285,11 +306,11 @@ void ChainTest::verifyChainFollowsTrustStore()
     QTemporaryDir work;
     const QString chain = work.filePath(QStringLiteral("fullchain.pem"));
     const QString noTrust = work.filePath(QStringLiteral("empty-store.pem"));
-    writeFile(noTrust, {});
+    QVERIFY(writeFile(noTrust, {}));
     ChainBuilder builder;
-    QVERIFY(builder.buildChain(pki.leafPem(), pki.intermediatePem(), chain));
+    QVERIFY(builder.buildChain(leaf.certPath, pki->intermediate().certPath, chain));
 
-    ScopedEnv store("SSL_CERT_FILE", (trustRoot ? pki.rootPem() : noTrust).toLocal8Bit());
+    ScopedEnv store("SSL_CERT_FILE", (trustRoot ? pki->root().certPath : noTrust).toLocal8Bit());
     ScopedEnv folder("SSL_CERT_DIR", work.path().toLocal8Bit());
     LogLines log(builder);
     QCOMPARE(builder.verifyChain(chain), trustRoot);
@@ -301,16 +322,16 @@ void ChainTest::parseLeaf()
 {
     ChainBuilder builder;
     LogLines log(builder);
-    const ChainBuilder::CertInfo info = builder.parseCertificate(pki.leafPem());
+    const ChainBuilder::CertInfo info = builder.parseCertificate(leaf.certPath);
 
     QCOMPARE(info.subject, QStringLiteral("CN = Leaf Signer, O = \"Acme, Inc.\""));
-    QCOMPARE(info.issuer, QStringLiteral("CN = Test Intermediate"));
-    QCOMPARE(info.notBefore, opensslTime(ChainPki::leafNotBefore()));
+    QCOMPARE(info.issuer, QStringLiteral("CN = Tessaril Test Intermediate CA, O = Ostrevan Test"));
+    QCOMPARE(info.notBefore, opensslTime(leafNotBefore));
     QCOMPARE(info.notAfter, QStringLiteral("Jun 15 12:00:00 2048 GMT"));
     QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(QDate(2048, 6, 15))));
-    QCOMPARE(info.serial, ChainPki::leafSerial());
+    QCOMPARE(info.serial, leafSerial);
 
-    QByteArray der = QByteArray::fromBase64(ChainPki::readFile(pki.leafPem())
+    QByteArray der = QByteArray::fromBase64(readFile(leaf.certPath)
                                                 .replace("-----BEGIN CERTIFICATE-----", "")
                                                 .replace("-----END CERTIFICATE-----", ""));
     QCOMPARE(info.fingerprint,
@@ -326,7 +347,7 @@ void ChainTest::parseNonCertificateGivesDefaultRecord()
 {
     QTemporaryDir work;
     const QString path = work.filePath(QStringLiteral("notes.pem"));
-    writeFile(path, "subject=CN = forged\nnotAfter=Jan  1 00:00:00 2099 GMT\n");
+    QVERIFY(writeFile(path, "subject=CN = forged\nnotAfter=Jan  1 00:00:00 2099 GMT\n"));
     for (const QString& candidate : {path, work.filePath(QStringLiteral("absent.pem"))}) {
         const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(candidate);
         QVERIFY(info.subject.isEmpty() && info.issuer.isEmpty() && info.notBefore.isEmpty()
@@ -362,11 +383,16 @@ void ChainTest::expiry()
     QFETCH(QDateTime, notAfter);
     QFETCH(bool, expired);
 
-    const QString cert = pki.issue(QStringLiteral("expiry-%1").arg(QTest::currentDataTag()).replace(' ', '-'),
-                                   QStringLiteral("/CN=Dated"),
-                                   QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC), notAfter);
-    QVERIFY2(!cert.isEmpty(), qPrintable(pki.error()));
-    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert);
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Dated");
+    spec.extensions = TestPki::codeSigningExtensions;
+    spec.notBefore = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    spec.notAfter = notAfter;
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(
+        QStringLiteral("expiry-%1").arg(QTest::currentDataTag()).replace(' ', '-'), spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert.certPath);
     QCOMPARE(info.notAfter, opensslTime(notAfter));
     QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(notAfter.date())));
     QCOMPARE(info.expired, expired);

@@ -50,15 +50,16 @@ TestPki::TestPki()
     }
     QDir(dir.path()).mkpath(QStringLiteral("issued"));
     configPath = dir.filePath(QStringLiteral("ca.cnf"));
-    // One database for every issuer (the issuer comes on the command line);
-    // random serials, so nothing needs seeding.
+    // One database for every issuer (the issuer comes on the command line).
+    // Serials are random unless a spec names one: the serial file is read
+    // only then.
     const QString config = QStringLiteral(
         "[ca]\n"
         "default_ca = ca_default\n"
         "[ca_default]\n"
         "database = %1/index.txt\n"
         "new_certs_dir = %1/issued\n"
-        "rand_serial = yes\n"
+        "serial = %1/serial\n"
         "unique_subject = no\n"
         "default_md = sha256\n"
         "policy = policy_any\n"
@@ -133,6 +134,12 @@ TestPki::Issued TestPki::issue(const QString& name, const Spec& spec, const Issu
                           QStringLiteral("-enddate"), asnTime(notAfter),
                           QStringLiteral("-extfile"), extensionsPath, QStringLiteral("-extensions"),
                           QStringLiteral("ext")};
+    if (spec.serial.isEmpty()) {
+        arguments << QStringLiteral("-rand_serial");
+    } else if (!writeText(dir.filePath(QStringLiteral("serial")), spec.serial + QLatin1Char('\n'))) {
+        error = QStringLiteral("cannot write the serial file");
+        return {};
+    }
     if (issuer.isNull())
         arguments << QStringLiteral("-selfsign") << QStringLiteral("-keyfile") << keyPath;
     else

@@ -29,6 +29,7 @@ public:
         QDateTime notBefore;   // invalid: one day ago
         QDateTime notAfter;    // invalid: a year from now
         QString keyPath;       // an existing private key to certify; empty: a new RSA key
+        QString serial;        // hex, an even number of digits, new to this CA; empty: random
     };
 
     // Extension lines of the three default certificates, for specs that vary one.
