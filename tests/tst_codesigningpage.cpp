@@ -15,6 +15,7 @@
 #include "LoopbackHttpServer.h"
 #include "MinimalPe.h"
 #include "ModalDriver.h"
+#include "RealOsslsigncode.h"
 #include "SoftHsmToken.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -29,7 +30,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -53,28 +53,6 @@ QByteArray identityListing(const QStringList& names)
                + " \"" + name.toUtf8() + "\"\n";
     }
     return out + "     " + QByteArray::number(n) + " valid identities found\n";
-}
-
-QString realOsslsigncode()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("osslsigncode"),
-                                          {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")});
-}
-
-// Checks a signature the way a Windows user's trust store would, with the
-// test root as the only trusted CA.
-ToolRunner::Result verifyAgainst(const QString& caFile, const QString& signedPath)
-{
-    return ToolRunner::run(realOsslsigncode(), {QStringLiteral("verify"), QStringLiteral("-CAfile"), caFile,
-                                                QStringLiteral("-in"), signedPath});
-}
-
-bool concatenate(const QStringList& parts, const QString& path)
-{
-    QByteArray all;
-    for (const QString& part : parts)
-        all += readFile(part);
-    return writeFile(path, all);
 }
 
 QStringList folderEntries(const QString& path)
@@ -537,7 +515,7 @@ void CodeSigningPageTest::signPeWithTokenKey()
     QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
              qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    QVERIFY(concatenate({tokenLeaf.certPath, pki->intermediate().certPath}, chain));
+    QVERIFY(pki->writeChain(tokenLeaf, chain));
     ModuleRoot root;
     QVERIFY(root.populate());
 

@@ -6,6 +6,7 @@
 #include "signing/OsslSigncodeBridge.h"
 
 #include "FakeTools.h"
+#include "RealOsslsigncode.h"
 #include "SoftHsmToken.h"
 #include "TestHome.h"
 #include "TestPki.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,20 +44,6 @@ public:
     }
     QStringList lines;
 };
-
-QString realOsslsigncode()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("osslsigncode"),
-                                          {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")});
-}
-
-// Checks a signature the way a Windows user's trust store would, with the
-// test root as the only trusted CA.
-ToolRunner::Result verifyAgainst(const QString& caFile, const QString& signedPath)
-{
-    return ToolRunner::run(realOsslsigncode(), {QStringLiteral("verify"), QStringLiteral("-CAfile"), caFile,
-                                                QStringLiteral("-in"), signedPath});
-}
 
 QStringList setupLines(const QString& in, const QString& out, const QString& certs, const QString& key,
                        const QString& ts)
@@ -143,12 +129,7 @@ void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
     QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
              qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    {
-        QFile leafFile(tokenLeaf.certPath), intermediateFile(pki->intermediate().certPath), out(chain);
-        QVERIFY(leafFile.open(QIODevice::ReadOnly) && intermediateFile.open(QIODevice::ReadOnly));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(leafFile.readAll() + intermediateFile.readAll());
-    }
+    QVERIFY(pki->writeChain(tokenLeaf, chain));
 
     // A wrapper records what the real tool receives, then hands over to it.
     FakeTools fakes;

@@ -1,7 +1,8 @@
 #include "TestPki.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 
 const QString TestPki::rootExtensions = QStringLiteral(
@@ -21,14 +22,6 @@ const QString TestPki::codeSigningExtensions = QStringLiteral(
     "authorityKeyIdentifier = keyid:always\n");
 
 namespace {
-
-bool writeText(const QString& path, const QString& text)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(text.toUtf8()) >= 0;
-}
 
 QString asnTime(const QDateTime& when)
 {
@@ -67,7 +60,7 @@ TestPki::TestPki()
         "copy_extensions = none\n"
         "[policy_any]\n"
         "commonName = optional\n").arg(dir.path());
-    if (!writeText(configPath, config) || !writeText(dir.filePath(QStringLiteral("index.txt")), {})) {
+    if (!writeFile(configPath, config.toUtf8()) || !writeFile(dir.filePath(QStringLiteral("index.txt")), {})) {
         error = QStringLiteral("cannot write the CA configuration");
         return;
     }
@@ -89,17 +82,23 @@ TestPki::TestPki()
     if (codeSigning.isNull())
         return;
 
-    QFile leafFile(codeSigning.certPath), intermediateFile(intermediateCa.certPath);
-    if (!leafFile.open(QIODevice::ReadOnly) || !intermediateFile.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the issued certificates");
-        return;
-    }
     chain = dir.filePath(QStringLiteral("chain.pem"));
-    if (!writeText(chain, QString::fromUtf8(leafFile.readAll() + intermediateFile.readAll()))) {
-        error = QStringLiteral("cannot write the chain file");
-        return;
+    valid = writeChain(codeSigning, chain);
+}
+
+bool TestPki::writeChain(const Issued& leaf, const QString& path)
+{
+    const QByteArray leafPem = readFile(leaf.certPath);
+    const QByteArray intermediatePem = readFile(intermediateCa.certPath);
+    if (leafPem.isEmpty() || intermediatePem.isEmpty()) {
+        error = QStringLiteral("cannot read the issued certificates");
+        return false;
     }
-    valid = true;
+    if (!writeFile(path, leafPem + intermediatePem)) {
+        error = QStringLiteral("cannot write ") + path;
+        return false;
+    }
+    return true;
 }
 
 TestPki::Issued TestPki::issue(const QString& name, const Spec& spec, const Issued& issuer)
@@ -119,7 +118,7 @@ TestPki::Issued TestPki::issue(const QString& name, const Spec& spec, const Issu
         return {};
 
     const QString extensionsPath = base + QStringLiteral(".ext");
-    if (!writeText(extensionsPath, QStringLiteral("[ext]\n") + spec.extensions)) {
+    if (!writeFile(extensionsPath, QStringLiteral("[ext]\n").toUtf8() + spec.extensions.toUtf8())) {
         error = QStringLiteral("cannot write ") + extensionsPath;
         return {};
     }
@@ -136,7 +135,7 @@ TestPki::Issued TestPki::issue(const QString& name, const Spec& spec, const Issu
                           QStringLiteral("ext")};
     if (spec.serial.isEmpty()) {
         arguments << QStringLiteral("-rand_serial");
-    } else if (!writeText(dir.filePath(QStringLiteral("serial")), spec.serial + QLatin1Char('\n'))) {
+    } else if (!writeFile(dir.filePath(QStringLiteral("serial")), spec.serial.toLatin1() + '\n')) {
         error = QStringLiteral("cannot write the serial file");
         return {};
     }

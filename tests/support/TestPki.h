@@ -52,6 +52,8 @@ public:
     // The leaf followed by the intermediate (PEM): what a signer hands out
     // beside its signature.
     QString chainPath() const { return chain; }
+    // Writes such a chain for another leaf; false on failure.
+    bool writeChain(const Issued& leaf, const QString& path);
 
     // Issues <path>/<name>.crt (and <name>.key when the spec names no key),
     // signed by issuer, or self-signed when issuer is null.
