@@ -9,6 +9,7 @@
 #include "ModalDriver.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -86,17 +87,6 @@ QLabel* alertLabel(MainWindow& window)
             return label;
     }
     return nullptr;
-}
-
-void clickButton(MainWindow& window, const QString& text)
-{
-    for (QPushButton* button : window.findChildren<QPushButton*>()) {
-        if (button->text() == text) {
-            button->click();
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no button ") + text));
 }
 
 // Session log lines of one operation, without their time stamps.
@@ -281,7 +271,7 @@ void CertificatesPageTest::inspectDetails()
             shownFormat = label->textFormat();
         box->button(QMessageBox::Ok)->click();
     });
-    clickButton(window, QStringLiteral("Inspect File..."));
+    clickButton(&window, QStringLiteral("Inspect File..."));
 
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.titles, (QStringList{"Inspect Certificate", "Certificate Details"}));
@@ -328,7 +318,7 @@ void CertificatesPageTest::import()
         driver.chooseFile(pki->leaf().certPath);
     else
         driver.reject();
-    clickButton(window, QStringLiteral("Import Certificate"));
+    clickButton(&window, QStringLiteral("Import Certificate"));
 
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.titles, QStringList{"Import Certificate"});
@@ -363,7 +353,7 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     keychain.setIdentities(kValidLine + kExpiredLine);
     ModalDriver driver;
     driver.chooseFile(pki->leaf().certPath);
-    clickButton(window, QStringLiteral("Import Certificate"));
+    clickButton(&window, QStringLiteral("Import Certificate"));
 
     QVERIFY(label->isVisible());
     QCOMPARE(label->text(), QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately."));
@@ -380,7 +370,7 @@ void CertificatesPageTest::navigation()
     QVERIFY(QMetaObject::invokeMethod(&window, "onManageCertificates"));
     QCOMPARE(tabs->currentIndex(), int(MainWindow::CertificatesPage));
 
-    clickButton(window, QStringLiteral("Generate CSR"));
+    clickButton(&window, QStringLiteral("Generate CSR"));
     QCOMPARE(tabs->currentIndex(), int(MainWindow::DeviceInspectorPage));
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(),
              QStringLiteral("Select a PIV-capable key and open Device Details \u2192 PIV to generate a key and CSR"));

@@ -20,6 +20,7 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -105,20 +106,8 @@ public:
     QWidget* page() const { return window->findChild<QTabWidget*>()->widget(MainWindow::CodeSigningPage); }
     QLineEdit* edit(const char* name) const { return page()->findChild<QLineEdit*>(QLatin1String(name)); }
     QComboBox* combo(const char* name) const { return page()->findChild<QComboBox*>(QLatin1String(name)); }
-    QPushButton* button(const QString& text) const
-    {
-        for (QPushButton* b : window->findChildren<QPushButton*>()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
-    }
-    void click(const QString& text)
-    {
-        QPushButton* b = button(text);
-        QVERIFY2(b, qPrintable(QStringLiteral("no button ") + text));
-        b->click();
-    }
+    QPushButton* button(const QString& text) const { return findButton(window.get(), text); }
+    void click(const QString& text) { clickButton(window.get(), text); }
 
     QStringList log() const
     {

@@ -14,6 +14,7 @@
 #include "SoftHsmToken.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "WidgetLookup.h"
 
 #include "core/ToolRunner.h"
 
@@ -154,15 +155,6 @@ QStringList logLines(QDialog& dialog)
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
-QPushButton* button(QWidget* within, const QString& text)
-{
-    for (QPushButton* b : within->findChildren<QPushButton*>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
-
 QStringList buttonTexts(QWidget* within)
 {
     QStringList texts;
@@ -295,7 +287,7 @@ struct FidoFixture
     void press(const QString& text, const QStringList& script)
     {
         drive(driver, script);
-        QPushButton* b = button(fidoPage(), text);
+        QPushButton* b = findButton(fidoPage(), text);
         QVERIFY(b);
         b->click();
     }
@@ -326,7 +318,7 @@ struct PivFixture
     void press(const QString& text, const QStringList& script)
     {
         drive(driver, script);
-        QPushButton* b = button(pivPage(), text);
+        QPushButton* b = findButton(pivPage(), text);
         QVERIFY(b);
         b->click();
     }
@@ -532,8 +524,8 @@ void DeviceConfigDialogTest::shownValuesAreCopies()
     QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Configure — Soft FIDO2 Key"));
     QCOMPARE(row(*f.dialog, "Identity", "Product")->text(1), QStringLiteral("Soft FIDO2 Key"));
     QCOMPARE(row(*f.dialog, "FIDO2 / CTAP", "PIN Set")->text(1), QStringLiteral("Yes"));
-    QVERIFY(!button(f.fidoPage(), "Set PIN")->isEnabled());
-    QVERIFY(button(f.fidoPage(), "Change PIN")->isEnabled());
+    QVERIFY(!findButton(f.fidoPage(), "Set PIN")->isEnabled());
+    QVERIFY(findButton(f.fidoPage(), "Change PIN")->isEnabled());
 }
 
 // ---- FIDO2 page -----------------------------------------------------------------
@@ -561,8 +553,8 @@ void DeviceConfigDialogTest::fidoButtons()
     DeviceConfigDialog dialog(key, fidoEntry(entryCredMgmt), &manager, 0, nullptr, nullptr);
     QWidget* fido = page(dialog, QStringLiteral("FIDO2"));
 
-    QCOMPARE(button(fido, "Set PIN")->isEnabled(), !clientPin);
-    QCOMPARE(button(fido, "Change PIN")->isEnabled(), clientPin);
+    QCOMPARE(findButton(fido, "Set PIN")->isEnabled(), !clientPin);
+    QCOMPARE(findButton(fido, "Change PIN")->isEnabled(), clientPin);
     const QStringList credentialButtons{"List Credentials", "Delete Credential"};
     QStringList expected{"Set PIN", "Change PIN"};
     if (entryCredMgmt)
@@ -612,7 +604,7 @@ void DeviceConfigDialogTest::fidoPin()
     if (!pinAfter.isEmpty())
         QVERIFY(f.key->pinIs(pinAfter));
     // The page keeps the states of the opening.
-    QCOMPARE(button(f.fidoPage(), "Set PIN")->isEnabled(), presetPin.isEmpty());
+    QCOMPARE(findButton(f.fidoPage(), "Set PIN")->isEnabled(), presetPin.isEmpty());
 }
 
 void DeviceConfigDialogTest::listAndDeleteCredentials()
@@ -733,7 +725,7 @@ void DeviceConfigDialogTest::changedKeyListRefuses()
         input->setTextValue(lastStep);
         input->accept();
     });
-    button(page(dialog, QStringLiteral("FIDO2")), action)->click();
+    findButton(page(dialog, QStringLiteral("FIDO2")), action)->click();
 
     QCOMPARE(logLines(dialog), QStringList{kChanged});
     QCOMPARE(watchdog.problems(), QString());

@@ -4,6 +4,7 @@
 
 #include "ModalDriver.h"
 #include "TestHome.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -34,17 +35,6 @@ QStringList logLines(MainWindow& window)
 QString statusText(MainWindow& window)
 {
     return window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
-}
-
-void clickButton(MainWindow& window, const QString& text)
-{
-    for (QPushButton* button : window.findChildren<QPushButton*>()) {
-        if (button->text() == text) {
-            button->click();
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no button ") + text));
 }
 
 const QRegularExpression stampedLine(QStringLiteral(
@@ -165,7 +155,7 @@ void SessionLogTest::exportWritesHeaderAndBody()
 
     ModalDriver driver;
     driver.chooseFile(path);
-    clickButton(window, "Save Log to File...");
+    clickButton(&window, "Save Log to File...");
     QCOMPARE(driver.titles, QStringList{"Save Session Log"});
 
     QFile file(path);
@@ -194,13 +184,13 @@ void SessionLogTest::exportWritesHeaderAndBody()
 void SessionLogTest::exportAfterClearHasOnlyHeader()
 {
     MainWindow window;
-    clickButton(window, "Clear Log");
+    clickButton(&window, "Clear Log");
     QCOMPARE(logView(window)->toPlainText(), QString());
 
     const QString path = home->path() + "/cleared.log";
     ModalDriver driver;
     driver.chooseFile(path);
-    clickButton(window, "Save Log to File...");
+    clickButton(&window, "Save Log to File...");
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray data = file.readAll();
@@ -231,7 +221,7 @@ void SessionLogTest::exportWriteFailureIsReported()
     driver.pressButton(QMessageBox::Yes);
     {
         FileSizeLimit diskFull(64);
-        clickButton(window, "Save Log to File...");
+        clickButton(&window, "Save Log to File...");
     }
 
     QCOMPARE(statusText(window), QStringLiteral("Session log export failed: ") + path);
@@ -248,12 +238,12 @@ void SessionLogTest::copyPutsTextOnClipboard()
 {
     MainWindow window;
     window.logSession("Inspect Cert", "OpenSSL", true, "a < b & c");
-    clickButton(window, "Copy to Clipboard");
+    clickButton(&window, "Copy to Clipboard");
     QCOMPARE(QGuiApplication::clipboard()->text(), logView(window)->toPlainText());
     QCOMPARE(statusText(window), QStringLiteral("Session log copied to clipboard"));
 
-    clickButton(window, "Clear Log");
-    clickButton(window, "Copy to Clipboard");
+    clickButton(&window, "Clear Log");
+    clickButton(&window, "Copy to Clipboard");
     QCOMPARE(QGuiApplication::clipboard()->text(), QString());
 }
 

@@ -6,6 +6,7 @@
 
 #include "ModalDriver.h"
 #include "TestHome.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -56,10 +57,7 @@ void WelcomeTest::dontShowAgain()
     // Settled before the dialog closes, whichever way it closes.
     QCOMPARE(WelcomeDialog::shouldShow(), showsAgain);
 
-    QPushButton* start = nullptr;
-    for (auto* b : dialog.findChildren<QPushButton*>())
-        if (b->text() == QLatin1String("Get Started"))
-            start = b;
+    QPushButton* start = findButton(&dialog, QStringLiteral("Get Started"));
     QVERIFY(start);
     dialog.show();
     start->click();
