@@ -308,56 +308,57 @@ QString reason(int result)
     return QString::fromUtf8(fido_strerr(result));
 }
 
+// One exchange with the key at index, reported as failure ("<what> failed:
+// <reason>") or success: the key is closed, and the exchange has wiped what
+// it was given, before anything is reported.
+template <typename Exchange>
+bool runExchange(FidoDeviceManager& manager, int index, const QString& what, const QString& success,
+                 Exchange exchange)
+{
+    const FidoKeyInfo* key = manager.deviceAt(index);
+    if (!key) {
+        Q_EMIT manager.operationError(QStringLiteral("Invalid device index"));
+        return false;
+    }
+    OpenKey open(key->devicePath);
+    if (!open.isOpen()) {
+        Q_EMIT manager.operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
+        return false;
+    }
+    const int r = exchange(open.device());
+    open.close();
+    if (r != FIDO_OK) {
+        Q_EMIT manager.operationError(QStringLiteral("%1 failed: %2").arg(what, reason(r)));
+        return false;
+    }
+    Q_EMIT manager.operationComplete(success, true);
+    return true;
+}
+
 } // namespace
 
 bool FidoDeviceManager::setPin(int index, const QString& pin)
 {
-    const FidoKeyInfo* key = deviceAt(index);
-    if (!key) {
-        Q_EMIT operationError(QStringLiteral("Invalid device index"));
-        return false;
-    }
-    OpenKey open(key->devicePath);
-    if (!open.isOpen()) {
-        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
-        return false;
-    }
-    QByteArray pinBytes = pin.toUtf8();
-    const int r = fido_dev_set_pin(open.device(), pinBytes.constData(), nullptr);
-    open.close();
-    secureZero(pinBytes);
-    if (r != FIDO_OK) {
-        Q_EMIT operationError(QStringLiteral("Set PIN failed: %1").arg(reason(r)));
-        return false;
-    }
-    Q_EMIT operationComplete(QStringLiteral("PIN set successfully"), true);
-    return true;
+    return runExchange(*this, index, QStringLiteral("Set PIN"), QStringLiteral("PIN set successfully"),
+                       [&pin](fido_dev_t* dev) {
+                           QByteArray pinBytes = pin.toUtf8();
+                           const int r = fido_dev_set_pin(dev, pinBytes.constData(), nullptr);
+                           secureZero(pinBytes);
+                           return r;
+                       });
 }
 
 bool FidoDeviceManager::changePin(int index, const QString& oldPin, const QString& newPin)
 {
-    const FidoKeyInfo* key = deviceAt(index);
-    if (!key) {
-        Q_EMIT operationError(QStringLiteral("Invalid device index"));
-        return false;
-    }
-    OpenKey open(key->devicePath);
-    if (!open.isOpen()) {
-        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
-        return false;
-    }
-    QByteArray oldBytes = oldPin.toUtf8();
-    QByteArray newBytes = newPin.toUtf8();
-    const int r = fido_dev_set_pin(open.device(), newBytes.constData(), oldBytes.constData());
-    open.close();
-    secureZero(oldBytes);
-    secureZero(newBytes);
-    if (r != FIDO_OK) {
-        Q_EMIT operationError(QStringLiteral("Change PIN failed: %1").arg(reason(r)));
-        return false;
-    }
-    Q_EMIT operationComplete(QStringLiteral("PIN changed successfully"), true);
-    return true;
+    return runExchange(*this, index, QStringLiteral("Change PIN"), QStringLiteral("PIN changed successfully"),
+                       [&oldPin, &newPin](fido_dev_t* dev) {
+                           QByteArray oldBytes = oldPin.toUtf8();
+                           QByteArray newBytes = newPin.toUtf8();
+                           const int r = fido_dev_set_pin(dev, newBytes.constData(), oldBytes.constData());
+                           secureZero(oldBytes);
+                           secureZero(newBytes);
+                           return r;
+                       });
 }
 
 QStringList FidoDeviceManager::listRelyingParties(int index, const QString& pin)
@@ -470,23 +471,9 @@ bool FidoDeviceManager::deleteCredential(int index, const QString& credentialId,
 
 bool FidoDeviceManager::factoryReset(int index)
 {
-    const FidoKeyInfo* key = deviceAt(index);
-    if (!key) {
-        Q_EMIT operationError(QStringLiteral("Invalid device index"));
+    if (!runExchange(*this, index, QStringLiteral("Factory reset"),
+                     QStringLiteral("Factory reset complete — all credentials erased"), fido_dev_reset))
         return false;
-    }
-    OpenKey open(key->devicePath);
-    if (!open.isOpen()) {
-        Q_EMIT operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
-        return false;
-    }
-    const int r = fido_dev_reset(open.device());
-    open.close();
-    if (r != FIDO_OK) {
-        Q_EMIT operationError(QStringLiteral("Factory reset failed: %1").arg(reason(r)));
-        return false;
-    }
-    Q_EMIT operationComplete(QStringLiteral("Factory reset complete — all credentials erased"), true);
     enumerate();
     return true;
 }
