@@ -21,6 +21,21 @@ QString escapeSubjectValue(QString value)
     return value;
 }
 
+// An identity line of the keychain tool reads '  1) <hash> "<name>"'. Gives
+// the name between the first two quotes and where the first one stands, or
+// -1 for a line without a pair of quotes.
+qsizetype quotedName(const QString& line, QString* name)
+{
+    const qsizetype q = line.indexOf(QLatin1Char('"'));
+    if (q < 0)
+        return -1;
+    const qsizetype end = line.indexOf(QLatin1Char('"'), q + 1);
+    if (end < 0)
+        return -1;
+    *name = line.mid(q + 1, end - q - 1);
+    return q;
+}
+
 } // namespace
 
 SigningManager::SigningManager(QObject* parent)
@@ -109,16 +124,11 @@ QList<CertificateInfo> SigningManager::listSigningIdentities()
     QList<CertificateInfo> identities;
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines) {
-        // The usual form: '  1) <hash> "<name>"'. The closing count line has no
-        // quotes and drops out here.
-        const qsizetype q = line.indexOf(QLatin1Char('"'));
+        // The closing count line has no quotes and drops out here.
+        CertificateInfo info;
+        const qsizetype q = quotedName(line, &info.name);
         if (q < 0)
             continue;
-        const qsizetype end = line.indexOf(QLatin1Char('"'), q + 1);
-        if (end < 0)
-            continue;
-        CertificateInfo info;
-        info.name = line.mid(q + 1, end - q - 1);
         const qsizetype p = line.indexOf(QLatin1Char(')'));
         if (p >= 1 && p + 2 < q)
             info.sha1Hash = line.mid(p + 2, q - p - 3).trimmed();
@@ -138,14 +148,9 @@ QList<CertificateInfo> SigningManager::listInstallerIdentities()
     for (const QString& line : lines) {
         if (!line.contains(QLatin1String("Developer ID Installer")))
             continue;
-        const qsizetype q = line.indexOf(QLatin1Char('"'));
-        if (q < 0)
-            continue;
-        const qsizetype end = line.indexOf(QLatin1Char('"'), q + 1);
-        if (end < 0)
-            continue;
         CertificateInfo info;
-        info.name = line.mid(q + 1, end - q - 1);
+        if (quotedName(line, &info.name) < 0)
+            continue;
         info.valid = true;
         identities << info;
     }
