@@ -51,6 +51,13 @@ QString pkcs11ConfigPath()
     return UserProfile::configDir() + QStringLiteral("/openssl-pkcs11.cnf");
 }
 
+// A field in the given row of a group's grid, its label to the left.
+void addField(QGridLayout* grid, int row, const QString& label, QWidget* field)
+{
+    grid->addWidget(new QLabel(label, grid->parentWidget()), row, 0);
+    grid->addWidget(field, row, 1);
+}
+
 void fillProfileCombo(QComboBox* combo)
 {
     combo->clear();
@@ -144,10 +151,8 @@ QWidget* MainWindow::createCodeSigningTab()
     identityCombo->setObjectName(QStringLiteral("identityCombo"));
     identityCombo->setPlaceholderText(QStringLiteral("Developer ID Application: ..."));
     auto* notarizeProfileEdit = makeLineEdit("notarizeProfileEdit", QStringLiteral("Ostrevan-Notarize"), macGroup);
-    macGrid->addWidget(new QLabel(QStringLiteral("App Identity:"), macGroup), 0, 0);
-    macGrid->addWidget(identityCombo, 0, 1);
-    macGrid->addWidget(new QLabel(QStringLiteral("Notarize Profile:"), macGroup), 1, 0);
-    macGrid->addWidget(notarizeProfileEdit, 1, 1);
+    addField(macGrid, 0, QStringLiteral("App Identity:"), identityCombo);
+    addField(macGrid, 1, QStringLiteral("Notarize Profile:"), notarizeProfileEdit);
     auto* macButtons = new QHBoxLayout;
     QPushButton* signButton = makeButton(QStringLiteral("Sign .app / Binary..."), macGroup);
     QPushButton* verifyButton = makeButton(QStringLiteral("Verify"), macGroup, "secondaryButton");
@@ -164,12 +169,9 @@ QWidget* MainWindow::createCodeSigningTab()
     auto* pkcs11UriEdit = makeLineEdit("pkcs11UriEdit", QStringLiteral("pkcs11:model=...;type=private"), peGroup);
     auto* timestampEdit = makeLineEdit("timestampEdit", QString(), peGroup);
     timestampEdit->setText(SigningDefaults::timestampUrl());
-    peGrid->addWidget(new QLabel(QStringLiteral("Cert Chain (PEM):"), peGroup), 0, 0);
-    peGrid->addWidget(certChainEdit, 0, 1);
-    peGrid->addWidget(new QLabel(QStringLiteral("PKCS11 URI:"), peGroup), 1, 0);
-    peGrid->addWidget(pkcs11UriEdit, 1, 1);
-    peGrid->addWidget(new QLabel(QStringLiteral("Timestamp:"), peGroup), 2, 0);
-    peGrid->addWidget(timestampEdit, 2, 1);
+    addField(peGrid, 0, QStringLiteral("Cert Chain (PEM):"), certChainEdit);
+    addField(peGrid, 1, QStringLiteral("PKCS11 URI:"), pkcs11UriEdit);
+    addField(peGrid, 2, QStringLiteral("Timestamp:"), timestampEdit);
     auto* peButtons = new QHBoxLayout;
     QPushButton* detectButton = makeButton(QStringLiteral("Auto-Detect PKCS11..."), peGroup);
     QPushButton* signPeButton = makeButton(QStringLiteral("Sign .exe / .dll / .msi..."), peGroup);
