@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -101,15 +100,6 @@ QStringList auditLines(MainWindow& window, const QString& op)
         lines << line.remove(stamp);
     }
     return lines;
-}
-
-// A time as openssl prints it: "Jan  5 08:09:10 2024 GMT".
-QString opensslTime(const QDateTime& utc)
-{
-    return QStringLiteral("%1 %2 %3 GMT")
-        .arg(QLocale::c().toString(utc, QStringLiteral("MMM")))
-        .arg(utc.date().day(), 2, 10, QLatin1Char(' '))
-        .arg(QLocale::c().toString(utc, QStringLiteral("HH:mm:ss yyyy")));
 }
 
 QString opensslValue(TestPki& pki, const QString& path, const QStringList& options)
@@ -249,8 +239,8 @@ void CertificatesPageTest::inspectDetails()
     const QString expected =
         QStringLiteral("Subject:     ") + subjectShown +
         QStringLiteral("\nIssuer:      CN = Tessaril Test Intermediate CA, O = Ostrevan Test"
-                       "\nNot Before:  ") + opensslTime(notBefore) +
-        QStringLiteral("\nNot After:   ") + opensslTime(notAfter) +
+                       "\nNot Before:  ") + TestPki::printedTime(notBefore) +
+        QStringLiteral("\nNot After:   ") + TestPki::printedTime(notAfter) +
         QStringLiteral("\nDays Left:   ") + QString::number(daysFromNow) +
         QStringLiteral("\nSerial:      ") + opensslValue(*pki, cert.certPath, {QStringLiteral("-serial")}) +
         QStringLiteral("\nFingerprint: ") +

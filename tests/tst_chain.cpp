@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
@@ -67,17 +66,6 @@ struct LogLines {
 const QString leafSerial = QStringLiteral("0A1B2C3D");
 const QDateTime leafNotBefore(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC);
 const QDateTime leafNotAfter(QDate(2048, 6, 15), QTime(12, 0), Qt::UTC);
-
-// The way openssl prints a UTC time: "Mar  5 12:00:00 2031 GMT".
-QString opensslTime(const QDateTime& when)
-{
-    const QDateTime utc = when.toUTC();
-    return QStringLiteral("%1 %2 %3 %4 GMT")
-        .arg(QLocale::c().monthName(utc.date().month(), QLocale::ShortFormat))
-        .arg(utc.date().day(), 2, 10, QLatin1Char(' '))
-        .arg(utc.time().toString(QStringLiteral("HH:mm:ss")))
-        .arg(utc.date().year());
-}
 
 } // namespace
 
@@ -326,7 +314,7 @@ void ChainTest::parseLeaf()
 
     QCOMPARE(info.subject, QStringLiteral("CN = Leaf Signer, O = \"Acme, Inc.\""));
     QCOMPARE(info.issuer, QStringLiteral("CN = Tessaril Test Intermediate CA, O = Ostrevan Test"));
-    QCOMPARE(info.notBefore, opensslTime(leafNotBefore));
+    QCOMPARE(info.notBefore, TestPki::printedTime(leafNotBefore));
     QCOMPARE(info.notAfter, QStringLiteral("Jun 15 12:00:00 2048 GMT"));
     QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(QDate(2048, 6, 15))));
     QCOMPARE(info.serial, leafSerial);
@@ -393,7 +381,7 @@ void ChainTest::expiry()
         QStringLiteral("expiry-%1").arg(QTest::currentDataTag()).replace(' ', '-'), spec, pki->intermediate());
     QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
     const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert.certPath);
-    QCOMPARE(info.notAfter, opensslTime(notAfter));
+    QCOMPARE(info.notAfter, TestPki::printedTime(notAfter));
     QCOMPARE(info.daysLeft, int(QDate::currentDate().daysTo(notAfter.date())));
     QCOMPARE(info.expired, expired);
     QCOMPARE(info.valid, !expired);

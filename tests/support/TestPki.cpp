@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
 
 const QString TestPki::rootExtensions = QStringLiteral(
@@ -146,6 +147,16 @@ TestPki::Issued TestPki::issue(const QString& name, const Spec& spec, const Issu
     if (!openssl(arguments).succeeded())
         return {};
     return {certPath, keyPath};
+}
+
+QString TestPki::printedTime(const QDateTime& when)
+{
+    const QDateTime utc = when.toUTC();
+    return QStringLiteral("%1 %2 %3 %4 GMT")
+        .arg(QLocale::c().monthName(utc.date().month(), QLocale::ShortFormat))
+        .arg(utc.date().day(), 2, 10, QLatin1Char(' '))
+        .arg(utc.time().toString(QStringLiteral("HH:mm:ss")))
+        .arg(utc.date().year());
 }
 
 bool TestPki::toDer(const QString& pemPath, const QString& derPath)

@@ -59,6 +59,9 @@ public:
     // signed by issuer, or self-signed when issuer is null.
     Issued issue(const QString& name, const Spec& spec, const Issued& issuer = {});
 
+    // A time the way openssl prints it in UTC: "Mar  5 12:00:00 2031 GMT".
+    static QString printedTime(const QDateTime& when);
+
     // Writes the DER form of a PEM certificate; false on failure.
     bool toDer(const QString& pemPath, const QString& derPath);
 
