@@ -95,6 +95,8 @@ private:
     // False, with a line in the FIDO2 log, when the key list was rebuilt and
     // the index no longer names the key an action started on.
     bool sameKeyAt(int index, const QString& devicePath);
+    int startCredentialAction(const QString& title, const QString& requirementVerb, QString& device,
+                              QString& devicePath, QString& pin);
     QWidget* createCodeSigningTab();
     QWidget* createCertificatesTab();
     void fillCertificateTree();

@@ -151,30 +151,43 @@ void MainWindow::onChangePin()
     }
 }
 
-void MainWindow::onListCredentials()
+// The common start of the credential actions: a selected key that supports
+// credential management, its PIN, and a check that the list has not moved
+// under the prompt. Returns the key's index, or -1 when the action stops.
+int MainWindow::startCredentialAction(const QString& title, const QString& requirementVerb,
+                                      QString& device, QString& devicePath, QString& pin)
 {
-    const QString title = QStringLiteral("List Credentials");
     const int index = fidoActionIndex(title);
     if (index < 0)
-        return;
+        return -1;
     const FidoKeyInfo* key = fidoManager->deviceAt(index);
     if (!key)
-        return;
-    const QString device = key->product;
-    const QString devicePath = key->devicePath;
+        return -1;
+    device = key->product;
+    devicePath = key->devicePath;
     if (!key->credMgmt) {
         LogView::appendLine(fidoLogView,
-                            QStringLiteral("%1 does not support credential management (requires FIDO 2.1).")
-                                .arg(device));
-        return;
+                            QStringLiteral("%1 does not support credential management (%2 FIDO 2.1).")
+                                .arg(device, requirementVerb));
+        return -1;
     }
 
     bool ok = false;
-    QString pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
+    pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
+    if (!ok || pin.isEmpty() || !sameKeyAt(index, devicePath))
+        return -1;
+    return index;
+}
+
+void MainWindow::onListCredentials()
+{
+    const QString title = QStringLiteral("List Credentials");
+    QString device;
+    QString devicePath;
+    QString pin;
     PinWiper wipePin(pin);
-    if (!ok || pin.isEmpty())
-        return;
-    if (!sameKeyAt(index, devicePath))
+    const int index = startCredentialAction(title, QStringLiteral("requires"), device, devicePath, pin);
+    if (index < 0)
         return;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials on %1...").arg(device));
@@ -190,27 +203,12 @@ void MainWindow::onListCredentials()
 void MainWindow::onDeleteCredential()
 {
     const QString title = QStringLiteral("Delete Credential");
-    const int index = fidoActionIndex(title);
-    if (index < 0)
-        return;
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
-    if (!key)
-        return;
-    const QString device = key->product;
-    const QString devicePath = key->devicePath;
-    if (!key->credMgmt) {
-        LogView::appendLine(fidoLogView,
-                            QStringLiteral("%1 does not support credential management (needs FIDO 2.1).")
-                                .arg(device));
-        return;
-    }
-
-    bool ok = false;
-    QString pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
+    QString device;
+    QString devicePath;
+    QString pin;
     PinWiper wipePin(pin);
-    if (!ok || pin.isEmpty())
-        return;
-    if (!sameKeyAt(index, devicePath))
+    const int index = startCredentialAction(title, QStringLiteral("needs"), device, devicePath, pin);
+    if (index < 0)
         return;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials to select for deletion..."));
@@ -219,6 +217,7 @@ void MainWindow::onDeleteCredential()
         LogView::appendLine(fidoLogView, QStringLiteral("No resident credentials found."));
         return;
     }
+    bool ok = false;
     const QString party = QInputDialog::getItem(this, title, QStringLiteral("Select relying party:"), parties,
                                                 0, false, &ok);
     if (!ok)
