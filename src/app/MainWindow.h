@@ -13,6 +13,7 @@ class QPoint;
 class QTreeWidgetItem;
 
 class FidoDeviceManager;
+struct FidoKeyInfo;
 struct DeviceProfile;
 class SigningManager;
 class UserProfile;
@@ -89,9 +90,9 @@ private:
     int selectedDeviceIndex() const;
     void showDeviceDetails(int index, const DeviceProfile& entry);
     void runDeviceMenuAction(const QString& label, int index, const DeviceProfile& entry);
-    // The selected key's index for a FIDO2 action, or -1 after telling the
-    // user to select one.
-    int fidoActionIndex(const QString& title);
+    // The selected key for an action titled title ("Select a device first."
+    // when none is selected); null when there is none.
+    const FidoKeyInfo* fidoActionKey(const QString& title, int& index);
     // False, with a line in the FIDO2 log, when the key list was rebuilt and
     // the index no longer names the key an action started on.
     bool sameKeyAt(int index, const QString& devicePath);

@@ -46,14 +46,14 @@ bool confirmed(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
 
 } // namespace
 
-int MainWindow::fidoActionIndex(const QString& title)
+const FidoKeyInfo* MainWindow::fidoActionKey(const QString& title, int& index)
 {
-    const int index = selectedDeviceIndex();
+    index = selectedDeviceIndex();
     if (index < 0) {
         QMessageBox::warning(this, title, QStringLiteral("Select a device first."));
-        return -1;
+        return nullptr;
     }
-    return index;
+    return fidoManager->deviceAt(index);
 }
 
 bool MainWindow::sameKeyAt(int index, const QString& devicePath)
@@ -71,10 +71,8 @@ bool MainWindow::sameKeyAt(int index, const QString& devicePath)
 void MainWindow::onSetPin()
 {
     const QString title = QStringLiteral("Set PIN");
-    const int index = fidoActionIndex(title);
-    if (index < 0)
-        return;
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    int index = -1;
+    const FidoKeyInfo* key = fidoActionKey(title, index);
     if (!key)
         return;
     const QString device = key->product;
@@ -112,10 +110,8 @@ void MainWindow::onSetPin()
 void MainWindow::onChangePin()
 {
     const QString title = QStringLiteral("Change PIN");
-    const int index = fidoActionIndex(title);
-    if (index < 0)
-        return;
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    int index = -1;
+    const FidoKeyInfo* key = fidoActionKey(title, index);
     if (!key)
         return;
     const QString devicePath = key->devicePath;
@@ -157,10 +153,8 @@ void MainWindow::onChangePin()
 int MainWindow::startCredentialAction(const QString& title, const QString& requirementVerb,
                                       QString& device, QString& devicePath, QString& pin)
 {
-    const int index = fidoActionIndex(title);
-    if (index < 0)
-        return -1;
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    int index = -1;
+    const FidoKeyInfo* key = fidoActionKey(title, index);
     if (!key)
         return -1;
     device = key->product;
@@ -266,10 +260,8 @@ void MainWindow::onDeleteCredential()
 void MainWindow::onResetKey()
 {
     const QString title = QStringLiteral("Factory Reset");
-    const int index = fidoActionIndex(title);
-    if (index < 0)
-        return;
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    int index = -1;
+    const FidoKeyInfo* key = fidoActionKey(title, index);
     if (!key)
         return;
     // A reset rebuilds the key list, so nothing may point into it afterwards.
