@@ -8,6 +8,7 @@
 #include "ModalDriver.h"
 #include "SoftFidoBus.h"
 #include "TestHome.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -112,70 +113,11 @@ QString colourName(const QTreeWidgetItem* item, int column)
     return brush.isValid() ? brush.value<QBrush>().color().name() : QString();
 }
 
-// The open menu written back in the catalogue's script notation.
-QStringList menuScript(QMenu* menu)
-{
-    QStringList lines;
-    for (QAction* action : menu->actions()) {
-        if (action->isSeparator()) {
-            lines << QStringLiteral("---");
-        } else if (QMenu* sub = action->menu()) {
-            lines << QStringLiteral("SUBMENU:") + sub->title();
-            for (QAction* inner : sub->actions())
-                lines << QStringLiteral("  ") + (inner->isSeparator() ? QStringLiteral("---") : inner->text());
-            lines << QStringLiteral("END_SUBMENU");
-        } else {
-            lines << action->text();
-        }
-    }
-    return lines;
-}
-
-// Right-clicks the row and, once the menu is up, hands it to `inspect` and
-// chooses the entry at `path` (a sub-menu title, then the label) the way the
-// keyboard does; an empty path closes the menu. False when no menu came up.
+// Right-clicks the device row; see runTreeContextMenu.
 bool runContextMenu(MainWindow& window, int row, const QStringList& path,
                     const std::function<void(QMenu*)>& inspect = {})
 {
-    QTreeWidget* view = tree(window);
-    const QPoint pos = view->visualItemRect(view->topLevelItem(row)).center();
-    bool handled = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu || handled)
-            return;
-        handled = true;
-        if (inspect)
-            inspect(menu);
-        if (path.isEmpty()) {
-            menu->close();
-            return;
-        }
-        for (int i = 0; i < path.size(); ++i) {
-            QAction* target = nullptr;
-            for (QAction* action : menu->actions()) {
-                if (action->text() == path.at(i))
-                    target = action;
-            }
-            if (!target) {
-                menu->close();
-                return;
-            }
-            menu->setActiveAction(target);
-            if (i + 1 < path.size()) {
-                // Making a sub-menu's entry active opens it, as hovering does.
-                menu = target->menu();
-                QTRY_VERIFY(menu->isVisible());
-            } else {
-                QTest::keyClick(menu, Qt::Key_Return);
-            }
-        }
-    });
-    poll.start();
-    Q_EMIT view->customContextMenuRequested(pos);
-    return handled;
+    return runTreeContextMenu(tree(window), row, path, inspect);
 }
 
 } // namespace

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+
+class QMenu;
 class QPushButton;
+class QTreeWidget;
 class QWidget;
 
 // Buttons are found by the text a user reads on them.
@@ -12,3 +17,14 @@ QPushButton* findButton(QWidget* within, const QString& text);
 
 // Clicks that button; the test fails when there is none.
 void clickButton(QWidget* within, const QString& text);
+
+// A menu written back as lines: entries by text, "---" for a separator,
+// "SUBMENU:<title>", its entries indented by two blanks, then "END_SUBMENU".
+QStringList menuScript(QMenu* menu);
+
+// Right-clicks the tree's top-level row (through customContextMenuRequested,
+// as a right-click does) and, once the menu is up, hands it to `inspect` and
+// chooses the entry at `path` (sub-menu titles, then the label) the way the
+// keyboard does; an empty path closes the menu. False when no menu came up.
+bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect = {});
