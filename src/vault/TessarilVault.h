@@ -1,10 +1,29 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
+namespace ToolRunner {
+struct Result;
+}
+
+// The state of the engine: the vault it last created or mounted and whether
+// it holds that vault attached.
+struct VaultInfo {
+    QString path;
+    QString mountPoint;
+    int sizeMB = 256;
+    bool mounted = false;
+    bool encrypted = false;
+    QString encryption;
+    QString filesystem;
+};
+
 // The vault engine: turns an encrypted disk image into a folder the rest of
 // the program writes to. One instance per application, owned by the main window.
+// A vault is an AES-256 sparse bundle made by hdiutil; the pass phrase it is
+// handed reaches hdiutil on standard input only and is never kept.
 class TessarilVault : public QObject
 {
     Q_OBJECT
@@ -14,9 +33,43 @@ public:
     // The file "vault.qvimgv" in the configuration folder, built from the
     // home folder on every call.
     static QString defaultPath();
+    // Where volumes are attached: $OT_VOLUMES_ROOT when set, else "/Volumes".
+    static QString volumesRoot();
     // Every vault is attached at this one place, whoever attached it.
     static QString fixedMountPoint();
 
+    bool create(const QString& path, int sizeMB, const QString& password, const QString& filesystem);
+    bool mount(const QString& path, const QString& password);
+    // True when nothing is mounted any more.
+    bool unmount();
+    // Lays out the five top-level folders of a mounted vault.
+    bool ensureVaultDirs();
+
+    QString mountPoint() const;
+    bool isMounted() const;
+    bool isWritable() const;
+    bool isCreated(const QString& path) const;
+    VaultInfo info() const;
+
+    // Runs hdiutil with no pass phrase; a failure with error output is
+    // reported through vaultError. Returns the standard output.
+    QString runHdiutil(const QList<QString>& args, const QString& stdinData);
+
+    // Waits of every hdiutil run.
+    int startTimeoutMs = 5000;
+    int finishTimeoutMs = 60000;
+
 Q_SIGNALS:
+    void vaultLog(const QString& message);
     void vaultMounted(const QString& mountPoint);
+    void vaultUnmounted();
+    void vaultError(const QString& error);
+
+private:
+    ToolRunner::Result runTool(const QStringList& args, const QString& passphrase);
+    // hdiutil's own error output, or why it did not run to its end.
+    static QString failureText(const ToolRunner::Result& result);
+    void detach(const QString& mountPoint);
+
+    VaultInfo vaultInfo;
 };

@@ -8,6 +8,8 @@ TestHome::TestHome()
     , oldHome(qgetenv("HOME"))
     , oldRuntime(qgetenv("XDG_RUNTIME_DIR"))
     , oldConfig(qgetenv("XDG_CONFIG_HOME"))
+    , oldVolumes(qgetenv("OT_VOLUMES_ROOT"))
+    , hadVolumes(qEnvironmentVariableIsSet("OT_VOLUMES_ROOT"))
 {
     const QString runtime = dir.path() + QStringLiteral("/.runtime");
     QDir().mkpath(runtime);
@@ -17,6 +19,7 @@ TestHome::TestHome()
     qputenv("HOME", QFile::encodeName(dir.path()));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + QStringLiteral("/.config")));
+    qputenv("OT_VOLUMES_ROOT", QFile::encodeName(volumesRoot()));
 }
 
 TestHome::~TestHome()
@@ -24,6 +27,15 @@ TestHome::~TestHome()
     qputenv("HOME", oldHome);
     qputenv("XDG_RUNTIME_DIR", oldRuntime);
     qputenv("XDG_CONFIG_HOME", oldConfig);
+    if (hadVolumes)
+        qputenv("OT_VOLUMES_ROOT", oldVolumes);
+    else
+        qunsetenv("OT_VOLUMES_ROOT");
+}
+
+QString TestHome::volumesRoot() const
+{
+    return dir.path() + QStringLiteral("/Volumes");
 }
 
 QString TestHome::configDir() const

@@ -6,6 +6,8 @@
 
 // A fresh temporary HOME (with XDG_RUNTIME_DIR and XDG_CONFIG_HOME inside it)
 // for as long as the object lives; the previous values come back afterwards.
+// OT_VOLUMES_ROOT points inside it too, so vaults are attached at
+// <home>/Volumes/Tessaril Vault and no test reaches "/Volumes".
 // Create it before anything computes a path from the home folder.
 class TestHome
 {
@@ -18,10 +20,13 @@ public:
     QString path() const { return dir.path(); }
     // The program's configuration folder inside this home (not created).
     QString configDir() const;
+    // Where vault volumes are attached (OT_VOLUMES_ROOT; not created).
+    QString volumesRoot() const;
 
 private:
     QTemporaryDir dir;
-    QByteArray oldHome, oldRuntime, oldConfig;
+    QByteArray oldHome, oldRuntime, oldConfig, oldVolumes;
+    bool hadVolumes;
 };
 
 // Sets a variable for as long as the object lives.

@@ -1,0 +1,46 @@
+#include "VaultFixture.h"
+
+#include "FakeTools.h"
+
+#include "core/ToolRunner.h"
+#include "vault/TessarilVault.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+
+namespace VaultFixture {
+
+void installHdiutil(FakeTools& tools)
+{
+    tools.install(QStringLiteral("hdiutil"), QStringLiteral("hdiutil"));
+}
+
+bool makeImage(const QString& path, const QString& passphrase, const QString& filesystem)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString bundle = path + QStringLiteral(".fixture.sparsebundle");
+    ToolRunner::Options options;
+    options.standardInput = passphrase.toUtf8() + '\n';
+    options.finishTimeoutMs = 60000;
+    // Not a call of the program under test: keep it out of the recorded calls.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("FAKE_STATE"));
+    options.environment = env;
+    const ToolRunner::Result result = ToolRunner::run(
+        QStringLiteral(OT_FAKES_DIR "/hdiutil"),
+        {QStringLiteral("create"), QStringLiteral("-size"), QStringLiteral("64m"), QStringLiteral("-encryption"),
+         QStringLiteral("AES-256"), QStringLiteral("-stdinpass"), QStringLiteral("-type"),
+         QStringLiteral("SPARSEBUNDLE"), QStringLiteral("-fs"), filesystem, QStringLiteral("-volname"),
+         QStringLiteral("Tessaril Vault"), path + QStringLiteral(".fixture")},
+        options);
+    return result.succeeded() && QDir().rename(bundle, path);
+}
+
+bool makeAndMount(TessarilVault& vault, const QString& path, const QString& passphrase)
+{
+    return makeImage(path, passphrase) && vault.mount(path, passphrase)
+        && QFileInfo(TessarilVault::fixedMountPoint()).isDir();
+}
+
+} // namespace VaultFixture

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class FakeTools;
+class TessarilVault;
+
+// Vaults on the hdiutil stand-in (tests/fakes/hdiutil): an image is an
+// encrypted folder, and "attached" means its files sit plain at
+// TessarilVault::fixedMountPoint() (inside the TestHome's OT_VOLUMES_ROOT).
+namespace VaultFixture {
+
+// Puts the stand-in first on PATH as "hdiutil".
+void installHdiutil(FakeTools& tools);
+
+// Makes an image at path under the pass phrase the way the engine's create
+// does, without an engine and without a recorded call. False on failure.
+bool makeImage(const QString& path, const QString& passphrase, const QString& filesystem = QStringLiteral("APFS"));
+
+// Makes an image at path and mounts it through the engine; true when the
+// engine reports it mounted at the fixed mount point.
+bool makeAndMount(TessarilVault& vault, const QString& path, const QString& passphrase);
+
+} // namespace VaultFixture
