@@ -1,8 +1,12 @@
 #include "ui/VaultTab.h"
 
+#include "core/LogView.h"
 #include "ui/SectionTitle.h"
+#include "vault/TessarilVault.h"
 
 #include <QLabel>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* profile,
@@ -13,6 +17,60 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     , userProfile(profile)
 {
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(makeSectionTitle(QStringLiteral("Tessaril Secure Vault (.qvimgv)"), this));
-    layout->addStretch();
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    QLabel* title = makeSectionTitle(QStringLiteral("Tessaril Secure Vault (.qvimgv)"), this);
+    title->setFixedHeight(22);
+    layout->addWidget(title);
+
+    // Each builder runs just before its page is added: the vault list is
+    // filled before the other pages exist.
+    auto* pages = new QTabWidget(this);
+    pages->addTab(createManagementSubTab(), QStringLiteral("Vault Management"));
+    pages->addTab(createKeyBackupSubTab(), QStringLiteral("Key Backup"));
+    pages->addTab(createCloudCredsSubTab(), QStringLiteral("Cloud Credentials"));
+    pages->addTab(createPasswordImportSubTab(), QStringLiteral("Password Import"));
+    pages->addTab(createCloudBackupSubTab(), QStringLiteral("Cloud Backup"));
+    layout->addWidget(pages);
+
+    logView = LogView::createLogView(this);
+    logView->setMaximumHeight(100);
+    QFont font = logView->font();
+    font.setPointSize(11);
+    logView->setFont(font);
+    logView->setPlaceholderText(QStringLiteral("Vault operations log..."));
+    layout->addWidget(logView);
+
+    connect(vault, &TessarilVault::vaultLog, this, &VaultTab::appendLog);
+    connect(vault, &TessarilVault::vaultError, this,
+            [this](const QString& error) { appendLog(QStringLiteral("ERROR: ") + error); });
+
+    // The first refresh ran before the log pane existed.
+    noteForeignVolume();
+}
+
+void VaultTab::appendLog(const QString& line)
+{
+    LogView::appendLine(logView, line);
+}
+
+QWidget* VaultTab::createKeyBackupSubTab()
+{
+    return makeTitledPage(QStringLiteral("Key Backup"));
+}
+
+QWidget* VaultTab::createCloudCredsSubTab()
+{
+    return makeTitledPage(QStringLiteral("Cloud Credentials"));
+}
+
+QWidget* VaultTab::createPasswordImportSubTab()
+{
+    return makeTitledPage(QStringLiteral("Password Import"));
+}
+
+QWidget* VaultTab::createCloudBackupSubTab()
+{
+    return makeTitledPage(QStringLiteral("Cloud Backup"));
 }
