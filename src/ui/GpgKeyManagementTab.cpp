@@ -1,14 +1,56 @@
+// The GPG / SSH tab's frame: its three pages, the shared log view and the
+// button rows. The pages' own work lives in GpgKeyManagementTabGpg.cpp and
+// GpgKeyManagementTabSsh.cpp.
 #include "ui/GpgKeyManagementTab.h"
 
-#include "ui/SectionTitle.h"
+#include "core/LogView.h"
 
-#include <QLabel>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 GpgKeyManagementTab::GpgKeyManagementTab(QWidget* parent)
     : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(makeSectionTitle(QStringLiteral("GPG / OpenPGP Keyring"), this));
-    layout->addStretch();
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(4);
+
+    auto* pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("gpgSshPages"));
+    pages->addTab(buildGpgPage(), QStringLiteral("GPG / OpenPGP Keyring"));
+    pages->addTab(buildSshPage(), QStringLiteral("SSH Keys"));
+    pages->addTab(buildSshConfigPage(), QStringLiteral("SSH Config"));
+    layout->addWidget(pages);
+
+    logView = LogView::createLogView(this);
+    logView->setObjectName(QStringLiteral("gpgSshLogView"));
+    logView->setMaximumHeight(100);
+    logView->setPlaceholderText(QStringLiteral("Key operations log..."));
+    layout->addWidget(logView);
+
+    refreshGpgKeys();
+    refreshSshKeys();
+}
+
+void GpgKeyManagementTab::addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons)
+{
+    auto* row = new QHBoxLayout;
+    for (const ButtonSpec& spec : buttons) {
+        auto* button = new QPushButton(QString::fromUtf8(spec.text));
+        if (spec.objectName)
+            button->setObjectName(QString::fromLatin1(spec.objectName));
+        if (spec.operation)
+            connect(button, &QPushButton::clicked, this, spec.operation);
+        row->addWidget(button);
+    }
+    row->addStretch();
+    layout->addLayout(row);
+}
+
+void GpgKeyManagementTab::log(const QString& line)
+{
+    LogView::appendLine(logView, line);
 }

@@ -45,8 +45,15 @@ QStringList menuScript(QMenu* menu)
 bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
                         const std::function<void(QMenu*)>& inspect)
 {
-    QTreeWidgetItem* item = view->topLevelItem(row);
-    const QPoint pos = item ? view->visualItemRect(item).center() : QPoint(5, 5);
+    return runTreeContextMenu(view, view->topLevelItem(row), path, inspect);
+}
+
+bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect)
+{
+    // No item: the empty space at the bottom of the view.
+    const QPoint pos = item ? view->visualItemRect(item).center()
+                            : QPoint(5, qMax(0, view->viewport()->height() - 3));
     bool handled = false;
     QTimer poll;
     poll.setInterval(10);

@@ -8,6 +8,7 @@
 class QMenu;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QWidget;
 
 // Buttons are found by the text a user reads on them.
@@ -27,4 +28,8 @@ QStringList menuScript(QMenu* menu);
 // chooses the entry at `path` (sub-menu titles, then the label) the way the
 // keyboard does; an empty path closes the menu. False when no menu came up.
 bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect = {});
+// The same on any row, a child row included; a null item right-clicks the
+// empty space at the bottom of the view.
+bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
                         const std::function<void(QMenu*)>& inspect = {});
