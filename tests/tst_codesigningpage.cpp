@@ -106,8 +106,9 @@ public:
     QWidget* page() const { return window->findChild<QTabWidget*>()->widget(MainWindow::CodeSigningPage); }
     QLineEdit* edit(const char* name) const { return page()->findChild<QLineEdit*>(QLatin1String(name)); }
     QComboBox* combo(const char* name) const { return page()->findChild<QComboBox*>(QLatin1String(name)); }
-    QPushButton* button(const QString& text) const { return findButton(window.get(), text); }
-    void click(const QString& text) { clickButton(window.get(), text); }
+    // Other pages have buttons of the same name ("Delete", "Refresh").
+    QPushButton* button(const QString& text) const { return findButton(page(), text); }
+    void click(const QString& text) { clickButton(page(), text); }
 
     QStringList log() const
     {
