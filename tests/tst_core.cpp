@@ -51,13 +51,14 @@ void CoreTest::runnerTimeoutIsAFailure()
 {
     FakeTools fakes;
     fakes.install(QStringLiteral("slow"));
-    fakes.setSleep(QStringLiteral("slow"), 30);
+    fakes.setSleep(QStringLiteral("slow"), 60);
     ToolRunner::Options options;
     options.finishTimeoutMs = 500;
     QElapsedTimer clock;
     clock.start();
     const auto r = ToolRunner::run(QStringLiteral("slow"), {}, options);
-    QVERIFY(clock.elapsed() < 5000);
+    // Not waited out: far less than the tool's sleep, however busy the machine.
+    QVERIFY(clock.elapsed() < 30000);
     QVERIFY(r.timedOut);
     QVERIFY(!r.succeeded());
     QVERIFY(r.exitCode != 0);
@@ -66,14 +67,12 @@ void CoreTest::runnerTimeoutIsAFailure()
 
 void CoreTest::runnerClosesStandardInput()
 {
-    // A tool that reads its standard input must meet end-of-file at once.
+    // A tool that reads its standard input must meet end-of-file: cat ends
+    // on its own rather than running into the time-out.
     ToolRunner::Options options;
-    options.finishTimeoutMs = 5000;
-    QElapsedTimer clock;
-    clock.start();
+    options.finishTimeoutMs = 60000;
     const auto r = ToolRunner::run(QStringLiteral("cat"), {}, options);
     QVERIFY(r.succeeded());
-    QVERIFY(clock.elapsed() < 4000);
 }
 
 void CoreTest::runnerPassesStandardInput()

@@ -211,44 +211,6 @@ void drive(ModalDriver& driver, const QStringList& script)
     }
 }
 
-// Closes a dialog that opens once the driver has nothing left to answer and
-// names it, so a test that foresees too few dialogs fails instead of hanging.
-class Watchdog : public QObject
-{
-public:
-    explicit Watchdog(const ModalDriver& driver)
-        : driver(driver)
-    {
-        timer.setInterval(100);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            auto* dialog = qobject_cast<QDialog*>(modal);
-            if (!dialog || this->driver.pending() > 0)
-                return;
-            unexpected << dialog->windowTitle();
-            dialog->reject();
-        });
-        timer.start();
-    }
-
-    // Empty when every scripted answer was used and nothing else opened.
-    QString problems() const
-    {
-        QString text;
-        if (driver.pending() > 0)
-            text += QStringLiteral("%1 answers unused. ").arg(driver.pending());
-        if (!unexpected.isEmpty())
-            text += QStringLiteral("Unforeseen dialogs: ") + unexpected.join(QStringLiteral(", "));
-        return text;
-    }
-
-    QStringList unexpected;
-
-private:
-    const ModalDriver& driver;
-    QTimer timer;
-};
-
 QStringList ykmanCalls(const FakeTools& fakes)
 {
     QStringList calls;
@@ -273,7 +235,6 @@ struct FidoFixture
     FidoDeviceManager manager;
     std::unique_ptr<DeviceConfigDialog> dialog;
     ModalDriver driver;
-    Watchdog watchdog{driver};
 
     explicit FidoFixture(const QString& pin = QString())
     {
@@ -302,7 +263,6 @@ struct PivFixture
     FidoDeviceManager manager;
     std::unique_ptr<DeviceConfigDialog> dialog;
     ModalDriver driver;
-    Watchdog watchdog{driver};
 
     explicit PivFixture(const DeviceProfile& entry, bool withYkman = true, bool withOpensc = false)
     {
@@ -599,7 +559,7 @@ void DeviceConfigDialogTest::fidoPin()
 
     f.press(action, script);
     QCOMPARE(logLines(*f.dialog), log);
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(f.key->hasPin(), !pinAfter.isEmpty());
     if (!pinAfter.isEmpty())
         QVERIFY(f.key->pinIs(pinAfter));
@@ -634,7 +594,7 @@ void DeviceConfigDialogTest::listAndDeleteCredentials()
     QCOMPARE(logLines(*f.dialog), QStringList{"Credential deleted: 0102030405060708090a"});
     QCOMPARE(f.key->credentials.size(), 1);
     QCOMPARE(f.key->credentials.first().rpId, QStringLiteral("example.com"));
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
 }
 
 void DeviceConfigDialogTest::fidoReset_data()
@@ -669,7 +629,7 @@ void DeviceConfigDialogTest::fidoReset()
 
     f.press("Factory Reset FIDO2...", script);
     QCOMPARE(logLines(*f.dialog), log);
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(f.key->resetCount, resets);
     QCOMPARE(f.driver.texts.first(),
              QStringLiteral("You are about to PERMANENTLY ERASE all FIDO2 data on:\n\n  Soft FIDO2 Key (Ostrevan Test)"
@@ -708,7 +668,6 @@ void DeviceConfigDialogTest::changedKeyListRefuses()
     // The main window's poll runs while the last prompt waits for the user
     // and finds the keys in another order, or the dialog's key gone.
     ModalDriver driver;
-    Watchdog watchdog(driver);
     const QString lastStep = script.takeLast();
     drive(driver, script);
     driver.enqueue([&](QWidget* w) {
@@ -728,7 +687,7 @@ void DeviceConfigDialogTest::changedKeyListRefuses()
     findButton(page(dialog, QStringLiteral("FIDO2")), action)->click();
 
     QCOMPARE(logLines(dialog), QStringList{kChanged});
-    QCOMPARE(watchdog.problems(), QString());
+    QCOMPARE(driver.pending(), 0);
     QCOMPARE(manager.deviceAt(0)->devicePath, second.path);
     SoftAuthenticator* other = bus.authenticator(second.path);
     QCOMPARE(other->resetCount, 0);
@@ -898,7 +857,7 @@ void DeviceConfigDialogTest::hardening()
 
     f.press("Hardening Wizard...", script);
     QCOMPARE(f.driver.titles, titles);
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(ykmanCalls(f.fakes), calls);
     QCOMPARE(logLines(*f.dialog), log);
     if (titles.last() == QLatin1String("PIV")) {
@@ -986,16 +945,13 @@ void DeviceConfigDialogTest::keyAndCsr()
     }
     drive(f.driver, script.mid(5));
     if (!proposal.isEmpty()) {
-        f.driver.enqueue([&](QWidget* w) {
-            auto* dialog = qobject_cast<QFileDialog*>(w);
+        f.driver.chooseFile(savePath, [&](QFileDialog* dialog) {
             proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-            dialog->selectFile(savePath);
-            static_cast<QDialog*>(dialog)->accept();
         });
     }
     f.press("Generate Key + CSR...", {});
 
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     if (script.size() > 4)
         QCOMPARE(countryDefault, QStringLiteral("US"));
     QStringList requestArgs;
@@ -1047,7 +1003,7 @@ void DeviceConfigDialogTest::attestationBundle()
 
     f.press("Export Attestation Bundle...", saved ? QStringList{"<file:" + out.path() + ">"} : QStringList());
 
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     const QString first = QStringLiteral("Exporting attestation from slot 9A...");
     const QStringList expected = saved ? QStringList{first, "Bundle saved to: " + out.path()}
                                        : QStringList{first, "FAILED — slot 9A empty?"};
@@ -1093,7 +1049,7 @@ void DeviceConfigDialogTest::importThroughYkmanVerifies()
 
     f.press("Import Certificate to 9A...", {"<file:" + cert + ">", kPivPin});
 
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(logLines(*f.dialog), QStringList{logged});
     QCOMPARE(f.fakes.arguments(kYkman),
              (QStringList{"piv", "certificates", "import", "--pin", kPivPin, "--verify", "9a", cert}));
@@ -1120,7 +1076,7 @@ void DeviceConfigDialogTest::importThroughPkcs11LandsOnToken()
 
     f.press("Import Certificate to 9A...", {"<file:" + cert + ">", token.userPin()});
 
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(logLines(*f.dialog), QStringList{"Certificate imported via pkcs11-tool."});
     QCOMPARE(f.fakes.callCount(kYkman), 0);
     const auto listed = token.runPkcs11Tool({"--list-objects", "--type", "cert"}, true);
@@ -1159,7 +1115,7 @@ void DeviceConfigDialogTest::pivReset()
 
     f.press("Reset PIV Applet...", script);
 
-    QCOMPARE(f.watchdog.problems(), QString());
+    QCOMPARE(f.driver.pending(), 0);
     QCOMPARE(f.driver.texts.first(), QStringLiteral("PERMANENTLY ERASE all PIV keys, certs on YubiKey 5Ci?\n"
                                                     "PIN/PUK reset to factory defaults.\nCANNOT be undone."));
     QCOMPARE(logLines(*f.dialog), log);

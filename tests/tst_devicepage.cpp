@@ -306,7 +306,6 @@ void DevicePageTest::clickShowsKeyUnlessStale()
                       view->visualItemRect(view->topLevelItem(1)).center());
     QCOMPARE(statusText(window), QStringLiteral("Ready"));
     ModalDriver driver;
-    driver.reject();
     doubleClickRow(view, 1);
     QVERIFY(driver.titles.isEmpty());
     QVERIFY(!runContextMenu(window, 1, {}));
@@ -330,7 +329,12 @@ void DevicePageTest::detailsOpenTheConfigurationDialog()
     QTreeWidget* view = tree(window);
     QSignalSpy enumerations(window.findChild<FidoDeviceManager*>(), &FidoDeviceManager::devicesChanged);
     ModalDriver driver;
-    driver.reject();
+    // The window's device poll may run while the dialog is open.
+    qsizetype whileOpen = -1;
+    driver.enqueueFor<QDialog>([&](QDialog* dialog) {
+        whileOpen = enumerations.count();
+        dialog->reject();
+    });
     if (fromMenu) {
         QVERIFY(runContextMenu(window, 1, {QStringLiteral("Device Details...")}));
     } else {
@@ -338,7 +342,8 @@ void DevicePageTest::detailsOpenTheConfigurationDialog()
     }
     QCOMPARE(driver.titles, QStringList{QString::fromUtf8("Configure — Key 1")});
     // Whatever the dialog changed shows once it closes.
-    QCOMPARE(enumerations.count(), 1);
+    QVERIFY(whileOpen >= 0);
+    QVERIFY(enumerations.count() > whileOpen);
 }
 
 void DevicePageTest::menuFollowsTheScript()
@@ -466,8 +471,6 @@ void DevicePageTest::menuActionDroppedWhenListChanged()
     SoftAuthenticator& first = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
     MainWindow window;
     ModalDriver driver;
-    driver.pressButton(QMessageBox::Yes);
-    driver.typeText(QStringLiteral("RESET"));
 
     // A key plugged in while the menu is open lands in front of the one
     // right-clicked, and the poll rebuilds the list before the choice is made.

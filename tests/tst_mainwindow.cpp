@@ -231,7 +231,8 @@ void MainWindowTest::oneTimeNoticesOncePerWindow()
         auto* vault = window.findChild<TessarilVault*>();
         auto* usb = window.findChild<UsbDriveTab*>();
         ModalDriver driver;
-        for (int i = 0; i < 4; ++i)
+        // A third notice would find no answer and fail the test.
+        for (int i = 0; i < 2; ++i)
             driver.pressButton(QMessageBox::Ok);
 
         Q_EMIT vault->vaultMounted("/Volumes/Tessaril Vault");
@@ -241,7 +242,7 @@ void MainWindowTest::oneTimeNoticesOncePerWindow()
 
         QCOMPARE(driver.titles, QStringList({"Feature Unlocked", "Feature Unlocked"}));
         QCOMPARE(driver.texts, QStringList({vaultText, usbText}));
-        QCOMPARE(driver.pending(), 2);
+        QCOMPARE(driver.pending(), 0);
         QCOMPARE(sessionLines(window, "Feature Unlock"),
                  QStringList({"OK   | Feature Unlock       | DevOps Secrets | Vault active",
                               "OK   | Feature Unlock       | USB Drives | STICK 1"}));

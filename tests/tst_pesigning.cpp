@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -160,13 +159,11 @@ void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
     QVERIFY2(verified.succeeded(), verified.stdErr.constData());
 
     // Without a PIN the token's prompt meets a closed standard input and
-    // fails at once instead of waiting for the time-out.
-    bridge.runTimeoutMs = 20000;
-    QElapsedTimer clock;
-    clock.start();
+    // fails on its own instead of waiting for the time-out.
+    bridge.runTimeoutMs = 60000;
     QVERIFY(!bridge.signPE(unsignedPe, work->filePath(QStringLiteral("no-pin.exe")), chain, uri, {},
                            SoftHsmToken::modulePath(), {}, {}, {}));
-    QVERIFY(clock.elapsed() < 15000);
+    QVERIFY(!log.mentions(QStringLiteral("timed out")));
     QVERIFY(!QFile::exists(work->filePath(QStringLiteral("no-pin.exe"))));
 }
 

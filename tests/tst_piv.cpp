@@ -282,24 +282,24 @@ void PivTest::hungToolFailsAndPromptEndsAtOnce()
     fakes.install(kTool, kTool);
     YkmanBridge bridge;
     BridgeLog log(bridge);
-    QElapsedTimer clock;
 
     // A tool that prompts meets the end of its input and gives up at once
     // instead of holding the window for the whole wait. Without "--force" the
     // stand-in asks for confirmation.
-    clock.start();
-    const YkmanBridge::CmdResult prompted = bridge.run({"piv", "reset"}, {}, 30000);
-    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    // It ends on its own with the tool's own failure, not the runner's -1.
+    const YkmanBridge::CmdResult prompted = bridge.run({"piv", "reset"}, {}, 60000);
     QCOMPARE(prompted.exitCode, 1);
     QCOMPARE(fakes.standardInput(kTool), QByteArray());
 
     // A tool still running when the wait ends has not succeeded.
     log.lines.clear();
-    fakes.setSleep(kTool, 5);
+    fakes.setSleep(kTool, 60);
     bridge.operationTimeoutMs = 300;
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     QVERIFY(!bridge.resetPiv({}));
-    QVERIFY(clock.elapsed() < 4000);
+    // Not waited out: far less than the tool's sleep, however busy the machine.
+    QVERIFY(clock.elapsed() < 30000);
     QCOMPARE(log.lines.size(), 2);
     QVERIFY(log.lines.at(0).startsWith(QStringLiteral("out: [ykman piv reset --force] exit=")));
     QVERIFY(!log.lines.at(0).endsWith(QStringLiteral("exit=0")));

@@ -211,13 +211,8 @@ void SessionLogTest::exportWriteFailureIsReported()
     }
 
     ModalDriver driver;
-    // Accepting asks before replacing the file, in a box of its own that the
-    // driver answers once this action has returned.
-    driver.enqueue([path](QWidget* w) {
-        auto* dialog = qobject_cast<QFileDialog*>(w);
-        dialog->selectFile(path);
-        QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
-    });
+    // Accepting asks before replacing the file, in a box of its own.
+    driver.chooseFile(path);
     driver.pressButton(QMessageBox::Yes);
     {
         FileSizeLimit diskFull(64);

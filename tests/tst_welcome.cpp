@@ -81,11 +81,13 @@ void WelcomeTest::startupShowsItOverTheWindow()
 
     bool overVisibleWindow = false;
     ModalDriver driver;
-    driver.enqueue([&](QWidget* w) {
-        QWidget* parent = w->parentWidget();
-        overVisibleWindow = parent && parent->inherits("MainWindow") && parent->isVisible();
-        static_cast<QDialog*>(w)->reject();
-    });
+    if (!alreadyShown) {
+        driver.enqueue([&](QWidget* w) {
+            QWidget* parent = w->parentWidget();
+            overVisibleWindow = parent && parent->inherits("MainWindow") && parent->isVisible();
+            static_cast<QDialog*>(w)->reject();
+        });
+    }
     // Ends the event loop once no dialog is up; quit() does nothing until the
     // application's own loop runs.
     QTimer quitter;
@@ -99,7 +101,6 @@ void WelcomeTest::startupShowsItOverTheWindow()
     quitter.stop();
     if (alreadyShown) {
         QVERIFY(driver.titles.isEmpty());
-        QCOMPARE(driver.pending(), 1);
     } else {
         QCOMPARE(driver.titles, QStringList{"Welcome to Ostrevan Tessaril"});
         QVERIFY(overVisibleWindow);

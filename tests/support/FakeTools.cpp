@@ -8,6 +8,7 @@ FakeTools::FakeTools(bool keepSystemPath)
     : dir(QDir::tempPath() + QStringLiteral("/ot-fakes-XXXXXX"))
     , oldPath(qgetenv("PATH"))
     , oldState(qgetenv("FAKE_STATE"))
+    , oldLib(qgetenv("FAKE_LIB"))
 {
     QDir().mkpath(binDir());
     QDir().mkpath(stateDir());
@@ -16,12 +17,15 @@ FakeTools::FakeTools(bool keepSystemPath)
         path += ':' + oldPath;
     qputenv("PATH", path);
     qputenv("FAKE_STATE", QFile::encodeName(stateDir()));
+    // Spares every stand-in call the look-up of its own folder.
+    qputenv("FAKE_LIB", OT_FAKES_DIR "/lib");
 }
 
 FakeTools::~FakeTools()
 {
     qputenv("PATH", oldPath);
     qputenv("FAKE_STATE", oldState);
+    qputenv("FAKE_LIB", oldLib);
 }
 
 QString FakeTools::binDir() const

@@ -45,5 +45,5 @@ private:
     void write(const QString& path, const QByteArray& data) const;
 
     QTemporaryDir dir;
-    QByteArray oldPath, oldState;
+    QByteArray oldPath, oldState, oldLib;
 };

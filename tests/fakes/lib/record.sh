@@ -11,12 +11,15 @@
 #   T.err      printed on standard error
 #   T.code     exit code (default 0)
 
-FAKE_NAME=$(basename "$0")
+# Every stand-in call pays for what this file runs, many times per test:
+# builtins where they serve, no subshell or helper program needlessly.
+FAKE_NAME=${0##*/}
 : "${FAKE_STATE:?the stand-in tools need FAKE_STATE}"
 
 fake_record() {
-    local count_file="$FAKE_STATE/$FAKE_NAME.count"
-    FAKE_CALL=$(( $(cat "$count_file" 2>/dev/null || echo 0) + 1 ))
+    local count_file="$FAKE_STATE/$FAKE_NAME.count" count=0
+    [ -e "$count_file" ] && read -r count < "$count_file"
+    FAKE_CALL=$(( ${count:-0} + 1 ))
     echo "$FAKE_CALL" > "$count_file"
     local args_file="$FAKE_STATE/$FAKE_NAME.$FAKE_CALL.args"
     : > "$args_file"
@@ -27,21 +30,33 @@ fake_record() {
     printf '%s\n' "$*" >> "$FAKE_STATE/$FAKE_NAME.log"
 }
 
-# The per-call answer file if there is one, else the general one.
-fake_file() {
+# The per-call answer file if there is one, else the general one, in
+# FAKE_FOUND (empty when neither exists).
+fake_find() {
+    FAKE_FOUND=
     if [ -e "$FAKE_STATE/$FAKE_NAME.$FAKE_CALL.$1" ]; then
-        echo "$FAKE_STATE/$FAKE_NAME.$FAKE_CALL.$1"
+        FAKE_FOUND="$FAKE_STATE/$FAKE_NAME.$FAKE_CALL.$1"
     elif [ -e "$FAKE_STATE/$FAKE_NAME.$1" ]; then
-        echo "$FAKE_STATE/$FAKE_NAME.$1"
+        FAKE_FOUND="$FAKE_STATE/$FAKE_NAME.$1"
     fi
 }
 
+# The same, printed.
+fake_file() {
+    fake_find "$1"
+    [ -z "$FAKE_FOUND" ] || echo "$FAKE_FOUND"
+}
+
 fake_answer() {
-    local f
-    f=$(fake_file sleep); [ -n "$f" ] && sleep "$(cat "$f")"
-    f=$(fake_file sh); [ -n "$f" ] && . "$f"
-    f=$(fake_file out); [ -n "$f" ] && cat "$f"
-    f=$(fake_file err); [ -n "$f" ] && cat "$f" >&2
-    f=$(fake_file code); [ -n "$f" ] && exit "$(cat "$f")"
+    local value
+    # The test kit writes numbers without a final newline: read then reports
+    # end-of-file but has the value.
+    fake_find sleep
+    if [ -n "$FAKE_FOUND" ]; then read -r value < "$FAKE_FOUND"; sleep "$value"; fi
+    fake_find sh; [ -n "$FAKE_FOUND" ] && . "$FAKE_FOUND"
+    fake_find out; [ -n "$FAKE_FOUND" ] && cat "$FAKE_FOUND"
+    fake_find err; [ -n "$FAKE_FOUND" ] && cat "$FAKE_FOUND" >&2
+    fake_find code
+    if [ -n "$FAKE_FOUND" ]; then read -r value < "$FAKE_FOUND"; exit "$value"; fi
     exit 0
 }
