@@ -4,6 +4,7 @@
 #include "piv/Pkcs11Modules.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QProcessEnvironment>
 
 namespace {
@@ -245,4 +246,33 @@ bool OpenscBridge::deleteObject(int slot, const QString& type, const QString& id
                          operationTimeoutMs)
                .exitCode
            == 0;
+}
+
+QByteArray OpenscBridge::decrypt(int slot, const QString& id, const QByteArray& ciphertext,
+                                 const QString& pin)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return {};
+    const QString inputPath = dir.filePath(QStringLiteral("input.bin"));
+    const QString outputPath = dir.filePath(QStringLiteral("output.bin"));
+    QFile input(inputPath);
+    if (!input.open(QIODevice::WriteOnly) || input.write(ciphertext) != ciphertext.size())
+        return {};
+    input.close();
+    const CmdResult r = runPkcs11Tool(
+        {QStringLiteral("--decrypt"), QStringLiteral("-m"), QStringLiteral("RSA-PKCS"), QStringLiteral("--slot"),
+         slotArgument(slot), QStringLiteral("--id"), id, QStringLiteral("--login"), QStringLiteral("--pin"), pin,
+         QStringLiteral("--input-file"), inputPath, QStringLiteral("--output-file"), outputPath},
+        operationTimeoutMs);
+    QFile output(outputPath);
+    if (r.exitCode != 0 || !output.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray plain = output.readAll();
+    output.close();
+    // The plain key must not outlive the run on disk, even for a moment longer
+    // than the folder does.
+    output.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    output.close();
+    return plain;
 }

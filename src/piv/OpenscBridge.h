@@ -57,6 +57,10 @@ public:
                           const QString& pin);
     bool readCertificate(int slot, const QString& id, const QString& outputPath);
     bool deleteObject(int slot, const QString& type, const QString& id, const QString& pin);
+    // Decrypts an RSA (PKCS#1 v1.5) ciphertext with the private key of this
+    // id, after a login with the PIN. The two files live in a private
+    // temporary folder for the run only. Empty on any failure.
+    QByteArray decrypt(int slot, const QString& id, const QByteArray& ciphertext, const QString& pin);
 
     // The time-out every operation passes to runPkcs11Tool.
     int operationTimeoutMs = 30000;

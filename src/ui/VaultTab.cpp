@@ -1,6 +1,7 @@
 #include "ui/VaultTab.h"
 
 #include "core/LogView.h"
+#include "piv/OpenscBridge.h"
 #include "ui/SectionTitle.h"
 #include "vault/TessarilVault.h"
 
@@ -15,6 +16,7 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     , vault(vault)
     , fidoManager(fido)
     , userProfile(profile)
+    , pivBridge(new OpenscBridge(this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class FidoDeviceManager;
+class OpenscBridge;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,6 +26,9 @@ public:
     // Rebuilds the vault list from the profile, after adding the fixed
     // locations that exist on disk.
     void refreshVaultList();
+    // Derives the vault's pass phrase by the method its side file names
+    // (asking for a password or the key's answer) and mounts it.
+    void mountVaultByPath(const QString& path);
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
@@ -38,6 +42,14 @@ private:
     QWidget* createCloudBackupSubTab();
 
     void onFilesystemChanged(QComboBox* filesystemCombo, QLabel* filesystemHint);
+    // "Create Vault": the form's values, the method's pass phrase, the
+    // image, then its side file (VaultTabUnlock.cpp).
+    void onCreateVault(QComboBox* filesystemCombo);
+    // A masked prompt over the tab; ok false when cancelled.
+    QString askSecret(const QString& title, const QString& label, bool* ok);
+    void warn(const QString& text);
+    bool hardwareKeyPresent() const;
+    QString unwrapPivKey(const QString& wrappedKey);
     // One log line when a vault volume this engine did not attach sits in
     // the volumes folder; said again only when that changes.
     void noteForeignVolume();
@@ -54,4 +66,6 @@ private:
     QComboBox* sizeCombo = nullptr;
 
     QString notedForeignVolume;
+    // Decrypts a PIV vault's wrapped key with the token's slot 9A key.
+    OpenscBridge* pivBridge = nullptr;
 };

@@ -153,7 +153,9 @@ QWidget* VaultTab::createManagementSubTab()
     createLayout->addWidget(compliance);
 
     auto* createRow = new QHBoxLayout;
-    createRow->addWidget(makeButton(QStringLiteral("Create Vault"), nullptr, createGroup));
+    QPushButton* createButton = makeButton(QStringLiteral("Create Vault"), nullptr, createGroup);
+    connect(createButton, &QPushButton::clicked, this, [this, filesystemCombo] { onCreateVault(filesystemCombo); });
+    createRow->addWidget(createButton);
     createRow->addStretch();
     createLayout->addLayout(createRow);
     layout->addWidget(createGroup);

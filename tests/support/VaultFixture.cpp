@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageAuthenticationCode>
 #include <QProcessEnvironment>
 
 namespace VaultFixture {
@@ -41,6 +42,24 @@ bool makeAndMount(TessarilVault& vault, const QString& path, const QString& pass
 {
     return makeImage(path, passphrase) && vault.mount(path, passphrase)
         && QFileInfo(TessarilVault::fixedMountPoint()).isDir();
+}
+
+namespace {
+const QByteArray kSlot2Secret = "ostrevan-test-slot-2";
+}
+
+void installYkchalresp(FakeTools& tools)
+{
+    tools.install(QStringLiteral("ykchalresp"));
+    tools.setHook(QStringLiteral("ykchalresp"),
+                  QStringLiteral("printf '%s' \"${@: -1}\" | openssl dgst -sha1 -hmac '%1' -r | cut -c1-40; exit 0")
+                      .arg(QString::fromLatin1(kSlot2Secret)));
+}
+
+QString ykchalrespAnswer(const QString& challenge)
+{
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(challenge.toUtf8(), kSlot2Secret, QCryptographicHash::Sha1).toHex());
 }
 
 } // namespace VaultFixture

@@ -21,4 +21,11 @@ bool makeImage(const QString& path, const QString& passphrase, const QString& fi
 // engine reports it mounted at the fixed mount point.
 bool makeAndMount(TessarilVault& vault, const QString& path, const QString& passphrase);
 
+// Puts a recording ykchalresp first on PATH that answers like a YubiKey
+// whose slot 2 holds an HMAC-SHA1 secret: 40 hexadecimal characters of
+// HMAC-SHA1 over the challenge's text.
+void installYkchalresp(FakeTools& tools);
+// What that stand-in answers to the challenge.
+QString ykchalrespAnswer(const QString& challenge);
+
 } // namespace VaultFixture
