@@ -196,6 +196,7 @@ bool LoopbackHttpServer::takeRequest(QByteArray& buffer, Request* request, bool*
         return false;
     }
     Request parsed;
+    parsed.head = buffer.left(headEnd);
     parsed.method = requestLine.at(0);
     parsed.target = requestLine.at(1);
     const qsizetype queryAt = parsed.target.indexOf('?');

@@ -34,6 +34,7 @@ public:
         QString query;              // after the '?', still encoded; empty without one
         QList<Header> headers;      // names as sent, in order
         QByteArray body;
+        QByteArray head;            // request line and header lines exactly as sent
         // The first header of that name (compared without case), empty if none.
         QByteArray header(const QByteArray& name) const;
     };

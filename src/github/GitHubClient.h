@@ -1,0 +1,77 @@
+#pragma once
+
+#include "github/GitHubRecords.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QJsonDocument;
+class QJsonObject;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The one way the GitHub tab talks to the GitHub REST API: authenticated
+// requests through its own network manager, each reply turned either into
+// apiError or into a call of the request's own callback with the parsed body.
+// Requests are asynchronous and independent: no queue, retry, paging or cache.
+class GitHubClient : public QObject
+{
+    Q_OBJECT
+public:
+    using Callback = std::function<void(const QJsonDocument&)>;
+
+    static constexpr const char* defaultBaseUrl = "https://api.github.com";
+
+    explicit GitHubClient(QObject* parent = nullptr);
+    ~GitHubClient() override;
+
+    // Stored as given: no trimming, no check, no request.
+    void setToken(const QString& token);
+    bool isAuthenticated() const;
+
+    // Every request carries the stored token, empty or not.
+    QNetworkReply* apiGet(const QString& path);
+    QNetworkReply* apiPost(const QString& path, const QJsonObject& body);
+    QNetworkReply* apiPut(const QString& path, const QJsonObject& body);
+    QNetworkReply* apiDelete(const QString& path);
+    // Reports the reply when it finishes: rateLimitInfo first, then apiError
+    // or the callback.
+    void handleReply(QNetworkReply* reply, const QString& operation, const Callback& callback);
+
+    // Account endpoints.
+    void fetchUser();
+    void fetchRepos();
+    void listSshKeys();
+    void addSshKey(const QString& title, const QString& key);
+    void deleteSshKey(int id);
+    void listGpgKeys();
+    void addGpgKey(const QString& armoredKey);
+
+    // Tests point clients created afterwards at a server of their own. Not an
+    // environment variable: that could send a real token to another host.
+    static void setBaseUrlForTesting(const QString& url);
+    QString baseUrl() const { return m_baseUrl; }
+
+    // A transfer that moves no data for this long ends in apiError.
+    int transferTimeoutMs = 60000;
+
+Q_SIGNALS:
+    void userFetched(const GitHubUser& user);
+    void reposFetched(const QList<GitHubRepo>& repos);
+    void sshKeysFetched(const QList<GitHubSshKey>& keys);
+    void secretsFetched(const QString& repo, const QList<GitHubSecret>& secrets);
+    void variablesFetched(const QString& repo, const QList<GitHubVariable>& vars);
+    void operationComplete(const QString& operation, bool success, const QString& detail);
+    void apiError(const QString& operation, const QString& error);
+    void rateLimitInfo(int remaining, int limit, const QString& resetTime);
+
+private:
+    QNetworkReply* send(const QByteArray& verb, const QString& path, const QJsonObject* body);
+
+    QNetworkAccessManager* m_network = nullptr;
+    QString m_token;
+    QString m_baseUrl;
+};
