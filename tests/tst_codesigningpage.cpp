@@ -21,6 +21,7 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "TokenSigningKey.h"
 #include "WidgetLookup.h"
 
 #include <QApplication>
@@ -184,9 +185,6 @@ private Q_SLOTS:
     void profileNeverStoresAPin();
 
 private:
-    // A signing key and its certificate on the token, id 01; the chain for it.
-    bool putSigningKeyOnToken(SoftHsmToken& token, const QString& name, QString* chain);
-
     std::unique_ptr<TestHome> home;
     std::unique_ptr<TestPki> pki;
     std::unique_ptr<QTemporaryDir> work;
@@ -535,16 +533,9 @@ void CodeSigningPageTest::signPeCutOutputKeepsEarlierSignedFile()
 void CodeSigningPageTest::signPeWithTokenKey()
 {
     SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("page-token-leaf"), spec, pki->intermediate());
-    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
-    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
-             qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    QVERIFY(pki->writeChain(tokenLeaf, chain));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("page-token-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
     ModuleRoot root;
     QVERIFY(root.populate());
 
@@ -683,24 +674,12 @@ void CodeSigningPageTest::chainNotBuilt()
     QCOMPARE(p.audit(), QStringList());
 }
 
-bool CodeSigningPageTest::putSigningKeyOnToken(SoftHsmToken& token, const QString& name, QString* chain)
-{
-    if (!token.isValid())
-        return false;
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(name, spec, pki->intermediate());
-    *chain = work->filePath(name + QStringLiteral("-chain.pem"));
-    return !tokenLeaf.isNull() && token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key"))
-           && pki->writeChain(tokenLeaf, *chain);
-}
-
 void CodeSigningPageTest::autoDetectWithModuleOnlyThenSign()
 {
     SoftHsmToken token;
-    QString chain;
-    QVERIFY2(putSigningKeyOnToken(token, QStringLiteral("module-only-leaf"), &chain), qPrintable(token.errorString()));
+    const QString chain = work->filePath(QStringLiteral("module-only-leaf-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("module-only-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
     ModuleRoot root;
     QVERIFY(root.populateModuleOnly());
 
@@ -748,8 +727,9 @@ void CodeSigningPageTest::signPeChecksTheTypedUri()
     QFETCH(QString, shape);
     QFETCH(QString, refusal);
     SoftHsmToken token;
-    QString chain;
-    QVERIFY2(putSigningKeyOnToken(token, QStringLiteral("uri-check-leaf"), &chain), qPrintable(token.errorString()));
+    const QString chain = work->filePath(QStringLiteral("uri-check-leaf-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("uri-check-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
     ModuleRoot root;
     QVERIFY(root.populateModuleOnly());
     QString base = token.keyUri(QStringLiteral("01"));

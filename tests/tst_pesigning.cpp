@@ -11,6 +11,7 @@
 #include "SoftHsmToken.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "TokenSigningKey.h"
 #include "MinimalPe.h"
 
 #include <QApplication>
@@ -141,16 +142,9 @@ void PeSigningTest::signsWithKeyFileAndChain()
 void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
 {
     SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("token-leaf"), spec, pki->intermediate());
-    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
-    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
-             qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    QVERIFY(pki->writeChain(tokenLeaf, chain));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("token-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
 
     // A wrapper records what the real tool receives, then hands over to it.
     FakeTools fakes;
@@ -478,16 +472,9 @@ void PeSigningTest::pinValueInUriGoesToStandardInput()
     // A PIN typed into the URI signs like one typed in the dialog, without
     // ever standing on the tool's command line.
     SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril URI PIN/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("uri-pin-leaf"), spec, pki->intermediate());
-    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
-    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
-             qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("uri-pin-chain.pem"));
-    QVERIFY(pki->writeChain(tokenLeaf, chain));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("uri-pin-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
 
     FakeTools fakes;
     fakes.install(QStringLiteral("osslsigncode"));
