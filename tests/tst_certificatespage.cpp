@@ -124,6 +124,8 @@ private Q_SLOTS:
     void identityRows();
     void inspectDetails_data();
     void inspectDetails();
+    void inspectWithoutWorkingOpenssl_data();
+    void inspectWithoutWorkingOpenssl();
     void import_data();
     void import();
     void alertAfterImportIsRestyled();
@@ -269,6 +271,43 @@ void CertificatesPageTest::inspectDetails()
     QCOMPARE(shownFormat, Qt::PlainText);
     QCOMPARE(auditLines(window, QStringLiteral("Inspect Cert")),
              QStringList{QStringLiteral("OK   | Inspect Cert         | OpenSSL | ") + cert.certPath});
+}
+
+void CertificatesPageTest::inspectWithoutWorkingOpenssl_data()
+{
+    QTest::addColumn<bool>("hangs");   // else missing
+    QTest::newRow("openssl hangs") << true;
+    QTest::newRow("openssl missing") << false;
+}
+
+void CertificatesPageTest::inspectWithoutWorkingOpenssl()
+{
+    QFETCH(bool, hangs);
+    const QString certPath = pki->leaf().certPath;
+    Keychain keychain;
+    MainWindow window;
+    window.certificateToolTimeoutMs = 3000;
+    FakeTools fakes(hangs);
+    if (hangs) {
+        fakes.install(QStringLiteral("openssl"));
+        fakes.setSleep(QStringLiteral("openssl"), 600);
+    }
+    ModalDriver driver;
+    driver.chooseFile(certPath);
+    driver.pressButton(QMessageBox::Ok);
+    clickButton(&window, QStringLiteral("Inspect File..."));
+
+    QCOMPARE(driver.titles, (QStringList{"Inspect Certificate", "Certificate Details"}));
+    const QString reason = hangs ? QStringLiteral("openssl timed out after 3000 ms")
+                                 : QStringLiteral("openssl failed to start");
+    QVERIFY2(driver.texts.value(1).startsWith(QStringLiteral("The certificate could not be read: ") + reason),
+             qPrintable(driver.texts.value(1)));
+    // One run told all there was to tell: the other five were not made (a
+    // busy machine may kill the first before it has noted its call).
+    if (hangs)
+        QVERIFY(fakes.callCount(QStringLiteral("openssl")) <= 1);
+    QCOMPARE(auditLines(window, QStringLiteral("Inspect Cert")),
+             QStringList{QStringLiteral("FAIL | Inspect Cert         | OpenSSL | ") + certPath});
 }
 
 void CertificatesPageTest::import_data()

@@ -2,6 +2,8 @@
 // issuing certificate fetched over HTTP from a server on 127.0.0.1.
 #include "signing/ChainBuilder.h"
 
+#include "core/PrivateFiles.h"
+
 #include "FakeTools.h"
 #include "LoopbackHttpServer.h"
 #include "TestFiles.h"
@@ -41,6 +43,8 @@ private Q_SLOTS:
     void unreadableNotAfter_data();
     void unreadableNotAfter();
     void loopbackServerRecordsAndAnswers();
+    void extendedKeyUsageOnlyFromTheExtension_data();
+    void extendedKeyUsageOnlyFromTheExtension();
 
 private:
     LoopbackHttpServer server;
@@ -103,6 +107,15 @@ void ChainTest::initTestCase()
                  "<html><body>Internal error, try later</body></html>\n",
                  {{"Content-Type", "text/html"}});
     server.route("GET", QStringLiteral("/empty"), 200, {});
+    // A private key served beside the certificate: only the certificate is kept.
+    server.route("GET", QStringLiteral("/key-and-cert.pem"), 200,
+                 readFile(leaf.keyPath) + "junk between\n" + intermediatePemBytes);
+    // An error page that quotes a certificate header among its text.
+    server.route("GET", QStringLiteral("/quoted.html"), 200,
+                 "<html><pre>\n-----BEGIN CERTIFICATE-----\nnot base64 at all &amp; more\n"
+                 "-----END CERTIFICATE-----\n</pre></html>\n");
+    server.route("GET", QStringLiteral("/huge.pem"), 200,
+                 intermediatePemBytes + QByteArray(1024 * 1024, '#'));
     server.route("GET", QStringLiteral("/zero.txt"), 200, "0 certificates matched\n");
     LoopbackHttpServer::Response stall;
     stall.body = der;
@@ -128,6 +141,24 @@ void ChainTest::aiaUrl_data()
     const TestPki::Issued mixed = pki->issue(QStringLiteral("mixed-aia"), spec, pki->intermediate());
     QVERIFY2(!mixed.isNull(), qPrintable(pki->errorString()));
     QTest::newRow("address after a non-URI issuer") << mixed.certPath << QStringLiteral("http://127.0.0.1:9/ca.cer");
+
+    // A subject that reads like the extension comes before the extensions;
+    // only the real one counts.
+    TestPki::Spec crafted;
+    // Slashes inside a value are escaped in openssl's subject syntax.
+    crafted.subject = QStringLiteral("/O=Extended Key Usage/CN=CA Issuers - URI:")
+        + QStringLiteral("file://%1/k.pem").arg(pki->path()).replace(QLatin1Char('/'), QLatin1String("\\/"));
+    crafted.extensions = TestPki::codeSigningExtensions
+        + QStringLiteral("authorityInfoAccess = caIssuers;URI:%1\n").arg(server.url("/intermediate.der"));
+    crafted.keyPath = leaf.keyPath;
+    const TestPki::Issued craftedLeaf = pki->issue(QStringLiteral("crafted-subject"), crafted, pki->intermediate());
+    QVERIFY2(!craftedLeaf.isNull(), qPrintable(pki->errorString()));
+    QTest::newRow("subject imitating the extension") << craftedLeaf.certPath << server.url("/intermediate.der");
+    TestPki::Spec subjectOnly = crafted;
+    subjectOnly.extensions = TestPki::codeSigningExtensions;
+    const TestPki::Issued noAia = pki->issue(QStringLiteral("crafted-no-aia"), subjectOnly, pki->intermediate());
+    QVERIFY2(!noAia.isNull(), qPrintable(pki->errorString()));
+    QTest::newRow("imitation without the extension") << noAia.certPath << QString();
 }
 
 void ChainTest::aiaUrl()
@@ -154,8 +185,17 @@ void ChainTest::fetchIntermediate_data()
     const QString notCertificate = QStringLiteral("Download failed: not a certificate");
     QTest::newRow("DER converted") << server.url("/intermediate.der") << 30000 << "converted"
                                    << "Intermediate CA saved (DER→PEM): ";
-    QTest::newRow("PEM kept") << server.url("/intermediate.pem") << 30000 << "verbatim"
-                              << "Intermediate CA saved (PEM): ";
+    QTest::newRow("PEM reduced to its certificate") << server.url("/intermediate.pem") << 30000 << "converted"
+                                                    << "Intermediate CA saved (PEM): ";
+    QTest::newRow("key beside the certificate") << server.url("/key-and-cert.pem") << 30000 << "converted"
+                                                << "Intermediate CA saved (PEM): ";
+    QTest::newRow("certificate header among junk") << server.url("/quoted.html") << 30000 << "" << notCertificate;
+    QTest::newRow("over 1 MiB") << server.url("/huge.pem") << 30000 << "" << failed + "too large";
+    const QString keyFile = QUrl::fromLocalFile(leaf.keyPath).toString();
+    QTest::newRow("file address") << keyFile << 30000 << "" << failed + "unsupported scheme file";
+    QTest::newRow("data address") << QStringLiteral("data:text/plain;base64,")
+                                         + QString::fromLatin1(intermediatePemBytes.toBase64())
+                                  << 30000 << "" << failed + "unsupported scheme data";
     QTest::newRow("404") << server.url("/missing") << 30000 << "" << failed + "Error transferring";
     QTest::newRow("HTML page with 200") << server.url("/error.html") << 30000 << "" << notCertificate;
     QTest::newRow("empty body") << server.url("/empty") << 30000 << "" << notCertificate;
@@ -184,13 +224,17 @@ void ChainTest::fetchIntermediate()
 
     const QString pem = builder.fetchIntermediate(url, savePath);
 
-    // The unencrypted address is warned about first, and fetched all the same.
+    // The unencrypted address is warned about first, and fetched all the same;
+    // an address of any other kind is not fetched at all.
     const bool plain = url.startsWith(QLatin1String("http:"));
     QStringList opening;
     if (plain)
         opening << QStringLiteral("WARNING: Intermediate CA URL uses HTTP (not HTTPS). "
                                   "Verify downloaded certificate manually.");
-    opening << QStringLiteral("Downloading intermediate CA: ") + url;
+    if (url.startsWith(QLatin1String("http")))
+        opening << QStringLiteral("Downloading intermediate CA: ") + url;
+    else
+        QCOMPARE(server.requestCount(), before);
     QCOMPARE(log.lines.mid(0, opening.size()), opening);
     QCOMPARE(log.lines.size(), opening.size() + 1);
     QVERIFY2(log.lines.last().startsWith(lastLine), qPrintable(log.lines.last()));
@@ -210,10 +254,8 @@ void ChainTest::fetchIntermediate()
     QCOMPARE(log.lines.last(), lastLine + savePath);
     const QByteArray file = readFile(savePath);
     QCOMPARE(pem.toUtf8(), file);
-    if (stored == QLatin1String("converted"))
-        QCOMPARE(file, intermediatePemBytes);
-    else
-        QCOMPARE(file, "Issuer: Test Intermediate\r\n" + intermediatePemBytes);
+    QCOMPARE(file, intermediatePemBytes);
+    QVERIFY(PrivateFiles::isOwnerOnly(savePath));
 }
 
 void ChainTest::fetchReportsAnUnwritableDestination()
@@ -225,7 +267,7 @@ void ChainTest::fetchReportsAnUnwritableDestination()
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.pem"), savePath).isEmpty());
     QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.der"), savePath).isEmpty());
-    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath + ".der");
+    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
 }
 
 void ChainTest::buildChainWritesLeafNewlineIntermediate()
@@ -413,6 +455,40 @@ void ChainTest::unreadableNotAfter()
     QCOMPARE(info.daysLeft, -1);
     QVERIFY(!info.expired);
     QVERIFY(info.valid);
+}
+
+void ChainTest::extendedKeyUsageOnlyFromTheExtension_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("usage");   // the extension's value; empty: none
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("one purpose") << "/CN=One" << "codeSigning" << QStringList{"Code Signing"};
+    QTest::newRow("two purposes") << "/CN=Two" << "codeSigning, timeStamping"
+                                  << QStringList{"Code Signing", "Time Stamping"};
+    QTest::newRow("none") << "/CN=None" << "" << QStringList();
+    QTest::newRow("subject naming it, no extension")
+        << "/O=Extended Key Usage/CN=Imitation" << "" << QStringList();
+    QTest::newRow("subject naming it, with the extension")
+        << "/O=Extended Key Usage/CN=Imitation" << "emailProtection" << QStringList{"E-mail Protection"};
+}
+
+void ChainTest::extendedKeyUsageOnlyFromTheExtension()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, usage);
+    QFETCH(QStringList, shown);
+    TestPki::Spec spec;
+    spec.subject = subject;
+    spec.extensions = QStringLiteral("basicConstraints = critical, CA:FALSE\n");
+    if (!usage.isEmpty())
+        spec.extensions += QStringLiteral("extendedKeyUsage = ") + usage + QLatin1Char('\n');
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(QStringLiteral("eku-%1").arg(QTest::currentDataTag())
+                                                .replace(QLatin1Char(' '), QLatin1Char('-'))
+                                                .remove(QLatin1Char(',')),
+                                            spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+    QCOMPARE(ChainBuilder().parseCertificate(cert.certPath).extendedKeyUsage, shown);
 }
 
 void ChainTest::loopbackServerRecordsAndAnswers()

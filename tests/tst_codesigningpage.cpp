@@ -12,6 +12,7 @@
 #include "signing/SigningProfileManager.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
 #include "LoopbackHttpServer.h"
 #include "MinimalPe.h"
 #include "ModalDriver.h"
@@ -20,6 +21,7 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "TokenSigningKey.h"
 #include "WidgetLookup.h"
 
 #include <QApplication>
@@ -74,9 +76,13 @@ struct ModuleRoot
 
     bool populate()
     {
-        return QDir().mkpath(QFileInfo(provider).path()) && QDir().mkpath(QFileInfo(module).path())
-               && QFile::link(QStringLiteral("/usr/lib/x86_64-linux-gnu/ossl-modules/legacy.so"), provider)
-               && QFile::link(SoftHsmToken::modulePath(), module);
+        return QDir().mkpath(QFileInfo(provider).path()) && QFile::link(QStringLiteral("/usr/lib/x86_64-linux-gnu/ossl-modules/legacy.so"), provider)
+               && populateModuleOnly();
+    }
+    // As on Debian: the OpenSC module and no OpenSSL provider.
+    bool populateModuleOnly()
+    {
+        return QDir().mkpath(QFileInfo(module).path()) && QFile::link(SoftHsmToken::modulePath(), module);
     }
 };
 
@@ -164,13 +170,19 @@ private Q_SLOTS:
     void autoDetectWithoutModulesOrToken();
     void signPeWritesSignedCopyAndAsksBeforeReplacing();
     void signPeFailureLeavesOutputAlone();
+    void signPeCutOutputKeepsEarlierSignedFile();
     void signPeWithTokenKey();
+    void autoDetectWithModuleOnlyThenSign();
+    void signPeChecksTheTypedUri_data();
+    void signPeChecksTheTypedUri();
     void buildChain_data();
     void buildChain();
     void chainNotBuilt_data();
     void chainNotBuilt();
     void profileSaveAndLoad();
     void profileDelete();
+    void profileSaveThatCannotBeWrittenIsReported();
+    void profileNeverStoresAPin();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -432,6 +444,8 @@ void CodeSigningPageTest::signPeWritesSignedCopyAndAsksBeforeReplacing()
 
     QCOMPARE(p.driver.titles, QStringList{"Select Windows Binary"});
     QVERIFY2(p.log().contains(QStringLiteral("Windows PE signed: ") + out), qPrintable(p.allText()));
+    // The log names the file the user gets, not where the tool wrote it first.
+    QVERIFY(p.log().contains(QStringLiteral("Output:  ") + out));
     QCOMPARE(p.log().last(), QStringLiteral("Windows PE signed: ") + out);
     QCOMPARE(p.audit(), QStringList{"OK|Sign PE|osslsigncode|" + unsignedPe});
     ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
@@ -493,19 +507,35 @@ void CodeSigningPageTest::signPeFailureLeavesOutputAlone()
     QCOMPARE(folderEntries(work->path()), (QStringList{"app.exe", "app.exe.signed"}));
 }
 
+void CodeSigningPageTest::signPeCutOutputKeepsEarlierSignedFile()
+{
+    // osslsigncode on a full disk exits 0 and leaves a cut file.
+    Page p;
+    p.fakes.install(QStringLiteral("osslsigncode"));
+    p.fakes.setHook(QStringLiteral("osslsigncode"), QStringLiteral("head -c 10 /dev/zero > \"${@: -1}\""));
+    p.open();
+    p.edit("certChainEdit")->setText(pki->chainPath());
+    p.edit("pkcs11UriEdit")->setText(pki->leaf().keyPath);
+    const QString out = unsignedPe + QStringLiteral(".signed");
+    QVERIFY(writeFile(out, "an earlier good signed file"));
+
+    p.driver.chooseFile(unsignedPe);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.click(QStringLiteral("Sign .exe / .dll / .msi..."));
+
+    QCOMPARE(p.log().mid(p.log().size() - 2),
+             (QStringList{"Signing FAILED: output missing or cut", "Windows PE signing FAILED."}));
+    QCOMPARE(p.audit(), QStringList{"FAIL|Sign PE|osslsigncode|" + unsignedPe});
+    QCOMPARE(readFile(out), QByteArray("an earlier good signed file"));
+    QCOMPARE(folderEntries(work->path()), (QStringList{"app.exe", "app.exe.signed"}));
+}
+
 void CodeSigningPageTest::signPeWithTokenKey()
 {
     SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("page-token-leaf"), spec, pki->intermediate());
-    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
-    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
-             qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    QVERIFY(pki->writeChain(tokenLeaf, chain));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("page-token-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
     ModuleRoot root;
     QVERIFY(root.populate());
 
@@ -644,6 +674,107 @@ void CodeSigningPageTest::chainNotBuilt()
     QCOMPARE(p.audit(), QStringList());
 }
 
+void CodeSigningPageTest::autoDetectWithModuleOnlyThenSign()
+{
+    SoftHsmToken token;
+    const QString chain = work->filePath(QStringLiteral("module-only-leaf-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("module-only-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
+    ModuleRoot root;
+    QVERIFY(root.populateModuleOnly());
+
+    Page p;
+    p.fakes.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
+    MainWindow& window = p.open();
+    window.pkcs11SearchRoot = root.dir.path();
+
+    p.click(QStringLiteral("Auto-Detect PKCS11..."));
+    const QString uri = p.edit("pkcs11UriEdit")->text();
+    QCOMPARE(uri, QStringLiteral("pkcs11:model=SoftHSM%20v2;manufacturer=SoftHSM%20project;serial=")
+                      + token.serial() + QStringLiteral(";token=Test%20Token;id=%01;type=private"));
+    QCOMPARE(p.log(), (QStringList{"PKCS11 module: " + root.module, "PKCS11 URI: " + uri,
+                                   "No OpenSSL PKCS11 provider: signing uses the PKCS11 module directly; "
+                                   "no provider configuration written."}));
+    QCOMPARE(p.audit().filter(QStringLiteral("PKCS11 Detect")),
+             QStringList{"OK|PKCS11 Detect|System|Paths configured"});
+    QVERIFY(!QFile::exists(UserProfile::configDir() + QStringLiteral("/openssl-pkcs11.cnf")));
+
+    p.edit("certChainEdit")->setText(chain);
+    p.driver.chooseFile(unsignedPe);
+    p.driver.typeText(token.userPin());
+    p.click(QStringLiteral("Sign .exe / .dll / .msi..."));
+    const QString out = unsignedPe + QStringLiteral(".signed");
+    QVERIFY2(p.log().last() == QStringLiteral("Windows PE signed: ") + out, qPrintable(p.allText()));
+    const ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
+    QVERIFY2(verified.succeeded(), verified.stdErr.constData());
+}
+
+void CodeSigningPageTest::signPeChecksTheTypedUri_data()
+{
+    QTest::addColumn<QString>("shape");      // {token}: the token's URI up to ";id=%01;type=private"
+    QTest::addColumn<QString>("refusal");    // empty: signs
+    QTest::newRow("trailing and leading space") << QStringLiteral("  {token};id=%01;type=private ") << QString();
+    QTest::newRow("id as bare hex") << QStringLiteral("{token};id=01;type=private")
+                                    << QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
+    QTest::newRow("raw ; in the label") << QStringLiteral("{token};id=%01;object=sign;key;type=private")
+                                        << QStringLiteral("a ';' inside a value must be written %3B");
+    QTest::newRow("space in the label") << QStringLiteral("{token};object=sign key;id=%01;type=private")
+                                        << QStringLiteral("write it as %20");
+}
+
+void CodeSigningPageTest::signPeChecksTheTypedUri()
+{
+    QFETCH(QString, shape);
+    QFETCH(QString, refusal);
+    SoftHsmToken token;
+    const QString chain = work->filePath(QStringLiteral("uri-check-leaf-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("uri-check-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
+    ModuleRoot root;
+    QVERIFY(root.populateModuleOnly());
+    QString base = token.keyUri(QStringLiteral("01"));
+    base = base.left(base.indexOf(QStringLiteral(";id=")));
+
+    Page p;
+    MainWindow& window = p.open();
+    window.pkcs11SearchRoot = root.dir.path();
+    p.edit("certChainEdit")->setText(chain);
+    p.edit("pkcs11UriEdit")->setText(QString(shape).replace(QStringLiteral("{token}"), base));
+    p.driver.chooseFile(unsignedPe);
+    if (refusal.isEmpty())
+        p.driver.typeText(token.userPin());
+    else
+        p.driver.pressButton(QMessageBox::Ok);
+    p.click(QStringLiteral("Sign .exe / .dll / .msi..."));
+
+    QCOMPARE(p.driver.titles, (QStringList{"Select Windows Binary", "Sign PE"}));
+    if (refusal.isEmpty()) {
+        QCOMPARE(p.driver.texts.last(), QStringLiteral("Token PIN:"));
+        QVERIFY2(p.log().last() == QStringLiteral("Windows PE signed: ") + unsignedPe + ".signed",
+                 qPrintable(p.allText()));
+        return;
+    }
+    // Refused before the PIN prompt, so no retry of the token's PIN is spent.
+    QVERIFY2(p.driver.texts.last().contains(refusal), qPrintable(p.driver.texts.last()));
+    QVERIFY(p.log().isEmpty());
+    QVERIFY(p.audit().isEmpty());
+}
+
+void CodeSigningPageTest::profileNeverStoresAPin()
+{
+    Page p;
+    p.open();
+    p.edit("pkcs11UriEdit")->setText(QStringLiteral("pkcs11:token=Release;id=%01;pin-value=864213;type=private"));
+    p.driver.typeText(QStringLiteral("Token"));
+    p.click(QStringLiteral("Save Profile"));
+    QCOMPARE(p.log(), (QStringList{"PIN not stored in profile", "Profile loaded: Token", "Profile saved: Token"}));
+    QCOMPARE(SigningProfileManager::load(QStringLiteral("Token")).pkcs11Uri,
+             QStringLiteral("pkcs11:token=Release;id=%01;type=private"));
+    const QByteArray settings = readFile(UserProfile::configPath());
+    QVERIFY(!settings.contains("pin-value"));
+    QVERIFY(!settings.contains("864213"));
+}
+
 void CodeSigningPageTest::profileSaveAndLoad()
 {
     Page p({kIdentity, kOtherIdentity});
@@ -746,6 +877,30 @@ void CodeSigningPageTest::profileDelete()
     QCOMPARE(SigningProfileManager::loadAll().size(), 1);
     QCOMPARE(p.log().last(), QStringLiteral("Profile deleted: Release"));
     QVERIFY(!p.audit().join(QLatin1Char('\n')).contains(QStringLiteral("Release")));
+}
+
+void CodeSigningPageTest::profileSaveThatCannotBeWrittenIsReported()
+{
+    SigningProfile kept;
+    kept.name = QStringLiteral("Kept");
+    kept.platform = QStringLiteral("macos");
+    QVERIFY(SigningProfileManager::save(kept));
+    const QByteArray before = readFile(UserProfile::configPath());
+    Page p;
+    p.open();
+    p.edit("certChainEdit")->setText(QString(6000, QLatin1Char('c')));
+
+    p.driver.typeText(QStringLiteral("Release"));
+    {
+        FileSizeLimit diskFull(4096);
+        p.click(QStringLiteral("Save Profile"));
+    }
+    QCOMPARE(p.log().size(), 1);
+    QVERIFY2(p.log().first().startsWith(QStringLiteral("Profile save FAILED")), qPrintable(p.log().first()));
+    QCOMPARE(p.audit(), QStringList{"FAIL|Save Profile|Release|macos"});
+    QCOMPARE(readFile(UserProfile::configPath()), before);
+    QCOMPARE(p.combo("profileCombo")->count(), 2);
+    QCOMPARE(p.combo("profileCombo")->currentIndex(), 0);
 }
 
 OT_TEST_MAIN(CodeSigningPageTest)

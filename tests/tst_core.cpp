@@ -6,9 +6,12 @@
 #include "core/ToolRunner.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextEdit>
@@ -23,6 +26,8 @@ private Q_SLOTS:
     void runnerClosesStandardInput();
     void runnerPassesStandardInput();
     void runnerMissingProgramFailsToStart();
+    void runnerNamesAToolThatIsNotExecutable();
+    void runnerTimeoutEndsWhatTheToolStarted();
     void runnerEnvironmentEmptyMeansInherit();
     void findToolFallsBackToHomebrew();
     void masking_data();
@@ -30,6 +35,9 @@ private Q_SLOTS:
     void secureZeroCases_data();
     void secureZeroCases();
     void ownerOnlyWriteIsAtomicAndPrivate();
+    void ownerOnlyWriteKeepsOldFileWhenNotWrittenWhole_data();
+    void ownerOnlyWriteKeepsOldFileWhenNotWrittenWhole();
+    void privateDirIsNarrowed();
     void logViewKeepsMarkupAsText();
 };
 
@@ -92,6 +100,61 @@ void CoreTest::runnerMissingProgramFailsToStart()
     QVERIFY(!r.succeeded());
     QVERIFY(r.exitCode != 0);
     QCOMPARE(r.failure, QStringLiteral("failed to start"));
+}
+
+void CoreTest::runnerNamesAToolThatIsNotExecutable()
+{
+    FakeTools fakes(false);
+    const QString tool = fakes.binDir() + "/plain";
+    QVERIFY(writeFile(tool, "#!/bin/sh\necho hi\n"));
+    QVERIFY(QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    // By its path, and by a name the search path passes over.
+    for (const QString& program : {tool, ToolRunner::findTool(QStringLiteral("plain"))}) {
+        const auto r = ToolRunner::run(program, {});
+        QVERIFY(!r.started);
+        QCOMPARE(r.failure, QStringLiteral("failed to start"));
+        QCOMPARE(r.stdErrText(), tool + " is not executable");
+    }
+}
+
+namespace {
+
+// A process that has ended, or only waits to be reaped, no longer runs.
+bool isRunning(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.size() > close + 2 && text.at(close + 2) != 'Z';
+}
+
+} // namespace
+
+void CoreTest::runnerTimeoutEndsWhatTheToolStarted()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("spawner"));
+    const QString pidFile = fakes.stateDir() + "/helper.pid";
+    fakes.setHook(QStringLiteral("spawner"),
+                  QStringLiteral("sleep 300 & echo $! > '%1'; wait").arg(pidFile));
+    ToolRunner::Options options;
+    options.finishTimeoutMs = 300;
+    QElapsedTimer clock;
+    clock.start();
+    // The helper's pid is written before the wait begins, but a busy machine
+    // may start the stand-in late: retry with a longer wait until it shows.
+    ToolRunner::Result r;
+    while (!QFile::exists(pidFile) && clock.elapsed() < 60000) {
+        r = ToolRunner::run(QStringLiteral("spawner"), {}, options);
+        options.finishTimeoutMs *= 2;
+    }
+    QVERIFY(r.timedOut);
+    const qint64 helper = readFile(pidFile).trimmed().toLongLong();
+    QVERIFY(helper > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!isRunning(helper), 10000);
 }
 
 void CoreTest::runnerEnvironmentEmptyMeansInherit()
@@ -213,6 +276,60 @@ void CoreTest::ownerOnlyWriteIsAtomicAndPrivate()
     const QString folder = home.path() + "/a/b";
     QVERIFY(PrivateFiles::makePrivateDir(folder));
     QVERIFY(PrivateFiles::isOwnerOnly(folder));
+}
+
+void CoreTest::ownerOnlyWriteKeepsOldFileWhenNotWrittenWhole_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("sizeLimit");
+    QTest::addColumn<int>("dataSize");
+    // More than Qt buffers: the write call itself fails halfway.
+    QTest::newRow("disk fills up during the write") << "old.txt" << 4096 << 100000;
+    // Less than Qt's buffer: the write call succeeds and only the flush at
+    // the end fails; commit alone would rename a cut file into place.
+    QTest::newRow("disk fills up at the flush") << "old.txt" << 4096 << 6000;
+    QTest::newRow("folder is a regular file") << "blocker/old.txt" << 0 << 10;
+}
+
+void CoreTest::ownerOnlyWriteKeepsOldFileWhenNotWrittenWhole()
+{
+    QFETCH(QString, target);
+    QFETCH(int, sizeLimit);
+    QFETCH(int, dataSize);
+    TestHome home;
+    const QString old = home.path() + "/old.txt";
+    QVERIFY(writeFile(old, "the good old content\n"));
+    QVERIFY(writeFile(home.path() + "/blocker", "a file, not a folder\n"));
+    const QString path = home.path() + "/" + target;
+
+    const QByteArray data(dataSize, 'x');
+    bool written = true;
+    QString error;
+    {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (sizeLimit > 0)
+            limit = std::make_unique<FileSizeLimit>(sizeLimit);
+        written = PrivateFiles::writeOwnerOnly(path, data, &error);
+    }
+    QVERIFY(!written);
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readFile(old), QByteArray("the good old content\n"));
+    QCOMPARE(QDir(home.path()).entryList({"old.txt*"}, QDir::Files | QDir::Hidden), QStringList{"old.txt"});
+}
+
+void CoreTest::privateDirIsNarrowed()
+{
+    TestHome home;
+    const QString folder = home.path() + "/wide";
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                              | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                              | QFileDevice::ExeOther));
+    QVERIFY(PrivateFiles::makePrivateDir(folder));
+    QVERIFY(PrivateFiles::isOwnerOnly(folder));
+    // Something that is not a folder is not one to use.
+    QVERIFY(writeFile(home.path() + "/file", "x"));
+    QVERIFY(!PrivateFiles::makePrivateDir(home.path() + "/file"));
 }
 
 void CoreTest::logViewKeepsMarkupAsText()

@@ -104,6 +104,9 @@ private Q_SLOTS:
     void versionProbe_data();
     void versionProbe();
     void aboutTabAndToolPaths();
+    void aboutProbesStopAfterAHang();
+    void detectFromKeychainStopsAtAFailedRun_data();
+    void detectFromKeychainStopsAtAFailedRun();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -517,7 +520,7 @@ void DialogsTest::versionProbe_data()
                                                << 0.0 << "tool 9 (stderr)";
     QTest::newRow("nothing printed") << QByteArray() << QByteArray() << 0 << 0.0 << "";
     QTest::newRow("exit 1") << QByteArray("tool 1.0") << QByteArray() << 1 << 0.0 << "not available";
-    QTest::newRow("time-out") << QByteArray("tool 1.0") << QByteArray() << 0 << 10.0 << "not available";
+    QTest::newRow("time-out") << QByteArray("tool 1.0") << QByteArray() << 0 << 10.0 << "timed out";
     QTest::newRow("missing program") << QByteArray() << QByteArray() << -1 << 0.0 << "not available";
 }
 
@@ -551,6 +554,9 @@ void DialogsTest::aboutTabAndToolPaths()
     fakes.answer(QStringLiteral("openssl"), "OpenSSL 3.0.11 19 Sep 2023 (Library: OpenSSL 3.0.11)\n");
     fakes.install(QStringLiteral("gpg"));
     fakes.answer(QStringLiteral("gpg"), "gpg (GnuPG) 2.2.40\n<b>libgcrypt</b>\n", 2);
+    // The real OpenSC: its tools have no --version, the suite's version comes
+    // from opensc-tool.
+    fakes.linkReal(QStringLiteral("opensc-tool"));
 
     PreferencesDialog dialog(nullptr);
     QCOMPARE(valueBeside(&dialog, QStringLiteral("ykman:"))->text(),
@@ -560,7 +566,8 @@ void DialogsTest::aboutTabAndToolPaths()
              QStringLiteral("OpenSSL 3.0.11 19 Sep 2023 (Library: OpenSSL 3.0.11)"));
     QCOMPARE(fakes.arguments(QStringLiteral("openssl")), QStringList{"version"});
     QCOMPARE(valueBeside(&dialog, QStringLiteral("gpg:"))->text(), QStringLiteral("not available"));
-    QCOMPARE(valueBeside(&dialog, QStringLiteral("opensc:"))->text(), QStringLiteral("not available"));
+    QVERIFY2(valueBeside(&dialog, QStringLiteral("opensc:"))->text().startsWith(QLatin1String("OpenSC 0.")),
+             qPrintable(valueBeside(&dialog, QStringLiteral("opensc:"))->text()));
     QCOMPARE(valueBeside(&dialog, QStringLiteral("Config:"))->text(), UserProfile::configDir());
 
     // The Tools tab shows where each tool was found on the search path.
@@ -571,6 +578,65 @@ void DialogsTest::aboutTabAndToolPaths()
     QLabel* osslPath = valueBeside(&dialog, QStringLiteral("osslsigncode:"), 2);
     QCOMPARE(osslPath->text(), QStringLiteral("Not found"));
     QVERIFY(osslPath->styleSheet().contains(QLatin1String("#ef4444")));
+}
+
+void DialogsTest::aboutProbesStopAfterAHang()
+{
+    FakeTools fakes(false);
+    keepStandInsRunnable(fakes);
+    for (const char* tool : {"ykman", "opensc-tool", "osslsigncode", "gpg", "openssl"})
+        fakes.install(QLatin1String(tool));
+    fakes.setSleep(QStringLiteral("opensc-tool"), 600);
+    // Long enough for the stand-ins that answer to start on a busy machine;
+    // the dialog waits this once, for the hanging tool, not four times.
+    const int savedWait = PreferencesDialog::probeTimeoutMs;
+    PreferencesDialog::probeTimeoutMs = 10000;
+
+    PreferencesDialog dialog(nullptr);
+    PreferencesDialog::probeTimeoutMs = savedWait;
+    QCOMPARE(valueBeside(&dialog, QStringLiteral("opensc:"))->text(), QStringLiteral("timed out"));
+    for (const char* label : {"osslsigncode:", "gpg:", "openssl:"})
+        QCOMPARE(valueBeside(&dialog, QLatin1String(label))->text(),
+                 QStringLiteral("not probed (an earlier tool timed out)"));
+    QCOMPARE(fakes.callCount(QStringLiteral("ykman")), 1);
+    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 0);
+    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 0);
+}
+
+void DialogsTest::detectFromKeychainStopsAtAFailedRun_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << false << "failed to start";
+    QTest::newRow("hanging") << true << "timed out after";
+}
+
+void DialogsTest::detectFromKeychainStopsAtAFailedRun()
+{
+    QFETCH(bool, installed);
+    QFETCH(QString, reason);
+    FakeTools fakes(false);
+    keepStandInsRunnable(fakes);
+    if (installed) {
+        fakes.install(QStringLiteral("security"), QStringLiteral("macos-tool"));
+        // Prints an identity, then hangs: what a hung run printed is not used.
+        fakes.setHook(QStringLiteral("security"),
+                      QStringLiteral("echo '  1) AAAA \"Developer ID Application: Half (H1)\"'; exec sleep 600"));
+    }
+    PreferencesDialog dialog(nullptr);
+    dialog.keychainTimeoutMs = 1000;
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Ok);
+    buttonNamed(&dialog, QStringLiteral("Detect from Keychain"))->click();
+    QCOMPARE(driver.titles, QStringList{"Detect from Keychain"});
+    QVERIFY2(driver.texts.first().contains(reason), qPrintable(driver.texts.first()));
+    // The second run is not made (a busy machine may kill the first before
+    // it has noted its call).
+    QVERIFY(fakes.callCount(QStringLiteral("security")) <= 1);
+    for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
+        if (edit->placeholderText() == QLatin1String("Auto-detected from keychain"))
+            QCOMPARE(edit->text(), QString());
+    }
 }
 
 OT_TEST_MAIN(DialogsTest)

@@ -178,14 +178,14 @@ void MainWindowTest::bridgeRunsReachSessionLog()
     auto* opensc = window.findChild<OpenscBridge*>();
 
     tools.answer("ykman", "ok\n", 0);
-    ykman->run({"piv", "info"}, {}, 5000);
+    ykman->run({"piv", "info"}, {}, 60000);
     // A failed run with nothing on its error channel is still a failure.
     tools.answer("ykman", "", 1);
-    ykman->run({"piv", "info"}, {}, 5000);
+    ykman->run({"piv", "info"}, {}, 60000);
     tools.answer("pkcs11-tool", "", 2, "no token <present>\n");
-    opensc->runPkcs11Tool({"--list-slots"}, 5000);
+    opensc->runPkcs11Tool({"--list-slots"}, 60000);
     tools.answer("pkcs11-tool", "Slot 0\n", 0);
-    opensc->runPkcs11Tool({"--list-slots"}, 5000);
+    opensc->runPkcs11Tool({"--list-slots"}, 60000);
 
     QStringList lines = sessionLines(window, "ykman") + sessionLines(window, "pkcs11-tool");
     QCOMPARE(lines.size(), 5);

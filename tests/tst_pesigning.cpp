@@ -6,10 +6,12 @@
 #include "signing/OsslSigncodeBridge.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
 #include "RealOsslsigncode.h"
 #include "SoftHsmToken.h"
 #include "TestHome.h"
 #include "TestPki.h"
+#include "TokenSigningKey.h"
 #include "MinimalPe.h"
 
 #include <QApplication>
@@ -52,6 +54,24 @@ QStringList setupLines(const QString& in, const QString& out, const QString& cer
             QStringLiteral("TS:      ") + ts};
 }
 
+// The tool signs into a private folder beside the output, which the bridge
+// moves into place afterwards: the last argument, checked and shown as the
+// output it stands for.
+QStringList withStagedOutput(QStringList arguments, const QString& out)
+{
+    const QFileInfo staged(arguments.value(arguments.size() - 1));
+    const QFileInfo final(out);
+    if (staged.fileName() != final.fileName()
+        || QFileInfo(staged.path()).path() != final.absolutePath()
+        || !QFileInfo(staged.path()).fileName().startsWith(QLatin1Char('.') + final.fileName() + QLatin1Char('-')))
+        return arguments << QStringLiteral("<unexpected output %1>").arg(staged.filePath());
+    arguments.last() = out;
+    return arguments;
+}
+
+// A stand-in that "signs" by writing a file larger than any test input.
+const QString writesOutput = QStringLiteral("head -c 4096 /dev/zero > \"${@: -1}\"");
+
 } // namespace
 
 class PeSigningTest : public QObject
@@ -74,6 +94,9 @@ private Q_SLOTS:
     void hungToolIsAFailure_data();
     void hungToolIsAFailure();
     void missingTool();
+    void outputMissingOrCutIsNotSigned_data();
+    void outputMissingOrCutIsNotSigned();
+    void pinValueInUriGoesToStandardInput();
 
 private:
     std::unique_ptr<TestPki> pki;
@@ -119,16 +142,9 @@ void PeSigningTest::signsWithKeyFileAndChain()
 void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
 {
     SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    TestPki::Spec spec;
-    spec.subject = QStringLiteral("/CN=Tessaril Token Signing/O=Ostrevan Test");
-    spec.extensions = TestPki::codeSigningExtensions;
-    const TestPki::Issued tokenLeaf = pki->issue(QStringLiteral("token-leaf"), spec, pki->intermediate());
-    QVERIFY2(!tokenLeaf.isNull(), qPrintable(pki->errorString()));
-    QVERIFY2(token.importKey(tokenLeaf.keyPath, QStringLiteral("01"), QStringLiteral("sign key")),
-             qPrintable(token.errorString()));
     const QString chain = work->filePath(QStringLiteral("token-chain.pem"));
-    QVERIFY(pki->writeChain(tokenLeaf, chain));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("token-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
 
     // A wrapper records what the real tool receives, then hands over to it.
     FakeTools fakes;
@@ -146,7 +162,7 @@ void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
     QVERIFY2(signedOk, qPrintable(log.lines.join(QLatin1Char('\n'))));
 
     const QStringList arguments = fakes.arguments(QStringLiteral("osslsigncode"));
-    QCOMPARE(arguments, (QStringList{QStringLiteral("sign"), QStringLiteral("-pkcs11module"),
+    QCOMPARE(withStagedOutput(arguments, out), (QStringList{QStringLiteral("sign"), QStringLiteral("-pkcs11module"),
                                      SoftHsmToken::modulePath(), QStringLiteral("-certs"), chain,
                                      QStringLiteral("-key"), uri, QStringLiteral("-readpass"),
                                      QStringLiteral("-"), QStringLiteral("-in"), unsignedPe,
@@ -227,14 +243,17 @@ void PeSigningTest::signArguments()
 
     FakeTools fakes;
     fakes.install(QStringLiteral("osslsigncode"));
+    fakes.setHook(QStringLiteral("osslsigncode"), writesOutput);
     OsslSigncodeBridge bridge;
     BridgeLog log(bridge);
-    QVERIFY(bridge.signPE(QStringLiteral("/p/in.exe"), QStringLiteral("/p/out.exe"),
+    const QString out = work->filePath(QStringLiteral("out.exe"));
+    expected.last() = out;
+    QVERIFY(bridge.signPE(QStringLiteral("/p/in.exe"), out,
                           QStringLiteral("/c/chain.pem"), key, engine, module, {}, timestamp, description, pin));
 
-    QCOMPARE(fakes.arguments(QStringLiteral("osslsigncode")), expected);
+    QCOMPARE(withStagedOutput(fakes.arguments(QStringLiteral("osslsigncode")), out), expected);
     QCOMPARE(fakes.standardInput(QStringLiteral("osslsigncode")), pin.toUtf8());
-    QCOMPARE(log.lines, (setupLines(QStringLiteral("/p/in.exe"), QStringLiteral("/p/out.exe"),
+    QCOMPARE(log.lines, (setupLines(QStringLiteral("/p/in.exe"), out,
                                     QStringLiteral("/c/chain.pem"), key, timestamp)
                          + QStringList{QStringLiteral("[osslsigncode sign] exit=0"),
                                        QStringLiteral("Signed successfully.")}));
@@ -250,7 +269,8 @@ void PeSigningTest::opensslConfReachesTheTool()
     FakeTools fakes;
     fakes.install(QStringLiteral("osslsigncode"));
     fakes.setHook(QStringLiteral("osslsigncode"),
-                  QStringLiteral("echo \"$OPENSSL_CONF|$OT_PE_MARK\" >> \"$FAKE_STATE/seen\""));
+                  QStringLiteral("echo \"$OPENSSL_CONF|$OT_PE_MARK\" >> \"$FAKE_STATE/seen\"; "
+                                 "[ \"$1\" != sign ] || ") + writesOutput);
     OsslSigncodeBridge bridge;
     const QString out = work->filePath(QStringLiteral("o.exe"));
 
@@ -287,9 +307,8 @@ void PeSigningTest::pinValueIsMaskedInEveryLogLine()
                                + QStringLiteral(";pin-value=****")));
     QVERIFY2(log.mentions(QStringLiteral("pin-value=****")) && !log.mentions(QStringLiteral("975310")),
              qPrintable(log.lines.join(QLatin1Char('\n'))));
-    // The tool's complaint is still there, masked.
+    // The tool's complaint is still there.
     QVERIFY(log.lines.last().startsWith(QStringLiteral("Signing FAILED: ")));
-    QVERIFY(log.lines.last().contains(QStringLiteral("pin-value=****")));
 
     QCOMPARE(OsslSigncodeBridge::maskPinValues(
                  QStringLiteral("pkcs11:token=T?pin-value=12%203&module-name=x\nnext pin-value=9;id=%01")),
@@ -402,6 +421,90 @@ void PeSigningTest::missingTool()
                            pki->leaf().keyPath, {}, {}, {}, {}, {}));
     QCOMPARE(log.lines.mid(5), (QStringList{QStringLiteral("[osslsigncode sign] exit=-1"), QStringLiteral("error: "),
                                             QStringLiteral("Signing FAILED: ")}));
+}
+
+void PeSigningTest::outputMissingOrCutIsNotSigned_data()
+{
+    QTest::addColumn<QString>("behaviour");   // empty: the real tool on a full disk
+    QTest::newRow("exits 0, writes nothing") << QStringLiteral("exit 0");
+    QTest::newRow("exits 0, output no larger than the input")
+        << QStringLiteral("head -c 100 \"${@: -3:1}\" > \"${@: -1}\"");
+    QTest::newRow("real osslsigncode, disk full") << QString();
+}
+
+void PeSigningTest::outputMissingOrCutIsNotSigned()
+{
+    QFETCH(QString, behaviour);
+    std::unique_ptr<FakeTools> fakes;
+    if (!behaviour.isEmpty()) {
+        fakes = std::make_unique<FakeTools>();
+        fakes->install(QStringLiteral("osslsigncode"));
+        fakes->setHook(QStringLiteral("osslsigncode"), behaviour);
+    }
+    const QString out = unsignedPe + QStringLiteral(".signed");
+    QFile earlier(out);
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("an earlier good signed file");
+    earlier.close();
+
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    bool signedOk = true;
+    {
+        // Less room than the input takes: the signed copy is cut short.
+        std::unique_ptr<FileSizeLimit> diskFull;
+        if (behaviour.isEmpty())
+            diskFull = std::make_unique<FileSizeLimit>(QFileInfo(unsignedPe).size() / 2);
+        signedOk = bridge.signPE(unsignedPe, out, pki->chainPath(), pki->leaf().keyPath, {}, {}, {}, {}, {});
+    }
+    QVERIFY(!signedOk);
+    QVERIFY(!log.mentions(QStringLiteral("Signed successfully.")));
+    if (!behaviour.isEmpty())
+        QCOMPARE(log.lines.last(), QStringLiteral("Signing FAILED: output missing or cut"));
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    QCOMPARE(earlier.readAll(), QByteArray("an earlier good signed file"));
+    QCOMPARE(QDir(work->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"app.exe", "app.exe.signed"}));
+}
+
+void PeSigningTest::pinValueInUriGoesToStandardInput()
+{
+    // A PIN typed into the URI signs like one typed in the dialog, without
+    // ever standing on the tool's command line.
+    SoftHsmToken token;
+    const QString chain = work->filePath(QStringLiteral("uri-pin-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("uri-pin-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
+
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    fakes.setHook(QStringLiteral("osslsigncode"),
+                  QStringLiteral("exec '%1' \"$@\" < \"$FAKE_STDIN\"").arg(realOsslsigncode()));
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("uri-pin.exe"));
+    const QString bare = token.keyUri(QStringLiteral("01"));
+    const QString uri = bare + QStringLiteral(";pin-value=") + token.userPin();
+
+    QVERIFY2(bridge.signPE(unsignedPe, out, chain, uri, {}, SoftHsmToken::modulePath(), {}, {}, {}),
+             qPrintable(log.lines.join(QLatin1Char('\n'))));
+    const QStringList arguments = fakes.arguments(QStringLiteral("osslsigncode"));
+    QCOMPARE(arguments.mid(5, 4), (QStringList{QStringLiteral("-key"), bare, QStringLiteral("-readpass"),
+                                               QStringLiteral("-")}));
+    QCOMPARE(fakes.standardInput(QStringLiteral("osslsigncode")), token.userPin().toUtf8());
+    QVERIFY(!arguments.join(QLatin1Char(' ')).contains(QLatin1String("pin-value")));
+    QVERIFY(!log.mentions(token.userPin()));
+    const ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
+    QVERIFY2(verified.succeeded(), verified.stdErr.constData());
+
+    QString pin;
+    QCOMPARE(OsslSigncodeBridge::withoutPinValue(
+                 QStringLiteral("pkcs11:token=T;pin-value=12%203;id=%01?module-name=x&pin-value=9"), &pin),
+             QStringLiteral("pkcs11:token=T;id=%01?module-name=x"));
+    QCOMPARE(pin, QStringLiteral("9"));
+    QCOMPARE(OsslSigncodeBridge::withoutPinValue(QStringLiteral("/keys/pin-value=1.pem"), &pin),
+             QStringLiteral("/keys/pin-value=1.pem"));
+    QCOMPARE(pin, QString());
 }
 
 OT_TEST_MAIN(PeSigningTest)

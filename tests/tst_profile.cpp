@@ -119,6 +119,9 @@ private Q_SLOTS:
     void failedWriteKeepsOldProfile();
     void unreadableProfileIsSetAside_data();
     void unreadableProfileIsSetAside();
+    void opensslThatDidNotRunLeavesProfileAlone_data();
+    void opensslThatDidNotRunLeavesProfileAlone();
+    void leftoverTemporaryIsRemovedAtLoad();
     void setters_data();
     void setters();
     void featureUnlockMessages_data();
@@ -182,6 +185,7 @@ void ProfileTest::failedWriteKeepsOldProfile_data()
     QTest::newRow("fails after a partial write") << QStringLiteral("exit 1");
     QTest::newRow("killed mid-write") << QStringLiteral("kill -KILL $$");
     QTest::newRow("hangs past the time-out") << QStringLiteral("exec sleep 30");
+    QTest::newRow("claims success, leaves nothing") << QStringLiteral(": > \"$out\"; exit 0");
 }
 
 void ProfileTest::failedWriteKeepsOldProfile()
@@ -265,6 +269,75 @@ void ProfileTest::unreadableProfileIsSetAside()
     const QJsonObject written = QJsonDocument::fromJson(opensslDecrypt(path, readingLogin)).object();
     QCOMPARE(QJsonDocument(written).toJson(QJsonDocument::Compact), QByteArray(R"({"vaults":["/v2","/v3"]})"));
     QCOMPARE(modeOf(path), 0600);
+}
+
+void ProfileTest::opensslThatDidNotRunLeavesProfileAlone_data()
+{
+    QTest::addColumn<QString>("behaviour");   // empty: no openssl at all
+    QTest::newRow("missing") << QString();
+    QTest::newRow("hanging") << QStringLiteral("exec sleep 30");
+    QTest::newRow("killed") << QStringLiteral("kill -KILL $$");
+}
+
+void ProfileTest::opensslThatDidNotRunLeavesProfileAlone()
+{
+    QFETCH(QString, behaviour);
+    ScopedEnv user("USER", "alice");
+    const QString path = UserProfile::profilePath();
+    {
+        UserProfile writer;
+        QVERIFY(writer.load());
+        writer.addVaultPath(QStringLiteral("/vaults/kept.qvimgv"));
+        writer.addGithubAccount({"octo", "Octo Cat", "o@example.org", "ghp_secret", "pro"});
+    }
+    const QByteArray original = readAll(path);
+
+    {
+        // Without a behaviour the search path holds nothing at all.
+        FakeTools fakes(!behaviour.isEmpty());
+        if (!behaviour.isEmpty()) {
+            fakes.install(QStringLiteral("openssl"));
+            fakes.setHook(QStringLiteral("openssl"), behaviour);
+        }
+        UserProfile profile;
+        profile.finishTimeoutMs = 500;
+        QVERIFY(!profile.load());
+        QVERIFY(profile.vaultPaths().isEmpty());
+        // Every save of this run fails, the setters' included, and none of
+        // them sets the file aside or writes over it.
+        profile.addVaultPath(QStringLiteral("/vaults/new.qvimgv"));
+        profile.setPreference(QStringLiteral("name"), QStringLiteral("x"));
+        QVERIFY(!profile.save());
+        QCOMPARE(profile.vaultPaths(), QStringList{"/vaults/new.qvimgv"});
+        QCOMPARE(readAll(path), original);
+        QCOMPARE(configEntries(), QStringList{"profile.enc"});
+    }
+
+    // The next start, with a working openssl, reads it whole.
+    UserProfile next;
+    QVERIFY(next.load());
+    QCOMPARE(next.vaultPaths(), QStringList{"/vaults/kept.qvimgv"});
+    QCOMPARE(next.githubAccounts().size(), 1);
+    QCOMPARE(next.githubAccounts().first().pat, QStringLiteral("ghp_secret"));
+}
+
+void ProfileTest::leftoverTemporaryIsRemovedAtLoad()
+{
+    ScopedEnv user("USER", "alice");
+    {
+        UserProfile writer;
+        QVERIFY(writer.load());
+    }
+    const QString dir = UserProfile::configDir();
+    for (const char* name : {"profile.enc.Ab12Cd", "profile.enc.unreadable-20240101000000"}) {
+        QFile file(dir + '/' + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Salted__left by a killed run");
+    }
+    UserProfile profile;
+    QVERIFY(profile.load());
+    // A profile set aside earlier is the user's to keep.
+    QCOMPARE(configEntries(), (QStringList{"profile.enc", "profile.enc.unreadable-20240101000000"}));
 }
 
 void ProfileTest::setters_data()

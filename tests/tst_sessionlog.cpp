@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 
+#include "FileSizeLimit.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
@@ -17,8 +18,6 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -47,30 +46,6 @@ QString withoutStamp(const QString& line)
     const QRegularExpressionMatch match = stampedLine.match(line);
     return match.hasMatch() ? match.captured(1) : QStringLiteral("<no stamp: %1>").arg(line);
 }
-
-// Files may grow to at most `bytes` while the object lives: a disk that fills
-// up in the middle of a write.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*oldHandler)(int) = nullptr;
-};
 
 } // namespace
 

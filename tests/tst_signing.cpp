@@ -195,9 +195,13 @@ void SigningTest::unfinishedRunsAreFailures()
     FakeTools fakes(false);
     ScopedEnv path("PATH", qgetenv("PATH") + ":/usr/bin:/bin");
     if (hangs) {
-        fakes.install(QStringLiteral("codesign"), QStringLiteral("macos-tool"));
-        // exec: the kill reaches the sleeping process itself, and nothing lingers.
-        fakes.setHook(QStringLiteral("codesign"), QStringLiteral("exec sleep 60"));
+        // Each prints the start of an answer, then hangs.
+        for (const char* tool : {"codesign", "security"}) {
+            fakes.install(QLatin1String(tool), QStringLiteral("macos-tool"));
+            fakes.setHook(QLatin1String(tool),
+                          QStringLiteral("echo '  1) AAAA \"Developer ID Application: Half (H1)\"'; "
+                                         "exec sleep 60"));
+        }
     }
     SigningManager manager;
     manager.setWaitMs(400);
@@ -222,6 +226,9 @@ void SigningTest::unfinishedRunsAreFailures()
     QTemporaryDir work;
     QVERIFY(!manager.codesign(work.path(), kIdentity, {}, true, true));
     QVERIFY(!manager.verifySignature(work.path()));
+    // What a hung tool printed before it was killed is not taken as an answer.
+    QCOMPARE(manager.signatureInfo(work.path()), QString());
+    QVERIFY(manager.listSigningIdentities().isEmpty());
 }
 
 void SigningTest::signingIdentities_data()

@@ -2,6 +2,7 @@
 #include "config/UserProfile.h"
 #include "signing/SigningProfileManager.h"
 
+#include "FileSizeLimit.h"
 #include "TestHome.h"
 
 #include <QApplication>
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void saveReplacesInPlaceOrAppends();
     void removeDropsEveryMatchAndRewrites();
     void roundTripKeepsEveryField();
+    void damagedSizeReadsOnlyStoredEntries();
+    void saveThatCannotBeWrittenWholeFails();
 };
 
 void SigningProfilesTest::nothingStored()
@@ -155,6 +158,42 @@ void SigningProfilesTest::roundTripKeepsEveryField()
     QVERIFY(file.contains("1\\name="));
     QVERIFY(file.contains("1\\lastUsedDate="));
     QVERIFY(file.contains("size=1"));
+}
+
+void SigningProfilesTest::damagedSizeReadsOnlyStoredEntries()
+{
+    TestHome home;
+    // A size that would take an hour to walk entry by entry.
+    writeSettingsFile("[signingProfiles]\n"
+                      "1\\name=one\n1\\platform=macos\n"
+                      "2\\name=two\n2\\platform=macos\n"
+                      "size=2147483647\n");
+    QCOMPARE(namesOf(SigningProfileManager::loadAll()), (QStringList{"one/", "two/"}));
+    QVERIFY(SigningProfileManager::save(profile(QStringLiteral("three"))));
+    QCOMPARE(namesOf(SigningProfileManager::loadAll()), (QStringList{"one/", "two/", "three/"}));
+    QVERIFY(settingsFile().contains("size=3"));
+}
+
+void SigningProfilesTest::saveThatCannotBeWrittenWholeFails()
+{
+    TestHome home;
+    QVERIFY(SigningProfileManager::save(profile(QStringLiteral("kept"), QStringLiteral("id"))));
+    const QByteArray before = settingsFile();
+
+    SigningProfile large = profile(QStringLiteral("large"));
+    large.certChainPem = QString(8000, QLatin1Char('c'));
+    {
+        FileSizeLimit diskFull(4096);
+        QVERIFY(!SigningProfileManager::save(large));
+    }
+    QCOMPARE(namesOf(SigningProfileManager::loadAll()), QStringList{"kept/id"});
+    {
+        // Even the much shorter file without the profile cannot be written.
+        FileSizeLimit diskFull(16);
+        QVERIFY(!SigningProfileManager::remove(QStringLiteral("kept")));
+    }
+    QCOMPARE(settingsFile(), before);
+    QCOMPARE(namesOf(SigningProfileManager::loadAll()), QStringList{"kept/id"});
 }
 
 OT_TEST_MAIN(SigningProfilesTest)

@@ -1,5 +1,6 @@
 #include "app/DeviceConfigDialog.h"
 
+#include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -47,14 +47,11 @@ QWidget* describedButton(QPushButton** button, const QString& text, const QStrin
     return row;
 }
 
-// Replaces what is there only once the whole text is written.
+// Replaces what is there only once the whole text reached the disk; the
+// file is owner-only like everything else the program writes.
 bool writeText(const QString& path, const QString& text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(text.toUtf8());
-    return file.commit();
+    return PrivateFiles::writeOwnerOnly(path, text.toUtf8());
 }
 
 // Wipes a secret on every way out of the scope that holds it.

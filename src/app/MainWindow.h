@@ -59,6 +59,10 @@ public:
     // real file system.
     QString pkcs11SearchRoot;
 
+    // How long one openssl run of the certificate actions may take; tests
+    // shorten it.
+    int certificateToolTimeoutMs = 15000;
+
 public Q_SLOTS:
     void refreshDevices();
     void updateStatusBar();

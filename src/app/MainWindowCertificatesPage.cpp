@@ -112,7 +112,17 @@ void MainWindow::onInspectCertificate()
         return;
 
     ChainBuilder builder;
+    builder.opensslTimeoutMs = certificateToolTimeoutMs;
     const ChainBuilder::CertInfo info = builder.parseCertificate(path);
+    if (!info.failure.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Certificate Details"),
+                        QStringLiteral("The certificate could not be read: ") + info.failure + QLatin1Char('.'),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        logSession(QStringLiteral("Inspect Cert"), QStringLiteral("OpenSSL"), false, path);
+        return;
+    }
     const QString status = info.expired ? QStringLiteral("EXPIRED")
                            : info.valid ? QStringLiteral("Valid")
                                         : QStringLiteral("Invalid");

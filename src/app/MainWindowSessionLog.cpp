@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "core/LogView.h"
+#include "core/PrivateFiles.h"
 #include "fido/FidoDeviceManager.h"
 #include "ui/SectionTitle.h"
 
@@ -13,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSysInfo>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -87,9 +87,6 @@ void MainWindow::saveSessionLog()
         return;
     const QString path = QFileInfo(chosen).absoluteFilePath();
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
     const QString header =
         QStringLiteral("# OstrevanTessaril Session Log\n"
                        "# Exported: %1\n"
@@ -102,13 +99,10 @@ void MainWindow::saveSessionLog()
                  QCoreApplication::applicationVersion(), QSysInfo::prettyProductName(),
                  QSysInfo::currentCpuArchitecture(), QString::number(fidoManager->deviceCount()));
     const QByteArray data = header.toUtf8() + sessionLogView->toPlainText().toUtf8();
-    // An export that did not reach the disk whole must not be reported as
-    // saved, and the previous file, if any, stays as it was. QSaveFile::commit
-    // alone renames a short file into place when the buffered data fails to
-    // reach the disk (a full disk), so the flush is checked here.
-    if (file.write(data) != data.size() || !file.flush())
-        file.cancelWriting();
-    if (!file.commit()) {
+    // An export that did not reach the disk whole is not reported as saved,
+    // and the previous file, if any, stays as it was. The log names files and
+    // devices: it is kept owner-only like everything else the program writes.
+    if (!PrivateFiles::writeOwnerOnly(path, data)) {
         statusLabel->setText(QStringLiteral("Session log export failed: ") + path);
         logSession(QStringLiteral("Export Log"), QStringLiteral("N/A"), false, path);
         return;

@@ -2,6 +2,7 @@
 
 #include "config/UserProfile.h"
 #include "core/LogView.h"
+#include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "piv/OpenscBridge.h"
 #include "piv/Pkcs11Modules.h"
@@ -31,13 +32,9 @@
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -96,16 +93,6 @@ bool confirmReplace(QWidget* parent, const QString& out)
     box.setInformativeText(out);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
-}
-
-// Moves the freshly signed file over the output in one step, so the output
-// is either the old file or the new one, never a mixture.
-bool replaceFile(const QString& from, const QString& to, QString* error)
-{
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    *error = QString::fromLocal8Bit(std::strerror(errno));
-    return false;
 }
 
 } // namespace
@@ -243,13 +230,18 @@ QWidget* MainWindow::createCodeSigningTab()
     connect(detectButton, &QPushButton::clicked, this, [this, log, pkcs11UriEdit] {
         Pkcs11Config config(this);
         config.searchRoot = pkcs11SearchRoot;
-        if (!config.detectPaths()) {
+        config.detectPaths();
+        // Signing needs the module that reaches the token; the OpenSSL
+        // provider is only one way to it (Debian packages none), osslsigncode
+        // loads the module itself.
+        if (config.modulePath.isEmpty()) {
             log(QStringLiteral("PKCS11 detection incomplete. Install libp11 + opensc."));
             logSession(QStringLiteral("PKCS11 Detect"), QStringLiteral("System"), false,
                        QStringLiteral("Missing dependencies"));
             return;
         }
-        log(QStringLiteral("PKCS11 provider: ") + config.providerPath);
+        if (config.ready)
+            log(QStringLiteral("PKCS11 provider: ") + config.providerPath);
         log(QStringLiteral("PKCS11 module: ") + config.modulePath);
 
         const QList<Pkcs11SlotInfo> slotList = opensc->listSlots();
@@ -261,12 +253,17 @@ QWidget* MainWindow::createCodeSigningTab()
             log(QStringLiteral("PKCS11 URI: ") + uri);
         }
 
-        const QString conf = pkcs11ConfigPath();
-        QDir().mkpath(UserProfile::configDir());
-        if (config.generateConfig(conf)) {
-            log(QStringLiteral("Config: ") + conf);
-            if (config.verifyConfig(conf))
-                log(QStringLiteral("Provider verified."));
+        if (!config.ready) {
+            log(QStringLiteral("No OpenSSL PKCS11 provider: signing uses the PKCS11 module directly; "
+                               "no provider configuration written."));
+        } else {
+            const QString conf = pkcs11ConfigPath();
+            PrivateFiles::makePrivateDir(UserProfile::configDir());
+            if (config.generateConfig(conf)) {
+                log(QStringLiteral("Config: ") + conf);
+                if (config.verifyConfig(conf))
+                    log(QStringLiteral("Provider verified."));
+            }
         }
         logSession(QStringLiteral("PKCS11 Detect"), QStringLiteral("System"), true,
                    QStringLiteral("Paths configured"));
@@ -284,53 +281,48 @@ QWidget* MainWindow::createCodeSigningTab()
         if ((outInfo.exists() || outInfo.isSymLink()) && !confirmReplace(this, out))
             return;
 
-        const QString key = pkcs11UriEdit->text();
+        // A space typed before or after the URI makes the tool misread it.
+        const QString key = pkcs11UriEdit->text().trimmed();
         QString module;
         QString pin;
         if (isTokenKey(key)) {
+            // Each wrong try costs one of the token's PIN retries: a URI the
+            // tool cannot match is refused before the PIN is asked for.
+            const QString problem = Pkcs11Config::uriProblem(key);
+            if (!problem.isEmpty()) {
+                QMessageBox box(QMessageBox::Warning, QStringLiteral("Sign PE"), problem, QMessageBox::Ok, this);
+                box.setTextFormat(Qt::PlainText);
+                box.exec();
+                return;
+            }
             // The URI names the key; the engine still has to be told which
             // module reaches the token.
             module = Pkcs11Modules::find(Pkcs11Modules::openscModule(), pkcs11SearchRoot);
-            bool ok = false;
-            pin = QInputDialog::getText(this, QStringLiteral("Sign PE"), QStringLiteral("Token PIN:"),
-                                        QLineEdit::Password, QString(), &ok);
-            if (!ok || pin.isEmpty()) {
-                secureZero(pin);
-                return;
+            // A PIN written into the URI is used as it is; the bridge takes it
+            // out of the URI and sends it on standard input.
+            QString uriPin;
+            OsslSigncodeBridge::withoutPinValue(key, &uriPin);
+            const bool pinInUri = !uriPin.isEmpty();
+            secureZero(uriPin);
+            if (!pinInUri) {
+                bool ok = false;
+                pin = QInputDialog::getText(this, QStringLiteral("Sign PE"), QStringLiteral("Token PIN:"),
+                                            QLineEdit::Password, QString(), &ok);
+                if (!ok || pin.isEmpty()) {
+                    secureZero(pin);
+                    return;
+                }
             }
         }
 
-        const auto fail = [this, log, &input, &pin] {
-            secureZero(pin);
-            log(QStringLiteral("Windows PE signing FAILED."));
-            logSession(QStringLiteral("Sign PE"), QStringLiteral("osslsigncode"), false, input);
-        };
-
-        // osslsigncode refuses to overwrite its output, and a failed run may
-        // leave a partial file: sign into a private folder beside the output
-        // and move the result over it only once signing succeeded.
-        QTemporaryDir staging(outInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
-                              + outInfo.fileName() + QStringLiteral("-XXXXXX"));
-        if (!staging.isValid()) {
-            log(QStringLiteral("Cannot write beside ") + out + QStringLiteral(": ") + staging.errorString());
-            fail();
-            return;
-        }
-        const QString staged = staging.filePath(outInfo.fileName());
-
         OsslSigncodeBridge bridge(this);
         connect(&bridge, &OsslSigncodeBridge::signingLog, this, log);
-        const bool signedOk = bridge.signPE(input, staged, certChainEdit->text(), key, QString(), module,
+        const bool signedOk = bridge.signPE(input, out, certChainEdit->text(), key, QString(), module,
                                             pkcs11ConfigPath(), timestampEdit->text(), QString(), pin);
         secureZero(pin);
         if (!signedOk) {
-            fail();
-            return;
-        }
-        QString error;
-        if (!replaceFile(staged, out, &error)) {
-            log(QStringLiteral("Cannot write ") + out + QStringLiteral(": ") + error);
-            fail();
+            log(QStringLiteral("Windows PE signing FAILED."));
+            logSession(QStringLiteral("Sign PE"), QStringLiteral("osslsigncode"), false, input);
             return;
         }
         log(QStringLiteral("Windows PE signed: ") + out);
@@ -404,11 +396,22 @@ QWidget* MainWindow::createCodeSigningTab()
         profile.macIdentity = identityCombo->currentText();
         profile.notarizeProfile = notarizeProfileEdit->text();
         profile.certChainPem = certChainEdit->text();
-        profile.pkcs11Uri = pkcs11UriEdit->text();
+        // A PIN typed into the URI never reaches the settings file in clear.
+        QString uriPin;
+        profile.pkcs11Uri = OsslSigncodeBridge::withoutPinValue(pkcs11UriEdit->text(), &uriPin);
+        const bool pinDropped = profile.pkcs11Uri != pkcs11UriEdit->text();
+        secureZero(uriPin);
         profile.timestampUrl = timestampEdit->text();
         profile.createdDate = QDateTime::currentDateTime().toString(Qt::ISODate);
-        SigningProfileManager::save(profile);
+        if (!SigningProfileManager::save(profile)) {
+            log(QStringLiteral("Profile save FAILED: the settings file could not be written; ") + name
+                + QStringLiteral(" was not stored"));
+            logSession(QStringLiteral("Save Profile"), name, false, QStringLiteral("macos"));
+            return;
+        }
 
+        if (pinDropped)
+            log(QStringLiteral("PIN not stored in profile"));
         fillProfileCombo(profileCombo);
         profileCombo->setCurrentText(name);
         log(QStringLiteral("Profile saved: ") + name);
@@ -424,7 +427,11 @@ QWidget* MainWindow::createCodeSigningTab()
                                   QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
             return;
-        SigningProfileManager::remove(name);
+        if (!SigningProfileManager::remove(name)) {
+            log(QStringLiteral("Profile delete FAILED: the settings file could not be written; ") + name
+                + QStringLiteral(" is still stored"));
+            return;
+        }
         profileCombo->removeItem(profileCombo->currentIndex());
         log(QStringLiteral("Profile deleted: ") + name);
     });

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
+#include "core/PrivateFiles.h"
 #include "ui/WelcomeDialog.h"
 
 #include <QApplication>
@@ -40,7 +41,7 @@ StyleManager::Theme chooseTheme(bool darkOption, bool lightOption, const QString
 int run(QApplication& app, const QStringList& arguments)
 {
     setIdentity(app);
-    QDir().mkpath(UserProfile::configDir());
+    PrivateFiles::makePrivateDir(UserProfile::configDir());
 
     // Two instances must never talk to the same tokens at once. The lock is
     // taken before the command line is read, so even --help is refused.
@@ -64,7 +65,7 @@ int run(QApplication& app, const QStringList& arguments)
     parser.process(arguments);
 
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/app")));
-    QDir().mkpath(UserProfile::configDir());
+    PrivateFiles::makePrivateDir(UserProfile::configDir());
 
     AppSettings settings;
     const StyleManager::Theme theme = chooseTheme(

@@ -1,5 +1,6 @@
 #include "config/UserProfile.h"
 
+#include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
@@ -68,6 +69,14 @@ QJsonArray accountsWithout(const QJsonObject& github, const QString& login)
     return kept;
 }
 
+// openssl's salted format starts with this header; anything else is not a
+// profile it wrote.
+bool hasSaltedHeader(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(8) == "Salted__";
+}
+
 } // namespace
 
 UserProfile::UserProfile(QObject* parent)
@@ -94,14 +103,30 @@ QString UserProfile::profilePath()
 bool UserProfile::load()
 {
     const QString path = profilePath();
+    removeStaleTemporaries();
     if (!QFileInfo::exists(path)) {
         data = defaultProfile();
         loaded = true;
         unreadableOnDisk = false;
+        opensslUnavailable = false;
         return save();
     }
 
-    QByteArray plain = decrypt(path);
+    bool opensslFinished = false;
+    QByteArray plain = decryptFile(path, &opensslFinished);
+    if (!opensslFinished) {
+        // openssl is missing, hung or was killed: that says nothing about the
+        // file, which the next start will most likely read. Until then it is
+        // neither set aside nor written over.
+        data = QJsonObject();
+        loaded = false;
+        unreadableOnDisk = false;
+        opensslUnavailable = true;
+        qWarning("The profile could not be read because openssl did not run to the end; "
+                 "changes to it are not saved in this run");
+        return false;
+    }
+    opensslUnavailable = false;
     if (plain.isEmpty()) {
         // Typically the host or login name changed. The file stays as it is.
         data = QJsonObject();
@@ -121,8 +146,22 @@ bool UserProfile::load()
     return true;
 }
 
+void UserProfile::removeStaleTemporaries()
+{
+    // A run killed while openssl wrote the new profile leaves its temporary
+    // file (the profile's name and six characters) beside it.
+    const QFileInfo profile(profilePath());
+    QDir folder(profile.absolutePath());
+    const QStringList leftovers =
+        folder.entryList({profile.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : leftovers)
+        folder.remove(name);
+}
+
 bool UserProfile::save()
 {
+    if (opensslUnavailable)
+        return false;
     // A profile that could not be read may still be readable elsewhere (under
     // the old host name, say) and holds the user's tokens: never write over it.
     if (unreadableOnDisk && !setAsideUnreadableFile())
@@ -159,7 +198,7 @@ bool UserProfile::setAsideUnreadableFile()
 bool UserProfile::encrypt(const QByteArray& data, const QString& path)
 {
     const QFileInfo target(path);
-    QDir().mkpath(target.absolutePath());
+    PrivateFiles::makePrivateDir(target.absolutePath());
 
     // openssl truncates its output file before writing and creates it with the
     // umask's mode. Let it write a private temporary file beside the profile
@@ -188,6 +227,10 @@ bool UserProfile::encrypt(const QByteArray& data, const QString& path)
     secureZero(options.standardInput);
     if (!result.succeeded())
         return false;
+    // An openssl that claims success but left nothing usable (a stand-in, a
+    // full disk it did not notice) must not replace a good profile.
+    if (!hasSaltedHeader(temporaryPath))
+        return false;
 
     if (::rename(QFile::encodeName(temporaryPath).constData(),
                  QFile::encodeName(target.absoluteFilePath()).constData())
@@ -200,6 +243,13 @@ bool UserProfile::encrypt(const QByteArray& data, const QString& path)
 
 QByteArray UserProfile::decrypt(const QString& path)
 {
+    bool finished = false;
+    return decryptFile(path, &finished);
+}
+
+QByteArray UserProfile::decryptFile(const QString& path, bool* opensslFinished)
+{
+    *opensslFinished = false;
     if (!QFileInfo::exists(path))
         return QByteArray();
     QByteArray passPhrase = deriveKey().toHex();
@@ -214,6 +264,7 @@ QByteArray UserProfile::decrypt(const QString& path)
          QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path},
         options);
     secureZero(options.standardInput);
+    *opensslFinished = result.finished();
     if (!result.succeeded()) {
         // A wrong key can still yield some garbage before openssl notices.
         secureZero(result.stdOut);

@@ -35,7 +35,9 @@ public:
     // Reads the profile file, or creates and writes the default profile when
     // there is none. False when the file could not be decrypted or does not
     // hold a JSON object; that file is then kept, and set aside before the
-    // next write.
+    // next write. False too when openssl did not run to the end (missing,
+    // hung, killed): the file is then left alone and every save of this run
+    // fails, so a later start reads it as before.
     bool load();
     // True only when the new file is in place; a failed write keeps the old one.
     bool save();
@@ -85,9 +87,13 @@ Q_SIGNALS:
 
 private:
     bool setAsideUnreadableFile();
+    void removeStaleTemporaries();
+    QByteArray decryptFile(const QString& path, bool* opensslFinished);
 
     QJsonObject data;
     bool loaded = false;
     // The file on disk could not be read: it must not be overwritten.
     bool unreadableOnDisk = false;
+    // The file on disk was never read because openssl could not be run.
+    bool opensslUnavailable = false;
 };

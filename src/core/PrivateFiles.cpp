@@ -2,48 +2,70 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace PrivateFiles {
 
+namespace {
+
+bool fail(QString* error, const QString& reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+} // namespace
+
+bool writeFully(QFileDevice& file, const QByteArray& data, QString* error)
+{
+    // A new file is created with the umask's mode: narrow it before any
+    // content reaches the disk.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return fail(error, file.errorString());
+    if (file.write(data) != data.size())
+        return fail(error, file.errorString());
+    // Qt buffers what it writes; a full disk only shows when the buffer goes
+    // out, and QSaveFile::commit would not notice (it renames a cut file into
+    // place and reports success).
+    if (!file.flush())
+        return fail(error, file.errorString());
+    return true;
+}
+
 bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    // The temporary file is created with the umask's mode: narrow it before
-    // any content reaches the disk.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        if (error)
-            *error = file.errorString();
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(error, file.errorString());
+    if (!writeFully(file, data, error)) {
         file.cancelWriting();
         return false;
     }
-    if (file.write(data) != data.size()) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    if (!file.commit())
+        return fail(error, file.errorString());
     return true;
 }
 
 bool makePrivateDir(const QString& path)
 {
-    if (!QDir().mkpath(path))
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString parent = QFileInfo(absolute).absolutePath();
+    if (!QDir().mkpath(parent))
         return false;
-    return ::chmod(QFile::encodeName(path).constData(), 0700) == 0;
+    const QByteArray native = QFile::encodeName(absolute);
+    // Made 0700 in one step, so there is no moment in which others could
+    // open it; one that exists already is narrowed.
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    if (!QFileInfo(absolute).isDir())
+        return false;
+    return ::chmod(native.constData(), 0700) == 0;
 }
 
 bool isOwnerOnly(const QString& path)

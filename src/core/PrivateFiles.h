@@ -3,16 +3,27 @@
 #include <QByteArray>
 #include <QString>
 
+class QFileDevice;
+
 // Files and folders that hold anything sensitive are owner-only from the
 // moment they exist, and a file this program owns is replaced atomically: a
 // failed or interrupted write leaves the old file whole.
 namespace PrivateFiles {
 
 // Writes data to path through a temporary file beside it, mode 0600 before the
-// first byte is written, renamed over path only when everything was written.
+// first byte is written, renamed over path only when every byte reached the
+// file (a full disk included); otherwise the temporary file is dropped, the old
+// file stays byte for byte and false is returned with the reason in *error.
 bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error = nullptr);
 
-// Creates the folder (and missing parents) and sets it to 0700.
+// The same checks for a file someone else opened and will commit (the
+// temporary file of a QSaveFile, say): narrows it to 0600, writes all of data
+// and pushes it out of Qt's buffer. False when any byte did not reach the file;
+// the caller must then not commit it.
+bool writeFully(QFileDevice& file, const QByteArray& data, QString* error = nullptr);
+
+// Creates the folder (missing parents with the default mode) 0700 from the
+// start, and narrows an existing one to 0700.
 bool makePrivateDir(const QString& path);
 
 // True when the file or folder at path grants nothing to group and others.

@@ -1,10 +1,56 @@
 #include "core/ToolRunner.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
 namespace ToolRunner {
+
+namespace {
+
+// Everything the tool starts (a shell script's commands, a helper it forks)
+// shares its process group, so a time-out can end all of it at once rather
+// than leave the helpers running with nobody to reap them.
+void startInOwnGroup(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+void killGroup(QProcess& process)
+{
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    process.kill();
+}
+
+// Qt reports a tool that is there but may not be run as "No such file or
+// directory" when the search path skipped it, or as a bare "Permission
+// denied"; the user needs to hear which file it is and what is wrong with it.
+QString startFailureReason(const QString& program, const QString& qtReason)
+{
+    QStringList candidates;
+    if (program.contains(QLatin1Char('/')))
+        candidates << program;
+    const QString name = QFileInfo(program).fileName();
+    const QStringList searchPath =
+        qEnvironmentVariable("PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    for (const QString& folder : searchPath)
+        candidates << QDir(folder).filePath(name);
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && !info.isExecutable())
+            return candidate + QStringLiteral(" is not executable");
+    }
+    return qtReason;
+}
+
+} // namespace
 
 Result run(const QString& program, const QStringList& arguments, const Options& options)
 {
@@ -18,16 +64,17 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
         process.setWorkingDirectory(options.workingDirectory);
     process.setProcessChannelMode(options.mergeChannels ? QProcess::MergedChannels
                                                         : QProcess::SeparateChannels);
+    startInOwnGroup(process);
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(options.startTimeoutMs)) {
         // A program that never started leaves nothing to reap, but a start that
         // is merely slow must not outlive us.
         if (process.state() != QProcess::NotRunning) {
-            process.kill();
+            killGroup(process);
             process.waitForFinished(1000);
         }
         result.failure = QStringLiteral("failed to start");
-        result.stdErr = process.errorString().toUtf8();
+        result.stdErr = startFailureReason(program, process.errorString()).toUtf8();
         return result;
     }
     result.started = true;
@@ -40,7 +87,7 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
     if (!process.waitForFinished(options.finishTimeoutMs)) {
         // Qt reports exit code 0 for a process that is still running; judging by
         // that would turn a hung tool into a success.
-        process.kill();
+        killGroup(process);
         process.waitForFinished(2000);
         result.timedOut = true;
         result.failure = QStringLiteral("timed out after %1 ms").arg(options.finishTimeoutMs);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -66,6 +67,13 @@ QString secureTempDir(QString* problem)
     if (!ours)
         return fail(QStringLiteral("not owned by this user"));
     return path;
+}
+
+// The private folder is made afresh for each operation; left behind, one
+// empty folder per process would pile up in the temporary folder.
+void removeIfEmpty(const QString& dir)
+{
+    QDir().rmdir(dir);
 }
 
 QString readResultFile(const QString& path)
@@ -294,6 +302,7 @@ QString YkmanBridge::runForFile(const QStringList& args, const QString& file)
     const CmdResult r = run(args, {}, operationTimeoutMs);
     const QString text = r.exitCode == 0 ? readResultFile(file) : QString();
     QFile::remove(file);
+    removeIfEmpty(QFileInfo(file).path());
     return text;
 }
 
@@ -337,6 +346,7 @@ QString YkmanBridge::generateCsr(const QString& slot, const QString& subject, co
     const QString text = r.exitCode == 0 ? readResultFile(csr) : QString();
     QFile::remove(pub);
     QFile::remove(csr);
+    removeIfEmpty(dir);
     return text;
 }
 

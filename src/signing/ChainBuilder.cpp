@@ -1,5 +1,6 @@
 #include "signing/ChainBuilder.h"
 
+#include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
 
 #include <QDateTime>
@@ -8,14 +9,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
 namespace {
-
-constexpr int opensslTimeoutMs = 15000;
-constexpr int verifyTimeoutMs = 10000;
 
 // openssl prints "name=value"; the value may itself hold '=' (a subject's
 // "CN = x"), so everything after the first one counts.
@@ -24,33 +21,63 @@ QString valueAfterEquals(const QString& text)
     return text.section(QLatin1Char('='), 1).trimmed();
 }
 
-// A body that is not DER must at least carry a PEM certificate at the start of
-// one of its lines; otherwise a server's error page, sent with status 200,
-// would be stored as the issuing certificate.
-bool hasPemCertificate(const QByteArray& data)
+// The PEM "CERTIFICATE" blocks of a body, markers included; whatever else it
+// holds (a private key, an error page's text) is left out.
+QList<QByteArray> pemCertificateBlocks(const QByteArray& data)
 {
-    static const QByteArray header("-----BEGIN CERTIFICATE-----");
-    qsizetype at = data.indexOf(header);
+    static const QByteArray begin("-----BEGIN CERTIFICATE-----");
+    static const QByteArray end("-----END CERTIFICATE-----");
+    QList<QByteArray> blocks;
+    qsizetype at = data.indexOf(begin);
     while (at >= 0) {
-        if (at == 0 || data.at(at - 1) == '\n')
-            return true;
-        at = data.indexOf(header, at + 1);
+        const qsizetype stop = data.indexOf(end, at + begin.size());
+        if (stop < 0)
+            break;
+        blocks << data.mid(at, stop + end.size() - at) + '\n';
+        at = data.indexOf(begin, stop + end.size());
     }
-    return false;
+    return blocks;
 }
 
-// Replaces path whole or not at all, so a failure never leaves half a file
-// where a good one was.
+// The lines of `openssl x509 -text` that belong to one extension: those after
+// its heading, up to the next line indented no deeper than the heading (the
+// next extension, or the signature after the last one). Text before the
+// extensions (the subject, the issuer) can hold the same words, so only
+// headings after "X509v3 extensions:" count.
+QStringList extensionBlock(const QString& text, const QString& heading)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const auto indentOf = [](const QString& line) {
+        qsizetype n = 0;
+        while (n < line.size() && line.at(n).isSpace())
+            ++n;
+        return n;
+    };
+    bool inExtensions = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString trimmed = lines.at(i).trimmed();
+        if (!inExtensions) {
+            inExtensions = trimmed == QLatin1String("X509v3 extensions:");
+            continue;
+        }
+        if (!trimmed.startsWith(heading + QLatin1Char(':')))
+            continue;
+        const qsizetype headingIndent = indentOf(lines.at(i));
+        QStringList block;
+        for (qsizetype j = i + 1; j < lines.size(); ++j) {
+            if (lines.at(j).trimmed().isEmpty() || indentOf(lines.at(j)) <= headingIndent)
+                break;
+            block << lines.at(j).trimmed();
+        }
+        return block;
+    }
+    return {};
+}
+
+// Written files are owner-only and replace an older one whole or not at all.
 bool writeWhole(const QString& path, const QByteArray& data)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return PrivateFiles::writeOwnerOnly(path, data);
 }
 
 bool readWhole(const QString& path, QByteArray* data)
@@ -69,12 +96,21 @@ ChainBuilder::ChainBuilder(QObject* parent)
 {
 }
 
-QString ChainBuilder::runOpenssl(const QStringList& args)
+QString ChainBuilder::runOpenssl(const QStringList& args, const QByteArray& input)
 {
     ToolRunner::Options options;
     options.finishTimeoutMs = opensslTimeoutMs;
+    options.standardInput = input;
     const ToolRunner::Result result =
         ToolRunner::run(ToolRunner::findTool(QStringLiteral("openssl")), args, options);
+    if (!result.finished()) {
+        lastRunFailure = QStringLiteral("openssl ") + result.failure;
+        const QString detail = result.started ? QString() : result.stdErrText().trimmed();
+        if (!detail.isEmpty())
+            lastRunFailure += QStringLiteral(": ") + detail;
+        return {};
+    }
+    lastRunFailure.clear();
     return result.stdOutText();
 }
 
@@ -82,12 +118,11 @@ QString ChainBuilder::extractAiaUrl(const QString& certPath)
 {
     const QString text = runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certPath,
                                      QStringLiteral("-noout"), QStringLiteral("-text")});
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& rawLine : lines) {
-        const QString line = rawLine.trimmed();
+    const QStringList block = extensionBlock(text, QStringLiteral("Authority Information Access"));
+    for (const QString& line : block) {
         // The extension may also name an issuer by something other than an
         // address ("CA Issuers - email:..."); only a URI can be fetched.
-        if (!line.contains(QLatin1String("CA Issuers")) || !line.contains(QLatin1String("URI:")))
+        if (!line.startsWith(QLatin1String("CA Issuers")) || !line.contains(QLatin1String("URI:")))
             continue;
         const QString url = line.mid(line.indexOf(QLatin1String("URI:")) + 4).trimmed();
         emit chainLog(QStringLiteral("AIA CA Issuers URL: ") + url);
@@ -100,7 +135,15 @@ QString ChainBuilder::extractAiaUrl(const QString& certPath)
 QString ChainBuilder::fetchIntermediate(const QString& url, const QString& savePath)
 {
     const QUrl address(url, QUrl::TolerantMode);
-    if (address.scheme() == QLatin1String("http"))
+    // The address comes from the certificate, which anyone can write: a
+    // file: or data: address would have us copy a local file (a key, say)
+    // into the chain.
+    const QString scheme = address.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        emit chainLog(QStringLiteral("Download failed: unsupported scheme ") + address.scheme());
+        return {};
+    }
+    if (scheme == QLatin1String("http"))
         emit chainLog(QStringLiteral("WARNING: Intermediate CA URL uses HTTP (not HTTPS). "
                                      "Verify downloaded certificate manually."));
     emit chainLog(QStringLiteral("Downloading intermediate CA: ") + url);
@@ -109,12 +152,19 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
     QNetworkReply* reply = manager.get(QNetworkRequest(address));
 
     // The wait runs the window's events; a server that never finishes its
-    // answer must not keep the caller in here for good.
+    // answer, or sends without end, must not keep the caller in here.
     bool timedOut = false;
+    bool tooLarge = false;
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
+        if (received > maxDownloadBytes || total > maxDownloadBytes) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
     connect(&deadline, &QTimer::timeout, &loop, [&] {
         timedOut = true;
         reply->abort();
@@ -125,6 +175,11 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
         loop.exec();
     deadline.stop();
 
+    const QByteArray data = reply->readAll();
+    if (tooLarge || data.size() > maxDownloadBytes) {
+        emit chainLog(QStringLiteral("Download failed: too large"));
+        return {};
+    }
     if (timedOut || reply->error() != QNetworkReply::NoError) {
         const QString reason = timedOut
             ? QStringLiteral("timed out after %1 ms").arg(transferTimeout)
@@ -132,49 +187,38 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
         emit chainLog(QStringLiteral("Download failed: ") + reason);
         return {};
     }
-    const QByteArray data = reply->readAll();
     // The reply belongs to the manager, which goes when this returns.
 
-    if (!data.isEmpty() && data.at(0) == 0x30) {
-        // An ASN.1 SEQUENCE: DER, which openssl turns into PEM through a
-        // scratch file beside the destination.
-        const QString der = savePath + QStringLiteral(".der");
-        QFile scratch(der);
-        if (!scratch.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || scratch.write(data) != data.size()) {
-            scratch.close();
-            QFile::remove(der);
-            emit chainLog(QStringLiteral("Failed to write intermediate: ") + der);
-            return {};
+    // Only certificates are kept, re-emitted by openssl: DER is read as one
+    // certificate, PEM reduced to its CERTIFICATE blocks.
+    const bool der = !data.isEmpty() && data.at(0) == 0x30;
+    QString pem;
+    if (der) {
+        pem = runOpenssl({QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"),
+                          QStringLiteral("-outform"), QStringLiteral("PEM")},
+                         data);
+    } else {
+        for (const QByteArray& block : pemCertificateBlocks(data)) {
+            const QString one = runOpenssl({QStringLiteral("x509"), QStringLiteral("-outform"), QStringLiteral("PEM")},
+                                           block);
+            if (one.isEmpty()) {
+                pem.clear();
+                break;
+            }
+            pem += one;
         }
-        scratch.close();
-        const QString pem = runOpenssl({QStringLiteral("x509"), QStringLiteral("-inform"),
-                                        QStringLiteral("DER"), QStringLiteral("-in"), der,
-                                        QStringLiteral("-outform"), QStringLiteral("PEM")});
-        QFile::remove(der);
-        if (pem.isEmpty()) {
-            // A body that merely starts with an ASCII '0' lands here too.
-            emit chainLog(QStringLiteral("Download failed: not a certificate"));
-            return {};
-        }
-        if (!writeWhole(savePath, pem.toUtf8())) {
-            emit chainLog(QStringLiteral("Failed to write intermediate: ") + savePath);
-            return {};
-        }
-        emit chainLog(QStringLiteral("Intermediate CA saved (DER→PEM): ") + savePath);
-        return pem;
     }
-
-    if (!hasPemCertificate(data)) {
+    if (!pem.startsWith(QLatin1String("-----BEGIN CERTIFICATE-----"))) {
         emit chainLog(QStringLiteral("Download failed: not a certificate"));
         return {};
     }
-    if (!writeWhole(savePath, data)) {
+    if (!writeWhole(savePath, pem.toUtf8())) {
         emit chainLog(QStringLiteral("Failed to write intermediate: ") + savePath);
         return {};
     }
-    emit chainLog(QStringLiteral("Intermediate CA saved (PEM): ") + savePath);
-    return QString::fromUtf8(data);
+    emit chainLog(der ? QStringLiteral("Intermediate CA saved (DER→PEM): ") + savePath
+                      : QStringLiteral("Intermediate CA saved (PEM): ") + savePath);
+    return pem;
 }
 
 bool ChainBuilder::buildChain(const QString& leafPath, const QString& intermediatePath,
@@ -219,10 +263,21 @@ bool ChainBuilder::verifyChain(const QString& chainPath)
 ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
 {
     CertInfo info;
+    // Six runs in a row: when openssl cannot start or hangs, the first says
+    // so and the others would only wait as long again.
+    bool stopped = false;
     const auto query = [&](const QStringList& options) {
+        if (stopped)
+            return QString();
         QStringList args{QStringLiteral("x509"), QStringLiteral("-in"), path, QStringLiteral("-noout")};
         args << options;
-        return runOpenssl(args);
+        const QString output = runOpenssl(args);
+        if (!lastRunFailure.isEmpty()) {
+            stopped = true;
+            info.failure = lastRunFailure;
+            emit chainLog(QStringLiteral("Cannot read certificate: ") + lastRunFailure);
+        }
+        return output;
     };
 
     info.subject = valueAfterEquals(query({QStringLiteral("-subject")}).trimmed());
@@ -253,15 +308,12 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
     info.fingerprint =
         valueAfterEquals(query({QStringLiteral("-fingerprint"), QStringLiteral("-sha256")}).trimmed());
 
-    const QStringList textLines = query({QStringLiteral("-text")}).split(QLatin1Char('\n'));
-    static const QLatin1String marker("Extended Key Usage");
-    for (qsizetype i = 1; i < textLines.size(); ++i) {
-        const QString line = textLines.at(i).trimmed();
-        if (!textLines.at(i - 1).contains(marker) || line.contains(marker))
-            continue;
-        for (const QString& purpose : line.split(QLatin1Char(',')))
+    // Only the extension's own line: a subject may hold the same words.
+    const QStringList usage =
+        extensionBlock(query({QStringLiteral("-text")}), QStringLiteral("X509v3 Extended Key Usage"));
+    if (!usage.isEmpty()) {
+        for (const QString& purpose : usage.first().split(QLatin1Char(',')))
             info.extendedKeyUsage << purpose.trimmed();
-        break;
     }
 
     info.valid = !info.subject.isEmpty() && !info.expired;

@@ -24,16 +24,23 @@ public:
         QStringList extendedKeyUsage;    // openssl's names, in the certificate's order
         bool valid = false;              // a subject and not expired
         bool expired = false;            // only ever set when notAfter could be read
+        // Empty, or why the certificate could not be read: openssl failed to
+        // start or timed out, and the runs after it were not made.
+        QString failure;
     };
 
     explicit ChainBuilder(QObject* parent = nullptr);
 
     // Runs openssl with args and returns its standard output (UTF-8), whatever
-    // the exit code; a run that fails to start or times out gives what it printed.
-    QString runOpenssl(const QStringList& args);
+    // the exit code; a run that fails to start, times out or crashes gives
+    // nothing (its reason is kept in lastFailure()).
+    QString runOpenssl(const QStringList& args, const QByteArray& input = {});
+    // Why the last openssl run did not finish; empty when it did.
+    QString lastFailure() const { return lastRunFailure; }
     // The CA Issuers address of the certificate at certPath, or empty.
     QString extractAiaUrl(const QString& certPath);
-    // Downloads the issuing certificate, stores it as PEM at savePath and
+    // Downloads the issuing certificate over http or https, stores only the
+    // certificates it holds, re-emitted as PEM, owner-only at savePath, and
     // returns the PEM text; empty (and nothing written) on any failure.
     QString fetchIntermediate(const QString& url, const QString& savePath);
     // Writes leaf, one newline, intermediate to outPath. An existing outPath is
@@ -48,9 +55,16 @@ public:
     int transferTimeoutMs() const { return transferTimeout; }
     void setTransferTimeoutMs(int ms) { transferTimeout = ms; }
 
+    // How long one openssl run may take, and the chain verification's.
+    int opensslTimeoutMs = 15000;
+    int verifyTimeoutMs = 10000;
+    // A download larger than this is no certificate and is refused.
+    qint64 maxDownloadBytes = 1024 * 1024;
+
 Q_SIGNALS:
     void chainLog(const QString& message);
 
 private:
     int transferTimeout = 30000;
+    QString lastRunFailure;
 };

@@ -9,6 +9,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 OsslSigncodeBridge::OsslSigncodeBridge(QObject* parent)
     : QObject(parent)
     , path(ToolRunner::findTool(QStringLiteral("osslsigncode")))
@@ -43,7 +47,9 @@ OsslSigncodeBridge::CmdResult OsslSigncodeBridge::run(const QStringList& argumen
 
     CmdResult result;
     result.exitCode = r.finished() ? r.exitCode : -1;
-    result.stdOut = r.stdOutText();
+    // What a tool printed before it hung or was killed is no answer.
+    if (r.finished())
+        result.stdOut = r.stdOutText();
     if (r.started) {
         result.stdErr = r.stdErrText();
         // A tool killed at the end of its wait may have said nothing; the
@@ -68,38 +74,71 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
                                 const QString& opensslConf, const QString& timestampUrl,
                                 const QString& description, const QString& pin)
 {
-    QStringList arguments{QStringLiteral("sign")};
-    if (!pkcs11Engine.isEmpty())
-        arguments << QStringLiteral("-pkcs11engine") << pkcs11Engine;
-    if (!pkcs11Module.isEmpty())
-        arguments << QStringLiteral("-pkcs11module") << pkcs11Module;
-    arguments << QStringLiteral("-certs") << certsPath << QStringLiteral("-key") << key;
-    // "-" makes the tool read the PIN from standard input.
-    if (!pin.isEmpty())
-        arguments << QStringLiteral("-readpass") << QStringLiteral("-");
-    if (!timestampUrl.isEmpty())
-        arguments << QStringLiteral("-ts") << timestampUrl;
-    if (!description.isEmpty())
-        arguments << QStringLiteral("-n") << description;
-    arguments << QStringLiteral("-in") << inputPath << QStringLiteral("-out") << outputPath;
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!opensslConf.isEmpty())
-        environment.insert(QStringLiteral("OPENSSL_CONF"), opensslConf);
-
     Q_EMIT signingLog(QStringLiteral("Signing: ") + inputPath);
     Q_EMIT signingLog(QStringLiteral("Output:  ") + outputPath);
     Q_EMIT signingLog(QStringLiteral("Cert:    ") + certsPath);
     Q_EMIT signingLog(QStringLiteral("Key:     ") + maskPinValues(key));
     Q_EMIT signingLog(QStringLiteral("TS:      ") + timestampUrl);
 
-    QByteArray pinBytes = pin.toUtf8();
+    // A PIN written into the URI would sit on the tool's command line, where
+    // every local user can read it: it travels on standard input instead,
+    // like a PIN typed in the dialog.
+    QString uriPin;
+    const QString toolKey = withoutPinValue(key, &uriPin);
+    QByteArray pinBytes = (pin.isEmpty() ? uriPin : pin).toUtf8();
+    secureZero(uriPin);
+
+    // osslsigncode refuses to overwrite its output, and a failed or cut run
+    // leaves a partial file: it signs into a private folder beside the
+    // output, and the result replaces the output only once it is whole.
+    const QFileInfo outInfo(outputPath);
+    QTemporaryDir staging(outInfo.absolutePath() + QStringLiteral("/.") + outInfo.fileName()
+                          + QStringLiteral("-XXXXXX"));
+    if (!staging.isValid()) {
+        secureZero(pinBytes);
+        Q_EMIT signingLog(QStringLiteral("Signing FAILED: cannot write beside %1: %2")
+                              .arg(outputPath, staging.errorString()));
+        return false;
+    }
+    const QString staged = staging.filePath(outInfo.fileName());
+
+    QStringList arguments{QStringLiteral("sign")};
+    if (!pkcs11Engine.isEmpty())
+        arguments << QStringLiteral("-pkcs11engine") << pkcs11Engine;
+    if (!pkcs11Module.isEmpty())
+        arguments << QStringLiteral("-pkcs11module") << pkcs11Module;
+    arguments << QStringLiteral("-certs") << certsPath << QStringLiteral("-key") << toolKey;
+    // "-" makes the tool read the PIN from standard input.
+    if (!pinBytes.isEmpty())
+        arguments << QStringLiteral("-readpass") << QStringLiteral("-");
+    if (!timestampUrl.isEmpty())
+        arguments << QStringLiteral("-ts") << timestampUrl;
+    if (!description.isEmpty())
+        arguments << QStringLiteral("-n") << description;
+    arguments << QStringLiteral("-in") << inputPath << QStringLiteral("-out") << staged;
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!opensslConf.isEmpty())
+        environment.insert(QStringLiteral("OPENSSL_CONF"), opensslConf);
+
     const CmdResult result = run(arguments, environment, runTimeoutMs, pinBytes);
     secureZero(pinBytes);
 
     if (result.exitCode != 0) {
         // The tool repeats the key it failed to load, URI attributes and all.
         Q_EMIT signingLog(QStringLiteral("Signing FAILED: ") + maskPinValues(result.stdErr));
+        return false;
+    }
+    // osslsigncode exits 0 on a full disk: a signed file is the input plus a
+    // signature, so anything not larger than the input is not one.
+    const QFileInfo signedInfo(staged);
+    if (!signedInfo.isFile() || signedInfo.size() <= QFileInfo(inputPath).size()) {
+        Q_EMIT signingLog(QStringLiteral("Signing FAILED: output missing or cut"));
+        return false;
+    }
+    if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(outputPath).constData()) != 0) {
+        Q_EMIT signingLog(QStringLiteral("Signing FAILED: cannot write %1: %2")
+                              .arg(outputPath, QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     Q_EMIT signingLog(QStringLiteral("Signed successfully."));
@@ -139,6 +178,33 @@ QString OsslSigncodeBridge::signatureInfo(const QString& filePath)
             return QString::fromUtf8(pem.readAll());
     }
     return result.stdOut;
+}
+
+QString OsslSigncodeBridge::withoutPinValue(const QString& key, QString* pin)
+{
+    pin->clear();
+    if (!key.startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive))
+        return key;
+    // Attributes sit in the path (separated by ';') or in the query after
+    // '?' (separated by '&'); pin-value may be in either.
+    const qsizetype question = key.indexOf(QLatin1Char('?'));
+    const QString path = question < 0 ? key : key.left(question);
+    const QString query = question < 0 ? QString() : key.mid(question + 1);
+    const auto strip = [pin](const QString& part, QChar separator) {
+        QStringList kept;
+        for (const QString& attribute : part.split(separator)) {
+            if (attribute.startsWith(QLatin1String("pin-value="), Qt::CaseInsensitive))
+                *pin = QString::fromUtf8(QByteArray::fromPercentEncoding(attribute.mid(10).toUtf8()));
+            else
+                kept << attribute;
+        }
+        return kept.join(separator);
+    };
+    QString stripped = strip(path, QLatin1Char(';'));
+    const QString keptQuery = strip(query, QLatin1Char('&'));
+    if (!keptQuery.isEmpty())
+        stripped += QLatin1Char('?') + keptQuery;
+    return stripped;
 }
 
 QString OsslSigncodeBridge::maskPinValues(const QString& text)

@@ -31,8 +31,12 @@ public:
 
     // key is a key file or a PKCS#11 URI. A non-empty pin is handed to the tool
     // on its standard input, never on its command line; the caller wipes it.
-    // Without one, standard input is closed, so a token that wants a PIN fails
-    // at once instead of waiting on a prompt nobody sees.
+    // A "pin-value=" in the URI is taken out of it and sent the same way when
+    // no pin is given. Without either, standard input is closed, so a token
+    // that wants a PIN fails at once instead of waiting on a prompt nobody sees.
+    // The signed file replaces outputPath only when the tool exited 0 and its
+    // output is larger than the input; an earlier file there is otherwise
+    // left as it was.
     bool signPE(const QString& inputPath, const QString& outputPath, const QString& certsPath,
                 const QString& key, const QString& pkcs11Engine, const QString& pkcs11Module,
                 const QString& opensslConf, const QString& timestampUrl,
@@ -42,6 +46,10 @@ public:
 
     // Text with the value of every "pin-value=" attribute shown as "****".
     static QString maskPinValues(const QString& text);
+    // The PKCS#11 URI without its "pin-value" attribute (path or query),
+    // whose decoded value goes to *pin (empty when there is none). Anything
+    // that is not a PKCS#11 URI comes back unchanged.
+    static QString withoutPinValue(const QString& key, QString* pin);
 
     QString path;
     int versionTimeoutMs = 5000;

@@ -5,6 +5,7 @@
 #include "piv/Pkcs11Modules.h"
 
 #include <QDate>
+#include <QRegularExpression>
 #include <QProcessEnvironment>
 
 namespace {
@@ -168,4 +169,29 @@ QString Pkcs11Config::buildPkcs11Uri(const QString& model, const QString& manufa
     uri += QStringLiteral("type=private");
     Q_EMIT configLog(QStringLiteral("PKCS11 URI: ") + uri);
     return uri;
+}
+
+QString Pkcs11Config::uriProblem(const QString& uri)
+{
+    if (uri.contains(QLatin1Char(' ')))
+        return QStringLiteral("The PKCS11 URI holds a space: write it as %20 (e.g. token=My%20Token).");
+    const qsizetype question = uri.indexOf(QLatin1Char('?'));
+    const qsizetype scheme = qsizetype(qstrlen("pkcs11:"));
+    const QString path = uri.mid(scheme, question < 0 ? -1 : question - scheme);
+    for (const QString& attribute : path.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype equals = attribute.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            return QStringLiteral("The PKCS11 URI part \"%1\" is no attribute: a ';' inside a value "
+                                  "must be written %3B.")
+                .arg(attribute);
+        }
+        // pkcs11-tool shows ids as hexadecimal text; the URI wants the bytes.
+        if (attribute.left(equals).compare(QLatin1String("id"), Qt::CaseInsensitive) == 0) {
+            const QString value = attribute.mid(equals + 1);
+            static const QRegularExpression bareHex(QStringLiteral("^[0-9A-Fa-f]+$"));
+            if (bareHex.match(value).hasMatch())
+                return QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
+        }
+    }
+    return {};
 }

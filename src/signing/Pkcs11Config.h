@@ -28,6 +28,11 @@ public:
                            const QString& object);
     QString findFile(const QStringList& candidates) const;
 
+    // Why a typed PKCS#11 URI cannot name a key the way it is written (a
+    // space or a ';' left unencoded in a value, an id given as bare hex
+    // text), or empty when it is well formed.
+    static QString uriProblem(const QString& uri);
+
     QString providerPath;
     QString modulePath;
     bool ready = false;

@@ -108,7 +108,10 @@ ToolRunner::Result SigningManager::executeLogged(const QString& program, const Q
 
 QString SigningManager::runCommand(const QString& program, const QStringList& arguments)
 {
-    return executeSummarised(program, arguments).stdOutText();
+    const ToolRunner::Result result = executeSummarised(program, arguments);
+    // A tool that hung or was killed may have printed half an answer (an
+    // identity, part of a signature display): none of it is used.
+    return result.finished() ? result.stdOutText() : QString();
 }
 
 bool SigningManager::runCommandSuccess(const QString& program, const QStringList& arguments)

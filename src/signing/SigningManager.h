@@ -28,8 +28,8 @@ public:
     int waitMs() const { return toolWaitMs; }
     void setWaitMs(int ms) { toolWaitMs = ms; }
 
-    // Runs a tool and returns what it printed on both channels; logs one
-    // summary line "[program arguments] exit N".
+    // Runs a tool and returns what it printed on both channels, nothing when
+    // it did not finish; logs one summary line "[program arguments] exit N".
     QString runCommand(const QString& program, const QStringList& arguments);
     // Runs a tool and logs its output; true only when it started, finished
     // within the wait and exited with 0.

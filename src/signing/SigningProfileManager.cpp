@@ -2,6 +2,8 @@
 
 #include "config/Settings.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString arrayName = QStringLiteral("signingProfiles");
@@ -46,7 +48,14 @@ QList<SigningProfile> SigningProfileManager::loadAll()
 {
     QList<SigningProfile> profiles;
     AppSettings settings;
-    const int count = settings->beginReadArray(arrayName);
+    // The stored size is only a claim: a damaged file may say two thousand
+    // million. Entries past the highest one present would all read empty.
+    settings->beginGroup(arrayName);
+    int highest = 0;
+    for (const QString& index : settings->childGroups())
+        highest = std::max(highest, index.toInt());
+    settings->endGroup();
+    const int count = std::min(settings->beginReadArray(arrayName), highest);
     for (int i = 0; i < count; ++i) {
         settings->setArrayIndex(i);
         SigningProfile profile;
@@ -68,7 +77,7 @@ SigningProfile SigningProfileManager::load(const QString& name)
     return SigningProfile();
 }
 
-void SigningProfileManager::save(const SigningProfile& profile)
+bool SigningProfileManager::save(const SigningProfile& profile)
 {
     QList<SigningProfile> profiles = loadAll();
     bool replaced = false;
@@ -83,13 +92,15 @@ void SigningProfileManager::save(const SigningProfile& profile)
         profiles << profile;
     AppSettings settings;
     writeAll(*settings, profiles);
+    return settings.sync();
 }
 
-void SigningProfileManager::remove(const QString& name)
+bool SigningProfileManager::remove(const QString& name)
 {
     QList<SigningProfile> profiles = loadAll();
     profiles.removeIf([&name](const SigningProfile& profile) { return profile.name == name; });
     AppSettings settings;
     settings->remove(arrayName);
     writeAll(*settings, profiles);
+    return settings.sync();
 }

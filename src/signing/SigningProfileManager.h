@@ -15,7 +15,9 @@ public:
     // The first profile with this name, else an all-empty profile.
     static SigningProfile load(const QString& name);
     // Replaces the first profile with the same name in place, else appends.
-    static void save(const SigningProfile& profile);
-    // Drops every profile with this name and rewrites the array.
-    static void remove(const QString& name);
+    // False when the settings file could not be written whole; it then keeps
+    // its previous content.
+    static bool save(const SigningProfile& profile);
+    // Drops every profile with this name and rewrites the array; false as for save.
+    static bool remove(const QString& name);
 };

@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -286,25 +287,48 @@ QWidget* PreferencesDialog::createAboutTab()
     addRow(QStringLiteral("Architecture:"), QSysInfo::currentCpuArchitecture());
     addRow(QStringLiteral("Qt:"), QString::fromLatin1(qVersion()));
     addRow(QStringLiteral("Config:"), UserProfile::configDir());
+    // One tool that hangs (a stuck smart-card service, say) is given its wait;
+    // the probes after it are skipped rather than each waiting as long.
+    struct Probe {
+        const char* label;
+        const char* program;
+        QStringList arguments;
+    };
     const QStringList versionFlag{QStringLiteral("--version")};
-    addRow(QStringLiteral("ykman:"), probeVersion(QStringLiteral("ykman"), versionFlag));
-    addRow(QStringLiteral("opensc:"), probeVersion(QStringLiteral("pkcs11-tool"), versionFlag));
-    addRow(QStringLiteral("osslsigncode:"), probeVersion(QStringLiteral("osslsigncode"), versionFlag));
-    addRow(QStringLiteral("gpg:"), probeVersion(QStringLiteral("gpg"), versionFlag));
-    addRow(QStringLiteral("openssl:"), probeVersion(QStringLiteral("openssl"), {QStringLiteral("version")}));
+    const Probe probes[] = {
+        {"ykman:", "ykman", versionFlag},
+        // pkcs11-tool has no version option; opensc-tool prints the suite's.
+        {"opensc:", "opensc-tool", {QStringLiteral("--info")}},
+        {"osslsigncode:", "osslsigncode", versionFlag},
+        {"gpg:", "gpg", versionFlag},
+        {"openssl:", "openssl", {QStringLiteral("version")}},
+    };
+    bool hung = false;
+    for (const Probe& probe : probes) {
+        QString shown = QStringLiteral("not probed (an earlier tool timed out)");
+        if (!hung)
+            shown = probeVersion(QLatin1String(probe.program), probe.arguments, probeTimeoutMs, &hung);
+        addRow(QLatin1String(probe.label), shown);
+    }
     layout->addWidget(info);
 
     layout->addStretch();
     return page;
 }
 
+int PreferencesDialog::probeTimeoutMs = 5000;
+
 QString PreferencesDialog::probeVersion(const QString& program, const QStringList& arguments,
-                                        int timeoutMs)
+                                        int timeoutMs, bool* timedOut)
 {
     ToolRunner::Options options;
     options.finishTimeoutMs = timeoutMs;
     const ToolRunner::Result result = ToolRunner::run(program, arguments, options);
+    if (timedOut)
+        *timedOut = result.timedOut;
     // A tool that hangs has told us nothing reliable about itself.
+    if (result.timedOut)
+        return QStringLiteral("timed out");
     if (!result.succeeded())
         return kNotAvailable;
     QString text = result.stdOutText().trimmed();
@@ -385,18 +409,38 @@ void PreferencesDialog::detectFromKeychain()
 {
     ToolRunner::Options options;
     options.finishTimeoutMs = keychainTimeoutMs;
-    // Only the identities the tool listed count; its exit code and errors do not.
-    const ToolRunner::Result application = ToolRunner::run(
-        QStringLiteral("security"),
-        {QStringLiteral("find-identity"), QStringLiteral("-v"), QStringLiteral("-p"),
-         QStringLiteral("codesigning")},
-        options);
+    // Only the identities the tool listed count; its exit code and errors do
+    // not. A run that did not finish has listed nothing for certain, and the
+    // second run would only fail or hang the same way.
+    const QStringList codesigning{QStringLiteral("find-identity"), QStringLiteral("-v"),
+                                  QStringLiteral("-p"), QStringLiteral("codesigning")};
+    const ToolRunner::Result application = ToolRunner::run(QStringLiteral("security"), codesigning, options);
+    if (!application.finished()) {
+        reportKeychainFailure(application);
+        return;
+    }
     appIdentityEdit->setText(lastQuotedIdentity(application.stdOutText(),
                                                 QStringLiteral("Developer ID Application"),
                                                 appIdentityEdit->text()));
     const ToolRunner::Result installer = ToolRunner::run(
         QStringLiteral("security"), {QStringLiteral("find-identity"), QStringLiteral("-v")}, options);
+    if (!installer.finished()) {
+        reportKeychainFailure(installer);
+        return;
+    }
     installerIdentityEdit->setText(lastQuotedIdentity(installer.stdOutText(),
                                                       QStringLiteral("Developer ID Installer"),
                                                       installerIdentityEdit->text()));
+}
+
+void PreferencesDialog::reportKeychainFailure(const ToolRunner::Result& run)
+{
+    QString reason = QStringLiteral("The keychain tool (security) ") + run.failure;
+    const QString detail = run.started ? QString() : run.stdErrText().trimmed();
+    if (!detail.isEmpty())
+        reason += QStringLiteral(": ") + detail;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Detect from Keychain"), reason + QLatin1Char('.'),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }

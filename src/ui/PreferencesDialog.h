@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include "core/ToolRunner.h"
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -20,9 +22,12 @@ public:
 
     // The first line of a tool's version output (standard output, else
     // standard error), at most 60 characters; "not available" when the tool
-    // cannot start, fails or is still running after timeoutMs.
+    // cannot start or fails, "timed out" (and *timedOut set) when it is still
+    // running after timeoutMs.
     static QString probeVersion(const QString& program, const QStringList& arguments,
-                                int timeoutMs = 5000);
+                                int timeoutMs = 5000, bool* timedOut = nullptr);
+    // The wait of each About-tab probe, which run while the dialog is built.
+    static int probeTimeoutMs;
 
     // How long each run of the keychain tool may take.
     int keychainTimeoutMs = 10000;
@@ -36,6 +41,7 @@ Q_SIGNALS:
     void themeChanged(const QString& theme);
 
 private:
+    void reportKeychainFailure(const ToolRunner::Result& run);
     QWidget* createGeneralTab();
     QWidget* createSecurityTab();
     QWidget* createSigningTab();
