@@ -299,6 +299,8 @@ void DeviceConfigDialog::runHardeningWizard()
 
 void DeviceConfigDialog::generateKeyAndCsr()
 {
+    if (!keyStillAtIndex())
+        return;
     // A new key replaces the one in the slot for good; what cannot be read
     // cannot be known to be empty.
     bool slotsRead = false;
