@@ -62,22 +62,6 @@ bool writeText(const QString& path, const QString& text, QString* why = nullptr)
     return false;
 }
 
-// Wipes a secret on every way out of the scope that holds it.
-class WipeOnExit
-{
-public:
-    explicit WipeOnExit(QString& secret)
-        : secret(secret)
-    {
-    }
-    ~WipeOnExit() { secureZero(secret); }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-private:
-    QString& secret;
-};
-
 } // namespace
 
 QString DeviceConfigDialog::escapeDnValue(const QString& value)

@@ -13,22 +13,6 @@
 
 namespace {
 
-// Wipes a PIN on every way out of an action: used, refused or abandoned.
-class PinWiper
-{
-public:
-    explicit PinWiper(QString& pin)
-        : pin(pin)
-    {
-    }
-    ~PinWiper() { secureZero(pin); }
-    PinWiper(const PinWiper&) = delete;
-    PinWiper& operator=(const PinWiper&) = delete;
-
-private:
-    QString& pin;
-};
-
 QString askPin(QWidget* parent, const QString& title, const QString& label, bool* ok)
 {
     return QInputDialog::getText(parent, title, label, QLineEdit::Password, QString(), ok);
@@ -46,14 +30,18 @@ bool confirmed(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
 
 } // namespace
 
-const FidoKeyInfo* MainWindow::fidoActionKey(const QString& title, int& index)
+bool MainWindow::fidoActionKey(const QString& title, int& index, FidoKeyInfo& seen)
 {
     index = selectedDeviceIndex();
     if (index < 0) {
         QMessageBox::warning(this, title, QStringLiteral("Select a device first."));
-        return nullptr;
+        return false;
     }
-    return fidoManager->deviceAt(index);
+    // A copy: prompts run the poll, which rebuilds the list the key lives in.
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (key)
+        seen = *key;
+    return key != nullptr;
 }
 
 bool MainWindow::sameKeyAt(int index, const FidoKeyInfo& seen)
@@ -80,10 +68,9 @@ void MainWindow::onSetPin()
 {
     const QString title = QStringLiteral("Set PIN");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    const FidoKeyInfo seen = *key;
     const QString device = seen.product;
     if (seen.clientPin) {
         QMessageBox::information(this, title,
@@ -94,7 +81,7 @@ void MainWindow::onSetPin()
     bool ok = false;
     QString pin = askPin(this, QStringLiteral("Set FIDO2 PIN"),
                          QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
-    PinWiper wipePin(pin);
+    WipeOnExit wipePin(pin);
     if (!ok || pin.isEmpty())
         return;
     if (pin.size() < 4) {
@@ -119,18 +106,17 @@ void MainWindow::onChangePin()
 {
     const QString title = QStringLiteral("Change PIN");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    const FidoKeyInfo seen = *key;
 
     bool ok = false;
     QString currentPin = askPin(this, title, QStringLiteral("Enter current PIN:"), &ok);
-    PinWiper wipeCurrent(currentPin);
+    WipeOnExit wipeCurrent(currentPin);
     if (!ok || currentPin.isEmpty())
         return;
     QString newPin = askPin(this, title, QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
-    PinWiper wipeNew(newPin);
+    WipeOnExit wipeNew(newPin);
     if (!ok || newPin.isEmpty())
         return;
     if (newPin.size() < 4) {
@@ -159,10 +145,8 @@ int MainWindow::startCredentialAction(const QString& title, const QString& requi
                                       QString& pin)
 {
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    if (!fidoActionKey(title, index, seen))
         return -1;
-    seen = *key;
     if (!seen.credMgmt) {
         LogView::appendLine(fidoLogView,
                             QStringLiteral("%1 does not support credential management (%2 FIDO 2.1).")
@@ -190,7 +174,7 @@ void MainWindow::onListCredentials()
     const QString title = QStringLiteral("List Credentials");
     FidoKeyInfo seen;
     QString pin;
-    PinWiper wipePin(pin);
+    WipeOnExit wipePin(pin);
     const int index = startCredentialAction(title, QStringLiteral("requires"), seen, pin);
     if (index < 0)
         return;
@@ -210,7 +194,7 @@ void MainWindow::onDeleteCredential()
     const QString title = QStringLiteral("Delete Credential");
     FidoKeyInfo seen;
     QString pin;
-    PinWiper wipePin(pin);
+    WipeOnExit wipePin(pin);
     const int index = startCredentialAction(title, QStringLiteral("needs"), seen, pin);
     if (index < 0)
         return;
@@ -272,11 +256,9 @@ void MainWindow::onResetKey()
 {
     const QString title = QStringLiteral("Factory Reset");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    // A reset rebuilds the key list, so nothing may point into it afterwards.
-    const FidoKeyInfo seen = *key;
     const QString device = seen.product;
     const QString maker = seen.manufacturer;
     const QString profileName = DeviceProfileRegistry::instance().profileFor(seen).name;
