@@ -54,6 +54,8 @@ private Q_SLOTS:
     void fidoPin_data();
     void fidoPin();
     void listAndDeleteCredentials();
+    void deleteByWhatTheScreenShows_data();
+    void deleteByWhatTheScreenShows();
     void fidoReset_data();
     void fidoReset();
     void changedKeyListRefuses_data();
@@ -67,6 +69,10 @@ private Q_SLOTS:
     void escapeDnValue();
     void keyAndCsr_data();
     void keyAndCsr();
+    void generateAsksBeforeReplacingAKey_data();
+    void generateAsksBeforeReplacingAKey();
+    void pivActionsNeedTheirKey_data();
+    void pivActionsNeedTheirKey();
     void attestationBundle_data();
     void attestationBundle();
     void importThroughYkmanVerifies_data();
@@ -90,7 +96,14 @@ const QString kPivPin = QStringLiteral("123456");
 const QString kPivPuk = QStringLiteral("12345678");
 // The management key the dialog presents as the factory one.
 const QByteArray kFactoryMgmtKey = "5e1a9c37d20b84f6a3c95e17b02d68f4c1a7e39b05d2f86c";
-const QString kChanged = QStringLiteral("Device list changed — reopen this dialog.");
+const QString kChanged = QStringLiteral("Device list changed — operation cancelled.");
+// `ykman piv info` of a token whose slot 9A is empty.
+const QByteArray kInfoWithout9a = "PIV version:              5.4.3\n"
+                                  "PIN tries remaining:      3/3\n"
+                                  "Management key algorithm: TDES\n"
+                                  "Slot 9c:\n"
+                                  "\tAlgorithm:\tRSA2048\n"
+                                  "\tSubject DN:\tCN=Signing\n";
 
 FidoKeyInfo sampleKey()
 {
@@ -254,10 +267,12 @@ struct FidoFixture
     }
 };
 
-// The stand-in PIV token on PATH and the dialog for a catalogue entry.
+// The key of sampleKey() on the bus, the stand-in PIV token on PATH and the
+// dialog for a catalogue entry.
 struct PivFixture
 {
     FakeTools fakes;
+    SoftFidoBus bus;
     std::unique_ptr<YkmanBridge> ykman;
     std::unique_ptr<OpenscBridge> opensc;
     FidoDeviceManager manager;
@@ -268,11 +283,27 @@ struct PivFixture
     {
         fakes.install(kYkman, kYkman);
         fakes.install(kPkcs11Tool, kPkcs11Tool);
+        const FidoKeyInfo sample = sampleKey();
+        SoftFidoBus::Key key;
+        key.path = sample.devicePath;
+        key.product = sample.product;
+        key.manufacturer = sample.manufacturer;
+        SoftAuthenticator& soft = bus.plug(key);
+        soft.info.aaguid = QByteArray::fromHex(sample.aaguid.toLatin1());
+        soft.info.firmwareVersion = 0x050403;
+        manager.enumerate();
         if (withYkman)
             ykman = std::make_unique<YkmanBridge>();
         if (withOpensc)
             opensc = std::make_unique<OpenscBridge>();
-        dialog = std::make_unique<DeviceConfigDialog>(sampleKey(), entry, &manager, 0, ykman.get(), opensc.get());
+        dialog = std::make_unique<DeviceConfigDialog>(*manager.deviceAt(0), entry, &manager, 0, ykman.get(),
+                                                      opensc.get());
+    }
+    // The key pulled out while the dialog is open, and the poll has seen it.
+    void pullKey()
+    {
+        bus.unplug(sampleKey().devicePath);
+        manager.enumerate();
     }
     QWidget* pivPage() { return page(*dialog, QStringLiteral("PIV")); }
     void press(const QString& text, const QStringList& script)
@@ -541,7 +572,8 @@ void DeviceConfigDialogTest::fidoPin_data()
                             << "98765";
     QTest::newRow("change, wrong current PIN")
         << "1234" << "Change PIN" << QStringList{"9999", "98765"}
-        << QStringList{"Changing PIN on Soft FIDO2 Key...", "Failed to change PIN."} << "1234";
+        << QStringList{"Changing PIN on Soft FIDO2 Key...", "Failed to change PIN.", "Wrong PIN — 7 attempts left."}
+        << "1234";
     QTest::newRow("change, empty current PIN") << "1234" << "Change PIN" << QStringList{""} << QStringList()
                                                << "1234";
     QTest::newRow("change, new PIN too short") << "1234" << "Change PIN" << QStringList{"1234", "987"}
@@ -576,7 +608,7 @@ void DeviceConfigDialogTest::listAndDeleteCredentials()
     };
 
     f.press("List Credentials", {"0000"});
-    QCOMPARE(logLines(*f.dialog), (QStringList{"Listing credentials...", "No resident credentials found."}));
+    QCOMPARE(logLines(*f.dialog), (QStringList{"Listing credentials...", "Wrong PIN — 7 attempts left."}));
     f.dialog->findChild<QTextEdit*>()->clear();
 
     f.press("List Credentials", {"1234"});
@@ -595,6 +627,59 @@ void DeviceConfigDialogTest::listAndDeleteCredentials()
     QCOMPARE(f.key->credentials.size(), 1);
     QCOMPARE(f.key->credentials.first().rpId, QStringLiteral("example.com"));
     QCOMPARE(f.driver.pending(), 0);
+
+    // The key holds nothing any more: an empty list, and no PIN complaint.
+    f.key->credentials.clear();
+    f.dialog->findChild<QTextEdit*>()->clear();
+    f.press("List Credentials", {"1234"});
+    QCOMPARE(logLines(*f.dialog), (QStringList{"Listing credentials...", "No resident credentials found."}));
+}
+
+void DeviceConfigDialogTest::deleteByWhatTheScreenShows_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<int>("deleted"); // index into the key's credentials; -1: none
+    QTest::addColumn<QString>("logged");
+
+    const QString none = QStringLiteral("Delete failed: no single credential matches %1");
+    QTest::newRow("16-digit start, as the window shows it") << "a1a1a1a1a1a1a1a1" << "1234" << 0
+                                                            << "Credential deleted: a1a1a1a1a1a1a1a1";
+    QTest::newRow("whole id of another party") << "c3c3c3c3" << "1234" << 2 << "Credential deleted: c3c3c3c3";
+    QTest::newRow("start of two ids") << "b0b0b0b0b0b0b0b0" << "1234" << -1 << none.arg("b0b0b0b0b0b0b0b0");
+    QTest::newRow("start shorter than shown") << "a1a1a1a1" << "1234" << -1 << none.arg("a1a1a1a1");
+    QTest::newRow("no such id") << "0123456789abcdef" << "1234" << -1 << none.arg("0123456789abcdef");
+    QTest::newRow("wrong PIN") << "a1a1a1a1a1a1a1a1" << "0000" << -1 << "Wrong PIN — 7 attempts left.";
+}
+
+void DeviceConfigDialogTest::deleteByWhatTheScreenShows()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, pin);
+    QFETCH(int, deleted);
+    QFETCH(QString, logged);
+    FidoFixture f(QStringLiteral("1234"));
+    const QByteArray bob = QByteArray::fromHex("b0b0b0b0b0b0b0b0000000000000000000000000000000000000000000000002");
+    QByteArray bobTwin = bob;
+    bobTwin[31] = 0x7f;
+    f.key->credentials = {
+        {QByteArray::fromHex("a1a1a1a1a1a1a1a1000000000000000000000000000000000000000000000001"), "example.com",
+         "Example", "u1", "alice", "Alice"},
+        {bob, "example.com", "Example", "u2", "bob", QString()},
+        {QByteArray::fromHex("c3c3c3c3"), "github.com", QString(), "u3", "carol", QString()},
+        {bobTwin, "github.com", QString(), "u4", "bob", QString()},
+    };
+    const auto stored = f.key->credentials;
+
+    f.press("Delete Credential", {typed, pin, "<yes>"});
+    QCOMPARE(f.driver.pending(), 0);
+    QCOMPARE(logLines(*f.dialog), QStringList{logged});
+    auto left = stored;
+    if (deleted >= 0)
+        left.removeAt(deleted);
+    QCOMPARE(f.key->credentials.size(), left.size());
+    for (int i = 0; i < left.size(); ++i)
+        QCOMPARE(f.key->credentials.at(i).id, left.at(i).id);
 }
 
 void DeviceConfigDialogTest::fidoReset_data()
@@ -615,7 +700,9 @@ void DeviceConfigDialogTest::fidoReset_data()
                                << QStringList{resetting, "Factory reset complete."} << 1;
     QTest::newRow("refused by the key")
         << QStringList{"<yes>", "RESET"} << false
-        << QStringList{resetting, "Reset failed. Replug key within 10 seconds and retry."} << 0;
+        << QStringList{resetting, "Reset failed. Replug key within 10 seconds and retry.",
+                       "Factory reset failed: FIDO_ERR_NOT_ALLOWED"}
+        << 0;
 }
 
 void DeviceConfigDialogTest::fidoReset()
@@ -640,19 +727,23 @@ void DeviceConfigDialogTest::changedKeyListRefuses_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("script"); // the key list changes while the last prompt is open
-    QTest::addColumn<bool>("removed");       // else re-ordered
+    QTest::addColumn<QString>("change");     // "reordered", "removed" or "swapped" (no poll)
 
-    QTest::newRow("reset, re-ordered") << "Factory Reset FIDO2..." << QStringList{"<yes>", "RESET"} << false;
-    QTest::newRow("reset, removed") << "Factory Reset FIDO2..." << QStringList{"<yes>", "RESET"} << true;
-    QTest::newRow("set PIN, re-ordered") << "Set PIN" << QStringList{"4321"} << false;
-    QTest::newRow("list, re-ordered") << "List Credentials" << QStringList{"1234"} << false;
+    QTest::newRow("reset, re-ordered") << "Factory Reset FIDO2..." << QStringList{"<yes>", "RESET"} << "reordered";
+    QTest::newRow("reset, removed") << "Factory Reset FIDO2..." << QStringList{"<yes>", "RESET"} << "removed";
+    QTest::newRow("reset, another model at the path")
+        << "Factory Reset FIDO2..." << QStringList{"<yes>", "RESET"} << "swapped";
+    QTest::newRow("set PIN, re-ordered") << "Set PIN" << QStringList{"4321"} << "reordered";
+    QTest::newRow("list, re-ordered") << "List Credentials" << QStringList{"1234"} << "reordered";
+    QTest::newRow("delete, another model at the path")
+        << "Delete Credential" << QStringList{"c3c3c3c3", "1234", "<yes>"} << "swapped";
 }
 
 void DeviceConfigDialogTest::changedKeyListRefuses()
 {
     QFETCH(QString, action);
     QFETCH(QStringList, script);
-    QFETCH(bool, removed);
+    QFETCH(QString, change);
 
     SoftFidoBus bus;
     SoftFidoBus::Key first, second;
@@ -670,30 +761,52 @@ void DeviceConfigDialogTest::changedKeyListRefuses()
     ModalDriver driver;
     const QString lastStep = script.takeLast();
     drive(driver, script);
+    SoftAuthenticator* swapped = nullptr;
     driver.enqueue([&](QWidget* w) {
-        if (removed) {
+        if (change == QLatin1String("removed")) {
             bus.unplug(first.path);
             opened = nullptr;
-        } else {
+            manager.enumerate();
+        } else if (change == QLatin1String("reordered")) {
             bus.unplug(second.path);
             bus.plug(second, 0);
+            manager.enumerate();
+        } else {
+            // Pulled, and another model plugged in at the freed path before
+            // any poll.
+            bus.unplug(first.path);
+            opened = nullptr;
+            SoftFidoBus::Key model = first;
+            model.product = QStringLiteral("Other Model");
+            model.vendorId = 0x20a0;
+            model.productId = 0x42b1;
+            swapped = &bus.plug(model, 0);
+            swapped->info.aaguid = QByteArray::fromHex("ee882879721c491397753dfcce97072a");
+            swapped->presetPin(QStringLiteral("1234"));
+            swapped->credentials = {{QByteArray::fromHex("c3c3c3c3"), "github.com", QString(), "u3", "carol", {}}};
         }
-        manager.enumerate();
-        auto* input = qobject_cast<QInputDialog*>(w);
-        QVERIFY(input);
-        input->setTextValue(lastStep);
-        input->accept();
+        if (auto* input = qobject_cast<QInputDialog*>(w)) {
+            input->setTextValue(lastStep);
+            input->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            box->button(QMessageBox::Yes)->click();
+        }
     });
     findButton(page(dialog, QStringLiteral("FIDO2")), action)->click();
 
     QCOMPARE(logLines(dialog), QStringList{kChanged});
     QCOMPARE(driver.pending(), 0);
-    QCOMPARE(manager.deviceAt(0)->devicePath, second.path);
     SoftAuthenticator* other = bus.authenticator(second.path);
     QCOMPARE(other->resetCount, 0);
     QVERIFY(!other->hasPin());
-    // Neither key heard more than the enumerations' information requests.
-    for (SoftAuthenticator* key : {other, opened}) {
+    if (swapped) {
+        QCOMPARE(swapped->resetCount, 0);
+        QCOMPARE(swapped->credentials.size(), 1);
+    } else {
+        QCOMPARE(manager.deviceAt(0)->devicePath, second.path);
+    }
+    // No key heard more than the enumerations' information requests.
+    for (SoftAuthenticator* key : {other, opened, swapped}) {
         for (int command = 0; key && command < key->commands.size(); ++command)
             QCOMPARE(key->commands.at(command), 0x04);
     }
@@ -896,6 +1009,20 @@ void DeviceConfigDialogTest::escapeDnValue()
     QCOMPARE(DeviceConfigDialog::escapeDnValue(value), escaped);
 }
 
+namespace {
+
+QString makeCertificate(const QString& dir)
+{
+    const QString path = dir + QStringLiteral("/cert.pem");
+    const auto r = ToolRunner::run(QStringLiteral("openssl"),
+                                   {"req", "-x509", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                                    "-nodes", "-keyout", "/dev/null", "-subj", "/CN=Import", "-days", "30", "-out",
+                                    path});
+    return r.succeeded() ? path : QString();
+}
+
+} // namespace
+
 void DeviceConfigDialogTest::keyAndCsr_data()
 {
     QTest::addColumn<QStringList>("script"); // up to the PIN
@@ -927,6 +1054,7 @@ void DeviceConfigDialogTest::keyAndCsr()
     QFETCH(QString, proposal);
     QFETCH(QStringList, log);
     PivFixture f(entryNamed(QStringLiteral("YubiKey 5Ci (5.4.x)")));
+    f.fakes.answer(kYkman, kInfoWithout9a, 0, {}, 1);
     QApplication::clipboard()->setText(QStringLiteral("before"));
     QTemporaryDir out;
     const QString savePath = out.path() + QStringLiteral("/request.csr");
@@ -976,6 +1104,101 @@ void DeviceConfigDialogTest::keyAndCsr()
     QCOMPARE(QString::fromUtf8(readFile(savePath)), request);
 }
 
+void DeviceConfigDialogTest::generateAsksBeforeReplacingAKey_data()
+{
+    QTest::addColumn<QString>("slotState"); // "occupied", "empty" or "unreadable"
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("titles");
+    QTest::addColumn<QStringList>("log");
+
+    const QString question = QStringLiteral("Generate Key + CSR");
+    const QString name = QStringLiteral("CSR — Common Name");
+    QTest::newRow("occupied, No") << "occupied" << QStringList{"<no>"} << QStringList{question} << QStringList();
+    QTest::newRow("occupied, Yes") << "occupied" << QStringList{"<yes>", "<cancel>"} << QStringList{question, name}
+                                   << QStringList();
+    QTest::newRow("empty") << "empty" << QStringList{"<cancel>"} << QStringList{name} << QStringList();
+    QTest::newRow("unreadable") << "unreadable" << QStringList() << QStringList()
+                                << QStringList{"Could not read the PIV slots — nothing generated."};
+}
+
+void DeviceConfigDialogTest::generateAsksBeforeReplacingAKey()
+{
+    QFETCH(QString, slotState);
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, titles);
+    QFETCH(QStringList, log);
+    PivFixture f(entryNamed(QStringLiteral("YubiKey 5Ci (5.4.x)")));
+    if (slotState == QLatin1String("empty"))
+        f.fakes.answer(kYkman, kInfoWithout9a, 0, {}, 1);
+    else if (slotState == QLatin1String("unreadable"))
+        f.fakes.answer(kYkman, {}, 1, "Error: Failed connecting to the YubiKey.\n", 1);
+    bool noIsDefault = false;
+    if (slotState == QLatin1String("occupied")) {
+        f.driver.enqueue([&, first = script.takeFirst()](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+            box->button(first == QLatin1String("<yes>") ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+    }
+
+    f.press("Generate Key + CSR...", script);
+    QCOMPARE(f.driver.pending(), 0);
+    QCOMPARE(f.driver.titles, titles);
+    if (slotState == QLatin1String("occupied")) {
+        QCOMPARE(f.driver.texts.first(),
+                 QStringLiteral("Slot 9A already holds a key. Replace it? The old key cannot be recovered."));
+        QVERIFY(noIsDefault);
+    }
+    QCOMPARE(logLines(*f.dialog), log);
+    QCOMPARE(ykmanCalls(f.fakes), QStringList{"piv info"}); // nothing generated
+}
+
+void DeviceConfigDialogTest::pivActionsNeedTheirKey_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("script"); // the key is pulled while the last prompt is open
+
+    QTest::newRow("reset") << "Reset PIV Applet..." << QStringList{"<yes>", "RESET-PIV"};
+    QTest::newRow("generate") << "Generate Key + CSR..." << QStringList{"Jane", "", "", "", "US", kPivPin};
+    QTest::newRow("import") << "Import Certificate to 9A..." << QStringList{"<certificate>", kPivPin};
+    QTest::newRow("hardening") << "Hardening Wizard..." << QStringList{kPivPin, "654321"};
+    QTest::newRow("hardening, at the PUK")
+        << "Hardening Wizard..." << QStringList{kPivPin, kPivPin, kPivPuk, "87654321"};
+}
+
+void DeviceConfigDialogTest::pivActionsNeedTheirKey()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, script);
+    QTemporaryDir dir;
+    const QString cert = makeCertificate(dir.path());
+    QVERIFY(!cert.isEmpty());
+    PivFixture f(entryNamed(QStringLiteral("YubiKey 5Ci (5.4.x)")), true, true);
+    f.fakes.answer(kYkman, kInfoWithout9a, 0, {}, 1);
+    const int callsBefore = button == QLatin1String("Hardening Wizard...") && script.size() > 2 ? 1 : 0;
+
+    const QString last = script.takeLast();
+    for (const QString& step : script)
+        drive(f.driver, {step == QLatin1String("<certificate>") ? "<file:" + cert + ">" : step});
+    f.driver.enqueue([&](QWidget* w) {
+        f.pullKey();
+        auto* input = qobject_cast<QInputDialog*>(w);
+        QVERIFY(input);
+        input->setTextValue(last);
+        input->accept();
+    });
+    f.press(button, {});
+
+    QCOMPARE(f.driver.pending(), 0);
+    QCOMPARE(logLines(*f.dialog).last(), kChanged);
+    // Only what came before the key went: the slot list, or the PIN change.
+    QStringList calls = ykmanCalls(f.fakes);
+    calls.removeAll(QStringLiteral("piv info"));
+    QCOMPARE(calls.size(), callsBefore);
+    QCOMPARE(f.fakes.callCount(kPkcs11Tool), 0);
+}
+
 void DeviceConfigDialogTest::attestationBundle_data()
 {
     QTest::addColumn<int>("attestExit");
@@ -983,9 +1206,13 @@ void DeviceConfigDialogTest::attestationBundle_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("saved");
 
-    QTest::newRow("with intermediate") << 0 << 0 << QStringList{"attestation.txt", "intermediate.txt"} << true;
-    QTest::newRow("without intermediate") << 0 << 1 << QStringList{"attestation.txt"} << true;
-    QTest::newRow("empty slot") << 1 << 0 << QStringList() << false;
+    QTest::addColumn<QString>("blocked"); // a folder in the way of this file
+    QTest::newRow("with intermediate") << 0 << 0 << QStringList{"attestation.txt", "intermediate.txt"} << true
+                                       << "";
+    QTest::newRow("without intermediate") << 0 << 1 << QStringList{"attestation.txt"} << true << "";
+    QTest::newRow("empty slot") << 1 << 0 << QStringList() << false << "";
+    QTest::newRow("intermediate cannot be written")
+        << 0 << 0 << QStringList{"attestation.txt"} << false << "intermediate.txt";
 }
 
 void DeviceConfigDialogTest::attestationBundle()
@@ -994,38 +1221,37 @@ void DeviceConfigDialogTest::attestationBundle()
     QFETCH(int, intermediateExit);
     QFETCH(QStringList, files);
     QFETCH(bool, saved);
+    QFETCH(QString, blocked);
     PivFixture f(entryNamed(QStringLiteral("YubiKey 5Ci (5.4.x)")));
     if (attestExit)
         f.fakes.answer(kYkman, {}, attestExit, "Error: No certificate found.\n", 1);
     if (intermediateExit)
         f.fakes.answer(kYkman, {}, intermediateExit, "Error: No certificate found.\n", 2);
     QTemporaryDir out;
+    if (!blocked.isEmpty())
+        QVERIFY(QDir(out.path()).mkdir(blocked));
 
-    f.press("Export Attestation Bundle...", saved ? QStringList{"<file:" + out.path() + ">"} : QStringList());
+    f.press("Export Attestation Bundle...",
+            attestExit ? QStringList() : QStringList{"<file:" + out.path() + ">"});
 
     QCOMPARE(f.driver.pending(), 0);
     const QString first = QStringLiteral("Exporting attestation from slot 9A...");
-    const QStringList expected = saved ? QStringList{first, "Bundle saved to: " + out.path()}
-                                       : QStringList{first, "FAILED — slot 9A empty?"};
-    QCOMPARE(logLines(*f.dialog), expected);
+    QStringList lines = logLines(*f.dialog);
+    if (saved) {
+        QCOMPARE(lines, (QStringList{first, "Bundle saved to: " + out.path()}));
+    } else if (attestExit) {
+        QCOMPARE(lines, (QStringList{first, "FAILED — slot 9A empty?"}));
+    } else {
+        // The failure names the file; nothing claims the bundle was saved.
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines.at(1).startsWith("FAILED to write " + out.path() + "/" + blocked + ": "),
+                 qPrintable(lines.at(1)));
+    }
     QCOMPARE(QDir(out.path()).entryList(QDir::Files, QDir::Name), files);
     for (const QString& file : files)
         QVERIFY(readFile(out.path() + "/" + file).startsWith("-----BEGIN CERTIFICATE-----"));
 }
 
-namespace {
-
-QString makeCertificate(const QString& dir)
-{
-    const QString path = dir + QStringLiteral("/cert.pem");
-    const auto r = ToolRunner::run(QStringLiteral("openssl"),
-                                   {"req", "-x509", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                                    "-nodes", "-keyout", "/dev/null", "-subj", "/CN=Import", "-days", "30", "-out",
-                                    path});
-    return r.succeeded() ? path : QString();
-}
-
-} // namespace
 
 void DeviceConfigDialogTest::importThroughYkmanVerifies_data()
 {

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
@@ -290,12 +291,15 @@ void DevicePageTest::clickShowsKeyUnlessStale()
 {
     SoftFidoBus bus;
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
-    bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
+    // What a key says its name is, is shown as written, never as markup.
+    bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("<b>Key</b> 1")));
     MainWindow window;
     QTreeWidget* view = tree(window);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualItemRect(view->topLevelItem(1)).center());
-    QCOMPARE(statusText(window), QStringLiteral("Selected: Key 1 (Ostrevan Test)"));
+    QCOMPARE(statusText(window), QStringLiteral("Selected: <b>Key</b> 1 (Ostrevan Test)"));
+    auto* label = window.findChild<QLabel*>(QStringLiteral("statusLabel"));
+    QVERIFY(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text()));
 
     // The key was pulled out and the manager knows it, but the page was not
     // rebuilt yet: its row names no key any more.

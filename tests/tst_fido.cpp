@@ -31,7 +31,16 @@ private Q_SLOTS:
     void badIndexTouchesNothing();
     void staleKeyCannotBeOpened();
     void credentialLines();
+    void emptyKeyIsNoFailure();
+    void wrongPinCostsAnAttempt_data();
+    void wrongPinCostsAnAttempt();
+    void blockedPinNeedsAReset();
+    void keyThatStopsAnsweringTimesOut();
+    void identityGuard_data();
+    void identityGuard();
     void deleteUsesTheWholeId();
+    void credentialIdMatching_data();
+    void credentialIdMatching();
     void factoryReset();
 
     void profileFor_data();
@@ -376,7 +385,7 @@ void FidoTest::pinOperations_data()
     QTest::newRow("change") << "1234" << true << "1234" << "98765" << true << "PIN changed successfully"
                             << "98765";
     QTest::newRow("change, wrong old PIN") << "1234" << true << "4321" << "98765" << false
-                                           << "Change PIN failed: FIDO_ERR_PIN_INVALID" << "1234";
+                                           << QString::fromUtf8("Wrong PIN — 7 attempts left.") << "1234";
     QTest::newRow("change without a PIN") << "" << true << "1234" << "98765" << false
                                           << "Change PIN failed: FIDO_ERR_PIN_NOT_SET" << "";
 }
@@ -487,11 +496,12 @@ void FidoTest::staleKeyCannotBeOpened()
     QVERIFY(!manager.changePin(0, QStringLiteral("1234"), QStringLiteral("5678")));
     QVERIFY(!manager.factoryReset(0));
     QVERIFY(!manager.deleteCredential(0, QStringLiteral("01"), QStringLiteral("1234")));
+    // An empty list that could not be read says so.
     QVERIFY(manager.listRelyingParties(0, QStringLiteral("1234")).isEmpty());
-    QCOMPARE(errors.count(), 4);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(errors.at(i).at(0).toString().startsWith(QStringLiteral("Cannot open device: FIDO_ERR_")));
-    QCOMPARE(errors.at(3).at(0).toString(), QStringLiteral("Cannot open device"));
+    QCOMPARE(errors.count(), 5);
+    for (const QList<QVariant>& error : std::as_const(errors))
+        QVERIFY(error.at(0).toString().startsWith(QStringLiteral("Cannot open device: FIDO_ERR_")));
+    QCOMPARE(manager.lastError(), errors.last().at(0).toString());
     QCOMPARE(manager.deviceCount(), 1);
 }
 
@@ -513,15 +523,188 @@ void FidoTest::credentialLines()
     QCOMPARE(ids, (QStringList{QString::fromLatin1(f.longId.toHex()), "deadbeef", "0102030405060708"}));
     QCOMPARE(f.manager.listCredentials(0, QStringLiteral("noname.test"), QStringLiteral("1234")),
              QStringList{"Dave [bb...]"});
+    // A party that holds nothing is an empty list, not a failure.
     QCOMPARE(f.manager.listCredentials(0, QStringLiteral("nothing.test"), QStringLiteral("1234"), &ids),
              QStringList());
     QVERIFY(ids.isEmpty());
-
-    // A wrong PIN reads as nothing stored.
-    QVERIFY(f.manager.listRelyingParties(0, QStringLiteral("0000")).isEmpty());
-    QVERIFY(f.manager.listCredentials(0, QStringLiteral("example.com"), QStringLiteral("0000")).isEmpty());
-    QCOMPARE(complete.count() + errors.count(), 0); // listing is silent
+    QCOMPARE(f.manager.lastError(), QString());
+    QCOMPARE(complete.count() + errors.count(), 0); // listing reports only failures
     QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+void FidoTest::emptyKeyIsNoFailure()
+{
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0"))).presetPin(QStringLiteral("1234"));
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QVERIFY(manager.listRelyingParties(0, QStringLiteral("1234")).isEmpty());
+    QCOMPARE(manager.lastError(), QString());
+    QCOMPARE(errors.count(), 0);
+}
+
+void FidoTest::wrongPinCostsAnAttempt_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("list parties") << "parties";
+    QTest::newRow("list credentials") << "credentials";
+    QTest::newRow("delete") << "delete";
+    QTest::newRow("change PIN") << "change";
+}
+
+void FidoTest::wrongPinCostsAnAttempt()
+{
+    QFETCH(QString, operation);
+    CredentialFixture f;
+    QStringList ids;
+    f.manager.listCredentials(0, QStringLiteral("example.com"), QStringLiteral("1234"), &ids);
+    QSignalSpy errors(&f.manager, &FidoDeviceManager::operationError);
+    const auto attempt = [&](const QString& pin) {
+        if (operation == QLatin1String("parties"))
+            return !f.manager.listRelyingParties(0, pin).isEmpty();
+        if (operation == QLatin1String("credentials"))
+            return !f.manager.listCredentials(0, QStringLiteral("example.com"), pin).isEmpty();
+        if (operation == QLatin1String("delete"))
+            return f.manager.deleteCredential(0, ids.at(0), pin);
+        return f.manager.changePin(0, pin, pin);
+    };
+
+    // The count the message names is the key's own, and it falls per try.
+    QVERIFY(!attempt(QStringLiteral("0000")));
+    QCOMPARE(f.manager.lastError(), QString::fromUtf8("Wrong PIN — 7 attempts left."));
+    QVERIFY(!attempt(QStringLiteral("0001")));
+    QCOMPARE(f.manager.lastError(), QString::fromUtf8("Wrong PIN — 6 attempts left."));
+    QCOMPARE(f.key->pinRetries(), 6);
+    // The third in a row blocks the key until it is plugged in again, and
+    // further tries cost nothing.
+    QVERIFY(!attempt(QStringLiteral("0002")));
+    QCOMPARE(f.manager.lastError(), QStringLiteral("PIN blocked: remove and re-insert the key"));
+    QVERIFY(!attempt(QStringLiteral("1234")));
+    QCOMPARE(f.manager.lastError(), QStringLiteral("PIN blocked: remove and re-insert the key"));
+    QCOMPARE(f.key->pinRetries(), 5);
+    QCOMPARE(errors.count(), 4);
+    QCOMPARE(errors.last().at(0).toString(), f.manager.lastError());
+
+    f.key->powerCycle();
+    QVERIFY(attempt(QStringLiteral("1234")));
+    QCOMPARE(f.manager.lastError(), QString());
+    QCOMPARE(f.key->pinRetries(), 8);
+    QCOMPARE(f.key->credentials.size(), operation == QLatin1String("delete") ? 4 : 5);
+    QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+void FidoTest::blockedPinNeedsAReset()
+{
+    CredentialFixture f;
+    f.key->presetPin(QStringLiteral("1234"), 1);
+    QVERIFY(f.manager.listRelyingParties(0, QStringLiteral("0000")).isEmpty());
+    QCOMPARE(f.manager.lastError(), QStringLiteral("PIN blocked: only a factory reset clears it"));
+    f.key->powerCycle();
+    QVERIFY(f.manager.listRelyingParties(0, QStringLiteral("1234")).isEmpty());
+    QCOMPARE(f.manager.lastError(), QStringLiteral("PIN blocked: only a factory reset clears it"));
+    QVERIFY(!f.manager.changePin(0, QStringLiteral("1234"), QStringLiteral("5678")));
+    QCOMPARE(f.manager.lastError(), QStringLiteral("PIN blocked: only a factory reset clears it"));
+    QCOMPARE(f.key->credentials.size(), 5);
+}
+
+void FidoTest::keyThatStopsAnsweringTimesOut()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& hung = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    SoftAuthenticator& fine = bus.plug(keyAt(QStringLiteral("/dev/hidraw1")));
+    fine.presetPin(QStringLiteral("1234"));
+    FidoDeviceManager manager;
+    manager.infoTimeoutMs = 200;
+    manager.pinTimeoutMs = 300;
+    manager.touchTimeoutMs = 400;
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 2);
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+
+    // Operations name themselves and their limit.
+    hung.answering = false;
+    QVERIFY(!manager.setPin(0, QStringLiteral("1234")));
+    QCOMPARE(manager.lastError(), QStringLiteral("Set PIN timed out: the key did not answer within 0.3 s"));
+    QVERIFY(manager.listRelyingParties(0, QStringLiteral("1234")).isEmpty());
+    QCOMPARE(manager.lastError(),
+             QStringLiteral("List credentials timed out: the key did not answer within 0.3 s"));
+
+    // The poll: the silent key is listed with what the bus says of it, the
+    // other one as usual.
+    errors.clear();
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 2);
+    QCOMPARE(manager.deviceAt(0)->fidoVersion, QString());
+    QCOMPARE(manager.deviceAt(1)->fidoVersion, QStringLiteral("FIDO_2_1"));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("Reading device information of /dev/hidraw0 timed out: the key did not answer within 0.2 s"));
+
+    // A key that opens and then hangs in the exchange is no different.
+    fine.silentOn = {0x07};
+    QVERIFY(!manager.factoryReset(1));
+    QCOMPARE(manager.lastError(), QStringLiteral("Factory reset timed out: the key did not answer within 0.4 s"));
+    QCOMPARE(fine.resetCount, 0);
+
+    // libfido2 never waited without a limit, nor longer than the longest.
+    QVERIFY(!bus.readLimits().isEmpty());
+    for (int limit : bus.readLimits())
+        QVERIFY2(limit >= 0 && limit <= 400, qPrintable(QString::number(limit)));
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+void FidoTest::identityGuard_data()
+{
+    QTest::addColumn<QString>("change"); // what happens after the action started
+    QTest::addColumn<bool>("poll");      // whether the list was rebuilt since
+    QTest::addColumn<bool>("same");
+    QTest::newRow("nothing") << "none" << false << true;
+    QTest::newRow("nothing, polled") << "none" << true << true;
+    QTest::newRow("other model at the path") << "model" << false << false;
+    QTest::newRow("other model at the path, polled") << "model" << true << false;
+    QTest::newRow("same ids, other AAGUID") << "aaguid" << false << false;
+    QTest::newRow("same ids, other firmware") << "firmware" << false << false;
+    QTest::newRow("other product string") << "product" << true << false;
+    QTest::newRow("pulled out") << "pulled" << false << false;
+    QTest::newRow("pulled out, polled") << "pulled" << true << false;
+    // CTAP has no serial number: a twin cannot be told apart.
+    QTest::newRow("twin at the path") << "twin" << false << true;
+}
+
+void FidoTest::identityGuard()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, poll);
+    QFETCH(bool, same);
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0"))).info.firmwareVersion = 0x050403;
+    FidoDeviceManager manager;
+    manager.enumerate();
+    const FidoKeyInfo seen = *manager.deviceAt(0);
+
+    if (change != QLatin1String("none")) {
+        SoftFidoBus::Key next = keyAt(QStringLiteral("/dev/hidraw0"));
+        bus.unplug(next.path);
+        if (change == QLatin1String("model")) {
+            next.product = QStringLiteral("Other Model");
+            next.vendorId = 0x20a0;
+            next.productId = 0x42b1;
+        } else if (change == QLatin1String("product")) {
+            next.product = QStringLiteral("Soft FIDO2 Key NFC");
+        }
+        if (change != QLatin1String("pulled")) {
+            SoftAuthenticator& other = bus.plug(next);
+            other.info.firmwareVersion = change == QLatin1String("firmware") ? 0x050700 : 0x050403;
+            if (change == QLatin1String("aaguid") || change == QLatin1String("model"))
+                other.info.aaguid = QByteArray::fromHex("ee882879721c491397753dfcce97072a");
+        }
+    }
+    if (poll)
+        manager.enumerate();
+    QCOMPARE(manager.isSameKey(0, seen), same);
+    QCOMPARE(manager.lastError(), QString());
+    QCOMPARE(bus.opens(), bus.closes());
 }
 
 void FidoTest::deleteUsesTheWholeId()
@@ -537,7 +720,7 @@ void FidoTest::deleteUsesTheWholeId()
     QVERIFY(!f.manager.deleteCredential(0, QStringLiteral("0001020304050607"), QStringLiteral("1234")));
     QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Delete failed: FIDO_ERR_NO_CREDENTIALS"));
     QVERIFY(!f.manager.deleteCredential(0, ids.at(0), QStringLiteral("0000")));
-    QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Delete failed: FIDO_ERR_PIN_INVALID"));
+    QCOMPARE(errors.last().at(0).toString(), QString::fromUtf8("Wrong PIN — 7 attempts left."));
     QCOMPARE(complete.count(), 0);
 
     QVERIFY(f.manager.deleteCredential(0, ids.at(0), QStringLiteral("1234")));
@@ -547,6 +730,31 @@ void FidoTest::deleteUsesTheWholeId()
              lines.mid(1));
     QCOMPARE(f.key->credentials.size(), 4);
     QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+void FidoTest::credentialIdMatching_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("match");
+    const QString a = QStringLiteral("a1a1a1a1a1a1a1a1000000000000000000000000000000000000000000000001");
+    QTest::newRow("16-digit start") << "a1a1a1a1a1a1a1a1" << a;
+    QTest::newRow("as shown, upper case, blanks") << "  A1A1A1A1A1A1A1A1 " << a;
+    QTest::newRow("whole id") << a << a;
+    QTest::newRow("whole short id") << "deadbeef" << "deadbeef";
+    QTest::newRow("start shorter than shown") << "a1a1a1a1" << "";
+    QTest::newRow("start of two ids") << "b0b0b0b0b0b0b0b0" << "";
+    QTest::newRow("no such id") << "0123456789abcdef" << "";
+    QTest::newRow("longer than any id") << a + "00" << "";
+    QTest::newRow("empty") << "" << "";
+}
+
+void FidoTest::credentialIdMatching()
+{
+    QFETCH(QString, text);
+    const QStringList ids{"a1a1a1a1a1a1a1a1000000000000000000000000000000000000000000000001",
+                          "b0b0b0b0b0b0b0b00000000000000000000000000000000000000000000000002",
+                          "b0b0b0b0b0b0b0b07f", "deadbeef", ""};
+    QTEST(FidoDeviceManager::credentialIdMatching(ids, text), "match");
 }
 
 void FidoTest::factoryReset()

@@ -1,6 +1,7 @@
 // The window's FIDO2 actions, answered through their dialogs as a person
 // would, against software authenticators reached through the real libfido2.
 #include "app/MainWindow.h"
+#include "fido/FidoDeviceManager.h"
 
 #include "ModalDriver.h"
 #include "SoftFidoBus.h"
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void noKeySelected();
     void dialogs_data();
     void dialogs();
+    void emptyKeyIsNotAWrongPin();
     void deleteByTheWholeId();
     void deleteStops_data();
     void deleteStops();
@@ -35,6 +37,7 @@ private Q_SLOTS:
     void resetConfirmation();
     void keyListChangedBeforeTheCall_data();
     void keyListChangedBeforeTheCall();
+    void keyThatStopsAnswering();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -221,7 +224,9 @@ void FidoActionsTest::dialogs_data()
                                     << QStringList{setPrompt} << QStringList{} << QStringList{} << "";
     QTest::newRow("set, refused by libfido2")
         << QByteArray("onSetPin") << "" << true << QStringList{"type:" + QString(64, QLatin1Char('7'))}
-        << QStringList{setPrompt} << QStringList{"Setting PIN on Soft FIDO2 Key...", "Failed to set PIN."}
+        << QStringList{setPrompt}
+        << QStringList{"Setting PIN on Soft FIDO2 Key...", "Failed to set PIN.",
+                       "Set PIN failed: FIDO_ERR_PIN_POLICY_VIOLATION"}
         << QStringList{"FAIL|Set FIDO2 PIN|Soft FIDO2 Key|PIN set failed"} << "";
     QTest::newRow("set over a PIN")
         << QByteArray("onSetPin") << "1234" << true << QStringList{"ok"}
@@ -236,7 +241,8 @@ void FidoActionsTest::dialogs_data()
                             << QStringList{"OK|Change FIDO2 PIN|Soft FIDO2 Key|PIN changed"} << "24680";
     QTest::newRow("change, wrong current PIN")
         << QByteArray("onChangePin") << "1234" << true << QStringList{"type:9999", "type:24680"} << changePrompts
-        << QStringList{"Changing PIN on Soft FIDO2 Key...", "Failed to change PIN."}
+        << QStringList{"Changing PIN on Soft FIDO2 Key...", "Failed to change PIN.",
+                       QString::fromUtf8("Wrong PIN — 7 attempts left.")}
         << QStringList{"FAIL|Change FIDO2 PIN|Soft FIDO2 Key|PIN change failed"} << "1234";
     QTest::newRow("change, new PIN too short")
         << QByteArray("onChangePin") << "1234" << true << QStringList{"type:1234", "type:246", "ok"}
@@ -253,7 +259,7 @@ void FidoActionsTest::dialogs_data()
                           << QStringList{} << "1234";
     QTest::newRow("list, wrong PIN")
         << QByteArray("onListCredentials") << "1234" << true << QStringList{"type:0000"} << QStringList{listPrompt}
-        << QStringList{"Listing credentials on Soft FIDO2 Key...", "No resident credentials found."}
+        << QStringList{"Listing credentials on Soft FIDO2 Key...", QString::fromUtf8("Wrong PIN — 7 attempts left.")}
         << QStringList{} << "1234";
     QTest::newRow("list without credential management")
         << QByteArray("onListCredentials") << "1234" << false << QStringList{} << QStringList{}
@@ -303,6 +309,21 @@ void FidoActionsTest::dialogs()
                                                                         : QStringLiteral("Yes"));
 }
 
+void FidoActionsTest::emptyKeyIsNotAWrongPin()
+{
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0"))).presetPin(QStringLiteral("1234"));
+    MainWindow window;
+    selectRow(window, 0);
+    ModalDriver driver;
+    queueAnswers(driver, {"type:1234", "type:1234"});
+    run(window, "onListCredentials");
+    run(window, "onDeleteCredential");
+    QCOMPARE(fidoLog(window), (QStringList{"Listing credentials on Soft FIDO2 Key...", "No resident credentials found.",
+                                           "Listing credentials to select for deletion...",
+                                           "No resident credentials found."}));
+}
+
 void FidoActionsTest::deleteByTheWholeId()
 {
     SoftFidoBus bus;
@@ -337,7 +358,7 @@ void FidoActionsTest::deleteStops_data()
 
     const QString chooseBob = QStringLiteral("type:bob [b0b0b0b0b0b0b0b0...]");
     QTest::newRow("wrong PIN") << QStringList{"type:0000"} << false << false
-                               << QStringList{"No resident credentials found."} << QStringList{};
+                               << QStringList{QString::fromUtf8("Wrong PIN — 7 attempts left.")} << QStringList{};
     QTest::newRow("party choice cancelled")
         << QStringList{"type:1234", "cancel"} << false << false << QStringList{} << QStringList{};
     QTest::newRow("not confirmed") << QStringList{"type:1234", "type:example.com (Example)", "no"} << false << false
@@ -350,7 +371,7 @@ void FidoActionsTest::deleteStops_data()
                                      << QStringList{};
     QTest::newRow("deletion fails")
         << QStringList{"type:1234", "type:example.com (Example)", "yes", chooseBob} << false << true
-        << QStringList{"Credential deletion failed."}
+        << QStringList{"Credential deletion failed.", "Delete failed: FIDO_ERR_NO_CREDENTIALS"}
         << QStringList{"FAIL|FIDO2 Delete Cred|Soft FIDO2 Key|example.com (Example)"};
 }
 
@@ -413,7 +434,8 @@ void FidoActionsTest::resetConfirmation_data()
         << QStringList{"yes", "type:RESET"} << false
         << QStringList{"Factory resetting Soft FIDO2 Key...", "Factory reset FAILED.",
                        "  The key must be unplugged and replugged within 10 seconds",
-                       "  before the reset command will be accepted."}
+                       "  before the reset command will be accepted.",
+                       "Factory reset failed: FIDO_ERR_NOT_ALLOWED"}
         << QStringList{"FAIL|Factory Reset FIDO2|Soft FIDO2 Key|Executing...",
                        QString::fromUtf8("FAIL|Factory Reset FIDO2|Soft FIDO2 Key|Failed — key must be replugged within 10s")}
         << 0;
@@ -458,21 +480,29 @@ void FidoActionsTest::keyListChangedBeforeTheCall_data()
 {
     QTest::addColumn<QByteArray>("slot");
     QTest::addColumn<QStringList>("answers"); // the list changes while the last one is on screen
-    QTest::addColumn<QString>("change");      // "insert", "remove" or "none"
+    QTest::addColumn<QString>("change");      // "insert", "remove", "swap" or "none"
+    QTest::addColumn<bool>("poll");           // the poll runs before the last answer
     QTest::addColumn<bool>("proceeds");
 
-    QTest::newRow("reset, key inserted in front")
-        << QByteArray("onResetKey") << QStringList{"yes", "type:RESET"} << "insert" << false;
-    QTest::newRow("reset, key pulled out")
-        << QByteArray("onResetKey") << QStringList{"yes", "type:RESET"} << "remove" << false;
-    QTest::newRow("reset, same keys") << QByteArray("onResetKey") << QStringList{"yes", "type:RESET"} << "none"
-                                      << true;
+    const QStringList reset{"yes", "type:RESET"};
+    QTest::newRow("reset, key inserted in front") << QByteArray("onResetKey") << reset << "insert" << true << false;
+    QTest::newRow("reset, key pulled out") << QByteArray("onResetKey") << reset << "remove" << true << false;
+    QTest::newRow("reset, key pulled out, no poll") << QByteArray("onResetKey") << reset << "remove" << false
+                                                    << false;
+    // Linux gives a freed hidraw number to the next key plugged in.
+    QTest::newRow("reset, another model at the same path")
+        << QByteArray("onResetKey") << reset << "swap" << true << false;
+    QTest::newRow("reset, another model at the same path, no poll")
+        << QByteArray("onResetKey") << reset << "swap" << false << false;
+    QTest::newRow("reset, same keys") << QByteArray("onResetKey") << reset << "none" << true << true;
     QTest::newRow("change PIN, key inserted in front")
-        << QByteArray("onChangePin") << QStringList{"type:1234", "type:24680"} << "insert" << false;
+        << QByteArray("onChangePin") << QStringList{"type:1234", "type:24680"} << "insert" << true << false;
+    QTest::newRow("change PIN, another model at the same path")
+        << QByteArray("onChangePin") << QStringList{"type:1234", "type:24680"} << "swap" << false << false;
     QTest::newRow("delete, key inserted in front")
         << QByteArray("onDeleteCredential")
         << QStringList{"type:1234", "type:example.com (Example)", "yes", "type:bob [b0b0b0b0b0b0b0b0...]"}
-        << "insert" << false;
+        << "insert" << true << false;
 }
 
 void FidoActionsTest::keyListChangedBeforeTheCall()
@@ -480,27 +510,46 @@ void FidoActionsTest::keyListChangedBeforeTheCall()
     QFETCH(QByteArray, slot);
     QFETCH(QStringList, answers);
     QFETCH(QString, change);
+    QFETCH(bool, poll);
     QFETCH(bool, proceeds);
 
     SoftFidoBus bus;
     SoftAuthenticator& first = bus.plug(keyAt(QStringLiteral("/dev/hidraw0"), QStringLiteral("First Key")));
     first.presetPin(QStringLiteral("1234"));
     addCredentials(first);
+    // The first key stays alive when pulled out, to see that nothing reached it.
+    SoftAuthenticator* pulled = &first;
+    std::unique_ptr<SoftAuthenticator> kept;
     SoftAuthenticator* other = nullptr;
     MainWindow window;
     selectRow(window, 0);
 
     ModalDriver driver;
-    // The poll finds the list changed while the last modal is on screen.
     queueAnswers(driver, answers, [&] {
         if (change == QLatin1String("insert")) {
             other = &bus.plug(keyAt(QStringLiteral("/dev/hidraw7"), QStringLiteral("Second Key")), 0);
+        } else if (change == QLatin1String("remove") || change == QLatin1String("swap")) {
+            // Keep what the first key holds to compare after it is gone.
+            kept = std::make_unique<SoftAuthenticator>();
+            kept->credentials = first.credentials;
+            kept->presetPin(QStringLiteral("1234"));
+            pulled = kept.get();
+            bus.unplug(QStringLiteral("/dev/hidraw0"));
+            if (change == QLatin1String("swap")) {
+                SoftFidoBus::Key model = keyAt(QStringLiteral("/dev/hidraw0"), QStringLiteral("Other Model"));
+                model.manufacturer = QStringLiteral("Other Maker");
+                model.vendorId = 0x20a0;
+                model.productId = 0x42b1;
+                other = &bus.plug(model);
+                other->info.aaguid = QByteArray::fromHex("ee882879721c491397753dfcce97072a");
+            }
+        }
+        if (other) {
             other->presetPin(QStringLiteral("1234"));
             addCredentials(*other);
-        } else if (change == QLatin1String("remove")) {
-            bus.unplug(QStringLiteral("/dev/hidraw0"));
         }
-        window.refreshDevices();
+        if (poll)
+            window.refreshDevices();
     });
     run(window, slot.constData());
     QCOMPARE(driver.pending(), 0);
@@ -519,11 +568,40 @@ void FidoActionsTest::keyListChangedBeforeTheCall()
         QVERIFY(other->pinIs(QStringLiteral("1234")));
         QCOMPARE(other->credentials.size(), 3);
     }
-    if (change != QLatin1String("remove")) {
-        QCOMPARE(first.resetCount, 0);
-        QVERIFY(first.pinIs(QStringLiteral("1234")));
-        QCOMPARE(first.credentials.size(), 3);
-    }
+    QCOMPARE(pulled->resetCount, 0);
+    QVERIFY(pulled->pinIs(QStringLiteral("1234")));
+    QCOMPARE(pulled->credentials.size(), 3);
+}
+
+void FidoActionsTest::keyThatStopsAnswering()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    MainWindow window;
+    auto* manager = window.findChild<FidoDeviceManager*>();
+    manager->infoTimeoutMs = 200;
+    selectRow(window, 0);
+
+    // The key hangs while its PIN prompt is open: the action ends with the
+    // time-out, and the key never gets the PIN.
+    ModalDriver driver;
+    queueAnswers(driver, {"type:1234"}, [&] { key.answering = false; });
+    run(window, "onSetPin");
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(fidoLog(window),
+             QStringList{"Reading device information of /dev/hidraw0 timed out: the key did not answer within 0.2 s"});
+    QVERIFY(auditLines(window).isEmpty());
+    QVERIFY(!key.hasPin());
+
+    // The poll goes on and keeps the key listed, as far as the bus knows it.
+    window.refreshDevices();
+    QCOMPARE(tree(window)->topLevelItemCount(), 1);
+    QCOMPARE(tree(window)->topLevelItem(0)->text(0), product);
+    QCOMPARE(tree(window)->topLevelItem(0)->text(3), QStringLiteral("N/A"));
+    // Never a wait without a limit, from the window's first poll on.
+    for (int limit : bus.readLimits())
+        QVERIFY2(limit >= 0 && limit <= manager->touchTimeoutMs, qPrintable(QString::number(limit)));
+    QCOMPARE(bus.opens(), bus.closes());
 }
 
 OT_TEST_MAIN(FidoActionsTest)

@@ -111,11 +111,21 @@ void DeviceConfigDialog::log(const QString& line)
 
 bool DeviceConfigDialog::keyStillAtIndex()
 {
-    const FidoKeyInfo* current = fido ? fido->deviceAt(deviceIndex) : nullptr;
-    if (current && current->devicePath == info.devicePath)
+    if (fido && fido->isSameKey(deviceIndex, info))
         return true;
-    log(QStringLiteral("Device list changed — reopen this dialog."));
+    // A key that stopped answering is named as such; anything else means
+    // another key (or none) is where this one was.
+    const QString why = fido ? fido->lastError() : QString();
+    log(why.isEmpty() ? QStringLiteral("Device list changed — operation cancelled.") : why);
     return false;
+}
+
+void DeviceConfigDialog::logFailure(const QString& line)
+{
+    log(line);
+    const QString why = fido ? fido->lastError() : QString();
+    if (!why.isEmpty())
+        log(why);
 }
 
 QMessageBox::StandardButton DeviceConfigDialog::askUser(QMessageBox::Icon icon, const QString& title,

@@ -43,10 +43,13 @@ private:
     void log(const QString& line);
 
     // The main window's poll may have enumerated the keys again while a
-    // prompt was open and put another key at this index: true only when the
-    // key there is still the one this dialog was opened for. Says so in the
-    // log otherwise.
+    // prompt was open and put another key at this index, or another key may
+    // sit at this key's path: true only when the key there is still the one
+    // this dialog was opened for. Every action that changes the key asks just
+    // before its call; the log says why otherwise.
     bool keyStillAtIndex();
+    // A failed FIDO2 operation: its line, then the key manager's reason.
+    void logFailure(const QString& line);
 
     // FIDO2 page actions.
     void setFidoPin();
@@ -54,6 +57,10 @@ private:
     void listCredentials();
     void deleteCredential();
     void factoryResetFido();
+    // The whole id of the one credential on the key whose id the user's text
+    // names (see FidoDeviceManager::credentialIdMatching); empty when none or
+    // several do, or the key could not be read (the reason in lastError).
+    QString credentialIdFor(const QString& shown, const QString& pin);
 
     // PIV page actions.
     void runHardeningWizard();

@@ -69,60 +69,50 @@ QWidget* DeviceConfigDialog::createFidoTab()
 void DeviceConfigDialog::setFidoPin()
 {
     QString pin;
+    WipeOnExit wipePin(pin);
     if (!prompt(QStringLiteral("Set FIDO2 PIN"), QStringLiteral("Enter new PIN (minimum 4 characters):"), true, &pin)
-        || pin.size() < kMinimumPinLength) {
-        secureZero(pin);
+        || pin.size() < kMinimumPinLength || !keyStillAtIndex())
         return;
-    }
-    if (keyStillAtIndex()) {
-        log(QStringLiteral("Setting PIN on %1...").arg(info.product));
-        log(fido->setPin(deviceIndex, pin) ? QStringLiteral("PIN set successfully.")
-                                           : QStringLiteral("Failed to set PIN."));
-    }
-    secureZero(pin);
+    log(QStringLiteral("Setting PIN on %1...").arg(info.product));
+    if (fido->setPin(deviceIndex, pin))
+        log(QStringLiteral("PIN set successfully."));
+    else
+        logFailure(QStringLiteral("Failed to set PIN."));
 }
 
 void DeviceConfigDialog::changeFidoPin()
 {
     QString current;
     QString next;
-    const auto wipe = [&] {
-        secureZero(current);
-        secureZero(next);
-    };
-    if (!prompt(QStringLiteral("Change PIN"), QStringLiteral("Current PIN:"), true, &current) || current.isEmpty()) {
-        wipe();
+    WipeOnExit wipeCurrent(current);
+    WipeOnExit wipeNext(next);
+    if (!prompt(QStringLiteral("Change PIN"), QStringLiteral("Current PIN:"), true, &current) || current.isEmpty())
         return;
-    }
     if (!prompt(QStringLiteral("Change PIN"), QStringLiteral("New PIN (min 4 chars):"), true, &next)
-        || next.size() < kMinimumPinLength) {
-        wipe();
+        || next.size() < kMinimumPinLength || !keyStillAtIndex())
         return;
-    }
-    if (keyStillAtIndex()) {
-        log(QStringLiteral("Changing PIN on %1...").arg(info.product));
-        log(fido->changePin(deviceIndex, current, next) ? QStringLiteral("PIN changed successfully.")
-                                                        : QStringLiteral("Failed to change PIN."));
-    }
-    wipe();
+    log(QStringLiteral("Changing PIN on %1...").arg(info.product));
+    if (fido->changePin(deviceIndex, current, next))
+        log(QStringLiteral("PIN changed successfully."));
+    else
+        logFailure(QStringLiteral("Failed to change PIN."));
 }
 
 void DeviceConfigDialog::listCredentials()
 {
     QString pin;
-    if (!prompt(QStringLiteral("List Credentials"), QStringLiteral("Enter PIN:"), true, &pin) || pin.isEmpty()) {
-        secureZero(pin);
+    WipeOnExit wipePin(pin);
+    if (!prompt(QStringLiteral("List Credentials"), QStringLiteral("Enter PIN:"), true, &pin) || pin.isEmpty()
+        || !keyStillAtIndex())
         return;
-    }
-    if (keyStillAtIndex()) {
-        log(QStringLiteral("Listing credentials..."));
-        const QStringList parties = fido->listRelyingParties(deviceIndex, pin);
-        if (parties.isEmpty())
-            log(QStringLiteral("No resident credentials found."));
-        for (const QString& party : parties)
-            log(QStringLiteral("  RP: ") + party);
-    }
-    secureZero(pin);
+    log(QStringLiteral("Listing credentials..."));
+    const QStringList parties = fido->listRelyingParties(deviceIndex, pin);
+    // Empty is a key that holds nothing, or one that could not be read: a
+    // wrong PIN must not pass for the first.
+    if (parties.isEmpty())
+        log(fido->lastError().isEmpty() ? QStringLiteral("No resident credentials found.") : fido->lastError());
+    for (const QString& party : parties)
+        log(QStringLiteral("  RP: ") + party);
 }
 
 void DeviceConfigDialog::deleteCredential()
@@ -131,22 +121,45 @@ void DeviceConfigDialog::deleteCredential()
     if (!prompt(QStringLiteral("Delete Credential"), QStringLiteral("Credential ID:"), false, &id) || id.isEmpty())
         return;
     QString pin;
-    if (!prompt(QStringLiteral("Delete Credential"), QStringLiteral("PIN:"), true, &pin) || pin.isEmpty()) {
-        secureZero(pin);
+    WipeOnExit wipePin(pin);
+    if (!prompt(QStringLiteral("Delete Credential"), QStringLiteral("PIN:"), true, &pin) || pin.isEmpty())
         return;
-    }
     if (askUser(QMessageBox::Warning, QStringLiteral("Delete Credential"),
                 QStringLiteral("Permanently delete '") + id + QStringLiteral("'?"),
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        != QMessageBox::Yes) {
-        secureZero(pin);
+            != QMessageBox::Yes
+        || !keyStillAtIndex())
         return;
+    const QString wholeId = credentialIdFor(id, pin);
+    if (wholeId.isEmpty()) {
+        // Nothing was deleted; a wrong PIN while looking is said as such.
+        if (fido->lastError().isEmpty())
+            log(QStringLiteral("Delete failed: no single credential matches ") + id);
+        else
+            log(fido->lastError());
+    } else if (fido->deleteCredential(deviceIndex, wholeId, pin)) {
+        log(QStringLiteral("Credential deleted: ") + id);
+    } else {
+        logFailure(QStringLiteral("Delete failed."));
     }
-    if (keyStillAtIndex()) {
-        log(fido->deleteCredential(deviceIndex, id, pin) ? QStringLiteral("Credential deleted: ") + id
-                                                         : QStringLiteral("Delete failed."));
+}
+
+QString DeviceConfigDialog::credentialIdFor(const QString& shown, const QString& pin)
+{
+    // Screens show only the start of an id; the key wants all of it, so the
+    // whole ids of every relying party are looked through.
+    QStringList ids;
+    const QStringList parties = fido->listRelyingParties(deviceIndex, pin);
+    if (!fido->lastError().isEmpty())
+        return QString();
+    for (const QString& party : parties) {
+        QStringList partyIds;
+        fido->listCredentials(deviceIndex, party, pin, &partyIds);
+        if (!fido->lastError().isEmpty())
+            return QString();
+        ids << partyIds;
     }
-    secureZero(pin);
+    return FidoDeviceManager::credentialIdMatching(ids, shown);
 }
 
 void DeviceConfigDialog::factoryResetFido()
@@ -164,11 +177,13 @@ void DeviceConfigDialog::factoryResetFido()
         log(QStringLiteral("Reset cancelled."));
         return;
     }
-    // Erasing the wrong key cannot be undone: the index is checked against
-    // the key's path after the last prompt, when the poll can no longer move it.
+    // Erasing the wrong key cannot be undone: the key is checked after the
+    // last prompt, when the poll can no longer move it.
     if (!keyStillAtIndex())
         return;
     log(QStringLiteral("Factory resetting %1...").arg(info.product));
-    log(fido->factoryReset(deviceIndex) ? QStringLiteral("Factory reset complete.")
-                                        : QStringLiteral("Reset failed. Replug key within 10 seconds and retry."));
+    if (fido->factoryReset(deviceIndex))
+        log(QStringLiteral("Factory reset complete."));
+    else
+        logFailure(QStringLiteral("Reset failed. Replug key within 10 seconds and retry."));
 }

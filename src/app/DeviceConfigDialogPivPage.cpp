@@ -48,27 +48,12 @@ QWidget* describedButton(QPushButton** button, const QString& text, const QStrin
 }
 
 // Replaces what is there only once the whole text reached the disk; the
-// file is owner-only like everything else the program writes.
-bool writeText(const QString& path, const QString& text)
+// file is owner-only like everything else the program writes. why, when
+// given, receives the reason of a failure.
+bool writeText(const QString& path, const QString& text, QString* why = nullptr)
 {
-    return PrivateFiles::writeOwnerOnly(path, text.toUtf8());
+    return PrivateFiles::writeOwnerOnly(path, text.toUtf8(), why);
 }
-
-// Wipes a secret on every way out of the scope that holds it.
-class WipeOnExit
-{
-public:
-    explicit WipeOnExit(QString& secret)
-        : secret(secret)
-    {
-    }
-    ~WipeOnExit() { secureZero(secret); }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-private:
-    QString& secret;
-};
 
 } // namespace
 
@@ -243,6 +228,9 @@ void DeviceConfigDialog::runHardeningWizard()
                 QMessageBox::Ok, QMessageBox::NoButton);
         return;
     }
+    // ykman acts on whatever token is plugged in: make sure it is still this one.
+    if (!keyStillAtIndex())
+        return;
     const bool pinChanged = ykman->changePin(currentPin, newPin, QString());
     secureZero(currentPin);
     log(pinChanged ? QStringLiteral("PIN changed.") : QStringLiteral("PIN change failed."));
@@ -263,6 +251,8 @@ void DeviceConfigDialog::runHardeningWizard()
                     QMessageBox::Ok, QMessageBox::NoButton);
             return;
         }
+        if (!keyStillAtIndex())
+            return;
         log(ykman->changePuk(currentPuk, newPuk, QString()) ? QStringLiteral("PUK changed.")
                                                              : QStringLiteral("PUK change failed."));
     }
@@ -272,6 +262,8 @@ void DeviceConfigDialog::runHardeningWizard()
                    QStringLiteral("Upgrade management key to AES256 with PIN protection?"),
                    QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
                == QMessageBox::Yes) {
+        if (!keyStillAtIndex())
+            return;
         // An empty new key has the token generate one; the PIN that now
         // guards it answers the tool's PIN prompt.
         const bool upgraded = ykman->changeMgmtKey(kFactoryMgmtKey, QString(), QStringLiteral("AES256"), true,
@@ -284,6 +276,25 @@ void DeviceConfigDialog::runHardeningWizard()
 
 void DeviceConfigDialog::generateKeyAndCsr()
 {
+    if (!keyStillAtIndex())
+        return;
+    // A new key replaces the one in the slot for good; what cannot be read
+    // cannot be known to be empty.
+    bool slotsRead = false;
+    const QList<PivSlotInfo> occupied = ykman->listSlots(QString(), &slotsRead);
+    if (!slotsRead) {
+        log(QStringLiteral("Could not read the PIV slots — nothing generated."));
+        return;
+    }
+    for (const PivSlotInfo& slot : occupied) {
+        if (slot.slot == kSlot
+            && askUser(QMessageBox::Warning, QStringLiteral("Generate Key + CSR"),
+                       QStringLiteral("Slot 9A already holds a key. Replace it? The old key cannot be recovered."),
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                != QMessageBox::Yes)
+            return;
+    }
+
     QString commonName;
     QString organization;
     QString city;
@@ -310,6 +321,8 @@ void DeviceConfigDialog::generateKeyAndCsr()
     if (!prompt(QStringLiteral("CSR — PIN"), QStringLiteral("PIV PIN:"), true, &pin) || pin.isEmpty())
         return;
 
+    if (!keyStillAtIndex())
+        return;
     const QString algorithm = algorithmCombo ? algorithmCombo->currentData().toString() : QString();
     log(QStringLiteral("Generating %1 on slot 9A...").arg(algorithm));
     if (ykman->generateKey(kSlot, algorithm, pin, QString()).isEmpty()) {
@@ -347,9 +360,18 @@ void DeviceConfigDialog::exportAttestationBundle()
                                                           QFileDialog::ShowDirsOnly);
     if (dir.isEmpty())
         return;
-    writeText(dir + QStringLiteral("/attestation.txt"), attestation);
+    QStringList files{QStringLiteral("attestation.txt")};
     if (!intermediate.isEmpty())
-        writeText(dir + QStringLiteral("/intermediate.txt"), intermediate);
+        files << QStringLiteral("intermediate.txt");
+    const QStringList texts{attestation, intermediate};
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = dir + QLatin1Char('/') + files.at(i);
+        QString why;
+        if (!writeText(path, texts.at(i), &why)) {
+            log(QStringLiteral("FAILED to write %1: %2").arg(path, why));
+            return;
+        }
+    }
     log(QStringLiteral("Bundle saved to: ") + dir);
 }
 
@@ -362,6 +384,8 @@ void DeviceConfigDialog::importCertificate()
     QString pin;
     WipeOnExit wipePin(pin);
     if (!prompt(QStringLiteral("Import"), QStringLiteral("PIV PIN:"), true, &pin))
+        return;
+    if (!keyStillAtIndex())
         return;
     if (profile.toolchain == QLatin1String("ykman") && ykman) {
         // The tool checks that the certificate belongs to the key in the slot
@@ -391,6 +415,8 @@ void DeviceConfigDialog::resetPivApplet()
         log(QStringLiteral("Cancelled."));
         return;
     }
+    if (!keyStillAtIndex())
+        return;
     log(ykman->resetPiv(QString()) ? QStringLiteral("PIV reset complete. PIN=583920, PUK=96130472.")
                                    : QStringLiteral("PIV reset FAILED."));
 }

@@ -94,14 +94,18 @@ private:
     int selectedDeviceIndex() const;
     void showDeviceDetails(int index, const DeviceProfile& entry);
     void runDeviceMenuAction(const QString& label, int index, const DeviceProfile& entry);
-    // The selected key for an action titled title ("Select a device first."
-    // when none is selected); null when there is none.
-    const FidoKeyInfo* fidoActionKey(const QString& title, int& index);
-    // False, with a line in the FIDO2 log, when the key list was rebuilt and
-    // the index no longer names the key an action started on.
-    bool sameKeyAt(int index, const QString& devicePath);
-    int startCredentialAction(const QString& title, const QString& requirementVerb, QString& device,
-                              QString& devicePath, QString& pin);
+    // The selected key for an action titled title, copied into seen as the
+    // action starts ("Select a device first." when none is selected); false
+    // when there is none.
+    bool fidoActionKey(const QString& title, int& index, FidoKeyInfo& seen);
+    // False, with a line in the FIDO2 log, when the index no longer names the
+    // key an action started on (seen), or that key no longer answers.
+    bool sameKeyAt(int index, const FidoKeyInfo& seen);
+    int startCredentialAction(const QString& title, const QString& requirementVerb, FidoKeyInfo& seen,
+                              QString& pin);
+    // A failed FIDO2 operation: its line, then the key manager's reason.
+    void logFidoFailure(const QString& line);
+    void logEmptyListing(const QString& nothingFound);
     QWidget* createCodeSigningTab();
     QWidget* createCertificatesTab();
     void fillCertificateTree();

@@ -224,8 +224,8 @@ void MainWindow::onDeviceContextMenu(const QPoint& pos)
         return;
     // The actions below work on the current row.
     deviceTree->setCurrentItem(item);
-    const QString devicePath = key->devicePath;
-    const DeviceProfile entry = DeviceProfileRegistry::instance().profileFor(*key);
+    const FidoKeyInfo seen = *key;
+    const DeviceProfile entry = DeviceProfileRegistry::instance().profileFor(seen);
 
     QMenu menu(this);
     QMenu* submenu = nullptr;
@@ -248,7 +248,7 @@ void MainWindow::onDeviceContextMenu(const QPoint& pos)
     if (!chosen || !labels.contains(chosen))
         return;
     // The poll may have rebuilt the list while the menu was open.
-    if (!sameKeyAt(index, devicePath))
+    if (!sameKeyAt(index, seen))
         return;
     runDeviceMenuAction(labels.value(chosen), index, entry);
 }

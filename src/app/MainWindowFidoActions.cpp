@@ -13,22 +13,6 @@
 
 namespace {
 
-// Wipes a PIN on every way out of an action: used, refused or abandoned.
-class PinWiper
-{
-public:
-    explicit PinWiper(QString& pin)
-        : pin(pin)
-    {
-    }
-    ~PinWiper() { secureZero(pin); }
-    PinWiper(const PinWiper&) = delete;
-    PinWiper& operator=(const PinWiper&) = delete;
-
-private:
-    QString& pin;
-};
-
 QString askPin(QWidget* parent, const QString& title, const QString& label, bool* ok)
 {
     return QInputDialog::getText(parent, title, label, QLineEdit::Password, QString(), ok);
@@ -46,38 +30,49 @@ bool confirmed(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
 
 } // namespace
 
-const FidoKeyInfo* MainWindow::fidoActionKey(const QString& title, int& index)
+bool MainWindow::fidoActionKey(const QString& title, int& index, FidoKeyInfo& seen)
 {
     index = selectedDeviceIndex();
     if (index < 0) {
         QMessageBox::warning(this, title, QStringLiteral("Select a device first."));
-        return nullptr;
+        return false;
     }
-    return fidoManager->deviceAt(index);
+    // A copy: prompts run the poll, which rebuilds the list the key lives in.
+    const FidoKeyInfo* key = fidoManager->deviceAt(index);
+    if (key)
+        seen = *key;
+    return key != nullptr;
 }
 
-bool MainWindow::sameKeyAt(int index, const QString& devicePath)
+bool MainWindow::sameKeyAt(int index, const FidoKeyInfo& seen)
 {
-    // Dialogs and menus run nested event loops in which the poll rebuilds the
-    // key list; a key plugged in or pulled out meanwhile moves another key to
-    // this index, and it must not receive what was meant for the first.
-    const FidoKeyInfo* key = fidoManager->deviceAt(index);
-    if (key && key->devicePath == devicePath)
+    if (fidoManager->isSameKey(index, seen))
         return true;
-    LogView::appendLine(fidoLogView, QStringLiteral("Device list changed \u2014 operation cancelled."));
+    // A key that stopped answering is named as such; anything else means
+    // another key (or none) is where this one was.
+    const QString why = fidoManager->lastError();
+    LogView::appendLine(fidoLogView,
+                        why.isEmpty() ? QStringLiteral("Device list changed \u2014 operation cancelled.") : why);
     return false;
+}
+
+void MainWindow::logFidoFailure(const QString& line)
+{
+    LogView::appendLine(fidoLogView, line);
+    const QString why = fidoManager->lastError();
+    if (!why.isEmpty())
+        LogView::appendLine(fidoLogView, why);
 }
 
 void MainWindow::onSetPin()
 {
     const QString title = QStringLiteral("Set PIN");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    const QString device = key->product;
-    const QString devicePath = key->devicePath;
-    if (key->clientPin) {
+    const QString device = seen.product;
+    if (seen.clientPin) {
         QMessageBox::information(this, title,
                                  QStringLiteral("This key already has a PIN set. Use Change PIN instead."));
         return;
@@ -86,14 +81,14 @@ void MainWindow::onSetPin()
     bool ok = false;
     QString pin = askPin(this, QStringLiteral("Set FIDO2 PIN"),
                          QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
-    PinWiper wipePin(pin);
+    WipeOnExit wipePin(pin);
     if (!ok || pin.isEmpty())
         return;
     if (pin.size() < 4) {
         QMessageBox::warning(this, title, QStringLiteral("PIN must be at least 4 characters."));
         return;
     }
-    if (!sameKeyAt(index, devicePath))
+    if (!sameKeyAt(index, seen))
         return;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Setting PIN on %1...").arg(device));
@@ -102,7 +97,7 @@ void MainWindow::onSetPin()
         logSession(QStringLiteral("Set FIDO2 PIN"), device, true, QStringLiteral("PIN set"));
         refreshDevices();
     } else {
-        LogView::appendLine(fidoLogView, QStringLiteral("Failed to set PIN."));
+        logFidoFailure(QStringLiteral("Failed to set PIN."));
         logSession(QStringLiteral("Set FIDO2 PIN"), device, false, QStringLiteral("PIN set failed"));
     }
 }
@@ -111,18 +106,17 @@ void MainWindow::onChangePin()
 {
     const QString title = QStringLiteral("Change PIN");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    const QString devicePath = key->devicePath;
 
     bool ok = false;
     QString currentPin = askPin(this, title, QStringLiteral("Enter current PIN:"), &ok);
-    PinWiper wipeCurrent(currentPin);
+    WipeOnExit wipeCurrent(currentPin);
     if (!ok || currentPin.isEmpty())
         return;
     QString newPin = askPin(this, title, QStringLiteral("Enter new PIN (minimum 4 characters):"), &ok);
-    PinWiper wipeNew(newPin);
+    WipeOnExit wipeNew(newPin);
     if (!ok || newPin.isEmpty())
         return;
     if (newPin.size() < 4) {
@@ -130,19 +124,16 @@ void MainWindow::onChangePin()
         return;
     }
 
-    key = fidoManager->deviceAt(index);
-    if (!key)
+    if (!sameKeyAt(index, seen))
         return;
-    const QString device = key->product;
-    if (!sameKeyAt(index, devicePath))
-        return;
+    const QString device = seen.product;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Changing PIN on %1...").arg(device));
     if (fidoManager->changePin(index, currentPin, newPin)) {
         LogView::appendLine(fidoLogView, QStringLiteral("PIN changed successfully."));
         logSession(QStringLiteral("Change FIDO2 PIN"), device, true, QStringLiteral("PIN changed"));
     } else {
-        LogView::appendLine(fidoLogView, QStringLiteral("Failed to change PIN."));
+        logFidoFailure(QStringLiteral("Failed to change PIN."));
         logSession(QStringLiteral("Change FIDO2 PIN"), device, false, QStringLiteral("PIN change failed"));
     }
 }
@@ -150,44 +141,48 @@ void MainWindow::onChangePin()
 // The common start of the credential actions: a selected key that supports
 // credential management, its PIN, and a check that the list has not moved
 // under the prompt. Returns the key's index, or -1 when the action stops.
-int MainWindow::startCredentialAction(const QString& title, const QString& requirementVerb,
-                                      QString& device, QString& devicePath, QString& pin)
+int MainWindow::startCredentialAction(const QString& title, const QString& requirementVerb, FidoKeyInfo& seen,
+                                      QString& pin)
 {
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    if (!fidoActionKey(title, index, seen))
         return -1;
-    device = key->product;
-    devicePath = key->devicePath;
-    if (!key->credMgmt) {
+    if (!seen.credMgmt) {
         LogView::appendLine(fidoLogView,
                             QStringLiteral("%1 does not support credential management (%2 FIDO 2.1).")
-                                .arg(device, requirementVerb));
+                                .arg(seen.product, requirementVerb));
         return -1;
     }
 
     bool ok = false;
     pin = askPin(this, title, QStringLiteral("Enter PIN:"), &ok);
-    if (!ok || pin.isEmpty() || !sameKeyAt(index, devicePath))
+    if (!ok || pin.isEmpty() || !sameKeyAt(index, seen))
         return -1;
     return index;
+}
+
+// An empty listing is either an empty key or one that could not be read (a
+// wrong PIN above all): only the first is "nothing found".
+void MainWindow::logEmptyListing(const QString& nothingFound)
+{
+    const QString why = fidoManager->lastError();
+    LogView::appendLine(fidoLogView, why.isEmpty() ? nothingFound : why);
 }
 
 void MainWindow::onListCredentials()
 {
     const QString title = QStringLiteral("List Credentials");
-    QString device;
-    QString devicePath;
+    FidoKeyInfo seen;
     QString pin;
-    PinWiper wipePin(pin);
-    const int index = startCredentialAction(title, QStringLiteral("requires"), device, devicePath, pin);
+    WipeOnExit wipePin(pin);
+    const int index = startCredentialAction(title, QStringLiteral("requires"), seen, pin);
     if (index < 0)
         return;
 
-    LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials on %1...").arg(device));
+    LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials on %1...").arg(seen.product));
     const QStringList parties = fidoManager->listRelyingParties(index, pin);
     if (parties.isEmpty()) {
-        LogView::appendLine(fidoLogView, QStringLiteral("No resident credentials found."));
+        logEmptyListing(QStringLiteral("No resident credentials found."));
         return;
     }
     for (const QString& party : parties)
@@ -197,18 +192,18 @@ void MainWindow::onListCredentials()
 void MainWindow::onDeleteCredential()
 {
     const QString title = QStringLiteral("Delete Credential");
-    QString device;
-    QString devicePath;
+    FidoKeyInfo seen;
     QString pin;
-    PinWiper wipePin(pin);
-    const int index = startCredentialAction(title, QStringLiteral("needs"), device, devicePath, pin);
+    WipeOnExit wipePin(pin);
+    const int index = startCredentialAction(title, QStringLiteral("needs"), seen, pin);
     if (index < 0)
         return;
+    const QString device = seen.product;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Listing credentials to select for deletion..."));
     const QStringList parties = fidoManager->listRelyingParties(index, pin);
     if (parties.isEmpty()) {
-        LogView::appendLine(fidoLogView, QStringLiteral("No resident credentials found."));
+        logEmptyListing(QStringLiteral("No resident credentials found."));
         return;
     }
     bool ok = false;
@@ -219,13 +214,13 @@ void MainWindow::onDeleteCredential()
     if (!confirmed(this, QMessageBox::Warning, title,
                    QStringLiteral("Delete credential for:\n\n  %1\n\nThis cannot be undone.").arg(party)))
         return;
-    if (!sameKeyAt(index, devicePath))
+    if (!sameKeyAt(index, seen))
         return;
 
     QStringList credentialIds;
     const QStringList credentials = fidoManager->listCredentials(index, party, pin, &credentialIds);
     if (credentials.isEmpty()) {
-        LogView::appendLine(fidoLogView, QStringLiteral("No credentials found for ") + party);
+        logEmptyListing(QStringLiteral("No credentials found for ") + party);
         return;
     }
     const QString credential = QInputDialog::getItem(
@@ -244,7 +239,7 @@ void MainWindow::onDeleteCredential()
         LogView::appendLine(fidoLogView, QStringLiteral("Could not extract credential ID."));
         return;
     }
-    if (!sameKeyAt(index, devicePath))
+    if (!sameKeyAt(index, seen))
         return;
 
     if (fidoManager->deleteCredential(index, credentialId, pin)) {
@@ -252,7 +247,7 @@ void MainWindow::onDeleteCredential()
         logSession(QStringLiteral("FIDO2 Delete Cred"), device, true, party);
         refreshDevices();
     } else {
-        LogView::appendLine(fidoLogView, QStringLiteral("Credential deletion failed."));
+        logFidoFailure(QStringLiteral("Credential deletion failed."));
         logSession(QStringLiteral("FIDO2 Delete Cred"), device, false, party);
     }
 }
@@ -261,14 +256,12 @@ void MainWindow::onResetKey()
 {
     const QString title = QStringLiteral("Factory Reset");
     int index = -1;
-    const FidoKeyInfo* key = fidoActionKey(title, index);
-    if (!key)
+    FidoKeyInfo seen;
+    if (!fidoActionKey(title, index, seen))
         return;
-    // A reset rebuilds the key list, so nothing may point into it afterwards.
-    const QString device = key->product;
-    const QString maker = key->manufacturer;
-    const QString devicePath = key->devicePath;
-    const QString profileName = DeviceProfileRegistry::instance().profileFor(*key).name;
+    const QString device = seen.product;
+    const QString maker = seen.manufacturer;
+    const QString profileName = DeviceProfileRegistry::instance().profileFor(seen).name;
 
     const QString warning =
         QStringLiteral(
@@ -303,7 +296,7 @@ void MainWindow::onResetKey()
                             QStringLiteral("Factory reset cancelled \u2014 confirmation not matched."));
         return;
     }
-    if (!sameKeyAt(index, devicePath))
+    if (!sameKeyAt(index, seen))
         return;
 
     LogView::appendLine(fidoLogView, QStringLiteral("Factory resetting %1...").arg(device));
@@ -313,10 +306,9 @@ void MainWindow::onResetKey()
         logSession(QStringLiteral("Factory Reset FIDO2"), device, true, QStringLiteral("Complete"));
         refreshDevices();
     } else {
-        LogView::appendLine(fidoLogView,
-                            QStringLiteral("Factory reset FAILED.\n"
-                                           "  The key must be unplugged and replugged within 10 seconds\n"
-                                           "  before the reset command will be accepted."));
+        logFidoFailure(QStringLiteral("Factory reset FAILED.\n"
+                                      "  The key must be unplugged and replugged within 10 seconds\n"
+                                      "  before the reset command will be accepted."));
         logSession(QStringLiteral("Factory Reset FIDO2"), device, false,
                    QStringLiteral("Failed \u2014 key must be replugged within 10s"));
     }

@@ -13,10 +13,14 @@ void MainWindow::setupStatusBar()
 {
     statusLabel = new QLabel(QStringLiteral("Ready"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    // Messages carry names that keys and tools report about themselves; a
+    // product string is never to be read as markup.
+    statusLabel->setTextFormat(Qt::PlainText);
     deviceCountLabel = new QLabel(QStringLiteral("Devices: 0"), this);
     deviceCountLabel->setObjectName(QStringLiteral("deviceCountLabel"));
     auto* toolsLabel = new QLabel(this);
     toolsLabel->setObjectName(QStringLiteral("toolsLabel"));
+    toolsLabel->setTextFormat(Qt::PlainText); // it shows words of a tool's output
     toolsLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px; padding-right: 8px;"));
 
     QStringList tools;

@@ -10,3 +10,20 @@ class QByteArray;
 void secureZero(QString& s);
 // The same for the byte copies (UTF-8) handed to tools and libraries.
 void secureZero(QByteArray& bytes);
+
+// Wipes a secret held in a local string on every way out of its scope: used,
+// refused or abandoned at a cancelled prompt.
+class WipeOnExit
+{
+public:
+    explicit WipeOnExit(QString& secret)
+        : secret(secret)
+    {
+    }
+    ~WipeOnExit() { secureZero(secret); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    QString& secret;
+};

@@ -5,6 +5,8 @@
 #include <fido.h>
 #include <fido/credman.h>
 
+#include <QElapsedTimer>
+
 #include <limits>
 
 namespace {
@@ -67,6 +69,90 @@ fido_dev_t* newDevice()
     return dev;
 }
 
+// The keys on the bus: the test's list when one is set, else libfido2's
+// manifest. allocated is false when libfido2 could not allocate the list.
+FidoDeviceManager::Manifest readManifest(bool* allocated)
+{
+    *allocated = true;
+    FidoDeviceManager::Manifest manifest;
+    if (manifestSource()) {
+        manifest = manifestSource()();
+        if (manifest.entries.size() > static_cast<qsizetype>(maxManifestEntries))
+            manifest.entries.resize(maxManifestEntries);
+        return manifest;
+    }
+    fido_dev_info_t* list = fido_dev_info_new(maxManifestEntries);
+    if (!list) {
+        *allocated = false;
+        manifest.result = FIDO_ERR_INTERNAL;
+        return manifest;
+    }
+    size_t found = 0;
+    manifest.result = fido_dev_info_manifest(list, maxManifestEntries, &found);
+    if (manifest.result == FIDO_OK) {
+        for (size_t i = 0; i < found; ++i) {
+            const fido_dev_info_t* di = fido_dev_info_ptr(list, i);
+            if (!di)
+                continue;
+            FidoDeviceManager::ManifestEntry entry;
+            entry.path = fromLibrary(fido_dev_info_path(di));
+            entry.product = fromLibrary(fido_dev_info_product_string(di));
+            entry.manufacturer = fromLibrary(fido_dev_info_manufacturer_string(di));
+            // libfido2 hands the USB ids out as signed 16-bit values.
+            entry.vendorId = static_cast<quint16>(fido_dev_info_vendor(di));
+            entry.productId = static_cast<quint16>(fido_dev_info_product(di));
+            manifest.entries << entry;
+        }
+    }
+    fido_dev_info_free(&list, maxManifestEntries);
+    return manifest;
+}
+
+// A handle opened at path with a limit on every wait for the key's answer;
+// null, with the reason in *result, when it cannot be opened. libfido2 waits
+// without limit unless told otherwise, and the limit must be set before the
+// open, which is itself an exchange with the key.
+fido_dev_t* openKey(const QString& path, int timeoutMs, int* result)
+{
+    fido_dev_t* dev = newDevice();
+    if (!dev) {
+        *result = FIDO_ERR_INTERNAL;
+        return nullptr;
+    }
+    *result = fido_dev_set_timeout(dev, timeoutMs);
+    if (*result == FIDO_OK)
+        *result = fido_dev_open(dev, path.toUtf8().constData());
+    if (*result != FIDO_OK)
+        fido_dev_free(&dev);
+    return dev;
+}
+
+void closeKey(fido_dev_t*& dev)
+{
+    if (!dev)
+        return;
+    fido_dev_close(dev);
+    fido_dev_free(&dev);
+}
+
+// libfido2 reports a key that let the limit pass as a failed read, the same
+// as one pulled out mid-exchange; only the clock tells the two apart.
+bool timedOut(int result, qint64 elapsedMs, int timeoutMs)
+{
+    return result == FIDO_ERR_RX && timeoutMs >= 0 && elapsedMs >= timeoutMs;
+}
+
+QString timeoutText(const QString& operation, int timeoutMs)
+{
+    return QStringLiteral("%1 timed out: the key did not answer within %2 s")
+        .arg(operation, QString::number(timeoutMs / 1000.0));
+}
+
+QString reason(int result)
+{
+    return QString::fromUtf8(fido_strerr(result));
+}
+
 bool acceptedPath(const QString& path)
 {
     return path.startsWith(QLatin1String("ioreg://")) || path.startsWith(QLatin1String("/dev/hid"))
@@ -114,40 +200,15 @@ void FidoDeviceManager::enumerate()
 {
     keys.clear();
 
-    Manifest manifest;
-    if (manifestSource()) {
-        manifest = manifestSource()();
-        if (manifest.entries.size() > static_cast<qsizetype>(maxManifestEntries))
-            manifest.entries.resize(maxManifestEntries);
-    } else {
-        fido_dev_info_t* list = fido_dev_info_new(maxManifestEntries);
-        if (!list) {
-            Q_EMIT operationError(QStringLiteral("Failed to allocate device info list"));
-            return;
-        }
-        size_t found = 0;
-        manifest.result = fido_dev_info_manifest(list, maxManifestEntries, &found);
-        if (manifest.result == FIDO_OK) {
-            for (size_t i = 0; i < found; ++i) {
-                const fido_dev_info_t* di = fido_dev_info_ptr(list, i);
-                if (!di)
-                    continue;
-                ManifestEntry entry;
-                entry.path = fromLibrary(fido_dev_info_path(di));
-                entry.product = fromLibrary(fido_dev_info_product_string(di));
-                entry.manufacturer = fromLibrary(fido_dev_info_manufacturer_string(di));
-                // libfido2 hands the USB ids out as signed 16-bit values.
-                entry.vendorId = static_cast<quint16>(fido_dev_info_vendor(di));
-                entry.productId = static_cast<quint16>(fido_dev_info_product(di));
-                manifest.entries << entry;
-            }
-        }
-        fido_dev_info_free(&list, maxManifestEntries);
+    bool allocated = true;
+    const Manifest manifest = readManifest(&allocated);
+    if (!allocated) {
+        fail(QStringLiteral("Failed to allocate device info list"));
+        return;
     }
 
     if (manifest.result != FIDO_OK) {
-        Q_EMIT operationError(QStringLiteral("Device enumeration failed: %1")
-                                  .arg(QString::fromUtf8(fido_strerr(manifest.result))));
+        fail(QStringLiteral("Device enumeration failed: %1").arg(reason(manifest.result)));
         return;
     }
 
@@ -155,7 +216,7 @@ void FidoDeviceManager::enumerate()
         // Only paths of the platform's own HID namespaces are opened; anything
         // else in the manifest is not handed to the library.
         if (!acceptedPath(entry.path)) {
-            Q_EMIT operationError(QStringLiteral("Suspicious device path rejected: ") + entry.path);
+            fail(QStringLiteral("Suspicious device path rejected: ") + entry.path);
             continue;
         }
         FidoKeyInfo info = queryDeviceInfo(entry.path);
@@ -172,25 +233,37 @@ FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
 {
     FidoKeyInfo info;
     info.devicePath = path;
+    readDeviceInfo(path, info);
+    return info;
+}
 
-    fido_dev_t* dev = newDevice();
-    if (!dev)
-        return info;
-    if (fido_dev_open(dev, path.toUtf8().constData()) != FIDO_OK) {
-        fido_dev_free(&dev);
-        return info;
+int FidoDeviceManager::readDeviceInfo(const QString& path, FidoKeyInfo& info)
+{
+    const QString operation = QStringLiteral("Reading device information of %1").arg(path);
+    QElapsedTimer clock;
+    clock.start();
+    int opened = FIDO_OK;
+    fido_dev_t* dev = openKey(path, infoTimeoutMs, &opened);
+    if (!dev) {
+        // A key that cannot be opened at all is listed with its defaults
+        // without a word; one that stopped answering is worth one.
+        if (timedOut(opened, clock.elapsed(), infoTimeoutMs))
+            fail(timeoutText(operation, infoTimeoutMs));
+        return opened;
     }
     fido_cbor_info_t* ci = fido_cbor_info_new();
     if (!ci) {
-        fido_dev_close(dev);
-        fido_dev_free(&dev);
-        return info;
+        closeKey(dev);
+        return opened;
     }
-    if (fido_dev_get_cbor_info(dev, ci) != FIDO_OK) {
+    clock.restart();
+    const int queried = fido_dev_get_cbor_info(dev, ci);
+    if (queried != FIDO_OK) {
         fido_cbor_info_free(&ci);
-        fido_dev_close(dev);
-        fido_dev_free(&dev);
-        return info;
+        closeKey(dev);
+        if (timedOut(queried, clock.elapsed(), infoTimeoutMs))
+            fail(timeoutText(operation, infoTimeoutMs));
+        return opened;
     }
 
     info.versions = stringArray(fido_cbor_info_versions_ptr(ci), fido_cbor_info_versions_len(ci));
@@ -260,139 +333,221 @@ FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
         info.algorithms << algorithmName(fido_cbor_info_algorithm_cose(ci, i));
 
     fido_cbor_info_free(&ci);
-    fido_dev_close(dev);
-    fido_dev_free(&dev);
-    return info;
+    closeKey(dev);
+    return opened;
+}
+
+QString FidoDeviceManager::lastError() const
+{
+    return lastFailure;
+}
+
+void FidoDeviceManager::fail(const QString& message)
+{
+    lastFailure = message;
+    Q_EMIT operationError(message);
+}
+
+bool FidoDeviceManager::sameIdentity(const FidoKeyInfo& a, const FidoKeyInfo& b)
+{
+    return a.devicePath == b.devicePath && a.vendorId == b.vendorId && a.productId == b.productId
+        && a.manufacturer == b.manufacturer && a.product == b.product && a.aaguid == b.aaguid
+        && a.firmwareMajor == b.firmwareMajor && a.firmwareMinor == b.firmwareMinor
+        && a.firmwarePatch == b.firmwarePatch;
+}
+
+bool FidoDeviceManager::isSameKey(int index, const FidoKeyInfo& seen)
+{
+    lastFailure.clear();
+    const FidoKeyInfo* listed = deviceAt(index);
+    if (!listed || !sameIdentity(*listed, seen))
+        return false;
+
+    // The list is only as new as the last poll: a key swapped since then
+    // shows only on the bus and in the key's own answer.
+    bool allocated = true;
+    const Manifest manifest = readManifest(&allocated);
+    if (manifest.result != FIDO_OK)
+        return false;
+    FidoKeyInfo now;
+    bool onBus = false;
+    for (const ManifestEntry& entry : manifest.entries) {
+        if (entry.path != seen.devicePath)
+            continue;
+        onBus = true;
+        now.product = entry.product;
+        now.manufacturer = entry.manufacturer;
+        now.vendorId = entry.vendorId;
+        now.productId = entry.productId;
+        break;
+    }
+    if (!onBus)
+        return false;
+    now.devicePath = seen.devicePath;
+    if (readDeviceInfo(seen.devicePath, now) != FIDO_OK)
+        return false;
+    return sameIdentity(now, seen);
+}
+
+int FidoDeviceManager::runOnKey(const QString& devicePath, const QString& operation, int timeoutMs,
+                                const std::function<int(fido_dev_t*)>& exchange)
+{
+    QElapsedTimer clock;
+    clock.start();
+    int result = FIDO_OK;
+    fido_dev_t* dev = openKey(devicePath, timeoutMs, &result);
+    if (!dev) {
+        fail(timedOut(result, clock.elapsed(), timeoutMs) ? timeoutText(operation, timeoutMs)
+                                                          : QStringLiteral("Cannot open device: %1").arg(reason(result)));
+        return result;
+    }
+    clock.restart();
+    result = exchange(dev);
+    QString message;
+    if (result != FIDO_OK)
+        message = failureText(operation, result, dev, clock.elapsed(), timeoutMs);
+    closeKey(dev);
+    if (result != FIDO_OK)
+        fail(message);
+    return result;
+}
+
+QString FidoDeviceManager::failureText(const QString& operation, int r, fido_dev_t* dev, qint64 elapsedMs,
+                                       int timeoutMs)
+{
+    switch (r) {
+    case FIDO_ERR_PIN_INVALID: {
+        // Every wrong PIN costs one of the key's few attempts, and after the
+        // last only a reset (erasing every credential) clears the PIN: the
+        // user must see the count fall.
+        int retries = -1;
+        if (fido_dev_get_retry_count(dev, &retries) != FIDO_OK || retries < 0)
+            return QStringLiteral("Wrong PIN.");
+        return QStringLiteral("Wrong PIN \u2014 %1 attempts left.").arg(retries);
+    }
+    case FIDO_ERR_PIN_AUTH_BLOCKED:
+        // Too many wrong PINs in a row since the key was plugged in.
+        return QStringLiteral("PIN blocked: remove and re-insert the key");
+    case FIDO_ERR_PIN_BLOCKED:
+        return QStringLiteral("PIN blocked: only a factory reset clears it");
+    default:
+        if (timedOut(r, elapsedMs, timeoutMs))
+            return timeoutText(operation, timeoutMs);
+        return QStringLiteral("%1 failed: %2").arg(operation, reason(r));
+    }
 }
 
 namespace {
 
-// An open key for the length of one operation; closes and frees on every path.
-class OpenKey
+// Frees a libfido2 object on every way out of a scope.
+template <typename T, void (*Free)(T**)>
+class Owned
 {
 public:
-    explicit OpenKey(const QString& path)
+    explicit Owned(T* object)
+        : object(object)
     {
-        dev = newDevice();
-        if (!dev) {
-            result = FIDO_ERR_INTERNAL;
-            return;
-        }
-        result = fido_dev_open(dev, path.toUtf8().constData());
-        if (result != FIDO_OK)
-            fido_dev_free(&dev);
     }
-    ~OpenKey() { close(); }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-
-    bool isOpen() const { return dev != nullptr; }
-    int openResult() const { return result; }
-    fido_dev_t* device() const { return dev; }
-
-    void close()
-    {
-        if (!dev)
-            return;
-        fido_dev_close(dev);
-        fido_dev_free(&dev);
-    }
+    ~Owned() { Free(&object); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    T* get() const { return object; }
 
 private:
-    fido_dev_t* dev = nullptr;
-    int result = FIDO_OK;
+    T* object;
 };
 
-QString reason(int result)
+QString hexId(const fido_cred_t* cred)
 {
-    return QString::fromUtf8(fido_strerr(result));
-}
-
-// One exchange with the key at index, reported as failure ("<what> failed:
-// <reason>") or success: the key is closed, and the exchange has wiped what
-// it was given, before anything is reported.
-template <typename Exchange>
-bool runExchange(FidoDeviceManager& manager, int index, const QString& what, const QString& success,
-                 Exchange exchange)
-{
-    const FidoKeyInfo* key = manager.deviceAt(index);
-    if (!key) {
-        Q_EMIT manager.operationError(QStringLiteral("Invalid device index"));
-        return false;
-    }
-    OpenKey open(key->devicePath);
-    if (!open.isOpen()) {
-        Q_EMIT manager.operationError(QStringLiteral("Cannot open device: %1").arg(reason(open.openResult())));
-        return false;
-    }
-    const int r = exchange(open.device());
-    open.close();
-    if (r != FIDO_OK) {
-        Q_EMIT manager.operationError(QStringLiteral("%1 failed: %2").arg(what, reason(r)));
-        return false;
-    }
-    Q_EMIT manager.operationComplete(success, true);
-    return true;
+    const size_t length = fido_cred_id_len(cred);
+    const unsigned char* bytes = fido_cred_id_ptr(cred);
+    if (!bytes || length == 0)
+        return QString();
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(length)).toHex());
 }
 
 } // namespace
 
+const FidoKeyInfo* FidoDeviceManager::operationKey(int index)
+{
+    lastFailure.clear();
+    const FidoKeyInfo* key = deviceAt(index);
+    if (!key)
+        fail(QStringLiteral("Invalid device index"));
+    return key;
+}
+
 bool FidoDeviceManager::setPin(int index, const QString& pin)
 {
-    return runExchange(*this, index, QStringLiteral("Set PIN"), QStringLiteral("PIN set successfully"),
-                       [&pin](fido_dev_t* dev) {
-                           QByteArray pinBytes = pin.toUtf8();
-                           const int r = fido_dev_set_pin(dev, pinBytes.constData(), nullptr);
-                           secureZero(pinBytes);
-                           return r;
-                       });
+    const FidoKeyInfo* key = operationKey(index);
+    if (!key)
+        return false;
+    const int r = runOnKey(key->devicePath, QStringLiteral("Set PIN"), pinTimeoutMs, [&pin](fido_dev_t* dev) {
+        QByteArray pinBytes = pin.toUtf8();
+        const int result = fido_dev_set_pin(dev, pinBytes.constData(), nullptr);
+        secureZero(pinBytes);
+        return result;
+    });
+    if (r != FIDO_OK)
+        return false;
+    Q_EMIT operationComplete(QStringLiteral("PIN set successfully"), true);
+    return true;
 }
 
 bool FidoDeviceManager::changePin(int index, const QString& oldPin, const QString& newPin)
 {
-    return runExchange(*this, index, QStringLiteral("Change PIN"), QStringLiteral("PIN changed successfully"),
-                       [&oldPin, &newPin](fido_dev_t* dev) {
-                           QByteArray oldBytes = oldPin.toUtf8();
-                           QByteArray newBytes = newPin.toUtf8();
-                           const int r = fido_dev_set_pin(dev, newBytes.constData(), oldBytes.constData());
-                           secureZero(oldBytes);
-                           secureZero(newBytes);
-                           return r;
-                       });
+    const FidoKeyInfo* key = operationKey(index);
+    if (!key)
+        return false;
+    const int r = runOnKey(key->devicePath, QStringLiteral("Change PIN"), pinTimeoutMs, [&](fido_dev_t* dev) {
+        QByteArray oldBytes = oldPin.toUtf8();
+        QByteArray newBytes = newPin.toUtf8();
+        const int result = fido_dev_set_pin(dev, newBytes.constData(), oldBytes.constData());
+        secureZero(oldBytes);
+        secureZero(newBytes);
+        return result;
+    });
+    if (r != FIDO_OK)
+        return false;
+    Q_EMIT operationComplete(QStringLiteral("PIN changed successfully"), true);
+    return true;
 }
 
 QStringList FidoDeviceManager::listRelyingParties(int index, const QString& pin)
 {
+    lastFailure.clear();
     QStringList lines;
     const FidoKeyInfo* key = deviceAt(index);
     if (!key || !key->credMgmt)
         return lines;
-    OpenKey open(key->devicePath);
-    if (!open.isOpen())
-        return lines;
     QByteArray pinBytes = pin.toUtf8();
-
-    fido_credman_metadata_t* metadata = fido_credman_metadata_new();
-    fido_credman_rp_t* rp = nullptr;
-    // The metadata itself is not used: it is the first exchange that needs
-    // the PIN, so a wrong PIN ends the listing here.
-    if (metadata && fido_credman_get_dev_metadata(open.device(), metadata, pinBytes.constData()) == FIDO_OK) {
-        rp = fido_credman_rp_new();
-        if (rp && fido_credman_get_dev_rp(open.device(), rp, pinBytes.constData()) == FIDO_OK) {
-            const size_t count = fido_credman_rp_count(rp);
-            for (size_t i = 0; i < count; ++i) {
-                const char* id = fido_credman_rp_id(rp, i);
-                if (!id)
-                    continue;
-                const QString name = fromLibrary(fido_credman_rp_name(rp, i));
-                const QString rpId = QString::fromUtf8(id);
-                lines << (name.isEmpty() ? rpId : QStringLiteral("%1 (%2)").arg(rpId, name));
-            }
+    runOnKey(key->devicePath, QStringLiteral("List credentials"), pinTimeoutMs, [&](fido_dev_t* dev) {
+        // The metadata itself is not used: it is the first exchange that
+        // needs the PIN, so a wrong PIN ends the listing here.
+        Owned<fido_credman_metadata_t, fido_credman_metadata_free> metadata(fido_credman_metadata_new());
+        Owned<fido_credman_rp_t, fido_credman_rp_free> rp(fido_credman_rp_new());
+        if (!metadata.get() || !rp.get())
+            return FIDO_ERR_INTERNAL;
+        int r = fido_credman_get_dev_metadata(dev, metadata.get(), pinBytes.constData());
+        if (r == FIDO_OK)
+            r = fido_credman_get_dev_rp(dev, rp.get(), pinBytes.constData());
+        // A key that holds no credential says so with an error.
+        if (r == FIDO_ERR_NO_CREDENTIALS)
+            return FIDO_OK;
+        if (r != FIDO_OK)
+            return r;
+        const size_t count = fido_credman_rp_count(rp.get());
+        for (size_t i = 0; i < count; ++i) {
+            const char* id = fido_credman_rp_id(rp.get(), i);
+            if (!id)
+                continue;
+            const QString name = fromLibrary(fido_credman_rp_name(rp.get(), i));
+            const QString rpId = QString::fromUtf8(id);
+            lines << (name.isEmpty() ? rpId : QStringLiteral("%1 (%2)").arg(rpId, name));
         }
-    }
-    fido_credman_rp_free(&rp);
-    fido_credman_metadata_free(&metadata);
-    open.close();
+        return FIDO_OK;
+    });
     secureZero(pinBytes);
     return lines;
 }
@@ -400,23 +555,27 @@ QStringList FidoDeviceManager::listRelyingParties(int index, const QString& pin)
 QStringList FidoDeviceManager::listCredentials(int index, const QString& rpEntry, const QString& pin,
                                                QStringList* credentialIds)
 {
+    lastFailure.clear();
     QStringList lines;
     if (credentialIds)
         credentialIds->clear();
     const FidoKeyInfo* key = deviceAt(index);
     if (!key || !key->credMgmt)
         return lines;
-    OpenKey open(key->devicePath);
-    if (!open.isOpen())
-        return lines;
     const QByteArray rpId = rpEntry.section(QLatin1Char(' '), 0, 0).toUtf8();
     QByteArray pinBytes = pin.toUtf8();
-
-    fido_credman_rk_t* rk = fido_credman_rk_new();
-    if (rk && fido_credman_get_dev_rk(open.device(), rpId.constData(), rk, pinBytes.constData()) == FIDO_OK) {
-        const size_t count = fido_credman_rk_count(rk);
+    runOnKey(key->devicePath, QStringLiteral("List credentials"), pinTimeoutMs, [&](fido_dev_t* dev) {
+        Owned<fido_credman_rk_t, fido_credman_rk_free> rk(fido_credman_rk_new());
+        if (!rk.get())
+            return FIDO_ERR_INTERNAL;
+        const int r = fido_credman_get_dev_rk(dev, rpId.constData(), rk.get(), pinBytes.constData());
+        if (r == FIDO_ERR_NO_CREDENTIALS)
+            return FIDO_OK;
+        if (r != FIDO_OK)
+            return r;
+        const size_t count = fido_credman_rk_count(rk.get());
         for (size_t i = 0; i < count; ++i) {
-            const fido_cred_t* cred = fido_credman_rk(rk, i);
+            const fido_cred_t* cred = fido_credman_rk(rk.get(), i);
             if (!cred)
                 continue;
             const QString userName = fromLibrary(fido_cred_user_name(cred));
@@ -424,56 +583,69 @@ QStringList FidoDeviceManager::listCredentials(int index, const QString& rpEntry
             QString line = !displayName.isEmpty() ? displayName
                 : !userName.isEmpty()             ? userName
                                                   : QStringLiteral("Unknown credential");
-            const size_t idLength = fido_cred_id_len(cred);
-            const unsigned char* idBytes = fido_cred_id_ptr(cred);
-            QString id;
-            if (idBytes && idLength > 0) {
-                id = QString::fromLatin1(
-                    QByteArray(reinterpret_cast<const char*>(idBytes), static_cast<qsizetype>(idLength)).toHex());
+            const QString id = hexId(cred);
+            if (!id.isEmpty())
                 line += QStringLiteral(" [") + id.left(16) + QStringLiteral("...]");
-            }
             lines << line;
             if (credentialIds)
                 *credentialIds << id;
         }
-    }
-    fido_credman_rk_free(&rk);
-    open.close();
+        return FIDO_OK;
+    });
     secureZero(pinBytes);
     return lines;
 }
 
 bool FidoDeviceManager::deleteCredential(int index, const QString& credentialId, const QString& pin)
 {
+    lastFailure.clear();
     const FidoKeyInfo* key = deviceAt(index);
     if (!key || !key->credMgmt) {
-        Q_EMIT operationError(QStringLiteral("Device does not support credential management"));
-        return false;
-    }
-    OpenKey open(key->devicePath);
-    if (!open.isOpen()) {
-        Q_EMIT operationError(QStringLiteral("Cannot open device"));
+        fail(QStringLiteral("Device does not support credential management"));
         return false;
     }
     const QByteArray id = QByteArray::fromHex(credentialId.toUtf8());
     QByteArray pinBytes = pin.toUtf8();
-    const int r = fido_credman_del_dev_rk(open.device(), reinterpret_cast<const unsigned char*>(id.constData()),
-                                          static_cast<size_t>(id.size()), pinBytes.constData());
-    open.close();
+    const int r = runOnKey(key->devicePath, QStringLiteral("Delete"), pinTimeoutMs, [&](fido_dev_t* dev) {
+        return fido_credman_del_dev_rk(dev, reinterpret_cast<const unsigned char*>(id.constData()),
+                                       static_cast<size_t>(id.size()), pinBytes.constData());
+    });
     secureZero(pinBytes);
-    if (r != FIDO_OK) {
-        Q_EMIT operationError(QStringLiteral("Delete failed: %1").arg(reason(r)));
+    if (r != FIDO_OK)
         return false;
-    }
     Q_EMIT operationComplete(QStringLiteral("Credential deleted"), true);
     return true;
 }
 
 bool FidoDeviceManager::factoryReset(int index)
 {
-    if (!runExchange(*this, index, QStringLiteral("Factory reset"),
-                     QStringLiteral("Factory reset complete — all credentials erased"), fido_dev_reset))
+    const FidoKeyInfo* key = operationKey(index);
+    if (!key)
         return false;
+    // The key waits for a touch before it erases anything.
+    if (runOnKey(key->devicePath, QStringLiteral("Factory reset"), touchTimeoutMs, fido_dev_reset) != FIDO_OK)
+        return false;
+    Q_EMIT operationComplete(QStringLiteral("Factory reset complete \u2014 all credentials erased"), true);
     enumerate();
     return true;
+}
+
+QString FidoDeviceManager::credentialIdMatching(const QStringList& ids, const QString& text)
+{
+    const QString wanted = text.trimmed().toLower();
+    if (wanted.isEmpty())
+        return QString();
+    QString match;
+    int matches = 0;
+    for (const QString& id : ids) {
+        if (id.isEmpty())
+            continue;
+        // A shorter start could name a credential the user never saw.
+        const bool named = id == wanted || (wanted.size() >= 16 && id.startsWith(wanted));
+        if (!named)
+            continue;
+        match = id;
+        ++matches;
+    }
+    return matches == 1 ? match : QString();
 }

@@ -48,6 +48,40 @@ public:
     // Rebuilds the key list on success.
     bool factoryReset(int index);
 
+    // The whole id among ids that text names: the id itself, or the start of
+    // exactly one id of at least the 16 hex digits the credential lines show
+    // (case and surrounding blanks ignored). Empty when no id or several match.
+    static QString credentialIdMatching(const QStringList& ids, const QString& text);
+
+    // What the last failed operation reported on operationError: a wrong PIN
+    // with the attempts left, a blocked PIN, a key that did not answer in
+    // time, or libfido2's reason. Cleared when an operation starts, so after
+    // an empty list it tells a key that could not be read from one that holds
+    // nothing.
+    QString lastError() const;
+
+    // Whether the key at index is still the key an action started on (seen,
+    // copied from the list then). Prompts and menus run nested event loops in
+    // which the poll rebuilds the list, and Linux hands a freed hidraw number
+    // to the next key plugged in; so both the list entry and the key now
+    // found at the path must match seen on path, USB ids, manufacturer and
+    // product strings, AAGUID and firmware. A key that no longer answers in
+    // time fails too, with the time-out in lastError().
+    bool isSameKey(int index, const FidoKeyInfo& seen);
+    // The identity fields of two records agree. Two keys of one model and
+    // firmware swapped at one path still agree: CTAP reports no serial
+    // number that could tell them apart.
+    static bool sameIdentity(const FidoKeyInfo& a, const FidoKeyInfo& b);
+
+    // How long libfido2 may wait for each answer of a key (fido_dev_set_timeout),
+    // so that a key that stops answering cannot freeze the window. Device
+    // information is read on every poll and must stay short; PIN and
+    // credential exchanges make the key compute; a reset waits for a touch.
+    // Tests shorten them.
+    int infoTimeoutMs = 2000;
+    int pinTimeoutMs = 10000;
+    int touchTimeoutMs = 30000;
+
     // Test seams. Nothing here can attach a key (no hardware, no uhid), so a
     // test may supply the manifest itself and give every device handle the
     // manager creates a transport of its own before it is opened. Both are
@@ -77,5 +111,27 @@ Q_SIGNALS:
     void operationError(const QString& error);
 
 private:
+    // The one way every operation talks to a key: opened by its path with
+    // timeoutMs as the limit on each answer, exchange(dev) run, the key closed
+    // and freed on every path. A failure goes out on operationError and into
+    // lastError() in the words of failureText; success emits nothing. Returns
+    // the libfido2 result: FIDO_OK, the open's failure or the exchange's.
+    int runOnKey(const QString& devicePath, const QString& operation, int timeoutMs,
+                 const std::function<int(fido_dev*)>& exchange);
+    // The words for libfido2 result r of operation, which failed after
+    // elapsedMs with timeoutMs as its limit. A wrong PIN is told with the
+    // attempts left, read from the still open dev.
+    QString failureText(const QString& operation, int r, fido_dev* dev, qint64 elapsedMs, int timeoutMs);
+    // operationError, remembered for lastError().
+    void fail(const QString& message);
+    // The key an operation addresses; null, reported as "Invalid device
+    // index", when there is none. Clears lastError().
+    const FidoKeyInfo* operationKey(int index);
+    // Fills info from the key's authenticatorGetInfo answer; returns the
+    // open's result (FIDO_OK once the key was opened, whether or not it
+    // answered the query). Reports only a key that did not answer in time.
+    int readDeviceInfo(const QString& path, FidoKeyInfo& info);
+
     QList<FidoKeyInfo> keys;
+    QString lastFailure;
 };

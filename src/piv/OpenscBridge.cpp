@@ -108,10 +108,11 @@ OpenscBridge::CmdResult OpenscBridge::runPkcs11Tool(const QStringList& args, int
     const CmdResult result = fromRun(ToolRunner::run(pkcs11ToolPath, toolArgs, options),
                                      QStringLiteral("pkcs11-tool"));
 
-    Q_EMIT commandOutput(QStringLiteral("[pkcs11-tool %1] exit=%2")
-                             .arg(ToolRunner::maskedArguments(args, secretOptionNames())
-                                      .join(QLatin1Char(' ')))
-                             .arg(result.exitCode));
+    // One substitution pass: an argument holding "%1" (a file path may) must
+    // not take the exit code's place.
+    const QString shown = ToolRunner::maskedArguments(args, secretOptionNames()).join(QLatin1Char(' '));
+    Q_EMIT commandOutput(
+        QStringLiteral("[pkcs11-tool %1] exit=%2").arg(shown, QString::number(result.exitCode)));
     if (result.exitCode != 0 && !result.stdErr.isEmpty())
         Q_EMIT commandError(result.stdErr.trimmed());
     return result;

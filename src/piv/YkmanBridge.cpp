@@ -186,11 +186,13 @@ PivDeviceState YkmanBridge::queryState(const QString& serial)
     return state;
 }
 
-QList<PivSlotInfo> YkmanBridge::listSlots(const QString& serial)
+QList<PivSlotInfo> YkmanBridge::listSlots(const QString& serial, bool* readOk)
 {
     QList<PivSlotInfo> found;
     const CmdResult r = run(serialArgs(serial) + QStringList{QStringLiteral("piv"), QStringLiteral("info")},
                             {}, operationTimeoutMs);
+    if (readOk)
+        *readOk = r.exitCode == 0;
     if (r.exitCode != 0)
         return found;
 

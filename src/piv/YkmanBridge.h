@@ -55,7 +55,8 @@ public:
 
     QStringList serialArgs(const QString& serial) const;
     PivDeviceState queryState(const QString& serial);
-    QList<PivSlotInfo> listSlots(const QString& serial);
+    // readOk, when given, tells an empty token from one that could not be read.
+    QList<PivSlotInfo> listSlots(const QString& serial, bool* readOk = nullptr);
 
     bool changePin(const QString& currentPin, const QString& newPin, const QString& serial);
     bool changePuk(const QString& currentPuk, const QString& newPuk, const QString& serial);

@@ -26,6 +26,7 @@ enum Status : char {
     PinInvalid = 0x31,
     PinBlocked = 0x32,
     PinAuthInvalid = 0x33,
+    PinAuthBlocked = 0x34,
     PinNotSet = 0x35,
     PinRequired = 0x36,
     PinPolicyViolation = 0x37,
@@ -141,10 +142,41 @@ void SoftAuthenticator::renewKeyAgreement()
     agreementKey = EVP_EC_gen("P-256");
 }
 
-void SoftAuthenticator::presetPin(const QString& pin)
+void SoftAuthenticator::presetPin(const QString& pin, int retriesLeft)
 {
     pinHash = pin.isEmpty() ? QByteArray() : sha256(pin.toUtf8()).left(16);
+    retries = retriesLeft;
+    mismatches = 0;
+}
+
+void SoftAuthenticator::powerCycle()
+{
+    mismatches = 0;
+    pinToken = randomBytes(32);
+    renewKeyAgreement();
+    pendingRps.clear();
+    pendingCreds.clear();
+}
+
+char SoftAuthenticator::checkPin(const QByteArray& secret, const QByteArray& pinHashEnc)
+{
+    if (retries <= 0)
+        return PinBlocked;
+    // Three wrong PINs in a row block further tries until the key is
+    // unplugged, so that the attempts left cannot be drained in one go.
+    if (mismatches >= 3)
+        return PinAuthBlocked;
+    --retries;
+    if (aesCbc(secret, pinHashEnc, false) != pinHash) {
+        ++mismatches;
+        renewKeyAgreement();
+        if (retries <= 0)
+            return PinBlocked;
+        return mismatches >= 3 ? PinAuthBlocked : PinInvalid;
+    }
+    mismatches = 0;
     retries = 8;
+    return Ok;
 }
 
 bool SoftAuthenticator::hasPin() const
@@ -303,16 +335,11 @@ QByteArray SoftAuthenticator::clientPin(const QByteArray& body)
                     return status(MissingParameter);
                 if (!hasPin())
                     return status(PinNotSet);
-                if (retries <= 0)
-                    return status(PinBlocked);
                 if (authenticate(secret, newPinEnc->data + pinHashEnc->data) != auth->data)
                     return status(PinAuthInvalid);
-                --retries;
-                if (aesCbc(secret, pinHashEnc->data, false) != pinHash) {
-                    renewKeyAgreement();
-                    return status(retries <= 0 ? PinBlocked : PinInvalid);
-                }
-                retries = 8;
+                const char checked = checkPin(secret, pinHashEnc->data);
+                if (checked != Ok)
+                    return status(static_cast<Status>(checked));
             }
             if (newPinEnc->data.size() < 64)
                 return status(PinPolicyViolation);
@@ -331,14 +358,9 @@ QByteArray SoftAuthenticator::clientPin(const QByteArray& body)
             return status(MissingParameter);
         if (!hasPin())
             return status(PinNotSet);
-        if (retries <= 0)
-            return status(PinBlocked);
-        --retries;
-        if (aesCbc(secret, pinHashEnc->data, false) != pinHash) {
-            renewKeyAgreement();
-            return status(retries <= 0 ? PinBlocked : PinInvalid);
-        }
-        retries = 8;
+        const char checked = checkPin(secret, pinHashEnc->data);
+        if (checked != Ok)
+            return status(static_cast<Status>(checked));
         return okWith(map({Pair(unsignedInt(2), bytes(aesCbc(secret, pinToken, true)))}));
     }
     default:
@@ -475,6 +497,7 @@ QByteArray SoftAuthenticator::reset()
     credentials.clear();
     pinHash.clear();
     retries = 8;
+    mismatches = 0;
     pinToken = randomBytes(32);
     renewKeyAgreement();
     pendingRps.clear();

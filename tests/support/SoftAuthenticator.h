@@ -57,13 +57,20 @@ public:
     };
     QList<Credential> credentials; // in creation order
 
-    // A PIN as if set earlier; empty clears it.
-    void presetPin(const QString& pin);
+    // A PIN as if set earlier, with the attempts it has left; empty clears it.
+    void presetPin(const QString& pin, int retriesLeft = 8);
     bool hasPin() const;
     bool pinIs(const QString& pin) const;
     int pinRetries() const { return retries; }
+    // As unplugged and plugged in again: a PIN blocked by three wrong tries
+    // in a row can be tried again (the attempts left stay as they are).
+    void powerCycle();
 
     bool resetAllowed = true; // false: refused, as a key not replugged in time
+    // false: the key takes every request and never answers, as one that hangs.
+    bool answering = true;
+    // CTAP2 command bytes it takes and never answers (0x07: it hangs in a reset).
+    QList<int> silentOn;
     int resetCount = 0;
     QList<int> commands; // every CTAP2 command byte received, in order
 
@@ -81,12 +88,15 @@ private:
     QByteArray credentialAnswer(int credentialIndex, bool first, int total) const;
     bool tokenAuthentic(const QByteArray& message, const QByteArray& param) const;
     void renewKeyAgreement();
+    // The PIN check of changePIN and getPinToken: Ok, or the status to answer.
+    char checkPin(const QByteArray& secret, const QByteArray& pinHashEnc);
 
     EVP_PKEY* agreementKey = nullptr;
     EVP_PKEY* credentialKey = nullptr;
     QByteArray pinToken;
     QByteArray pinHash; // LEFT(SHA-256(PIN), 16); empty when no PIN is set
     int retries = 8;
+    int mismatches = 0; // wrong PINs in a row since the last power cycle
     QList<int> pendingRps;   // first credential index of each relying party still to report
     QList<int> pendingCreds; // credential indexes still to report
 };

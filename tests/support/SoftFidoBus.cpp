@@ -4,6 +4,7 @@
 
 #include <fido.h>
 
+#include <QThread>
 #include <QtGlobal>
 
 #include <deque>
@@ -19,6 +20,7 @@ constexpr quint8 cmdCancel = 0x91;
 constexpr quint8 cmdError = 0xbf;
 constexpr quint8 capCbor = 0x04;
 constexpr quint8 capNoMsg = 0x08;
+constexpr int unlimitedWaitMs = 3000;
 
 // One open device: reassembles request messages from reports and queues the
 // reports of each answer.
@@ -31,6 +33,7 @@ struct Channel
     int expected = -1;
     QByteArray message;
     std::deque<QByteArray> replies;
+    bool hung = false; // a request went unanswered: reads wait out their limit
 
     void queue(const QByteArray& toCid, quint8 cmd, const QByteArray& payload)
     {
@@ -55,6 +58,13 @@ struct Channel
 
     void dispatch()
     {
+        const bool silent = !authenticator->answering
+            || (command == cmdCbor && !message.isEmpty()
+                && authenticator->silentOn.contains(static_cast<quint8>(message.at(0))));
+        if (silent) {
+            hung = true;
+            return;
+        }
         switch (command) {
         case cmdInit: {
             static quint32 nextCid = 0x0c0ffee0;
@@ -125,11 +135,19 @@ struct SoftFidoBusIo
         delete static_cast<Channel*>(handle);
     }
 
-    static int read(void* handle, unsigned char* buf, size_t len, int)
+    static int read(void* handle, unsigned char* buf, size_t len, int ms)
     {
         auto* channel = static_cast<Channel*>(handle);
-        if (channel->replies.empty())
+        if (activeBus)
+            activeBus->limits << ms;
+        if (channel->replies.empty()) {
+            // A key that hangs keeps the caller waiting as long as it is
+            // allowed to; without a limit (-1) that is for ever, which here
+            // ends after a while so that the test can report it.
+            if (channel->hung)
+                QThread::msleep(static_cast<unsigned long>(ms < 0 ? unlimitedWaitMs : ms));
             return -1;
+        }
         const QByteArray frame = channel->replies.front();
         channel->replies.pop_front();
         const size_t n = qMin(len, static_cast<size_t>(frame.size()));

@@ -2,6 +2,7 @@
 
 #include "SoftAuthenticator.h"
 
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -42,6 +43,8 @@ public:
 
     int opens() const { return openCount; }
     int closes() const { return closeCount; }
+    // The limit libfido2 gave every read, in milliseconds (-1: none), in order.
+    const QList<int>& readLimits() const { return limits; }
 
 private:
     struct Slot
@@ -55,4 +58,5 @@ private:
     int manifestResult = 0;
     int openCount = 0;
     int closeCount = 0;
+    QList<int> limits;
 };
