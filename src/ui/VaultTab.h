@@ -7,6 +7,8 @@ class OpenscBridge;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QTreeWidgetItem;
 class QTextEdit;
 class QTreeWidget;
 class TessarilVault;
@@ -50,6 +52,17 @@ private:
     void warn(const QString& text);
     bool hardwareKeyPresent() const;
     QString unwrapPivKey(const QString& wrappedKey);
+
+    // The vault list's actions (VaultTabActions.cpp). The menu reads its row
+    // once, when it is built.
+    QMenu* buildVaultMenu(QTreeWidgetItem* item);
+    void onVaultContextMenu(const QPoint& point);
+    void onVaultDoubleClicked(QTreeWidgetItem* item);
+    void unmountVault();
+    void changeVaultPassword(const QString& path, bool mounted);
+    void renameVault(const QString& path, const QString& shownName, bool mounted);
+    void onAddExistingVault();
+    void onBrowseVaultPath();
     // One log line when a vault volume this engine did not attach sits in
     // the volumes folder; said again only when that changes.
     void noteForeignVolume();
@@ -66,6 +79,8 @@ private:
     QComboBox* sizeCombo = nullptr;
 
     QString notedForeignVolume;
+    // How long hdiutil chpass may take.
+    int rekeyTimeoutMs = 30000;
     // Decrypts a PIV vault's wrapped key with the token's slot 9A key.
     OpenscBridge* pivBridge = nullptr;
 };

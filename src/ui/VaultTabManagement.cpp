@@ -78,13 +78,30 @@ QWidget* VaultTab::createManagementSubTab()
     vaultList->setColumnWidth(0, 160);
     vaultList->setColumnWidth(2, 70);
     vaultList->setColumnWidth(3, 80);
+    connect(vaultList, &QTreeWidget::customContextMenuRequested, this, &VaultTab::onVaultContextMenu);
+    connect(vaultList, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { onVaultDoubleClicked(item); });
     listLayout->addWidget(vaultList);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(makeButton(QStringLiteral("Mount"), nullptr, listGroup));
-    buttons->addWidget(makeButton(QStringLiteral("Unmount"), "secondaryButton", listGroup));
-    buttons->addWidget(makeButton(QStringLiteral("Add Existing..."), "secondaryButton", listGroup));
-    buttons->addWidget(makeButton(QStringLiteral("Remove"), "dangerButton", listGroup));
+    QPushButton* mount = makeButton(QStringLiteral("Mount"), nullptr, listGroup);
+    connect(mount, &QPushButton::clicked, this, [this] {
+        if (QTreeWidgetItem* item = vaultList->currentItem())
+            mountVaultByPath(item->data(0, Qt::UserRole).toString());
+    });
+    QPushButton* unmount = makeButton(QStringLiteral("Unmount"), "secondaryButton", listGroup);
+    connect(unmount, &QPushButton::clicked, this, &VaultTab::unmountVault);
+    QPushButton* add = makeButton(QStringLiteral("Add Existing..."), "secondaryButton", listGroup);
+    connect(add, &QPushButton::clicked, this, &VaultTab::onAddExistingVault);
+    QPushButton* remove = makeButton(QStringLiteral("Remove"), "dangerButton", listGroup);
+    connect(remove, &QPushButton::clicked, this, [this] {
+        if (QTreeWidgetItem* item = vaultList->currentItem()) {
+            userProfile->removeVaultPath(item->data(0, Qt::UserRole).toString());
+            refreshVaultList();
+        }
+    });
+    for (QPushButton* button : {mount, unmount, add, remove})
+        buttons->addWidget(button);
     buttons->addStretch();
     listLayout->addLayout(buttons);
     layout->addWidget(listGroup);
@@ -98,6 +115,7 @@ QWidget* VaultTab::createManagementSubTab()
     grid->addWidget(vaultPathEdit, 0, 1);
     QPushButton* browse = makeButton(QStringLiteral("Browse..."), "secondaryButton", createGroup);
     browse->setFixedWidth(80);
+    connect(browse, &QPushButton::clicked, this, &VaultTab::onBrowseVaultPath);
     grid->addWidget(browse, 0, 2);
 
     grid->addWidget(new QLabel(QStringLiteral("Size:"), createGroup), 1, 0);
