@@ -9,6 +9,8 @@
 // events processed after each chunk, and through vterm_input_write of a
 // 40 x 120 libvterm screen. One line per stream:
 //   <stream> tessaril <X> MB/s libvterm <Y> MB/s ratio <X/Y>
+// BENCH_MB=N makes each stream N MB; BENCH_HIDDEN=1 leaves the widget hidden,
+// which shows what painting costs.
 //
 //   build-test/bin/bench_terminal   (built by scripts/test, with sanitizers)
 // The figures that count come from a build without sanitizers, e.g.
@@ -30,7 +32,7 @@ extern "C" {
 
 namespace {
 
-constexpr qsizetype streamBytes = 8 * 1024 * 1024;
+const qsizetype streamBytes = qEnvironmentVariableIntValue("BENCH_MB") > 0 ? qEnvironmentVariableIntValue("BENCH_MB") * 1024 * 1024 : 8 * 1024 * 1024;
 constexpr qsizetype chunkBytes = 4096;
 
 // A small fixed generator: every run sees the same bytes.
@@ -132,9 +134,11 @@ double throughTessaril(const QByteArray& stream)
 {
     TerminalWidget terminal;
     terminal.resize(1024, 700);
-    terminal.show();
-    if (!QTest::qWaitForWindowExposed(&terminal))
-        std::fprintf(stderr, "terminal not exposed\n");
+    if (!qEnvironmentVariableIsSet("BENCH_HIDDEN")) {
+        terminal.show();
+        if (!QTest::qWaitForWindowExposed(&terminal))
+            std::fprintf(stderr, "terminal not exposed\n");
+    }
     QElapsedTimer timer;
     timer.start();
     for (qsizetype at = 0; at < stream.size(); at += chunkBytes) {

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void screen_data();
     void screen();
     void themeBackgroundIsNeverWritten();
+    void oldLinesFallAwayAtTheTop();
 
     void environment();
     void exitCodes_data();
@@ -244,6 +245,23 @@ void TerminalTest::themeBackgroundIsNeverWritten()
     terminal.setTheme(themes.at(0));
     terminal.processOutput("D\x1b[34mE");
     QCOMPARE(runs(terminal).mid(3), (QStringList{"D:fg:-", "E:a12:-"}));
+}
+
+void TerminalTest::oldLinesFallAwayAtTheTop()
+{
+    TerminalWidget terminal;
+    QByteArray flood;
+    for (int line = 1; line <= 10500; ++line)
+        flood += QByteArray::number(line) + "\r\n";
+    for (qsizetype at = 0; at < flood.size(); at += 4096)
+        terminal.processOutput(flood.mid(at, 4096));
+    const QTextDocument* document = viewOf(terminal)->document();
+    QCOMPARE(document->blockCount(), 10000);
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("502"));
+    QCOMPARE(document->lastBlock().previous().text(), QStringLiteral("10500"));
+    terminal.appendText(QStringLiteral("end\n"), QColor(), QColor());
+    QCOMPARE(document->blockCount(), 10000);
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("503"));
 }
 
 void TerminalTest::environment()

@@ -9,7 +9,9 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSocketNotifier>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -145,7 +147,9 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     font.setFixedPitch(true);
     view->setFont(font);
     view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setMaximumBlockCount(10000);
+    // Older lines fall away at the top once there are more than
+    // maxBlocks; trimOldBlocks() removes them a chunk at a time, because the
+    // document's own limit removes them one by one, laying out each first.
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Program output is no edit to undo, and an undo history of every chunk
     // would grow without bound.
@@ -160,6 +164,13 @@ TerminalWidget::TerminalWidget(QWidget* parent)
 
     setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(view);
+
+    repaintTimer = new QTimer(this);
+    repaintTimer->setSingleShot(true);
+    connect(repaintTimer, &QTimer::timeout, this, [this] {
+        view->setUpdatesEnabled(true);   // repaints what changed meanwhile, once
+        sincePaint.start();
+    });
 }
 
 TerminalWidget::~TerminalWidget()
@@ -433,6 +444,17 @@ void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 
 void TerminalWidget::processOutput(const QByteArray& data)
 {
+    // The first output after a pause shows at once; what follows within a
+    // frame is painted together when the frame is over.
+    if (!repaintTimer->isActive()) {
+        if (sincePaint.isValid() && sincePaint.elapsed() < frameMs) {
+            view->setUpdatesEnabled(false);
+            repaintTimer->start(int(frameMs - sincePaint.elapsed()));
+        } else {
+            sincePaint.start();
+        }
+    }
+
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     // One edit of the document per chunk: its layout and the view catch up
@@ -517,8 +539,8 @@ void TerminalWidget::processOutput(const QByteArray& data)
         }
     }
     flush();
+    trimOldBlocks();
     cursor.endEditBlock();
-    view->setTextCursor(cursor);
     QScrollBar* bar = view->verticalScrollBar();
     bar->setValue(bar->maximum());
 }
@@ -575,6 +597,20 @@ void TerminalWidget::appendText(const QString& text, const QColor& fg, const QCo
 {
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
     insertRun(cursor, text, fg, bg);
+    trimOldBlocks();
+    cursor.endEditBlock();
     view->setTextCursor(cursor);
+}
+
+void TerminalWidget::trimOldBlocks()
+{
+    QTextDocument* document = view->document();
+    const int excess = document->blockCount() - maxBlocks;
+    if (excess <= 0)
+        return;
+    QTextCursor top(document);
+    top.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    top.removeSelectedText();
 }

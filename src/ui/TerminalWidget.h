@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringDecoder>
@@ -62,6 +63,12 @@ public:
     // How long the end of a session waits for the child to be reaped before
     // it reports -1 and reaps it later; tests shorten it.
     int reapWaitMs = 500;
+    // The view is painted at most once in this many milliseconds while
+    // output streams in: a chunk arrives far more often than a screen can
+    // show it, and painting each one would cost more than reading it.
+    int frameMs = 30;
+    // Lines the view keeps.
+    int maxBlocks = 10000;
 
 Q_SIGNALS:
     void processStarted();
@@ -87,6 +94,7 @@ private:
     void applySgr(const QByteArray& parameters);
     void insertRun(QTextCursor& cursor, const QString& text, const QColor& fg, const QColor& bg);
     void closeSession();
+    void trimOldBlocks();
 
     QPlainTextEdit* view = nullptr;
     QSocketNotifier* notifier = nullptr;
@@ -105,6 +113,8 @@ private:
     bool childReaped = true;
     QString pendingTitle;           // set by startSsh for the start it makes
     QStringDecoder decoder{QStringDecoder::Utf8};
+    QTimer* repaintTimer = nullptr;
+    QElapsedTimer sincePaint;
     // The format last used, kept so a run in the same colours builds none.
     QTextCharFormat lastFormat;
     QColor lastFg, lastBg;
