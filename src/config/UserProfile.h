@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/EncryptedFile.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -85,6 +87,7 @@ Q_SIGNALS:
 
 private:
     bool setAsideUnreadableFile();
+    EncryptedFile::Options fileOptions() const;
 
     QJsonObject data;
     bool loaded = false;

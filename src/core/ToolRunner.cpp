@@ -63,6 +63,11 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
     return result;
 }
 
+bool startDetached(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}
+
 QString fallbackPath(const QString& name)
 {
     return QStringLiteral("/opt/homebrew/bin/") + name;

@@ -38,6 +38,10 @@ struct Result {
 
 Result run(const QString& program, const QStringList& arguments, const Options& options = {});
 
+// Starts a tool that goes on by itself (a copy in the background, a terminal
+// window) without waiting for it; false when it could not be started.
+bool startDetached(const QString& program, const QStringList& arguments);
+
 // A tool is found on the search path, else at "/opt/homebrew/bin/" + name.
 QString findTool(const QString& name);
 // The fixed fallback location, whether or not anything is there.
