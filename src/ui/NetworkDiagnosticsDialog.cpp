@@ -127,6 +127,18 @@ int NetworkDiagnosticsDialog::port() const
     return ok ? value : 0;
 }
 
+QString NetworkDiagnosticsDialog::checkedHost(const QString& refusal)
+{
+    const QString target = host();
+    if (target.isEmpty())
+        return {};
+    if (!isValidHost(target)) {
+        append(refusal);
+        return {};
+    }
+    return target;
+}
+
 void NetworkDiagnosticsDialog::append(const QString& text)
 {
     LogView::appendLine(output, text);
@@ -134,13 +146,9 @@ void NetworkDiagnosticsDialog::append(const QString& text)
 
 void NetworkDiagnosticsDialog::runPing()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname or IP address."));
     if (target.isEmpty())
         return;
-    if (!isValidHost(target)) {
-        append(QStringLiteral("Invalid hostname or IP address."));
-        return;
-    }
     append(QStringLiteral("=== PING ") + target + QStringLiteral(" ==="));
     append(QStringLiteral("Sending 4 ICMP echo requests...\n"));
     const ToolRunner::Result result = runTool(
@@ -154,13 +162,9 @@ void NetworkDiagnosticsDialog::runPing()
 
 void NetworkDiagnosticsDialog::runDnsLookup()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname."));
     if (target.isEmpty())
         return;
-    if (!isValidHost(target)) {
-        append(QStringLiteral("Invalid hostname."));
-        return;
-    }
     append(QStringLiteral("=== DNS LOOKUP: ") + target + QStringLiteral(" ==="));
     const struct {
         const char* type;
@@ -204,13 +208,9 @@ void NetworkDiagnosticsDialog::runPortCheck()
 
 void NetworkDiagnosticsDialog::runSslCertCheck()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname."));
     if (target.isEmpty())
         return;
-    if (!isValidHost(target)) {
-        append(QStringLiteral("Invalid hostname."));
-        return;
-    }
     const int number = port() < 1 ? 443 : port();
     const QString address = target + QLatin1Char(':') + QString::number(number);
     append(QStringLiteral("=== SSL CERT: %1 ===").arg(address));
@@ -247,13 +247,9 @@ void NetworkDiagnosticsDialog::runSslCertCheck()
 
 void NetworkDiagnosticsDialog::runTraceroute()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname."));
     if (target.isEmpty())
         return;
-    if (!isValidHost(target)) {
-        append(QStringLiteral("Invalid hostname."));
-        return;
-    }
     append(QStringLiteral("=== TRACEROUTE: ") + target + QStringLiteral(" ==="));
     append(QStringLiteral("Tracing route (max 15 hops)...\n"));
     const ToolRunner::Result result = runTool(
@@ -265,13 +261,9 @@ void NetworkDiagnosticsDialog::runTraceroute()
 
 void NetworkDiagnosticsDialog::runSshFingerprint()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname."));
     if (target.isEmpty())
         return;
-    if (!isValidHost(target)) {
-        append(QStringLiteral("Invalid hostname."));
-        return;
-    }
     const int number = port() < 1 ? 22 : port();
     append(QStringLiteral("=== SSH HOST KEY: %1:%2 ===").arg(target).arg(number));
     append(QStringLiteral("Fetching SSH host key fingerprints...\n"));

@@ -24,6 +24,8 @@ public:
 
 private:
     QString host() const;
+    // The host when it is valid; empty when blank, or refused with the text.
+    QString checkedHost(const QString& refusal);
     int port() const;
     void append(const QString& text);
 
