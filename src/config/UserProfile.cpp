@@ -2,21 +2,14 @@
 
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
-#include "core/ToolRunner.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSysInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
-
-#include <stdio.h>
 
 namespace {
 
@@ -67,14 +60,6 @@ QJsonArray accountsWithout(const QJsonObject& github, const QString& login)
             kept.append(element);
     }
     return kept;
-}
-
-// openssl's salted format starts with this header; anything else is not a
-// profile it wrote.
-bool hasSaltedHeader(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.read(8) == "Salted__";
 }
 
 } // namespace
@@ -179,66 +164,30 @@ bool UserProfile::setAsideUnreadableFile()
         unreadableOnDisk = false;
         return true;
     }
-    const QString base = path + QStringLiteral(".unreadable-")
-                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    QString target = base;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
-        target = base + QLatin1Char('-') + QString::number(n);
-    // QFile::rename never replaces an existing file.
-    if (!QFile::rename(path, target)) {
+    QString target;
+    if (!EncryptedFile::setAside(path, &target).isEmpty()) {
         qWarning("The unreadable profile could not be set aside; it was left unchanged and nothing was written");
         return false;
     }
-    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     qWarning("The profile could not be read and was set aside as %s", qPrintable(target));
     unreadableOnDisk = false;
     return true;
 }
 
-bool UserProfile::encrypt(const QByteArray& data, const QString& path)
+EncryptedFile::Options UserProfile::fileOptions() const
 {
-    const QFileInfo target(path);
-    PrivateFiles::makePrivateDir(target.absolutePath());
-
-    // openssl truncates its output file before writing and creates it with the
-    // umask's mode. Let it write a private temporary file beside the profile
-    // and put that in place only once openssl has succeeded, so a failed,
-    // killed or hung run leaves the old profile whole.
-    QTemporaryFile temporary(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    if (!temporary.open())
-        return false;
-    if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return false;
-    const QString temporaryPath = temporary.fileName();
-    temporary.close();
-
-    QByteArray passPhrase = deriveKey().toHex();
-    ToolRunner::Options options;
+    EncryptedFile::Options options;
     options.startTimeoutMs = startTimeoutMs;
     options.finishTimeoutMs = finishTimeoutMs;
-    // The first line is the pass phrase, the rest the plain text.
-    options.standardInput = passPhrase + '\n' + data;
-    secureZero(passPhrase);
-    const ToolRunner::Result result = ToolRunner::run(
-        ToolRunner::findTool(QStringLiteral("openssl")),
-        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"),
-         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-out"), temporaryPath},
-        options);
-    secureZero(options.standardInput);
-    if (!result.succeeded())
-        return false;
-    // An openssl that claims success but left nothing usable (a stand-in, a
-    // full disk it did not notice) must not replace a good profile.
-    if (!hasSaltedHeader(temporaryPath))
-        return false;
+    return options;
+}
 
-    if (::rename(QFile::encodeName(temporaryPath).constData(),
-                 QFile::encodeName(target.absoluteFilePath()).constData())
-        != 0) {
-        return false;
-    }
-    temporary.setAutoRemove(false);
-    return true;
+bool UserProfile::encrypt(const QByteArray& data, const QString& path)
+{
+    QByteArray passPhrase = deriveKey().toHex();
+    const QString failure = EncryptedFile::write(path, data, passPhrase, fileOptions());
+    secureZero(passPhrase);
+    return failure.isEmpty();
 }
 
 QByteArray UserProfile::decrypt(const QString& path)
@@ -253,31 +202,17 @@ QByteArray UserProfile::decryptFile(const QString& path, bool* opensslFinished)
     if (!QFileInfo::exists(path))
         return QByteArray();
     QByteArray passPhrase = deriveKey().toHex();
-    ToolRunner::Options options;
-    options.startTimeoutMs = startTimeoutMs;
-    options.finishTimeoutMs = finishTimeoutMs;
-    options.standardInput = passPhrase + '\n';
+    QByteArray plain;
+    bool refused = false;
+    const QString failure = EncryptedFile::read(path, passPhrase, &plain, fileOptions(), &refused);
     secureZero(passPhrase);
-    ToolRunner::Result result = ToolRunner::run(
-        ToolRunner::findTool(QStringLiteral("openssl")),
-        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-d"),
-         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path},
-        options);
-    secureZero(options.standardInput);
-    *opensslFinished = result.finished();
-    if (!result.succeeded()) {
-        // A wrong key can still yield some garbage before openssl notices.
-        secureZero(result.stdOut);
-        return QByteArray();
-    }
-    return result.stdOut;
+    *opensslFinished = failure.isEmpty() || refused;
+    return plain;
 }
 
 QByteArray UserProfile::deriveKey() const
 {
-    const QString text = QSysInfo::machineHostName() + QLatin1Char('|') + qEnvironmentVariable("USER")
-                         + QLatin1Char('|') + QStringLiteral("Rodudede-Profile-v4");
-    return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256);
+    return EncryptedFile::machineKey(QStringLiteral("Rodudede-Profile-v4"));
 }
 
 bool UserProfile::isFeatureUnlocked(const QString& id) const

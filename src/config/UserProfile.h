@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/EncryptedFile.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -89,6 +91,7 @@ private:
     bool setAsideUnreadableFile();
     void removeStaleTemporaries();
     QByteArray decryptFile(const QString& path, bool* opensslFinished);
+    EncryptedFile::Options fileOptions() const;
 
     QJsonObject data;
     bool loaded = false;

@@ -1,29 +1,52 @@
 #pragma once
 
+#include "ui/SiteStore.h"
+
 #include <QDialog>
-#include <QMetaType>
+#include <QList>
 #include <QString>
 
-// One remote site of the encrypted site store.
-struct SiteProfile
-{
-    QString name;
-    QString hostname;
-    QString user;
-    int port = 22;
-    QString keyPath;
-    QString color;
-};
-Q_DECLARE_METATYPE(SiteProfile)
+class QTreeWidget;
 
-// The Site Manager: the stored remote sites and the connections to them.
+// The Site Manager: the stored remote sites as a tree grouped by their group
+// label, with their details; sites are added, edited, removed and duplicated
+// (each change saved at once and the tree read back from the file), and the
+// selected one is opened over SSH, SFTP, scp or rsync.
 class SiteManagerDialog : public QDialog
 {
     Q_OBJECT
 public:
     explicit SiteManagerDialog(QWidget* parent = nullptr);
+    ~SiteManagerDialog() override;
+
+    // The stored sites, read without any window; empty when there are none.
+    static QList<SiteProfile> loadProfiles();
 
 Q_SIGNALS:
     // protocol is "ssh", "sftp", "scp" or "rsync".
     void connectRequested(const SiteProfile& profile, const QString& protocol);
+
+private Q_SLOTS:
+    void addSite();
+    void editSite();
+    void removeSite();
+    void duplicateSite();
+    void connectSsh();
+    void connectSftp();
+    void connectScp();
+    void connectRsync();
+
+private:
+    void loadSites();
+    void saveSites();
+    SiteProfile selectedProfile() const;
+    // The list index of the current site row; -1 for a group row or none.
+    int selectedIndex() const;
+    // Runs the command line in the Terminal application.
+    void openInTerminal(const QString& commandLine);
+    void reportNotStarted(const QString& program);
+
+    QTreeWidget* m_tree = nullptr;
+    QList<SiteProfile> m_sites;
+    SiteStore store;
 };

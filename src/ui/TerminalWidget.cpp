@@ -1,6 +1,616 @@
 #include "ui/TerminalWidget.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <vector>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int readChunk = 4096;
+// Longest control sequence kept; a longer one is consumed and dropped.
+constexpr int maxSequence = 64;
+
+const QColor exitOkColor(QStringLiteral("#22c55e"));
+const QColor exitFailColor(QStringLiteral("#dc2626"));
+
+// A child whose terminal is gone but that has not been reaped: poll for it so
+// it does not linger as a zombie. One that outlives its SIGTERM and the
+// hang-up for long is killed: the user closed its tab.
+void reapInBackground(pid_t pid, bool killWhenStuck)
+{
+    auto* timer = new QTimer(QCoreApplication::instance());
+    timer->setInterval(50);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, killWhenStuck, ticks = 0]() mutable {
+        const pid_t reaped = ::waitpid(pid, nullptr, WNOHANG);
+        if (reaped == pid || (reaped < 0 && errno != EINTR)) {
+            timer->deleteLater();
+            return;
+        }
+        if (killWhenStuck && ++ticks == 100)
+            ::kill(pid, SIGKILL);
+    });
+    timer->start();
+}
+
+// What the user types or pastes goes to the program whole; a terminal that
+// is gone takes nothing and says so to nobody.
+void writeToTerminal(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        done += written;
+    }
+}
+
+// Strings the child receives, built before the fork: between fork and exec
+// the child may not allocate (another thread can hold the allocator's lock).
+struct ChildStart
+{
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+
+    ChildStart(const QString& program, const QStringList& args)
+    {
+        std::vector<QByteArray> arguments;
+        arguments.push_back(program.toUtf8());
+        for (const QString& arg : args)
+            arguments.push_back(arg.toUtf8());
+        std::vector<QByteArray> environment;
+        for (char** entry = environ; entry && *entry; ++entry) {
+            const QByteArray variable(*entry);
+            if (variable.startsWith("TERM=") || variable.startsWith("COLORTERM=")
+                || variable.startsWith("LANG="))
+                continue;
+            environment.push_back(variable);
+        }
+        environment.push_back("TERM=xterm-256color");
+        environment.push_back("COLORTERM=truecolor");
+        environment.push_back("LANG=en_US.UTF-8");
+
+        storage = arguments;
+        storage.insert(storage.end(), environment.begin(), environment.end());
+        for (size_t i = 0; i < storage.size(); ++i) {
+            char* text = storage[i].data();
+            (i < arguments.size() ? argv : envp).push_back(text);
+        }
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+    }
+};
+
+QList<QColor> colours(std::initializer_list<const char*> names)
+{
+    QList<QColor> list;
+    for (const char* name : names)
+        list << QColor(QLatin1String(name));
+    return list;
+}
+
+TerminalTheme makeTheme(const char* name, std::initializer_list<const char*> view,
+                        std::initializer_list<const char*> palette)
+{
+    TerminalTheme theme;
+    theme.name = QString::fromLatin1(name);
+    const QList<QColor> v = colours(view);
+    theme.background = v.value(0);
+    theme.foreground = v.value(1);
+    theme.cursor = v.value(2);
+    theme.selection = v.value(3);
+    const QList<QColor> p = colours(palette);
+    for (int i = 0; i < 16; ++i)
+        theme.ansi[i] = p.value(i);
+    return theme;
+}
+
+} // namespace
+
 TerminalWidget::TerminalWidget(QWidget* parent)
     : QWidget(parent)
 {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    view = new QPlainTextEdit(this);
+    view->setReadOnly(false);
+    // Debian has no "SF Mono": without the hint the fallback is proportional.
+    QFont font(QStringLiteral("SF Mono"), 13);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    view->setFont(font);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Older lines fall away at the top once there are more than
+    // maxBlocks; trimOldBlocks() removes them a chunk at a time, because the
+    // document's own limit removes them one by one, laying out each first.
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Program output is no edit to undo, and an undo history of every chunk
+    // would grow without bound.
+    view->setUndoRedoEnabled(false);
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    layout->addWidget(view);
+
+    const QList<TerminalTheme> themes = availableThemes();
+    if (!themes.isEmpty())
+        setTheme(themes.first());
+
+    setFocusPolicy(Qt::StrongFocus);
+    setFocusProxy(view);
+
+    repaintTimer = new QTimer(this);
+    repaintTimer->setSingleShot(true);
+    connect(repaintTimer, &QTimer::timeout, this, [this] {
+        view->setUpdatesEnabled(true);   // repaints what changed meanwhile, once
+        sincePaint.start();
+    });
+}
+
+TerminalWidget::~TerminalWidget()
+{
+    if (running && childPid >= 1)
+        ::kill(childPid, SIGTERM);
+    closeSession();
+}
+
+// Closes the master (the child's terminal hangs up) and sees that the child
+// is reaped, now or in the background.
+void TerminalWidget::closeSession()
+{
+    if (notifier) {
+        notifier->setEnabled(false);
+        delete notifier;
+        notifier = nullptr;
+    }
+    if (masterFd >= 0) {
+        ::close(masterFd);
+        masterFd = -1;
+    }
+    if (childPid >= 1 && !childReaped) {
+        if (::waitpid(childPid, nullptr, WNOHANG) != childPid)
+            reapInBackground(childPid, true);
+        childReaped = true;
+    }
+}
+
+bool TerminalWidget::startProcess(const QString& program, const QStringList& args)
+{
+    if (running)
+        return false;
+    // A widget whose session ended may start again: its old terminal and
+    // child go first.
+    closeSession();
+
+    ChildStart start(program, args);
+    struct winsize size {};
+    size.ws_row = 40;
+    size.ws_col = 120;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0) {
+        appendText(QStringLiteral("Failed to create PTY\n"), exitFailColor, QColor());
+        return false;
+    }
+    if (pid == 0) {
+        environ = start.envp.data();
+        ::execvp(start.argv[0], start.argv.data());
+        ::_exit(127);
+    }
+
+    masterFd = master;
+    childPid = pid;
+    childReaped = false;
+    // Children started later (other tabs, tools) must not hold this terminal
+    // open, or it would never hang up when closed.
+    ::fcntl(masterFd, F_SETFD, FD_CLOEXEC);
+    running = true;
+    escape = Escape::None;
+    inEscape = false;
+    escapeBuffer.clear();
+    decoder.resetState();
+    notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &TerminalWidget::onReadyRead);
+
+    if (!pendingTitle.isEmpty()) {
+        sessionTitle = pendingTitle;
+        pendingTitle.clear();
+    } else {
+        sessionTitle = program.mid(program.lastIndexOf(QLatin1Char('/')) + 1);
+    }
+    Q_EMIT processStarted();
+    Q_EMIT titleChanged(sessionTitle);
+    return true;
+}
+
+bool TerminalWidget::startSsh(const QString& host, const QString& user, int port, const QString& keyPath)
+{
+    QStringList args;
+    if (!user.isEmpty())
+        args << QStringLiteral("-l") << user;
+    if (port != 22)
+        args << QStringLiteral("-p") << QString::number(port);
+    if (!keyPath.isEmpty())
+        args << QStringLiteral("-i") << keyPath;
+    args << host;
+    if (!running) {
+        const QString login = user.isEmpty() ? qEnvironmentVariable("USER") : user;
+        pendingTitle = QStringLiteral("%1@%2").arg(login, host);
+    }
+    const bool started = startProcess(QStringLiteral("ssh"), args);
+    pendingTitle.clear();
+    return started;
+}
+
+void TerminalWidget::sendText(const QString& text)
+{
+    if (!running || masterFd < 0)
+        return;
+    writeToTerminal(masterFd, text.toUtf8());
+}
+
+void TerminalWidget::onReadyRead()
+{
+    if (masterFd < 0)
+        return;
+    char buffer[readChunk];
+    const ssize_t count = ::read(masterFd, buffer, sizeof buffer);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (count < 1) {
+        onProcessFinished();
+        return;
+    }
+    processOutput(QByteArray(buffer, int(count)));
+}
+
+void TerminalWidget::onProcessFinished()
+{
+    if (!running)
+        return;
+    running = false;
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        notifier = nullptr;
+    }
+
+    // The terminal reports its end when the child closes it, which can be a
+    // moment before the child has exited: a single look would miss it and
+    // show an exit code of 0.
+    int status = 0;
+    int exitCode = -1;
+    if (childPid >= 1) {
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            const pid_t reaped = ::waitpid(childPid, &status, WNOHANG);
+            if (reaped == childPid) {
+                childReaped = true;
+                exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                break;
+            }
+            if (reaped < 0 && errno != EINTR)
+                break;
+            if (waited.elapsed() >= reapWaitMs) {
+                reapInBackground(childPid, false);
+                childReaped = true;
+                break;
+            }
+            ::usleep(1000);
+        }
+    }
+
+    appendText(QStringLiteral("\n[Process exited with code %1]\n").arg(exitCode),
+               exitCode == 0 ? exitOkColor : exitFailColor, QColor());
+    Q_EMIT processFinished(exitCode);
+}
+
+QByteArray TerminalWidget::bytesForKey(const QKeyEvent* event) const
+{
+    switch (event->key()) {
+    case Qt::Key_Escape: return QByteArray("\x1b");
+    case Qt::Key_Tab: return QByteArray("\t");
+    case Qt::Key_Backspace: return QByteArray("\x7f");
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return QByteArray("\r");
+    case Qt::Key_Delete: return QByteArray("\x1b[3~");
+    case Qt::Key_Home: return QByteArray("\x1b[H");
+    case Qt::Key_End: return QByteArray("\x1b[F");
+    case Qt::Key_Left: return QByteArray("\x1b[D");
+    case Qt::Key_Up: return QByteArray("\x1b[A");
+    case Qt::Key_Right: return QByteArray("\x1b[C");
+    case Qt::Key_Down: return QByteArray("\x1b[B");
+    case Qt::Key_PageUp: return QByteArray("\x1b[5~");
+    case Qt::Key_PageDown: return QByteArray("\x1b[6~");
+    default: break;
+    }
+    if (event->modifiers() & Qt::ControlModifier) {
+        if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z)
+            return QByteArray(1, char(event->key() - 0x40));
+        return {};
+    }
+    return event->text().toUtf8();
+}
+
+void TerminalWidget::sendKey(QKeyEvent* event)
+{
+    writeToTerminal(masterFd, bytesForKey(event));
+    event->accept();
+}
+
+void TerminalWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (running) {
+        sendKey(event);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TerminalWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == view && event->type() == QEvent::KeyPress && running) {
+        sendKey(static_cast<QKeyEvent*>(event));
+        return true;
+    }
+    // The view's viewport is laid out after this widget's own resize: its
+    // new size is known only once it has been resized itself.
+    if (watched == view->viewport() && event->type() == QEvent::Resize)
+        updateWindowSize();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TerminalWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    updateWindowSize();
+}
+
+void TerminalWidget::updateWindowSize()
+{
+    if (masterFd < 0 || !view)
+        return;
+    const QFontMetrics metrics(view->font());
+    const int charWidth = metrics.averageCharWidth();
+    const int lineHeight = metrics.height();
+    if (charWidth < 1 || lineHeight < 1)
+        return;
+    const int columns = view->viewport()->width() / charWidth;
+    const int rows = view->viewport()->height() / lineHeight;
+    if (columns < 1 || rows < 1)
+        return;
+    struct winsize size {};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(columns);
+    ::ioctl(masterFd, TIOCSWINSZ, &size);
+}
+
+QList<TerminalTheme> TerminalWidget::availableThemes()
+{
+    return {
+        makeTheme("Quorvane Dark", {"#0c1a2e", "#e0f2fe", "#0ea5e9", "#1e3a5f"},
+                  {"#1a1a2e", "#dc2626", "#22c55e", "#f59e0b", "#0ea5e9", "#8b5cf6", "#06b6d4", "#94a3b8",
+                   "#374151", "#ef4444", "#4ade80", "#fbbf24", "#38bdf8", "#a78bfa", "#22d3ee", "#e0f2fe"}),
+        makeTheme("Solarized Dark", {"#002b36", "#839496", "#93a1a1", "#073642"},
+                  {"#073642", "#dc322f", "#859900", "#b58900", "#268bd2", "#d33682", "#2aa198", "#eee8d5",
+                   "#002b36", "#cb4b16", "#586e75", "#657b83", "#839496", "#6c71c4", "#93a1a1", "#fdf6e3"}),
+        makeTheme("Monokai", {"#272822", "#f8f8f2", "#f8f8f0", "#49483e"},
+                  {"#272822", "#f92672", "#a6e22e", "#f4bf75", "#66d9ef", "#ae81ff", "#a1efe4", "#f8f8f2",
+                   "#75715e", "#f92672", "#a6e22e", "#f4bf75", "#66d9ef", "#ae81ff", "#a1efe4", "#f9f8f5"}),
+        makeTheme("Enterprise Light", {"#ffffff", "#1f2937", "#0ea5e9", "#dbeafe"},
+                  {"#1f2937", "#dc2626", "#16a34a", "#d97706", "#2563eb", "#7c3aed", "#0891b2", "#e5e7eb",
+                   "#6b7280", "#ef4444", "#22c55e", "#f59e0b", "#3b82f6", "#8b5cf6", "#06b6d4", "#f9fafb"}),
+    };
+}
+
+void TerminalWidget::setTheme(const TerminalTheme& newTheme)
+{
+    theme = newTheme;
+    currentFg = theme.foreground;
+    currentBg = theme.background;
+    // Whether a background is written depends on the theme's own.
+    lastFormatValid = false;
+    view->setStyleSheet(QStringLiteral("QPlainTextEdit {  background-color: %1;  color: %2;  "
+                                       "selection-background-color: %3;  border: none;  padding: 4px;}")
+                            .arg(theme.background.name(), theme.foreground.name(), theme.selection.name()));
+}
+
+void TerminalWidget::processOutput(const QByteArray& data)
+{
+    // The first output after a pause shows at once; what follows within a
+    // frame is painted together when the frame is over.
+    if (!repaintTimer->isActive()) {
+        if (sincePaint.isValid() && sincePaint.elapsed() < frameMs) {
+            view->setUpdatesEnabled(false);
+            repaintTimer->start(int(frameMs - sincePaint.elapsed()));
+        } else {
+            sincePaint.start();
+        }
+    }
+
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    // One edit of the document per chunk: its layout and the view catch up
+    // once, not after every run of colour.
+    cursor.beginEditBlock();
+    QByteArray pending;
+    const auto flush = [&] {
+        if (pending.isEmpty())
+            return;
+        // The decoder keeps a character cut at the chunk's edge for the next one.
+        const QString text = decoder.decode(pending);
+        pending.clear();
+        if (!text.isEmpty())
+            insertRun(cursor, text, currentFg, currentBg);
+    };
+    const auto endSequence = [this] {
+        escape = Escape::None;
+        inEscape = false;
+        escapeBuffer.clear();
+    };
+
+    const char* bytes = data.constData();
+    const qsizetype size = data.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = bytes[i];
+        switch (escape) {
+        case Escape::None: {
+            qsizetype end = i;
+            while (end < size && bytes[end] != '\x1b' && bytes[end] != '\r')
+                ++end;
+            if (end > i)
+                pending.append(bytes + i, end - i);
+            i = end;
+            if (i < size && bytes[i] == '\x1b') {
+                escape = Escape::Start;
+                inEscape = true;
+                escapeBuffer.clear();
+            }
+            break;
+        }
+        case Escape::Start:
+            if (c == '[') {
+                escape = Escape::Csi;
+                escapeBuffer = "[";
+            } else if (c == ']') {
+                escape = Escape::Osc;      // a window title and the like
+            } else if (c == '(' || c == ')') {
+                escape = Escape::Charset;  // one more byte names the set
+            } else {
+                endSequence();             // ESC 7, ESC =, ...
+            }
+            break;
+        case Escape::Csi:
+            if (escapeBuffer.size() <= maxSequence)
+                escapeBuffer.append(c);
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '~') {
+                if (c == 'm' && escapeBuffer.size() <= maxSequence) {
+                    flush();
+                    applySgr(escapeBuffer.mid(1, escapeBuffer.size() - 2));
+                }
+                endSequence();
+            }
+            break;
+        case Escape::Osc:
+            if (c == '\a')
+                endSequence();
+            else if (c == '\x1b')
+                escape = Escape::OscEscape;
+            break;
+        case Escape::OscEscape:
+            if (c == '\\') {
+                endSequence();
+            } else {
+                // Not a string terminator: the ESC starts a sequence of its own.
+                escape = Escape::Start;
+                --i;
+            }
+            break;
+        case Escape::Charset:
+            endSequence();
+            break;
+        }
+    }
+    flush();
+    trimOldBlocks();
+    cursor.endEditBlock();
+    QScrollBar* bar = view->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void TerminalWidget::applySgr(const QByteArray& parameters)
+{
+    const QList<QByteArray> parts = parameters.split(';');
+    for (const QByteArray& part : parts) {
+        bool ok = false;
+        int n = part.toInt(&ok, 10);
+        if (!ok)
+            n = 0;
+        if (n == 0) {
+            currentFg = theme.foreground;
+            currentBg = theme.background;
+            bold = false;
+        } else if (n == 1) {
+            bold = true;
+        } else if (n >= 30 && n <= 37) {
+            currentFg = theme.ansi[(n - 30) + (bold ? 8 : 0)];
+        } else if (n == 39) {
+            currentFg = theme.foreground;
+        } else if (n >= 40 && n <= 47) {
+            currentBg = theme.ansi[n - 40];
+        } else if (n == 49) {
+            currentBg = theme.background;
+        } else if (n >= 90 && n <= 97) {
+            currentFg = theme.ansi[n - 82];
+        } else if (n >= 100 && n <= 107) {
+            currentBg = theme.ansi[n - 92];
+        }
+    }
+}
+
+void TerminalWidget::insertRun(QTextCursor& cursor, const QString& text, const QColor& fg, const QColor& bg)
+{
+    if (!lastFormatValid || fg != lastFg || bg != lastBg) {
+        QTextCharFormat format;
+        if (fg.isValid())
+            format.setForeground(QBrush(fg));
+        // The theme's own background is never written, so such text follows
+        // a later change of theme.
+        if (bg.isValid() && bg != theme.background)
+            format.setBackground(QBrush(bg));
+        lastFormat = format;
+        lastFg = fg;
+        lastBg = bg;
+        lastFormatValid = true;
+    }
+    cursor.insertText(text, lastFormat);
+}
+
+void TerminalWidget::appendText(const QString& text, const QColor& fg, const QColor& bg)
+{
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    insertRun(cursor, text, fg, bg);
+    trimOldBlocks();
+    cursor.endEditBlock();
+    view->setTextCursor(cursor);
+}
+
+void TerminalWidget::trimOldBlocks()
+{
+    QTextDocument* document = view->document();
+    const int excess = document->blockCount() - maxBlocks;
+    if (excess <= 0)
+        return;
+    QTextCursor top(document);
+    top.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    top.removeSelectedText();
 }

@@ -54,6 +54,12 @@ bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringL
     // No item: the empty space at the bottom of the view.
     const QPoint pos = item ? view->visualItemRect(item).center()
                             : QPoint(5, qMax(0, view->viewport()->height() - 3));
+    return runContextMenu(view, pos, path, inspect);
+}
+
+bool runContextMenu(QWidget* widget, const QPoint& pos, const QStringList& path,
+                    const std::function<void(QMenu*)>& inspect)
+{
     bool handled = false;
     QTimer poll;
     poll.setInterval(10);
@@ -89,6 +95,6 @@ bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringL
         }
     });
     poll.start();
-    Q_EMIT view->customContextMenuRequested(pos);
+    Q_EMIT widget->customContextMenuRequested(pos);
     return handled;
 }

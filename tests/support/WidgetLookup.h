@@ -6,6 +6,7 @@
 #include <functional>
 
 class QMenu;
+class QPoint;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -33,3 +34,6 @@ bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
 // empty space at the bottom of the view.
 bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
                         const std::function<void(QMenu*)>& inspect = {});
+// The same for a right-click at pos of any widget with a custom context menu.
+bool runContextMenu(QWidget* widget, const QPoint& pos, const QStringList& path,
+                    const std::function<void(QMenu*)>& inspect = {});

@@ -1,0 +1,193 @@
+// Measures how fast the terminal widget turns program output into coloured
+// text, against libvterm on the same bytes. Four fixed streams of about 8 MB:
+//   ascii   plain lines ending in CR LF
+//   sgr     a colour change every few words (bold, 30-37, 40-47, 90-97, resets)
+//   utf8    2- to 4-byte characters, some cut by the chunk edges
+//   scroll  short lines, far more than the view keeps (10000 blocks)
+// Each goes in 4096-byte chunks (what one read of the pseudo-terminal gives)
+// through processOutput of a widget shown on the offscreen platform, with
+// events processed after each chunk, and through vterm_input_write of a
+// 40 x 120 libvterm screen. One line per stream:
+//   <stream> tessaril <X> MB/s libvterm <Y> MB/s ratio <X/Y>
+// BENCH_MB=N makes each stream N MB; BENCH_HIDDEN=1 leaves the widget hidden,
+// which shows what painting costs.
+//
+//   build-test/bin/bench_terminal   (built by scripts/test, with sanitizers)
+// The figures that count come from a build without sanitizers, e.g.
+//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOT_BUILD_TESTS=OFF
+//   cmake --build build-bench --target bench_terminal && build-bench/bin/bench_terminal
+#include "ui/TerminalWidget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+extern "C" {
+#include <vterm.h>
+}
+
+namespace {
+
+const qsizetype streamBytes = qEnvironmentVariableIntValue("BENCH_MB") > 0 ? qEnvironmentVariableIntValue("BENCH_MB") * 1024 * 1024 : 8 * 1024 * 1024;
+constexpr qsizetype chunkBytes = 4096;
+
+// A small fixed generator: every run sees the same bytes.
+struct Lcg
+{
+    quint32 state = 12345;
+    quint32 next(quint32 bound)
+    {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % bound;
+    }
+};
+
+const char* const words[] = {"signing", "token", "vault", "key", "certificate", "chain", "build",
+                             "release", "deploy", "ssh", "openssl", "fido2", "piv", "slot"};
+
+QByteArray word(Lcg& random)
+{
+    return QByteArray(words[random.next(sizeof words / sizeof *words)]);
+}
+
+QByteArray asciiStream()
+{
+    Lcg random;
+    QByteArray out;
+    out.reserve(streamBytes + 256);
+    int line = 0;
+    while (out.size() < streamBytes) {
+        out += "line " + QByteArray::number(++line) + ":";
+        const quint32 count = 6 + random.next(10);
+        for (quint32 i = 0; i < count; ++i)
+            out += ' ' + word(random);
+        out += "\r\n";
+    }
+    return out;
+}
+
+QByteArray sgrStream()
+{
+    Lcg random;
+    QByteArray out;
+    out.reserve(streamBytes + 256);
+    while (out.size() < streamBytes) {
+        const quint32 count = 8 + random.next(8);
+        for (quint32 i = 0; i < count; ++i) {
+            if (i % 3 == 0) {
+                switch (random.next(5)) {
+                case 0: out += "\x1b[1m"; break;
+                case 1: out += "\x1b[" + QByteArray::number(30 + random.next(8)) + "m"; break;
+                case 2: out += "\x1b[" + QByteArray::number(40 + random.next(8)) + "m"; break;
+                case 3: out += "\x1b[" + QByteArray::number(90 + random.next(8)) + "m"; break;
+                default: out += "\x1b[0m"; break;
+                }
+            }
+            out += word(random) + ' ';
+        }
+        out += "\x1b[0m\r\n";
+    }
+    return out;
+}
+
+QByteArray utf8Stream()
+{
+    // Two-, three- and four-byte characters between ASCII words; with lines of
+    // varying length they fall across the 4096-byte chunk edges.
+    const QByteArray characters[] = {"\xc3\xa9", "\xc3\xb8", "\xd0\x96", "\xe2\x82\xac", "\xe2\x9c\x93",
+                                     "\xe4\xb8\xad", "\xf0\x9f\x94\x91", "\xf0\x9f\x94\x92"};
+    Lcg random;
+    QByteArray out;
+    out.reserve(streamBytes + 256);
+    while (out.size() < streamBytes) {
+        const quint32 count = 10 + random.next(20);
+        for (quint32 i = 0; i < count; ++i) {
+            out += characters[random.next(8)];
+            if (random.next(4) == 0)
+                out += ' ' + word(random) + ' ';
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+QByteArray scrollStream()
+{
+    QByteArray out;
+    out.reserve(streamBytes + 64);
+    int line = 0;
+    while (out.size() < streamBytes)
+        out += QByteArray::number(++line) + "\r\n";
+    return out;
+}
+
+double megabytesPerSecond(qsizetype bytes, qint64 nanoseconds)
+{
+    return nanoseconds > 0 ? (double(bytes) / (1024.0 * 1024.0)) / (double(nanoseconds) / 1e9) : 0.0;
+}
+
+double throughTessaril(const QByteArray& stream)
+{
+    TerminalWidget terminal;
+    terminal.resize(1024, 700);
+    if (!qEnvironmentVariableIsSet("BENCH_HIDDEN")) {
+        terminal.show();
+        if (!QTest::qWaitForWindowExposed(&terminal))
+            std::fprintf(stderr, "terminal not exposed\n");
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (qsizetype at = 0; at < stream.size(); at += chunkBytes) {
+        terminal.processOutput(stream.mid(at, chunkBytes));
+        QCoreApplication::processEvents();
+    }
+    return megabytesPerSecond(stream.size(), timer.nsecsElapsed());
+}
+
+double throughLibvterm(const QByteArray& stream)
+{
+    VTerm* vt = vterm_new(40, 120);
+    vterm_set_utf8(vt, 1);
+    VTermScreen* screen = vterm_obtain_screen(vt);
+    vterm_screen_reset(screen, 1);
+    QElapsedTimer timer;
+    timer.start();
+    for (qsizetype at = 0; at < stream.size(); at += chunkBytes) {
+        const qsizetype length = std::min(chunkBytes, stream.size() - at);
+        vterm_input_write(vt, stream.constData() + at, size_t(length));
+    }
+    const qint64 elapsed = timer.nsecsElapsed();
+    vterm_free(vt);
+    return megabytesPerSecond(stream.size(), elapsed);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                              | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QApplication app(argc, argv);
+
+    const struct {
+        const char* name;
+        QByteArray (*make)();
+    } streams[] = {{"ascii", asciiStream}, {"sgr", sgrStream}, {"utf8", utf8Stream}, {"scroll", scrollStream}};
+    for (const auto& entry : streams) {
+        const QByteArray stream = entry.make();
+        const double ours = throughTessaril(stream);
+        const double theirs = throughLibvterm(stream);
+        std::printf("%s tessaril %.1f MB/s libvterm %.1f MB/s ratio %.2f\n", entry.name, ours, theirs,
+                    theirs > 0 ? ours / theirs : 0.0);
+        std::fflush(stdout);
+    }
+    return 0;
+}

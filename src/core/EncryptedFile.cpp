@@ -1,0 +1,146 @@
+#include "core/EncryptedFile.h"
+
+#include "core/PrivateFiles.h"
+#include "core/SecureZero.h"
+#include "core/ToolRunner.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+namespace EncryptedFile {
+
+namespace {
+
+ToolRunner::Options runOptions(const Options& options)
+{
+    ToolRunner::Options run;
+    run.startTimeoutMs = options.startTimeoutMs;
+    run.finishTimeoutMs = options.finishTimeoutMs;
+    return run;
+}
+
+QString toolFailure(const ToolRunner::Result& result)
+{
+    if (!result.failure.isEmpty())
+        return QStringLiteral("openssl ") + result.failure;
+    const QString said = result.stdErrText().trimmed();
+    return QStringLiteral("openssl exited with code %1%2")
+        .arg(result.exitCode)
+        .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said.section(QLatin1Char('\n'), 0, 0));
+}
+
+// openssl's salted format starts with this header; anything else is not a
+// file it wrote.
+bool hasSaltedHeader(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(8) == "Salted__";
+}
+
+} // namespace
+
+QByteArray machineKey(const QString& label)
+{
+    const QString text = QSysInfo::machineHostName() + QLatin1Char('|') + qEnvironmentVariable("USER")
+                         + QLatin1Char('|') + label;
+    return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256);
+}
+
+QString write(const QString& path, const QByteArray& data, const QByteArray& passPhrase, const Options& options)
+{
+    const QFileInfo target(path);
+    if (!PrivateFiles::makePrivateDir(target.absolutePath()))
+        return QStringLiteral("cannot create the folder %1").arg(target.absolutePath());
+
+    // openssl truncates its output file before writing and creates it with
+    // the umask's mode: it writes a private temporary file instead.
+    QTemporaryFile temporary(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        return QStringLiteral("cannot create a temporary file beside %1").arg(path);
+    if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return QStringLiteral("cannot make %1 private").arg(temporary.fileName());
+    const QString temporaryPath = temporary.fileName();
+    temporary.close();
+
+    ToolRunner::Options run = runOptions(options);
+    // The first line is the pass phrase, the rest the plain text.
+    run.standardInput = passPhrase + '\n' + data;
+    const ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("openssl")),
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-pass"),
+         QStringLiteral("stdin"), QStringLiteral("-out"), temporaryPath},
+        run);
+    secureZero(run.standardInput);
+    if (!result.succeeded())
+        return toolFailure(result);
+    // An openssl that claims success but left nothing usable (a stand-in, a
+    // full disk it did not notice) must not replace a good file.
+    if (!hasSaltedHeader(temporaryPath))
+        return QStringLiteral("openssl left no encrypted file behind");
+
+    if (options.setAsideExisting && QFileInfo::exists(path)) {
+        const QString failure = setAside(path);
+        if (!failure.isEmpty())
+            return failure;
+    }
+    if (std::rename(QFile::encodeName(temporaryPath).constData(),
+                    QFile::encodeName(target.absoluteFilePath()).constData())
+        != 0) {
+        return QStringLiteral("cannot put the new file in place of %1").arg(path);
+    }
+    temporary.setAutoRemove(false);
+    return QString();
+}
+
+QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plain, const Options& options,
+             bool* decryptFailed)
+{
+    if (decryptFailed)
+        *decryptFailed = false;
+    if (!QFileInfo::exists(path))
+        return QStringLiteral("%1 does not exist").arg(path);
+    ToolRunner::Options run = runOptions(options);
+    run.standardInput = passPhrase + '\n';
+    ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("openssl")),
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-d"),
+         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path},
+        run);
+    secureZero(run.standardInput);
+    if (!result.succeeded()) {
+        secureZero(result.stdOut);
+        if (decryptFailed)
+            *decryptFailed = result.finished();
+        return toolFailure(result);
+    }
+    if (plain)
+        *plain = std::move(result.stdOut);
+    else
+        secureZero(result.stdOut);
+    return QString();
+}
+
+QString setAside(const QString& path, QString* movedTo)
+{
+    const QString base = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = base + QLatin1Char('-') + QString::number(n);
+    // QFile::rename never replaces an existing file.
+    if (!QFile::rename(path, target))
+        return QStringLiteral("cannot set %1 aside").arg(path);
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (movedTo)
+        *movedTo = target;
+    return QString();
+}
+
+} // namespace EncryptedFile

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The program's one way of keeping a file encrypted: what the openssl tool's
+// "enc -aes-256-cbc -pbkdf2" writes and reads (its salted format, default
+// digest and iteration count), the pass phrase always on standard input.
+// Every function returns the failure text, empty on success.
+namespace EncryptedFile {
+
+struct Options {
+    int startTimeoutMs = 5000;
+    int finishTimeoutMs = 10000;
+    // An existing file at the path is kept as <file>.unreadable-<time> once
+    // the new one is ready, instead of being replaced.
+    bool setAsideExisting = false;
+};
+
+// SHA-256 of "<host name>|<USER>|<label>": a key bound to this machine and
+// login, so that nobody has to type one. Files already stored depend on
+// this exact text.
+QByteArray machineKey(const QString& label);
+
+// Encrypts data into path. openssl writes a private temporary file beside
+// it, which takes the file's place only when openssl succeeded: a failed,
+// killed or hung run leaves the old file whole. The file is 0600 from its
+// creation, its folder made when missing.
+QString write(const QString& path, const QByteArray& data, const QByteArray& passPhrase,
+              const Options& options = {});
+
+// Decrypts path into *plain, which is set only on success: after a wrong pass
+// phrase openssl has already written garbage before it says "bad decrypt".
+// *decryptFailed tells a file openssl ran on and refused (wrong key, damaged)
+// from a run that never got that far (no openssl, time-out).
+QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plain,
+             const Options& options = {}, bool* decryptFailed = nullptr);
+
+// Moves the file to <file>.unreadable-<yyyyMMddHHmmss> (a number added when
+// that exists), leaving its bytes unchanged; *movedTo names it.
+QString setAside(const QString& path, QString* movedTo = nullptr);
+
+} // namespace EncryptedFile

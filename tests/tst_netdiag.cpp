@@ -1,0 +1,386 @@
+// Network diagnostics: each check with the real tools against servers of the
+// test's own on loopback (a DNS responder, a TCP listener, openssl s_server,
+// sshd), the host refusals, and stand-ins only where a failure must be forced.
+#include "ui/NetworkDiagnosticsDialog.h"
+
+#include "FakeTools.h"
+#include "LoopbackDns.h"
+#include "LoopbackSshd.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "TestPki.h"
+#include "WidgetLookup.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+class NetDiagTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { home = std::make_unique<TestHome>(); }
+    void cleanup() { home.reset(); }
+
+    void layout();
+    void blankHostDoesNothing();
+    void hostValidation_data();
+    void hostValidation();
+    void portField();
+    void resultsArePlainText();
+
+    void ping();
+    void dns();
+    void portCheck();
+    void portCheckWithoutNc();
+    void tlsCertificate();
+    void traceroute();
+    void sshHostKeys();
+
+private:
+    std::unique_ptr<TestHome> home;
+};
+
+namespace {
+
+const QStringList checks{"Ping", "DNS Lookup", "Port Check", "SSL Cert Check", "Traceroute", "SSH Fingerprint"};
+const QStringList tools{"ping", "dig", "nc", "openssl", "traceroute", "ssh-keyscan", "ssh-keygen"};
+
+void setFields(NetworkDiagnosticsDialog& dialog, const QString& host, const QString& port = QStringLiteral("22"))
+{
+    const QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
+    edits.at(0)->setText(host);
+    edits.at(1)->setText(port);
+}
+
+QString results(NetworkDiagnosticsDialog& dialog)
+{
+    return dialog.findChild<QTextEdit*>()->toPlainText();
+}
+
+QString run(NetworkDiagnosticsDialog& dialog, const QString& check)
+{
+    const int before = int(results(dialog).size());
+    clickButton(&dialog, check);
+    QString added = results(dialog).mid(before);
+    // Each line is a block of its own: drop the break before the first.
+    if (before > 0 && added.startsWith(QLatin1Char('\n')))
+        added.remove(0, 1);
+    return added;
+}
+
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();   // released when probe goes
+}
+
+} // namespace
+
+void NetDiagTest::layout()
+{
+    NetworkDiagnosticsDialog dialog;
+    QCOMPARE(dialog.windowTitle(), QString::fromUtf8("Network Diagnostics \u2014 Ostrevan Tessaril"));
+    const QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
+    QCOMPARE(edits.at(0)->placeholderText(), QStringLiteral("hostname, IP, or domain (e.g., example.com)"));
+    QCOMPARE(edits.at(1)->text(), QStringLiteral("22"));
+    QCOMPARE(dialog.findChild<QTextEdit*>()->placeholderText(), QStringLiteral("Diagnostic results will appear here..."));
+    QVERIFY(dialog.findChild<QTextEdit*>()->isReadOnly());
+    const QStringList tips{
+        QString::fromUtf8("ICMP echo request \u2014 tests basic connectivity and latency"),
+        QString::fromUtf8("Query DNS records \u2014 A, AAAA, MX, TXT, CNAME"),
+        QStringLiteral("Test if a specific TCP port is open and accepting connections"),
+        QStringLiteral("Download and display the SSL/TLS certificate from a server"),
+        QString::fromUtf8("Trace the network path to the host \u2014 shows each hop"),
+        QString::fromUtf8("Fetch the SSH host key fingerprint \u2014 verify before first connect")};
+    for (int i = 0; i < checks.size(); ++i) {
+        QPushButton* button = findButton(&dialog, checks.at(i));
+        QVERIFY2(button, qPrintable(checks.at(i)));
+        QCOMPARE(button->toolTip(), tips.at(i));
+    }
+}
+
+void NetDiagTest::blankHostDoesNothing()
+{
+    FakeTools fakes;
+    for (const QString& tool : tools)
+        fakes.install(tool);
+    NetworkDiagnosticsDialog dialog;
+    for (const QString& host : {QString(), QStringLiteral("   ")}) {
+        setFields(dialog, host);
+        for (const QString& check : checks)
+            clickButton(&dialog, check);
+    }
+    QCOMPARE(results(dialog), QString());
+    for (const QString& tool : tools)
+        QCOMPARE(fakes.callCount(tool), 0);
+}
+
+void NetDiagTest::hostValidation_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("one character") << "a" << true;
+    QTest::newRow("IPv4") << "192.0.2.1" << true;
+    QTest::newRow("IPv6 starting with a digit") << "2001:db8::1" << true;
+    QTest::newRow("trimmed") << "  host.example  " << true;
+    QTest::newRow("255 characters") << QString(255, QLatin1Char('a')) << true;
+    QTest::newRow("256 characters") << QString(256, QLatin1Char('a')) << false;
+    QTest::newRow("two dots") << "a..example" << false;
+    QTest::newRow("leading hyphen") << "-oProxyCommand=x" << false;
+    QTest::newRow("underscore") << "a_b.example" << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("leading colon") << "::1" << false;
+    QTest::newRow("blank inside") << "a b" << false;
+}
+
+void NetDiagTest::hostValidation()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, valid);
+    FakeTools fakes;
+    for (const QString& tool : tools)
+        fakes.install(tool);
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, host);
+    const QString trimmed = host.trimmed();
+    const QStringList refusals{"Invalid hostname or IP address.", "Invalid hostname.", "Invalid hostname.",
+                               "Invalid hostname.", "Invalid hostname."};
+    const QStringList validating{"Ping", "DNS Lookup", "SSL Cert Check", "Traceroute", "SSH Fingerprint"};
+    for (int i = 0; i < validating.size(); ++i) {
+        const QString shown = run(dialog, validating.at(i));
+        if (valid)
+            QVERIFY2(shown.contains(trimmed) && !shown.contains(QLatin1String("Invalid")), qPrintable(shown));
+        else
+            QCOMPARE(shown, refusals.at(i));
+    }
+    QCOMPARE(fakes.callCount(QStringLiteral("ping")), valid ? 1 : 0);
+    QCOMPARE(fakes.callCount(QStringLiteral("dig")), valid ? 4 : 0);
+    QCOMPARE(fakes.callCount(QStringLiteral("traceroute")), valid ? 1 : 0);
+    if (valid)
+        QCOMPARE(fakes.arguments(QStringLiteral("ssh-keyscan")), (QStringList{"-p", "22", "-H", trimmed}));
+
+    // The port check does not validate, but the host never reaches nc as an option.
+    clickButton(&dialog, QStringLiteral("Port Check"));
+    QCOMPARE(fakes.arguments(QStringLiteral("nc")), (QStringList{"-z", "-w", "5", "--", trimmed, "22"}));
+}
+
+void NetDiagTest::portField()
+{
+    FakeTools fakes;
+    for (const QString& tool : tools)
+        fakes.install(tool);
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("host.example"), QStringLiteral("https"));
+    QCOMPARE(run(dialog, QStringLiteral("Port Check")), QString());
+    QCOMPARE(fakes.callCount(QStringLiteral("nc")), 0);
+    QVERIFY(run(dialog, QStringLiteral("SSL Cert Check")).startsWith(QLatin1String("=== SSL CERT: host.example:443 ===")));
+    QCOMPARE(fakes.arguments(QStringLiteral("openssl"), 1),
+             (QStringList{"s_client", "-connect", "host.example:443", "-servername", "host.example", "-brief"}));
+    QCOMPARE(fakes.standardInput(QStringLiteral("openssl"), 2), QByteArray("\n"));
+    QVERIFY(run(dialog, QStringLiteral("SSH Fingerprint")).startsWith(QLatin1String("=== SSH HOST KEY: host.example:22 ===")));
+    setFields(dialog, QStringLiteral("host.example"), QStringLiteral("0"));
+    QCOMPARE(run(dialog, QStringLiteral("Port Check")), QString());
+    setFields(dialog, QStringLiteral("host.example"), QStringLiteral("99999999999"));
+    QCOMPARE(run(dialog, QStringLiteral("Port Check")), QString());
+}
+
+// Tool output is shown as it is: nothing in it is read as markup.
+void NetDiagTest::resultsArePlainText()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("traceroute"));
+    fakes.answer(QStringLiteral("traceroute"), " 1  <b>gw</b> &amp; <img src=x>\n");
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("host.example"));
+    QCOMPARE(run(dialog, QStringLiteral("Traceroute")),
+             QStringLiteral("=== TRACEROUTE: host.example ===\nTracing route (max 15 hops)...\n\n"
+                            " 1  <b>gw</b> &amp; <img src=x>\n"));
+}
+
+void NetDiagTest::ping()
+{
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("127.0.0.1"));
+    QString shown = run(dialog, QStringLiteral("Ping"));
+    QVERIFY2(shown.startsWith(QLatin1String("=== PING 127.0.0.1 ===\nSending 4 ICMP echo requests...\n\n")),
+             qPrintable(shown));
+    QVERIFY2(shown.contains(QLatin1String("4 packets transmitted, 4 received")), qPrintable(shown));
+    QVERIFY(!shown.contains(QLatin1String("Ping failed")));
+
+    FakeTools fakes;
+    fakes.install(QStringLiteral("ping"));
+    fakes.answer(QStringLiteral("ping"), "1 packets transmitted, 0 received\n", 1);
+    shown = run(dialog, QStringLiteral("Ping"));
+    QVERIFY(shown.endsWith(QString::fromUtf8("1 packets transmitted, 0 received\n\n"
+                                             "Ping failed \u2014 host may be down or ICMP blocked.\n"
+                                             "TIP: Many servers block ICMP. Try Port Check instead.")));
+}
+
+void NetDiagTest::dns()
+{
+    LoopbackDns server;
+    QVERIFY(server.start());
+    server.addRecord(QStringLiteral("host.test"), QStringLiteral("A"), QStringLiteral("192.0.2.7"));
+    server.addRecord(QStringLiteral("host.test"), QStringLiteral("TXT"), QStringLiteral("v=spf1 -all"));
+    // dig reads its defaults from $HOME/.digrc.
+    QVERIFY(writeFile(home->path() + QStringLiteral("/.digrc"),
+                      QStringLiteral("@127.0.0.1 -p %1 +time=1 +tries=1\n").arg(server.port()).toUtf8()));
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("host.test"));
+    QCOMPARE(run(dialog, QStringLiteral("DNS Lookup")),
+             QStringLiteral("=== DNS LOOKUP: host.test ===\nA records (IPv4): 192.0.2.7\nAAAA records (IPv6): none\n"
+                            "MX records (mail): none\nTXT records: \"v=spf1 -all\"\n"));
+    QCOMPARE(server.questionCount(), 4);
+    server.stop();
+}
+
+void NetDiagTest::portCheck()
+{
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(listener.serverPort()));
+    QCOMPARE(run(dialog, QStringLiteral("Port Check")),
+             QStringLiteral("=== PORT CHECK: 127.0.0.1:%1 ===\nPort %1: OPEN (accepting connections)\n")
+                 .arg(listener.serverPort()));
+    listener.close();
+
+    const quint16 released = closedPort();
+    setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(released));
+    QCOMPARE(run(dialog, QStringLiteral("Port Check")),
+             QStringLiteral("=== PORT CHECK: 127.0.0.1:%1 ===\nPort %1: CLOSED or FILTERED\n"
+                            "TIP: Check firewall rules, security groups, or server status.\n")
+                 .arg(released));
+
+    // The service line comes whether the port is open or not.
+    for (const char* port : {"22", "80"}) {
+        setFields(dialog, QStringLiteral("127.0.0.1"), QString::fromLatin1(port));
+        const QString shown = run(dialog, QStringLiteral("Port Check"));
+        QVERIFY2(shown.endsWith(QLatin1String(port[0] == '2' ? "\nService: SSH\n" : "\nService: HTTP\n")),
+                 qPrintable(shown));
+    }
+}
+
+void NetDiagTest::portCheckWithoutNc()
+{
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    FakeTools fakes(false);   // nothing on PATH
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(listener.serverPort()));
+    const QString shown = run(dialog, QStringLiteral("Port Check"));
+    QVERIFY2(shown.contains(QLatin1String("CLOSED or FILTERED\nTIP: Check firewall rules")), qPrintable(shown));
+    QVERIFY(!shown.contains(QLatin1String("OPEN")));
+}
+
+void NetDiagTest::tlsCertificate()
+{
+    TestPki pki;
+    QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=localhost/O=Ostrevan Test");
+    spec.extensions = QStringLiteral("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n");
+    const TestPki::Issued server = pki.issue(QStringLiteral("server"), spec, pki.intermediate());
+    QVERIFY2(!server.isNull(), qPrintable(pki.errorString()));
+
+    QProcess sServer;
+    quint16 port = 0;
+    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+        const quint16 candidate = closedPort();
+        sServer.start(QStringLiteral("openssl"),
+                      {"s_server", "-accept", QStringLiteral("127.0.0.1:%1").arg(candidate), "-cert", server.certPath,
+                       "-key", server.keyPath, "-quiet"});
+        QVERIFY(sServer.waitForStarted(10000));
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && sServer.state() == QProcess::Running) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, candidate);
+            if (probe.waitForConnected(500)) {
+                port = candidate;
+                break;
+            }
+            sServer.waitForReadyRead(50);
+        }
+        if (port == 0) {
+            sServer.kill();
+            sServer.waitForFinished(5000);
+        }
+    }
+    QVERIFY(port != 0);
+
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(port));
+    const QString shown = run(dialog, QStringLiteral("SSL Cert Check"));
+    sServer.terminate();
+    QVERIFY(sServer.waitForFinished(10000) || (sServer.kill(), sServer.waitForFinished(5000)));
+
+    QStringList lines = shown.split(QLatin1Char('\n'));
+    QCOMPARE(lines.takeFirst(), QStringLiteral("=== SSL CERT: 127.0.0.1:%1 ===").arg(port));
+    QVERIFY2(lines.first().startsWith(QLatin1String("Protocol version:")), qPrintable(shown));
+    QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                         [](const QString& line) { return line.startsWith(QLatin1String("Verification")); }),
+             qPrintable(shown));
+    const qsizetype block = lines.indexOf(QString());
+    QVERIFY2(block > 0, qPrintable(shown));
+    QVERIFY2(lines.at(block + 1).startsWith(QLatin1String("subject=")) && lines.at(block + 1).contains(QLatin1String("localhost")),
+             qPrintable(shown));
+    QVERIFY(lines.at(block + 2).startsWith(QLatin1String("issuer=")));
+    QVERIFY(lines.at(block + 3).startsWith(QLatin1String("notBefore=")));
+    QVERIFY(lines.at(block + 4).startsWith(QLatin1String("notAfter=")));
+    QVERIFY2(lines.at(block + 5).contains(QLatin1String("Fingerprint=")), qPrintable(shown));
+}
+
+void NetDiagTest::traceroute()
+{
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, QStringLiteral("127.0.0.1"));
+    const QString shown = run(dialog, QStringLiteral("Traceroute"));
+    QVERIFY2(shown.startsWith(QLatin1String("=== TRACEROUTE: 127.0.0.1 ===\nTracing route (max 15 hops)...\n\n")),
+             qPrintable(shown));
+    const QStringList hops = shown.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^ ?\\d+ ")));
+    QCOMPARE(hops.size(), 1);
+    QVERIFY2(hops.first().startsWith(QLatin1String(" 1 ")) && hops.first().contains(QLatin1String("127.0.0.1")),
+             qPrintable(shown));
+}
+
+void NetDiagTest::sshHostKeys()
+{
+    LoopbackSshd sshd;
+    QString error;
+    QVERIFY2(sshd.start(&error), qPrintable(error));
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, sshd.host(), QString::number(sshd.port()));
+    const QString shown = run(dialog, QStringLiteral("SSH Fingerprint"));
+    sshd.stop();
+    QStringList lines = shown.split(QLatin1Char('\n'));
+    QCOMPARE(lines.mid(0, 3), (QStringList{QStringLiteral("=== SSH HOST KEY: 127.0.0.1:%1 ===").arg(sshd.port()),
+                                           "Fetching SSH host key fingerprints...", ""}));
+    QCOMPARE(lines.at(3).left(11), QStringLiteral("256 SHA256:"));
+    QVERIFY2(lines.at(3).endsWith(QLatin1String("(ED25519)")), qPrintable(shown));
+    QCOMPARE(lines.at(4), QString());
+    QVERIFY(lines.at(5).startsWith(QLatin1String("TIP: Compare these fingerprints")));
+    QCOMPARE(lines.size(), 6);
+
+    const quint16 released = closedPort();
+    setFields(dialog, sshd.host(), QString::number(released));
+    QCOMPARE(run(dialog, QStringLiteral("SSH Fingerprint")),
+             QString::fromUtf8("=== SSH HOST KEY: 127.0.0.1:%1 ===\nFetching SSH host key fingerprints...\n\n"
+                               "No SSH keys received \u2014 port may be closed or filtered.")
+                 .arg(released));
+}
+
+OT_TEST_MAIN(NetDiagTest)
+#include "tst_netdiag.moc"
