@@ -9,6 +9,7 @@
 #include "ui/SiteManagerDialog.h"
 #include "ui/SshTerminalWindow.h"
 
+#include "FakeTools.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
 
@@ -373,6 +374,9 @@ void MenusTest::sshTerminal()
     QCOMPARE(target.user, user);
     QCOMPARE(target.port, port);
 
+    // The session's ssh is a stand-in: a real one would look the host up.
+    FakeTools fakes;
+    fakes.install(QStringLiteral("ssh"));
     MainWindow window;
     ModalDriver driver;
     driver.typeText(typed);
@@ -436,6 +440,8 @@ void MenusTest::localShell()
 
 void MenusTest::siteManagerOpensOnlySsh()
 {
+    FakeTools fakes;
+    fakes.install(QStringLiteral("ssh"));
     MainWindow window;
     SiteProfile site;
     site.name = QStringLiteral("Build box");
