@@ -42,18 +42,9 @@ QStringList menuScript(QMenu* menu)
     return lines;
 }
 
-bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
-                        const std::function<void(QMenu*)>& inspect)
+bool runPopupMenu(const std::function<void()>& open, const QStringList& path,
+                  const std::function<void(QMenu*)>& inspect)
 {
-    return runTreeContextMenu(view, view->topLevelItem(row), path, inspect);
-}
-
-bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
-                        const std::function<void(QMenu*)>& inspect)
-{
-    // No item: the empty space at the bottom of the view.
-    const QPoint pos = item ? view->visualItemRect(item).center()
-                            : QPoint(5, qMax(0, view->viewport()->height() - 3));
     bool handled = false;
     QTimer poll;
     poll.setInterval(10);
@@ -89,6 +80,21 @@ bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringL
         }
     });
     poll.start();
-    Q_EMIT view->customContextMenuRequested(pos);
+    open();
     return handled;
+}
+
+bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect)
+{
+    return runTreeContextMenu(view, view->topLevelItem(row), path, inspect);
+}
+
+bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect)
+{
+    // No item: the empty space at the bottom of the view.
+    const QPoint pos = item ? view->visualItemRect(item).center()
+                            : QPoint(5, qMax(0, view->viewport()->height() - 3));
+    return runPopupMenu([&] { Q_EMIT view->customContextMenuRequested(pos); }, path, inspect);
 }
