@@ -44,6 +44,14 @@ struct Drive
     bool encrypted = false;
     bool mounted = true;
 
+    static Drive with(const QString& filesystem, bool encrypted = false)
+    {
+        Drive drive;
+        drive.filesystem = filesystem;
+        drive.encrypted = encrypted;
+        return drive;
+    }
+
     // A description laid out as diskutil does, indented and padded.
     QByteArray description() const
     {
@@ -163,9 +171,8 @@ private Q_SLOTS:
     void analysis();
     void encryptionRefusals_data();
     void encryptionRefusals();
-    void encryptionSucceeds();
-    void encryptionFailureIsReported();
-    void encryptionOutlivingItsWait();
+    void encryptionRuns_data();
+    void encryptionRuns();
     void driveInfo();
 
 private:
@@ -358,10 +365,7 @@ void UsbDrivesTest::analysis()
     QFETCH(QStringList, verdict);
 
     Diskutil diskutil;
-    Drive drive;
-    drive.filesystem = filesystem;
-    drive.encrypted = encrypted;
-    diskutil.attach(drive);
+    diskutil.attach(Drive::with(filesystem, encrypted));
     auto tab = openTab();
     QSignalSpy audit(tab.get(), &UsbDriveTab::logRequest);
 
@@ -411,10 +415,7 @@ void UsbDrivesTest::encryptionRefusals()
     QFETCH(int, press);
 
     Diskutil diskutil;
-    Drive drive;
-    drive.filesystem = filesystem;
-    drive.encrypted = encrypted;
-    diskutil.attach(drive);
+    diskutil.attach(Drive::with(filesystem, encrypted));
     auto tab = openTab();
     QSignalSpy audit(tab.get(), &UsbDriveTab::logRequest);
 
@@ -431,13 +432,54 @@ void UsbDrivesTest::encryptionRefusals()
     QCOMPARE(audit.size(), 0);
 }
 
-void UsbDrivesTest::encryptionSucceeds()
+void UsbDrivesTest::encryptionRuns_data()
 {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<double>("seconds");   // how long the tool takes
+    QTest::addColumn<int>("timeoutMs");     // 0: the tab's own
+    QTest::addColumn<QStringList>("lines"); // after "Encrypting..." and the prompt note
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("lateLine");  // logged once the tool has ended on its own
+
+    QTest::newRow("started") << 0 << QByteArray() << 0.0 << 0
+                             << QStringList{"Encryption started. Background process will complete."} << true
+                             << "APFS FileVault" << "";
+    // The log shows the message trimmed; the audit record its first 80 characters as they came.
+    const QByteArray error = "  Error: -69888: This operation requires an unlocked volume and a user with a "
+                             "Secure Token (disk4s1)  \n";
+    QTest::newRow("refused by the tool")
+        << 1 << error << 0.0 << 0
+        << QStringList{"Encryption failed: " + QString::fromUtf8(error).trimmed(),
+                       "May require: sudo diskutil apfs encryptVolume /dev/disk4"}
+        << false << QString::fromUtf8(error.left(80)) << "";
+    // Left to finish rather than killed half-way; its end is logged.
+    QTest::newRow("outlives its wait")
+        << 0 << QByteArray() << 2.0 << 300
+        << QStringList{"Encryption failed: timed out after 300 ms",
+                       "May require: sudo diskutil apfs encryptVolume /dev/disk4"}
+        << false << "timed out after 300 ms" << "Encryption process ended: exit 0";
+}
+
+void UsbDrivesTest::encryptionRuns()
+{
+    QFETCH(int, code);
+    QFETCH(QByteArray, error);
+    QFETCH(double, seconds);
+    QFETCH(int, timeoutMs);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, success);
+    QFETCH(QString, detail);
+    QFETCH(QString, lateLine);
+
     Diskutil diskutil;
-    Drive drive;
-    drive.filesystem = QStringLiteral("APFS");
-    diskutil.attach(drive);
+    diskutil.attach(Drive::with(QStringLiteral("APFS")));
+    diskutil.setEncryption(code, error, seconds);
     auto tab = openTab();
+    QCOMPARE(tab->encryptTimeoutMs, 30000);
+    if (timeoutMs > 0)
+        tab->encryptTimeoutMs = timeoutMs;
     QSignalSpy audit(tab.get(), &UsbDriveTab::logRequest);
 
     ModalDriver driver;
@@ -446,60 +488,17 @@ void UsbDrivesTest::encryptionSucceeds()
     const int listed = diskutil.listings();
     clickButton(tab.get(), QStringLiteral("Encrypt Drive..."));
     QCOMPARE(driver.titles, QStringList{"Encrypt USB Drive"});
-    QVERIFY(diskutil.calls().contains("apfs encryptVolume /dev/disk4"));
-    QCOMPARE(logLines(*tab), (QStringList{"Encrypting STICK...", "diskutil will prompt for password in a system dialog.",
-                                          "Encryption started. Background process will complete."}));
+    // A stand-in slower to start than a shortened wait records its call late.
+    QTRY_VERIFY_WITH_TIMEOUT(diskutil.calls().contains("apfs encryptVolume /dev/disk4"), 20000);
+    QCOMPARE(logLines(*tab).mid(0, 2 + lines.size()), (QStringList{"Encrypting STICK...", "diskutil will prompt for password in a system dialog."}
+                              + lines));
     QCOMPARE(audit.size(), 1);
-    QCOMPARE(audit.at(0), (QList<QVariant>{"USB Encrypt", "STICK", true, "APFS FileVault"}));
-    QCOMPARE(diskutil.listings(), listed + 1);
-}
-
-void UsbDrivesTest::encryptionFailureIsReported()
-{
-    Diskutil diskutil;
-    Drive drive;
-    drive.filesystem = QStringLiteral("APFS");
-    diskutil.attach(drive);
-    const QByteArray error = "  Error: -69888: This operation requires an unlocked volume and a user with a "
-                             "Secure Token (disk4s1)  \n";
-    diskutil.setEncryption(1, error);
-    auto tab = openTab();
-    QSignalSpy audit(tab.get(), &UsbDriveTab::logRequest);
-
-    ModalDriver driver;
-    driver.pressButton(QMessageBox::Yes);
-    selectFirst(*tab);
-    const int listed = diskutil.listings();
-    clickButton(tab.get(), QStringLiteral("Encrypt Drive..."));
-    QCOMPARE(logLines(*tab).mid(2), (QStringList{"Encryption failed: " + QString::fromUtf8(error).trimmed(),
-                                                 "May require: sudo diskutil apfs encryptVolume /dev/disk4"}));
-    QCOMPARE(audit.size(), 1);
-    QCOMPARE(audit.at(0), (QList<QVariant>{"USB Encrypt", "STICK", false, QString::fromUtf8(error.left(80))}));
-    QCOMPARE(diskutil.listings(), listed);
+    QCOMPARE(audit.at(0), (QList<QVariant>{"USB Encrypt", "STICK", success, detail}));
+    // Only a started encryption refreshes the list.
+    QCOMPARE(diskutil.listings(), listed + (success ? 1 : 0));
     QCOMPARE(tree(*tab)->topLevelItemCount(), 1);
-}
-
-void UsbDrivesTest::encryptionOutlivingItsWait()
-{
-    Diskutil diskutil;
-    Drive drive;
-    drive.filesystem = QStringLiteral("APFS");
-    diskutil.attach(drive);
-    diskutil.setEncryption(0, "", 2);
-    auto tab = openTab();
-    QCOMPARE(tab->encryptTimeoutMs, 30000);
-    tab->encryptTimeoutMs = 300;
-    QSignalSpy audit(tab.get(), &UsbDriveTab::logRequest);
-
-    ModalDriver driver;
-    driver.pressButton(QMessageBox::Yes);
-    selectFirst(*tab);
-    clickButton(tab.get(), QStringLiteral("Encrypt Drive..."));
-    QCOMPARE(audit.size(), 1);
-    QCOMPARE(audit.at(0).at(2), QVariant(false));
-    QCOMPARE(logLines(*tab).at(2), QStringLiteral("Encryption failed: timed out after 300 ms"));
-    // Left to finish rather than killed half-way; its end is logged.
-    QTRY_COMPARE_WITH_TIMEOUT(logLines(*tab).last(), QStringLiteral("Encryption process ended: exit 0"), 20000);
+    if (!lateLine.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(*tab).last(), lateLine, 20000);
 }
 
 void UsbDrivesTest::driveInfo()
