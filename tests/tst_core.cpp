@@ -17,12 +17,15 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <signal.h>
+
 class CoreTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void runnerReportsExitCodeAndOutput();
     void runnerTimeoutIsAFailure();
+    void runnerLeavesATimedOutToolToItsOwner();
     void runnerClosesStandardInput();
     void runnerPassesStandardInput();
     void runnerMissingProgramFailsToStart();
@@ -71,6 +74,48 @@ void CoreTest::runnerTimeoutIsAFailure()
     QVERIFY(!r.succeeded());
     QVERIFY(r.exitCode != 0);
     QCOMPARE(r.failure, QStringLiteral("timed out after 500 ms"));
+}
+
+void CoreTest::runnerLeavesATimedOutToolToItsOwner()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("slow"));
+    QList<ToolRunner::Result> late;
+    ToolRunner::Options options;
+    options.finishTimeoutMs = 200;
+    options.lateFinish = [&late](const ToolRunner::Result& r) { late << r; };
+
+    // Reported as timed out, yet its end still arrives.
+    fakes.setHook(QStringLiteral("slow"), QStringLiteral("sleep 1; echo late; exit 7"));
+    {
+        QObject owner;
+        options.keepRunningUnder = &owner;
+        const auto r = ToolRunner::run(QStringLiteral("slow"), {}, options);
+        QVERIFY(r.timedOut);
+        QVERIFY(!r.succeeded());
+        QCOMPARE(r.failure, QStringLiteral("timed out after 200 ms"));
+        QTRY_COMPARE_WITH_TIMEOUT(late.size(), 1, 20000);
+        QVERIFY(late.first().finished());
+        QCOMPARE(late.first().exitCode, 7);
+        QCOMPARE(late.first().stdOut, QByteArray("late\n"));
+    }
+
+    // An owner that goes first takes the tool with it, and hears nothing.
+    late.clear();
+    const QString pidFile = fakes.stateDir() + QStringLiteral("/pid");
+    fakes.setHook(QStringLiteral("slow"),
+                  QStringLiteral("echo $$ > \"$FAKE_STATE/pid\"; exec sleep 30"));
+    auto* owner = new QObject;
+    options.keepRunningUnder = owner;
+    QVERIFY(ToolRunner::run(QStringLiteral("slow"), {}, options).timedOut);
+    // A busy machine may reach the time-out before the stand-in gets going.
+    pid_t pid = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((pid = readFile(pidFile).trimmed().toInt()) > 0, 20000);
+    QCOMPARE(::kill(pid, 0), 0);
+    delete owner;
+    QCOMPARE(::kill(pid, 0), -1);
+    QCoreApplication::processEvents();
+    QVERIFY(late.isEmpty());
 }
 
 void CoreTest::runnerClosesStandardInput()

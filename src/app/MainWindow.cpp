@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -150,6 +151,12 @@ void MainWindow::setupCornerWidget()
 {
     auto* corner = new ClockVaultWidget(this);
     tabWidget->setCornerWidget(corner, Qt::TopRightCorner);
+    // A corner widget is never given more height than the tabs ask for, and
+    // the clock stands three lines above the badge: the tabs sit lower in a
+    // bar that tall, rather than the clock being cut off.
+    const int missing = corner->sizeHint().height() - tabWidget->tabBar()->sizeHint().height();
+    if (missing > 0)
+        tabWidget->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { margin-top: %1px; }").arg(missing));
     // A vault on disk is a sparse-bundle folder, so any entry at the path counts.
     const QString defaultVault = TessarilVault::defaultPath();
     if (QFileInfo::exists(defaultVault)) {

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <memory>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -50,12 +51,55 @@ QString startFailureReason(const QString& program, const QString& qtReason)
     return qtReason;
 }
 
+// A process that may outlive the run that started it. Going away, it first
+// drops its connections, so that a caller's handler never runs while the
+// caller's owner is half destroyed, and then stops the tool.
+class OwnedProcess : public QProcess
+{
+public:
+    ~OwnedProcess() override
+    {
+        disconnect();
+        if (state() != QProcess::NotRunning) {
+            killGroup(*this);
+            waitForFinished(2000);
+        }
+    }
+};
+
+// The tool outlived its time-out: hand it to the owner and report its end later.
+void leaveRunning(std::unique_ptr<OwnedProcess> owned, const Options& options)
+{
+    OwnedProcess* process = owned.release();
+    process->setParent(options.keepRunningUnder);
+    const bool merged = options.mergeChannels;
+    const auto lateFinish = options.lateFinish;
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, merged, lateFinish](int exitCode, QProcess::ExitStatus status) {
+                         Result late;
+                         late.started = true;
+                         late.stdOut = process->readAllStandardOutput();
+                         if (!merged)
+                             late.stdErr = process->readAllStandardError();
+                         if (status == QProcess::CrashExit) {
+                             late.crashed = true;
+                             late.failure = QStringLiteral("crashed");
+                         } else {
+                             late.exitCode = exitCode;
+                         }
+                         process->deleteLater();
+                         if (lateFinish)
+                             lateFinish(late);
+                     });
+}
+
 } // namespace
 
 Result run(const QString& program, const QStringList& arguments, const Options& options)
 {
     Result result;
-    QProcess process;
+    auto owned = std::make_unique<OwnedProcess>();
+    QProcess& process = *owned;
     process.setProgram(program);
     process.setArguments(arguments);
     if (!options.environment.isEmpty())
@@ -87,10 +131,17 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
     if (!process.waitForFinished(options.finishTimeoutMs)) {
         // Qt reports exit code 0 for a process that is still running; judging by
         // that would turn a hung tool into a success.
-        killGroup(process);
-        process.waitForFinished(2000);
         result.timedOut = true;
         result.failure = QStringLiteral("timed out after %1 ms").arg(options.finishTimeoutMs);
+        if (options.keepRunningUnder && process.state() != QProcess::NotRunning) {
+            result.stdOut = process.readAllStandardOutput();
+            if (!options.mergeChannels)
+                result.stdErr = process.readAllStandardError();
+            leaveRunning(std::move(owned), options);
+            return result;
+        }
+        killGroup(process);
+        process.waitForFinished(2000);
         result.stdOut = process.readAllStandardOutput();
         if (!options.mergeChannels)
             result.stdErr = process.readAllStandardError();

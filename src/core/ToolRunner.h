@@ -5,11 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QObject;
+
 // The one way this program runs an external tool: an argument list (never a
 // shell string), standard input written and then always closed, a start and a
 // finish time-out, and a verdict that treats a hung or unstartable tool as a
 // failure. Every bridge builds its own result records on top of this.
 namespace ToolRunner {
+
+struct Result;
 
 struct Options {
     QByteArray standardInput;          // written, then the write channel is closed
@@ -18,6 +24,12 @@ struct Options {
     QProcessEnvironment environment;   // empty: inherit the program's environment
     QString workingDirectory;          // empty: inherit
     bool mergeChannels = false;        // standard error folded into standard output
+    // Unset, a tool that outlives finishTimeoutMs is killed. Set, the run is
+    // still reported as timed out, but the tool is left to finish under this
+    // owner (and killed when the owner goes); lateFinish, if set, then hears
+    // how it ended, as long as the owner lives.
+    QObject* keepRunningUnder = nullptr;
+    std::function<void(const Result&)> lateFinish;
 };
 
 struct Result {

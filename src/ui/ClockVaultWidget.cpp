@@ -1,39 +1,121 @@
 #include "ui/ClockVaultWidget.h"
 
+#include "vault/CloudFolders.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTimeZone>
+#include <QTimer>
+#include <QVBoxLayout>
 
 ClockVaultWidget::ClockVaultWidget(QWidget* parent)
     : QWidget(parent)
 {
-    // One row, so that it fits the height of the tab bar it sits beside.
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(8, 0, 8, 0);
-    layout->setSpacing(8);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setSpacing(2);
+    layout->setAlignment(Qt::AlignRight | Qt::AlignTop);
+
+    clockLabel = new QLabel(this);
+    clockLabel->setObjectName(QStringLiteral("clockLabel"));
+    clockLabel->setStyleSheet(QStringLiteral(
+        "color: #e0f2fe; font-size: 18px; font-weight: 700; "
+        "font-family: 'SF Mono', 'Menlo', monospace;"));
+    clockLabel->setAlignment(Qt::AlignRight);
+    layout->addWidget(clockLabel);
+
+    dateLabel = new QLabel(this);
+    dateLabel->setObjectName(QStringLiteral("dateLabel"));
+    dateLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 11px; font-weight: 400;"));
+    dateLabel->setAlignment(Qt::AlignRight);
+    layout->addWidget(dateLabel);
+
+    zoneLabel = new QLabel(this);
+    zoneLabel->setObjectName(QStringLiteral("zoneLabel"));
+    zoneLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 10px;"));
+    zoneLabel->setAlignment(Qt::AlignRight);
+    layout->addWidget(zoneLabel);
 
     badgeArea = new QWidget(this);
+    badgeArea->setObjectName(QStringLiteral("badgeArea"));
+    badgeArea->setFixedHeight(36);
     layout->addWidget(badgeArea);
+
+    clockTimer = new QTimer(this);
+    connect(clockTimer, &QTimer::timeout, this, &ClockVaultWidget::updateClock);
+    clockTimer->start(1000);
+    updateClock();
+
+    setFixedWidth(260);
+    setMaximumHeight(110);
+}
+
+void ClockVaultWidget::updateClock()
+{
+    // One reading for all three labels, so they never straddle midnight.
+    const QDateTime now = QDateTime::currentDateTime();
+    clockLabel->setText(now.toString(QStringLiteral("hh:mm:ss AP")));
+    dateLabel->setText(now.toString(QStringLiteral("dddd, MMMM d, yyyy")));
+    zoneLabel->setText(QTimeZone::systemTimeZone().displayName(now, QTimeZone::ShortName, QLocale()));
 }
 
 void ClockVaultWidget::setVaults(const QList<VaultBadgeInfo>& list)
 {
     vaults = list;
+    currentIndex = 0;
+    rebuildBadges();
+}
+
+void ClockVaultWidget::updateVaultStatus(const QString& path, bool mounted)
+{
+    for (VaultBadgeInfo& vault : vaults) {
+        if (vault.path == path) {
+            vault.mounted = mounted;
+            break;
+        }
+    }
     rebuildBadges();
 }
 
 void ClockVaultWidget::rebuildBadges()
 {
-    // Replacing a layout needs the old one gone first; a temporary owner
-    // takes it and its widgets away.
-    if (QLayout* old = badgeArea->layout())
-        QWidget().setLayout(old);
-    auto* row = new QHBoxLayout(badgeArea);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(4);
-    if (vaults.isEmpty())
-        return;
+    // The old badge may be the very button (or counter) whose click led here:
+    // it leaves the row at once but is deleted only once its event is done.
+    if (QLayout* old = badgeArea->layout()) {
+        while (QLayoutItem* item = old->takeAt(0)) {
+            if (QWidget* widget = item->widget()) {
+                widget->hide();
+                widget->setParent(nullptr);
+                widget->deleteLater();
+            }
+            delete item;
+        }
+        delete old;
+    }
+    counterLabel = nullptr;
 
-    const VaultBadgeInfo vault = vaults.first();
+    auto* row = new QHBoxLayout(badgeArea);
+    row->setContentsMargins(0, 2, 0, 0);
+    row->setSpacing(4);
+    row->addStretch();
+    if (vaults.isEmpty()) {
+        auto* none = new QLabel(QStringLiteral("No vaults"), badgeArea);
+        none->setStyleSheet(QStringLiteral("color: #4b5563; font-size: 10px;"));
+        none->setAlignment(Qt::AlignRight);
+        row->addWidget(none);
+        return;
+    }
+
+    const int shown = currentIndex % vaults.size();
+    const VaultBadgeInfo vault = vaults.at(shown);
     const QString size = vault.sizeMB < 1024 ? QStringLiteral("%1MB").arg(vault.sizeMB)
                                              : QStringLiteral("%1GB").arg(vault.sizeMB / 1024);
     const QString lock = vault.mounted ? QStringLiteral("\U0001F513") : QStringLiteral("\U0001F512");
@@ -43,9 +125,99 @@ void ClockVaultWidget::rebuildBadges()
                         vault.encrypted ? QStringLiteral("ENCRYPTED") : QStringLiteral("UNENCRYPTED"),
                         vault.mounted ? QStringLiteral("MOUNTED") : QStringLiteral("UNMOUNTED")),
         badgeArea);
-    connect(badge, &QPushButton::clicked, this, [this, vault] {
-        if (!vault.mounted)
-            Q_EMIT vaultClicked(vault.path);
-    });
+    badge->setFixedHeight(28);
+    QString background, text;
+    if (vault.mounted) {
+        background = QStringLiteral("#0f3d1f");
+        text = QStringLiteral("#22c55e");
+    } else if (vault.encrypted) {
+        background = QStringLiteral("#1e293b");
+        text = QStringLiteral("#0ea5e9");
+    } else {
+        background = QStringLiteral("#3b1f1f");
+        text = QStringLiteral("#f59e0b");
+    }
+    badge->setStyleSheet(QStringLiteral("QPushButton {  background-color: %1;  color: %2;  "
+                                        "border: 1px solid %3;  border-radius: 4px;  "
+                                        "padding: 2px 8px;  font-size: 9px;  font-weight: 600;  "
+                                        "font-family: 'SF Mono', monospace;  text-align: right;}"
+                                        "QPushButton:hover {  background-color: %3;  color: #ffffff;}")
+                             .arg(background, text, text));
+    connect(badge, &QPushButton::clicked, this, [this, vault] { onBadgeClicked(vault); });
     row->addWidget(badge);
+
+    if (vaults.size() >= 2) {
+        counterLabel = new QLabel(QStringLiteral("%1/%2").arg(shown + 1).arg(vaults.size()), badgeArea);
+        counterLabel->setObjectName(QStringLiteral("vaultCounter"));
+        counterLabel->setStyleSheet(QStringLiteral("color: #4b5563; font-size: 9px;"));
+        counterLabel->setCursor(Qt::PointingHandCursor);
+        counterLabel->installEventFilter(this);
+        row->addWidget(counterLabel);
+    }
+}
+
+bool ClockVaultWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    // The counter looks clickable, so a click on it steps to the next vault.
+    if (watched == counterLabel && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        currentIndex = (currentIndex % vaults.size() + 1) % vaults.size();
+        rebuildBadges();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ClockVaultWidget::onBadgeClicked(const VaultBadgeInfo& vault)
+{
+    if (!vault.mounted) {
+        Q_EMIT vaultClicked(vault.path);
+        return;
+    }
+    QMenu menu;
+    menu.addAction(QStringLiteral("Vault: ") + vault.name)->setEnabled(false);
+    menu.addSeparator();
+    // Looked for anew each time: a client may have been installed meanwhile.
+    const QStringList clouds = detectCloudDrives();
+    const struct {
+        const char* label;
+        const char* entry;
+        const char* target;
+    } targets[] = {
+        {"iCloud", "Backup to iCloud Drive", "icloud"},
+        {"Google Drive", "Backup to Google Drive", "gdrive"},
+        {"OneDrive", "Backup to OneDrive", "onedrive"},
+    };
+    for (const auto& target : targets) {
+        if (!clouds.contains(QLatin1String(target.label)))
+            continue;
+        const QString cloudTarget = QLatin1String(target.target);
+        connect(menu.addAction(QLatin1String(target.entry)), &QAction::triggered, this,
+                [this, path = vault.path, cloudTarget] { Q_EMIT vaultBackupRequested(path, cloudTarget); });
+    }
+    if (clouds.isEmpty())
+        menu.addAction(QStringLiteral("No cloud drives detected"))->setEnabled(false);
+    menu.addSeparator();
+    connect(menu.addAction(QStringLiteral("Unmount")), &QAction::triggered, this,
+            [this, path = vault.path] { Q_EMIT vaultClicked(path); });
+    menu.exec(QCursor::pos());
+}
+
+QStringList ClockVaultWidget::detectCloudDrives() const
+{
+    const QString home = QDir::homePath();
+    const auto isDir = [](const QString& path) { return QFileInfo(path).isDir(); };
+    const QString storage = home + QLatin1String(CloudFolders::cloudStorage);
+    QStringList found;
+    if (isDir(home + QLatin1String(CloudFolders::iCloudDrive)))
+        found << QStringLiteral("iCloud");
+    if (isDir(home + QStringLiteral("/Google Drive"))
+        || !CloudFolders::firstMatchingDir(storage, QStringLiteral("GoogleDrive-*")).isEmpty())
+        found << QStringLiteral("Google Drive");
+    if (isDir(home + QStringLiteral("/OneDrive"))
+        || !CloudFolders::firstMatchingDir(storage, QStringLiteral("OneDrive-*")).isEmpty())
+        found << QStringLiteral("OneDrive");
+    if (isDir(home + QStringLiteral("/Dropbox")))
+        found << QStringLiteral("Dropbox");
+    return found;
 }

@@ -2,7 +2,11 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+
+class QLabel;
+class QTimer;
 
 // One vault as the corner badge shows it.
 struct VaultBadgeInfo
@@ -23,14 +27,35 @@ public:
     explicit ClockVaultWidget(QWidget* parent = nullptr);
 
     void setVaults(const QList<VaultBadgeInfo>& vaults);
+    void rebuildBadges();
+    // The first vault with this path takes the mount state; the badge is
+    // rebuilt either way.
+    void updateVaultStatus(const QString& path, bool mounted);
+    // "iCloud", "Google Drive", "OneDrive", "Dropbox": those whose local
+    // folder exists under the home folder, in that order.
+    QStringList detectCloudDrives() const;
+
+public Q_SLOTS:
+    void updateClock();
 
 Q_SIGNALS:
     // The user asked to see the vault at this path.
     void vaultClicked(const QString& path);
+    // cloudTarget is "icloud", "gdrive" or "onedrive".
+    void vaultBackupRequested(const QString& path, const QString& cloudTarget);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void rebuildBadges();
+    void onBadgeClicked(const VaultBadgeInfo& vault);
 
+    QLabel* clockLabel = nullptr;
+    QLabel* dateLabel = nullptr;
+    QLabel* zoneLabel = nullptr;
     QWidget* badgeArea = nullptr;
+    QTimer* clockTimer = nullptr;
     QList<VaultBadgeInfo> vaults;
+    int currentIndex = 0;
+    QLabel* counterLabel = nullptr;
 };

@@ -42,23 +42,8 @@ QStringList menuScript(QMenu* menu)
     return lines;
 }
 
-bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
-                        const std::function<void(QMenu*)>& inspect)
-{
-    return runTreeContextMenu(view, view->topLevelItem(row), path, inspect);
-}
-
-bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
-                        const std::function<void(QMenu*)>& inspect)
-{
-    // No item: the empty space at the bottom of the view.
-    const QPoint pos = item ? view->visualItemRect(item).center()
-                            : QPoint(5, qMax(0, view->viewport()->height() - 3));
-    return runContextMenu(view, pos, path, inspect);
-}
-
-bool runContextMenu(QWidget* widget, const QPoint& pos, const QStringList& path,
-                    const std::function<void(QMenu*)>& inspect)
+bool runPopupMenu(const std::function<void()>& open, const QStringList& path,
+                  const std::function<void(QMenu*)>& inspect)
 {
     bool handled = false;
     QTimer poll;
@@ -95,6 +80,27 @@ bool runContextMenu(QWidget* widget, const QPoint& pos, const QStringList& path,
         }
     });
     poll.start();
-    Q_EMIT widget->customContextMenuRequested(pos);
+    open();
     return handled;
+}
+
+bool runTreeContextMenu(QTreeWidget* view, int row, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect)
+{
+    return runTreeContextMenu(view, view->topLevelItem(row), path, inspect);
+}
+
+bool runTreeContextMenu(QTreeWidget* view, QTreeWidgetItem* item, const QStringList& path,
+                        const std::function<void(QMenu*)>& inspect)
+{
+    // No item: the empty space at the bottom of the view.
+    const QPoint pos = item ? view->visualItemRect(item).center()
+                            : QPoint(5, qMax(0, view->viewport()->height() - 3));
+    return runContextMenu(view, pos, path, inspect);
+}
+
+bool runContextMenu(QWidget* widget, const QPoint& pos, const QStringList& path,
+                    const std::function<void(QMenu*)>& inspect)
+{
+    return runPopupMenu([&] { Q_EMIT widget->customContextMenuRequested(pos); }, path, inspect);
 }

@@ -24,6 +24,13 @@ void clickButton(QWidget* within, const QString& text);
 // "SUBMENU:<title>", its entries indented by two blanks, then "END_SUBMENU".
 QStringList menuScript(QMenu* menu);
 
+// Calls `open`, which brings up a pop-up menu (modal, as QMenu::exec does),
+// and, once the menu is up, hands it to `inspect` and chooses the entry at
+// `path` (sub-menu titles, then the label) the way the keyboard does; an
+// empty path closes the menu. False when no menu came up.
+bool runPopupMenu(const std::function<void()>& open, const QStringList& path,
+                  const std::function<void(QMenu*)>& inspect = {});
+
 // Right-clicks the tree's top-level row (through customContextMenuRequested,
 // as a right-click does) and, once the menu is up, hands it to `inspect` and
 // chooses the entry at `path` (sub-menu titles, then the label) the way the
