@@ -216,6 +216,25 @@ void TerminalTest::screen_data()
         << Chunks{"a\x1b" "7b\x1b" "8c\x1b=d\x1b>e"} << QStringList{"abcde:fg:-"};
     QTest::newRow("character set selection") << Chunks{"a\x1b(Bb\x1b)0c"} << QStringList{"abc:fg:-"};
     QTest::newRow("private mode sequence") << Chunks{"a\x1b[?2004hb"} << QStringList{"ab:fg:-"};
+
+    // A carriage return alone goes back over the line; what bash sends when
+    // the window size changes under its prompt.
+    const QByteArray prompt = "\x1b]0;root@vm: /tmp\x07root@vm:/tmp# ";
+    QTest::newRow("prompt redrawn after a resize")
+        << Chunks{"\x1b[?2004h" + prompt, "\r\x1b[K\r" + prompt} << QStringList{"root@vm:/tmp# :fg:-"};
+    QTest::newRow("prompt redrawn through a narrow size")
+        << Chunks{"\x1b[?2004h" + prompt, "\r\x1b[K\r\x1b[K\r", "\r\x1b[K\r\x1b[A\x1b[K\r" + prompt}
+        << QStringList{"root@vm:/tmp# :fg:-"};
+    QTest::newRow("typed text redrawn with the prompt")
+        << Chunks{prompt, "echo", "\r\x1b[K\r" + prompt + "echo "} << QStringList{"root@vm:/tmp# echo :fg:-"};
+    QTest::newRow("written over in new colours, the rest kept")
+        << Chunks{"12345\x1b[31m\rab"} << QStringList{"ab:a1:-", "345:fg:-"};
+    QTest::newRow("written over past the end") << Chunks{"abc\rwxyz!"} << QStringList{"wxyz!:fg:-"};
+    QTest::newRow("erased after a carriage return")
+        << Chunks{"progress 10%\rdone\x1b[K\r\nnext"} << QStringList{"done:fg:-", "\\n", "next:fg:-"};
+    QTest::newRow("line feed keeps the line written over")
+        << Chunks{"abc\rX\ny"} << QStringList{"Xbc:fg:-", "\\n", "y:fg:-"};
+    QTest::newRow("CR LF cut between chunks") << Chunks{"a\r", "\nb"} << QStringList{"a:fg:-", "\\n", "b:fg:-"};
 }
 
 void TerminalTest::screen()
@@ -350,10 +369,14 @@ void TerminalTest::secondStartWhileRunningIsRefused()
 void TerminalTest::windowSizeFollowsTheView()
 {
     TerminalWidget terminal;
-    QVERIFY(terminal.startProcess(QStringLiteral("sh"),
-                                  {QStringLiteral("-c"), QStringLiteral("stty size; read x; stty size; read x")}));
+    QVERIFY(terminal.startProcess(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("stty size; read x; stty size; read x; stty size; read x")}));
     QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("40 120")), 20000);
+    // A hidden view's size is makeshift: the program hears of none until it shows.
     terminal.resize(640, 330);
+    terminal.sendText(QStringLiteral("\r"));
+    QTRY_COMPARE_WITH_TIMEOUT(screenText(terminal).count(QLatin1String("40 120")), 2, 20000);
     terminal.show();
     QVERIFY(QTest::qWaitForWindowExposed(&terminal));
     const QFontMetrics metrics(viewOf(terminal)->font());

@@ -381,8 +381,9 @@ bool TerminalWidget::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     // The view's viewport is laid out after this widget's own resize: its
-    // new size is known only once it has been resized itself.
-    if (watched == view->viewport() && event->type() == QEvent::Resize)
+    // new size is known only once it has been resized itself. A hidden view
+    // has no real size yet; it gets one when it is shown.
+    if (watched == view->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         updateWindowSize();
     return QWidget::eventFilter(watched, event);
 }
@@ -395,7 +396,10 @@ void TerminalWidget::resizeEvent(QResizeEvent* event)
 
 void TerminalWidget::updateWindowSize()
 {
-    if (masterFd < 0 || !view)
+    // A view not yet shown has a makeshift size (a tab not yet laid out, a
+    // window still being built): a shell told of it would redraw its prompt
+    // for a few columns, and again once the real size comes.
+    if (masterFd < 0 || !view || !view->viewport()->isVisible())
         return;
     const QFontMetrics metrics(view->font());
     const int charWidth = metrics.averageCharWidth();
@@ -468,7 +472,7 @@ void TerminalWidget::processOutput(const QByteArray& data)
         const QString text = decoder.decode(pending);
         pending.clear();
         if (!text.isEmpty())
-            insertRun(cursor, text, currentFg, currentBg);
+            writeText(cursor, text);
     };
     const auto endSequence = [this] {
         escape = Escape::None;
@@ -492,6 +496,12 @@ void TerminalWidget::processOutput(const QByteArray& data)
                 escape = Escape::Start;
                 inEscape = true;
                 escapeBuffer.clear();
+            } else if (i < size && (i + 1 == size || bytes[i + 1] != '\n')) {
+                // A carriage return alone goes back to the start of the line,
+                // which what follows writes over (a shell redrawing its
+                // prompt, a progress count); in CR LF it is no break of its own.
+                flush();
+                lineColumn = 0;
             }
             break;
         }
@@ -514,6 +524,11 @@ void TerminalWidget::processOutput(const QByteArray& data)
                 if (c == 'm' && escapeBuffer.size() <= maxSequence) {
                     flush();
                     applySgr(escapeBuffer.mid(1, escapeBuffer.size() - 2));
+                } else if (c == 'K' && lineColumn >= 0 && (escapeBuffer == "[K" || escapeBuffer == "[0K")) {
+                    // Erasing to the end of the line matters only where a
+                    // carriage return left the writing position inside it.
+                    flush();
+                    eraseToEndOfLine(cursor);
                 }
                 endSequence();
             }
@@ -593,12 +608,49 @@ void TerminalWidget::insertRun(QTextCursor& cursor, const QString& text, const Q
     cursor.insertText(text, lastFormat);
 }
 
+// Writes text where the line's writing position is: at the end, or over
+// what a carriage return went back across. A line feed always begins a new
+// line below; the line left keeps what was not written over.
+void TerminalWidget::writeText(QTextCursor& cursor, const QString& text)
+{
+    if (lineColumn < 0) {
+        insertRun(cursor, text, currentFg, currentBg);
+        return;
+    }
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    const QString overwrite = lineEnd < 0 ? text : text.left(lineEnd);
+    const QTextBlock line = view->document()->lastBlock();
+    if (!overwrite.isEmpty()) {
+        const int start = line.position() + lineColumn;
+        const int replaced = std::min(int(overwrite.size()), line.length() - 1 - lineColumn);
+        cursor.setPosition(start);
+        cursor.setPosition(start + replaced, QTextCursor::KeepAnchor);
+        insertRun(cursor, overwrite, currentFg, currentBg);
+        lineColumn += int(overwrite.size());
+        cursor.movePosition(QTextCursor::End);
+    }
+    if (lineColumn >= line.length() - 1 || lineEnd >= 0)
+        lineColumn = -1;
+    if (lineEnd >= 0)
+        insertRun(cursor, text.mid(lineEnd), currentFg, currentBg);
+}
+
+void TerminalWidget::eraseToEndOfLine(QTextCursor& cursor)
+{
+    const QTextBlock line = view->document()->lastBlock();
+    cursor.setPosition(line.position() + lineColumn);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    lineColumn = -1;
+}
+
 void TerminalWidget::appendText(const QString& text, const QColor& fg, const QColor& bg)
 {
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     insertRun(cursor, text, fg, bg);
+    lineColumn = -1;
     trimOldBlocks();
     cursor.endEditBlock();
     view->setTextCursor(cursor);

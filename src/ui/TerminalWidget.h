@@ -93,6 +93,8 @@ private:
     void updateWindowSize();
     void applySgr(const QByteArray& parameters);
     void insertRun(QTextCursor& cursor, const QString& text, const QColor& fg, const QColor& bg);
+    void writeText(QTextCursor& cursor, const QString& text);
+    void eraseToEndOfLine(QTextCursor& cursor);
     void closeSession();
     void trimOldBlocks();
 
@@ -113,6 +115,9 @@ private:
     bool childReaped = true;
     QString pendingTitle;           // set by startSsh for the start it makes
     QStringDecoder decoder{QStringDecoder::Utf8};
+    // Where the next text goes in the last line: -1 at its end, else the
+    // column a carriage return went back to, written over from there.
+    int lineColumn = -1;
     QTimer* repaintTimer = nullptr;
     QElapsedTimer sincePaint;
     // The format last used, kept so a run in the same colours builds none.
