@@ -43,6 +43,12 @@ private Q_SLOTS:
     void credentialIdMatching();
     void factoryReset();
 
+    void hmacSecretRoundTrip_data();
+    void hmacSecretRoundTrip();
+    void hmacSecretNeedsTheKeysPin_data();
+    void hmacSecretNeedsTheKeysPin();
+    void hmacSecretRefusalsAndTimeOut();
+
     void profileFor_data();
     void profileFor();
     void genericEntries();
@@ -784,6 +790,134 @@ void FidoTest::factoryReset()
     QCOMPARE(f.manager.deviceCount(), 1);
     QCOMPARE(f.manager.deviceAt(0)->clientPin, false);
     QCOMPARE(f.bus.opens(), f.bus.closes());
+}
+
+// ---- hmac-secret -----------------------------------------------------------
+
+namespace {
+
+SoftAuthenticator& plugHmacKey(SoftFidoBus& bus, const QString& path)
+{
+    SoftAuthenticator& key = bus.plug(keyAt(path));
+    key.info.extensions << QStringLiteral("hmac-secret");
+    return key;
+}
+
+QByteArray salt(char fill)
+{
+    return QByteArray(32, fill);
+}
+
+} // namespace
+
+void FidoTest::hmacSecretRoundTrip_data()
+{
+    QTest::addColumn<QString>("attestation");
+    QTest::newRow("self-attested packed") << "packed";
+    QTest::newRow("none") << "none";
+}
+
+void FidoTest::hmacSecretRoundTrip()
+{
+    QFETCH(QString, attestation);
+    SoftFidoBus bus;
+    SoftAuthenticator& first = plugHmacKey(bus, QStringLiteral("/dev/hidraw0"));
+    first.attestationFormat = attestation;
+    SoftAuthenticator& second = plugHmacKey(bus, QStringLiteral("/dev/hidraw1"));
+    FidoDeviceManager manager;
+    manager.enumerate();
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+
+    const QByteArray id = manager.makeHmacCredential(0, QString());
+    QVERIFY2(!id.isEmpty(), qPrintable(manager.lastError()));
+    // Not resident: nothing on the key lists it.
+    QVERIFY(first.credentials.isEmpty());
+    QCOMPARE(first.made.size(), 1);
+    QCOMPARE(first.made.at(0).rpId, QString::fromLatin1(FidoDeviceManager::vaultRelyingParty));
+
+    const QByteArray once = manager.hmacSecret(0, id, salt('a'), QString());
+    QCOMPARE(once.size(), 32);
+    QCOMPARE(manager.hmacSecret(0, id, salt('a'), QString()), once);
+    const QByteArray other = manager.hmacSecret(0, id, salt('b'), QString());
+    QCOMPARE(other.size(), 32);
+    QVERIFY(other != once);
+    QCOMPARE(errors.count(), 0);
+
+    // A key that did not make the credential has nothing to answer with.
+    bool notHeld = false;
+    QVERIFY(manager.hmacSecret(1, id, salt('a'), QString(), &notHeld).isEmpty());
+    QVERIFY(notHeld);
+    QCOMPARE(manager.lastError(), QStringLiteral("Get hmac-secret failed: FIDO_ERR_NO_CREDENTIALS"));
+    QVERIFY(second.made.isEmpty());
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+void FidoTest::hmacSecretNeedsTheKeysPin_data()
+{
+    QTest::addColumn<QString>("makePin");
+    QTest::addColumn<QString>("secretPin");
+    QTest::addColumn<QString>("error"); // empty: both work
+    QTest::newRow("right PIN") << "1234" << "1234" << "";
+    QTest::newRow("no PIN to make") << "" << "" << "Make credential failed: FIDO_ERR_PIN_REQUIRED";
+    QTest::newRow("wrong PIN to make") << "4321" << "" << "Wrong PIN \u2014 7 attempts left.";
+    QTest::newRow("wrong PIN for the secret") << "1234" << "4321" << "Wrong PIN \u2014 7 attempts left.";
+}
+
+void FidoTest::hmacSecretNeedsTheKeysPin()
+{
+    QFETCH(QString, makePin);
+    QFETCH(QString, secretPin);
+    QFETCH(QString, error);
+    SoftFidoBus bus;
+    SoftAuthenticator& key = plugHmacKey(bus, QStringLiteral("/dev/hidraw0"));
+    key.presetPin(QStringLiteral("1234"));
+    FidoDeviceManager manager;
+    manager.enumerate();
+
+    const QByteArray id = manager.makeHmacCredential(0, makePin);
+    if (makePin != QLatin1String("1234")) {
+        QVERIFY(id.isEmpty());
+        QVERIFY(key.made.isEmpty());
+        QCOMPARE(manager.lastError(), error);
+        return;
+    }
+    QVERIFY(!id.isEmpty());
+    const QByteArray secret = manager.hmacSecret(0, id, salt('a'), secretPin);
+    QCOMPARE(secret.size(), error.isEmpty() ? 32 : 0);
+    QCOMPARE(manager.lastError(), error);
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+void FidoTest::hmacSecretRefusalsAndTimeOut()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& plain = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    SoftAuthenticator& slow = plugHmacKey(bus, QStringLiteral("/dev/hidraw1"));
+    FidoDeviceManager manager;
+    manager.infoTimeoutMs = 200;
+    manager.touchTimeoutMs = 400;
+    manager.enumerate();
+    QVERIFY(!manager.deviceAt(0)->extensions.contains(QStringLiteral("hmac-secret")));
+
+    // Refused from the key's information, before the key is opened.
+    const int opens = bus.opens();
+    const int commands = static_cast<int>(plain.commands.size());
+    QVERIFY(manager.makeHmacCredential(0, QString()).isEmpty());
+    QCOMPARE(manager.lastError(), QStringLiteral("The key does not offer the hmac-secret extension"));
+    QVERIFY(manager.hmacSecret(0, QByteArray("id"), salt('a'), QString()).isEmpty());
+    QCOMPARE(manager.lastError(), QStringLiteral("The key does not offer the hmac-secret extension"));
+    QCOMPARE(bus.opens(), opens);
+    QCOMPARE(plain.commands.size(), commands);
+
+    // The touch is waited for as long as the manager allows, no longer.
+    const QByteArray id = manager.makeHmacCredential(1, QString());
+    QVERIFY(!id.isEmpty());
+    slow.silentOn = {0x02};
+    QVERIFY(manager.hmacSecret(1, id, salt('a'), QString()).isEmpty());
+    QCOMPARE(manager.lastError(), QStringLiteral("Get hmac-secret timed out: the key did not answer within 0.4 s"));
+    for (int limit : bus.readLimits())
+        QVERIFY2(limit >= 0 && limit <= 400, qPrintable(QString::number(limit)));
+    QCOMPARE(bus.opens(), bus.closes());
 }
 
 // ---- catalogue ------------------------------------------------------------

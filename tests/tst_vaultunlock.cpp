@@ -1,8 +1,9 @@
-// Creating and opening vaults by password, YubiKey challenge-response and a
-// PIV-wrapped key: the prompts and warnings as a user meets them, the side
-// file beside the image, and the pass phrase that reaches hdiutil. The PIV
-// key lives on a real SoftHSM2 token; hdiutil, ykchalresp and ykman are
-// stand-ins.
+// Creating and opening vaults by password, a FIDO2 key's hmac-secret (alone
+// or with a password), YubiKey challenge-response and a PIV-wrapped key: the
+// prompts and warnings as a user meets them, the side file beside the image,
+// and the pass phrase that reaches hdiutil. FIDO2 keys are software
+// authenticators behind the real libfido2; the PIV key lives on a real
+// SoftHSM2 token; hdiutil, ykchalresp and ykman are stand-ins.
 #include "ui/VaultTab.h"
 
 #include "config/UserProfile.h"
@@ -22,10 +23,15 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
+#include <QMessageAuthenticationCode>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
@@ -73,6 +79,14 @@ struct Unlock {
         const QString text = tab->findChild<QTextEdit*>()->toPlainText();
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
+    // The plugged key offering hmac-secret, listed anew.
+    SoftAuthenticator& hmacKey()
+    {
+        SoftAuthenticator& key = *bus->authenticator(SoftFidoBus::Key().path);
+        key.info.extensions << QStringLiteral("hmac-secret");
+        fido.enumerate();
+        return key;
+    }
     int toolCalls() const
     {
         return tools.callCount("hdiutil") + tools.callCount("ykchalresp") + tools.callCount("ykman")
@@ -89,6 +103,21 @@ bool ownerOnly(const QString& path)
 {
     return PrivateFiles::isOwnerOnly(path);
 }
+
+// What a key answers for salt under the random it keeps for the credential.
+QByteArray keyOutput(const SoftAuthenticator& key, const QString& saltHex)
+{
+    return QMessageAuthenticationCode::hash(QByteArray::fromHex(saltHex.toLatin1()), key.made.at(0).hmacRandom,
+                                            QCryptographicHash::Sha256);
+}
+
+QByteArray sha256Hex(const QByteArray& input)
+{
+    return QCryptographicHash::hash(input, QCryptographicHash::Sha256).toHex();
+}
+
+const QRegularExpression fidoSideFile(
+    R"re(^\{"credential_id":"([A-Za-z0-9+/]+=*)","salt":"([0-9a-f]{64})","type":"(fido2-hmac|dual)"\}$)re");
 
 } // namespace
 
@@ -113,6 +142,14 @@ private Q_SLOTS:
     void pivFallbackFileStillMounts();
     void sideFileReading_data();
     void sideFileReading();
+    void fidoRoundTrip_data();
+    void fidoRoundTrip();
+    void fidoMountWithAnotherKey();
+    void fidoCreateFailures_data();
+    void fidoCreateFailures();
+    void dualRoundTrip();
+    void hostBoundSideFilesStillMount_data();
+    void hostBoundSideFilesStillMount();
 
 private:
     QString vaultPath(const QString& name = QStringLiteral("v.qvimgv")) const
@@ -201,6 +238,8 @@ void VaultUnlockTest::hardwareMethodsNeedAKey_data()
     QTest::newRow("yk-hmac") << "yk-hmac" << "Insert your YubiKey first." << "Insert your YubiKey to unlock.";
     QTest::newRow("piv-touch") << "piv-touch" << "Insert your PIV device first."
                                << "Insert your PIV device to unlock.";
+    QTest::newRow("fido2-hmac") << "fido2-hmac" << "Insert your FIDO2 key first." << "Insert your FIDO2 key to unlock.";
+    QTest::newRow("dual") << "dual" << "Insert your hardware key first." << "Insert your hardware key to unlock.";
 }
 
 void VaultUnlockTest::hardwareMethodsNeedAKey()
@@ -441,6 +480,214 @@ void VaultUnlockTest::sideFileReading()
     QCOMPARE(u.driver.titles, QStringList{"Mount Vault"});
     QCOMPARE(u.driver.texts, QStringList{"Password:"});
     QCOMPARE(mounted.size(), 1);
+}
+
+void VaultUnlockTest::fidoRoundTrip_data()
+{
+    QTest::addColumn<QString>("pin"); // empty: the key has none
+    QTest::newRow("key without a PIN") << "";
+    QTest::newRow("key with a PIN") << "1234";
+}
+
+void VaultUnlockTest::fidoRoundTrip()
+{
+    QFETCH(QString, pin);
+    Unlock u(true);
+    SoftAuthenticator& key = u.hmacKey();
+    if (!pin.isEmpty()) {
+        key.presetPin(pin);
+        u.fido.enumerate();
+        u.driver.typeText(pin);
+    }
+    const QString path = vaultPath();
+    u.setForm(path, "fido2-hmac");
+    QSignalSpy audit(u.tab.get(), &VaultTab::logRequest);
+
+    u.create();
+
+    QCOMPARE(u.driver.texts, pin.isEmpty() ? QStringList() : QStringList{"FIDO2 PIN:"});
+    const QByteArray side = readFile(sideFile(path));
+    const QRegularExpressionMatch m = fidoSideFile.match(QString::fromUtf8(side));
+    QVERIFY2(m.hasMatch(), side.constData());
+    QCOMPARE(m.captured(3), QStringLiteral("fido2-hmac"));
+    QVERIFY(ownerOnly(sideFile(path)));
+    QCOMPARE(key.made.size(), 1);
+    QCOMPARE(QByteArray::fromBase64(m.captured(1).toLatin1()), key.made.at(0).id);
+    const QString salt = m.captured(2);
+    // The key's own answer opens the image; the salt and the host name
+    // beside it do not.
+    const QByteArray passphrase = keyOutput(key, salt).toHex();
+    QCOMPARE(u.tools.standardInput("hdiutil"), passphrase + "\n");
+    QVERIFY(passphrase != sha256Hex(salt.toUtf8() + QSysInfo::machineHostName().toUtf8()));
+    QCOMPARE(audit.at(0), (QList<QVariant>{"Vault Create", "fido2-hmac", true, path}));
+    QCOMPARE(u.log().mid(0, 3), QStringList({"Deriving vault key from FIDO2 hmac-secret...",
+                                             "Touch your security key when it blinks.", "FIDO2 key derived."}));
+
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+    if (!pin.isEmpty())
+        u.driver.typeText(pin);
+    u.tab->mountVaultByPath(path);
+    QCOMPARE(mounted.size(), 1);
+    QCOMPARE(u.tools.standardInput("hdiutil"), passphrase + "\n");
+    QVERIFY(u.log().contains(QStringLiteral("Deriving key from FIDO2 hmac-secret... Touch your key.")));
+    QCOMPARE(u.driver.titles.size(), pin.isEmpty() ? 0 : 2);
+
+    if (pin.isEmpty())
+        return;
+    // A wrong PIN opens nothing and says why.
+    QVERIFY(u.vault.unmount());
+    u.driver.typeText("9999");
+    u.tab->mountVaultByPath(path);
+    QCOMPARE(u.log().mid(u.log().size() - 2),
+             QStringList({"Wrong PIN \u2014 7 attempts left.", "FIDO2 key did not answer \u2014 vault not opened."}));
+    QCOMPARE(mounted.size(), 1);
+}
+
+void VaultUnlockTest::fidoMountWithAnotherKey()
+{
+    Unlock u(true);
+    u.hmacKey();
+    const QString path = vaultPath();
+    u.setForm(path, "fido2-hmac");
+    u.create();
+    QVERIFY(QFileInfo::exists(sideFile(path)));
+    const int hdiutilCalls = u.tools.callCount("hdiutil");
+
+    // The key that made the vault is gone; another, and one that does not
+    // speak hmac-secret, are plugged in.
+    u.bus->unplug(SoftFidoBus::Key().path);
+    SoftFidoBus::Key other;
+    other.path = QStringLiteral("/dev/hidraw1");
+    u.bus->plug(other);
+    other.path = QStringLiteral("/dev/hidraw2");
+    u.bus->plug(other).info.extensions << QStringLiteral("hmac-secret");
+    u.fido.enumerate();
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+
+    u.tab->mountVaultByPath(path);
+
+    QCOMPARE(mounted.size(), 0);
+    QCOMPARE(u.tools.callCount("hdiutil"), hdiutilCalls);
+    QCOMPARE(u.log().last(), QStringLiteral("FIDO2 key did not answer \u2014 vault not opened."));
+    QCOMPARE(u.driver.titles, QStringList());
+}
+
+void VaultUnlockTest::fidoCreateFailures_data()
+{
+    QTest::addColumn<bool>("hmacSecret");
+    QTest::addColumn<QString>("pinAnswer"); // empty: no PIN on the key; "-": the prompt is cancelled
+    QTest::addColumn<QString>("logLine");   // the last line
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("key without hmac-secret")
+        << false << "" << "The key does not offer the hmac-secret extension" << true;
+    QTest::newRow("wrong PIN") << true << "0000" << "Wrong PIN \u2014 7 attempts left." << true;
+    QTest::newRow("PIN prompt cancelled") << true << "-" << "Vault creation cancelled \u2014 no key material." << false;
+}
+
+void VaultUnlockTest::fidoCreateFailures()
+{
+    QFETCH(bool, hmacSecret);
+    QFETCH(QString, pinAnswer);
+    QFETCH(QString, logLine);
+    QFETCH(bool, warned);
+    Unlock u(true);
+    SoftAuthenticator& key = hmacSecret ? u.hmacKey() : *u.bus->authenticator(SoftFidoBus::Key().path);
+    if (!pinAnswer.isEmpty()) {
+        key.presetPin("1234");
+        u.fido.enumerate();
+        pinAnswer == "-" ? u.driver.cancelInput() : u.driver.typeText(pinAnswer);
+    }
+    if (warned)
+        u.driver.pressButton(QMessageBox::Ok);
+    const QString path = vaultPath();
+    u.setForm(path, "fido2-hmac");
+    QSignalSpy audit(u.tab.get(), &VaultTab::logRequest);
+
+    u.create();
+
+    QCOMPARE(u.log().last(), logLine);
+    if (warned)
+        QCOMPARE(u.driver.texts.last(), QStringLiteral("FIDO2 key did not answer \u2014 vault not created."));
+    QCOMPARE(u.driver.pending(), 0);
+    QVERIFY(!QFileInfo::exists(path));
+    QVERIFY(!QFileInfo::exists(sideFile(path)));
+    QCOMPARE(u.tools.callCount("hdiutil"), 0);
+    QVERIFY(audit.isEmpty());
+    QVERIFY(key.made.isEmpty());
+}
+
+void VaultUnlockTest::dualRoundTrip()
+{
+    Unlock u(true);
+    SoftAuthenticator& key = u.hmacKey();
+    const QString path = vaultPath();
+    u.setForm(path, "dual");
+    const QString password = QStringLiteral("correct horse");
+
+    // Too short: refused before the key is asked.
+    u.driver.typeText("abcdefghijk");
+    u.driver.pressButton(QMessageBox::Ok);
+    u.create();
+    QCOMPARE(u.driver.titles.first(), QString::fromUtf8("Create Vault \u2014 Dual Factor"));
+    QCOMPARE(u.driver.texts, QStringList({"Password (will be combined with hardware key):",
+                                          "Min 12 characters (PCI/NIST/ISO)."}));
+    QVERIFY(key.made.isEmpty());
+    QVERIFY(!QFileInfo::exists(path));
+
+    u.driver.typeText(password);
+    u.create();
+    const QByteArray side = readFile(sideFile(path));
+    const QRegularExpressionMatch m = fidoSideFile.match(QString::fromUtf8(side));
+    QVERIFY2(m.hasMatch(), side.constData());
+    QCOMPARE(m.captured(3), QStringLiteral("dual"));
+    QVERIFY(ownerOnly(sideFile(path)));
+    const QByteArray passphrase = sha256Hex(password.toUtf8() + keyOutput(key, m.captured(2)));
+    QCOMPARE(u.tools.standardInput("hdiutil"), passphrase + "\n");
+    QVERIFY(u.log().contains(QStringLiteral("Dual-factor key derived.")));
+
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+    u.driver.typeText(password);
+    u.tab->mountVaultByPath(path);
+    QCOMPARE(u.driver.titles.last(), QString::fromUtf8("Mount Vault \u2014 Dual Factor"));
+    QCOMPARE(mounted.size(), 1);
+    QVERIFY(u.vault.unmount());
+
+    u.driver.typeText("wrong horse battery");
+    u.tab->mountVaultByPath(path);
+    QCOMPARE(mounted.size(), 1);
+    QCOMPARE(u.log().last(), QStringLiteral("ERROR: Mount failed \u2014 check your password."));
+}
+
+void VaultUnlockTest::hostBoundSideFilesStillMount_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("typed"); // the "dual" password; empty for "fido2-hmac"
+    QTest::newRow("fido2-hmac") << "fido2-hmac" << "";
+    QTest::newRow("dual") << "dual" << "any password";
+}
+
+void VaultUnlockTest::hostBoundSideFilesStillMount()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, typed);
+    Unlock u(true);
+    const QString path = vaultPath();
+    const QString salt = QString(64, QLatin1Char('5'));
+    const QString first = typed.isEmpty() ? salt : typed;
+    QVERIFY(VaultFixture::makeImage(path, QString::fromLatin1(sha256Hex(
+                                              first.toUtf8() + QSysInfo::machineHostName().toUtf8()))));
+    QJsonObject members{{"type", method}};
+    if (typed.isEmpty())
+        members.insert("salt", salt);
+    QVERIFY(writeFile(sideFile(path), QJsonDocument(members).toJson(QJsonDocument::Compact)));
+    if (!typed.isEmpty())
+        u.driver.typeText(typed);
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+
+    u.tab->mountVaultByPath(path);
+
+    QCOMPARE(mounted.size(), 1);
+    QVERIFY(u.bus->authenticator(SoftFidoBus::Key().path)->made.isEmpty());
 }
 
 OT_TEST_MAIN(VaultUnlockTest)

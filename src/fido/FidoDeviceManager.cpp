@@ -6,6 +6,7 @@
 #include <fido/credman.h>
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <limits>
 
@@ -648,4 +649,121 @@ QString FidoDeviceManager::credentialIdMatching(const QStringList& ids, const QS
         ++matches;
     }
     return matches == 1 ? match : QString();
+}
+
+namespace {
+
+// What the key signs along with its answer. The vault checks no signature,
+// so a fresh random value serves.
+QByteArray clientDataHash()
+{
+    QByteArray hash(32, '\0');
+    QRandomGenerator::system()->generate(hash.begin(), hash.end());
+    return hash;
+}
+
+const unsigned char* bytesOf(const QByteArray& data)
+{
+    return reinterpret_cast<const unsigned char*>(data.constData());
+}
+
+} // namespace
+
+const FidoKeyInfo* FidoDeviceManager::hmacSecretKey(int index)
+{
+    const FidoKeyInfo* key = operationKey(index);
+    if (key && !key->extensions.contains(QLatin1String("hmac-secret"))) {
+        fail(QStringLiteral("The key does not offer the hmac-secret extension"));
+        return nullptr;
+    }
+    return key;
+}
+
+QByteArray FidoDeviceManager::makeHmacCredential(int index, const QString& pin)
+{
+    const FidoKeyInfo* key = hmacSecretKey(index);
+    if (!key)
+        return {};
+    QByteArray id;
+    QByteArray pinBytes = pin.toUtf8();
+    runOnKey(key->devicePath, QStringLiteral("Make credential"), touchTimeoutMs, [&](fido_dev_t* dev) {
+        Owned<fido_cred_t, fido_cred_free> cred(fido_cred_new());
+        if (!cred.get())
+            return FIDO_ERR_INTERNAL;
+        const QByteArray hash = clientDataHash();
+        // The user handle only has to be there: the credential is not
+        // resident, so nothing lists it.
+        const QByteArray user("vault");
+        int r = fido_cred_set_type(cred.get(), COSE_ES256);
+        if (r == FIDO_OK)
+            r = fido_cred_set_clientdata_hash(cred.get(), bytesOf(hash), static_cast<size_t>(hash.size()));
+        if (r == FIDO_OK)
+            r = fido_cred_set_rp(cred.get(), vaultRelyingParty, "Ostrevan Tessaril Vault");
+        if (r == FIDO_OK)
+            r = fido_cred_set_user(cred.get(), bytesOf(user), static_cast<size_t>(user.size()), "vault",
+                                   "Ostrevan Tessaril Vault", nullptr);
+        if (r == FIDO_OK)
+            r = fido_cred_set_extensions(cred.get(), FIDO_EXT_HMAC_SECRET);
+        if (r == FIDO_OK)
+            r = fido_dev_make_cred(dev, cred.get(), pin.isEmpty() ? nullptr : pinBytes.constData());
+        if (r != FIDO_OK)
+            return r;
+        const unsigned char* idBytes = fido_cred_id_ptr(cred.get());
+        const size_t idLength = fido_cred_id_len(cred.get());
+        if (!idBytes || idLength == 0)
+            return FIDO_ERR_INVALID_CBOR;
+        id = QByteArray(reinterpret_cast<const char*>(idBytes), static_cast<qsizetype>(idLength));
+        return FIDO_OK;
+    });
+    secureZero(pinBytes);
+    return id;
+}
+
+QByteArray FidoDeviceManager::hmacSecret(int index, const QByteArray& credentialId, const QByteArray& salt,
+                                         const QString& pin, bool* notHeld)
+{
+    if (notHeld)
+        *notHeld = false;
+    const FidoKeyInfo* key = hmacSecretKey(index);
+    if (!key)
+        return {};
+    if (salt.size() != 32 || credentialId.isEmpty()) {
+        fail(QStringLiteral("Get hmac-secret failed: a 32-byte salt and a credential id are needed"));
+        return {};
+    }
+    QByteArray secret;
+    QByteArray pinBytes = pin.toUtf8();
+    const int r = runOnKey(key->devicePath, QStringLiteral("Get hmac-secret"), touchTimeoutMs, [&](fido_dev_t* dev) {
+        Owned<fido_assert_t, fido_assert_free> assertion(fido_assert_new());
+        if (!assertion.get())
+            return FIDO_ERR_INTERNAL;
+        const QByteArray hash = clientDataHash();
+        int result = fido_assert_set_clientdata_hash(assertion.get(), bytesOf(hash), static_cast<size_t>(hash.size()));
+        if (result == FIDO_OK)
+            result = fido_assert_set_rp(assertion.get(), vaultRelyingParty);
+        if (result == FIDO_OK)
+            result = fido_assert_allow_cred(assertion.get(), bytesOf(credentialId),
+                                            static_cast<size_t>(credentialId.size()));
+        if (result == FIDO_OK)
+            result = fido_assert_set_extensions(assertion.get(), FIDO_EXT_HMAC_SECRET);
+        if (result == FIDO_OK)
+            result = fido_assert_set_hmac_salt(assertion.get(), bytesOf(salt), static_cast<size_t>(salt.size()));
+        if (result == FIDO_OK)
+            result = fido_dev_get_assert(dev, assertion.get(), pin.isEmpty() ? nullptr : pinBytes.constData());
+        if (result != FIDO_OK)
+            return result;
+        const unsigned char* output = fido_assert_count(assertion.get()) == 1
+            ? fido_assert_hmac_secret_ptr(assertion.get(), 0)
+            : nullptr;
+        // A key that signs but leaves the extension out gives nothing to
+        // derive from.
+        if (!output || fido_assert_hmac_secret_len(assertion.get(), 0) != 32)
+            return FIDO_ERR_UNSUPPORTED_EXTENSION;
+        secret = QByteArray(reinterpret_cast<const char*>(output), 32);
+        return FIDO_OK;
+    });
+    secureZero(pinBytes);
+    if (notHeld)
+        *notHeld = r == FIDO_ERR_NO_CREDENTIALS;
+    return secret;
 }

@@ -48,6 +48,22 @@ public:
     // Rebuilds the key list on success.
     bool factoryReset(int index);
 
+    // The hmac-secret extension, which binds a vault to a key: a secret the
+    // key computes from a salt with a random only it holds, per credential.
+    // Both operations refuse a key whose information lacks "hmac-secret"
+    // before opening it, wait up to touchTimeoutMs for the touch, and need
+    // the PIN (empty: none sent) of a key that has one; the UTF-8 copy of
+    // the PIN is wiped here. Failures go out on operationError.
+    static constexpr const char* vaultRelyingParty = "ostrevan-tessaril-vault";
+    // A non-resident ES256 credential of vaultRelyingParty with hmac-secret
+    // on: its id, or empty.
+    QByteArray makeHmacCredential(int index, const QString& pin);
+    // The key's 32-byte output for the credential and the 32-byte salt, or
+    // empty. notHeld, when given, tells that the key does not hold the
+    // credential (another key made it).
+    QByteArray hmacSecret(int index, const QByteArray& credentialId, const QByteArray& salt, const QString& pin,
+                          bool* notHeld = nullptr);
+
     // The whole id among ids that text names: the id itself, or the start of
     // exactly one id of at least the 16 hex digits the credential lines show
     // (case and surrounding blanks ignored). Empty when no id or several match.
@@ -127,6 +143,8 @@ private:
     // The key an operation addresses; null, reported as "Invalid device
     // index", when there is none. Clears lastError().
     const FidoKeyInfo* operationKey(int index);
+    // operationKey, refused when the key does not offer hmac-secret.
+    const FidoKeyInfo* hmacSecretKey(int index);
     // Fills info from the key's authenticatorGetInfo answer; returns the
     // open's result (FIDO_OK once the key was opened, whether or not it
     // answered the query). Reports only a key that did not answer in time.

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class FidoDeviceManager;
+struct FidoKeyInfo;
 class OpenscBridge;
 class QComboBox;
 class QLabel;
@@ -52,6 +53,19 @@ private:
     void warn(const QString& text);
     bool hardwareKeyPresent() const;
     QString unwrapPivKey(const QString& wrappedKey);
+    // The FIDO2 hmac-secret of a vault. Enrolling makes a credential on the
+    // first listed key that offers hmac-secret and asks it for the output
+    // for salt; unlocking asks the listed keys in turn until one holds the
+    // credential. Both ask for a key's PIN when it has one. Empty when no
+    // key answered (the reason logged) or a PIN prompt was cancelled
+    // (*cancelled then true).
+    QByteArray enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* cancelled);
+    QByteArray fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt, bool* cancelled);
+    // The PIN of the key at index (seen: copied from the list before the
+    // prompt, whose event loop lets the poll rebuild the list). Empty and
+    // true for a key without a PIN; false when cancelled (*cancelled then
+    // true) or when the key at index is no longer the one seen.
+    bool askFidoPin(int index, const FidoKeyInfo& seen, const QString& title, QString* pin, bool* cancelled);
 
     // The vault list's actions (VaultTabActions.cpp). The menu reads its row
     // once, when it is built.

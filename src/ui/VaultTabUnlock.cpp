@@ -11,21 +11,68 @@
 #include "vault/VaultKeyTools.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSysInfo>
 
 namespace {
 
 const QString kPassword = QStringLiteral("password");
 const QString kYubiKey = QStringLiteral("yk-hmac");
 const QString kPiv = QStringLiteral("piv-touch");
+const QString kFido = QStringLiteral("fido2-hmac");
+const QString kDual = QStringLiteral("dual");
+const QString kHmacSecret = QStringLiteral("hmac-secret");
 
 // Slot 9A's key, as the PKCS#11 module of a PIV token numbers it.
 const QString kPivKeyId = QStringLiteral("01");
+
+// The 32 bytes a 64-character lowercase hex salt stands for; empty for
+// anything else, which no key could be asked about.
+QByteArray saltBytes(const QString& salt)
+{
+    const QByteArray bytes = QByteArray::fromHex(salt.toLatin1());
+    return bytes.size() == 32 && QString::fromLatin1(bytes.toHex()) == salt ? bytes : QByteArray();
+}
+
+// The image pass phrase of a FIDO2 vault in lowercase hex: the key's output
+// itself, or for "dual" (a password given) the SHA-256 digest of the
+// password's UTF-8 bytes followed by the output.
+QString fidoPassphrase(const QByteArray& output, const QString& password)
+{
+    QByteArray hex;
+    if (password.isNull()) {
+        hex = output.toHex();
+    } else {
+        QByteArray typed = password.toUtf8();
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(typed);
+        hash.addData(output);
+        secureZero(typed);
+        QByteArray digest = hash.result();
+        hex = digest.toHex();
+        secureZero(digest);
+    }
+    QString passphrase = QString::fromLatin1(hex);
+    secureZero(hex);
+    return passphrase;
+}
+
+// The derivation of a side file without "credential_id", as vaults were
+// first made: the digest of the salt or password followed by the host name.
+// The key takes no part in it.
+QString hostBoundPassphrase(const QString& first)
+{
+    QByteArray input = first.toUtf8() + QSysInfo::machineHostName().toUtf8();
+    QString passphrase = VaultKeyTools::sha256Hex(input);
+    secureZero(input);
+    return passphrase;
+}
 
 } // namespace
 
@@ -94,6 +141,49 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
             sideFile.insert(QStringLiteral("type"), kYubiKey);
             sideFile.insert(QStringLiteral("challenge"), challenge);
             appendLog(QStringLiteral("YubiKey HMAC response obtained."));
+        }
+    } else if (method == kFido || method == kDual) {
+        if (!hardwareKeyPresent()) {
+            warn(method == kFido ? QStringLiteral("Insert your FIDO2 key first.")
+                                 : QStringLiteral("Insert your hardware key first."));
+            return;
+        }
+        QString password; // stays null for "fido2-hmac"
+        WipeOnExit wipePassword(password);
+        if (method == kDual) {
+            bool ok = false;
+            password = askSecret(QStringLiteral("Create Vault \u2014 Dual Factor"),
+                                 QStringLiteral("Password (will be combined with hardware key):"), &ok);
+            if (!ok || password.isEmpty())
+                return;
+            // The password is one of two factors, not a lesser one.
+            if (password.size() < 12) {
+                warn(QStringLiteral("Min 12 characters (PCI/NIST/ISO)."));
+                return;
+            }
+            appendLog(QStringLiteral("Computing hardware key response..."));
+        } else {
+            appendLog(QStringLiteral("Deriving vault key from FIDO2 hmac-secret..."));
+            appendLog(QStringLiteral("Touch your security key when it blinks."));
+        }
+        const QString salt = VaultKeyTools::randomHex();
+        const QByteArray saltKey = saltBytes(salt);
+        bool cancelled = saltKey.isEmpty();
+        QByteArray credentialId;
+        QByteArray output;
+        if (!cancelled)
+            output = enrollFidoKey(saltKey, &credentialId, &cancelled);
+        if (!cancelled && output.isEmpty()) {
+            warn(QStringLiteral("FIDO2 key did not answer \u2014 vault not created."));
+            return;
+        }
+        if (!output.isEmpty()) {
+            passphrase = fidoPassphrase(output, password);
+            secureZero(output);
+            sideFile.insert(QStringLiteral("type"), method);
+            sideFile.insert(QStringLiteral("salt"), salt);
+            sideFile.insert(QStringLiteral("credential_id"), QString::fromLatin1(credentialId.toBase64()));
+            appendLog(method == kFido ? QStringLiteral("FIDO2 key derived.") : QStringLiteral("Dual-factor key derived."));
         }
     } else if (method == kPiv) {
         if (!hardwareKeyPresent()) {
@@ -170,6 +260,79 @@ QString VaultTab::unwrapPivKey(const QString& wrappedKey)
     return key;
 }
 
+bool VaultTab::askFidoPin(int index, const FidoKeyInfo& seen, const QString& title, QString* pin, bool* cancelled)
+{
+    *cancelled = false;
+    if (!seen.clientPin)
+        return true;
+    bool ok = false;
+    *pin = askSecret(title, QStringLiteral("FIDO2 PIN:"), &ok);
+    if (!ok || pin->isEmpty()) {
+        *cancelled = true;
+        return false;
+    }
+    if (fidoManager->isSameKey(index, seen))
+        return true;
+    const QString why = fidoManager->lastError();
+    appendLog(why.isEmpty() ? QStringLiteral("Device list changed \u2014 operation cancelled.") : why);
+    return false;
+}
+
+QByteArray VaultTab::enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* cancelled)
+{
+    *cancelled = false;
+    // A copy: the PIN prompt lets the poll rebuild the list.
+    const QList<FidoKeyInfo> keys = fidoManager->devices();
+    int index = 0;
+    for (int i = 0; i < keys.size(); ++i) {
+        if (keys.at(i).extensions.contains(kHmacSecret)) {
+            index = i;
+            break;
+        }
+    }
+    // Without any key that offers hmac-secret, the first is asked and its
+    // refusal logged.
+    const FidoKeyInfo seen = keys.value(index);
+    QString pin;
+    WipeOnExit wipePin(pin);
+    if (seen.extensions.contains(kHmacSecret)
+        && !askFidoPin(index, seen, QStringLiteral("Create Vault \u2014 FIDO2"), &pin, cancelled))
+        return {};
+    QByteArray output;
+    *credentialId = fidoManager->makeHmacCredential(index, pin);
+    if (!credentialId->isEmpty())
+        output = fidoManager->hmacSecret(index, *credentialId, salt, pin);
+    if (output.isEmpty())
+        appendLog(fidoManager->lastError());
+    return output;
+}
+
+QByteArray VaultTab::fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt, bool* cancelled)
+{
+    *cancelled = false;
+    const QList<FidoKeyInfo> keys = fidoManager->devices();
+    for (int i = 0; i < keys.size(); ++i) {
+        const FidoKeyInfo& seen = keys.at(i);
+        if (!seen.extensions.contains(kHmacSecret))
+            continue;
+        QString pin;
+        WipeOnExit wipePin(pin);
+        if (!askFidoPin(i, seen, QStringLiteral("Mount Vault \u2014 FIDO2"), &pin, cancelled)) {
+            if (*cancelled)
+                return {};
+            continue;
+        }
+        bool notHeld = false;
+        QByteArray output = fidoManager->hmacSecret(i, credentialId, salt, pin, &notHeld);
+        if (!output.isEmpty())
+            return output;
+        // Another key made this vault's credential: not worth a line.
+        if (!notHeld)
+            appendLog(fidoManager->lastError());
+    }
+    return {};
+}
+
 void VaultTab::mountVaultByPath(const QString& path)
 {
     if (!QFileInfo::exists(path)) {
@@ -194,6 +357,44 @@ void VaultTab::mountVaultByPath(const QString& path)
         if (passphrase.isEmpty()) {
             appendLog(QStringLiteral("YubiKey challenge-response failed."));
             return;
+        }
+    } else if (auth.type == kFido || auth.type == kDual) {
+        if (!hardwareKeyPresent()) {
+            warn(auth.type == kFido ? QStringLiteral("Insert your FIDO2 key to unlock.")
+                                    : QStringLiteral("Insert your hardware key to unlock."));
+            return;
+        }
+        QString password; // stays null for "fido2-hmac"
+        WipeOnExit wipePassword(password);
+        if (auth.type == kDual) {
+            bool ok = false;
+            password = askSecret(QStringLiteral("Mount Vault \u2014 Dual Factor"), QStringLiteral("Password:"), &ok);
+            if (!ok || password.isEmpty())
+                return;
+            appendLog(QStringLiteral("Computing hardware key response..."));
+        } else {
+            appendLog(QStringLiteral("Deriving key from FIDO2 hmac-secret... Touch your key."));
+        }
+        if (auth.credentialId.isEmpty()) {
+            passphrase = hostBoundPassphrase(auth.type == kFido ? auth.salt : password);
+        } else {
+            const QByteArray saltKey = saltBytes(auth.salt);
+            const auto id = QByteArray::fromBase64Encoding(auth.credentialId.toLatin1(),
+                                                           QByteArray::AbortOnBase64DecodingErrors);
+            if (saltKey.isEmpty() || !id || id.decoded.isEmpty()) {
+                appendLog(QStringLiteral("FIDO2 auth data missing or corrupt."));
+                return;
+            }
+            bool cancelled = false;
+            QByteArray output = fidoKeySecret(id.decoded, saltKey, &cancelled);
+            if (cancelled)
+                return;
+            if (output.isEmpty()) {
+                appendLog(QStringLiteral("FIDO2 key did not answer \u2014 vault not opened."));
+                return;
+            }
+            passphrase = fidoPassphrase(output, password);
+            secureZero(output);
         }
     } else if (auth.type == kPiv) {
         if (!hardwareKeyPresent()) {

@@ -26,6 +26,7 @@ VaultAuthInfo VaultAuthFile::read(const QString& vaultPath)
         return info;
     info.type = type.toString();
     info.salt = object.value(QLatin1String("salt")).toString();
+    info.credentialId = object.value(QLatin1String("credential_id")).toString();
     info.challenge = object.value(QLatin1String("challenge")).toString();
     info.wrappedKey = object.value(QLatin1String("wrapped_key")).toString();
     info.wrapped = object.value(QLatin1String("wrapped")).toBool(false);

@@ -8,6 +8,7 @@
 struct VaultAuthInfo {
     QString type = QStringLiteral("password");
     QString salt;
+    QString credentialId; // Base64, as stored
     QString challenge;
     QString wrappedKey;
     bool wrapped = false;

@@ -21,6 +21,7 @@ enum Status : char {
     InvalidParameter = 0x02,
     InvalidCbor = 0x12,
     MissingParameter = 0x14,
+    UnsupportedAlgorithm = 0x26,
     NoCredentials = 0x2e,
     NotAllowed = 0x30,
     PinInvalid = 0x31,
@@ -197,6 +198,10 @@ QByteArray SoftAuthenticator::handle(const QByteArray& request)
     commands << command;
     const QByteArray body = request.mid(1);
     switch (command) {
+    case 0x01:
+        return makeCredential(body);
+    case 0x02:
+        return getAssertion(body);
     case 0x04:
         return getInfo();
     case 0x06:
@@ -490,11 +495,207 @@ QByteArray SoftAuthenticator::credentialManagement(const QByteArray& body)
     }
 }
 
+bool SoftAuthenticator::offersHmacSecret() const
+{
+    return info.extensions.contains(QLatin1String("hmac-secret"));
+}
+
+QByteArray SoftAuthenticator::sign(const QByteArray& message) const
+{
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    size_t len = 0;
+    QByteArray out;
+    if (ctx && EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, credentialKey) == 1
+        && EVP_DigestSign(ctx, nullptr, &len, reinterpret_cast<const unsigned char*>(message.constData()),
+                          static_cast<size_t>(message.size()))
+            == 1) {
+        out.resize(static_cast<qsizetype>(len));
+        if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(out.data()), &len,
+                           reinterpret_cast<const unsigned char*>(message.constData()),
+                           static_cast<size_t>(message.size()))
+            == 1)
+            out.resize(static_cast<qsizetype>(len));
+        else
+            out.clear();
+    }
+    EVP_MD_CTX_free(ctx);
+    return out;
+}
+
+namespace {
+
+// The flags byte of authenticator data.
+constexpr char flagUserPresent = 0x01;
+constexpr char flagUserVerified = 0x04;
+constexpr char flagAttested = 0x40;
+constexpr char flagExtensions = static_cast<char>(0x80);
+
+QByteArray bigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int s = (bytes - 1) * 8; s >= 0; s -= 8)
+        out.append(static_cast<char>(value >> s));
+    return out;
+}
+
+} // namespace
+
+QByteArray SoftAuthenticator::makeCredential(const QByteArray& body)
+{
+    using namespace SoftCbor;
+    const Item request = decode(body);
+    if (request.kind != Item::Map)
+        return status(InvalidCbor);
+    const Item* clientDataHash = request.at(1);
+    const Item* rp = request.at(2);
+    const Item* user = request.at(3);
+    const Item* params = request.at(4);
+    const Item* rpId = rp ? rp->at("id") : nullptr;
+    if (!clientDataHash || clientDataHash->kind != Item::Bytes || !rpId || rpId->kind != Item::Text || !user
+        || user->kind != Item::Map || !params || params->kind != Item::Array)
+        return status(MissingParameter);
+    bool es256 = false;
+    for (const Item& p : params->items) {
+        const Item* alg = p.at("alg");
+        es256 = es256 || (alg && alg->isInt() && alg->value == -7);
+    }
+    if (!es256)
+        return status(UnsupportedAlgorithm);
+
+    // A key with a PIN makes no credential without it.
+    const Item* auth = request.at(8);
+    const bool verified = auth && auth->kind == Item::Bytes;
+    if (hasPin() && !verified)
+        return status(PinRequired);
+    if (verified && !tokenAuthentic(clientDataHash->data, auth->data))
+        return status(PinAuthInvalid);
+
+    const Item* extensions = request.at(6);
+    const Item* wantsHmac = extensions ? extensions->at("hmac-secret") : nullptr;
+    const bool hmac = offersHmacSecret() && wantsHmac && wantsHmac->kind == Item::Bool && wantsHmac->flag;
+    const Item* options = request.at(7);
+    const Item* rk = options ? options->at("rk") : nullptr;
+
+    MadeCredential credential;
+    credential.id = randomBytes(48);
+    credential.rpId = QString::fromUtf8(rpId->data);
+    if (hmac)
+        credential.hmacRandom = randomBytes(32);
+    made << credential;
+    if (rk && rk->kind == Item::Bool && rk->flag) {
+        const Item* userId = user->at("id");
+        const Item* name = rp->at("name");
+        credentials << Credential{credential.id, credential.rpId,
+                                  name && name->kind == Item::Text ? QString::fromUtf8(name->data) : QString(),
+                                  userId ? userId->data : QByteArray(), QString(), QString()};
+    }
+
+    QByteArray authData = sha256(rpId->data);
+    authData.append(static_cast<char>(flagUserPresent | flagAttested | (verified ? flagUserVerified : 0)
+                                      | (hmac ? flagExtensions : 0)));
+    authData += bigEndian(++signCount, 4);
+    authData += info.aaguid;
+    authData += bigEndian(static_cast<quint32>(credential.id.size()), 2);
+    authData += credential.id;
+    authData += coseKey(credentialKey, -7);
+    if (hmac)
+        authData += map({Pair(text(QStringLiteral("hmac-secret")), boolean(true))});
+
+    QByteArray statement = map({});
+    if (attestationFormat == QLatin1String("packed"))
+        statement = map({Pair(text(QStringLiteral("alg")), integer(-7)),
+                         Pair(text(QStringLiteral("sig")), bytes(sign(authData + clientDataHash->data)))});
+    return okWith(map({Pair(unsignedInt(1), text(attestationFormat)), Pair(unsignedInt(2), bytes(authData)),
+                       Pair(unsignedInt(3), statement)}));
+}
+
+QByteArray SoftAuthenticator::hmacSecretOutput(const SoftCbor::Item& request, const QByteArray& hmacRandom) const
+{
+    const SoftCbor::Item* platformKey = request.at(1);
+    const SoftCbor::Item* saltEnc = request.at(2);
+    const SoftCbor::Item* saltAuth = request.at(3);
+    if (!platformKey || platformKey->kind != SoftCbor::Item::Map || !saltEnc
+        || saltEnc->kind != SoftCbor::Item::Bytes || !saltAuth || saltAuth->kind != SoftCbor::Item::Bytes)
+        return status(MissingParameter);
+    const QByteArray secret = sharedSecret(platformKey->raw);
+    if (secret.isEmpty())
+        return status(InvalidParameter);
+    if (authenticate(secret, saltEnc->data) != saltAuth->data)
+        return status(PinAuthInvalid);
+    const QByteArray salts = aesCbc(secret, saltEnc->data, false);
+    if (salts.size() != 32 && salts.size() != 64)
+        return status(InvalidParameter);
+    QByteArray output;
+    for (qsizetype at = 0; at < salts.size(); at += 32) {
+        unsigned char mac[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        HMAC(EVP_sha256(), hmacRandom.constData(), static_cast<int>(hmacRandom.size()),
+             reinterpret_cast<const unsigned char*>(salts.constData() + at), 32, mac, &len);
+        output += QByteArray(reinterpret_cast<const char*>(mac), static_cast<qsizetype>(len));
+    }
+    return okWith(aesCbc(secret, output, true));
+}
+
+QByteArray SoftAuthenticator::getAssertion(const QByteArray& body)
+{
+    using namespace SoftCbor;
+    const Item request = decode(body);
+    if (request.kind != Item::Map)
+        return status(InvalidCbor);
+    const Item* rpId = request.at(1);
+    const Item* clientDataHash = request.at(2);
+    if (!rpId || rpId->kind != Item::Text || !clientDataHash || clientDataHash->kind != Item::Bytes)
+        return status(MissingParameter);
+    const Item* auth = request.at(6);
+    const bool verified = auth && auth->kind == Item::Bytes;
+    if (verified && !tokenAuthentic(clientDataHash->data, auth->data))
+        return status(PinAuthInvalid);
+
+    // Only credentials this key made for this relying party answer.
+    const MadeCredential* credential = nullptr;
+    const Item* allowList = request.at(3);
+    for (const Item& descriptor : allowList ? allowList->items : QList<Item>()) {
+        const Item* id = descriptor.at("id");
+        for (const MadeCredential& c : std::as_const(made)) {
+            if (!credential && id && id->kind == Item::Bytes && c.id == id->data
+                && c.rpId == QString::fromUtf8(rpId->data))
+                credential = &c;
+        }
+    }
+    if (!credential)
+        return status(NoCredentials);
+
+    const Item* options = request.at(5);
+    const Item* up = options ? options->at("up") : nullptr;
+    const bool present = !up || up->kind != Item::Bool || up->flag;
+
+    QByteArray extensionOutput;
+    const Item* extensions = request.at(4);
+    const Item* hmacRequest = extensions ? extensions->at("hmac-secret") : nullptr;
+    if (hmacRequest && offersHmacSecret() && !credential->hmacRandom.isEmpty()) {
+        const QByteArray answer = hmacSecretOutput(*hmacRequest, credential->hmacRandom);
+        if (answer.at(0) != Ok)
+            return answer;
+        extensionOutput = map({Pair(text(QStringLiteral("hmac-secret")), bytes(answer.mid(1)))});
+    }
+
+    QByteArray authData = sha256(rpId->data);
+    authData.append(static_cast<char>((present ? flagUserPresent : 0) | (verified ? flagUserVerified : 0)
+                                      | (extensionOutput.isEmpty() ? 0 : flagExtensions)));
+    authData += bigEndian(++signCount, 4);
+    authData += extensionOutput;
+    const QByteArray descriptor = map({Pair(text(QStringLiteral("id")), bytes(credential->id)),
+                                       Pair(text(QStringLiteral("type")), text(QStringLiteral("public-key")))});
+    return okWith(map({Pair(unsignedInt(1), descriptor), Pair(unsignedInt(2), bytes(authData)),
+                       Pair(unsignedInt(3), bytes(sign(authData + clientDataHash->data)))}));
+}
+
 QByteArray SoftAuthenticator::reset()
 {
     if (!resetAllowed)
         return status(NotAllowed);
     credentials.clear();
+    made.clear();
     pinHash.clear();
     retries = 8;
     mismatches = 0;

@@ -10,10 +10,15 @@
 
 typedef struct evp_pkey_st EVP_PKEY;
 
-// A software CTAP2 authenticator: answers authenticatorGetInfo, clientPIN
-// (PIN/UV auth protocol 1), credential management and reset in canonical
-// CBOR, so the real libfido2 can be driven against it. SoftFidoBus puts it
-// behind a HID transport.
+namespace SoftCbor {
+struct Item;
+}
+
+// A software CTAP2 authenticator: answers authenticatorMakeCredential and
+// authenticatorGetAssertion (ES256, with the hmac-secret extension),
+// authenticatorGetInfo, clientPIN (PIN/UV auth protocol 1), credential
+// management and reset in canonical CBOR, so the real libfido2 can be driven
+// against it. SoftFidoBus puts it behind a HID transport.
 class SoftAuthenticator
 {
 public:
@@ -57,6 +62,20 @@ public:
     };
     QList<Credential> credentials; // in creation order
 
+    // A credential made through authenticatorMakeCredential, resident or not.
+    // hmacRandom is the per-credential random the hmac-secret extension
+    // computes under; empty when the credential was made without it.
+    struct MadeCredential
+    {
+        QByteArray id;
+        QString rpId;
+        QByteArray hmacRandom;
+    };
+    QList<MadeCredential> made; // in creation order
+    // The attestation of a new credential: "packed" (self-attested, signed
+    // with the credential's own key) or "none".
+    QString attestationFormat = QStringLiteral("packed");
+
     // A PIN as if set earlier, with the attempts it has left; empty clears it.
     void presetPin(const QString& pin, int retriesLeft = 8);
     bool hasPin() const;
@@ -79,6 +98,13 @@ public:
 
 private:
     QByteArray getInfo() const;
+    QByteArray makeCredential(const QByteArray& body);
+    QByteArray getAssertion(const QByteArray& body);
+    // The answer of the hmac-secret extension to the platform's request, or
+    // the status byte alone when the request is unusable.
+    QByteArray hmacSecretOutput(const SoftCbor::Item& request, const QByteArray& hmacRandom) const;
+    QByteArray sign(const QByteArray& message) const;
+    bool offersHmacSecret() const;
     QByteArray clientPin(const QByteArray& body);
     QByteArray credentialManagement(const QByteArray& body);
     QByteArray reset();
@@ -97,6 +123,7 @@ private:
     QByteArray pinHash; // LEFT(SHA-256(PIN), 16); empty when no PIN is set
     int retries = 8;
     int mismatches = 0; // wrong PINs in a row since the last power cycle
+    quint32 signCount = 0;
     QList<int> pendingRps;   // first credential index of each relying party still to report
     QList<int> pendingCreds; // credential indexes still to report
 };
