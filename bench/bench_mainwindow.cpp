@@ -9,6 +9,7 @@
 // The figures that count come from a build without sanitizers, e.g.
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOT_BUILD_TESTS=OFF
 //   cmake --build build-bench --target bench_mainwindow && build-bench/bin/bench_mainwindow
+#include "BenchEnvironment.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 
@@ -57,12 +58,8 @@ struct FreshWindow
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                              | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    prepareBenchEnvironment(runtime);
     // PATH holds only openssl, which the user profile needs: no ykman,
     // pkcs11-tool or osslsigncode is found.
     QTemporaryDir toolDir;

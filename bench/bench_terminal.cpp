@@ -16,6 +16,7 @@
 // The figures that count come from a build without sanitizers, e.g.
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOT_BUILD_TESTS=OFF
 //   cmake --build build-bench --target bench_terminal && build-bench/bin/bench_terminal
+#include "BenchEnvironment.h"
 #include "ui/TerminalWidget.h"
 
 #include <QApplication>
@@ -169,12 +170,8 @@ double throughLibvterm(const QByteArray& stream)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                              | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    prepareBenchEnvironment(runtime);
     QApplication app(argc, argv);
 
     const struct {

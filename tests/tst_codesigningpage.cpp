@@ -86,6 +86,13 @@ struct ModuleRoot
     }
 };
 
+// The URI Auto-Detect fills in for the test token's signing key.
+QString detectedUri(const SoftHsmToken& token)
+{
+    return QStringLiteral("pkcs11:model=SoftHSM%20v2;manufacturer=SoftHSM%20project;serial=") + token.serial()
+           + QStringLiteral(";token=Test%20Token;id=%01;type=private");
+}
+
 // A main window with the macOS tools played by stand-ins, and what its Code
 // Signing page shows.
 class Page
@@ -107,6 +114,13 @@ public:
         // No test reaches a real time-stamping server.
         edit("timestampEdit")->clear();
         return *window;
+    }
+    // The same, with module detection searching below root only.
+    MainWindow& open(const ModuleRoot& root)
+    {
+        MainWindow& opened = open();
+        opened.pkcs11SearchRoot = root.dir.path();
+        return opened;
     }
 
     QWidget* page() const { return window->findChild<QTabWidget*>()->widget(MainWindow::CodeSigningPage); }
@@ -406,8 +420,7 @@ void CodeSigningPageTest::autoDetectWithoutModulesOrToken()
     ModuleRoot root;
     if (modules)
         QVERIFY(root.populate());
-    MainWindow& window = p.open();
-    window.pkcs11SearchRoot = root.dir.path();
+    p.open(root);
     p.edit("pkcs11UriEdit")->setText(QStringLiteral("pkcs11:token=Mine;type=private"));
 
     p.click(QStringLiteral("Auto-Detect PKCS11..."));
@@ -541,13 +554,11 @@ void CodeSigningPageTest::signPeWithTokenKey()
 
     Page p;
     p.fakes.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
-    MainWindow& window = p.open();
-    window.pkcs11SearchRoot = root.dir.path();
+    p.open(root);
 
     p.click(QStringLiteral("Auto-Detect PKCS11..."));
     const QString uri = p.edit("pkcs11UriEdit")->text();
-    QCOMPARE(uri, QStringLiteral("pkcs11:model=SoftHSM%20v2;manufacturer=SoftHSM%20project;serial=")
-                      + token.serial() + QStringLiteral(";token=Test%20Token;id=%01;type=private"));
+    QCOMPARE(uri, detectedUri(token));
     QVERIFY(p.log().contains(QStringLiteral("PKCS11 URI: ") + uri));
     QVERIFY(p.log().contains(QStringLiteral("Provider verified.")));
 
@@ -685,13 +696,11 @@ void CodeSigningPageTest::autoDetectWithModuleOnlyThenSign()
 
     Page p;
     p.fakes.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
-    MainWindow& window = p.open();
-    window.pkcs11SearchRoot = root.dir.path();
+    p.open(root);
 
     p.click(QStringLiteral("Auto-Detect PKCS11..."));
     const QString uri = p.edit("pkcs11UriEdit")->text();
-    QCOMPARE(uri, QStringLiteral("pkcs11:model=SoftHSM%20v2;manufacturer=SoftHSM%20project;serial=")
-                      + token.serial() + QStringLiteral(";token=Test%20Token;id=%01;type=private"));
+    QCOMPARE(uri, detectedUri(token));
     QCOMPARE(p.log(), (QStringList{"PKCS11 module: " + root.module, "PKCS11 URI: " + uri,
                                    "No OpenSSL PKCS11 provider: signing uses the PKCS11 module directly; "
                                    "no provider configuration written."}));
@@ -736,8 +745,7 @@ void CodeSigningPageTest::signPeChecksTheTypedUri()
     base = base.left(base.indexOf(QStringLiteral(";id=")));
 
     Page p;
-    MainWindow& window = p.open();
-    window.pkcs11SearchRoot = root.dir.path();
+    p.open(root);
     p.edit("certChainEdit")->setText(chain);
     p.edit("pkcs11UriEdit")->setText(QString(shape).replace(QStringLiteral("{token}"), base));
     p.driver.chooseFile(unsignedPe);

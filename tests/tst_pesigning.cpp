@@ -148,9 +148,7 @@ void PeSigningTest::signsWithTokenKeyAndPinOnStandardInput()
 
     // A wrapper records what the real tool receives, then hands over to it.
     FakeTools fakes;
-    fakes.install(QStringLiteral("osslsigncode"));
-    fakes.setHook(QStringLiteral("osslsigncode"),
-                  QStringLiteral("exec '%1' \"$@\" < \"$FAKE_STDIN\"").arg(realOsslsigncode()));
+    fakes.recordReal(QStringLiteral("osslsigncode"), realOsslsigncode());
     OsslSigncodeBridge bridge;
     BridgeLog log(bridge);
     const QString out = work->filePath(QStringLiteral("app-token.exe"));
@@ -477,9 +475,7 @@ void PeSigningTest::pinValueInUriGoesToStandardInput()
              qPrintable(token.errorString() + pki->errorString()));
 
     FakeTools fakes;
-    fakes.install(QStringLiteral("osslsigncode"));
-    fakes.setHook(QStringLiteral("osslsigncode"),
-                  QStringLiteral("exec '%1' \"$@\" < \"$FAKE_STDIN\"").arg(realOsslsigncode()));
+    fakes.recordReal(QStringLiteral("osslsigncode"), realOsslsigncode());
     OsslSigncodeBridge bridge;
     BridgeLog log(bridge);
     const QString out = work->filePath(QStringLiteral("uri-pin.exe"));

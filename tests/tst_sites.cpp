@@ -52,6 +52,7 @@ private Q_SLOTS:
     void noStoreRunsNoTool();
     void failedWritesLeaveTheStoreWhole_data();
     void failedWritesLeaveTheStoreWhole();
+    void leftoverTemporaryIsRemovedAtLoad();
 
     void treeAndDetails();
     void addSite_data();
@@ -372,6 +373,21 @@ void SitesTest::failedWritesLeaveTheStoreWhole()
     QVERIFY(!store.save({site(QStringLiteral("Lost"))}).isEmpty());
     QCOMPARE(readFile(storePath()), before);
     QCOMPARE(QDir(UserProfile::configDir()).entryList(QDir::Files), QStringList{"sites.enc"});
+}
+
+void SitesTest::leftoverTemporaryIsRemovedAtLoad()
+{
+    storeSites({site(QStringLiteral("Kept"))});
+    for (const char* name : {"sites.enc.Ab12Cd", "sites.enc.unreadable-20240101000000"}) {
+        QFile file(UserProfile::configDir() + '/' + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Salted__left by a killed run");
+    }
+    SiteStore store(storePath(), passPhraseFor("tess"));
+    QCOMPARE(names(store.load()), QStringList{"Kept"});
+    // A store set aside earlier is the user's to keep.
+    QCOMPARE(QDir(UserProfile::configDir()).entryList({QStringLiteral("sites.enc*")}, QDir::Files | QDir::Hidden),
+             (QStringList{"sites.enc", "sites.enc.unreadable-20240101000000"}));
 }
 
 void SitesTest::treeAndDetails()

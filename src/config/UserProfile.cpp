@@ -88,7 +88,7 @@ QString UserProfile::profilePath()
 bool UserProfile::load()
 {
     const QString path = profilePath();
-    removeStaleTemporaries();
+    EncryptedFile::removeLeftovers(path);
     if (!QFileInfo::exists(path)) {
         data = defaultProfile();
         loaded = true;
@@ -129,18 +129,6 @@ bool UserProfile::load()
     loaded = true;
     unreadableOnDisk = false;
     return true;
-}
-
-void UserProfile::removeStaleTemporaries()
-{
-    // A run killed while openssl wrote the new profile leaves its temporary
-    // file (the profile's name and six characters) beside it.
-    const QFileInfo profile(profilePath());
-    QDir folder(profile.absolutePath());
-    const QStringList leftovers =
-        folder.entryList({profile.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
-    for (const QString& name : leftovers)
-        folder.remove(name);
 }
 
 bool UserProfile::save()

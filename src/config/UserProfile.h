@@ -89,7 +89,6 @@ Q_SIGNALS:
 
 private:
     bool setAsideUnreadableFile();
-    void removeStaleTemporaries();
     QByteArray decryptFile(const QString& path, bool* opensslFinished);
     EncryptedFile::Options fileOptions() const;
 

@@ -127,6 +127,16 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
     return QString();
 }
 
+void removeLeftovers(const QString& path)
+{
+    const QFileInfo target(path);
+    QDir folder(target.absolutePath());
+    const QStringList leftovers =
+        folder.entryList({target.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : leftovers)
+        folder.remove(name);
+}
+
 QString setAside(const QString& path, QString* movedTo)
 {
     const QString base = path + QStringLiteral(".unreadable-")

@@ -36,6 +36,11 @@ QString write(const QString& path, const QByteArray& data, const QByteArray& pas
 QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plain,
              const Options& options = {}, bool* decryptFailed = nullptr);
 
+// Removes what a run killed while openssl wrote path left beside it: its
+// temporary files (the file's name and six characters). A file set aside
+// as unreadable is the user's and stays.
+void removeLeftovers(const QString& path);
+
 // Moves the file to <file>.unreadable-<yyyyMMddHHmmss> (a number added when
 // that exists), leaving its bytes unchanged; *movedTo names it.
 QString setAside(const QString& path, QString* movedTo = nullptr);

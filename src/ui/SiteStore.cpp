@@ -52,6 +52,7 @@ EncryptedFile::Options SiteStore::options() const
 
 QList<SiteProfile> SiteStore::load()
 {
+    EncryptedFile::removeLeftovers(filePath);
     if (!QFileInfo::exists(filePath)) {
         onDisk = OnDisk::Absent;
         return {};

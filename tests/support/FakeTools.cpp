@@ -87,6 +87,12 @@ void FakeTools::setHook(const QString& name, const QString& bash, int call)
     write(stateFile(name, call, QStringLiteral("sh")), bash.toUtf8());
 }
 
+void FakeTools::recordReal(const QString& name, const QString& realProgram)
+{
+    install(name);
+    setHook(name, QStringLiteral("exec '%1' \"$@\" < \"$FAKE_STDIN\"").arg(realProgram));
+}
+
 int FakeTools::callCount(const QString& name) const
 {
     QFile file(stateDir() + QLatin1Char('/') + name + QStringLiteral(".count"));

@@ -32,6 +32,9 @@ public:
     void setSleep(const QString& name, double seconds, int call = 0);
     // Bash sourced after the call is recorded; "$@" holds the arguments.
     void setHook(const QString& name, const QString& bash, int call = 0);
+    // Records every call of name, then hands it to the real program with
+    // the same arguments and standard input.
+    void recordReal(const QString& name, const QString& realProgram);
 
     int callCount(const QString& name) const;
     // call -1 is the last one.
