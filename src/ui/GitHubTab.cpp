@@ -1,15 +1,166 @@
 #include "ui/GitHubTab.h"
 
+#include "config/UserProfile.h"
+#include "core/LogView.h"
+#include "github/GitHubClient.h"
 #include "ui/SectionTitle.h"
 
+#include <QComboBox>
+#include <QDateTime>
+#include <QFont>
 #include <QLabel>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
     : QWidget(parent)
-    , userProfile(profile)
+    , m_client(new GitHubClient(this))
+    , m_profile(profile)
 {
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(makeSectionTitle(QStringLiteral("GitHub Integration"), this));
-    layout->addStretch();
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    QLabel* title = makeSectionTitle(QStringLiteral("GitHub Integration"), this);
+    title->setFixedHeight(22);
+    layout->addWidget(title);
+    auto* description = new QLabel(
+        QStringLiteral("Manage GitHub SSH/GPG keys, Actions secrets, security alerts, and CI/CD "
+                       "workflows. Connect with a Personal Access Token."),
+        this);
+    description->setWordWrap(true);
+    description->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    description->setMaximumHeight(36);
+    layout->addWidget(description);
+
+    // The Account page connects to the stored active account while it is
+    // built: those first requests leave before the log and the handlers below
+    // exist, and their replies find both in place.
+    auto* pages = new QTabWidget(this);
+    pages->addTab(createAccountSubTab(), QStringLiteral("Account"));
+    pages->addTab(createKeysSubTab(), QStringLiteral("SSH / GPG Keys"));
+    // A single "&" would be taken for a shortcut mark and vanish from the title.
+    pages->addTab(createSecretsSubTab(), QStringLiteral("Secrets && Variables"));
+    pages->addTab(createSecuritySubTab(), QStringLiteral("Security"));
+    pages->addTab(createWorkflowsSubTab(), QStringLiteral("Workflows"));
+    layout->addWidget(pages);
+
+    m_log = LogView::createLogView(this);
+    m_log->setObjectName(QStringLiteral("gitHubLog"));
+    QFont font = m_log->font();
+    font.setPointSize(11);
+    m_log->setFont(font);
+    m_log->setMaximumHeight(80);
+    m_log->setPlaceholderText(QStringLiteral("GitHub operations log..."));
+    layout->addWidget(m_log);
+
+    connect(m_client, &GitHubClient::operationComplete, this,
+            [this](const QString& operation, bool success, const QString& detail) {
+                appendLog(QStringLiteral("[%1] %2: %3")
+                              .arg(success ? QStringLiteral("OK") : QStringLiteral("FAIL"),
+                                   operation, detail));
+                emit logRequest(operation, QStringLiteral("GitHub"), success, detail);
+            });
+    connect(m_client, &GitHubClient::apiError, this, [this](const QString& operation, const QString& error) {
+        appendLog(QStringLiteral("[ERROR] %1: %2").arg(operation, error));
+    });
+    connect(m_client, &GitHubClient::rateLimitInfo, this, [this](int remaining, int limit, const QString&) {
+        if (!m_rateLabel)
+            return;
+        m_rateLabel->setText(QStringLiteral("API Rate: %1 / %2 remaining")
+                                 .arg(QString::number(remaining), QString::number(limit)));
+        m_rateLabel->setStyleSheet(remaining > 99 ? QStringLiteral("color: #6b7280; font-size: 11px;")
+                                                  : QStringLiteral("color: #f59e0b; font-size: 11px;"));
+    });
+}
+
+GitHubTab::~GitHubTab() = default;
+
+void GitHubTab::appendLog(const QString& text)
+{
+    if (!m_log)
+        return;
+    LogView::appendLine(m_log, QDateTime::currentDateTime().toString(QStringLiteral("[hh:mm:ss] ")) + text);
+}
+
+void GitHubTab::refreshAccountList()
+{
+    if (!m_accountCombo)
+        return;
+    m_accountCombo->clear();
+    for (const UserProfile::GhAccount& account : m_profile->githubAccounts()) {
+        const QString shown = account.name.isEmpty() ? account.login : account.name;
+        m_accountCombo->addItem(QStringLiteral("%1 (%2)").arg(shown, account.login), account.login);
+    }
+    const int active = m_accountCombo->findData(m_profile->activeGithubLogin(), Qt::UserRole,
+                                                Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // A combo with a placeholder selects nothing by itself once filled.
+    if (active >= 0)
+        m_accountCombo->setCurrentIndex(active);
+    else if (m_accountCombo->count() > 0)
+        m_accountCombo->setCurrentIndex(0);
+}
+
+void GitHubTab::connectAccount(const QString& login)
+{
+    for (const UserProfile::GhAccount& account : m_profile->githubAccounts()) {
+        if (account.login != login)
+            continue;
+        m_client->setToken(account.pat);
+        m_profile->setActiveGithubLogin(login);
+        appendLog(QStringLiteral("Connecting as @") + login + QStringLiteral("..."));
+        m_client->fetchUser();
+        m_client->fetchRepos();
+        return;
+    }
+}
+
+void GitHubTab::disconnectAccount()
+{
+    m_client->setToken(QString());
+    if (m_userLabel)
+        m_userLabel->setText(QStringLiteral("Not connected"));
+    if (m_repoTree)
+        m_repoTree->clear();
+    m_repos.clear();
+    appendLog(QStringLiteral("Disconnected from GitHub."));
+}
+
+void GitHubTab::populateRepoCombo(QComboBox* combo)
+{
+    if (!combo)
+        return;
+    const QString previous = combo->currentText();
+    combo->clear();
+    for (const GitHubRepo& repo : std::as_const(m_repos))
+        combo->addItem(repo.fullName);
+    const int kept = combo->findText(previous, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (kept >= 0)
+        combo->setCurrentIndex(kept);
+    else if (combo->count() > 0)
+        combo->setCurrentIndex(0);
+}
+
+QString GitHubTab::selectedRepo() const
+{
+    return m_secretsRepoCombo ? m_secretsRepoCombo->currentText() : QString();
+}
+
+// Pages whose own work is not here yet: each shows only its heading.
+
+QWidget* GitHubTab::createSecretsSubTab()
+{
+    return makeTitledPage(QStringLiteral("Secrets & Variables"));
+}
+
+QWidget* GitHubTab::createSecuritySubTab()
+{
+    return makeTitledPage(QStringLiteral("Security"));
+}
+
+QWidget* GitHubTab::createWorkflowsSubTab()
+{
+    return makeTitledPage(QStringLiteral("Workflows"));
 }

@@ -1,0 +1,260 @@
+// The Account page of the GitHub tab: stored accounts, token check, the
+// connected user and the repository list.
+#include "ui/GitHubTab.h"
+
+#include "config/UserProfile.h"
+#include "github/GitHubClient.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QColor>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <memory>
+
+QWidget* GitHubTab::createAccountSubTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+
+    auto* accounts = new QGroupBox(QStringLiteral("GitHub Accounts"), page);
+    accounts->setToolTip(QStringLiteral("Manage multiple GitHub accounts. PATs are stored encrypted\n"
+                                        "in your Tessaril profile at ~/Ostrevan/OstrevanTessaril/."));
+    auto* grid = new QGridLayout(accounts);
+    grid->setContentsMargins(8, 20, 8, 8);
+    grid->setSpacing(4);
+    grid->addWidget(new QLabel(QStringLiteral("Active Account:"), accounts), 0, 0);
+    m_accountCombo = new QComboBox(accounts);
+    m_accountCombo->setObjectName(QStringLiteral("accountCombo"));
+    m_accountCombo->setPlaceholderText(QStringLiteral("(no accounts — add one below)"));
+    m_accountCombo->setMinimumWidth(300);
+    grid->addWidget(m_accountCombo, 0, 1);
+    auto* connectButton = new QPushButton(QStringLiteral("Connect"), accounts);
+    connectButton->setToolTip(QStringLiteral("Connect to the selected GitHub account"));
+    grid->addWidget(connectButton, 0, 2);
+    auto* disconnectButton = new QPushButton(QStringLiteral("Disconnect"), accounts);
+    disconnectButton->setObjectName(QStringLiteral("secondaryButton"));
+    grid->addWidget(disconnectButton, 0, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Add Account:"), accounts), 1, 0);
+    m_patEdit = new QLineEdit(accounts);
+    m_patEdit->setObjectName(QStringLiteral("patEdit"));
+    m_patEdit->setEchoMode(QLineEdit::Password);
+    m_patEdit->setPlaceholderText(QStringLiteral("ghp_xxxx... or github_pat_xxxx..."));
+    m_patEdit->setToolTip(QStringLiteral("Paste a Personal Access Token. The token will be validated,\n"
+                                         "then stored encrypted in your profile.\n"
+                                         "Required scopes: repo, admin:public_key, admin:gpg_key,\n"
+                                         "read:org, workflow, security_events."));
+    grid->addWidget(m_patEdit, 1, 1);
+    auto* addButton = new QPushButton(QStringLiteral("Add"), accounts);
+    addButton->setToolTip(QStringLiteral("Validate the PAT and add the account"));
+    grid->addWidget(addButton, 1, 2);
+    auto* removeButton = new QPushButton(QStringLiteral("Remove"), accounts);
+    removeButton->setObjectName(QStringLiteral("dangerButton"));
+    removeButton->setToolTip(QStringLiteral("Remove the selected account from Tessaril"));
+    grid->addWidget(removeButton, 1, 3);
+    layout->addWidget(accounts);
+
+    auto* userInfo = new QGroupBox(QStringLiteral("User Info"), page);
+    auto* userLayout = new QVBoxLayout(userInfo);
+    userLayout->setContentsMargins(8, 20, 8, 8);
+    m_userLabel = new QLabel(QStringLiteral("Not connected"), userInfo);
+    m_userLabel->setObjectName(QStringLiteral("userLabel"));
+    // The summary is markup of our own around values that showUser escapes.
+    m_userLabel->setTextFormat(Qt::RichText);
+    m_userLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 13px;"));
+    m_userLabel->setWordWrap(true);
+    userLayout->addWidget(m_userLabel);
+    m_rateLabel = new QLabel(QStringLiteral("API Rate: --"), userInfo);
+    m_rateLabel->setObjectName(QStringLiteral("rateLabel"));
+    m_rateLabel->setTextFormat(Qt::PlainText);
+    m_rateLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px;"));
+    userLayout->addWidget(m_rateLabel);
+    layout->addWidget(userInfo);
+
+    auto* repositories = new QGroupBox(QStringLiteral("Repositories"), page);
+    repositories->setToolTip(QStringLiteral("Your GitHub repositories, sorted by most recently updated.\n"
+                                            "Double-click a repo to copy owner/repo to clipboard."));
+    auto* repoLayout = new QVBoxLayout(repositories);
+    repoLayout->setContentsMargins(8, 20, 8, 8);
+    m_repoTree = new QTreeWidget(repositories);
+    m_repoTree->setObjectName(QStringLiteral("repoTree"));
+    m_repoTree->setHeaderLabels({QStringLiteral("Repository"), QStringLiteral("Visibility"),
+                                 QStringLiteral("Language"), QStringLiteral("Default Branch"),
+                                 QStringLiteral("Stars")});
+    m_repoTree->setAlternatingRowColors(true);
+    m_repoTree->header()->setSectionResizeMode(QHeaderView::Interactive);
+    m_repoTree->header()->resizeSection(0, 260);
+    repoLayout->addWidget(m_repoTree);
+    auto* repoButtons = new QHBoxLayout;
+    auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), repositories);
+    refreshButton->setObjectName(QStringLiteral("secondaryButton"));
+    repoButtons->addWidget(refreshButton);
+    repoButtons->addStretch();
+    repoLayout->addLayout(repoButtons);
+    layout->addWidget(repositories);
+
+    connect(connectButton, &QPushButton::clicked, this, &GitHubTab::onConnect);
+    connect(disconnectButton, &QPushButton::clicked, this, &GitHubTab::disconnectAccount);
+    connect(addButton, &QPushButton::clicked, this, &GitHubTab::onAddAccount);
+    connect(removeButton, &QPushButton::clicked, this, &GitHubTab::onRemoveAccount);
+    connect(refreshButton, &QPushButton::clicked, this, &GitHubTab::onRefreshRepos);
+    connect(m_repoTree, &QTreeWidget::itemDoubleClicked, this, &GitHubTab::onRepoDoubleClicked);
+
+    // Connected before any token check's handlers, so these run first.
+    connect(m_client, &GitHubClient::userFetched, this, &GitHubTab::showUser);
+    connect(m_client, &GitHubClient::reposFetched, this, &GitHubTab::showRepos);
+
+    refreshAccountList();
+    const QString active = m_profile->activeGithubLogin();
+    if (!active.isEmpty())
+        connectAccount(active);
+    return page;
+}
+
+void GitHubTab::onConnect()
+{
+    const QString login = m_accountCombo->currentData(Qt::UserRole).toString();
+    if (login.isEmpty()) {
+        appendLog(QStringLiteral("No account selected."));
+        return;
+    }
+    connectAccount(login);
+}
+
+void GitHubTab::onAddAccount()
+{
+    const QString token = m_patEdit->text().trimmed();
+    if (token.isEmpty()) {
+        appendLog(QStringLiteral("Paste a PAT first."));
+        return;
+    }
+    appendLog(QStringLiteral("Validating token..."));
+    m_client->setToken(token);
+
+    // The check ends with whichever handler acts first; both go at once, so
+    // later replies (a Connect, a Refresh) store or log nothing on its behalf.
+    struct Check {
+        QMetaObject::Connection onUser;
+        QMetaObject::Connection onError;
+        void end() const
+        {
+            QObject::disconnect(onUser);
+            QObject::disconnect(onError);
+        }
+    };
+    auto check = std::make_shared<Check>();
+    check->onUser = connect(m_client, &GitHubClient::userFetched, this, [this, check, token](const GitHubUser& user) {
+        check->end();
+        m_profile->addGithubAccount({user.login, user.name, user.email, token, user.plan});
+        m_profile->setActiveGithubLogin(user.login);
+        refreshAccountList();
+        m_patEdit->clear();
+        appendLog(QStringLiteral("Account @%1 added and saved.").arg(user.login));
+        m_client->fetchRepos();
+    });
+    check->onError = connect(m_client, &GitHubClient::apiError, this,
+                             [this, check](const QString& operation, const QString& error) {
+                                 if (operation != QLatin1String("Fetch User"))
+                                     return;
+                                 check->end();
+                                 m_client->setToken(QString());
+                                 appendLog(QStringLiteral("Invalid token: ") + error);
+                             });
+    m_client->fetchUser();
+}
+
+void GitHubTab::onRemoveAccount()
+{
+    const QString login = m_accountCombo->currentData(Qt::UserRole).toString();
+    if (login.isEmpty())
+        return;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Remove GitHub Account"),
+                    QStringLiteral("Remove @%1 and its PAT from Tessaril?").arg(login),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    m_profile->removeGithubAccount(login);
+    if (m_profile->activeGithubLogin() == login)
+        disconnectAccount();
+    refreshAccountList();
+    appendLog(QStringLiteral("Account @") + login + QStringLiteral(" removed."));
+}
+
+void GitHubTab::onRefreshRepos()
+{
+    if (!m_client->isAuthenticated()) {
+        appendLog(QStringLiteral("Not authenticated. Connect first."));
+        return;
+    }
+    m_client->fetchRepos();
+}
+
+void GitHubTab::onRepoDoubleClicked(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    const QString fullName = item->text(0);
+    QApplication::clipboard()->setText(fullName);
+    appendLog(QStringLiteral("Copied to clipboard: ") + fullName);
+}
+
+void GitHubTab::showUser(const GitHubUser& user)
+{
+    // Every value is the server's text: escaped, and filled in one pass so a
+    // "%2" inside a name stays as it is.
+    if (m_userLabel) {
+        const QString plan = user.plan.isEmpty() ? QStringLiteral("free") : user.plan;
+        m_userLabel->setText(
+            QStringLiteral("<b>%1</b> (@%2)  |  %3  |  %4 public, %5 private repos  |  Plan: %6")
+                .arg(user.name.toHtmlEscaped(), user.login.toHtmlEscaped(), user.email.toHtmlEscaped(),
+                     QString::number(user.publicRepos), QString::number(user.privateRepos),
+                     plan.toHtmlEscaped()));
+        m_userLabel->setStyleSheet(QStringLiteral("color: #22d3ee; font-size: 13px;"));
+    }
+
+    for (UserProfile::GhAccount account : m_profile->githubAccounts()) {
+        if (account.login != user.login)
+            continue;
+        account.name = user.name;
+        account.email = user.email;
+        account.plan = user.plan;
+        m_profile->updateGithubAccount(account);
+        refreshAccountList();
+        return;
+    }
+}
+
+void GitHubTab::showRepos(const QList<GitHubRepo>& repos)
+{
+    m_repos = repos;
+    if (m_repoTree) {
+        m_repoTree->clear();
+        for (const GitHubRepo& repo : repos) {
+            auto* item = new QTreeWidgetItem(m_repoTree);
+            item->setText(0, repo.fullName);
+            item->setText(1, repo.isPrivate ? QStringLiteral("Private") : QStringLiteral("Public"));
+            item->setForeground(1, QColor(repo.isPrivate ? QStringLiteral("#f59e0b")
+                                                         : QStringLiteral("#22c55e")));
+            item->setText(2, repo.language);
+            item->setText(3, repo.defaultBranch);
+            item->setText(4, QString::number(repo.stars));
+        }
+    }
+    populateRepoCombo(m_secretsRepoCombo);
+    populateRepoCombo(m_securityRepoCombo);
+    populateRepoCombo(m_workflowsRepoCombo);
+}

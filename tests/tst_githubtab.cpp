@@ -1,0 +1,555 @@
+// The GitHub tab's Account page against a loopback server standing in for the
+// API, with a real encrypted profile: token checks, stored accounts, the
+// connected user, the repositories and the shared log.
+#include "ui/GitHubTab.h"
+
+#include "config/UserProfile.h"
+#include "github/GitHubClient.h"
+
+#include "LoopbackHttpServer.h"
+#include "ModalDriver.h"
+#include "TestHome.h"
+#include "WidgetLookup.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+using Header = LoopbackHttpServer::Header;
+using Request = LoopbackHttpServer::Request;
+using Response = LoopbackHttpServer::Response;
+
+namespace {
+
+const QString kReposPath = QStringLiteral("/user/repos?per_page=100&sort=updated");
+
+struct ServerUser {
+    QString login;
+    QString name;
+    QString plan;
+};
+
+QByteArray userJson(const ServerUser& user)
+{
+    QJsonObject object{{"login", user.login}, {"name", user.name}, {"email", user.login + "@example.org"},
+                       {"public_repos", 3}, {"total_private_repos", 1}};
+    if (!user.plan.isEmpty())
+        object.insert("plan", QJsonObject{{"name", user.plan}});
+    return QJsonDocument(object).toJson();
+}
+
+QByteArray reposJson(const QStringList& fullNames)
+{
+    QJsonArray array;
+    for (const QString& fullName : fullNames) {
+        array.append(QJsonObject{{"full_name", fullName},
+                                 {"name", fullName.section('/', 1)},
+                                 {"private", fullName.endsWith(QLatin1String("secret"))},
+                                 {"language", "C++"},
+                                 {"default_branch", "main"},
+                                 {"stargazers_count", 7}});
+    }
+    return QJsonDocument(array).toJson();
+}
+
+// The log's lines without their time stamps.
+QStringList logLines(GitHubTab& tab)
+{
+    const QString text = tab.findChild<QTextEdit*>(QStringLiteral("gitHubLog"))->toPlainText();
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        // "[hh:mm:ss] "
+        if (line.size() < 11 || line.at(0) != QLatin1Char('[') || line.at(9) != QLatin1Char(']'))
+            return {QStringLiteral("line without time stamp: ") + line};
+        lines << line.mid(11);
+    }
+    return lines;
+}
+
+int indexOf(const QStringList& lines, const QString& line)
+{
+    return int(lines.indexOf(line));
+}
+
+// The text a rich-text label shows.
+QString shownText(QLabel* label)
+{
+    QTextDocument document;
+    document.setHtml(label->text());
+    return document.toPlainText();
+}
+
+} // namespace
+
+class GitHubTabTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void layout();
+    void addAccount();
+    void badToken();
+    void checkActsOnceAndReAddReplaces();
+    void rateLabel_data();
+    void rateLabel();
+    void removeAccount();
+    void refusalsAndListing();
+    void repoChooserKeepsSelection();
+    void startsConnectedToActiveAccount();
+    void serverTextShownLiterally();
+
+private:
+    // A profile of the test's home with the given accounts; the last argument
+    // names the active one.
+    void storeAccounts(const QList<UserProfile::GhAccount>& accounts, const QString& active = {});
+    std::unique_ptr<GitHubTab> openTab();
+    // Waits until the log holds this line.
+    bool waitForLine(GitHubTab& tab, const QString& line);
+
+    QComboBox* combo(GitHubTab& tab) { return tab.findChild<QComboBox*>(QStringLiteral("accountCombo")); }
+    QLabel* label(GitHubTab& tab, const char* name) { return tab.findChild<QLabel*>(QLatin1String(name)); }
+    QTreeWidget* repoTree(GitHubTab& tab) { return tab.findChild<QTreeWidget*>(QStringLiteral("repoTree")); }
+
+    LoopbackHttpServer server;
+    // Token -> the user the server answers with; any other token gets 401.
+    QHash<QString, ServerUser> users;
+    QStringList repos;
+    QByteArray rateRemaining = "4999";
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<UserProfile> profile;
+};
+
+void GitHubTabTest::initTestCase()
+{
+    QVERIFY(server.listen());
+    GitHubClient::setBaseUrlForTesting(server.url());
+}
+
+void GitHubTabTest::init()
+{
+    home = std::make_unique<TestHome>();
+    profile = std::make_unique<UserProfile>();
+    QVERIFY(profile->load());
+    users.clear();
+    repos = QStringList{QStringLiteral("alice/tools"), QStringLiteral("alice/secret")};
+    rateRemaining = "4999";
+    server.clearRequests();
+    server.clearRoutes();
+    const auto rate = [this] {
+        return QList<Header>{{"X-RateLimit-Remaining", rateRemaining},
+                             {"X-RateLimit-Limit", "5000"},
+                             {"X-RateLimit-Reset", "1700000000"}};
+    };
+    server.route("GET", QStringLiteral("/user"), [this, rate](const Request& request) {
+        Response response;
+        response.headers = rate();
+        const QString token = QString::fromUtf8(request.header("Authorization")).mid(7);
+        if (users.contains(token)) {
+            response.body = userJson(users.value(token));
+        } else {
+            response.status = 401;
+            response.body = R"({"message":"Bad credentials"})";
+        }
+        return response;
+    });
+    server.route("GET", kReposPath, [this, rate](const Request&) {
+        Response response;
+        response.headers = rate();
+        response.body = reposJson(repos);
+        return response;
+    });
+}
+
+void GitHubTabTest::cleanup()
+{
+    profile.reset();
+    home.reset();
+}
+
+void GitHubTabTest::storeAccounts(const QList<UserProfile::GhAccount>& accounts, const QString& active)
+{
+    for (const UserProfile::GhAccount& account : accounts)
+        profile->addGithubAccount(account);
+    if (!active.isEmpty())
+        profile->setActiveGithubLogin(active);
+}
+
+std::unique_ptr<GitHubTab> GitHubTabTest::openTab()
+{
+    return std::make_unique<GitHubTab>(profile.get());
+}
+
+bool GitHubTabTest::waitForLine(GitHubTab& tab, const QString& line)
+{
+    if (QTest::qWaitFor([&] { return logLines(tab).contains(line); }, 20000))
+        return true;
+    qWarning().noquote() << "no line" << line << "in the log:\n" << logLines(tab).join(QLatin1Char('\n'));
+    return false;
+}
+
+void GitHubTabTest::layout()
+{
+    auto tab = openTab();
+    auto* pages = tab->findChild<QTabWidget*>();
+    QStringList titles;
+    for (int i = 0; i < pages->count(); ++i)
+        titles << pages->tabText(i).replace(QLatin1String("&&"), QLatin1String("&"));
+    QCOMPARE(titles, (QStringList{"Account", "SSH / GPG Keys", "Secrets & Variables", "Security", "Workflows"}));
+    // Shown with its ampersand, not as a shortcut mark.
+    QCOMPARE(pages->tabText(2), QStringLiteral("Secrets && Variables"));
+    auto* log = tab->findChild<QTextEdit*>(QStringLiteral("gitHubLog"));
+    QVERIFY(log->isReadOnly());
+    QCOMPARE(log->maximumHeight(), 80);
+    QCOMPARE(log->font().pointSize(), 11);
+    QCOMPARE(log->placeholderText(), QStringLiteral("GitHub operations log..."));
+    QCOMPARE(combo(*tab)->placeholderText(), QStringLiteral("(no accounts — add one below)"));
+    QCOMPARE(tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->echoMode(), QLineEdit::Password);
+    QCOMPARE(label(*tab, "userLabel")->text(), QStringLiteral("Not connected"));
+    QCOMPARE(label(*tab, "rateLabel")->text(), QStringLiteral("API Rate: --"));
+    // Nothing stored, nothing active: no request.
+    QCOMPARE(server.requestCount(), 0);
+}
+
+void GitHubTabTest::addAccount()
+{
+    const QString token = QStringLiteral("ghp_SECRET0123456789");
+    users.insert(token, {"alice", "Alice Liddell", "pro"});
+    auto tab = openTab();
+    QSignalSpy sessionLines(tab.get(), &GitHubTab::logRequest);
+
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("  ") + token + "\t ");
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+
+    const QStringList lines = logLines(*tab);
+    QCOMPARE(lines.first(), QStringLiteral("Validating token..."));
+    QVERIFY(indexOf(lines, "Account @alice added and saved.") >= 0);
+    QVERIFY(indexOf(lines, "Account @alice added and saved.") < indexOf(lines, "[OK] Fetch User: alice"));
+    QVERIFY(tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->text().isEmpty());
+
+    // The check's GET /user, then the repositories; the token trimmed.
+    const QList<Request> requests = server.requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(0).target, QByteArray("/user"));
+    QCOMPARE(requests.at(1).target, kReposPath.toUtf8());
+    for (const Request& request : requests)
+        QCOMPARE(request.header("Authorization"), "Bearer " + token.toUtf8());
+
+    // Stored trimmed and made active, as a fresh read of the file shows.
+    UserProfile reread;
+    QVERIFY(reread.load());
+    const QList<UserProfile::GhAccount> stored = reread.githubAccounts();
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.at(0).login, QStringLiteral("alice"));
+    QCOMPARE(stored.at(0).pat, token);
+    QCOMPARE(stored.at(0).name, QStringLiteral("Alice Liddell"));
+    QCOMPARE(stored.at(0).email, QStringLiteral("alice@example.org"));
+    QCOMPARE(stored.at(0).plan, QStringLiteral("pro"));
+    QCOMPARE(reread.activeGithubLogin(), QStringLiteral("alice"));
+
+    QCOMPARE(combo(*tab)->count(), 1);
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("Alice Liddell (alice)"));
+    QCOMPARE(label(*tab, "userLabel")->text(),
+             QStringLiteral("<b>Alice Liddell</b> (@alice)  |  alice@example.org  |  3 public, 1 private repos  |  "
+                            "Plan: pro"));
+    QCOMPARE(label(*tab, "rateLabel")->text(), QStringLiteral("API Rate: 4999 / 5000 remaining"));
+
+    // The repository tree, private in amber and public in green.
+    QTreeWidget* tree = repoTree(*tab);
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    const QStringList first{tree->topLevelItem(0)->text(0), tree->topLevelItem(0)->text(1),
+                            tree->topLevelItem(0)->text(2), tree->topLevelItem(0)->text(3),
+                            tree->topLevelItem(0)->text(4)};
+    QCOMPARE(first, (QStringList{"alice/tools", "Public", "C++", "main", "7"}));
+    QCOMPARE(tree->topLevelItem(0)->foreground(1).color(), QColor("#22c55e"));
+    QCOMPARE(tree->topLevelItem(1)->text(1), QStringLiteral("Private"));
+    QCOMPARE(tree->topLevelItem(1)->foreground(1).color(), QColor("#f59e0b"));
+
+    // Every client outcome goes out for the session log as well.
+    QCOMPARE(sessionLines.size(), 2);
+    QCOMPARE(sessionLines.at(0), (QVariantList{"Fetch User", "GitHub", true, "alice"}));
+
+    // Double-click copies the full name.
+    emit tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("alice/secret"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Copied to clipboard: alice/secret"));
+
+    // OT_PAGE_SHOT=/tmp/page.png keeps a picture of the page for a look.
+    const QString shot = qEnvironmentVariable("OT_PAGE_SHOT");
+    if (!shot.isEmpty()) {
+        tab->resize(900, 640);
+        tab->show();
+        QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
+        QVERIFY(tab->grab().save(shot));
+    }
+
+    // The token never shows, and travels only in the Authorization header.
+    for (const QString& line : logLines(*tab))
+        QVERIFY2(!line.contains(token), qPrintable(line));
+    for (QLabel* any : tab->findChildren<QLabel*>())
+        QVERIFY(!any->text().contains(token));
+    QVERIFY(!combo(*tab)->currentText().contains(token));
+    for (const Request& request : server.requests()) {
+        QVERIFY(!request.target.contains(token.toUtf8()));
+        QVERIFY(!request.body.contains(token.toUtf8()));
+        QCOMPARE(request.head.count(token.toUtf8()), 1);
+        QVERIFY(request.head.contains("Authorization: Bearer " + token.toUtf8()));
+    }
+}
+
+void GitHubTabTest::badToken()
+{
+    auto tab = openTab();
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("ghp_wrong"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("Invalid token: Bad credentials")));
+    QStringList lines = logLines(*tab);
+    QCOMPARE(lines, (QStringList{"Validating token...", "[ERROR] Fetch User: Bad credentials",
+                                 "Invalid token: Bad credentials"}));
+    QCOMPARE(server.requestCount(), 1);
+
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QVERIFY(reread.githubAccounts().isEmpty());
+    QVERIFY(reread.activeGithubLogin().isEmpty());
+
+    // The token is gone from the client, and the check listens no more: a
+    // later failure is only the log's error line.
+    clickButton(tab.get(), QStringLiteral("Refresh"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Not authenticated. Connect first."));
+    tab->findChild<GitHubClient*>()->fetchUser();
+    QTRY_COMPARE(server.requestCount(), 2);
+    QVERIFY(server.requests().at(1).head.contains("\r\nAuthorization: Bearer \r\n"));
+    QTRY_COMPARE(logLines(*tab).count(QStringLiteral("[ERROR] Fetch User: Bad credentials")), 2);
+    QCOMPARE(logLines(*tab).count(QStringLiteral("Invalid token: Bad credentials")), 1);
+}
+
+void GitHubTabTest::checkActsOnceAndReAddReplaces()
+{
+    users.insert(QStringLiteral("tok-alice"), {"alice", "Alice", ""});
+    users.insert(QStringLiteral("tok-bob"), {"bob", "Bob", ""});
+    storeAccounts({{"alice", "Alice", "alice@example.org", "tok-alice", ""}});
+    auto tab = openTab();
+
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("tok-bob"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+
+    // Connecting to alice afterwards brings her user: it must not be stored
+    // again under the checked token.
+    combo(*tab)->setCurrentIndex(combo(*tab)->findData(QStringLiteral("alice")));
+    clickButton(tab.get(), QStringLiteral("Connect"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: alice")));
+    QTRY_COMPARE(logLines(*tab).count(QStringLiteral("[OK] Fetch Repos: 2 repos")), 2);
+    QCOMPARE(logLines(*tab).count(QStringLiteral("Account @alice added and saved.")), 0);
+    QVERIFY(logLines(*tab).contains(QStringLiteral("Connecting as @alice...")));
+
+    // Adding alice again with a new token replaces her entry.
+    users.insert(QStringLiteral("tok-alice-2"), {"alice", "Alice Renamed", "team"});
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("tok-alice-2"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @alice added and saved.")));
+    QTRY_COMPARE(logLines(*tab).count(QStringLiteral("[OK] Fetch Repos: 2 repos")), 3);
+
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QMap<QString, QString> tokens;
+    for (const UserProfile::GhAccount& account : reread.githubAccounts())
+        tokens.insert(account.login, account.pat + QLatin1Char('|') + account.name + QLatin1Char('|') + account.plan);
+    QCOMPARE(tokens.size(), 2);
+    QCOMPARE(tokens.value("bob"), QStringLiteral("tok-bob|Bob|"));
+    QCOMPARE(tokens.value("alice"), QStringLiteral("tok-alice-2|Alice Renamed|team"));
+    QCOMPARE(reread.activeGithubLogin(), QStringLiteral("alice"));
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("Alice Renamed (alice)"));
+}
+
+void GitHubTabTest::rateLabel_data()
+{
+    QTest::addColumn<QByteArray>("remaining");
+    QTest::addColumn<QString>("colour");
+    QTest::newRow("100 grey") << QByteArray("100") << QStringLiteral("#6b7280");
+    QTest::newRow("99 amber") << QByteArray("99") << QStringLiteral("#f59e0b");
+    QTest::newRow("0 amber") << QByteArray("0") << QStringLiteral("#f59e0b");
+}
+
+void GitHubTabTest::rateLabel()
+{
+    QFETCH(QByteArray, remaining);
+    QFETCH(QString, colour);
+    rateRemaining = remaining;
+    users.insert(QStringLiteral("tok"), {"alice", "Alice", ""});
+    storeAccounts({{"alice", "Alice", "", "tok", ""}}, QStringLiteral("alice"));
+    auto tab = openTab();
+    QLabel* rate = label(*tab, "rateLabel");
+    QTRY_COMPARE(rate->text(), QStringLiteral("API Rate: %1 / 5000 remaining").arg(QString::fromLatin1(remaining)));
+    QCOMPARE(rate->styleSheet(), QStringLiteral("color: %1; font-size: 11px;").arg(colour));
+}
+
+void GitHubTabTest::removeAccount()
+{
+    users.insert(QStringLiteral("tok-alice"), {"alice", "Alice", ""});
+    storeAccounts({{"alice", "Alice", "", "tok-alice", ""}, {"bob", "Bob", "", "tok-bob", ""}},
+                  QStringLiteral("alice"));
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    QTRY_COMPARE(combo(*tab)->currentText(), QStringLiteral("Alice (alice)"));
+
+    // "No" keeps bob; "Yes" removes him and leaves the connection to alice.
+    combo(*tab)->setCurrentIndex(combo(*tab)->findData(QStringLiteral("bob")));
+    {
+        ModalDriver driver;
+        driver.pressButton(QMessageBox::No);
+        driver.pressButton(QMessageBox::Yes);
+        clickButton(tab.get(), QStringLiteral("Remove"));
+        QCOMPARE(profile->githubAccounts().size(), 2);
+        clickButton(tab.get(), QStringLiteral("Remove"));
+        QCOMPARE(driver.pending(), 0);
+        QCOMPARE(driver.titles.value(0), QStringLiteral("Remove GitHub Account"));
+        QCOMPARE(driver.texts.value(0), QStringLiteral("Remove @bob and its PAT from Tessaril?"));
+    }
+    QCOMPARE(profile->githubAccounts().size(), 1);
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Account @bob removed."));
+    QVERIFY(!logLines(*tab).contains(QStringLiteral("Disconnected from GitHub.")));
+    QVERIFY(tab->findChild<GitHubClient*>()->isAuthenticated());
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 2);
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("Alice (alice)"));
+
+    // Removing the active account disconnects.
+    {
+        ModalDriver driver;
+        driver.pressButton(QMessageBox::Yes);
+        clickButton(tab.get(), QStringLiteral("Remove"));
+    }
+    QVERIFY(profile->githubAccounts().isEmpty());
+    QVERIFY(!tab->findChild<GitHubClient*>()->isAuthenticated());
+    QCOMPARE(label(*tab, "userLabel")->text(), QStringLiteral("Not connected"));
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 0);
+    const QStringList lines = logLines(*tab);
+    QCOMPARE(lines.mid(lines.size() - 2),
+             (QStringList{"Disconnected from GitHub.", "Account @alice removed."}));
+    QCOMPARE(combo(*tab)->count(), 0);
+}
+
+void GitHubTabTest::refusalsAndListing()
+{
+    {
+        auto tab = openTab();
+        QCOMPARE(combo(*tab)->count(), 0);
+        clickButton(tab.get(), QStringLiteral("Connect"));
+        clickButton(tab.get(), QStringLiteral("Add"));
+        tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("   "));
+        clickButton(tab.get(), QStringLiteral("Add"));
+        clickButton(tab.get(), QStringLiteral("Refresh"));
+        clickButton(tab.get(), QStringLiteral("Remove"));   // nothing selected: no question
+        clickButton(tab.get(), QStringLiteral("Disconnect"));
+        QCOMPARE(logLines(*tab), (QStringList{"No account selected.", "Paste a PAT first.", "Paste a PAT first.",
+                                              "Not authenticated. Connect first.", "Disconnected from GitHub."}));
+    }
+    QCOMPARE(server.requestCount(), 0);
+
+    // Without a name the login stands in; an active login that names no stored
+    // account selects the first and connects nothing.
+    storeAccounts({{"carol", "Carol C", "", "t1", ""}, {"dave", "", "", "t2", ""}}, QStringLiteral("gone"));
+    auto tab = openTab();
+    QCOMPARE(combo(*tab)->count(), 2);
+    QCOMPARE(combo(*tab)->itemText(1), QStringLiteral("dave (dave)"));
+    QCOMPARE(combo(*tab)->currentIndex(), 0);
+    QCOMPARE(combo(*tab)->currentData().toString(), QStringLiteral("carol"));
+    QTest::qWait(0);
+    QCOMPARE(server.requestCount(), 0);
+}
+
+void GitHubTabTest::repoChooserKeepsSelection()
+{
+    users.insert(QStringLiteral("tok"), {"alice", "Alice", ""});
+    repos = QStringList{"alice/a", "alice/b", "alice/c"};
+    storeAccounts({{"alice", "Alice", "", "tok", ""}}, QStringLiteral("alice"));
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 3 repos")));
+
+    // With a placeholder a filled combo would select nothing by itself.
+    QComboBox chooser;
+    chooser.setPlaceholderText(QStringLiteral("(no repositories)"));
+    tab->populateRepoCombo(&chooser);
+    QCOMPARE(chooser.count(), 3);
+    QCOMPARE(chooser.currentText(), QStringLiteral("alice/a"));
+    chooser.setCurrentIndex(1);
+    tab->populateRepoCombo(nullptr);
+
+    const auto refill = [&](const QStringList& names) {
+        repos = names;
+        server.clearRequests();
+        clickButton(tab.get(), QStringLiteral("Refresh"));
+        QTRY_COMPARE(repoTree(*tab)->topLevelItem(0)->text(0), names.first());
+        tab->populateRepoCombo(&chooser);
+    };
+    refill({"alice/c", "alice/b"});
+    QCOMPARE(chooser.currentText(), QStringLiteral("alice/b"));
+    refill({"alice/z", "alice/B"});   // compared with case
+    QCOMPARE(chooser.currentText(), QStringLiteral("alice/z"));
+    QCOMPARE(chooser.count(), 2);
+}
+
+void GitHubTabTest::startsConnectedToActiveAccount()
+{
+    users.insert(QStringLiteral("tok"), {"alice", "Alice Now", "pro"});
+    storeAccounts({{"alice", "Alice Then", "old@example.org", "tok", "free"}, {"bob", "Bob", "", "t", ""}},
+                  QStringLiteral("alice"));
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: alice")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    // The connect ran before the log existed.
+    for (const QString& line : logLines(*tab))
+        QVERIFY2(!line.startsWith(QLatin1String("Connecting as @")), qPrintable(line));
+
+    // The stored account takes the fresh name, e-mail and plan, keeps its
+    // token, and moves to the end of the list.
+    UserProfile reread;
+    QVERIFY(reread.load());
+    const QList<UserProfile::GhAccount> stored = reread.githubAccounts();
+    QCOMPARE(stored.size(), 2);
+    QCOMPARE(stored.at(1).login, QStringLiteral("alice"));
+    QCOMPARE(stored.at(1).name, QStringLiteral("Alice Now"));
+    QCOMPARE(stored.at(1).email, QStringLiteral("alice@example.org"));
+    QCOMPARE(stored.at(1).plan, QStringLiteral("pro"));
+    QCOMPARE(stored.at(1).pat, QStringLiteral("tok"));
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("Alice Now (alice)"));
+}
+
+void GitHubTabTest::serverTextShownLiterally()
+{
+    users.insert(QStringLiteral("tok"), {"x<i>y", "<b>x</b> 100%2 & co", "<pro>"});
+    storeAccounts({{"x<i>y", "", "", "tok", ""}}, QStringLiteral("x<i>y"));
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: x<i>y")));
+    // Rich text shows runs of blanks as one.
+    QCOMPARE(shownText(label(*tab, "userLabel")),
+             QStringLiteral("<b>x</b> 100%2 & co (@x<i>y) | x<i>y@example.org | 3 public, 1 private repos | "
+                            "Plan: <pro>"));
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("<b>x</b> 100%2 & co (x<i>y)"));
+
+    // The question names the login as written.
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::No);
+    clickButton(tab.get(), QStringLiteral("Remove"));
+    QCOMPARE(driver.texts.value(0), QStringLiteral("Remove @x<i>y and its PAT from Tessaril?"));
+}
+
+OT_TEST_MAIN(GitHubTabTest)
+#include "tst_githubtab.moc"
