@@ -17,18 +17,6 @@ QString& baseUrlForTesting()
     return url;
 }
 
-// Every element becomes one record, in the server's order; an element that is
-// not an object gives a record of empty fields rather than being skipped.
-template <typename Record>
-QList<Record> recordsOf(const QJsonArray& array)
-{
-    QList<Record> records;
-    records.reserve(array.size());
-    for (const QJsonValue& element : array)
-        records << Record::fromJson(element.toObject());
-    return records;
-}
-
 // A header that is absent or not a base-10 number reads as 0.
 int headerNumber(const QNetworkReply* reply, const QByteArray& name)
 {
@@ -146,7 +134,7 @@ void GitHubClient::fetchRepos()
     // One page of at most 100, most recently updated first; no further pages.
     handleReply(apiGet(QStringLiteral("/user/repos?per_page=100&sort=updated")),
                 QStringLiteral("Fetch Repos"), [this](const QJsonDocument& document) {
-                    const QList<GitHubRepo> repos = recordsOf<GitHubRepo>(document.array());
+                    const QList<GitHubRepo> repos = recordsFromJson<GitHubRepo>(document.array());
                     emit reposFetched(repos);
                     emit operationComplete(QStringLiteral("Fetch Repos"), true,
                                            QStringLiteral("%1 repos").arg(repos.size()));
@@ -157,7 +145,7 @@ void GitHubClient::listSshKeys()
 {
     handleReply(apiGet(QStringLiteral("/user/keys")), QStringLiteral("List SSH Keys"),
                 [this](const QJsonDocument& document) {
-                    const QList<GitHubSshKey> keys = recordsOf<GitHubSshKey>(document.array());
+                    const QList<GitHubSshKey> keys = recordsFromJson<GitHubSshKey>(document.array());
                     emit sshKeysFetched(keys);
                     emit operationComplete(QStringLiteral("List SSH Keys"), true,
                                            QStringLiteral("%1 keys").arg(keys.size()));

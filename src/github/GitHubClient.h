@@ -50,6 +50,26 @@ public:
     void listGpgKeys();
     void addGpgKey(const QString& armoredKey);
 
+    // Repository endpoints; repo is "owner/repo". Secret and variable names
+    // are letters, digits and "_", not starting with a digit: others are
+    // refused through apiError before any request.
+    void listSecrets(const QString& repo);
+    // Fetches the repository's public key, then stores the value through gh
+    // (as the connected account) or, failing that, as a sealed box over REST.
+    void createSecret(const QString& repo, const QString& name, const QString& value);
+    void deleteSecret(const QString& repo, const QString& name);
+    void listVariables(const QString& repo);
+    void createVariable(const QString& repo, const QString& name, const QString& value);
+    void deleteVariable(const QString& repo, const QString& name);
+    void listDeployKeys(const QString& repo);
+    void addDeployKey(const QString& repo, const QString& title, const QString& key, bool readOnly);
+    void listDependabotAlerts(const QString& repo);
+    void listCodeScanningAlerts(const QString& repo);
+    void listSecretScanningAlerts(const QString& repo);
+    void listWorkflows(const QString& repo);
+    void listWorkflowRuns(const QString& repo);
+    void triggerWorkflow(const QString& repo, int workflowId, const QString& ref);
+
     // Tests point clients created afterwards at a server of their own. Not an
     // environment variable: that could send a real token to another host.
     static void setBaseUrlForTesting(const QString& url);
@@ -69,6 +89,11 @@ Q_SIGNALS:
     void rateLimitInfo(int remaining, int limit, const QString& resetTime);
 
 private:
+    // The gh step of createSecret: true only when gh stored the secret.
+    bool storeSecretWithGh(const QString& repo, const QString& name, const QString& value);
+    void putSealedSecret(const QString& repo, const QString& name, const QString& keyId,
+                         const QByteArray& publicKey, const QString& value);
+
     QNetworkReply* send(const QByteArray& verb, const QString& path, const QJsonObject* body);
 
     QNetworkAccessManager* m_network = nullptr;

@@ -37,4 +37,9 @@ QJsonObject object(const QJsonObject& object, const QString& key)
     return object.value(key).toObject();
 }
 
+QJsonArray array(const QJsonObject& object, const QString& key)
+{
+    return object.value(key).toArray();
+}
+
 } // namespace GitHubJson

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -18,5 +19,7 @@ int integer(const QJsonObject& object, const QString& key);
 bool boolean(const QJsonObject& object, const QString& key);
 // The member when it is a JSON object, else an empty object.
 QJsonObject object(const QJsonObject& object, const QString& key);
+// The member when it is a JSON array, else an empty array.
+QJsonArray array(const QJsonObject& object, const QString& key);
 
 } // namespace GitHubJson

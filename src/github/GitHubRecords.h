@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -63,6 +65,18 @@ struct GitHubVariable {
 
     static GitHubVariable fromJson(const QJsonObject& object);
 };
+
+// Every element becomes one record, in the server's order; an element that is
+// not an object gives a record of empty fields rather than being skipped.
+template <typename Record>
+QList<Record> recordsFromJson(const QJsonArray& array)
+{
+    QList<Record> records;
+    records.reserve(array.size());
+    for (const QJsonValue& element : array)
+        records << Record::fromJson(element.toObject());
+    return records;
+}
 
 Q_DECLARE_METATYPE(GitHubUser)
 Q_DECLARE_METATYPE(GitHubRepo)

@@ -1,0 +1,250 @@
+// The repository-scoped endpoints of GitHubClient: Actions secrets and
+// variables, deploy keys, security alerts, workflows and their runs.
+#include "github/GitHubClient.h"
+
+#include "core/SecureZero.h"
+#include "core/ToolRunner.h"
+#include "github/GitHubJson.h"
+#include "github/SealedBox.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+
+namespace {
+
+const QString kCreateSecret = QStringLiteral("Create Secret");
+const QString kNoPublicKey = QStringLiteral("Failed to fetch repo public key");
+
+// gh blocks the GUI thread while it runs; past this it counts as failed and
+// the REST call stores the secret instead.
+constexpr int kGhWaitMs = 15000;
+
+// GitHub's own rule for secret and variable names. Checking it here also keeps
+// a name from being read as a gh option ("--env-file=...") or from reaching
+// into another path of the API ("../keys").
+bool isValidActionsName(const QString& name)
+{
+    if (name.isEmpty() || name.front().isDigit())
+        return false;
+    for (const QChar c : name) {
+        const bool ok = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')
+            || (c >= u'0' && c <= u'9') || c == u'_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// "repo: N what", filled in one pass so that a "%2" in the repository's name
+// stays text.
+QString repoCount(const QString& repo, qsizetype count, const QString& what)
+{
+    return QStringLiteral("%1: %2 %3").arg(repo, QString::number(count), what);
+}
+
+} // namespace
+
+void GitHubClient::listSecrets(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/actions/secrets").arg(repo)),
+                QStringLiteral("List Secrets"), [this, repo](const QJsonDocument& document) {
+                    const QList<GitHubSecret> secrets = recordsFromJson<GitHubSecret>(
+                        GitHubJson::array(document.object(), QStringLiteral("secrets")));
+                    emit secretsFetched(repo, secrets);
+                    emit operationComplete(QStringLiteral("List Secrets"), true,
+                                           repoCount(repo, secrets.size(), QStringLiteral("secrets")));
+                });
+}
+
+void GitHubClient::createSecret(const QString& repo, const QString& name, const QString& value)
+{
+    if (!isValidActionsName(name)) {
+        emit apiError(kCreateSecret, QStringLiteral("Invalid secret name"));
+        return;
+    }
+    // The key is fetched afresh for every secret: GitHub may rotate it.
+    handleReply(apiGet(QStringLiteral("/repos/%1/actions/secrets/public-key").arg(repo)),
+                QStringLiteral("Fetch Public Key"), [this, repo, name, value](const QJsonDocument& document) {
+                    const QJsonObject object = document.object();
+                    const QString keyId = GitHubJson::string(object, QStringLiteral("key_id"));
+                    QByteArray publicKey;
+                    // A key of any other length would have the sealing read past
+                    // its end; without the library nothing could be sealed at all.
+                    if (keyId.isEmpty()
+                        || !SealedBox::decodePublicKey(GitHubJson::string(object, QStringLiteral("key")),
+                                                       &publicKey)
+                        || !SealedBox::available()) {
+                        emit apiError(kCreateSecret, kNoPublicKey);
+                        return;
+                    }
+                    if (storeSecretWithGh(repo, name, value)) {
+                        emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
+                        return;
+                    }
+                    putSealedSecret(repo, name, keyId, publicKey, value);
+                });
+}
+
+bool GitHubClient::storeSecretWithGh(const QString& repo, const QString& name, const QString& value)
+{
+    // Without a token gh would fall back to its own stored login, which need
+    // not be the account this client is connected as.
+    if (m_token.isEmpty())
+        return false;
+    ToolRunner::Options options;
+    options.finishTimeoutMs = kGhWaitMs;
+    // GH_TOKEN outranks whatever gh has stored, so the secret is written as
+    // the connected account; it reaches gh only through its environment.
+    options.environment = QProcessEnvironment::systemEnvironment();
+    options.environment.insert(QStringLiteral("GH_TOKEN"), m_token);
+    // Without --body gh reads the value from standard input, so the value
+    // never shows in a process listing.
+    options.standardInput = value.toUtf8();
+    const ToolRunner::Result result = ToolRunner::run(
+        QStringLiteral("gh"),
+        {QStringLiteral("secret"), QStringLiteral("set"), QStringLiteral("--repo"), repo,
+         QStringLiteral("--"), name},
+        options);
+    secureZero(options.standardInput);
+    return result.succeeded();
+}
+
+void GitHubClient::putSealedSecret(const QString& repo, const QString& name, const QString& keyId,
+                                   const QByteArray& publicKey, const QString& value)
+{
+    QByteArray plain = value.toUtf8();
+    QByteArray sealed;
+    const bool ok = SealedBox::seal(publicKey, plain, &sealed);
+    secureZero(plain);
+    if (!ok) {
+        emit apiError(kCreateSecret, QStringLiteral("Failed to seal the secret value"));
+        return;
+    }
+    const QJsonObject body{{QStringLiteral("encrypted_value"), QString::fromLatin1(sealed.toBase64())},
+                           {QStringLiteral("key_id"), keyId}};
+    handleReply(apiPut(QStringLiteral("/repos/%1/actions/secrets/%2").arg(repo, name), body), kCreateSecret,
+                [this, repo, name](const QJsonDocument&) {
+                    emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
+                });
+}
+
+void GitHubClient::deleteSecret(const QString& repo, const QString& name)
+{
+    handleReply(apiDelete(QStringLiteral("/repos/%1/actions/secrets/%2").arg(repo, name)),
+                QStringLiteral("Delete Secret"), [this, name](const QJsonDocument&) {
+                    emit operationComplete(QStringLiteral("Delete Secret"), true, name);
+                });
+}
+
+void GitHubClient::listVariables(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/actions/variables").arg(repo)),
+                QStringLiteral("List Variables"), [this, repo](const QJsonDocument& document) {
+                    const QList<GitHubVariable> vars = recordsFromJson<GitHubVariable>(
+                        GitHubJson::array(document.object(), QStringLiteral("variables")));
+                    emit variablesFetched(repo, vars);
+                    emit operationComplete(QStringLiteral("List Variables"), true,
+                                           repoCount(repo, vars.size(), QStringLiteral("vars")));
+                });
+}
+
+void GitHubClient::createVariable(const QString& repo, const QString& name, const QString& value)
+{
+    if (!isValidActionsName(name)) {
+        emit apiError(QStringLiteral("Create Variable"), QStringLiteral("Invalid variable name"));
+        return;
+    }
+    const QJsonObject body{{QStringLiteral("name"), name}, {QStringLiteral("value"), value}};
+    handleReply(apiPost(QStringLiteral("/repos/%1/actions/variables").arg(repo), body),
+                QStringLiteral("Create Variable"), [this, name](const QJsonDocument&) {
+                    emit operationComplete(QStringLiteral("Create Variable"), true, name);
+                });
+}
+
+void GitHubClient::deleteVariable(const QString& repo, const QString& name)
+{
+    handleReply(apiDelete(QStringLiteral("/repos/%1/actions/variables/%2").arg(repo, name)),
+                QStringLiteral("Delete Variable"), [this, name](const QJsonDocument&) {
+                    emit operationComplete(QStringLiteral("Delete Variable"), true, name);
+                });
+}
+
+void GitHubClient::listDeployKeys(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/keys").arg(repo)), QStringLiteral("List Deploy Keys"),
+                [this](const QJsonDocument& document) {
+                    emit operationComplete(QStringLiteral("List Deploy Keys"), true,
+                                           QStringLiteral("%1 keys").arg(document.array().size()));
+                });
+}
+
+void GitHubClient::addDeployKey(const QString& repo, const QString& title, const QString& key, bool readOnly)
+{
+    const QJsonObject body{{QStringLiteral("title"), title},
+                           {QStringLiteral("key"), key},
+                           {QStringLiteral("read_only"), readOnly}};
+    handleReply(apiPost(QStringLiteral("/repos/%1/keys").arg(repo), body), QStringLiteral("Add Deploy Key"),
+                [this, title](const QJsonDocument&) {
+                    emit operationComplete(QStringLiteral("Add Deploy Key"), true, title);
+                });
+}
+
+void GitHubClient::listDependabotAlerts(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/dependabot/alerts?state=open").arg(repo)),
+                QStringLiteral("Dependabot Alerts"), [this, repo](const QJsonDocument& document) {
+                    emit operationComplete(QStringLiteral("Dependabot Alerts"), true,
+                                           repoCount(repo, document.array().size(), QStringLiteral("open alerts")));
+                });
+}
+
+void GitHubClient::listCodeScanningAlerts(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/code-scanning/alerts?state=open").arg(repo)),
+                QStringLiteral("Code Scanning"), [this, repo](const QJsonDocument& document) {
+                    emit operationComplete(QStringLiteral("Code Scanning"), true,
+                                           repoCount(repo, document.array().size(), QStringLiteral("alerts")));
+                });
+}
+
+void GitHubClient::listSecretScanningAlerts(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/secret-scanning/alerts?state=open").arg(repo)),
+                QStringLiteral("Secret Scanning"), [this, repo](const QJsonDocument& document) {
+                    emit operationComplete(QStringLiteral("Secret Scanning"), true,
+                                           repoCount(repo, document.array().size(), QStringLiteral("alerts")));
+                });
+}
+
+void GitHubClient::listWorkflows(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/actions/workflows").arg(repo)),
+                QStringLiteral("List Workflows"), [this, repo](const QJsonDocument& document) {
+                    const int total = GitHubJson::integer(document.object(), QStringLiteral("total_count"));
+                    emit operationComplete(QStringLiteral("List Workflows"), true,
+                                           repoCount(repo, total, QStringLiteral("workflows")));
+                });
+}
+
+void GitHubClient::listWorkflowRuns(const QString& repo)
+{
+    handleReply(apiGet(QStringLiteral("/repos/%1/actions/runs?per_page=10").arg(repo)),
+                QStringLiteral("Workflow Runs"), [this, repo](const QJsonDocument& document) {
+                    const int total = GitHubJson::integer(document.object(), QStringLiteral("total_count"));
+                    emit operationComplete(QStringLiteral("Workflow Runs"), true,
+                                           repoCount(repo, total, QStringLiteral("recent runs")));
+                });
+}
+
+void GitHubClient::triggerWorkflow(const QString& repo, int workflowId, const QString& ref)
+{
+    const QJsonObject body{{QStringLiteral("ref"), ref}};
+    handleReply(apiPost(QStringLiteral("/repos/%1/actions/workflows/%2/dispatches")
+                            .arg(repo, QString::number(workflowId)),
+                        body),
+                QStringLiteral("Trigger Workflow"), [this](const QJsonDocument&) {
+                    emit operationComplete(QStringLiteral("Trigger Workflow"), true, QStringLiteral("Dispatched"));
+                });
+}
