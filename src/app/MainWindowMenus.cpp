@@ -4,6 +4,7 @@
 #include "app/AboutDialog.h"
 #include "app/SshTarget.h"
 #include "app/StyleManager.h"
+#include "core/SshDirectory.h"
 #include "ui/NetworkDiagnosticsDialog.h"
 #include "ui/PreferencesDialog.h"
 #include "ui/ProfileEditorDialog.h"
@@ -255,22 +256,8 @@ void MainWindow::showSiteManager()
 
 void MainWindow::fixSshPermissions()
 {
-    const QString dir = QDir::homePath() + QStringLiteral("/.ssh");
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    QStringList failed;
-    // A missing path is nothing to fix; a change refused on an existing one
-    // leaves it open to others and must not pass for success.
-    const auto restrict = [&failed](const QString& path, QFileDevice::Permissions permissions) {
-        if (QFileInfo::exists(path) && !QFile::setPermissions(path, permissions))
-            failed << path;
-    };
-    restrict(dir, ownerOnly | QFileDevice::ExeOwner);
-    restrict(dir + QStringLiteral("/config"), ownerOnly);
-    const QStringList keys = QDir(dir).entryList({QStringLiteral("id_*")}, QDir::Files, QDir::NoSort);
-    for (const QString& name : keys) {
-        if (!name.endsWith(QLatin1String(".pub")))
-            restrict(dir + QLatin1Char('/') + name, ownerOnly);
-    }
+    const QString dir = SshDirectory::path();
+    const QStringList failed = SshDirectory::restrictPermissions();
 
     if (failed.isEmpty()) {
         logSession(QStringLiteral("Fix Permissions"), QStringLiteral("SSH"), true, dir);
