@@ -12,6 +12,7 @@
 #include "FakeTools.h"
 #include "LoopbackSshd.h"
 #include "ModalDriver.h"
+#include "TerminalScript.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
@@ -179,22 +180,6 @@ QTreeWidgetItem* rowNamed(QTreeWidget* tree, const QString& name)
     return found.isEmpty() ? nullptr : found.first();
 }
 
-// The command line inside a recorded Terminal script, its escapes undone.
-QString commandFromScript(const QString& script)
-{
-    const QString head = QStringLiteral("tell application \"Terminal\"\n    activate\n    do script \"");
-    const QString tail = QStringLiteral("\"\nend tell");
-    if (!script.startsWith(head) || !script.endsWith(tail))
-        return QStringLiteral("<not the Terminal script: %1>").arg(script);
-    const QString literal = script.mid(head.size(), script.size() - head.size() - tail.size());
-    QString command;
-    for (qsizetype i = 0; i < literal.size(); ++i) {
-        if (literal.at(i) == QLatin1Char('\\') && i + 1 < literal.size())
-            ++i;
-        command += literal.at(i);
-    }
-    return command;
-}
 
 } // namespace
 
