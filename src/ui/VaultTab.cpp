@@ -57,11 +57,6 @@ void VaultTab::appendLog(const QString& line)
     LogView::appendLine(logView, line);
 }
 
-QWidget* VaultTab::createKeyBackupSubTab()
-{
-    return makeTitledPage(QStringLiteral("Key Backup"));
-}
-
 QWidget* VaultTab::createCloudCredsSubTab()
 {
     return makeTitledPage(QStringLiteral("Cloud Credentials"));

@@ -9,6 +9,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QTreeWidgetItem;
 class QTextEdit;
 class QTreeWidget;
@@ -32,6 +33,9 @@ public:
     // Derives the vault's pass phrase by the method its side file names
     // (asking for a password or the key's answer) and mounts it.
     void mountVaultByPath(const QString& path);
+
+    // How long security may take to export the keychain.
+    int keychainTimeoutMs = 30000;
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
@@ -81,6 +85,15 @@ private:
     // the volumes folder; said again only when that changes.
     void noteForeignVolume();
     void appendLog(const QString& line);
+
+    // Pages that need a mounted vault (VaultTabBackups.cpp): the label and
+    // buttons show the engine's state now and follow its mount signals.
+    void followMountState(QLabel* label, const QList<QPushButton*>& buttons, const QString& mountedText,
+                          const QString& unmountedText);
+    // "Backup Keychain": the login keychain exported by security into the
+    // vault's "certificates" folder.
+    void exportKeychain();
+    void storeChosenFile();
 
     TessarilVault* vault = nullptr;
     FidoDeviceManager* fidoManager = nullptr;

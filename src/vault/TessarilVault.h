@@ -55,9 +55,41 @@ public:
     // reported through vaultError. Returns the standard output.
     QString runHdiutil(const QList<QString>& args, const QString& stdinData);
 
+    // What a mounted vault holds (TessarilVaultContents.cpp). Every one of
+    // these needs a mounted vault; each reports through vaultLog and
+    // vaultError, and an earlier copy inside the vault is only ever replaced
+    // by a whole new one.
+    // The files of ~/.ssh (hidden ones too, "known_hosts_old" not) into
+    // "ssh"; true when at least one was copied.
+    bool backupSshKeys();
+    // The vault's "ssh" files (hidden ones not) into ~/.ssh, where no file of
+    // that name is yet; true when at least one was restored.
+    bool restoreSshKeys();
+    // gpg's exports of the secret keys, the public keys and the owner trust
+    // into "gpg"; true when at least one export was saved.
+    bool backupGpgKeyring();
+    // Imports what "gpg" holds; true when at least one import completed.
+    bool restoreGpgKeyring();
+    // Copies the files into "certificates"; true when at least one was copied.
+    bool backupCertificates(const QList<QString>& paths);
+    // Copies the file into the vault folder category ("files",
+    // "passwords/lastpass"), made when missing, under its own name.
+    bool storeFile(const QString& sourcePath, const QString& category);
+    // Copies the first file of that name found in "ssh", "gpg",
+    // "certificates", "cloud" or "files" to destPath.
+    bool retrieveFile(const QString& fileName, const QString& destPath);
+    // The files of one vault folder by name; with an empty category, those
+    // of every top-level folder as "folder/name".
+    QList<QString> listFiles(const QString& category);
+
     // Waits of every hdiutil run.
     int startTimeoutMs = 5000;
     int finishTimeoutMs = 60000;
+    // How long gpg may take to export or import the secret keys, the public
+    // keys and the owner trust.
+    int gpgSecretTimeoutMs = 30000;
+    int gpgPublicTimeoutMs = 15000;
+    int gpgTrustTimeoutMs = 10000;
 
 Q_SIGNALS:
     void vaultLog(const QString& message);
@@ -70,6 +102,9 @@ private:
     // hdiutil's own error output, or why it did not run to its end.
     static QString failureText(const ToolRunner::Result& result);
     void detach(const QString& mountPoint);
+    // False, with "Vault not mounted.", when no vault is mounted.
+    bool requireMounted();
+    ToolRunner::Result runGpg(const QStringList& args, int finishTimeoutMs);
 
     VaultInfo vaultInfo;
 };

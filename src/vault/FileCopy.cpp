@@ -1,0 +1,162 @@
+#include "vault/FileCopy.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace FileCopy {
+
+namespace {
+
+bool fail(QString* error, const QString& reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+// "<folder>/.<name>.<suffix>XXXXXX": hidden, and on the target's file
+// system, so the final rename stays a rename.
+QString siblingTemplate(const QString& target, const char* suffix)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.')
+        + QLatin1String(suffix) + QStringLiteral("XXXXXX");
+}
+
+bool renameOver(const QString& from, const QString& to, QString* error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return fail(error, QStringLiteral("cannot rename %1 to %2: %3")
+                               .arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+    return true;
+}
+
+// Reads all of in into out, every byte checked on the way, then pushes it out
+// of Qt's buffer (where a full disk shows).
+bool copyContents(QFile& in, QFileDevice& out, QString* error)
+{
+    constexpr qint64 kChunk = 1 << 20;
+    while (true) {
+        const QByteArray chunk = in.read(kChunk);
+        if (chunk.isEmpty()) {
+            if (in.error() != QFileDevice::NoError || !in.atEnd())
+                return fail(error, in.fileName() + QStringLiteral(": ") + in.errorString());
+            break;
+        }
+        if (out.write(chunk) != chunk.size())
+            return fail(error, out.fileName() + QStringLiteral(": ") + out.errorString());
+    }
+    if (!out.flush())
+        return fail(error, out.fileName() + QStringLiteral(": ") + out.errorString());
+    return true;
+}
+
+bool openSource(QFile& in, QString* error)
+{
+    // isFile follows a link: a dangling one, a folder or a device is no file.
+    if (!QFileInfo(in.fileName()).isFile())
+        return fail(error, QStringLiteral("not a readable file: ") + in.fileName());
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(error, in.fileName() + QStringLiteral(": ") + in.errorString());
+    return true;
+}
+
+// Copies a folder's entries into the new folder `to`, which only this copy
+// writes to.
+bool copyFolder(const QString& from, const QString& to, QString* error)
+{
+    const QFileInfoList entries = QDir(from).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (!QDir().mkdir(target))
+                return fail(error, QStringLiteral("cannot make folder ") + target);
+            if (!copyFolder(entry.filePath(), target, error))
+                return false;
+            QFile::setPermissions(target, entry.permissions());
+            continue;
+        }
+        QFile in(entry.filePath());
+        if (!openSource(in, error))
+            return false;
+        QFile out(target);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly, entry.permissions()))
+            return fail(error, target + QStringLiteral(": ") + out.errorString());
+        if (!copyContents(in, out, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool putInPlace(const QString& made, const QString& target, QString* error)
+{
+    const QFileInfo old(target);
+    const bool present = old.exists() || old.isSymLink();
+    const bool oldIsFolder = old.isDir() && !old.isSymLink();
+    if (!present || (!oldIsFolder && !QFileInfo(made).isDir()))
+        return renameOver(made, target, error);
+    // A folder can be renamed neither over a folder with contents nor onto a
+    // file: park the old one first, and put it back when the new one cannot
+    // take its place. The parked copy goes with the temporary folder.
+    QTemporaryDir aside(siblingTemplate(target, "old-"));
+    if (!aside.isValid())
+        return fail(error, aside.errorString());
+    const QString parked = aside.path() + QStringLiteral("/old");
+    if (!renameOver(target, parked, error))
+        return false;
+    if (!renameOver(made, target, error)) {
+        renameOver(parked, target, nullptr);
+        return false;
+    }
+    return true;
+}
+
+bool replaceFile(const QString& source, const QString& target, QFileDevice::Permissions mode, QString* error)
+{
+    QFile in(source);
+    if (!openSource(in, error))
+        return false;
+    QTemporaryFile out(siblingTemplate(target, "new-"));
+    // Created 0600; given its final mode before the first byte.
+    if (!out.open())
+        return fail(error, target + QStringLiteral(": ") + out.errorString());
+    if (!out.setPermissions(mode))
+        return fail(error, out.fileName() + QStringLiteral(": ") + out.errorString());
+    if (!copyContents(in, out, error))
+        return false;
+    out.close();
+    if (!putInPlace(out.fileName(), target, error))
+        return false;
+    out.setAutoRemove(false);
+    return true;
+}
+
+bool replaceTree(const QString& source, const QString& target, QString* error)
+{
+    const QFileInfo info(source);
+    if (info.isFile())
+        return replaceFile(source, target, info.permissions(), error);
+    if (!info.isDir())
+        return fail(error, QStringLiteral("nothing to copy at ") + source);
+    QTemporaryDir made(siblingTemplate(target, "new-"));
+    if (!made.isValid())
+        return fail(error, made.errorString());
+    if (!copyFolder(source, made.path(), error))
+        return false;
+    if (!putInPlace(made.path(), target, error))
+        return false;
+    made.setAutoRemove(false);
+    return true;
+}
+
+} // namespace FileCopy
