@@ -7,6 +7,7 @@
 #include "FakeTools.h"
 #include "LoopbackHttpServer.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -65,6 +66,16 @@ struct Recorder {
                                  records << QStringList{v.name, v.value, v.createdAt, v.updatedAt}.join(u'|');
                              lines << QStringLiteral("variablesFetched(%1,[%2])").arg(repo, records.join(u';'));
                          });
+        QObject::connect(&client, &GitHubClient::alertsFetched,
+                         [this](const QString& kind, const QString& repo, const QJsonArray& alerts) {
+                             lines << QStringLiteral("alertsFetched(%1,%2,%3)").arg(kind, repo).arg(alerts.size());
+                         });
+        QObject::connect(&client, &GitHubClient::workflowsFetched, [this](const QString& repo, const QJsonArray& a) {
+            lines << QStringLiteral("workflowsFetched(%1,%2)").arg(repo).arg(a.size());
+        });
+        QObject::connect(&client, &GitHubClient::runsFetched, [this](const QString& repo, const QJsonArray& a) {
+            lines << QStringLiteral("runsFetched(%1,%2)").arg(repo).arg(a.size());
+        });
         QObject::connect(&client, &GitHubClient::operationComplete,
                          [this](const QString& op, bool ok, const QString& detail) {
                              lines << QStringLiteral("operationComplete(%1,%2,%3)")
@@ -203,24 +214,24 @@ void GitHubRepoTest::operations_data()
         << QByteArray(R"({"title":"other"})") << QStringList{"operationComplete(Add Deploy Key,true,ci)"};
     QTest::newRow("dependabot") << "listDependabotAlerts" << QByteArray("GET")
         << QByteArray("/repos/o/r/dependabot/alerts?state=open") << QByteArray() << 200 << QByteArray("[{}]")
-        << QStringList{"operationComplete(Dependabot Alerts,true,o/r: 1 open alerts)"};
+        << QStringList{"alertsFetched(dependabot,o/r,1)", "operationComplete(Dependabot Alerts,true,o/r: 1 open alerts)"};
     QTest::newRow("code scanning, not an array") << "listCodeScanningAlerts" << QByteArray("GET")
         << QByteArray("/repos/o/r/code-scanning/alerts?state=open") << QByteArray() << 200 << QByteArray("{}")
-        << QStringList{"operationComplete(Code Scanning,true,o/r: 0 alerts)"};
+        << QStringList{"alertsFetched(code-scanning,o/r,0)", "operationComplete(Code Scanning,true,o/r: 0 alerts)"};
     QTest::newRow("secret scanning") << "listSecretScanningAlerts" << QByteArray("GET")
         << QByteArray("/repos/o/r/secret-scanning/alerts?state=open") << QByteArray() << 200
-        << QByteArray("[{},{},{}]") << QStringList{"operationComplete(Secret Scanning,true,o/r: 3 alerts)"};
+        << QByteArray("[{},{},{}]") << QStringList{"alertsFetched(secret-scanning,o/r,3)", "operationComplete(Secret Scanning,true,o/r: 3 alerts)"};
     QTest::newRow("workflows") << "listWorkflows" << QByteArray("GET")
         << QByteArray("/repos/o/r/actions/workflows") << QByteArray() << 200
-        << QByteArray(R"({"total_count":4,"workflows":[]})")
-        << QStringList{"operationComplete(List Workflows,true,o/r: 4 workflows)"};
+        << QByteArray(R"({"total_count":4,"workflows":[{},{}]})")
+        << QStringList{"workflowsFetched(o/r,2)", "operationComplete(List Workflows,true,o/r: 4 workflows)"};
     QTest::newRow("workflows without total_count") << "listWorkflows" << QByteArray("GET")
         << QByteArray("/repos/o/r/actions/workflows") << QByteArray() << 200 << QByteArray(R"({"workflows":[]})")
-        << QStringList{"operationComplete(List Workflows,true,o/r: 0 workflows)"};
+        << QStringList{"workflowsFetched(o/r,0)", "operationComplete(List Workflows,true,o/r: 0 workflows)"};
     QTest::newRow("runs") << "listWorkflowRuns" << QByteArray("GET")
         << QByteArray("/repos/o/r/actions/runs?per_page=10") << QByteArray() << 200
-        << QByteArray(R"({"total_count":37})")
-        << QStringList{"operationComplete(Workflow Runs,true,o/r: 37 recent runs)"};
+        << QByteArray(R"({"total_count":37,"workflow_runs":[{}]})")
+        << QStringList{"runsFetched(o/r,1)", "operationComplete(Workflow Runs,true,o/r: 37 recent runs)"};
     QTest::newRow("trigger id 0") << "triggerWorkflow" << QByteArray("POST")
         << QByteArray("/repos/o/r/actions/workflows/0/dispatches") << QByteArray(R"({"ref":"main"})") << 204
         << QByteArray() << QStringList{"operationComplete(Trigger Workflow,true,Dispatched)"};

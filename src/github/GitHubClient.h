@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
 class QNetworkAccessManager;
@@ -87,6 +88,11 @@ Q_SIGNALS:
     void operationComplete(const QString& operation, bool success, const QString& detail);
     void apiError(const QString& operation, const QString& error);
     void rateLimitInfo(int remaining, int limit, const QString& resetTime);
+    // The listed elements themselves, each just before its operationComplete.
+    // kind: "dependabot", "code-scanning" or "secret-scanning".
+    void alertsFetched(const QString& kind, const QString& repo, const QJsonArray& alerts);
+    void workflowsFetched(const QString& repo, const QJsonArray& workflows);
+    void runsFetched(const QString& repo, const QJsonArray& runs);
 
 private:
     // The gh step of createSecret: true only when gh stored the secret.

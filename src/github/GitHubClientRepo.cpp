@@ -195,8 +195,10 @@ void GitHubClient::listDependabotAlerts(const QString& repo)
 {
     handleReply(apiGet(QStringLiteral("/repos/%1/dependabot/alerts?state=open").arg(repo)),
                 QStringLiteral("Dependabot Alerts"), [this, repo](const QJsonDocument& document) {
+                    const QJsonArray alerts = document.array();
+                    emit alertsFetched(QStringLiteral("dependabot"), repo, alerts);
                     emit operationComplete(QStringLiteral("Dependabot Alerts"), true,
-                                           repoCount(repo, document.array().size(), QStringLiteral("open alerts")));
+                                           repoCount(repo, alerts.size(), QStringLiteral("open alerts")));
                 });
 }
 
@@ -204,8 +206,10 @@ void GitHubClient::listCodeScanningAlerts(const QString& repo)
 {
     handleReply(apiGet(QStringLiteral("/repos/%1/code-scanning/alerts?state=open").arg(repo)),
                 QStringLiteral("Code Scanning"), [this, repo](const QJsonDocument& document) {
+                    const QJsonArray alerts = document.array();
+                    emit alertsFetched(QStringLiteral("code-scanning"), repo, alerts);
                     emit operationComplete(QStringLiteral("Code Scanning"), true,
-                                           repoCount(repo, document.array().size(), QStringLiteral("alerts")));
+                                           repoCount(repo, alerts.size(), QStringLiteral("alerts")));
                 });
 }
 
@@ -213,8 +217,10 @@ void GitHubClient::listSecretScanningAlerts(const QString& repo)
 {
     handleReply(apiGet(QStringLiteral("/repos/%1/secret-scanning/alerts?state=open").arg(repo)),
                 QStringLiteral("Secret Scanning"), [this, repo](const QJsonDocument& document) {
+                    const QJsonArray alerts = document.array();
+                    emit alertsFetched(QStringLiteral("secret-scanning"), repo, alerts);
                     emit operationComplete(QStringLiteral("Secret Scanning"), true,
-                                           repoCount(repo, document.array().size(), QStringLiteral("alerts")));
+                                           repoCount(repo, alerts.size(), QStringLiteral("alerts")));
                 });
 }
 
@@ -222,7 +228,9 @@ void GitHubClient::listWorkflows(const QString& repo)
 {
     handleReply(apiGet(QStringLiteral("/repos/%1/actions/workflows").arg(repo)),
                 QStringLiteral("List Workflows"), [this, repo](const QJsonDocument& document) {
-                    const int total = GitHubJson::integer(document.object(), QStringLiteral("total_count"));
+                    const QJsonObject object = document.object();
+                    emit workflowsFetched(repo, GitHubJson::array(object, QStringLiteral("workflows")));
+                    const int total = GitHubJson::integer(object, QStringLiteral("total_count"));
                     emit operationComplete(QStringLiteral("List Workflows"), true,
                                            repoCount(repo, total, QStringLiteral("workflows")));
                 });
@@ -232,7 +240,9 @@ void GitHubClient::listWorkflowRuns(const QString& repo)
 {
     handleReply(apiGet(QStringLiteral("/repos/%1/actions/runs?per_page=10").arg(repo)),
                 QStringLiteral("Workflow Runs"), [this, repo](const QJsonDocument& document) {
-                    const int total = GitHubJson::integer(document.object(), QStringLiteral("total_count"));
+                    const QJsonObject object = document.object();
+                    emit runsFetched(repo, GitHubJson::array(object, QStringLiteral("workflow_runs")));
+                    const int total = GitHubJson::integer(object, QStringLiteral("total_count"));
                     emit operationComplete(QStringLiteral("Workflow Runs"), true,
                                            repoCount(repo, total, QStringLiteral("recent runs")));
                 });
