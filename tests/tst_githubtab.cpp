@@ -331,7 +331,7 @@ void GitHubTabTest::badToken()
 
     // The token is gone from the client, and the check listens no more: a
     // later failure is only the log's error line.
-    clickButton(tab.get(), QStringLiteral("Refresh"));
+    clickButton(repoTree(*tab)->parentWidget(), QStringLiteral("Refresh"));   // the Repositories box: Workflows has one too
     QCOMPARE(logLines(*tab).last(), QStringLiteral("Not authenticated. Connect first."));
     tab->findChild<GitHubClient*>()->fetchUser();
     QTRY_COMPARE(server.requestCount(), 2);
@@ -455,7 +455,7 @@ void GitHubTabTest::refusalsAndListing()
         clickButton(tab.get(), QStringLiteral("Add"));
         tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("   "));
         clickButton(tab.get(), QStringLiteral("Add"));
-        clickButton(tab.get(), QStringLiteral("Refresh"));
+        clickButton(repoTree(*tab)->parentWidget(), QStringLiteral("Refresh"));   // the Repositories box: Workflows has one too
         clickButton(tab.get(), QStringLiteral("Remove"));   // nothing selected: no question
         clickButton(tab.get(), QStringLiteral("Disconnect"));
         QCOMPARE(logLines(*tab), (QStringList{"No account selected.", "Paste a PAT first.", "Paste a PAT first.",
@@ -495,7 +495,7 @@ void GitHubTabTest::repoChooserKeepsSelection()
     const auto refill = [&](const QStringList& names) {
         repos = names;
         server.clearRequests();
-        clickButton(tab.get(), QStringLiteral("Refresh"));
+        clickButton(repoTree(*tab)->parentWidget(), QStringLiteral("Refresh"));   // the Repositories box: Workflows has one too
         QTRY_COMPARE(repoTree(*tab)->topLevelItem(0)->text(0), names.first());
         tab->populateRepoCombo(&chooser);
     };

@@ -147,20 +147,3 @@ QString GitHubTab::selectedRepo() const
 {
     return m_secretsRepoCombo ? m_secretsRepoCombo->currentText() : QString();
 }
-
-// Pages whose own work is not here yet: each shows only its heading.
-
-QWidget* GitHubTab::createSecretsSubTab()
-{
-    return makeTitledPage(QStringLiteral("Secrets & Variables"));
-}
-
-QWidget* GitHubTab::createSecuritySubTab()
-{
-    return makeTitledPage(QStringLiteral("Security"));
-}
-
-QWidget* GitHubTab::createWorkflowsSubTab()
-{
-    return makeTitledPage(QStringLiteral("Workflows"));
-}

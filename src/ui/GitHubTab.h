@@ -3,8 +3,11 @@
 #include "github/GitHubRecords.h"
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 class GitHubClient;
 class QComboBox;
@@ -14,6 +17,11 @@ class QTextEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 class UserProfile;
+
+// Used by the repository pages.
+class QBoxLayout;
+class QJsonArray;
+class QPushButton;
 
 // The "GitHub" page: the GitHub accounts kept in the user profile, each with
 // its personal access token, and five sub-pages over one REST client and one
@@ -72,6 +80,37 @@ private:
     bool canUseRepos();
     // A repository from m_repos picked in an item box; empty when cancelled.
     QString chooseRepo(const QString& title, const QString& label);
+
+    // Secrets & Variables page.
+    void onLoadSecrets();
+    void onCreateSecret();
+    void onDeleteSecret();
+    void onBackupSecrets();
+    void onCreateVariable();
+    void onDeleteVariable();
+    void showSecrets(const QList<GitHubSecret>& secrets);
+    void showVariables(const QList<GitHubVariable>& vars);
+    // Calls relist once the first of operations succeeds; forgets it when one fails.
+    void relistAfter(const QStringList& operations, const std::function<void()>& relist);
+
+    // Security and Workflows pages.
+    void onScanAll();
+    void onLoadWorkflows();
+    void onRefreshWorkflows();
+    void onTriggerWorkflow();
+    void onRunDoubleClicked(QTreeWidgetItem* item);
+    void showAlerts(const QString& kind, const QJsonArray& alerts);
+    void showWorkflows(const QJsonArray& workflows);
+    void showRuns(const QJsonArray& runs);
+
+    // Pieces the repository pages share.
+    static QComboBox* addRepoChooser(QBoxLayout* layout, const QString& toolTip, QPushButton* button);
+    static QTreeWidget* makeRepoTree(const QStringList& headers, const QList<QPair<int, int>>& widths);
+    static QPushButton* makeButton(const QString& text, const QString& toolTip, const QString& objectName = {});
+    // A text prompt whose label is shown as plain text.
+    QString askText(const QString& title, const QString& label, bool password, const QString& text, bool* ok);
+    // A warning box with Yes and No, No the default; true on Yes.
+    bool confirmDelete(const QString& title, const QString& text);
 
     GitHubClient* m_client = nullptr;
     UserProfile* m_profile = nullptr;

@@ -1,0 +1,505 @@
+// The GitHub tab's repository pages (Secrets & Variables, Security,
+// Workflows) against a loopback server standing in for the API, on a tab
+// connected through a stored account: what each button sends, asks and logs,
+// and what the trees show of the replies.
+#include "ui/GitHubTab.h"
+
+#include "config/UserProfile.h"
+#include "github/GitHubClient.h"
+
+#include "FakeTools.h"
+#include "LoopbackHttpServer.h"
+#include "ModalDriver.h"
+#include "TestHome.h"
+#include "WidgetLookup.h"
+
+#include <QPushButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+using Request = LoopbackHttpServer::Request;
+
+namespace {
+
+const QString kToken = QStringLiteral("ghp_pages_token");
+
+QByteArray json(const QJsonValue& value)
+{
+    return value.isArray() ? QJsonDocument(value.toArray()).toJson() : QJsonDocument(value.toObject()).toJson();
+}
+
+// The log's lines without their time stamps.
+QStringList logLines(GitHubTab& tab)
+{
+    QStringList lines;
+    const QString text = tab.findChild<QTextEdit*>(QStringLiteral("gitHubLog"))->toPlainText();
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.mid(11);   // "[hh:mm:ss] "
+    return lines;
+}
+
+// The tree's rows, columns joined by "|".
+QStringList rows(QTreeWidget* tree)
+{
+    QStringList out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QStringList columns;
+        for (int c = 0; c < tree->columnCount(); ++c)
+            columns << tree->topLevelItem(i)->text(c);
+        out << columns.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+} // namespace
+
+class GitHubRepoPagesTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void refusalsSendNothing();
+    void secretsListedAndCut();
+    void deleteActsOnTheChooserAndAsksEachTime();
+    void createSecretWithEmptyValueRelists();
+    void variablesCreateAndDeleteRelist();
+    void backupLogsNames();
+    void scanAllSendsThreeInOrder();
+    void workflowsTriggerAndRuns();
+
+private:
+    // A tab connected as the stored account, its choosers on "o/r".
+    std::unique_ptr<GitHubTab> connectedTab();
+    QWidget* page(GitHubTab& tab, int index) { return tab.findChild<QTabWidget*>()->widget(index); }
+    QComboBox* combo(GitHubTab& tab, const char* name) { return tab.findChild<QComboBox*>(QLatin1String(name)); }
+    QTreeWidget* tree(GitHubTab& tab, const char* name) { return tab.findChild<QTreeWidget*>(QLatin1String(name)); }
+    // Requests the client has sent and not yet finished with, oldest first.
+    QList<QNetworkReply*> replies(GitHubTab& tab);
+    // Paths of the replies the action created, in the order it created them.
+    QStringList sentBy(GitHubTab& tab, const std::function<void()>& action);
+    bool waitForRequest(const QByteArray& method, const QByteArray& target);
+    bool waitForLine(GitHubTab& tab, const QString& line);
+
+    LoopbackHttpServer server;
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<UserProfile> profile;
+};
+
+void GitHubRepoPagesTest::initTestCase()
+{
+    QVERIFY(server.listen());
+    GitHubClient::setBaseUrlForTesting(server.url());
+}
+
+void GitHubRepoPagesTest::init()
+{
+    home = std::make_unique<TestHome>();
+    profile = std::make_unique<UserProfile>();
+    QVERIFY(profile->load());
+    server.clearRequests();
+    server.clearRoutes();
+    server.route("GET", QStringLiteral("/user"), 200, R"({"login":"alice","name":"Alice"})");
+    server.route("GET", QStringLiteral("/user/repos?per_page=100&sort=updated"), 200,
+                 R"([{"full_name":"o/r"},{"full_name":"o/other"}])");
+}
+
+void GitHubRepoPagesTest::cleanup()
+{
+    profile.reset();
+    home.reset();
+}
+
+std::unique_ptr<GitHubTab> GitHubRepoPagesTest::connectedTab()
+{
+    profile->addGithubAccount({QStringLiteral("alice"), QStringLiteral("Alice"), QString(), kToken, QString()});
+    profile->setActiveGithubLogin(QStringLiteral("alice"));
+    auto tab = std::make_unique<GitHubTab>(profile.get());
+    if (!waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")))
+        return {};
+    for (const char* name : {"secretsRepoCombo", "securityRepoCombo", "workflowsRepoCombo"}) {
+        if (combo(*tab, name)->currentText() != QLatin1String("o/r"))
+            return {};
+    }
+    return tab;
+}
+
+QList<QNetworkReply*> GitHubRepoPagesTest::replies(GitHubTab& tab)
+{
+    auto* network = tab.findChild<GitHubClient*>()->findChild<QNetworkAccessManager*>();
+    QList<QNetworkReply*> out;
+    for (QObject* child : network->children()) {
+        if (auto* reply = qobject_cast<QNetworkReply*>(child))
+            out << reply;
+    }
+    return out;
+}
+
+QStringList GitHubRepoPagesTest::sentBy(GitHubTab& tab, const std::function<void()>& action)
+{
+    const QList<QNetworkReply*> before = replies(tab);
+    action();
+    QStringList paths;
+    for (QNetworkReply* reply : replies(tab)) {
+        if (!before.contains(reply))
+            paths << reply->url().path();
+    }
+    return paths;
+}
+
+bool GitHubRepoPagesTest::waitForRequest(const QByteArray& method, const QByteArray& target)
+{
+    const auto seen = [&] {
+        for (const Request& request : server.requests()) {
+            if (request.method == method && request.target == target)
+                return true;
+        }
+        return false;
+    };
+    if (QTest::qWaitFor(seen, 20000))
+        return true;
+    qWarning().noquote() << "no request" << method << target;
+    return false;
+}
+
+bool GitHubRepoPagesTest::waitForLine(GitHubTab& tab, const QString& line)
+{
+    if (QTest::qWaitFor([&] { return logLines(tab).contains(line); }, 20000))
+        return true;
+    qWarning().noquote() << "no line" << line << "in the log:\n" << logLines(tab).join(QLatin1Char('\n'));
+    return false;
+}
+
+void GitHubRepoPagesTest::refusalsSendNothing()
+{
+    // No account at all: empty choosers.
+    {
+        GitHubTab tab(profile.get());
+        for (int index : {2, 3}) {
+            const QStringList sent = sentBy(tab, [&] {
+                clickButton(page(tab, index), index == 2 ? QStringLiteral("Load") : QStringLiteral("Scan All"));
+            });
+            QVERIFY2(sent.isEmpty(), qPrintable(sent.join(u',')));
+        }
+        QCOMPARE(logLines(tab), QStringList(2, QStringLiteral("Select a repo and authenticate first.")));
+        // Refresh asks nothing of the token, but needs a repository.
+        QVERIFY(sentBy(tab, [&] { clickButton(page(tab, 4), QStringLiteral("Refresh")); }).isEmpty());
+        QCOMPARE(logLines(tab).size(), 2);
+        QCOMPARE(server.requestCount(), 0);
+    }
+
+    // Repositories chosen, token gone.
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    clickButton(page(*tab, 0), QStringLiteral("Disconnect"));
+    QCOMPARE(combo(*tab, "secretsRepoCombo")->currentText(), QStringLiteral("o/r"));
+    const int before = int(logLines(*tab).size());
+    for (const auto& [index, button] : {std::pair{2, "Load"}, std::pair{3, "Scan All"}, std::pair{4, "Load"}}) {
+        const QStringList sent = sentBy(*tab, [&] { clickButton(page(*tab, index), QLatin1String(button)); });
+        QVERIFY2(sent.isEmpty(), qPrintable(sent.join(u',')));
+    }
+    QCOMPARE(logLines(*tab).mid(before), QStringList(3, QStringLiteral("Select a repo and authenticate first.")));
+    // Refresh goes out all the same, both requests.
+    QCOMPARE(sentBy(*tab, [&] { clickButton(page(*tab, 4), QStringLiteral("Refresh")); }),
+             (QStringList{"/repos/o/r/actions/workflows", "/repos/o/r/actions/runs"}));
+    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/runs?per_page=10"));
+    QCOMPARE(server.requests().last().header("Authorization").trimmed(), QByteArray("Bearer"));   // no token
+}
+
+void GitHubRepoPagesTest::secretsListedAndCut()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200,
+                 json(QJsonObject{{"secrets", QJsonArray{QJsonObject{{"name", "A"},
+                                                                     {"created_at", "2024-01-02T03:04:05Z"},
+                                                                     {"updated_at", "2024-02-03"}},
+                                                         QJsonObject{{"name", "<b>B</b>"}}}}}));
+    server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200,
+                 json(QJsonObject{{"variables", QJsonArray{QJsonObject{{"name", "REGION"},
+                                                                       {"value", "eu"},
+                                                                       {"created_at", "2023-05-06T07:08:09Z"},
+                                                                       {"updated_at", "2023-05-07T00:00:00Z"}}}}}));
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    clickButton(page(*tab, 2), QStringLiteral("Load"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Variables: o/r: 1 vars")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Secrets: o/r: 2 secrets")));
+    QCOMPARE(rows(tree(*tab, "secretsTree")), (QStringList{"A|2024-01-02|2024-02-03", "<b>B</b>||"}));
+    QCOMPARE(rows(tree(*tab, "variablesTree")), QStringList{"REGION|eu|2023-05-06|2023-05-07"});
+
+    // An empty list clears the tree.
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[]})");
+    clickButton(page(*tab, 2), QStringLiteral("Load"));
+    QTRY_COMPARE_WITH_TIMEOUT(tree(*tab, "secretsTree")->topLevelItemCount(), 0, 20000);
+}
+
+void GitHubRepoPagesTest::deleteActsOnTheChooserAndAsksEachTime()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200,
+                 R"({"secrets":[{"name":"A"},{"name":"B"}]})");
+    server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, R"({"variables":[]})");
+    server.route("DELETE", QStringLiteral("/repos/o/other/actions/secrets/A"), 204, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/other/actions/secrets"), 200, R"({"secrets":[{"name":"Z"}]})");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    QComboBox* chooser = combo(*tab, "secretsRepoCombo");
+
+    // Loaded for o/r, chooser moved before the replies arrive.
+    clickButton(page(*tab, 2), QStringLiteral("Load"));
+    chooser->setCurrentText(QStringLiteral("o/other"));
+    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), (QStringList{"A||", "B||"}), 20000);
+    tree(*tab, "secretsTree")->setCurrentItem(tree(*tab, "secretsTree")->topLevelItem(0));
+
+    ModalDriver driver;
+    const auto plainBox = [&driver](QMessageBox::StandardButton answer) {
+        driver.enqueueFor<QMessageBox>([answer](QMessageBox* box) {
+            QVERIFY(box->textFormat() == Qt::PlainText);
+            QVERIFY(box->defaultButton() == box->button(QMessageBox::No));
+            box->button(answer)->click();
+        });
+    };
+    plainBox(QMessageBox::No);
+    QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Delete Secret")); }).isEmpty());
+    plainBox(QMessageBox::Yes);
+    QCOMPARE(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Delete Secret")); }),
+             QStringList{"/repos/o/other/actions/secrets/A"});
+    QCOMPARE(driver.titles, QStringList(2, QStringLiteral("Delete Secret")));
+    QCOMPARE(driver.texts, QStringList(2, QStringLiteral("Delete secret 'A' from o/other?")));
+
+    // The deleted secret's repository is listed again.
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Secret: A")));
+    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), QStringList{"Z||"}, 20000);
+    QCOMPARE(server.requests().last().target, QByteArray("/repos/o/other/actions/secrets"));
+    QCOMPARE(server.requestCount(), 2 + 2 + 2);   // connect, load, delete and relist
+}
+
+void GitHubRepoPagesTest::createSecretWithEmptyValueRelists()
+{
+    FakeTools fakes(false);   // no gh: the sealed value goes over REST
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
+                 R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
+    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+
+    ModalDriver driver;
+    driver.typeText(QStringLiteral("API_KEY"));
+    driver.enqueueFor<QInputDialog>([](QInputDialog* dialog) {
+        QCOMPARE(dialog->textEchoMode(), QLineEdit::Password);
+        dialog->setTextValue(QString());
+        dialog->accept();
+    });
+    clickButton(page(*tab, 2), QStringLiteral("Create Secret..."));
+    QCOMPARE(driver.titles, QStringList(2, QStringLiteral("Create Actions Secret")));
+    QCOMPARE(driver.texts, (QStringList{"Secret name (UPPER_SNAKE_CASE):", "Secret value:"}));
+
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Create Secret: API_KEY on o/r")));
+    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), QStringList{"API_KEY||"}, 20000);
+    const QList<Request> requests = server.requests();
+    QCOMPARE(requests.at(3).method, QByteArray("PUT"));
+    const QJsonObject body = QJsonDocument::fromJson(requests.at(3).body).object();
+    QCOMPARE(QByteArray::fromBase64(body.value("encrypted_value").toString().toLatin1()).size(), 48);
+    QCOMPARE(requests.at(4).target, QByteArray("/repos/o/r/actions/secrets"));
+
+    // A cancelled name asks nothing more and sends nothing.
+    driver.cancelInput();
+    QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Create Secret...")); }).isEmpty());
+    QCOMPARE(driver.titles.size(), 3);
+}
+
+void GitHubRepoPagesTest::variablesCreateAndDeleteRelist()
+{
+    server.route("POST", QStringLiteral("/repos/o/r/actions/variables"), 201, "{}");
+    server.route("DELETE", QStringLiteral("/repos/o/r/actions/variables/REGION"), 204, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200,
+                 R"({"variables":[{"name":"REGION","value":""}]})");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+
+    ModalDriver driver;
+    driver.typeText(QStringLiteral("REGION"));
+    driver.typeText(QString());
+    clickButton(page(*tab, 2), QStringLiteral("Create Variable..."));
+    QCOMPARE(driver.texts, (QStringList{"Variable name:", "Variable value:"}));
+    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/variables"));
+    QCOMPARE(QJsonDocument::fromJson(server.requests().at(2).body),
+             QJsonDocument::fromJson(R"({"name":"REGION","value":""})"));
+    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "variablesTree")), QStringList{"REGION|||"}, 20000);
+
+    tree(*tab, "variablesTree")->setCurrentItem(tree(*tab, "variablesTree")->topLevelItem(0));
+    driver.pressButton(QMessageBox::Yes);
+    clickButton(page(*tab, 2), QStringLiteral("Delete Variable"));
+    QCOMPARE(driver.texts.last(), QStringLiteral("Delete variable 'REGION' from o/r?"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Variable: REGION")));
+    QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 6, 20000);
+    QCOMPARE(server.requests().at(5).target, QByteArray("/repos/o/r/actions/variables"));
+}
+
+void GitHubRepoPagesTest::backupLogsNames()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200,
+                 R"({"secrets":[{"name":"A"},{"name":"B"},{"name":"C"}]})");
+    server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, "{}");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    QSignalSpy session(tab.get(), &GitHubTab::logRequest);
+
+    clickButton(page(*tab, 2), QStringLiteral("Backup All to Vault"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("No secrets loaded to backup."));
+    QCOMPARE(session.size(), 0);
+
+    clickButton(page(*tab, 2), QStringLiteral("Load"));
+    QTRY_COMPARE_WITH_TIMEOUT(tree(*tab, "secretsTree")->topLevelItemCount(), 3, 20000);
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Variables: o/r: 0 vars")));
+    session.clear();
+    clickButton(page(*tab, 2), QStringLiteral("Backup All to Vault"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Vault backup: 3 secret names from o/r: A, B, C"));
+    QCOMPARE(session.size(), 1);
+    QCOMPARE(session.first(), (QVariantList{"Backup Secrets", "o/r", true, "3 names"}));
+}
+
+void GitHubRepoPagesTest::scanAllSendsThreeInOrder()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/dependabot/alerts?state=open"), 200,
+                 json(QJsonArray{QJsonObject{
+                     {"dependency", QJsonObject{{"package", QJsonObject{{"name", "lodash"}}}}},
+                     {"security_advisory",
+                      QJsonObject{{"severity", "high"}, {"summary", "Prototype pollution"}, {"cve_id", "CVE-2020-8203"}}},
+                     {"state", "open"}}}));
+    server.route("GET", QStringLiteral("/repos/o/r/code-scanning/alerts?state=open"), 200,
+                 json(QJsonArray{QJsonObject{
+                     {"rule", QJsonObject{{"id", "cpp/overflow"}, {"severity", "error"}, {"description", "Overflow"}}},
+                     {"tool", QJsonObject{{"name", "CodeQL"}}},
+                     {"state", "open"}}}));
+    server.route("GET", QStringLiteral("/repos/o/r/secret-scanning/alerts?state=open"), 200,
+                 json(QJsonArray{QJsonObject{{"secret_type_display_name", "GitHub Token"},
+                                             {"state", "resolved"},
+                                             {"created_at", "2024-03-04T05:06:07Z"},
+                                             {"resolution", "revoked"}},
+                                 QJsonObject{{"state", "open"}, {"resolution", QJsonValue()}}}));
+    auto tab = connectedTab();
+    QVERIFY(tab);
+
+    const QStringList sent = sentBy(*tab, [&] {
+        clickButton(page(*tab, 3), QStringLiteral("Scan All"));
+        QCOMPARE(logLines(*tab).last(), QStringLiteral("Scanning security alerts for o/r..."));
+    });
+    QCOMPARE(sent, (QStringList{"/repos/o/r/dependabot/alerts", "/repos/o/r/code-scanning/alerts",
+                                "/repos/o/r/secret-scanning/alerts"}));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Dependabot Alerts: o/r: 1 open alerts")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Code Scanning: o/r: 1 alerts")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Secret Scanning: o/r: 2 alerts")));
+    QCOMPARE(rows(tree(*tab, "dependabotTree")),
+             QStringList{"lodash|high|Prototype pollution|CVE-2020-8203|open"});
+    QCOMPARE(rows(tree(*tab, "codeScanningTree")), QStringList{"cpp/overflow|error|Overflow|CodeQL|open"});
+    QCOMPARE(rows(tree(*tab, "secretScanningTree")),
+             (QStringList{"GitHub Token|resolved|2024-03-04|revoked", "|open||"}));
+}
+
+void GitHubRepoPagesTest::workflowsTriggerAndRuns()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/actions/workflows"), 200,
+                 json(QJsonObject{{"total_count", 2},
+                                  {"workflows",
+                                   QJsonArray{QJsonObject{{"id", 161335}, {"name", "CI"},
+                                                          {"path", ".github/workflows/ci.yml"}, {"state", "active"}},
+                                              QJsonObject{{"id", 7}, {"name", "%2"}, {"path", "p"}, {"state", "x"}}}}}));
+    const auto run = [](const char* name, const QJsonValue& conclusion, const char* status, const char* url) {
+        return QJsonObject{{"id", 30433642}, {"name", name}, {"conclusion", conclusion}, {"status", status},
+                           {"head_branch", "main"}, {"event", "push"}, {"created_at", "2024-05-06T07:08:09Z"},
+                           {"html_url", url}};
+    };
+    server.route("GET", QStringLiteral("/repos/o/r/actions/runs?per_page=10"), 200,
+                 json(QJsonObject{{"total_count", 5},
+                                  {"workflow_runs",
+                                   QJsonArray{run("Build", "success", "completed", "https://github.com/o/r/actions/runs/1"),
+                                              run("Test", "failure", "completed", ""),
+                                              run("Lint", QJsonValue(), "in_progress", ""),
+                                              run("Deploy", QJsonValue(), "queued", ""),
+                                              run("Docs", "cancelled", "completed", "")}}}));
+    server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/161335/dispatches"), 204, QByteArray());
+    server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/0/dispatches"), 204, QByteArray());
+    server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/7/dispatches"), 204, QByteArray());
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    QTreeWidget* workflows = tree(*tab, "workflowsTree");
+    QTreeWidget* runs = tree(*tab, "runsTree");
+
+    clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Select a workflow first."));
+
+    clickButton(page(*tab, 4), QStringLiteral("Load"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Workflows: o/r: 2 workflows")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Workflow Runs: o/r: 5 recent runs")));
+    QCOMPARE(rows(workflows), (QStringList{"CI|.github/workflows/ci.yml|active|161335", "%2|p|x|7"}));
+    QCOMPARE(rows(runs).first(), QStringLiteral("Build|success|main|push|2024-05-06|30433642"));
+    QStringList statuses;
+    QStringList colours;
+    for (int i = 0; i < runs->topLevelItemCount(); ++i) {
+        statuses << runs->topLevelItem(i)->text(1);
+        const QVariant colour = runs->topLevelItem(i)->data(1, Qt::ForegroundRole);
+        colours << (colour.isValid() ? colour.value<QBrush>().color().name() : QString());
+    }
+    QCOMPARE(statuses, (QStringList{"success", "failure", "in_progress", "queued", "cancelled"}));
+    QCOMPARE(colours, (QStringList{"#22c55e", "#dc2626", "#f59e0b", "#f59e0b", ""}));
+
+    // A double-click copies the run's page address.
+    emit runs->itemDoubleClicked(runs->topLevelItem(0), 0);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("https://github.com/o/r/actions/runs/1"));
+
+    // The default ref, accepted as offered, on the selected workflow.
+    ModalDriver driver;
+    driver.enqueueFor<QInputDialog>([](QInputDialog* dialog) {
+        QCOMPARE(dialog->textValue(), QStringLiteral("master"));
+        // The workflow's name is the service's text: never read as markup.
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        dialog->accept();
+    });
+    workflows->setCurrentItem(workflows->topLevelItem(0));
+    clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
+    QCOMPARE(driver.titles.last(), QStringLiteral("Trigger Workflow"));
+    QCOMPARE(driver.texts.last(), QStringLiteral("Branch/ref to dispatch 'CI' on:"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Triggered 'CI' on o/r (ref: master)"));
+    QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/161335/dispatches"));
+    QCOMPARE(QJsonDocument::fromJson(server.requests().last().body), QJsonDocument::fromJson(R"({"ref":"master"})"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Trigger Workflow: Dispatched")));
+
+    // A name that looks like a placeholder stays itself.
+    driver.typeText(QStringLiteral("dev"));
+    workflows->setCurrentItem(workflows->topLevelItem(1));
+    clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Triggered '%2' on o/r (ref: dev)"));
+    QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/7/dispatches"));
+
+    // An ID that is no number dispatches workflow 0.
+    workflows->topLevelItem(0)->setText(3, QStringLiteral("abc"));
+    workflows->setCurrentItem(workflows->topLevelItem(0));
+    driver.typeText(QStringLiteral("main"));
+    clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
+    QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/0/dispatches"));
+
+    // A cancelled ref sends nothing.
+    driver.cancelInput();
+    QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow...")); }).isEmpty());
+}
+
+QTEST_MAIN(GitHubRepoPagesTest)
+#include "tst_githubrepopages.moc"
