@@ -56,8 +56,12 @@ QByteArray machineKey(const QString& label)
 QString write(const QString& path, const QByteArray& data, const QByteArray& passPhrase, const Options& options)
 {
     const QFileInfo target(path);
-    if (!PrivateFiles::makePrivateDir(target.absolutePath()))
+    if (!options.privateFolder) {
+        if (!QFileInfo(target.absolutePath()).isDir())
+            return QStringLiteral("the folder %1 does not exist").arg(target.absolutePath());
+    } else if (!PrivateFiles::makePrivateDir(target.absolutePath())) {
         return QStringLiteral("cannot create the folder %1").arg(target.absolutePath());
+    }
 
     // openssl truncates its output file before writing and creates it with
     // the umask's mode: it writes a private temporary file instead.

@@ -15,6 +15,10 @@ struct Options {
     // An existing file at the path is kept as <file>.unreadable-<time> once
     // the new one is ready, instead of being replaced.
     bool setAsideExisting = false;
+    // The file's folder is made when missing and narrowed to 0700. Off for
+    // a file the user keeps in a folder of their own (a project checkout):
+    // the folder must exist and keeps its mode.
+    bool privateFolder = true;
 };
 
 // SHA-256 of "<host name>|<USER>|<label>": a key bound to this machine and

@@ -96,9 +96,25 @@ TerminalWidget* SshTerminalWindow::newSshTab(const QString& host, const QString&
 {
     auto* terminal = new TerminalWidget(this);
     terminal->startSsh(host, user, port, keyPath);
-    const int index = tabs->addTab(terminal, tabName.isEmpty() ? terminal->title() : tabName);
+    const int index = addFollowedTab(terminal, tabName);
     if (!tabColor.isEmpty())
         tabs->tabBar()->setTabTextColor(index, QColor::fromString(tabColor));
+    return terminal;
+}
+
+TerminalWidget* SshTerminalWindow::newProgramTab(const QString& program, const QStringList& args,
+                                                 const QString& tabName)
+{
+    auto* terminal = new TerminalWidget(this);
+    // A failed start shows in the terminal itself.
+    terminal->startProcess(program, args);
+    addFollowedTab(terminal, tabName);
+    return terminal;
+}
+
+int SshTerminalWindow::addFollowedTab(TerminalWidget* terminal, const QString& tabName)
+{
+    const int index = tabs->addTab(terminal, tabName.isEmpty() ? terminal->title() : tabName);
     tabs->setCurrentIndex(index);
 
     // A closed tab's terminal lives on until it is deleted later: what it
@@ -113,7 +129,7 @@ TerminalWidget* SshTerminalWindow::newSshTab(const QString& host, const QString&
         if (at >= 0)
             tabs->setTabText(at, tabs->tabText(at) + QStringLiteral(" [closed]"));
     });
-    return terminal;
+    return index;
 }
 
 void SshTerminalWindow::newSshSession()

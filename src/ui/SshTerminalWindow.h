@@ -23,6 +23,10 @@ public:
     // The user's shell: SHELL, else /bin/zsh when present, else the login
     // shell of the account, else /bin/sh.
     TerminalWidget* newShellTab();
+    // Any program that needs a terminal of its own (an editor a tool opens,
+    // say), labelled and followed like an SSH tab; an empty tabName shows the
+    // program's name.
+    TerminalWidget* newProgramTab(const QString& program, const QStringList& args, const QString& tabName);
 
     // An index below 0 does nothing.
     void closeTab(int index);
@@ -36,6 +40,7 @@ private:
     void buildMenus();
     void newSshSession();
     void showTabMenu(const QPoint& position);
+    int addFollowedTab(TerminalWidget* terminal, const QString& tabName);
 
     QTabWidget* tabs = nullptr;
 };

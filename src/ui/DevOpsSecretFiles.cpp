@@ -1,0 +1,174 @@
+#include "ui/DevOpsSecretFiles.h"
+
+#include "core/EncryptedFile.h"
+#include "core/PrivateFiles.h"
+#include "core/SecureZero.h"
+#include "core/ToolRunner.h"
+
+#include <QFile>
+
+namespace {
+
+// A Python tool such as ansible-vault takes a while to come up on a busy
+// machine.
+constexpr int toolStartTimeoutMs = 10000;
+
+// Tool output is untrusted: one line of plain text, whatever it held.
+QString failureText(const QString& program, const ToolRunner::Result& result)
+{
+    const QString said = result.stdErrText().simplified();
+    if (!result.failure.isEmpty())
+        return program + QLatin1Char(' ') + result.failure + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
+    if (said.isEmpty())
+        return QStringLiteral("%1 exited with code %2").arg(program).arg(result.exitCode);
+    return said;
+}
+
+} // namespace
+
+DevOpsSecretFiles::DevOpsSecretFiles(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QStringList DevOpsSecretFiles::ansibleVaultArguments(VaultAction action, const QString& path)
+{
+    const char* verb = action == VaultAction::Encrypt   ? "encrypt"
+                       : action == VaultAction::Decrypt ? "decrypt"
+                                                        : "view";
+    // Without a terminal ansible-vault cannot prompt; reading the password
+    // file from standard input keeps the password off the command line.
+    return {QString::fromLatin1(verb), QStringLiteral("--vault-password-file"), QStringLiteral("/dev/stdin"), path};
+}
+
+bool DevOpsSecretFiles::runAnsibleVault(VaultAction action, const QString& path, const QString& password)
+{
+    const QString program = QStringLiteral("ansible-vault");
+    if (action == VaultAction::Encrypt)
+        Q_EMIT logLine(QStringLiteral("ansible-vault: encrypting ") + path);
+    else if (action == VaultAction::Decrypt)
+        Q_EMIT logLine(QStringLiteral("ansible-vault: decrypting ") + path);
+
+    ToolRunner::Options options;
+    options.standardInput = password.toUtf8();
+    options.startTimeoutMs = toolStartTimeoutMs;
+    options.finishTimeoutMs = ansibleTimeoutMs;
+    ToolRunner::Result result = ToolRunner::run(program, ansibleVaultArguments(action, path), options);
+    secureZero(options.standardInput);
+
+    if (action == VaultAction::View) {
+        if (result.succeeded()) {
+            Q_EMIT logLine(QStringLiteral("Content:\n") + result.stdOutText());
+        } else if (result.finished()) {
+            Q_EMIT logLine(QString::fromUtf8("View failed \u2014 check vault password."));
+        } else {
+            // No password was checked: say what went wrong instead.
+            Q_EMIT logLine(QString::fromUtf8("View failed \u2014 ") + failureText(program, result));
+        }
+        secureZero(result.stdOut);
+        return result.succeeded();
+    }
+
+    if (!result.succeeded()) {
+        Q_EMIT logLine(QString::fromUtf8("ansible-vault: failed \u2014 ") + failureText(program, result));
+        return false;
+    }
+    Q_EMIT logLine((action == VaultAction::Encrypt ? QStringLiteral("ansible-vault: encrypted ")
+                                                   : QStringLiteral("ansible-vault: decrypted "))
+                   + path);
+    return true;
+}
+
+QString DevOpsSecretFiles::encryptedTfvarsPath(const QString& source)
+{
+    return source + QStringLiteral(".enc");
+}
+
+QString DevOpsSecretFiles::decryptedTfvarsPath(const QString& source)
+{
+    if (source.endsWith(QStringLiteral(".enc"), Qt::CaseSensitive))
+        return source.chopped(4);
+    return source + QStringLiteral(".dec");
+}
+
+bool DevOpsSecretFiles::encryptTfvars(const QString& source, const QString& password)
+{
+    const QString target = encryptedTfvarsPath(source);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        Q_EMIT logLine(QStringLiteral("Encryption failed: cannot read %1: %2").arg(source, in.errorString()));
+        return false;
+    }
+    QByteArray plain = in.readAll();
+    const bool readWhole = in.error() == QFileDevice::NoError;
+    in.close();
+    if (!readWhole) {
+        secureZero(plain);
+        Q_EMIT logLine(QStringLiteral("Encryption failed: cannot read %1").arg(source));
+        return false;
+    }
+
+    EncryptedFile::Options options;
+    options.finishTimeoutMs = opensslTimeoutMs;
+    options.privateFolder = false;
+    QByteArray passPhrase = password.toUtf8();
+    const QString failure = EncryptedFile::write(target, plain, passPhrase, options);
+    secureZero(passPhrase);
+    secureZero(plain);
+    if (!failure.isEmpty()) {
+        Q_EMIT logLine(QStringLiteral("Encryption failed: ") + failure);
+        return false;
+    }
+    Q_EMIT logLine(QStringLiteral("Encrypted: ") + target);
+    return true;
+}
+
+bool DevOpsSecretFiles::decryptTfvars(const QString& source, const QString& password)
+{
+    const QString target = decryptedTfvarsPath(source);
+    EncryptedFile::Options options;
+    options.finishTimeoutMs = opensslTimeoutMs;
+    QByteArray passPhrase = password.toUtf8();
+    QByteArray plain;
+    QString failure = EncryptedFile::read(source, passPhrase, &plain, options);
+    secureZero(passPhrase);
+    // openssl has written nothing anywhere: the plain text goes to its file
+    // only now, through a private temporary file that replaces it whole.
+    QString writeError;
+    if (failure.isEmpty() && !PrivateFiles::writeOwnerOnly(target, plain, &writeError))
+        failure = QStringLiteral("cannot write %1: %2").arg(target, writeError);
+    secureZero(plain);
+    if (!failure.isEmpty()) {
+        Q_EMIT logLine(QStringLiteral("Decryption failed: ") + failure);
+        return false;
+    }
+    Q_EMIT logLine(QStringLiteral("Decrypted: ") + target);
+    return true;
+}
+
+QStringList DevOpsSecretFiles::sopsArguments(SopsAction action, const QString& path)
+{
+    return {action == SopsAction::Encrypt ? QStringLiteral("--encrypt") : QStringLiteral("--decrypt"),
+            QStringLiteral("--in-place"), path};
+}
+
+bool DevOpsSecretFiles::runSops(SopsAction action, const QString& path)
+{
+    const QString program = QStringLiteral("sops");
+    const bool encrypt = action == SopsAction::Encrypt;
+    Q_EMIT logLine((encrypt ? QStringLiteral("sops: encrypting ") : QStringLiteral("sops: decrypting ")) + path);
+
+    ToolRunner::Options options;
+    options.startTimeoutMs = toolStartTimeoutMs;
+    options.finishTimeoutMs = sopsTimeoutMs;
+    ToolRunner::Result result = ToolRunner::run(program, sopsArguments(action, path), options);
+    // --in-place prints nothing worth keeping; whatever did come out stays
+    // out of memory.
+    secureZero(result.stdOut);
+    if (!result.succeeded()) {
+        Q_EMIT logLine(QString::fromUtf8("sops: failed \u2014 ") + failureText(program, result));
+        return false;
+    }
+    Q_EMIT logLine((encrypt ? QStringLiteral("sops: encrypted ") : QStringLiteral("sops: decrypted ")) + path);
+    return true;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// Secret files of the DevOps tab: Ansible vault files through ansible-vault,
+// Terraform variables files encrypted by openssl (the program's one
+// encrypted-file format) and SOPS files through sops. Every outcome is one
+// or more plain lines through logLine; the caller asks the questions first.
+class DevOpsSecretFiles : public QObject
+{
+    Q_OBJECT
+public:
+    enum class VaultAction { Encrypt, Decrypt, View };
+    enum class SopsAction { Encrypt, Decrypt };
+
+    explicit DevOpsSecretFiles(QObject* parent = nullptr);
+
+    // ansible-vault reads the password from standard input, never from its
+    // argument list or a terminal. True when the tool exited with 0.
+    bool runAnsibleVault(VaultAction action, const QString& path, const QString& password);
+    static QStringList ansibleVaultArguments(VaultAction action, const QString& path);
+
+    // Where "Encrypt .tfvars..." and "Decrypt .tfvars..." write: the source
+    // with ".enc" appended; the source without its ".enc" ending (case as
+    // written), else with ".dec" appended.
+    static QString encryptedTfvarsPath(const QString& source);
+    static QString decryptedTfvarsPath(const QString& source);
+    // Replace an existing output (the caller has asked) only when openssl
+    // succeeded; the output is owner-only.
+    bool encryptTfvars(const QString& source, const QString& password);
+    bool decryptTfvars(const QString& source, const QString& password);
+
+    // sops rewrites the file in place.
+    bool runSops(SopsAction action, const QString& path);
+    static QStringList sopsArguments(SopsAction action, const QString& path);
+
+    // Waits a test can shorten.
+    int ansibleTimeoutMs = 60000;
+    int sopsTimeoutMs = 60000;
+    int opensslTimeoutMs = 30000;
+
+Q_SIGNALS:
+    void logLine(const QString& line);
+};
