@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ToolRunner.h"
 #include "ui/GpgColonListing.h"
 
 #include <QList>
@@ -30,6 +31,21 @@ public:
     void refreshGpgKeys();
     void refreshSshKeys();
 
+    // The keyring operations, each on the key selected in the GPG key tree
+    // (GpgKeyManagementTabGpgOps.cpp). gpg asks for pass phrases through its
+    // own pinentry; none passes through this program.
+    void generateGpgKey();
+    void importKey();
+    void exportPublicKey();
+    void exportSecretKey();
+    void signKey();
+    void deleteKey();
+    void editTrust();
+    void revokeKey();
+    void generateRevocationCert();
+    void addSubkey();
+    void addUid();
+
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
@@ -48,6 +64,21 @@ private:
     QWidget* buildSshConfigPage();
 
     void showGpgContextMenu(const QPoint& position);
+
+    // The key a GPG operation acts on: the tree's current row. A child
+    // "Subkey" row has no fingerprint.
+    struct SelectedGpgKey {
+        bool present = false;
+        QString fingerprint;
+        QString userId;
+        QString shortId;
+        QString longId;
+    };
+    SelectedGpgKey selectedGpgKey() const;
+    // One gpg run: script is written to its standard input, which is then
+    // closed (at once when there is no script, so gpg never waits on it).
+    static ToolRunner::Result runGpgTool(const QStringList& arguments, int finishTimeoutMs,
+                                         const QByteArray& script = {});
     void log(const QString& line);
 
     QTreeWidget* gpgKeyTree = nullptr;

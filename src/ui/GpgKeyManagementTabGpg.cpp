@@ -46,25 +46,33 @@ QWidget* GpgKeyManagementTab::buildGpgPage()
     layout->addWidget(gpgKeyTree);
 
     addButtonRow(layout, {{"Refresh", nullptr, &GpgKeyManagementTab::refreshGpgKeys},
-                          {"Generate Key Pair...", nullptr, nullptr},
-                          {"Export Public Key", "secondaryButton", nullptr},
-                          {"Export Secret Key", "dangerButton", nullptr},
-                          {"Sign Key", "secondaryButton", nullptr},
-                          {"Delete", "dangerButton", nullptr}});
-    addButtonRow(layout, {{"Edit Trust", nullptr, nullptr},
-                          {"Revoke Key", "dangerButton", nullptr},
-                          {"Gen Revocation Cert", "secondaryButton", nullptr},
-                          {"Import Key", nullptr, nullptr},
-                          {"Add Subkey", "secondaryButton", nullptr},
-                          {"Add UID", "secondaryButton", nullptr}});
+                          {"Generate Key Pair...", nullptr, &GpgKeyManagementTab::generateGpgKey},
+                          {"Export Public Key", "secondaryButton", &GpgKeyManagementTab::exportPublicKey},
+                          {"Export Secret Key", "dangerButton", &GpgKeyManagementTab::exportSecretKey},
+                          {"Sign Key", "secondaryButton", &GpgKeyManagementTab::signKey},
+                          {"Delete", "dangerButton", &GpgKeyManagementTab::deleteKey}});
+    addButtonRow(layout, {{"Edit Trust", nullptr, &GpgKeyManagementTab::editTrust},
+                          {"Revoke Key", "dangerButton", &GpgKeyManagementTab::revokeKey},
+                          {"Gen Revocation Cert", "secondaryButton", &GpgKeyManagementTab::generateRevocationCert},
+                          {"Import Key", nullptr, &GpgKeyManagementTab::importKey},
+                          {"Add Subkey", "secondaryButton", &GpgKeyManagementTab::addSubkey},
+                          {"Add UID", "secondaryButton", &GpgKeyManagementTab::addUid}});
     return page;
 }
 
 QString GpgKeyManagementTab::runGpg(const QList<QString>& arguments)
 {
+    return runGpgTool(arguments, 15000).stdOutText();
+}
+
+ToolRunner::Result GpgKeyManagementTab::runGpgTool(const QStringList& arguments, int finishTimeoutMs,
+                                                   const QByteArray& script)
+{
     ToolRunner::Options options;
-    options.finishTimeoutMs = 15000;
-    return ToolRunner::run(ToolRunner::findTool(QStringLiteral("gpg")), arguments, options).stdOutText();
+    options.startTimeoutMs = 5000;
+    options.finishTimeoutMs = finishTimeoutMs;
+    options.standardInput = script;
+    return ToolRunner::run(ToolRunner::findTool(QStringLiteral("gpg")), arguments, options);
 }
 
 QList<GpgKeyInfo> GpgKeyManagementTab::parseGpgOutput(const QString& text)
@@ -129,23 +137,22 @@ void GpgKeyManagementTab::showGpgContextMenu(const QPoint& position)
                    [shownKeyId] { QApplication::clipboard()->setText(shownKeyId); });
     menu.addSeparator();
     const auto addOperation = [this](QMenu* into, const QString& text, Operation operation) {
-        QAction* action = into->addAction(text);
-        if (operation)
-            connect(action, &QAction::triggered, this, operation);
+        connect(into->addAction(text), &QAction::triggered, this, operation);
     };
     QMenu* exportMenu = menu.addMenu(QStringLiteral("Export"));
-    addOperation(exportMenu, QStringLiteral("Export Public Key..."), nullptr);
-    addOperation(exportMenu, QStringLiteral("Export Secret Key..."), nullptr);
+    addOperation(exportMenu, QStringLiteral("Export Public Key..."), &GpgKeyManagementTab::exportPublicKey);
+    addOperation(exportMenu, QStringLiteral("Export Secret Key..."), &GpgKeyManagementTab::exportSecretKey);
     QMenu* trustMenu = menu.addMenu(QStringLiteral("Trust"));
-    addOperation(trustMenu, QStringLiteral("Edit Owner Trust..."), nullptr);
-    addOperation(trustMenu, QStringLiteral("Sign Key..."), nullptr);
+    addOperation(trustMenu, QStringLiteral("Edit Owner Trust..."), &GpgKeyManagementTab::editTrust);
+    addOperation(trustMenu, QStringLiteral("Sign Key..."), &GpgKeyManagementTab::signKey);
     QMenu* modifyMenu = menu.addMenu(QStringLiteral("Modify"));
-    addOperation(modifyMenu, QStringLiteral("Add Subkey..."), nullptr);
-    addOperation(modifyMenu, QStringLiteral("Add UID..."), nullptr);
+    addOperation(modifyMenu, QStringLiteral("Add Subkey..."), &GpgKeyManagementTab::addSubkey);
+    addOperation(modifyMenu, QStringLiteral("Add UID..."), &GpgKeyManagementTab::addUid);
     menu.addSeparator();
-    addOperation(&menu, QStringLiteral("Generate Revocation Cert..."), nullptr);
+    addOperation(&menu, QStringLiteral("Generate Revocation Cert..."),
+                 &GpgKeyManagementTab::generateRevocationCert);
     QMenu* dangerMenu = menu.addMenu(QStringLiteral("Danger Zone"));
-    addOperation(dangerMenu, QStringLiteral("Revoke Key..."), nullptr);
-    addOperation(dangerMenu, QStringLiteral("Delete Key..."), nullptr);
+    addOperation(dangerMenu, QStringLiteral("Revoke Key..."), &GpgKeyManagementTab::revokeKey);
+    addOperation(dangerMenu, QStringLiteral("Delete Key..."), &GpgKeyManagementTab::deleteKey);
     menu.exec(gpgKeyTree->viewport()->mapToGlobal(position));
 }
