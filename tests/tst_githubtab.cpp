@@ -74,7 +74,9 @@ QStringList logLines(GitHubTab& tab)
         // "[hh:mm:ss] "
         if (line.size() < 11 || line.at(0) != QLatin1Char('[') || line.at(9) != QLatin1Char(']'))
             return {QStringLiteral("line without time stamp: ") + line};
-        lines << line.mid(11);
+        // The keys page's first scan of ~/.ssh is not the Account page's business.
+        if (!line.mid(11).startsWith(QLatin1String("Local: found ")))
+            lines << line.mid(11);
     }
     return lines;
 }
