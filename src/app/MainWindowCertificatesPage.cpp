@@ -2,11 +2,13 @@
 
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
+#include "ui/HeaderFit.h"
 #include "ui/SectionTitle.h"
 
 #include <QBrush>
 #include <QColor>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,6 +40,7 @@ QWidget* MainWindow::createCertificatesTab()
     certTree->header()->setSectionResizeMode(QHeaderView::Interactive);
     certTree->header()->setDefaultSectionSize(130);
     certTree->setColumnWidth(0, 250);
+    keepSectionsFitted(certTree->header());
     layout->addWidget(certTree);
 
     fillCertificateTree();
@@ -146,6 +149,13 @@ void MainWindow::onInspectCertificate()
     QMessageBox box(QMessageBox::Information, QStringLiteral("Certificate Details"), details,
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    // The labels are padded to one width: only a fixed-pitch font lines the
+    // values up. The application sheet names a font family for every widget,
+    // which outranks setFont, so the label's own sheet has to name this one.
+    if (auto* text = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        const QString fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        text->setStyleSheet(QStringLiteral("font-family: \"%1\", monospace;").arg(fixed));
+    }
     box.exec();
     logSession(QStringLiteral("Inspect Cert"), QStringLiteral("OpenSSL"), true, path);
 }

@@ -4,6 +4,7 @@
 #include "core/LogView.h"
 #include "fido/DeviceProfileRegistry.h"
 #include "fido/FidoDeviceManager.h"
+#include "ui/HeaderFit.h"
 #include "ui/SectionTitle.h"
 
 #include <QBrush>
@@ -123,6 +124,7 @@ QWidget* MainWindow::createDeviceInspectorTab()
     deviceTree->header()->setDefaultSectionSize(110);
     deviceTree->setColumnWidth(DeviceColumn, 180);
     deviceTree->setColumnWidth(ProfileColumn, 160);
+    keepSectionsFitted(deviceTree->header());
     deviceTree->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(deviceTree, 3);
 

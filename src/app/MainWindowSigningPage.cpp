@@ -128,7 +128,6 @@ QWidget* MainWindow::createCodeSigningTab()
     QPushButton* saveProfileButton = makeButton(QStringLiteral("Save Profile"), controls, "secondaryButton");
     profileRow->addWidget(saveProfileButton);
     QPushButton* deleteProfileButton = makeButton(QStringLiteral("Delete"), controls, "dangerButton");
-    deleteProfileButton->setFixedWidth(60);
     profileRow->addWidget(deleteProfileButton);
     controlsLayout->addLayout(profileRow);
 

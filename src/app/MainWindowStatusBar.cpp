@@ -23,17 +23,23 @@ void MainWindow::setupStatusBar()
     toolsLabel->setTextFormat(Qt::PlainText); // it shows words of a tool's output
     toolsLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px; padding-right: 8px;"));
 
-    QStringList tools;
-    if (ykman->isAvailable()) {
-        const QString version = ykman->version();
-        tools << QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1);
-    } else {
-        tools << QStringLiteral("ykman: missing");
-    }
-    tools << (opensc->isAvailable() ? QStringLiteral("opensc") : QStringLiteral("opensc: missing"));
+    // The other two checks only look for a file; ykman has to be asked for its
+    // version, which takes it longer than the window takes to open, so the
+    // label is filled once that answer is in.
+    QStringList others;
+    others << (opensc->isAvailable() ? QStringLiteral("opensc") : QStringLiteral("opensc: missing"));
     if (OsslSigncodeBridge().isAvailable())
-        tools << QStringLiteral("osslsigncode");
-    toolsLabel->setText(tools.join(QLatin1String(" | ")));
+        others << QStringLiteral("osslsigncode");
+    const auto fill = [toolsLabel, others](const QString& ykmanText) {
+        toolsLabel->setText((QStringList{ykmanText} + others).join(QLatin1String(" | ")));
+    };
+    if (ykman->isAvailable()) {
+        ykman->versionAsync(toolsLabel, [fill](const QString& version) {
+            fill(QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1));
+        });
+    } else {
+        fill(QStringLiteral("ykman: missing"));
+    }
 
     statusBar()->addWidget(statusLabel, 1);
     statusBar()->addPermanentWidget(toolsLabel, 0);

@@ -9,9 +9,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace Startup {
 
@@ -38,19 +43,50 @@ StyleManager::Theme chooseTheme(bool darkOption, bool lightOption, const QString
     return storedTheme == QLatin1String("light") ? StyleManager::Light : StyleManager::Dark;
 }
 
+namespace {
+
+// QLockFile tells only that it could not write; the folder says why.
+QString folderWriteProblem(const QString& folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QStringLiteral("the file could not be written");
+}
+
+} // namespace
+
 int run(QApplication& app, const QStringList& arguments)
 {
     setIdentity(app);
-    PrivateFiles::makePrivateDir(UserProfile::configDir());
+    const auto refuse = [](const QString& text) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrevan Tessaril"), text,
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return 1;
+    };
+    // Without its folder the program has nowhere for its lock, settings and
+    // profile; saying "already running" then would send the user after a
+    // second instance that does not exist.
+    QString folderError;
+    if (!PrivateFiles::makePrivateDir(UserProfile::configDir(), &folderError)) {
+        const QString text = QStringLiteral("The configuration folder could not be created.\n\n")
+                             + folderError;
+        qCritical("%s", qPrintable(text));
+        return refuse(text);
+    }
 
     // Two instances must never talk to the same tokens at once. The lock is
     // taken before the command line is read, so even --help is refused.
-    QLockFile lock(UserProfile::configDir() + QStringLiteral("/ostrevantessaril.lock"));
+    const QString lockPath = UserProfile::configDir() + QStringLiteral("/ostrevantessaril.lock");
+    QLockFile lock(lockPath);
     if (!lock.tryLock(100)) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrevan Tessaril"),
-                        QString::fromUtf8(alreadyRunningText), QMessageBox::Ok);
-        box.exec();
-        return 1;
+        if (lock.error() == QLockFile::LockFailedError)
+            return refuse(QString::fromUtf8(alreadyRunningText));
+        const QString text = QStringLiteral("The lock file could not be created.\n\n") + lockPath
+                             + QStringLiteral(": ") + folderWriteProblem(UserProfile::configDir());
+        qCritical("%s", qPrintable(text));
+        return refuse(text);
     }
 
     QCommandLineParser parser;

@@ -192,6 +192,37 @@ QComboBox QAbstractItemView {
     selection-background-color: #0ea5e9;
 }
 
+QCheckBox:disabled {
+    color: #6b7280;
+}
+
+QCheckBox::indicator {
+    width: 14px;
+    height: 14px;
+    background-color: #0a1628;
+    border: 1px solid #64748b;
+    border-radius: 3px;
+}
+
+QCheckBox::indicator:hover {
+    border-color: #0ea5e9;
+}
+
+QCheckBox::indicator:checked {
+    background-color: #0ea5e9;
+    border-color: #38bdf8;
+}
+
+QCheckBox::indicator:disabled {
+    background-color: #1f2937;
+    border-color: #374151;
+}
+
+QCheckBox::indicator:checked:disabled {
+    background-color: #475569;
+    border-color: #475569;
+}
+
 QGroupBox {
     background-color: #111827;
     border: 1px solid #1e3a5f;
@@ -337,7 +368,8 @@ QLabel#lockedStatus {
 // "Enterprise Lite". It styles fewer states than the dark sheet on purpose:
 // disabled and pressed buttons, hovered tabs and items, spin boxes, plain-text
 // editors, menu separators, combo-box pop-ups and horizontal scroll bars keep
-// Fusion's own look.
+// Fusion's own look. Check boxes are drawn by both sheets: the general rule's
+// text colour would otherwise hide that a box is disabled.
 const QString lightSheet = QStringLiteral(R"qss(
 QWidget {
     background-color: #f8fafc;
@@ -445,6 +477,37 @@ QHeaderView::section {
     padding: 6px 8px;
     font-weight: 600;
     font-size: 13px;
+}
+
+QCheckBox:disabled {
+    color: #9ca3af;
+}
+
+QCheckBox::indicator {
+    width: 14px;
+    height: 14px;
+    background-color: #ffffff;
+    border: 1px solid #94a3b8;
+    border-radius: 3px;
+}
+
+QCheckBox::indicator:hover {
+    border-color: #0ea5e9;
+}
+
+QCheckBox::indicator:checked {
+    background-color: #0ea5e9;
+    border-color: #0284c7;
+}
+
+QCheckBox::indicator:disabled {
+    background-color: #f1f5f9;
+    border-color: #cbd5e1;
+}
+
+QCheckBox::indicator:checked:disabled {
+    background-color: #94a3b8;
+    border-color: #94a3b8;
 }
 
 QGroupBox {

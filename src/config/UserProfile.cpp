@@ -300,10 +300,16 @@ QString UserProfile::preference(const QString& key, const QString& defaultValue)
 
 void UserProfile::setPreference(const QString& key, const QString& value)
 {
+    setPreferences({{key, value}});
+}
+
+bool UserProfile::setPreferences(const QList<QPair<QString, QString>>& values)
+{
     QJsonObject preferences = data.value(QStringLiteral("preferences")).toObject();
-    preferences.insert(key, value.isNull() ? QString(QLatin1String("")) : value);
+    for (const auto& [key, value] : values)
+        preferences.insert(key, value.isNull() ? QString(QLatin1String("")) : value);
     data.insert(QStringLiteral("preferences"), preferences);
-    save();
+    return save();
 }
 
 bool UserProfile::hasAnsweredPrompt(const QString& id) const

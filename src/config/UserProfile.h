@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +67,9 @@ public:
     // The default also stands in for an empty stored value.
     QString preference(const QString& key, const QString& defaultValue = QString()) const;
     void setPreference(const QString& key, const QString& value);
+    // Several preferences, in order, with one write of the file for all of
+    // them (each write is a PBKDF2 run of openssl); the result is that write's.
+    bool setPreferences(const QList<QPair<QString, QString>>& values);
 
     bool hasAnsweredPrompt(const QString& id) const;
     void setPromptAnswer(const QString& id, const QString& answer);

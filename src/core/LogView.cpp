@@ -11,12 +11,15 @@ void appendLine(QTextEdit* view, const QString& line)
 {
     if (!view)
         return;
+    QScrollBar* bar = view->verticalScrollBar();
+    const int position = bar->value();
+    const bool following = position >= bar->maximum();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     if (!view->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
-    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    bar->setValue(following ? bar->maximum() : position);
 }
 
 QTextEdit* createLogView(QWidget* parent)

@@ -6,8 +6,9 @@ class QWidget;
 
 namespace LogView {
 
-// Appends one line to a read-only log view as plain text in a new block and
-// scrolls to the end. QTextEdit::append guesses rich text: it would swallow
+// Appends one line to a read-only log view as plain text in a new block. A
+// view scrolled to the end follows the new line; one the user scrolled back
+// in keeps its place. QTextEdit::append guesses rich text: it would swallow
 // "<b>", turn "&lt;" into "<" and collapse the column padding of a log line.
 void appendLine(QTextEdit* view, const QString& line);
 

@@ -1,12 +1,12 @@
 #include "core/PrivateFiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace PrivateFiles {
@@ -52,20 +52,30 @@ bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error)
     return true;
 }
 
-bool makePrivateDir(const QString& path)
+bool makePrivateDir(const QString& path, QString* error)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QString parent = QFileInfo(absolute).absolutePath();
-    if (!QDir().mkpath(parent))
-        return false;
+    const auto failed = [error](const QByteArray& folder, int code) {
+        return fail(error, QFile::decodeName(folder) + QStringLiteral(": ")
+                               + QString::fromLocal8Bit(std::strerror(code)));
+    };
+    // One folder at a time, so that a failure comes with its own reason
+    // (a read-only file system, a file in the way) rather than a bare false.
     const QByteArray native = QFile::encodeName(absolute);
+    for (qsizetype slash = native.indexOf('/', 1); slash > 0; slash = native.indexOf('/', slash + 1)) {
+        const QByteArray parent = native.left(slash);
+        if (::mkdir(parent.constData(), 0777) != 0 && errno != EEXIST)
+            return failed(parent, errno);
+    }
     // Made 0700 in one step, so there is no moment in which others could
     // open it; one that exists already is narrowed.
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
+        return failed(native, errno);
     if (!QFileInfo(absolute).isDir())
-        return false;
-    return ::chmod(native.constData(), 0700) == 0;
+        return failed(native, ENOTDIR);
+    if (::chmod(native.constData(), 0700) != 0)
+        return failed(native, errno);
+    return true;
 }
 
 bool isOwnerOnly(const QString& path)

@@ -23,8 +23,9 @@ bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error 
 bool writeFully(QFileDevice& file, const QByteArray& data, QString* error = nullptr);
 
 // Creates the folder (missing parents with the default mode) 0700 from the
-// start, and narrows an existing one to 0700.
-bool makePrivateDir(const QString& path);
+// start, and narrows an existing one to 0700. On failure *error names the
+// folder that could not be made or narrowed and the system's reason.
+bool makePrivateDir(const QString& path, QString* error = nullptr);
 
 // True when the file or folder at path grants nothing to group and others.
 bool isOwnerOnly(const QString& path);

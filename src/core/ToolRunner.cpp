@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -93,13 +94,9 @@ void leaveRunning(std::unique_ptr<OwnedProcess> owned, const Options& options)
                      });
 }
 
-} // namespace
-
-Result run(const QString& program, const QStringList& arguments, const Options& options)
+void prepare(QProcess& process, const QString& program, const QStringList& arguments,
+             const Options& options)
 {
-    Result result;
-    auto owned = std::make_unique<OwnedProcess>();
-    QProcess& process = *owned;
     process.setProgram(program);
     process.setArguments(arguments);
     if (!options.environment.isEmpty())
@@ -109,6 +106,114 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
     process.setProcessChannelMode(options.mergeChannels ? QProcess::MergedChannels
                                                         : QProcess::SeparateChannels);
     startInOwnGroup(process);
+}
+
+// One run in flight: the process, its two time-outs and the verdict so far.
+// It lives under the owner and goes once done has been told.
+class AsyncRun : public OwnedProcess
+{
+public:
+    AsyncRun(const Options& options, std::function<void(const Result&)> done)
+        : input(options.standardInput)
+        , merged(options.mergeChannels)
+        , finishTimeoutMs(options.finishTimeoutMs)
+        , done(std::move(done))
+    {
+        startTimer.setSingleShot(true);
+        finishTimer.setSingleShot(true);
+        connect(&startTimer, &QTimer::timeout, this, [this] {
+            if (state() == QProcess::Running)
+                return;
+            // A start that is merely slow must not outlive the verdict.
+            result.failure = QStringLiteral("failed to start");
+            result.stdErr = QByteArrayLiteral("did not start in time");
+            killGroup(*this);
+            report();
+        });
+        connect(&finishTimer, &QTimer::timeout, this, [this] {
+            result.timedOut = true;
+            result.failure = QStringLiteral("timed out after %1 ms").arg(finishTimeoutMs);
+            // finished follows the kill and reports what the tool printed.
+            killGroup(*this);
+        });
+        connect(this, &QProcess::started, this, [this] {
+            startTimer.stop();
+            result.started = true;
+            if (!input.isEmpty())
+                write(input);
+            // Always close: a tool that prompts must meet end-of-file at once.
+            closeWriteChannel();
+            finishTimer.start(finishTimeoutMs);
+        });
+        connect(this, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart || result.started)
+                return;
+            startTimer.stop();
+            result.failure = QStringLiteral("failed to start");
+            result.stdErr = startFailureReason(program(), errorString()).toUtf8();
+            report();
+        });
+        connect(this, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
+            finishTimer.stop();
+            result.stdOut = readAllStandardOutput();
+            if (!merged)
+                result.stdErr = readAllStandardError();
+            if (result.timedOut) {
+                result.exitCode = -1;
+            } else if (status == QProcess::CrashExit) {
+                result.crashed = true;
+                result.failure = QStringLiteral("crashed");
+            } else {
+                result.exitCode = exitCode;
+            }
+            report();
+        });
+    }
+
+    void begin(int startTimeoutMs)
+    {
+        startTimer.start(startTimeoutMs);
+        start(QIODevice::ReadWrite);
+    }
+
+private:
+    // Told once, from the event loop, so that a caller never hears of the run
+    // before runAsync has returned; the run goes right after.
+    void report()
+    {
+        if (reported)
+            return;
+        reported = true;
+        startTimer.stop();
+        finishTimer.stop();
+        disconnect(this, nullptr, this, nullptr);
+        QTimer::singleShot(0, this, [this] {
+            const Result copy = result;
+            const auto handler = std::move(done);
+            deleteLater();
+            if (handler)
+                handler(copy);
+        });
+    }
+
+    QByteArray input;
+    bool merged;
+    int finishTimeoutMs;
+    std::function<void(const Result&)> done;
+    QTimer startTimer;
+    QTimer finishTimer;
+    Result result;
+    bool reported = false;
+};
+
+} // namespace
+
+Result run(const QString& program, const QStringList& arguments, const Options& options)
+{
+    Result result;
+    auto owned = std::make_unique<OwnedProcess>();
+    QProcess& process = *owned;
+    prepare(process, program, arguments, options);
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(options.startTimeoutMs)) {
         // A program that never started leaves nothing to reap, but a start that
@@ -159,6 +264,15 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
     }
     result.exitCode = process.exitCode();
     return result;
+}
+
+void runAsync(const QString& program, const QStringList& arguments, const Options& options,
+              QObject* owner, std::function<void(const Result&)> done)
+{
+    auto* process = new AsyncRun(options, std::move(done));
+    process->setParent(owner);
+    prepare(*process, program, arguments, options);
+    process->begin(options.startTimeoutMs);
 }
 
 bool startDetached(const QString& program, const QStringList& arguments)

@@ -50,6 +50,13 @@ struct Result {
 
 Result run(const QString& program, const QStringList& arguments, const Options& options = {});
 
+// The same run without waiting for it: returns at once, and done hears the
+// result, judged as run() judges it, from the event loop of owner's thread,
+// never before this returns. A tool still running when owner goes is killed
+// and done is not called. keepRunningUnder and lateFinish play no part here.
+void runAsync(const QString& program, const QStringList& arguments, const Options& options,
+              QObject* owner, std::function<void(const Result&)> done);
+
 // Starts a tool that runs on its own (nothing is written to it, awaited or
 // read); false when it could not be started.
 bool startDetached(const QString& program, const QStringList& arguments);

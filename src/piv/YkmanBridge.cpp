@@ -97,15 +97,31 @@ bool YkmanBridge::isAvailable() const
     return QFile::exists(ykmanPath);
 }
 
-QString YkmanBridge::version() const
+namespace {
+
+QString versionFrom(const ToolRunner::Result& r)
 {
-    ToolRunner::Options options;
-    options.finishTimeoutMs = versionTimeoutMs;
-    const ToolRunner::Result r = ToolRunner::run(ykmanPath, {QStringLiteral("--version")}, options);
     // Half a line from a tool that hung is not a version.
     if (!r.finished())
         return {};
     return r.stdOutText().trimmed();
+}
+
+} // namespace
+
+QString YkmanBridge::version() const
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = versionTimeoutMs;
+    return versionFrom(ToolRunner::run(ykmanPath, {QStringLiteral("--version")}, options));
+}
+
+void YkmanBridge::versionAsync(QObject* receiver, std::function<void(const QString&)> done) const
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = versionTimeoutMs;
+    ToolRunner::runAsync(ykmanPath, {QStringLiteral("--version")}, options, receiver,
+                         [done = std::move(done)](const ToolRunner::Result& r) { done(versionFrom(r)); });
 }
 
 YkmanBridge::CmdResult YkmanBridge::run(const QStringList& args, const QString& stdinData, int timeoutMs)

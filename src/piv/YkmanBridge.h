@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // One PIV slot as `ykman piv info` describes it. Texts are the tool's own,
 // trimmed; only slots that hold a key are ever listed.
 struct PivSlotInfo
@@ -48,6 +50,9 @@ public:
 
     bool isAvailable() const;
     QString version() const;
+    // The same probe without blocking: done hears what version() would have
+    // returned once the tool ends, as long as receiver lives.
+    void versionAsync(QObject* receiver, std::function<void(const QString&)> done) const;
 
     // Every tool run of the bridge goes through here. Non-empty stdinData is
     // sent followed by one line break; standard input is always closed.

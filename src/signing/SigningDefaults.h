@@ -13,4 +13,11 @@ inline QString timestampUrl()
     return QStringLiteral("https://timestamp.digicert.com");
 }
 
+// The same service without TLS, which Preferences offers as its default:
+// the service signs its RFC 3161 replies, so they need no secure channel.
+inline QString plainTimestampUrl()
+{
+    return QStringLiteral("http://timestamp.digicert.com");
+}
+
 } // namespace SigningDefaults

@@ -133,7 +133,6 @@ QWidget* PreferencesDialog::createGeneralTab()
     defaultVaultEdit->setObjectName(QStringLiteral("defaultVaultEdit"));
     pathsGrid->addWidget(defaultVaultEdit, 1, 1);
     auto* browse = new QPushButton(QStringLiteral("Browse..."), paths);
-    browse->setFixedWidth(80);
     pathsGrid->addWidget(browse, 1, 2);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString chosen = QFileDialog::getExistingDirectory(
@@ -206,7 +205,7 @@ QWidget* PreferencesDialog::createSigningTab()
     auto* timestamping = new QGroupBox(QStringLiteral("Timestamping"), page);
     auto* timestampGrid = new QGridLayout(timestamping);
     timestampUrlEdit = addField(timestampGrid, 0, QStringLiteral("Timestamp URL:"), timestamping,
-                                SigningDefaults::timestampUrl());
+                                SigningDefaults::plainTimestampUrl());
     layout->addWidget(timestamping);
 
     layout->addStretch();
@@ -366,7 +365,7 @@ void PreferencesDialog::loadSettings()
     installerIdentityEdit->setText(settings->value(QStringLiteral("signing/installerIdentity")).toString());
     notarizeProfileEdit->setText(settings->value(QStringLiteral("signing/notarizeProfile")).toString());
     timestampUrlEdit->setText(settings->value(QStringLiteral("signing/timestampUrl"),
-                                              SigningDefaults::timestampUrl()).toString());
+                                              SigningDefaults::plainTimestampUrl()).toString());
     ykmanPathEdit->setText(settings->value(QStringLiteral("tools/ykman")).toString());
     openscPathEdit->setText(settings->value(QStringLiteral("tools/opensc")).toString());
     osslsigncodePathEdit->setText(settings->value(QStringLiteral("tools/osslsigncode")).toString());

@@ -310,25 +310,26 @@ void ProfileEditorDialog::saveProfile()
     if (!profile)
         return;
     // Stored exactly as typed: an empty field reads back as its default.
-    profile->setPreference(QStringLiteral("name"), nameEdit->text());
-    profile->setPreference(QStringLiteral("email"), emailEdit->text());
-    profile->setPreference(QStringLiteral("organization"), organizationEdit->text());
-    profile->setPreference(QStringLiteral("role"), roleEdit->text());
-    profile->setPreference(QStringLiteral("experience"), experienceCombo->currentText());
-
+    QList<QPair<QString, QString>> values = {
+        {QStringLiteral("name"), nameEdit->text()},
+        {QStringLiteral("email"), emailEdit->text()},
+        {QStringLiteral("organization"), organizationEdit->text()},
+        {QStringLiteral("role"), roleEdit->text()},
+        {QStringLiteral("experience"), experienceCombo->currentText()},
+    };
     const QString minutes = profile->preference(kAutoLockKey, kDefaultAutoLock);
     if (!autoLockCheck->isChecked())
-        profile->setPreference(kAutoLockKey, QStringLiteral("0"));
+        values.append({kAutoLockKey, QStringLiteral("0")});
     else if (minutes == QLatin1String("0"))
-        profile->setPreference(kAutoLockKey, kDefaultAutoLock);
-    profile->setPreference(QStringLiteral("audit-log"), auditLogCheck->isChecked() ? kTrue : kFalse);
-    profile->setPreference(QStringLiteral("hotplug-notify"),
-                           hotplugNotifyCheck->isChecked() ? kTrue : kFalse);
-    profile->setPreference(QStringLiteral("compliance-passwords"),
-                           compliancePasswordsCheck->isChecked() ? kTrue : kFalse);
+        values.append({kAutoLockKey, kDefaultAutoLock});
+    values.append({QStringLiteral("audit-log"), auditLogCheck->isChecked() ? kTrue : kFalse});
+    values.append({QStringLiteral("hotplug-notify"), hotplugNotifyCheck->isChecked() ? kTrue : kFalse});
+    values.append({QStringLiteral("compliance-passwords"),
+                   compliancePasswordsCheck->isChecked() ? kTrue : kFalse});
 
-    // Each setter above saved on its own and hid its result; this save decides.
-    if (profile->save()) {
+    // One write for the whole form: every write is an openssl run, and the
+    // window waits for each.
+    if (profile->setPreferences(values)) {
         QMessageBox::information(this, QStringLiteral("Profile Saved"),
                                  QStringLiteral("Your profile has been encrypted and saved.\n\nLocation: ")
                                      + UserProfile::profilePath());

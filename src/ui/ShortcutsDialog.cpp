@@ -52,8 +52,8 @@ ShortcutsDialog::ShortcutsDialog(QWidget* parent)
                     .arg(QString::fromLatin1(row.keys), QString::fromLatin1(row.action));
     }
     html += QStringLiteral("</table>");
-    // Seventeen rows need more height than the dialog opens with: scroll
-    // rather than cut the last ones off.
+    // The dialog opens tall enough for all seventeen rows; the scroll area
+    // only matters once the user makes it smaller.
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
@@ -67,6 +67,12 @@ ShortcutsDialog::ShortcutsDialog(QWidget* parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+
+    // Row heights follow the theme's font, known once the sheet has polished
+    // the widgets.
+    ensurePolished();
+    const int around = layout->sizeHint().height() - scroll->sizeHint().height();
+    resize(width(), qMax(height(), around + table->sizeHint().height()));
 }
 
 ShortcutsDialog::~ShortcutsDialog() = default;
