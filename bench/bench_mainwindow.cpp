@@ -1,9 +1,12 @@
 // Times the main window's work on the GUI thread: building and showing the
 // whole window (a first start, which writes the new user profile through
 // openssl), one device refresh with no key attached (the poll does this every
-// 3 s), and appending 10,000 lines to the session log. Prints the median of
-// 20 runs of each. Runs with a fresh HOME per window and no token tools on
-// PATH, on the offscreen platform unless another is chosen.
+// 3 s), appending 10,000 lines to the session log, building and showing the
+// window again with an ykman on PATH that takes as long as the real one to
+// print its version (a stand-in sleeping OT_BENCH_YKMAN_SECONDS, default
+// 0.3), and the profile editor's Save. Prints the median of 20 runs of each.
+// Runs with a fresh HOME per window and no other token tools on PATH, on the
+// offscreen platform unless another is chosen.
 //
 //   build-test/bin/bench_mainwindow   (built by scripts/test, with sanitizers)
 // The figures that count come from a build without sanitizers, e.g.
@@ -12,15 +15,20 @@
 #include "BenchEnvironment.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "config/UserProfile.h"
+#include "ui/ProfileEditorDialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -94,9 +102,54 @@ int main(int argc, char** argv)
         linesMs.push_back(elapsedMs(timer));
     }
 
+    // ykman joins PATH: the window must not wait for its version.
+    const QByteArray seconds = qgetenv("OT_BENCH_YKMAN_SECONDS").isEmpty()
+        ? QByteArray("0.3") : qgetenv("OT_BENCH_YKMAN_SECONDS");
+    QFile ykman(toolDir.path() + QStringLiteral("/ykman"));
+    ykman.open(QIODevice::WriteOnly);
+    ykman.write("#!/bin/sh\n/bin/sleep " + seconds
+                + "\necho 'YubiKey Manager (ykman) version: 5.7.1'\n");
+    ykman.close();
+    ykman.setPermissions(ykman.permissions() | QFileDevice::ExeOwner);
+    std::vector<double> ykmanWindowMs, saveMs;
+    for (int run = 0; run < runs; ++run) {
+        FreshWindow fresh;
+        QElapsedTimer timer;
+        timer.start();
+        fresh.window = std::make_unique<MainWindow>();
+        fresh.window->show();
+        if (!QTest::qWaitForWindowExposed(fresh.window.get()))
+            std::fprintf(stderr, "window not exposed\n");
+        ykmanWindowMs.push_back(elapsedMs(timer));
+
+        // Save, up to the box that confirms it (closed at once).
+        UserProfile profile;
+        profile.load();
+        ProfileEditorDialog editor(&profile);
+        const QList<QLineEdit*> fields = editor.findChildren<QLineEdit*>();
+        for (QLineEdit* field : fields)
+            field->setText(QStringLiteral("Example %1").arg(run));
+        double savedAt = 0;
+        std::function<void()> closeBox = [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                savedAt = elapsedMs(timer);
+                box->close();
+            } else {
+                QTimer::singleShot(0, closeBox);
+            }
+        };
+        QTimer::singleShot(0, closeBox);
+        timer.restart();
+        editor.saveProfile();
+        saveMs.push_back(savedAt);
+    }
+
     std::printf("main window construct+show: median %.2f ms over %d runs\n", median(windowMs), runs);
     std::printf("refreshDevices with no key:  median %.3f ms over %d runs\n", median(refreshMs), runs);
     std::printf("%d session-log lines:     median %.2f ms over %d runs\n", lines, median(linesMs),
                 runs);
+    std::printf("construct+show, ykman %ss:  median %.2f ms over %d runs\n", seconds.constData(),
+                median(ykmanWindowMs), runs);
+    std::printf("profile editor Save:        median %.2f ms over %d runs\n", median(saveMs), runs);
     return 0;
 }

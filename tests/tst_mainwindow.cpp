@@ -4,6 +4,9 @@
 #include "config/UserProfile.h"
 
 #include "app/Startup.h"
+#include "app/StyleManager.h"
+#include "ui/PreferencesDialog.h"
+#include "ui/ShortcutsDialog.h"
 #include "ui/ClockVaultWidget.h"
 #include "ui/DevOpsSecretsTab.h"
 #include "ui/GitHubTab.h"
@@ -23,6 +26,10 @@
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTreeWidget>
 #include <QDir>
 #include <QPushButton>
 #include <QTabWidget>
@@ -46,6 +53,9 @@ private Q_SLOTS:
     void servicesInOrder();
     void bridgeRunsReachSessionLog();
     void neighbourPagesAreTheirClasses();
+    void sessionLogKeepsAScrolledBackPlace();
+    void fitsItsTextInBothThemes_data();
+    void fitsItsTextInBothThemes();
     void oneTimeNoticesOncePerWindow();
     void noBadgeWithoutDefaultVault();
     void badgeClickSelectsVaultPage();
@@ -270,6 +280,86 @@ void MainWindowTest::badgeClickSelectsVaultPage()
     QVERIFY(badges.first()->text().contains("Default"));
     badges.first()->click();
     QCOMPARE(tabs->currentIndex(), 4);
+}
+
+void MainWindowTest::sessionLogKeepsAScrolledBackPlace()
+{
+    MainWindow window;
+    window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::SessionLogPage);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* view = window.findChild<QTextEdit*>("sessionLogView");
+    QScrollBar* bar = view->verticalScrollBar();
+    const auto log = [&window](int i) {
+        window.logSession("Code Sign", "Developer ID", true, QString("line %1").arg(i));
+    };
+    for (int i = 0; i < 300; ++i)
+        log(i);
+    // At the bottom, the view follows each new line.
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    const int bottomBefore = bar->maximum();
+    log(300);
+    QVERIFY(bar->maximum() > bottomBefore);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // Scrolled up to read, the user keeps the place while lines arrive.
+    bar->setValue(bar->maximum() / 3);
+    const int reading = bar->value();
+    for (int i = 301; i < 310; ++i)
+        log(i);
+    QCOMPARE(bar->value(), reading);
+
+    // Back at the bottom, it follows again.
+    bar->setValue(bar->maximum());
+    log(310);
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(view->toPlainText().endsWith("line 310"));
+}
+
+void MainWindowTest::fitsItsTextInBothThemes_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::newRow("dark") << int(StyleManager::Dark);
+    QTest::newRow("light") << int(StyleManager::Light);
+}
+
+void MainWindowTest::fitsItsTextInBothThemes()
+{
+    QFETCH(int, theme);
+    // Start in the other theme, so that the widths must follow a switch.
+    StyleManager::apply(qApp, StyleManager::Theme(1 - theme));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
+
+    for (const char* name : {"deviceTree", "certTree"}) {
+        auto* tree = window.findChild<QTreeWidget*>(name);
+        QVERIFY2(tree, name);
+        QHeaderView* header = tree->header();
+        for (int section = 0; section < header->count(); ++section) {
+            QVERIFY2(header->sectionSize(section) >= header->sectionSizeHint(section),
+                     qPrintable(tree->headerItem()->text(section)));
+        }
+    }
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == "Delete")
+            QVERIFY(button->width() >= button->sizeHint().width());
+    }
+
+    ShortcutsDialog shortcuts(&window);
+    shortcuts.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shortcuts));
+    QCOMPARE(shortcuts.findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+
+    PreferencesDialog preferences(nullptr, &window);
+    preferences.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preferences));
+    for (QPushButton* button : preferences.findChildren<QPushButton*>()) {
+        if (button->text() == "Browse...")
+            QVERIFY(button->width() >= button->sizeHint().width());
+    }
 }
 
 OT_TEST_MAIN(MainWindowTest)

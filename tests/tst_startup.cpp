@@ -11,6 +11,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 class StartupTest : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,7 @@ private Q_SLOTS:
     void helpOption();
     void secondInstanceIsRefused_data();
     void secondInstanceIsRefused();
+    void unusableConfigFolderIsNamed();
     void themeChoice_data();
     void themeChoice();
 };
@@ -94,6 +98,31 @@ void StartupTest::secondInstanceIsRefused()
     QVERIFY(QApplication::topLevelWidgets().isEmpty()
             || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
                             [](QWidget* w) { return w->inherits("MainWindow"); }));
+}
+
+// Not "already running": the folder and the system's reason, in the box and
+// on standard error, and no window.
+void StartupTest::unusableConfigFolderIsNamed()
+{
+    TestHome home;
+    // A file where the home folder should be: every folder below it fails,
+    // for root too.
+    QFile blocker(home.path() + "/not-a-folder");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ScopedEnv badHome("HOME", QFile::encodeName(blocker.fileName() + "/home"));
+    const QString expected = "The configuration folder could not be created.\n\n"
+                             + blocker.fileName() + "/home: " + QString::fromLocal8Bit(std::strerror(ENOTDIR));
+
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Ok);
+    QTest::ignoreMessage(QtCriticalMsg, qPrintable(expected));
+    QCOMPARE(Startup::run(*qApp, {"ostrevantessaril"}), 1);
+    QCOMPARE(driver.titles, QStringList{"Ostrevan Tessaril"});
+    QCOMPARE(driver.texts, QStringList{expected});
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY(std::none_of(windows.cbegin(), windows.cend(),
+                         [](QWidget* w) { return w->inherits("MainWindow"); }));
 }
 
 void StartupTest::themeChoice_data()

@@ -45,6 +45,7 @@ private Q_SLOTS:
 
     void toolsLabel_data();
     void toolsLabel();
+    void versionProbeDoesNotHoldTheWindow();
     void hotplugNotices();
 
 private:
@@ -87,9 +88,29 @@ void StatusBarTest::toolsLabel()
         tools.linkReal("osslsigncode");
 
     MainWindow window;
-    QCOMPARE(label(window, "toolsLabel")->text(), expected);
+    QTRY_COMPARE(label(window, "toolsLabel")->text(), expected);
     if (!ykmanVersion.isNull())
         QCOMPARE(tools.arguments("ykman", 1), QStringList{"--version"});
+}
+
+void StatusBarTest::versionProbeDoesNotHoldTheWindow()
+{
+    FakeTools tools(false);
+    for (const char* helper : {"cat", "basename", "dirname", "readlink", "sleep"})
+        tools.linkReal(helper);
+    tools.install("ykman");
+    tools.answer("ykman", "YubiKey Manager (ykman) version: 5.7.1\n");
+    // ykman answers only when the test lets it, so the window is built while
+    // it is certainly still running, however loaded the machine.
+    const QString release = home->path() + "/release-ykman";
+    tools.setHook("ykman", QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done").arg(release));
+
+    MainWindow window;
+    QLabel* toolsLabel = label(window, "toolsLabel");
+    QCOMPARE(toolsLabel->text(), QString());
+    QVERIFY(QFile(release).open(QIODevice::WriteOnly));
+    QTRY_COMPARE(toolsLabel->text(), QStringLiteral("ykman 5.7.1 | opensc: missing"));
+    QCOMPARE(tools.arguments("ykman", 1), QStringList{"--version"});
 }
 
 void StatusBarTest::hotplugNotices()

@@ -6,6 +6,9 @@
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QPushButton>
 #include <QtTest>
 
@@ -17,6 +20,8 @@ private Q_SLOTS:
     void buttonColours_data();
     void buttonColours();
     void toggleTwiceReturnsAndStores();
+    void checkBoxes_data();
+    void checkBoxes();
 };
 
 void ThemeTest::darkBeforeAnyApply()
@@ -74,6 +79,66 @@ void ThemeTest::toggleTwiceReturnsAndStores()
     QCOMPARE(StyleManager::current(), StyleManager::Dark);
     QCOMPARE(qApp->styleSheet(), StyleManager::darkStyleSheet());
     QCOMPARE(AppSettings()->value("theme").toString(), QStringLiteral("dark"));
+}
+
+void ThemeTest::checkBoxes_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<QString>("surface");
+    QTest::addColumn<QString>("enabledText");
+    QTest::newRow("dark") << int(StyleManager::Dark) << "#0f172a" << "#e0f2fe";
+    QTest::newRow("light") << int(StyleManager::Light) << "#f8fafc" << "#1f2937";
+}
+
+// A box must stand out from the page, show its tick in the accent colour,
+// and look disabled when it is.
+void ThemeTest::checkBoxes()
+{
+    QFETCH(int, theme);
+    QFETCH(QString, surface);
+    QFETCH(QString, enabledText);
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
+
+    QWidget page;
+    page.resize(200, 60);
+    auto* unticked = new QCheckBox("Unticked", &page);
+    auto* ticked = new QCheckBox("Ticked", &page);
+    ticked->setChecked(true);
+    auto* disabled = new QCheckBox("Disabled", &page);
+    disabled->setEnabled(false);
+    unticked->move(0, 0);
+    ticked->move(0, 20);
+    disabled->move(0, 40);
+    page.ensurePolished();
+    for (QCheckBox* box : {unticked, ticked, disabled})
+        box->adjustSize();
+
+    const auto indicator = [](QCheckBox* box) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        return box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    };
+    const auto colours = [](QCheckBox* box, const QRect& area) {
+        const QImage image = box->grab().toImage();
+        QSet<QString> found;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                found.insert(QColor(image.pixel(x, y)).name());
+        return found;
+    };
+
+    const QRect box = indicator(unticked);
+    QVERIFY(box.width() >= 12);
+    // The border differs from the page behind it.
+    const QSet<QString> border = colours(unticked, QRect(box.left(), box.center().y(), 1, 1));
+    QVERIFY2(!border.contains(surface), qPrintable(QStringList(border.values()).join(',')));
+    QVERIFY(colours(ticked, QRect(indicator(ticked).center(), QSize(1, 1))).contains("#0ea5e9"));
+
+    // Text colour: the disabled one is muted, not the enabled text colour.
+    const QSet<QString> disabledText = colours(disabled, disabled->rect().adjusted(box.right() + 4, 0, 0, 0));
+    const QSet<QString> normalText = colours(unticked, unticked->rect().adjusted(box.right() + 4, 0, 0, 0));
+    QVERIFY(normalText.contains(enabledText));
+    QVERIFY(!disabledText.contains(enabledText));
 }
 
 OT_TEST_MAIN(ThemeTest)

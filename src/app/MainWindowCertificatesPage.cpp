@@ -31,6 +31,7 @@ QWidget* MainWindow::createCertificatesTab()
     layout->addWidget(certAlertLabel);
 
     certTree = new QTreeWidget(page);
+    certTree->setObjectName(QStringLiteral("certTree"));
     certTree->setColumnCount(6);
     certTree->setHeaderLabels({QStringLiteral("Subject"), QStringLiteral("Type"),
                                QStringLiteral("Days Left"), QStringLiteral("Expires"),
