@@ -1,14 +1,108 @@
 #include "ui/DevOpsSecretsTab.h"
 
+#include "core/LogView.h"
+#include "core/ToolRunner.h"
 #include "ui/SectionTitle.h"
 
+#include <QFont>
 #include <QLabel>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 DevOpsSecretsTab::DevOpsSecretsTab(QWidget* parent)
     : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(makeSectionTitle(QStringLiteral("DevOps Tools"), this));
-    layout->addStretch();
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    auto* title = makeSectionTitle(QStringLiteral("DevOps Tools"), this);
+    title->setFixedHeight(22);
+    layout->addWidget(title, 0);
+
+    auto* description = new QLabel(QStringLiteral("Secrets management, remote access, file transfer, and IaC tools. "
+                                                  "SSH/SFTP/SCP integrate with your SSH keys and config."),
+                                   this);
+    description->setWordWrap(true);
+    description->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    description->setMaximumHeight(36);
+    layout->addWidget(description, 0);
+
+    // The builders run before the log exists: they write nothing while
+    // building, and their handlers read m_log only when they run.
+    auto* pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("devopsPages"));
+    pages->addTab(createSshSubTab(), QStringLiteral("SSH Terminal"));
+    pages->addTab(createSftpSubTab(), QStringLiteral("SFTP / SCP"));
+    pages->addTab(createKubernetesSubTab(), QStringLiteral("Kubernetes"));
+    pages->addTab(createDockerSubTab(), QStringLiteral("Docker / Podman"));
+    pages->addTab(createAnsibleSubTab(), QStringLiteral("Ansible Vault"));
+    pages->addTab(createTerraformSubTab(), QStringLiteral("Terraform"));
+    pages->addTab(createSopsSubTab(), QStringLiteral("SOPS"));
+    layout->addWidget(pages, 0);
+
+    m_log = LogView::createLogView(this);
+    m_log->setObjectName(QStringLiteral("devopsLog"));
+    m_log->setMaximumHeight(80);
+    QFont font = m_log->font();
+    font.setPointSize(11);
+    m_log->setFont(font);
+    m_log->setPlaceholderText(QStringLiteral("DevOps operations log..."));
+    layout->addWidget(m_log, 0);
+
+    const QStringList found = detectTools();
+    log(QStringLiteral("DevOps tools detected: ")
+        + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
+}
+
+DevOpsSecretsTab::~DevOpsSecretsTab() = default;
+
+QStringList DevOpsSecretsTab::detectTools()
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = 3000;
+    QStringList found;
+    for (const char* tool : {"kubectl", "docker", "podman", "ansible-vault", "terraform", "sops"}) {
+        const QString name = QString::fromLatin1(tool);
+        if (ToolRunner::run(QStringLiteral("which"), {name}, options).succeeded())
+            found << name;
+    }
+    return found;
+}
+
+QString DevOpsSecretsTab::runCmd(const QString& program, const QStringList& args)
+{
+    return runTool(program, args).stdOutText();
+}
+
+ToolRunner::Result DevOpsSecretsTab::runTool(const QString& program, const QStringList& args,
+                                             const QByteArray& standardInput)
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = 30000;
+    options.standardInput = standardInput;
+    return ToolRunner::run(program, args, options);
+}
+
+void DevOpsSecretsTab::log(const QString& line)
+{
+    LogView::appendLine(m_log, line);
+}
+
+// Ansible Vault, Terraform and SOPS: plain pages for now.
+
+QWidget* DevOpsSecretsTab::createAnsibleSubTab()
+{
+    return makeTitledPage(QStringLiteral("Ansible Vault"));
+}
+
+QWidget* DevOpsSecretsTab::createTerraformSubTab()
+{
+    return makeTitledPage(QStringLiteral("Terraform"));
+}
+
+QWidget* DevOpsSecretsTab::createSopsSubTab()
+{
+    return makeTitledPage(QStringLiteral("SOPS"));
 }

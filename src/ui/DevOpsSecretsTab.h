@@ -1,16 +1,62 @@
 #pragma once
 
+#include "core/ToolRunner.h"
+
+#include <QString>
+#include <QStringList>
 #include <QWidget>
 
+class QComboBox;
+class QLineEdit;
+class QTextEdit;
+
 // The "DevOps Tools" page: SSH, SFTP and SCP, Kubernetes, Docker and Podman,
-// Ansible Vault, Terraform and SOPS.
+// Ansible Vault, Terraform and SOPS, one sub-tab each over one shared log.
+// Every tool is started by its bare name through the search path.
 class DevOpsSecretsTab : public QWidget
 {
     Q_OBJECT
 public:
     explicit DevOpsSecretsTab(QWidget* parent = nullptr);
+    ~DevOpsSecretsTab() override;
+
+    // Runs the tool (up to 30 s) and returns what it printed on standard
+    // output; nothing when it could not start. Standard error and the exit
+    // code are dropped: callers that judge success run ToolRunner themselves.
+    QString runCmd(const QString& program, const QStringList& args);
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
+
+private:
+    // Frame (DevOpsSecretsTab.cpp)
+    QStringList detectTools();
+    // runCmd's run whole, for the operations that judge success by it.
+    ToolRunner::Result runTool(const QString& program, const QStringList& args,
+                               const QByteArray& standardInput = {});
+    void log(const QString& line);
+
+    // SSH Terminal (DevOpsSecretsTabSsh.cpp)
+    QWidget* createSshSubTab();
+    void fillSshTargets(QComboBox* targets);
+    void connectSsh(QComboBox* targets, QLineEdit* typedHost);
+
+    // SFTP / SCP (DevOpsSecretsTabTransfer.cpp)
+    QWidget* createSftpSubTab();
+    void startScp(const QStringList& arguments);
+    void openInTerminal(const QString& commandLine);
+
+    // Kubernetes (DevOpsSecretsTabKubernetes.cpp)
+    QWidget* createKubernetesSubTab();
+
+    // Docker / Podman (DevOpsSecretsTabDocker.cpp)
+    QWidget* createDockerSubTab();
+
+    // Ansible Vault, Terraform and SOPS
+    QWidget* createAnsibleSubTab();
+    QWidget* createTerraformSubTab();
+    QWidget* createSopsSubTab();
+
+    QTextEdit* m_log = nullptr;
 };

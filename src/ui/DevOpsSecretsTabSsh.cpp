@@ -1,0 +1,150 @@
+// The "SSH Terminal" sub-tab: stored sites and ~/.ssh/config aliases, opened
+// in an embedded terminal window.
+#include "ui/DevOpsSecretsTab.h"
+
+#include "ui/SiteManagerDialog.h"
+#include "ui/SshTerminalWindow.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextStream>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kConfigAlias = QStringLiteral("ssh:");
+
+// The aliases of the "Host " lines, in file order. Only "Host" followed by one
+// blank counts; a line naming a wildcard ("*") is no host to connect to. A
+// line of several patterns gives them all as one alias.
+QStringList sshConfigAliases()
+{
+    QFile file(QDir::homePath() + QStringLiteral("/.ssh/config"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    QStringList aliases;
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line)) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.startsWith(QLatin1String("Host ")) || trimmed.contains(QLatin1Char('*')))
+            continue;
+        aliases << trimmed.mid(5).trimmed();
+    }
+    return aliases;
+}
+
+} // namespace
+
+QWidget* DevOpsSecretsTab::createSshSubTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(6);
+
+    auto* first = new QHBoxLayout;
+    first->addWidget(new QLabel(QStringLiteral("Site:")));
+    auto* targets = new QComboBox;
+    targets->setObjectName(QStringLiteral("sshTargets"));
+    targets->setMinimumWidth(250);
+    first->addWidget(targets, 1);
+    first->addWidget(new QLabel(QStringLiteral("or Host:")));
+    auto* typedHost = new QLineEdit;
+    typedHost->setObjectName(QStringLiteral("sshHost"));
+    typedHost->setPlaceholderText(QStringLiteral("user@hostname"));
+    typedHost->setMinimumWidth(180);
+    first->addWidget(typedHost);
+    auto* connectButton = new QPushButton(QStringLiteral("Connect"));
+    connectButton->setFixedSize(100, 28);
+    connectButton->setStyleSheet(QStringLiteral("background-color: #0284c7; font-weight: 600;"));
+    first->addWidget(connectButton);
+    layout->addLayout(first);
+
+    fillSshTargets(targets);
+
+    auto* second = new QHBoxLayout;
+    auto* siteManager = new QPushButton(QStringLiteral("Site Manager..."));
+    siteManager->setFixedWidth(130);
+    second->addWidget(siteManager);
+    auto* refresh = new QPushButton(QStringLiteral("Refresh"));
+    refresh->setObjectName(QStringLiteral("secondaryButton"));
+    refresh->setFixedWidth(70);
+    second->addWidget(refresh);
+    second->addStretch();
+    auto* hint = new QLabel(QStringLiteral("Sites from Site Manager + ~/.ssh/config. Select and Connect."));
+    hint->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px;"));
+    second->addWidget(hint);
+    layout->addLayout(second);
+    layout->addStretch();
+
+    connect(connectButton, &QPushButton::clicked, this, [this, targets, typedHost] { connectSsh(targets, typedHost); });
+    connect(siteManager, &QPushButton::clicked, this, [this, targets] {
+        SiteManagerDialog dialog(this);
+        dialog.exec();
+        fillSshTargets(targets);
+    });
+    connect(refresh, &QPushButton::clicked, this, [this, targets] { fillSshTargets(targets); });
+    return page;
+}
+
+void DevOpsSecretsTab::fillSshTargets(QComboBox* targets)
+{
+    targets->clear();
+    targets->addItem(QStringLiteral("(type host manually)"), QString());
+    for (const SiteProfile& site : SiteManagerDialog::loadProfiles()) {
+        const QString group = site.group.isEmpty() ? QStringLiteral("Site") : site.group;
+        targets->addItem(QStringLiteral("[%1] %2@%3").arg(group, site.user, site.hostname), site.name);
+    }
+    for (const QString& alias : sshConfigAliases())
+        targets->addItem(QStringLiteral("[SSH Config] ") + alias, kConfigAlias + alias);
+}
+
+void DevOpsSecretsTab::connectSsh(QComboBox* targets, QLineEdit* typedHost)
+{
+    const QString data = targets->currentData().toString();
+    QString host;
+    QString user;
+    QString keyPath;
+    int port = 22;
+    if (data.startsWith(kConfigAlias)) {
+        // Only the alias: the SSH client applies the configuration's settings for it.
+        host = data.mid(kConfigAlias.size());
+    } else if (!data.isEmpty()) {
+        for (const SiteProfile& site : SiteManagerDialog::loadProfiles()) {
+            if (site.name == data) {
+                host = site.hostname;
+                user = site.user;
+                port = site.port;
+                keyPath = site.keyPath;
+                break;
+            }
+        }
+    } else {
+        const QString typed = typedHost->text().trimmed();
+        const qsizetype at = typed.indexOf(QLatin1Char('@'));
+        if (at >= 0) {
+            user = typed.left(at);
+            host = typed.mid(at + 1);
+        } else {
+            host = typed;
+        }
+    }
+    if (host.isEmpty())
+        return;
+
+    // The window is the tab's child so it goes with the tab at the latest;
+    // closing it ends its sessions rather than hiding them out of reach.
+    auto* window = new SshTerminalWindow(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->newSshTab(host, user, port, keyPath, QString(), QString());
+    window->show();
+    window->raise();
+    log(QStringLiteral("SSH: %1%2:%3")
+            .arg(user.isEmpty() ? QString() : user + QLatin1Char('@'), host, QString::number(port)));
+}
