@@ -48,7 +48,7 @@ struct Actions {
             profile.addVaultPath(path);
         tab = std::make_unique<VaultTab>(&vault, &fido, &profile);
     }
-    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(); }
+    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
     int rowOf(const QString& path) const
     {
         for (int i = 0; i < list()->topLevelItemCount(); ++i) {

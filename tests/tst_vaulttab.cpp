@@ -40,7 +40,7 @@ struct TabFixture {
             profile.addVaultPath(path);
         tab = std::make_unique<VaultTab>(&vault, &fido, &profile);
     }
-    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(); }
+    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
     QStringList log() const
     {
         const QString text = tab->findChild<QTextEdit*>()->toPlainText();

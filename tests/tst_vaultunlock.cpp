@@ -197,7 +197,7 @@ void VaultUnlockTest::passwordCreate()
     QCOMPARE(u.profile.vaultPaths(), QStringList{path});
     QCOMPARE(audit.size(), 1);
     QCOMPARE(audit.at(0), (QList<QVariant>{"Vault Create", "password", true, path}));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>()->topLevelItemCount(), 1);
+    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItemCount(), 1);
 }
 
 void VaultUnlockTest::refusedBeforeAnyPrompt_data()
@@ -299,7 +299,7 @@ void VaultUnlockTest::yubiKeyRoundTrip()
     QCOMPARE(mounted.size(), 1);
     QCOMPARE(u.tools.arguments("ykchalresp"), QStringList({"-2", "-x", challenge}));
     QVERIFY(u.log().contains("Computing HMAC challenge-response... Touch your YubiKey."));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>()->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
+    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
 }
 
 void VaultUnlockTest::yubiKeyWithoutAnswer()

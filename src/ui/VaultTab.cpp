@@ -56,18 +56,3 @@ void VaultTab::appendLog(const QString& line)
 {
     LogView::appendLine(logView, line);
 }
-
-QWidget* VaultTab::createCloudCredsSubTab()
-{
-    return makeTitledPage(QStringLiteral("Cloud Credentials"));
-}
-
-QWidget* VaultTab::createPasswordImportSubTab()
-{
-    return makeTitledPage(QStringLiteral("Password Import"));
-}
-
-QWidget* VaultTab::createCloudBackupSubTab()
-{
-    return makeTitledPage(QStringLiteral("Cloud Backup"));
-}

@@ -95,6 +95,14 @@ private:
     void exportKeychain();
     void storeChosenFile();
 
+    // Cloud Credentials (VaultTabCloud.cpp).
+    void addCredential();
+    void fillCredentialTree();
+    void deleteCredential();
+    // Cloud Backup (VaultTabCloud.cpp): copies the vault the create form
+    // names into the cloud folder.
+    void backupVaultToCloud(const QString& cloudFolder);
+
     TessarilVault* vault = nullptr;
     FidoDeviceManager* fidoManager = nullptr;
     UserProfile* userProfile = nullptr;

@@ -65,6 +65,7 @@ QWidget* VaultTab::createManagementSubTab()
     auto* listGroup = new QGroupBox(QStringLiteral("My Vaults"), page);
     auto* listLayout = new QVBoxLayout(listGroup);
     vaultList = new QTreeWidget(listGroup);
+    vaultList->setObjectName(QStringLiteral("vaultList"));
     vaultList->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Location"), QStringLiteral("Size"),
                                 QStringLiteral("Status")});
     vaultList->setAlternatingRowColors(true);

@@ -20,6 +20,22 @@ struct VaultInfo {
     QString filesystem;
 };
 
+// One cloud provider's access credential, kept only inside a mounted vault.
+// Identified by provider and profile, compared exactly.
+struct CloudCredential {
+    QString provider;     // "aws", "azure", "gcp", "digitalocean", "custom"
+    QString profile;
+    QString accountId;
+    QString accessKeyId;
+    QString secretKey;
+    QString region;
+    QString endpoint;
+    QString notes;
+};
+
+// Wipes the secret of every credential in the list.
+void wipeSecrets(QList<CloudCredential>& credentials);
+
 // The vault engine: turns an encrypted disk image into a folder the rest of
 // the program writes to. One instance per application, owned by the main window.
 // A vault is an AES-256 sparse bundle made by hdiutil; the pass phrase it is
@@ -81,6 +97,16 @@ public:
     // The files of one vault folder by name; with an empty category, those
     // of every top-level folder as "folder/name".
     QList<QString> listFiles(const QString& category);
+
+    // The cloud credentials of a mounted vault (TessarilVaultCloud.cpp).
+    // Replaces every stored entry of the same provider and profile; refuses
+    // to write over a file that holds no credentials list.
+    bool saveCloudCredential(const CloudCredential& credential);
+    // In file order; empty when nothing is mounted or the file is missing or
+    // holds no list.
+    QList<CloudCredential> loadCloudCredentials();
+    // True when at least one entry matched and the file was rewritten.
+    bool removeCloudCredential(const QString& provider, const QString& profile);
 
     // Waits of every hdiutil run.
     int startTimeoutMs = 5000;

@@ -62,4 +62,18 @@ QString ykchalrespAnswer(const QString& challenge)
         QMessageAuthenticationCode::hash(challenge.toUtf8(), kSlot2Secret, QCryptographicHash::Sha1).toHex());
 }
 
+MountedFolder::MountedFolder(bool mounted)
+{
+    if (mounted)
+        QDir().mkpath(TessarilVault::fixedMountPoint());
+    QObject::connect(&vault, &TessarilVault::vaultLog, &vault, [this](const QString& line) { lines << line; });
+    QObject::connect(&vault, &TessarilVault::vaultError, &vault,
+                     [this](const QString& error) { lines << QStringLiteral("ERROR: ") + error; });
+}
+
+QString MountedFolder::in(const QString& relative) const
+{
+    return TessarilVault::fixedMountPoint() + QLatin1Char('/') + relative;
+}
+
 } // namespace VaultFixture

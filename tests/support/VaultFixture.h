@@ -1,9 +1,11 @@
 #pragma once
 
+#include "vault/TessarilVault.h"
+
 #include <QString>
+#include <QStringList>
 
 class FakeTools;
-class TessarilVault;
 
 // Vaults on the hdiutil stand-in (tests/fakes/hdiutil): an image is an
 // encrypted folder, and "attached" means its files sit plain at
@@ -27,5 +29,18 @@ bool makeAndMount(TessarilVault& vault, const QString& path, const QString& pass
 void installYkchalresp(FakeTools& tools);
 // What that stand-in answers to the challenge.
 QString ykchalrespAnswer(const QString& challenge);
+
+// An engine over a folder at the fixed mount point, which it takes for a
+// mounted vault (as a volume someone else attached); with mounted false no
+// such folder is made. lines holds every line it reports, errors after
+// "ERROR: " as the vault tab shows them.
+struct MountedFolder {
+    explicit MountedFolder(bool mounted = true);
+    // A path inside the mounted folder.
+    QString in(const QString& relative) const;
+
+    TessarilVault vault;
+    QStringList lines;
+};
 
 } // namespace VaultFixture
