@@ -14,6 +14,8 @@
 #include "FakeTools.h"
 #include "LoopbackSshd.h"
 #include "TestFiles.h"
+#include "TerminalScript.h"
+#include "TerminalStandIns.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
 
@@ -117,23 +119,6 @@ void choose(QComboBox* list, const QString& text)
 QLineEdit* edit(DevOpsSecretsTab& tab, const char* name)
 {
     return tab.findChild<QLineEdit*>(QLatin1String(name));
-}
-
-// The command line inside a recorded Terminal script, its escapes undone.
-QString commandFromScript(const QString& script)
-{
-    const QString head = QStringLiteral("tell application \"Terminal\"\n    activate\n    do script \"");
-    const QString tail = QStringLiteral("\"\nend tell");
-    if (!script.startsWith(head) || !script.endsWith(tail))
-        return QStringLiteral("<not the Terminal script: %1>").arg(script);
-    const QString literal = script.mid(head.size(), script.size() - head.size() - tail.size());
-    QString command;
-    for (qsizetype i = 0; i < literal.size(); ++i) {
-        if (literal.at(i) == QLatin1Char('\\') && i + 1 < literal.size())
-            ++i;
-        command += literal.at(i);
-    }
-    return command;
 }
 
 // scp and osascript start detached: their call is whole once the stand-in
@@ -296,10 +281,7 @@ void DevOpsRemoteTest::connectTarget()
     QVERIFY(windows.first()->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(windows.first()->isVisible());
     QCOMPARE(logLines(tab).last(), line);
-    auto* terminal = windows.first()->findChild<TerminalWidget*>();
-    QSignalSpy finished(terminal, &TerminalWidget::processFinished);
-    terminal->sendText(QStringLiteral("\x04"));   // the stand-in reads its input to the end
-    QVERIFY(finished.wait(20000));
+    endStandIn(windows.first()->findChild<TerminalWidget*>());
     QCOMPARE(fakes->arguments(QStringLiteral("ssh")), arguments);
 
     // Closing the window ends it and its sessions, not just hides them.

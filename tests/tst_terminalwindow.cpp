@@ -7,6 +7,7 @@
 #include "FakeTools.h"
 #include "LoopbackSshd.h"
 #include "ModalDriver.h"
+#include "TerminalStandIns.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
 
@@ -90,15 +91,6 @@ void trigger(SshTerminalWindow& window, const QString& text)
 QString screenText(TerminalWidget* terminal)
 {
     return terminal->findChild<QPlainTextEdit*>()->toPlainText();
-}
-
-// Ends a session whose program is the recording ssh stand-in: it reads its
-// input to the end first.
-void endStandIn(TerminalWidget* terminal)
-{
-    QSignalSpy finished(terminal, &TerminalWidget::processFinished);
-    terminal->sendText(QStringLiteral("\x04"));
-    QVERIFY(finished.wait(20000));
 }
 
 } // namespace

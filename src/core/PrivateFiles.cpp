@@ -4,8 +4,10 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -49,6 +51,23 @@ bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error)
     }
     if (!file.commit())
         return fail(error, file.errorString());
+    return true;
+}
+
+bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* error)
+{
+    // QTemporaryFile creates its file exclusively and 0600, under a name
+    // nobody could have planted.
+    QTemporaryFile file(QFileInfo(path).absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!file.open())
+        return fail(error, file.errorString());
+    if (!writeFully(file, data, error))
+        return false;
+    file.close();
+    // rename() swaps the directory entry: a link at path is replaced, not followed.
+    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return fail(error, QString::fromLocal8Bit(std::strerror(errno)));
+    file.setAutoRemove(false);
     return true;
 }
 

@@ -16,6 +16,14 @@ namespace PrivateFiles {
 // file stays byte for byte and false is returned with the reason in *error.
 bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error = nullptr);
 
+// The same for a file in a folder others may write to (the shared temporary
+// folder): the data goes to a 0600 temporary file of this program's own
+// beside path, which is then renamed over path. A link planted at path is
+// replaced, never written through (QSaveFile, behind writeOwnerOnly, writes
+// into the link's target). False with the reason when any step fails, the
+// rename included (another user's file at that name in a sticky folder).
+bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* error = nullptr);
+
 // The same checks for a file someone else opened and will commit (the
 // temporary file of a QSaveFile, say): narrows it to 0600, writes all of data
 // and pushes it out of Qt's buffer. False when any byte did not reach the file;
