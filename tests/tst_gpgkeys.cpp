@@ -329,7 +329,7 @@ void GpgKeysTest::treeFromRealKeyring()
     QCOMPARE(colourName(revokedRow, 3), QStringLiteral("#f59e0b"));
     QCOMPARE(colourName(revokedRow, 0), QStringLiteral("#22c55e"));
 
-    QCOMPARE(logLines(tab).last(), QStringLiteral("GPG: 3 public keys, 2 secret keys"));
+    QCOMPARE(logLines(tab).first(), QStringLiteral("GPG: 3 public keys, 2 secret keys"));
 
     // Refresh rebuilds from scratch and logs again.
     tree->setCurrentItem(peerRow);
@@ -356,7 +356,7 @@ void GpgKeysTest::scriptedListings()
     QCOMPARE(colourName(tree->topLevelItem(1), 3), QStringLiteral("#dc2626"));
     QCOMPARE(tree->topLevelItem(1)->text(1), QStringLiteral("ABCDEF")); // 8 or fewer: whole
     QCOMPARE(colourName(tree->topLevelItem(1), 0), QStringLiteral("#22c55e"));
-    QCOMPARE(logLines(tab), QStringList{"GPG: 2 public keys, 2 secret keys"});
+    QCOMPARE(logLines(tab), (QStringList{"GPG: 2 public keys, 2 secret keys", "SSH: 0 key(s) found in ~/.ssh/"}));
 }
 
 void GpgKeysTest::withoutGpg()

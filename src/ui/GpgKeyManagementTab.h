@@ -13,6 +13,17 @@ class QTextEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+// One key pair in ~/.ssh as the SSH key page lists it.
+struct SshKeyInfo
+{
+    QString type;          // the first word of the public key line
+    QString fingerprint;   // as ssh-keygen -l prints it
+    QString comment;       // the third blank-separated part of that line, alone
+    QString publicPath;
+    QString privatePath;   // publicPath without ".pub"; not checked to exist
+    int bits = 0;
+};
+
 // The "GPG / SSH" page: the OpenPGP keyring, the SSH key pairs and the SSH
 // client configuration. It keeps no model of its own: the trees show what gpg
 // lists and what ~/.ssh holds, and every operation runs its tool and reports
@@ -45,6 +56,20 @@ public:
     void generateRevocationCert();
     void addSubkey();
     void addUid();
+
+    // SSH key pairs (GpgKeyManagementTabSsh.cpp).
+    // One record per "*.pub" file of ~/.ssh (hidden ones aside), sorted
+    // ignoring case; a file that cannot be read or fingerprinted still counts.
+    QList<SshKeyInfo> listSshKeys();
+    // Runs ssh-keygen (up to 15 s) and returns what it printed on standard output.
+    QString runSshKeygen(const QList<QString>& arguments);
+    // How long a key generation may take; tests on a loaded machine lengthen it.
+    int keyGenerationTimeoutMs = 15000;
+
+public Q_SLOTS:
+    void generateSshKey();
+    void copySshPubKey();
+    void backupToHardwareKey();
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
@@ -79,6 +104,16 @@ private:
     // closed (at once when there is no script, so gpg never waits on it).
     static ToolRunner::Result runGpgTool(const QStringList& arguments, int finishTimeoutMs,
                                          const QByteArray& script = {});
+
+    // SSH key pairs.
+    ToolRunner::Result runSshKeygenFor(const QStringList& arguments, int finishTimeoutMs,
+                                       const QByteArray& standardInput = {});
+    QString sshFingerprintLine(const QString& publicPath);
+    void showSshContextMenu(const QPoint& position);
+    void copyPublicKey(const QString& publicPath, const QString& logPrefix);
+    void sshWithKey(const QString& privatePath);
+    void deleteSshKey(const QString& publicPath, const QString& privatePath);
+    void openSshConfigEditor();
     void log(const QString& line);
 
     QTreeWidget* gpgKeyTree = nullptr;

@@ -1,0 +1,537 @@
+// The SSH key pairs page of the GPG / SSH tab: the key list read from the
+// test home's ~/.ssh with the real ssh-keygen, generation (overwrite included),
+// the context menu, the hardware-key steps and the way to the config editor.
+#include "ui/GpgKeyManagementTab.h"
+#include "ui/SshConfigEditor.h"
+#include "ui/SshTerminalWindow.h"
+#include "ui/TerminalWidget.h"
+
+#include "FakeTools.h"
+#include "ModalDriver.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "WidgetLookup.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QInputDialog>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+class SshKeysTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void listing_data();
+    void listing();
+    void listingOrderAndColours();
+    void noSshFolder();
+
+    void generate_data();
+    void generate();
+    void overwrite();
+    void generationCancelled();
+
+    void backupToHardwareKey();
+    void sshToServer_data();
+    void sshToServer();
+    void contextMenuActions();
+    void copyButton();
+    void configEditor();
+
+private:
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<FakeTools> fakes;
+    QTemporaryDir keys;
+    QByteArray ed25519Public;
+    QString ed25519Fingerprint;
+};
+
+namespace {
+
+const QString realKeygen = QStandardPaths::findExecutable(QStringLiteral("ssh-keygen"));
+const QString fingerprintOfKey = QStringLiteral("0123456789ABCDEF0123456789ABCDEF89ABCDEF");
+
+QString sshDir()
+{
+    return QDir::homePath() + QStringLiteral("/.ssh");
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+QTreeWidget* sshTree(GpgKeyManagementTab& tab)
+{
+    return tab.findChild<QTreeWidget*>(QStringLiteral("sshKeyTree"));
+}
+
+QTreeWidget* gpgTree(GpgKeyManagementTab& tab)
+{
+    return tab.findChild<QTreeWidget*>(QStringLiteral("gpgKeyTree"));
+}
+
+QStringList logLines(GpgKeyManagementTab& tab)
+{
+    const QString text = tab.findChild<QTextEdit*>(QStringLiteral("gpgSshLogView"))->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+QWidget* page(GpgKeyManagementTab& tab, int index)
+{
+    return tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->widget(index);
+}
+
+// "type|bits|fingerprint|comment|file|colour"
+QString rowText(QTreeWidgetItem* row)
+{
+    QStringList columns;
+    for (int c = 0; c < 5; ++c)
+        columns << row->text(c);
+    const QVariant brush = row->data(0, Qt::ForegroundRole);
+    columns << (brush.isValid() ? brush.value<QBrush>().color().name() : QString());
+    return columns.join(QLatin1Char('|'));
+}
+
+// What ssh-keygen says of a key: "<bits> <fingerprint> <comment> (<TYPE>)".
+QString keygenList(const QString& path)
+{
+    QProcess process;
+    process.start(realKeygen, {QStringLiteral("-l"), QStringLiteral("-f"), path});
+    process.waitForFinished(30000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QList<SshTerminalWindow*> terminalWindows()
+{
+    QList<SshTerminalWindow*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* terminal = qobject_cast<SshTerminalWindow*>(widget))
+            windows << terminal;
+    }
+    return windows;
+}
+
+// A gpg listing of one key, for the steps that act on the GPG page's row.
+void scriptOneGpgKey(FakeTools& fakes)
+{
+    fakes.answer(QStringLiteral("gpg"),
+                 "pub:u:255:22:89ABCDEF01234567:1700000000:::u:::scESC:::::ed25519:::0:\n"
+                 "fpr:::::::::" + fingerprintOfKey.toLatin1() + ":\n"
+                 "uid:u::::1700000000::AB12::Tess <tess@example.org>::::::::::0:\n");
+}
+
+} // namespace
+
+void SshKeysTest::initTestCase()
+{
+    QVERIFY2(!realKeygen.isEmpty(), "ssh-keygen is needed");
+    QVERIFY(keys.isValid());
+    const QString path = keys.filePath(QStringLiteral("key"));
+    QProcess process;
+    process.start(realKeygen, {"-q", "-t", "ed25519", "-C", "ops work laptop", "-f", path, "-N", ""});
+    QVERIFY(process.waitForFinished(30000));
+    ed25519Public = readFile(path + QStringLiteral(".pub"));
+    QVERIFY(ed25519Public.startsWith("ssh-ed25519 AAAA"));
+    ed25519Fingerprint = keygenList(path + QStringLiteral(".pub")).section(QLatin1Char(' '), 1, 1);
+    QVERIFY(ed25519Fingerprint.startsWith(QLatin1String("SHA256:")));
+}
+
+void SshKeysTest::init()
+{
+    home = std::make_unique<TestHome>();
+    fakes = std::make_unique<FakeTools>();
+    // The keyring is not what this page is about: an empty one.
+    fakes->install(QStringLiteral("gpg"));
+    fakes->recordReal(QStringLiteral("ssh-keygen"), realKeygen);
+}
+
+void SshKeysTest::cleanup()
+{
+    for (SshTerminalWindow* window : terminalWindows())
+        delete window;
+    fakes.reset();
+    home.reset();
+}
+
+void SshKeysTest::listing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("row");   // empty: not listed
+    const QByteArray key = ed25519Public.trimmed();
+    const QByteArray data = key.split(' ').at(1);
+    QTest::newRow("comment of several words")
+        << "id_ed25519.pub" << key + '\n'
+        << "ssh-ed25519|256|" + ed25519Fingerprint + "|ops|id_ed25519.pub|#22c55e";
+    QTest::newRow("double blank after the type")
+        << "double.pub" << "ssh-ed25519  " + data + " ops\n"
+        << "ssh-ed25519|256|" + ed25519Fingerprint + "|" + QString::fromLatin1(data) + "|double.pub|#22c55e";
+    QTest::newRow("no blank") << "single.pub" << QByteArray("garbage\n") << "||||single.pub|";
+    QTest::newRow("upper-case extension") << "KEY.PUB" << key << "ssh-ed25519|256|" + ed25519Fingerprint
+                                                                    + "|ops|KEY.PUB|#22c55e";
+    QTest::newRow("hidden") << ".hidden.pub" << key << "";
+    QTest::newRow("rejected by ssh-keygen") << "bad.pub" << QByteArray("ssh-rsa notbase64 c\n")
+                                            << "ssh-rsa|||c|bad.pub|#0ea5e9";
+}
+
+void SshKeysTest::listing()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, row);
+    QVERIFY(writeFile(sshDir() + QLatin1Char('/') + name, content));
+    GpgKeyManagementTab tab;
+    QTreeWidget* tree = sshTree(tab);
+    QCOMPARE(tree->topLevelItemCount(), row.isEmpty() ? 0 : 1);
+    if (!row.isEmpty()) {
+        QCOMPARE(rowText(tree->topLevelItem(0)), row);
+        QCOMPARE(tree->topLevelItem(0)->data(0, Qt::UserRole).toString(), sshDir() + QLatin1Char('/') + name);
+        // One fingerprint run per listed key.
+        QCOMPARE(fakes->arguments(QStringLiteral("ssh-keygen")),
+                 (QStringList{"-l", "-f", sshDir() + QLatin1Char('/') + name}));
+    }
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), row.isEmpty() ? 0 : 1);
+    QCOMPARE(logLines(tab).last(), QStringLiteral("SSH: %1 key(s) found in ~/.ssh/").arg(row.isEmpty() ? 0 : 1));
+}
+
+void SshKeysTest::listingOrderAndColours()
+{
+    QVERIFY(QDir().mkpath(sshDir()));
+    for (const char* name : {"b_ed", "A_ecdsa", "c_rsa"}) {
+        const QString type = QString::fromLatin1(name).section(QLatin1Char('_'), 1) == QLatin1String("ed")
+                                 ? QStringLiteral("ed25519")
+                                 : QString::fromLatin1(name).section(QLatin1Char('_'), 1);
+        QProcess process;
+        process.start(realKeygen, {"-q", "-t", type, "-b", type == "rsa" ? "1024" : "256", "-C", name, "-f",
+                                   sshDir() + QLatin1Char('/') + QLatin1String(name), "-N", ""});
+        QVERIFY(process.waitForFinished(30000));
+    }
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/config"), "Host a\n"));
+    QVERIFY(QDir().mkpath(sshDir() + QStringLiteral("/folder.pub")));
+    GpgKeyManagementTab tab;
+    QTreeWidget* tree = sshTree(tab);
+    QStringList rows;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        rows << rowText(tree->topLevelItem(i)).section(QLatin1Char('|'), 0, 1) + QLatin1Char('|')
+                    + rowText(tree->topLevelItem(i)).section(QLatin1Char('|'), 3);
+    QCOMPARE(rows, (QStringList{"ecdsa-sha2-nistp256|256|A_ecdsa|A_ecdsa.pub|", "ssh-ed25519|256|b_ed|b_ed.pub|#22c55e",
+                                "ssh-rsa|1024|c_rsa|c_rsa.pub|#0ea5e9"}));
+    QCOMPARE(logLines(tab).last(), QStringLiteral("SSH: 3 key(s) found in ~/.ssh/"));
+}
+
+void SshKeysTest::noSshFolder()
+{
+    GpgKeyManagementTab tab;
+    QCOMPARE(sshTree(tab)->topLevelItemCount(), 0);
+    QCOMPARE(logLines(tab), (QStringList{"GPG: 0 public keys, 0 secret keys", "SSH: 0 key(s) found in ~/.ssh/"}));
+    QVERIFY(!QFileInfo::exists(sshDir()));
+}
+
+void SshKeysTest::generate_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QStringList>("typeArguments");
+    QTest::addColumn<QString>("proposed");
+    QTest::addColumn<QString>("listed");   // the end of ssh-keygen -l's line
+    QTest::newRow("ed25519") << "ed25519 (recommended)" << QStringList{"-t", "ed25519"} << "id_ed25519"
+                             << "(ED25519)";
+    QTest::newRow("rsa") << "rsa (4096 bits)" << QStringList{"-t", "rsa", "-b", "4096"} << "id_rsa" << "(RSA)";
+    QTest::newRow("ecdsa") << "ecdsa (256 bits)" << QStringList{"-t", "ecdsa", "-b", "256"} << "id_rsa"
+                           << "(ECDSA)";
+}
+
+void SshKeysTest::generate()
+{
+    QFETCH(QString, entry);
+    QFETCH(QStringList, typeArguments);
+    QFETCH(QString, proposed);
+    QFETCH(QString, listed);
+    GpgKeyManagementTab tab;
+    // A 4096-bit RSA key takes far longer on a loaded machine than on a desk.
+    tab.keyGenerationTimeoutMs = 120000;
+    QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
+    ModalDriver driver;
+    QStringList entries;
+    driver.enqueueFor<QInputDialog>([&entries, entry](QInputDialog* input) {
+        entries = input->comboBoxItems();
+        input->setTextValue(entry);
+        input->accept();
+    });
+    driver.typeText(QStringLiteral("me@example.org"));
+    QString offered;
+    driver.enqueueFor<QInputDialog>([&offered](QInputDialog* input) {
+        offered = input->textValue();
+        input->accept();
+    });
+    clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(entries, (QStringList{"ed25519 (recommended)", "rsa (4096 bits)", "ecdsa (256 bits)"}));
+    QCOMPARE(driver.texts, (QStringList{"Key type:", "Comment (e.g. email):", "Filename (in ~/.ssh/):"}));
+    QCOMPARE(offered, proposed);
+
+    const QString privatePath = sshDir() + QLatin1Char('/') + proposed;
+    const QString type = typeArguments.at(1);
+    QCOMPARE(fakes->arguments(QStringLiteral("ssh-keygen"), 1),
+             (typeArguments + QStringList{"-C", "me@example.org", "-f", privatePath, "-N", ""}));
+    QCOMPARE(fakes->standardInput(QStringLiteral("ssh-keygen"), 1), QByteArray());
+    QCOMPARE(modeOf(privatePath), 0600);
+    const QString line = keygenList(privatePath + QStringLiteral(".pub"));
+    QVERIFY2(line.endsWith(QStringLiteral("me@example.org ") + listed), qPrintable(line));
+    QCOMPARE(line.section(QLatin1Char(' '), 0, 0), typeArguments.size() > 2 ? typeArguments.at(3) : QStringLiteral("256"));
+    QCOMPARE(logLines(tab).mid(2), (QStringList{"Generating " + type + " SSH key: " + privatePath,
+                                                "SSH key generated: " + privatePath,
+                                                "Public key: " + privatePath + ".pub",
+                                                "SSH: 1 key(s) found in ~/.ssh/"}));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first(), (QVariantList{"SSH KeyGen", "me@example.org", true, type + " " + privatePath}));
+    QCOMPARE(sshTree(tab)->topLevelItemCount(), 1);
+}
+
+void SshKeysTest::overwrite()
+{
+    QVERIFY(QDir().mkpath(sshDir()));
+    const QString privatePath = sshDir() + QStringLiteral("/id_ed25519");
+    QVERIFY(QFile::copy(keys.filePath(QStringLiteral("key")), privatePath));
+    QVERIFY(QFile::copy(keys.filePath(QStringLiteral("key.pub")), privatePath + QStringLiteral(".pub")));
+    const QByteArray oldPrivate = readFile(privatePath);
+    const QByteArray oldPublic = readFile(privatePath + QStringLiteral(".pub"));
+    GpgKeyManagementTab tab;
+    QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
+    const QStringList logBefore = logLines(tab);
+    const int runsBefore = fakes->callCount(QStringLiteral("ssh-keygen"));
+
+    for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        ModalDriver driver;
+        driver.typeText(QStringLiteral("ed25519 (recommended)"));
+        driver.typeText(QStringLiteral("new"));
+        driver.typeText(QStringLiteral("id_ed25519"));
+        driver.pressButton(answer);
+        QElapsedTimer clock;
+        clock.start();
+        clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
+        QCOMPARE(driver.pending(), 0);
+        QCOMPARE(driver.titles.last(), QStringLiteral("File Exists"));
+        QCOMPARE(driver.texts.last(), privatePath + QStringLiteral(" already exists. Overwrite?"));
+        if (answer == QMessageBox::No) {
+            QCOMPARE(readFile(privatePath), oldPrivate);
+            QCOMPARE(readFile(privatePath + QStringLiteral(".pub")), oldPublic);
+            QCOMPARE(logLines(tab), logBefore);
+            QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), runsBefore);
+        } else {
+            // ssh-keygen's own question is answered: no wait for input that never comes.
+            QVERIFY2(clock.elapsed() < 12000, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(fakes->standardInput(QStringLiteral("ssh-keygen"), runsBefore + 1), QByteArray("y\n"));
+            QVERIFY(readFile(privatePath) != oldPrivate);
+            QVERIFY(readFile(privatePath + QStringLiteral(".pub")).endsWith(" new\n"));
+            QCOMPARE(logLines(tab).at(logBefore.size() + 1), "SSH key generated: " + privatePath);
+            QCOMPARE(requests.size(), 1);
+        }
+    }
+}
+
+void SshKeysTest::generationCancelled()
+{
+    GpgKeyManagementTab tab;
+    const QStringList logBefore = logLines(tab);
+    for (int prompt = 0; prompt < 4; ++prompt) {
+        ModalDriver driver;
+        const QStringList answers{"ed25519 (recommended)", "c"};
+        for (int i = 0; i < prompt && i < 2; ++i)
+            driver.typeText(answers.at(i));
+        if (prompt == 3)
+            driver.typeText(QString());   // an empty file name
+        else
+            driver.cancelInput();
+        clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
+        QCOMPARE(driver.pending(), 0);
+    }
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 0);
+    QCOMPARE(logLines(tab), logBefore);
+    QVERIFY(!QFileInfo::exists(sshDir()));
+}
+
+void SshKeysTest::backupToHardwareKey()
+{
+    scriptOneGpgKey(*fakes);
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
+    GpgKeyManagementTab tab;
+    QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
+    const int linesBefore = int(logLines(tab).size());
+
+    // A key chosen on the SSH page only: nothing.
+    sshTree(tab)->setCurrentItem(sshTree(tab)->topLevelItem(0));
+    clickButton(page(tab, 1), QStringLiteral("Backup to Hardware Key"));
+    QCOMPARE(int(logLines(tab).size()), linesBefore);
+    QCOMPARE(requests.size(), 0);
+
+    gpgTree(tab)->setCurrentItem(gpgTree(tab)->topLevelItem(0));
+    const int runs = fakes->callCount(QStringLiteral("gpg")) + fakes->callCount(QStringLiteral("ssh-keygen"));
+    clickButton(page(tab, 1), QStringLiteral("Backup to Hardware Key"));
+    QCOMPARE(logLines(tab).mid(linesBefore),
+             (QStringList{"Backup 89ABCDEF to hardware key:",
+                          "  To push GPG subkeys to YubiKey OpenPGP applet, run:",
+                          "    gpg --edit-key " + fingerprintOfKey,
+                          "    > keytocard",
+                          "  Select slot: 1=Signature, 2=Encryption, 3=Authentication",
+                          "  GPG will prompt for card PIN and key passphrase.",
+                          QString::fromUtf8("  WARNING: keytocard MOVES the key \u2014 it will be removed from disk."),
+                          "  Backup your secret keys to vault FIRST."}));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first(), (QVariantList{"GPG Backup HW", "89ABCDEF", true, "Instructions shown"}));
+    QCOMPARE(fakes->callCount(QStringLiteral("gpg")) + fakes->callCount(QStringLiteral("ssh-keygen")), runs);
+}
+
+void SshKeysTest::sshToServer_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("sshArguments");   // empty: refused
+    QTest::addColumn<QString>("title");
+    const QString key = QStringLiteral("KEY");   // the private key beside the listed public one
+    const QString login = qEnvironmentVariable("USER");
+    QTest::newRow("user and host") << "deploy@h" << QStringList{"-l", "deploy", "-i", key, "h"} << "deploy@h";
+    QTest::newRow("host only") << "h" << QStringList{"-i", key, "h"} << login + "@h";
+    QTest::newRow("split at the first @") << "a@b@c" << QStringList{"-l", "a", "-i", key, "b@c"} << "a@b@c";
+    QTest::newRow("host as an option") << "-oProxyCommand=x" << QStringList{} << "";
+    QTest::newRow("user as an option") << "-oProxyCommand=x@h" << QStringList{} << "";
+}
+
+void SshKeysTest::sshToServer()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, sshArguments);
+    QFETCH(QString, title);
+    sshArguments.replaceInStrings(QStringLiteral("KEY"), sshDir() + QStringLiteral("/id_ed25519"));
+    // The session's ssh is a stand-in: a real one would look the host up.
+    fakes->install(QStringLiteral("ssh"));
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
+    GpgKeyManagementTab tab;
+    for (int use = 1; use <= 2; ++use) {
+        ModalDriver driver;
+        driver.typeText(typed);
+        if (sshArguments.isEmpty())
+            driver.pressButton(QMessageBox::Ok);
+        QVERIFY(runTreeContextMenu(sshTree(tab), 0, {QStringLiteral("SSH to Server...")}));
+        QCOMPARE(driver.pending(), 0);
+        QCOMPARE(driver.titles.first(), QStringLiteral("SSH Connect"));
+        QCOMPARE(driver.texts.first(), QStringLiteral("Host (or user@host):"));
+        const QList<SshTerminalWindow*> windows = terminalWindows();
+        if (sshArguments.isEmpty()) {
+            QVERIFY2(driver.texts.value(1).contains(QLatin1String("\"-oProxyCommand=x\" starts with \"-\"")),
+                     qPrintable(driver.texts.value(1)));
+            QCOMPARE(windows.size(), 0);
+            QCOMPARE(fakes->callCount(QStringLiteral("ssh")), 0);
+            continue;
+        }
+        QCOMPARE(windows.size(), use);
+        for (SshTerminalWindow* window : windows) {
+            QVERIFY(!window->parent());
+            QVERIFY(window->isVisible());
+            QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+            QCOMPARE(window->findChild<QTabWidget*>()->count(), 1);
+            QCOMPARE(window->findChild<QTabWidget*>()->tabText(0), title);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(fakes->arguments(QStringLiteral("ssh"), use), sshArguments, 20000);
+    }
+}
+
+void SshKeysTest::contextMenuActions()
+{
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), "\n  " + ed25519Public + "\n"));
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519"), "private"));
+    GpgKeyManagementTab tab;
+    tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->setCurrentIndex(1);
+    tab.resize(900, 600);
+    tab.show();
+    QTreeWidget* tree = sshTree(tab);
+    QStringList entries;
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Copy Public Key")},
+                               [&entries](QMenu* menu) { entries = menuScript(menu); }));
+    QCOMPARE(entries, (QStringList{"Copy Public Key", "SSH to Server...", "---", "Show Fingerprint",
+                                   "Show Public Key", "---", "Delete Key..."}));
+    QCOMPARE(QApplication::clipboard()->text().toUtf8(), ed25519Public.trimmed());
+    QCOMPARE(logLines(tab).last(), QStringLiteral("Public key copied: id_ed25519.pub"));
+
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Show Fingerprint")}));
+    QCOMPARE(logLines(tab).last(), "Fingerprint: 256 " + ed25519Fingerprint + " ops work laptop (ED25519)");
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Show Public Key")}));
+    QCOMPARE(logLines(tab).last().toUtf8(), ed25519Public.trimmed());
+    // Empty space: no menu.
+    QVERIFY(!runTreeContextMenu(tree, nullptr, {}));
+
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::No);
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Delete Key...")}));
+    QCOMPARE(driver.titles, QStringList{"Delete SSH Key"});
+    QCOMPARE(driver.texts,
+             QStringList{"Permanently delete:\n  id_ed25519\n  id_ed25519.pub\n\nCANNOT be undone."});
+    QVERIFY(QFileInfo::exists(sshDir() + QStringLiteral("/id_ed25519")));
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    driver.pressButton(QMessageBox::Yes);
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Delete Key...")}));
+    QCOMPARE(driver.pending(), 0);
+    QVERIFY(!QFileInfo::exists(sshDir() + QStringLiteral("/id_ed25519")));
+    QVERIFY(!QFileInfo::exists(sshDir() + QStringLiteral("/id_ed25519.pub")));
+    QCOMPARE(logLines(tab).mid(logLines(tab).size() - 2),
+             (QStringList{"Deleted: id_ed25519.pub", "SSH: 0 key(s) found in ~/.ssh/"}));
+    QCOMPARE(tree->topLevelItemCount(), 0);
+}
+
+void SshKeysTest::copyButton()
+{
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
+    GpgKeyManagementTab tab;
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Ok);
+    clickButton(page(tab, 1), QStringLiteral("Copy Public Key"));
+    QCOMPARE(driver.titles, QStringList{"Copy"});
+    QCOMPARE(driver.texts, QStringList{"Select an SSH key first."});
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
+
+    sshTree(tab)->setCurrentItem(sshTree(tab)->topLevelItem(0));
+    clickButton(page(tab, 1), QStringLiteral("Copy Public Key"));
+    QCOMPARE(QApplication::clipboard()->text().toUtf8(), ed25519Public.trimmed());
+    QCOMPARE(logLines(tab).last(), QStringLiteral("Public key copied to clipboard: id_ed25519.pub"));
+}
+
+void SshKeysTest::configEditor()
+{
+    GpgKeyManagementTab tab;
+    QString title;
+    ModalDriver driver;
+    driver.enqueueFor<SshConfigEditor>([&title, &tab](SshConfigEditor* editor) {
+        title = editor->windowTitle();
+        QCOMPARE(editor->parentWidget(), &tab);
+        // A key that appears while the editor is open is listed when it closes.
+        QVERIFY(writeFile(sshDir() + QStringLiteral("/id_new.pub"), "ssh-ed25519 AAAA x\n"));
+        editor->reject();
+    });
+    clickButton(page(tab, 2), QStringLiteral("Open SSH Config Editor..."));
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(title, QString::fromUtf8("SSH Config Editor \u2014 ~/.ssh/config"));
+    QCOMPARE(logLines(tab).count(QStringLiteral("SSH: 0 key(s) found in ~/.ssh/")), 1);
+    QCOMPARE(logLines(tab).last(), QStringLiteral("SSH: 1 key(s) found in ~/.ssh/"));
+    QVERIFY(tab.findChildren<SshConfigEditor*>().isEmpty());
+}
+
+OT_TEST_MAIN(SshKeysTest)
+#include "tst_sshkeys.moc"
