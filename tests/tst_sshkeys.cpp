@@ -294,6 +294,7 @@ void SshKeysTest::generate()
              (typeArguments + QStringList{"-C", "me@example.org", "-f", privatePath, "-N", ""}));
     QCOMPARE(fakes->standardInput(QStringLiteral("ssh-keygen"), 1), QByteArray());
     QCOMPARE(modeOf(privatePath), 0600);
+    QCOMPARE(modeOf(sshDir()), 0700);   // ssh-keygen makes no folder for -f: the page does
     const QString line = keygenList(privatePath + QStringLiteral(".pub"));
     QVERIFY2(line.endsWith(QStringLiteral("me@example.org ") + listed), qPrintable(line));
     QCOMPARE(line.section(QLatin1Char(' '), 0, 0), typeArguments.size() > 2 ? typeArguments.at(3) : QStringLiteral("256"));
