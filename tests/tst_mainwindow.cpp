@@ -343,6 +343,14 @@ void MainWindowTest::fitsItsTextInBothThemes()
                      qPrintable(tree->headerItem()->text(section)));
         }
     }
+    // The clock in the tab bar's corner lies wholly inside the window.
+    auto* tabs = window.findChild<QTabWidget*>();
+    QWidget* corner = tabs->cornerWidget(Qt::TopRightCorner);
+    QCOMPARE(corner->width(), 260);
+    QVERIFY2(corner->geometry().right() < tabs->width(),
+             qPrintable(QString("corner ends at %1, tabs are %2 wide")
+                            .arg(corner->geometry().right()).arg(tabs->width())));
+
     for (QPushButton* button : window.findChildren<QPushButton*>()) {
         if (button->text() == "Delete")
             QVERIFY(button->width() >= button->sizeHint().width());

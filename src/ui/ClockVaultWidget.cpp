@@ -67,6 +67,11 @@ void ClockVaultWidget::updateClock()
     zoneLabel->setText(QTimeZone::systemTimeZone().displayName(now, QTimeZone::ShortName, QLocale()));
 }
 
+QSize ClockVaultWidget::sizeHint() const
+{
+    return {minimumWidth(), QWidget::sizeHint().height()};
+}
+
 void ClockVaultWidget::setVaults(const QList<VaultBadgeInfo>& list)
 {
     vaults = list;
