@@ -4,17 +4,32 @@
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
 #include "ui/DevOpsSecretFiles.h"
+#include "ui/DevOpsSecretsTab.h"
+#include "ui/SshTerminalWindow.h"
 
 #include "FakeTools.h"
+#include "ModalDriver.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -75,6 +90,68 @@ QStringList folderEntries(const QString& path)
     return QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// One of the DevOps tab's secret-file pages in front, a folder of files to
+// choose and a driver that answers the dialogs.
+class FilesPage
+{
+public:
+    FilesPage(DevOpsSecretsTab& tab, int index)
+        : tab(tab)
+    {
+        pages = tab.findChild<QTabWidget*>(QStringLiteral("devopsPages"));
+        log = tab.findChild<QTextEdit*>(QStringLiteral("devopsLog"));
+        if (pages && log) {
+            pages->setCurrentIndex(index);
+            page = pages->widget(index);
+            before = log->toPlainText();
+        }
+    }
+    bool ready() const { return page && log; }
+    QString path(const QString& name) const { return work.filePath(name); }
+    void click(const QString& text) { clickButton(page, text); }
+    // What the page's handlers added to the shared log since it was opened.
+    QString added() const { return log->toPlainText().mid(before.size()).section(QLatin1Char('\n'), 1, -1); }
+    QStringList addedLines() const
+    {
+        const QString text = added();
+        return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    }
+
+    QTemporaryDir work;
+    ModalDriver driver;
+    DevOpsSecretsTab& tab;
+    QTabWidget* pages = nullptr;
+    QTextEdit* log = nullptr;
+    QWidget* page = nullptr;
+
+private:
+    QString before;
+};
+
+// Answers a Yes/No question with No, noting whether No was its default.
+ModalDriver::Action answerNo(bool* noIsDefault)
+{
+    return [noIsDefault](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        QVERIFY2(box, "a question was expected");
+        *noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+        box->button(QMessageBox::No)->click();
+    };
+}
+
+// Types the password into a masked prompt, noting its title and label.
+ModalDriver::Action typePassword(const QString& password, QString* seen)
+{
+    return [password, seen](QWidget* w) {
+        auto* input = qobject_cast<QInputDialog*>(w);
+        QVERIFY2(input, "a password prompt was expected");
+        *seen = input->windowTitle() + QLatin1Char('|') + input->labelText();
+        QCOMPARE(input->textEchoMode(), QLineEdit::Password);
+        input->setTextValue(password);
+        input->accept();
+    };
+}
+
 } // namespace
 
 class DevOpsFilesTest : public QObject
@@ -85,7 +162,10 @@ private Q_SLOTS:
     {
         QVERIFY2(!realOpenssl.isEmpty(), "openssl is needed");
         QVERIFY2(!realAnsibleVault.isEmpty(), "ansible-vault (Debian's ansible-core) is needed");
+        // The pages keep nothing between clicks: one tab serves every test.
+        tab = std::make_unique<DevOpsSecretsTab>();
     }
+    void cleanupTestCase() { tab.reset(); }
 
     void tfvarsPaths_data();
     void tfvarsPaths();
@@ -97,6 +177,18 @@ private Q_SLOTS:
     void ansibleVaultMissingTool();
     void sopsRuns_data();
     void sopsRuns();
+
+    void pages_data();
+    void pages();
+    void cancelRunsNothing_data();
+    void cancelRunsNothing();
+    void terraformThroughTab();
+    void ansibleThroughTab();
+    void sopsThroughTab();
+    void sopsEditOpensTerminal();
+
+private:
+    std::unique_ptr<DevOpsSecretsTab> tab;
 };
 
 void DevOpsFilesTest::tfvarsPaths_data()
@@ -341,6 +433,260 @@ void DevOpsFilesTest::sopsRuns()
              (QStringList{encrypt ? QStringLiteral("--encrypt") : QStringLiteral("--decrypt"),
                           QStringLiteral("--in-place"), path}));
     QCOMPARE(readFile(path), after.isEmpty() ? before : after);
+}
+
+void DevOpsFilesTest::pages_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("Ansible Vault")
+        << 4 << "Ansible Vault"
+        << "Encrypt/decrypt Ansible vault files (YAML). Uses ansible-vault CLI with AES-256 encryption."
+        << QStringList{"Encrypt File...", "Decrypt File...", "View Encrypted..."};
+    QTest::newRow("Terraform") << 5 << "Terraform"
+                               << "Manage Terraform backend credentials and encrypted tfvars files. Store sensitive "
+                                  "variables in the encrypted vault."
+                               << QStringList{"Encrypt .tfvars...", "Decrypt .tfvars..."};
+    QTest::newRow("SOPS") << 6 << "SOPS"
+                          << QString::fromUtf8("Mozilla SOPS \u2014 Secrets OPerationS. Encrypt individual values in "
+                                               "YAML/JSON files while keeping keys readable. Supports GPG, age, AWS "
+                                               "KMS, GCP KMS, and Azure Key Vault as key sources.")
+                          << QStringList{"Encrypt File...", "Decrypt File...", "Edit Encrypted..."};
+}
+
+void DevOpsFilesTest::pages()
+{
+    QFETCH(int, index);
+    QFETCH(QString, title);
+    QFETCH(QString, description);
+    QFETCH(QStringList, buttons);
+    FilesPage p(*tab, index);
+    QVERIFY(p.ready());
+    QCOMPARE(p.pages->tabText(index), title);
+    QCOMPARE(p.page->findChild<QLabel*>()->text(), description);
+    QStringList texts;
+    const QList<QPushButton*> found = p.page->findChildren<QPushButton*>();
+    for (QPushButton* button : found)
+        texts << button->text();
+    QCOMPARE(texts, buttons);
+    QCOMPARE(found.last()->objectName(), QStringLiteral("secondaryButton"));
+}
+
+void DevOpsFilesTest::cancelRunsNothing_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("file");   // empty: the file dialog is cancelled
+    QTest::addColumn<bool>("question");  // No at a question, else Cancel at the password
+    QTest::newRow("Ansible encrypt, no file") << 4 << "Encrypt File..." << QString() << false;
+    QTest::newRow("Ansible decrypt, no password") << 4 << "Decrypt File..." << "site.yml" << false;
+    QTest::newRow("Ansible view, no password") << 4 << "View Encrypted..." << "site.yml" << false;
+    QTest::newRow("Terraform encrypt, no password") << 5 << "Encrypt .tfvars..." << "dev.tfvars" << false;
+    QTest::newRow("Terraform encrypt, No to replacing") << 5 << "Encrypt .tfvars..." << "prod.tfvars" << true;
+    QTest::newRow("Terraform decrypt, no file") << 5 << "Decrypt .tfvars..." << QString() << false;
+    QTest::newRow("Terraform decrypt, no password") << 5 << "Decrypt .tfvars..." << "vars.tfvars.enc" << false;
+    QTest::newRow("Terraform decrypt, No to replacing") << 5 << "Decrypt .tfvars..." << "prod.tfvars.enc" << true;
+    QTest::newRow("SOPS encrypt, No to rewriting") << 6 << "Encrypt File..." << "secrets.yaml" << true;
+    QTest::newRow("SOPS decrypt, No to rewriting") << 6 << "Decrypt File..." << "secrets.yaml" << true;
+    QTest::newRow("SOPS edit, no file") << 6 << "Edit Encrypted..." << QString() << false;
+}
+
+// A dialog cancelled or a question answered No: no tool runs, no line is
+// logged, no file changes or appears.
+void DevOpsFilesTest::cancelRunsNothing()
+{
+    QFETCH(int, index);
+    QFETCH(QString, button);
+    QFETCH(QString, file);
+    QFETCH(bool, question);
+    FakeTools fakes;
+    const QStringList tools{QStringLiteral("ansible-vault"), QStringLiteral("openssl"), QStringLiteral("sops")};
+    for (const QString& tool : tools)
+        fakes.install(tool);
+    FilesPage p(*tab, index);
+    QVERIFY(p.ready());
+    for (const char* name : {"site.yml", "dev.tfvars", "prod.tfvars", "prod.tfvars.enc", "vars.tfvars.enc",
+                             "secrets.yaml"})
+        QVERIFY(writeFile(p.path(QString::fromLatin1(name)), "content of " + QByteArray(name)));
+    const QStringList entries = folderEntries(p.work.path());
+
+    bool noIsDefault = false;
+    if (file.isEmpty()) {
+        p.driver.cancelInput();
+    } else {
+        p.driver.chooseFile(p.path(file));
+        if (question)
+            p.driver.enqueue(answerNo(&noIsDefault));
+        else
+            p.driver.cancelInput();
+    }
+    p.click(button);
+    QCOMPARE(p.driver.pending(), 0);
+    if (question)
+        QVERIFY(noIsDefault);
+    for (const QString& tool : tools)
+        QCOMPARE(fakes.callCount(tool), 0);
+    QCOMPARE(p.added(), QString());
+    QCOMPARE(folderEntries(p.work.path()), entries);
+    for (const QString& name : entries)
+        QCOMPARE(readFile(p.path(name)), "content of " + name.toUtf8());
+    QVERIFY(p.tab.findChildren<SshTerminalWindow*>().isEmpty());
+}
+
+// The tab asks before it replaces a file, and a wrong password or No leaves
+// the file there as it was.
+void DevOpsFilesTest::terraformThroughTab()
+{
+    FakeTools fakes;
+    fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
+    FilesPage p(*tab, 5);
+    QVERIFY(p.ready());
+    const QString plain = p.path(QStringLiteral("vars.tfvars"));
+    const QString encrypted = plain + QStringLiteral(".enc");
+    QVERIFY(writeFile(plain, tfvars));
+    QVERIFY(opensslEncrypt(plain, encrypted, QStringLiteral("right"), "0102030405060708"));
+    const QByteArray kept = "region = \"kept\"\n";
+    QVERIFY(writeFile(plain, kept));
+
+    // Decrypting over an existing file: Yes, then a wrong password.
+    QString prompt;
+    p.driver.chooseFile(encrypted);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.driver.enqueue(typePassword(QStringLiteral("wrong"), &prompt));
+    p.click(QStringLiteral("Decrypt .tfvars..."));
+    QCOMPARE(p.driver.titles, (QStringList{"Decrypt tfvars", "Decrypt", "Decrypt"}));
+    QCOMPARE(p.driver.texts.at(1), plain + QStringLiteral(" already exists. Replace it?"));
+    QCOMPARE(prompt, QStringLiteral("Decrypt|Decryption password:"));
+    QCOMPARE(p.addedLines().size(), 1);
+    QVERIFY2(p.added().startsWith(QStringLiteral("Decryption failed: ")), qPrintable(p.added()));
+    QCOMPARE(readFile(plain), kept);
+
+    // The right one replaces it.
+    p.driver.chooseFile(encrypted);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.driver.typeText(QStringLiteral("right"));
+    p.click(QStringLiteral("Decrypt .tfvars..."));
+    QCOMPARE(p.addedLines().last(), QStringLiteral("Decrypted: ") + plain);
+    QCOMPARE(readFile(plain), tfvars);
+
+    // Encrypting over the existing .enc: No keeps it, Yes replaces it.
+    const QByteArray oldEncrypted = readFile(encrypted);
+    const int runs = fakes.callCount(QStringLiteral("openssl"));
+    bool noIsDefault = false;
+    p.driver.chooseFile(plain);
+    p.driver.enqueue(answerNo(&noIsDefault));
+    p.click(QStringLiteral("Encrypt .tfvars..."));
+    QVERIFY(noIsDefault);
+    QCOMPARE(p.driver.texts.last(), encrypted + QStringLiteral(" already exists. Replace it?"));
+    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), runs);
+    QCOMPARE(readFile(encrypted), oldEncrypted);
+
+    p.driver.chooseFile(plain);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.driver.enqueue(typePassword(QStringLiteral("new pass"), &prompt));
+    p.click(QStringLiteral("Encrypt .tfvars..."));
+    QCOMPARE(prompt, QStringLiteral("Encrypt|Encryption password:"));
+    QCOMPARE(p.addedLines().last(), QStringLiteral("Encrypted: ") + encrypted);
+    QCOMPARE(opensslDecrypt(encrypted, QStringLiteral("new pass")).stdOut, tfvars);
+    for (int call = 1; call <= fakes.callCount(QStringLiteral("openssl")); ++call)
+        QVERIFY(!argumentsMention(fakes.arguments(QStringLiteral("openssl"), call), QStringLiteral("pass:")));
+}
+
+void DevOpsFilesTest::ansibleThroughTab()
+{
+    FakeTools fakes;
+    fakes.recordReal(QStringLiteral("ansible-vault"), realAnsibleVault);
+    FilesPage p(*tab, 4);
+    QVERIFY(p.ready());
+    const QString path = p.path(QStringLiteral("group_vars.yml"));
+    QVERIFY(writeFile(path, playbookVars));
+
+    QString prompt;
+    p.driver.chooseFile(path);
+    p.driver.enqueue(typePassword(QStringLiteral("tab pass"), &prompt));
+    p.click(QStringLiteral("Encrypt File..."));
+    QCOMPARE(prompt, QStringLiteral("Encrypt with Ansible Vault|Vault password:"));
+    QCOMPARE(p.addedLines(), (QStringList{QStringLiteral("ansible-vault: encrypting ") + path,
+                                          QStringLiteral("ansible-vault: encrypted ") + path}));
+    QVERIFY(readFile(path).startsWith("$ANSIBLE_VAULT;1.1;AES256"));
+
+    p.driver.chooseFile(path);
+    p.driver.enqueue(typePassword(QStringLiteral("tab pass"), &prompt));
+    p.click(QStringLiteral("View Encrypted..."));
+    QCOMPARE(prompt, QStringLiteral("View Ansible Vault|Vault password:"));
+    // The plain text shows as it is: "<&>" is not taken for markup.
+    QVERIFY2(p.added().contains(QStringLiteral("Content:\n") + QString::fromUtf8(playbookVars)), qPrintable(p.added()));
+    QCOMPARE(p.driver.titles, (QStringList{"Encrypt with Ansible Vault", "Encrypt with Ansible Vault",
+                                           "View Ansible Vault", "View Ansible Vault"}));
+    QCOMPARE(fakes.standardInput(QStringLiteral("ansible-vault")), QByteArray("tab pass"));
+    QVERIFY(!argumentsMention(fakes.arguments(QStringLiteral("ansible-vault")), QStringLiteral("tab pass")));
+}
+
+void DevOpsFilesTest::sopsThroughTab()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("sops"), QStringLiteral("sops"));
+    FilesPage p(*tab, 6);
+    QVERIFY(p.ready());
+    const QString path = p.path(QStringLiteral("app.env"));
+    QVERIFY(writeFile(path, "TOKEN=abc\n"));
+
+    p.driver.chooseFile(path);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.click(QStringLiteral("Encrypt File..."));
+    QCOMPARE(p.driver.titles, (QStringList{"Encrypt with SOPS", "Encrypt with SOPS"}));
+    QCOMPARE(p.driver.texts.last(), QStringLiteral("sops will rewrite %1 in place. Continue?").arg(path));
+    QCOMPARE(p.addedLines(),
+             (QStringList{QStringLiteral("sops: encrypting ") + path, QStringLiteral("sops: encrypted ") + path}));
+    QVERIFY(readFile(path).contains("sops:"));
+
+    fakes.answer(QStringLiteral("sops"), {}, 128, "Failed to get the data key required to decrypt the SOPS file.\n");
+    p.driver.chooseFile(path);
+    p.driver.pressButton(QMessageBox::Yes);
+    p.click(QStringLiteral("Decrypt File..."));
+    QCOMPARE(p.addedLines().last(),
+             QString::fromUtf8("sops: failed \u2014 Failed to get the data key required to decrypt the SOPS file."));
+    QCOMPARE(fakes.arguments(QStringLiteral("sops")),
+             (QStringList{QStringLiteral("--decrypt"), QStringLiteral("--in-place"), path}));
+    QVERIFY(readFile(path).contains("sops:"));
+}
+
+// sops's editor needs a terminal: a window of its own, which goes when closed.
+void DevOpsFilesTest::sopsEditOpensTerminal()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("sops"), QStringLiteral("sops"));
+    FilesPage p(*tab, 6);
+    QVERIFY(p.ready());
+    const QString path = p.path(QStringLiteral("secrets.yaml"));
+    QVERIFY(writeFile(path, "api_key: abc\n"));
+
+    p.driver.chooseFile(path, [](QFileDialog* dialog) {
+        QCOMPARE(dialog->nameFilters(), (QStringList{"Config (*.yaml *.yml *.json)", "All (*)"}));
+    });
+    p.click(QStringLiteral("Edit Encrypted..."));
+    const QList<SshTerminalWindow*> windows = p.tab.findChildren<SshTerminalWindow*>();
+    QCOMPARE(windows.size(), 1);
+    QPointer<SshTerminalWindow> window = windows.first();
+    QVERIFY(window->isVisible());
+    QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+    auto* tabs = window->findChild<QTabWidget*>();
+    QVERIFY(tabs);
+    QCOMPARE(tabs->count(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(tabs->tabText(0), QStringLiteral("secrets.yaml [closed]"), 20000);
+    QCOMPARE(fakes.callCount(QStringLiteral("sops")), 1);
+    QCOMPARE(fakes.arguments(QStringLiteral("sops")), QStringList{path});
+    QVERIFY2(QFileInfo::exists(fakes.stateDir() + QStringLiteral("/sops.1.tty")), "sops ran without a terminal");
+    auto* screen = window->findChild<QPlainTextEdit*>();
+    QVERIFY(screen);
+    QTRY_VERIFY2(screen->toPlainText().contains(QStringLiteral("editing ") + path), qPrintable(screen->toPlainText()));
+    QCOMPARE(p.added(), QString());
+
+    window->close();
+    QTRY_VERIFY(window.isNull());
 }
 
 OT_TEST_MAIN(DevOpsFilesTest)

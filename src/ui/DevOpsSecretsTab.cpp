@@ -89,20 +89,3 @@ void DevOpsSecretsTab::log(const QString& line)
 {
     LogView::appendLine(m_log, line);
 }
-
-// Ansible Vault, Terraform and SOPS: plain pages for now.
-
-QWidget* DevOpsSecretsTab::createAnsibleSubTab()
-{
-    return makeTitledPage(QStringLiteral("Ansible Vault"));
-}
-
-QWidget* DevOpsSecretsTab::createTerraformSubTab()
-{
-    return makeTitledPage(QStringLiteral("Terraform"));
-}
-
-QWidget* DevOpsSecretsTab::createSopsSubTab()
-{
-    return makeTitledPage(QStringLiteral("SOPS"));
-}

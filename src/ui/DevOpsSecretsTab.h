@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/ToolRunner.h"
+#include "ui/DevOpsSecretFiles.h"
 
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 class QComboBox;
 class QLineEdit;
@@ -53,10 +56,16 @@ private:
     // Docker / Podman (DevOpsSecretsTabDocker.cpp)
     QWidget* createDockerSubTab();
 
-    // Ansible Vault, Terraform and SOPS
+    // Ansible Vault, Terraform and SOPS (DevOpsSecretsTabFiles.cpp)
     QWidget* createAnsibleSubTab();
     QWidget* createTerraformSubTab();
     QWidget* createSopsSubTab();
+    // Runs one action of the service with its lines going to the log.
+    void runSecretFiles(const std::function<void(DevOpsSecretFiles&)>& run);
+    void onAnsibleVault(DevOpsSecretFiles::VaultAction action);
+    void onTerraformFile(bool encrypt);
+    void onSopsInPlace(DevOpsSecretFiles::SopsAction action);
+    void onSopsEdit();
 
     QTextEdit* m_log = nullptr;
 };
