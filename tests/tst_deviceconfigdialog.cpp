@@ -204,25 +204,6 @@ QTreeWidgetItem* row(QDialog& dialog, const QString& sectionTitle, const QString
     return nullptr;
 }
 
-// Answers the dialogs a workflow opens, in order: "<cancel>", "<yes>",
-// "<no>", "<ok>", "<file:PATH>", or a text to type.
-void drive(ModalDriver& driver, const QStringList& script)
-{
-    for (const QString& step : script) {
-        if (step == QLatin1String("<cancel>"))
-            driver.cancelInput();
-        else if (step == QLatin1String("<yes>"))
-            driver.pressButton(QMessageBox::Yes);
-        else if (step == QLatin1String("<no>"))
-            driver.pressButton(QMessageBox::No);
-        else if (step == QLatin1String("<ok>"))
-            driver.pressButton(QMessageBox::Ok);
-        else if (step.startsWith(QLatin1String("<file:")))
-            driver.chooseFile(step.mid(6, step.size() - 7));
-        else
-            driver.typeText(step);
-    }
-}
 
 QStringList ykmanCalls(const FakeTools& fakes)
 {
@@ -260,7 +241,7 @@ struct FidoFixture
     QWidget* fidoPage() { return page(*dialog, QStringLiteral("FIDO2")); }
     void press(const QString& text, const QStringList& script)
     {
-        drive(driver, script);
+        driver.answerInOrder(script);
         QPushButton* b = findButton(fidoPage(), text);
         QVERIFY(b);
         b->click();
@@ -308,7 +289,7 @@ struct PivFixture
     QWidget* pivPage() { return page(*dialog, QStringLiteral("PIV")); }
     void press(const QString& text, const QStringList& script)
     {
-        drive(driver, script);
+        driver.answerInOrder(script);
         QPushButton* b = findButton(pivPage(), text);
         QVERIFY(b);
         b->click();
@@ -760,7 +741,7 @@ void DeviceConfigDialogTest::changedKeyListRefuses()
     // and finds the keys in another order, or the dialog's key gone.
     ModalDriver driver;
     const QString lastStep = script.takeLast();
-    drive(driver, script);
+    driver.answerInOrder(script);
     SoftAuthenticator* swapped = nullptr;
     driver.enqueue([&](QWidget* w) {
         if (change == QLatin1String("removed")) {
@@ -1062,7 +1043,7 @@ void DeviceConfigDialogTest::keyAndCsr()
     QString proposed;
     QString countryDefault;
     // The country prompt offers "US".
-    drive(f.driver, script.mid(0, 4));
+    f.driver.answerInOrder(script.mid(0, 4));
     if (script.size() > 4) {
         f.driver.enqueue([&, country = script.at(4)](QWidget* w) {
             auto* input = qobject_cast<QInputDialog*>(w);
@@ -1071,7 +1052,7 @@ void DeviceConfigDialogTest::keyAndCsr()
             input->accept();
         });
     }
-    drive(f.driver, script.mid(5));
+    f.driver.answerInOrder(script.mid(5));
     if (!proposal.isEmpty()) {
         f.driver.chooseFile(savePath, [&](QFileDialog* dialog) {
             proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
@@ -1180,7 +1161,7 @@ void DeviceConfigDialogTest::pivActionsNeedTheirKey()
 
     const QString last = script.takeLast();
     for (const QString& step : script)
-        drive(f.driver, {step == QLatin1String("<certificate>") ? "<file:" + cert + ">" : step});
+        f.driver.answerInOrder({step == QLatin1String("<certificate>") ? "<file:" + cert + ">" : step});
     f.driver.enqueue([&](QWidget* w) {
         f.pullKey();
         auto* input = qobject_cast<QInputDialog*>(w);

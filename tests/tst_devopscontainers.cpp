@@ -263,12 +263,7 @@ void DevOpsContainersTest::kubernetesCreate()
     QSignalSpy reports(&tab, &DevOpsSecretsTab::logRequest);
     fakes->answer(kubectl, {}, exitCode, error, 2);
     ModalDriver driver;
-    for (const QString& answer : answers) {
-        if (answer == QLatin1String("<cancel>"))
-            driver.cancelInput();
-        else
-            driver.typeText(answer);
-    }
+    driver.answerInOrder(answers);
     clickButton(kubernetesPage(tab), QStringLiteral("Create Secret..."));
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.texts, (QStringList{"Secret name:", "Key:", "Value:"}.mid(0, answers.size())));

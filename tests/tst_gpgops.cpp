@@ -187,12 +187,7 @@ void GpgOpsTest::generateStopsAtEveryPrompt()
     const QString logBefore = logText(tab);
     QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
     ModalDriver driver;
-    for (const QString& answer : answers) {
-        if (answer == QLatin1String("<cancel>"))
-            driver.cancelInput();
-        else
-            driver.typeText(answer);
-    }
+    driver.answerInOrder(answers);
     clickButton(gpgPage(tab), QStringLiteral("Generate Key Pair..."));
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(keyring.calls(), 2); // the two listings of the first refresh only

@@ -261,3 +261,21 @@ void ModalDriver::answer(QPointer<QWidget> target)
     }
     fail(target, QStringLiteral("%1 could not answer %2: %3").arg(step.what, describe(target), why));
 }
+
+void ModalDriver::answerInOrder(const QStringList& script)
+{
+    for (const QString& step : script) {
+        if (step == QLatin1String("<cancel>"))
+            cancelInput();
+        else if (step == QLatin1String("<yes>"))
+            pressButton(QMessageBox::Yes);
+        else if (step == QLatin1String("<no>"))
+            pressButton(QMessageBox::No);
+        else if (step == QLatin1String("<ok>"))
+            pressButton(QMessageBox::Ok);
+        else if (step.startsWith(QLatin1String("<file:")))
+            chooseFile(step.mid(6, step.size() - 7));
+        else
+            typeText(step);
+    }
+}

@@ -55,6 +55,9 @@ public:
     void chooseFile(const QString& path, const std::function<void(QFileDialog*)>& inspect = {});
     // QMessageBox: press the button.
     void pressButton(QMessageBox::StandardButton button);
+    // Answers the dialogs a workflow opens, in order: "<cancel>", "<yes>",
+    // "<no>", "<ok>", "<file:PATH>", or a text to type.
+    void answerInOrder(const QStringList& script);
     // Any dialog: accept() or reject().
     void accept();
     void reject();
