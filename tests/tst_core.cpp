@@ -3,6 +3,8 @@
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
+#include "core/SshPublicKey.h"
+#include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
 
 #include "FakeTools.h"
@@ -42,6 +44,9 @@ private Q_SLOTS:
     void ownerOnlyWriteKeepsOldFileWhenNotWrittenWhole();
     void privateDirIsNarrowed();
     void logViewKeepsMarkupAsText();
+    void optionLikeWords_data();
+    void optionLikeWords();
+    void publicKeyText();
 };
 
 void CoreTest::runnerReportsExitCodeAndOutput()
@@ -383,6 +388,58 @@ void CoreTest::logViewKeepsMarkupAsText()
     LogView::appendLine(&view, QStringLiteral("[t] OK   | <b>x</b>  &lt; | y"));
     LogView::appendLine(&view, QStringLiteral("second"));
     QCOMPARE(view.toPlainText(), QStringLiteral("[t] OK   | <b>x</b>  &lt; | y\nsecond"));
+}
+
+void CoreTest::optionLikeWords_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("plain") << "host.example.com" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dash inside") << "my-host" << false;
+    QTest::newRow("one dash") << "-" << true;
+    QTest::newRow("short option") << "-oProxyCommand=sh" << true;
+    QTest::newRow("long option") << "--comment=INJ" << true;
+    QTest::newRow("blank first") << " -x" << false;
+}
+
+void CoreTest::optionLikeWords()
+{
+    QFETCH(QString, word);
+    QFETCH(bool, refused);
+    QCOMPARE(ToolArgs::isOptionLike(word), refused);
+    const QString why = ToolArgs::refusal(QStringLiteral("host"), word, QStringLiteral("rsync"));
+    QCOMPARE(!why.isEmpty(), refused);
+    if (refused)
+        QVERIFY(why.contains(word) && why.contains(QStringLiteral("rsync")));
+    QCOMPARE(ToolArgs::firstRefusal({{QStringLiteral("user"), QStringLiteral("ok")}, {QStringLiteral("host"), word}},
+                                    QStringLiteral("rsync")),
+             why);
+    QCOMPARE(ToolArgs::withPositional({QStringLiteral("-l")}, {word}), (QStringList{"-l", "--", word}));
+}
+
+void CoreTest::publicKeyText()
+{
+    // ssh-keygen makes the key pair: its .pub is the judge of what a public key line is.
+    TestHome home;
+    const QString key = home.path() + "/id_test";
+    QProcess keygen;
+    keygen.start(QStringLiteral("ssh-keygen"),
+                 {"-q", "-t", "ed25519", "-N", "", "-C", "me@example", "-f", key});
+    QVERIFY(keygen.waitForFinished(30000));
+    QCOMPARE(keygen.exitCode(), 0);
+    const QByteArray publicKey = readFile(key + ".pub");
+    const QByteArray privateKey = readFile(key);
+    QVERIFY(SshPublicKey::isPublicKeyText(publicKey));
+    QVERIFY(SshPublicKey::isPublicKeyText(publicKey.trimmed()));
+    QVERIFY(!SshPublicKey::isPublicKeyText(privateKey));
+    QVERIFY(!SshPublicKey::isPublicKeyText(publicKey + publicKey));
+    QVERIFY(!SshPublicKey::isPublicKeyText(QByteArray()));
+    // A blob of one type under another type's name is not that key.
+    QByteArray renamed = publicKey;
+    renamed.replace("ssh-ed25519", "ssh-rsa");
+    QVERIFY(!SshPublicKey::isPublicKeyText(renamed));
+    QVERIFY(!SshPublicKey::isPublicKeyText("ssh-ed25519 not*base64 me@example\n"));
 }
 
 OT_TEST_MAIN(CoreTest)

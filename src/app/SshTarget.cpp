@@ -1,5 +1,7 @@
 #include "app/SshTarget.h"
 
+#include "core/ToolArgs.h"
+
 SshTarget SshTarget::parse(const QString& text)
 {
     SshTarget target;
@@ -21,13 +23,10 @@ SshTarget SshTarget::parse(const QString& text)
 
 QString SshTarget::refusal() const
 {
-    if (host.startsWith(QLatin1Char('-')))
-        return QStringLiteral("The host \"%1\" starts with \"-\" and would be taken as an option "
-                              "by the SSH client. Enter a host name or address.")
-            .arg(host);
-    if (user.startsWith(QLatin1Char('-')))
-        return QStringLiteral("The user name \"%1\" starts with \"-\" and would be taken as an "
-                              "option by the SSH client. Enter a user name.")
-            .arg(user);
-    return QString();
+    const QString client = QStringLiteral("the SSH client");
+    QString why = ToolArgs::refusal(QStringLiteral("host"), host, client,
+                                    QStringLiteral("Enter a host name or address."));
+    if (why.isEmpty())
+        why = ToolArgs::refusal(QStringLiteral("user name"), user, client, QStringLiteral("Enter a user name."));
+    return why;
 }
