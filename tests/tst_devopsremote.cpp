@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -40,15 +41,20 @@ private Q_SLOTS:
     void cleanup();
 
     void frame();
+    void nothingRunsUntilShown();
     void probe_data();
     void probe();
     void sshTargets();
     void connectTarget_data();
     void connectTarget();
+    void connectRefusesOptionWords_data();
+    void connectRefusesOptionWords();
     void scpCommand_data();
     void scpCommand();
     void terminalCommand_data();
     void terminalCommand();
+    void transferOptionWords_data();
+    void transferOptionWords();
     void choosingASiteFillsTheForm();
     void launcherThatCannotStartIsReported();
     void scpUploadArrives();
@@ -181,7 +187,33 @@ void DevOpsRemoteTest::frame()
     QCOMPARE(log->maximumHeight(), 80);
     QCOMPARE(log->font().pointSize(), 11);
     QCOMPARE(log->placeholderText(), QStringLiteral("DevOps operations log..."));
-    // The log sits below the sub-tabs, and the builders wrote nothing to it.
+    // The log sits below the sub-tabs, and nothing wrote to it yet.
+    QCOMPARE(logLines(tab), QStringList());
+}
+
+// Building the tab runs no tool: the detection and the kubectl context list
+// wait for the tab to be shown, and run once.
+void DevOpsRemoteTest::nothingRunsUntilShown()
+{
+    fakes->install(QStringLiteral("which"));
+    fakes->install(QStringLiteral("kubectl"));
+    fakes->answer(QStringLiteral("kubectl"), "prod\n");
+    DevOpsSecretsTab tab;
+    QCOMPARE(fakes->callCount(QStringLiteral("which")), 0);
+    QCOMPARE(fakes->callCount(QStringLiteral("kubectl")), 0);
+    QCOMPARE(logLines(tab), QStringList());
+
+    tab.show();
+    QCOMPARE(fakes->callCount(QStringLiteral("which")), 6);
+    QCOMPARE(logLines(tab), QStringList{"DevOps tools detected: kubectl, docker, podman, ansible-vault, terraform, sops"});
+    auto* contexts = tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"));
+    QTRY_COMPARE(contexts->count(), 1);
+    QCOMPARE(fakes->arguments(QStringLiteral("kubectl")), (QStringList{"config", "get-contexts", "-o", "name"}));
+
+    tab.hide();
+    tab.show();
+    QCOMPARE(fakes->callCount(QStringLiteral("which")), 6);
+    QCOMPARE(fakes->callCount(QStringLiteral("kubectl")), 1);
     QCOMPARE(logLines(tab).size(), 1);
 }
 
@@ -203,7 +235,8 @@ void DevOpsRemoteTest::probe()
     for (const QString& tool : present)
         fakes->install(tool);
     DevOpsSecretsTab tab;
-    QCOMPARE(logLines(tab).value(0), line);
+    tab.show();
+    QCOMPARE(logLines(tab), QStringList{line});
 }
 
 void DevOpsRemoteTest::sshTargets()
@@ -226,7 +259,7 @@ void DevOpsRemoteTest::sshTargets()
     clickButton(page(tab, 0), QStringLiteral("Refresh"));
     QCOMPARE(entries(targets), (QStringList{"(type host manually) #", "[ops] root@o.example #Other"}));
     QCOMPARE(targets->currentIndex(), 0);
-    QCOMPARE(logLines(tab).size(), 1);
+    QCOMPARE(logLines(tab), QStringList());
 }
 
 void DevOpsRemoteTest::connectTarget_data()
@@ -274,7 +307,7 @@ void DevOpsRemoteTest::connectTarget()
     const QList<SshTerminalWindow*> windows = tab.findChildren<SshTerminalWindow*>();
     if (arguments.isEmpty()) {
         QCOMPARE(windows.size(), 0);
-        QCOMPARE(logLines(tab).size(), 1);
+        QCOMPARE(logLines(tab), QStringList());
         return;
     }
     QCOMPARE(windows.size(), 1);
@@ -290,6 +323,41 @@ void DevOpsRemoteTest::connectTarget()
     QTRY_VERIFY(window.isNull());
 }
 
+void DevOpsRemoteTest::connectRefusesOptionWords_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("line");
+    const QString manual = QStringLiteral("(type host manually)");
+    const QString host = QStringLiteral("SSH: The host \"%1\" starts with \"-\" and would be taken as an option by "
+                                        "the SSH client. Enter a host name or address.");
+    QTest::newRow("typed host") << manual << "-oProxyCommand=touch x" << host.arg("-oProxyCommand=touch x");
+    QTest::newRow("typed user") << manual << "-oProxyCommand=x@h"
+                                << "SSH: The user name \"-oProxyCommand=x\" starts with \"-\" and would be taken as "
+                                   "an option by the SSH client. Enter a user name.";
+    QTest::newRow("config alias") << "[SSH Config] -oProxyCommand=x" << "" << host.arg("-oProxyCommand=x");
+    QTest::newRow("stored site") << "[grp] ops@-oProxyCommand=y" << "" << host.arg("-oProxyCommand=y");
+}
+
+// A word the SSH client would read as an option opens nothing, wherever it
+// came from, and the log says why.
+void DevOpsRemoteTest::connectRefusesOptionWords()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, typed);
+    QFETCH(QString, line);
+    QVERIFY(writeFile(home->path() + QStringLiteral("/.ssh/config"), "Host -oProxyCommand=x\n"));
+    storeSites({site(QStringLiteral("planted"), QStringLiteral("grp"), QStringLiteral("ops"),
+                     QStringLiteral("-oProxyCommand=y"))});
+    DevOpsSecretsTab tab;
+    choose(tab.findChild<QComboBox*>(QStringLiteral("sshTargets")), entry);
+    tab.findChild<QLineEdit*>(QStringLiteral("sshHost"))->setText(typed);
+    clickButton(page(tab, 0), QStringLiteral("Connect"));
+    QCOMPARE(tab.findChildren<SshTerminalWindow*>().size(), 0);
+    QCOMPARE(logLines(tab), QStringList{line});
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh")), 0);
+}
+
 void DevOpsRemoteTest::scpCommand_data()
 {
     QTest::addColumn<Form>("form");
@@ -297,20 +365,21 @@ void DevOpsRemoteTest::scpCommand_data()
     QTest::addColumn<QStringList>("arguments");   // empty: nothing runs or is logged
     const QString local = QStringLiteral("/l/my dir");
     QTest::newRow("port 22, no key, empty remote path")
-        << Form{"h", "alice", "22", "", "", local} << true << QStringList{"-r", local, "alice@h:~"};
+        << Form{"h", "alice", "22", "", "", local} << true << QStringList{"-r", "--", local, "alice@h:~"};
     QTest::newRow("port 2222 and a key")
         << Form{"h", "alice", "2222", "/srv", "/k/id", local} << true
-        << QStringList{"-r", "-P", "2222", "-i", "/k/id", local, "alice@h:/srv"};
+        << QStringList{"-r", "-P", "2222", "-i", "/k/id", "--", local, "alice@h:/srv"};
     QTest::newRow("port 0") << Form{"h", "alice", "0", "/srv", "", local} << true
-                            << QStringList{"-r", local, "alice@h:/srv"};
+                            << QStringList{"-r", "--", local, "alice@h:/srv"};
     QTest::newRow("negative port") << Form{"h", "alice", "-5", "/srv", "", local} << true
-                                   << QStringList{"-r", local, "alice@h:/srv"};
+                                   << QStringList{"-r", "--", local, "alice@h:/srv"};
     QTest::newRow("port not a number") << Form{"h", "alice", "abc", "/srv", "", local} << true
-                                       << QStringList{"-r", local, "alice@h:/srv"};
-    QTest::newRow("no user") << Form{"h", "", "22", "/srv", "", local} << true << QStringList{"-r", local, "h:/srv"};
+                                       << QStringList{"-r", "--", local, "alice@h:/srv"};
+    QTest::newRow("no user") << Form{"h", "", "22", "/srv", "", local} << true
+                             << QStringList{"-r", "--", local, "h:/srv"};
     QTest::newRow("download swaps the ends")
         << Form{"h", "alice", "2222", "/srv", "", local} << false
-        << QStringList{"-r", "-P", "2222", "alice@h:/srv", local};
+        << QStringList{"-r", "-P", "2222", "--", "alice@h:/srv", local};
     QTest::newRow("no local path") << Form{"h", "alice", "22", "/srv", "", ""} << true << QStringList{};
     QTest::newRow("no host") << Form{"", "alice", "22", "/srv", "", local} << false << QStringList{};
 }
@@ -324,11 +393,11 @@ void DevOpsRemoteTest::scpCommand()
     fill(tab, form);
     clickButton(page(tab, 1), upload ? QStringLiteral("SCP Upload") : QStringLiteral("SCP Download"));
     if (arguments.isEmpty()) {
-        QCOMPARE(logLines(tab).size(), 1);
+        QCOMPARE(logLines(tab), QStringList());
         QCOMPARE(fakes->callCount(QStringLiteral("scp")), 0);
         return;
     }
-    QCOMPARE(logLines(tab).mid(1), QStringList{QStringLiteral("scp ") + arguments.join(QLatin1Char(' '))});
+    QCOMPARE(logLines(tab), QStringList{QStringLiteral("scp ") + arguments.join(QLatin1Char(' '))});
     QCOMPARE(detachedCall(*fakes, QStringLiteral("scp")), arguments);
 }
 
@@ -342,25 +411,25 @@ void DevOpsRemoteTest::terminalCommand_data()
     const QString sftp = QStringLiteral("SFTP Session");
     QTest::newRow("rsync, port 22, no key")
         << Form{"h", "alice", "22", "", "", "/l/dir"} << rsync
-        << "rsync -avz --progress -e 'ssh' /l/dir alice@h:~" << "rsync -avz --progress -e 'ssh' '/l/dir' 'alice@h:~'";
+        << "rsync -avz --progress -e 'ssh' -- /l/dir alice@h:~" << "rsync -avz --progress -e 'ssh' -- '/l/dir' 'alice@h:~'";
     QTest::newRow("rsync, port 2222 and a key")
         << Form{"h", "alice", "2222", "/srv", "~/.ssh/id", "/l/dir"} << rsync
-        << "rsync -avz --progress -e 'ssh -p 2222 -i ~/.ssh/id' /l/dir alice@h:/srv"
-        << "rsync -avz --progress -e 'ssh -p 2222 -i '\\''~/.ssh/id'\\''' '/l/dir' 'alice@h:/srv'";
+        << "rsync -avz --progress -e 'ssh -p 2222 -i ~/.ssh/id' -- /l/dir alice@h:/srv"
+        << "rsync -avz --progress -e 'ssh -p 2222 -i '\\''~/.ssh/id'\\''' -- '/l/dir' 'alice@h:/srv'";
     QTest::newRow("rsync, port not a number")
         << Form{"h", "", "abc", "/srv", "", "/l/dir"} << rsync
-        << "rsync -avz --progress -e 'ssh' /l/dir h:/srv" << "rsync -avz --progress -e 'ssh' '/l/dir' 'h:/srv'";
+        << "rsync -avz --progress -e 'ssh' -- /l/dir h:/srv" << "rsync -avz --progress -e 'ssh' -- '/l/dir' 'h:/srv'";
     QTest::newRow("rsync, double quote escaped only in the script")
         << Form{"h", "alice", "22", "/srv", "", "/l/say \"hi\""} << rsync
-        << "rsync -avz --progress -e 'ssh' /l/say \"hi\" alice@h:/srv"
-        << "rsync -avz --progress -e 'ssh' '/l/say \"hi\"' 'alice@h:/srv'";
+        << "rsync -avz --progress -e 'ssh' -- /l/say \"hi\" alice@h:/srv"
+        << "rsync -avz --progress -e 'ssh' -- '/l/say \"hi\"' 'alice@h:/srv'";
     QTest::newRow("rsync, no local path") << Form{"h", "alice", "22", "", "", ""} << rsync << "" << "";
     QTest::newRow("sftp, port 22, paths ignored")
-        << Form{"h", "alice", "22", "/srv", "", "/l/dir"} << sftp << "sftp alice@h" << "sftp 'alice@h'";
+        << Form{"h", "alice", "22", "/srv", "", "/l/dir"} << sftp << "sftp -- alice@h" << "sftp -- 'alice@h'";
     QTest::newRow("sftp, port 2222, key, no user")
-        << Form{"h", "", "2222", "", "/k/my id", ""} << sftp << "sftp -P 2222 -i /k/my id h"
-        << "sftp -P 2222 -i '/k/my id' 'h'";
-    QTest::newRow("sftp, port 0") << Form{"h", "", "0", "", "", ""} << sftp << "sftp h" << "sftp 'h'";
+        << Form{"h", "", "2222", "", "/k/my id", ""} << sftp << "sftp -P 2222 -i /k/my id -- h"
+        << "sftp -P 2222 -i '/k/my id' -- 'h'";
+    QTest::newRow("sftp, port 0") << Form{"h", "", "0", "", "", ""} << sftp << "sftp -- h" << "sftp -- 'h'";
     QTest::newRow("sftp, no host") << Form{"", "alice", "22", "", "", "/l"} << sftp << "" << "";
 }
 
@@ -374,17 +443,74 @@ void DevOpsRemoteTest::terminalCommand()
     fill(tab, form);
     clickButton(page(tab, 1), button);
     if (line.isEmpty()) {
-        QCOMPARE(logLines(tab).size(), 1);
+        QCOMPARE(logLines(tab), QStringList());
         QCOMPARE(fakes->callCount(QStringLiteral("osascript")), 0);
         return;
     }
-    QCOMPARE(logLines(tab).mid(1), QStringList{line});
+    QCOMPARE(logLines(tab), QStringList{line});
     const QStringList script = detachedCall(*fakes, QStringLiteral("osascript"));
     QCOMPARE(script.size(), 2);
     QCOMPARE(script.first(), QStringLiteral("-e"));
     QCOMPARE(commandFromScript(script.last()), command);
     if (command.contains(QLatin1Char('"')))
         QVERIFY(script.last().contains(QLatin1String("say \\\"hi\\\"")));
+}
+
+void DevOpsRemoteTest::transferOptionWords_data()
+{
+    QTest::addColumn<Form>("form");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("refusal");       // the log line; empty: the action runs
+    QTest::addColumn<QStringList>("scp");       // scp's arguments
+    QTest::addColumn<QString>("command");       // the Terminal's command line
+    const QString option = QStringLiteral("-oProxyCommand=x");
+    const QString refused = QStringLiteral("%1: The %2 \"%3\" starts with \"-\" and would be taken as an option by %1.");
+    QTest::newRow("scp upload, host") << Form{option, "", "22", "/srv", "", "/l"} << "SCP Upload"
+                                      << refused.arg("scp", "host", option) << QStringList{} << "";
+    QTest::newRow("scp download, user") << Form{"h", option, "22", "/srv", "", "/l"} << "SCP Download"
+                                        << refused.arg("scp", "user name", option) << QStringList{} << "";
+    QTest::newRow("rsync, host") << Form{option, "", "22", "/srv", "", "/l"} << "Rsync Sync"
+                                 << refused.arg("rsync", "host", option) << QStringList{} << "";
+    QTest::newRow("sftp, user") << Form{"h", option, "22", "", "", ""} << "SFTP Session"
+                                << refused.arg("sftp", "user name", option) << QStringList{} << "";
+    QTest::newRow("scp upload, local path") << Form{"h", "", "22", "/srv", "", option} << "SCP Upload" << ""
+                                            << QStringList{"-r", "--", option, "h:/srv"} << "";
+    QTest::newRow("scp download, local path") << Form{"h", "", "22", "/srv", "", option} << "SCP Download" << ""
+                                              << QStringList{"-r", "--", "h:/srv", option} << "";
+    QTest::newRow("scp, remote path") << Form{"h", "", "22", option, "", "/l"} << "SCP Upload" << ""
+                                      << QStringList{"-r", "--", "/l", "h:" + option} << "";
+    QTest::newRow("scp, key is the value of -i") << Form{"h", "", "22", "/srv", option, "/l"} << "SCP Upload" << ""
+                                                 << QStringList{"-r", "-i", option, "--", "/l", "h:/srv"} << "";
+    QTest::newRow("rsync, local path") << Form{"h", "", "22", "/srv", "", "-esh -c x"} << "Rsync Sync" << ""
+                                       << QStringList{}
+                                       << "rsync -avz --progress -e 'ssh' -- '-esh -c x' 'h:/srv'";
+    QTest::newRow("sftp, key is the value of -i") << Form{"h", "", "22", "", option, ""} << "SFTP Session" << ""
+                                                  << QStringList{} << "sftp -i '" + option + "' -- 'h'";
+}
+
+// A host or user that scp, rsync or sftp would hand to the SSH client as an
+// option is refused; every other typed word reaches the tool after "--" or
+// as the value of its option.
+void DevOpsRemoteTest::transferOptionWords()
+{
+    QFETCH(Form, form);
+    QFETCH(QString, button);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, scp);
+    QFETCH(QString, command);
+    DevOpsSecretsTab tab;
+    fill(tab, form);
+    clickButton(page(tab, 1), button);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(logLines(tab), QStringList{refusal});
+        QCOMPARE(fakes->callCount(QStringLiteral("scp")), 0);
+        QCOMPARE(fakes->callCount(QStringLiteral("osascript")), 0);
+        return;
+    }
+    if (!scp.isEmpty())
+        QCOMPARE(detachedCall(*fakes, QStringLiteral("scp")), scp);
+    else
+        QCOMPARE(commandFromScript(detachedCall(*fakes, QStringLiteral("osascript")).value(1)), command);
 }
 
 void DevOpsRemoteTest::choosingASiteFillsTheForm()
@@ -425,8 +551,8 @@ void DevOpsRemoteTest::launcherThatCannotStartIsReported()
     fill(tab, Form{"h", "", "22", "/srv", "", "/l"});
     clickButton(page(tab, 1), QStringLiteral("SCP Upload"));
     clickButton(page(tab, 1), QStringLiteral("SFTP Session"));
-    QCOMPARE(logLines(tab).mid(1), (QStringList{"scp -r /l h:/srv", "Could not start scp.", "sftp h",
-                                                "Could not start osascript."}));
+    QCOMPARE(logLines(tab), (QStringList{"scp -r -- /l h:/srv", "Could not start scp.", "sftp -- h",
+                                         "Could not start osascript."}));
 }
 
 void DevOpsRemoteTest::scpUploadArrives()
@@ -436,15 +562,22 @@ void DevOpsRemoteTest::scpUploadArrives()
     QVERIFY2(sshd.start(&error), qPrintable(error));
     sshd.installClientWrappers(*fakes);
     QTemporaryDir work;
-    const QString source = work.filePath(QStringLiteral("my folder"));
-    QVERIFY(writeFile(source + QStringLiteral("/inside.txt"), "copied"));
+    // A local path relative to the program's folder that scp would read as
+    // an option for its SSH client: after "--" it is the folder it names.
+    const QString name = QStringLiteral("-oProxyCommand=touch pwned");
+    QVERIFY(writeFile(work.filePath(name) + QStringLiteral("/inside.txt"), "copied"));
     const QString target = work.filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
 
     DevOpsSecretsTab tab;
-    fill(tab, Form{sshd.host(), LoopbackSshd::user(), QString::number(sshd.port()), target, "", source});
+    fill(tab, Form{sshd.host(), LoopbackSshd::user(), QString::number(sshd.port()), target, "", name});
     clickButton(page(tab, 1), QStringLiteral("SCP Upload"));
-    QTRY_COMPARE_WITH_TIMEOUT(readFile(target + QStringLiteral("/my folder/inside.txt")), QByteArray("copied"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(target + QLatin1Char('/') + name + QStringLiteral("/inside.txt")),
+                              QByteArray("copied"), 30000);
+    QVERIFY(!QFile::exists(work.filePath(QStringLiteral("pwned"))));
 }
 
 void DevOpsRemoteTest::rsyncLineHoldsAgainstARealShell()
@@ -455,8 +588,11 @@ void DevOpsRemoteTest::rsyncLineHoldsAgainstARealShell()
     sshd.installClientWrappers(*fakes);
     fakes->linkReal(QStringLiteral("rsync"));
     QTemporaryDir work;
-    const QString source = work.filePath(QStringLiteral("a b'\"$(touch pwned)"));
-    QVERIFY(writeFile(source + QStringLiteral("/inside.txt"), "copied"));
+    // A local path relative to the folder the command runs in, made so that
+    // rsync would take it for "-e" and run "sh -c 'touch pwned'" as its remote
+    // shell, and so that a shell would run "touch pwned" if it were unquoted.
+    const QString name = QStringLiteral("-esh -c 'touch pwned' b'\"$(touch pwned)");
+    QVERIFY(writeFile(work.filePath(name) + QStringLiteral("/inside.txt"), "copied"));
     const QString target = work.filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
     // The key goes into rsync's -e value: a name that needs quoting there too.
@@ -465,7 +601,7 @@ void DevOpsRemoteTest::rsyncLineHoldsAgainstARealShell()
     QVERIFY(QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 
     DevOpsSecretsTab tab;
-    fill(tab, Form{sshd.host(), LoopbackSshd::user(), QString::number(sshd.port()), target, key, source});
+    fill(tab, Form{sshd.host(), LoopbackSshd::user(), QString::number(sshd.port()), target, key, name});
     clickButton(page(tab, 1), QStringLiteral("Rsync Sync"));
     const QString command = commandFromScript(detachedCall(*fakes, QStringLiteral("osascript")).value(1));
     QVERIFY2(command.startsWith(QLatin1String("rsync ")), qPrintable(command));
@@ -477,7 +613,7 @@ void DevOpsRemoteTest::rsyncLineHoldsAgainstARealShell()
     const ToolRunner::Result result =
         ToolRunner::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, options);
     QVERIFY2(result.succeeded(), qPrintable(command + QLatin1Char('\n') + result.stdOutText()));
-    QCOMPARE(readFile(target + QStringLiteral("/a b'\"$(touch pwned)/inside.txt")), QByteArray("copied"));
+    QCOMPARE(readFile(target + QLatin1Char('/') + name + QStringLiteral("/inside.txt")), QByteArray("copied"));
     QVERIFY(!QFile::exists(work.filePath(QStringLiteral("pwned"))));
     QVERIFY(!QFile::exists(target + QStringLiteral("/pwned")));
     QVERIFY(!QFile::exists(home->path() + QStringLiteral("/pwned")));

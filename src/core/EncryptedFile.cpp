@@ -141,6 +141,69 @@ void removeLeftovers(const QString& path)
         folder.remove(name);
 }
 
+QString passPhraseRefusal(const QByteArray& passPhrase)
+{
+    // openssl's "-pass stdin" and "-pass file:" read one line: whatever
+    // follows a line break would never reach the key.
+    if (passPhrase.contains('\n') || passPhrase.contains('\r'))
+        return QStringLiteral("the pass phrase holds a line break, and openssl reads only its first line");
+    return QString();
+}
+
+QString encryptFile(const QString& sourcePath, const QString& path, const QByteArray& passPhrase,
+                    const Options& options)
+{
+    const QString refused = passPhraseRefusal(passPhrase);
+    if (!refused.isEmpty())
+        return refused;
+    const QFileInfo target(path);
+    if (!options.privateFolder) {
+        if (!QFileInfo(target.absolutePath()).isDir())
+            return QStringLiteral("the folder %1 does not exist").arg(target.absolutePath());
+    } else if (!PrivateFiles::makePrivateDir(target.absolutePath())) {
+        return QStringLiteral("cannot create the folder %1").arg(target.absolutePath());
+    }
+
+    // A hidden name of its own: clearing what a killed run left behind can
+    // then never take a file of the user's that merely shares the target's
+    // name and six more characters ("vars.tfvars.enc.sha256").
+    const QString hiddenBase = QDir(target.absolutePath()).filePath(QLatin1Char('.') + target.fileName());
+    removeLeftovers(hiddenBase);
+    QTemporaryFile temporary(hiddenBase + QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        return QStringLiteral("cannot create a temporary file beside %1").arg(path);
+    if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return QStringLiteral("cannot make %1 private").arg(temporary.fileName());
+    const QString temporaryPath = temporary.fileName();
+    temporary.close();
+
+    ToolRunner::Options run = runOptions(options);
+    run.standardInput = passPhrase + '\n';
+    const ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("openssl")),
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-pass"),
+         QStringLiteral("stdin"), QStringLiteral("-in"), sourcePath, QStringLiteral("-out"), temporaryPath},
+        run);
+    secureZero(run.standardInput);
+    if (!result.succeeded())
+        return toolFailure(result);
+    if (!hasSaltedHeader(temporaryPath))
+        return QStringLiteral("openssl left no encrypted file behind");
+
+    if (options.setAsideExisting && QFileInfo::exists(path)) {
+        const QString failure = setAside(path);
+        if (!failure.isEmpty())
+            return failure;
+    }
+    if (std::rename(QFile::encodeName(temporaryPath).constData(),
+                    QFile::encodeName(target.absoluteFilePath()).constData())
+        != 0) {
+        return QStringLiteral("cannot put the new file in place of %1").arg(path);
+    }
+    temporary.setAutoRemove(false);
+    return QString();
+}
+
 QString setAside(const QString& path, QString* movedTo)
 {
     const QString base = path + QStringLiteral(".unreadable-")

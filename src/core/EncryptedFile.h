@@ -45,6 +45,19 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
 // as unreadable is the user's and stays.
 void removeLeftovers(const QString& path);
 
+// Why openssl would not take the pass phrase as given, or empty when it
+// would: it reads a single line of it, so a line break would cut it short.
+QString passPhraseRefusal(const QByteArray& passPhrase);
+
+// Encrypts the file at sourcePath into path in the format write() makes:
+// openssl reads the plain text from the file itself, so standard input
+// carries the pass phrase alone, whatever its length or the file's content.
+// The new file is made under a hidden temporary name beside path and takes
+// its place only when openssl succeeded; what a killed earlier run left
+// under that name goes first. A pass phrase openssl would cut is refused.
+QString encryptFile(const QString& sourcePath, const QString& path, const QByteArray& passPhrase,
+                    const Options& options = {});
+
 // Moves the file to <file>.unreadable-<yyyyMMddHHmmss> (a number added when
 // that exists), leaving its bytes unchanged; *movedTo names it.
 QString setAside(const QString& path, QString* movedTo = nullptr);

@@ -5,16 +5,35 @@
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryFile>
 
 namespace {
+
+bool isUtf8Text(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    const bool valid = !decoder.hasError();
+    secureZero(text);
+    return valid;
+}
 
 // A Python tool such as ansible-vault takes a while to come up on a busy
 // machine.
 constexpr int toolStartTimeoutMs = 10000;
 
+} // namespace
+
+DevOpsSecretFiles::DevOpsSecretFiles(QObject* parent)
+    : QObject(parent)
+{
+}
+
 // Tool output is untrusted: one line of plain text, whatever it held.
-QString failureText(const QString& program, const ToolRunner::Result& result)
+QString DevOpsSecretFiles::failureText(const QString& program, const ToolRunner::Result& result)
 {
     const QString said = result.stdErrText().simplified();
     if (!result.failure.isEmpty())
@@ -22,13 +41,6 @@ QString failureText(const QString& program, const ToolRunner::Result& result)
     if (said.isEmpty())
         return QStringLiteral("%1 exited with code %2").arg(program).arg(result.exitCode);
     return said;
-}
-
-} // namespace
-
-DevOpsSecretFiles::DevOpsSecretFiles(QObject* parent)
-    : QObject(parent)
-{
 }
 
 QStringList DevOpsSecretFiles::ansibleVaultArguments(VaultAction action, const QString& path)
@@ -41,6 +53,23 @@ QStringList DevOpsSecretFiles::ansibleVaultArguments(VaultAction action, const Q
     return {QString::fromLatin1(verb), QStringLiteral("--vault-password-file"), QStringLiteral("/dev/stdin"), path};
 }
 
+QProcessEnvironment DevOpsSecretFiles::ansibleVaultEnvironment(const QProcessEnvironment& inherited,
+                                                              const QString& configFile)
+{
+    // ansible-vault adds every password file and identity it is given,
+    // however given, to the one typed here: encrypting then fails for want
+    // of a choice, and decrypting succeeds with a wrong typed password.
+    QProcessEnvironment environment = inherited;
+    for (const QString& name : inherited.keys()) {
+        if (name.startsWith(QLatin1String("ANSIBLE_VAULT")) || name == QLatin1String("ANSIBLE_ASK_VAULT_PASS"))
+            environment.remove(name);
+    }
+    // An ansible.cfg (in the working folder, the home folder or named by
+    // ANSIBLE_CONFIG) may name them too; this one, empty, is read instead.
+    environment.insert(QStringLiteral("ANSIBLE_CONFIG"), configFile);
+    return environment;
+}
+
 bool DevOpsSecretFiles::runAnsibleVault(VaultAction action, const QString& path, const QString& password)
 {
     const QString program = QStringLiteral("ansible-vault");
@@ -49,10 +78,21 @@ bool DevOpsSecretFiles::runAnsibleVault(VaultAction action, const QString& path,
     else if (action == VaultAction::Decrypt)
         Q_EMIT logLine(QStringLiteral("ansible-vault: decrypting ") + path);
 
+    // ansible-vault takes only a configuration file named ".cfg" or ".ini".
+    QTemporaryFile emptyConfig(QDir::tempPath() + QStringLiteral("/ansible-vault-XXXXXX.cfg"));
+    if (!emptyConfig.open()) {
+        Q_EMIT logLine(QString::fromUtf8("ansible-vault: failed \u2014 cannot create an empty configuration in ")
+                       + QDir::tempPath());
+        return false;
+    }
+    emptyConfig.close();
+
     ToolRunner::Options options;
     options.standardInput = password.toUtf8();
     options.startTimeoutMs = toolStartTimeoutMs;
     options.finishTimeoutMs = ansibleTimeoutMs;
+    options.environment =
+        ansibleVaultEnvironment(QProcessEnvironment::systemEnvironment(), emptyConfig.fileName());
     ToolRunner::Result result = ToolRunner::run(program, ansibleVaultArguments(action, path), options);
     secureZero(options.standardInput);
 
@@ -94,27 +134,14 @@ QString DevOpsSecretFiles::decryptedTfvarsPath(const QString& source)
 bool DevOpsSecretFiles::encryptTfvars(const QString& source, const QString& password)
 {
     const QString target = encryptedTfvarsPath(source);
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        Q_EMIT logLine(QStringLiteral("Encryption failed: cannot read %1: %2").arg(source, in.errorString()));
-        return false;
-    }
-    QByteArray plain = in.readAll();
-    const bool readWhole = in.error() == QFileDevice::NoError;
-    in.close();
-    if (!readWhole) {
-        secureZero(plain);
-        Q_EMIT logLine(QStringLiteral("Encryption failed: cannot read %1").arg(source));
-        return false;
-    }
-
     EncryptedFile::Options options;
     options.finishTimeoutMs = opensslTimeoutMs;
     options.privateFolder = false;
     QByteArray passPhrase = password.toUtf8();
-    const QString failure = EncryptedFile::write(target, plain, passPhrase, options);
+    // openssl reads the file itself: the pass phrase alone goes on its
+    // standard input.
+    const QString failure = EncryptedFile::encryptFile(source, target, passPhrase, options);
     secureZero(passPhrase);
-    secureZero(plain);
     if (!failure.isEmpty()) {
         Q_EMIT logLine(QStringLiteral("Encryption failed: ") + failure);
         return false;
@@ -130,8 +157,19 @@ bool DevOpsSecretFiles::decryptTfvars(const QString& source, const QString& pass
     options.finishTimeoutMs = opensslTimeoutMs;
     QByteArray passPhrase = password.toUtf8();
     QByteArray plain;
-    QString failure = EncryptedFile::read(source, passPhrase, &plain, options);
+    bool refused = false;
+    QString failure = EncryptedFile::passPhraseRefusal(passPhrase);
+    if (failure.isEmpty())
+        failure = EncryptedFile::read(source, passPhrase, &plain, options, &refused);
     secureZero(passPhrase);
+    // The format has no check of its own: about one wrong password in 256
+    // passes openssl's padding check and yields a few bytes of garbage. A
+    // variables file is text, so anything else is no decryption.
+    if (failure.isEmpty() && !isUtf8Text(plain)) {
+        failure = QStringLiteral("wrong password or damaged file");
+    } else if (refused) {
+        failure = QString::fromUtf8("wrong password or damaged file \u2014 ") + failure;
+    }
     // openssl has written nothing anywhere: the plain text goes to its file
     // only now, through a private temporary file that replaces it whole.
     QString writeError;

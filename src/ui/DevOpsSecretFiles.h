@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/ToolRunner.h"
+
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -18,9 +21,16 @@ public:
     explicit DevOpsSecretFiles(QObject* parent = nullptr);
 
     // ansible-vault reads the password from standard input, never from its
-    // argument list or a terminal. True when the tool exited with 0.
+    // argument list or a terminal, and it is the only password the tool
+    // sees: the user's vault password files and identities, in the
+    // environment or an ansible.cfg, are left out of the run. True when the
+    // tool exited with 0.
     bool runAnsibleVault(VaultAction action, const QString& path, const QString& password);
     static QStringList ansibleVaultArguments(VaultAction action, const QString& path);
+    // The environment of that run; configFile is an empty configuration of
+    // the run's own that stands in for every ansible.cfg.
+    static QProcessEnvironment ansibleVaultEnvironment(const QProcessEnvironment& inherited,
+                                                       const QString& configFile);
 
     // Where "Encrypt .tfvars..." and "Decrypt .tfvars..." write: the source
     // with ".enc" appended; the source without its ".enc" ending (case as
@@ -28,13 +38,19 @@ public:
     static QString encryptedTfvarsPath(const QString& source);
     static QString decryptedTfvarsPath(const QString& source);
     // Replace an existing output (the caller has asked) only when openssl
-    // succeeded; the output is owner-only.
+    // succeeded and, decrypting, gave text: a wrong password now and then
+    // passes openssl's padding check and yields a few bytes of garbage. The
+    // output is owner-only. A password openssl would cut short is refused.
     bool encryptTfvars(const QString& source, const QString& password);
     bool decryptTfvars(const QString& source, const QString& password);
 
     // sops rewrites the file in place.
     bool runSops(SopsAction action, const QString& path);
     static QStringList sopsArguments(SopsAction action, const QString& path);
+
+    // One line saying why a run failed: the runner's reason (missing, timed
+    // out) or the tool's own words, else its exit code.
+    static QString failureText(const QString& program, const ToolRunner::Result& result);
 
     // Waits a test can shorten.
     int ansibleTimeoutMs = 60000;

@@ -50,18 +50,29 @@ DevOpsSecretsTab::DevOpsSecretsTab(QWidget* parent)
     m_log->setFont(font);
     m_log->setPlaceholderText(QStringLiteral("DevOps operations log..."));
     layout->addWidget(m_log, 0);
-
-    const QStringList found = detectTools();
-    log(QStringLiteral("DevOps tools detected: ")
-        + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
 }
 
 DevOpsSecretsTab::~DevOpsSecretsTab() = default;
 
+void DevOpsSecretsTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    const QStringList found = detectTools();
+    log(QStringLiteral("DevOps tools detected: ")
+        + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
+    // Without kubectl there are no contexts to list, and the line above
+    // already says so.
+    if (found.contains(QStringLiteral("kubectl")))
+        listKubernetesContexts();
+}
+
 QStringList DevOpsSecretsTab::detectTools()
 {
     ToolRunner::Options options;
-    options.finishTimeoutMs = 3000;
+    options.finishTimeoutMs = probeTimeoutMs;
     QStringList found;
     for (const char* tool : {"kubectl", "docker", "podman", "ansible-vault", "terraform", "sops"}) {
         const QString name = QString::fromLatin1(tool);
@@ -80,7 +91,7 @@ ToolRunner::Result DevOpsSecretsTab::runTool(const QString& program, const QStri
                                              const QByteArray& standardInput)
 {
     ToolRunner::Options options;
-    options.finishTimeoutMs = 30000;
+    options.finishTimeoutMs = toolTimeoutMs;
     options.standardInput = standardInput;
     return ToolRunner::run(program, args, options);
 }

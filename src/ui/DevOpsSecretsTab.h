@@ -11,6 +11,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QShowEvent;
 class QTextEdit;
 
 // The "DevOps Tools" page: SSH, SFTP and SCP, Kubernetes, Docker and Podman,
@@ -23,14 +24,25 @@ public:
     explicit DevOpsSecretsTab(QWidget* parent = nullptr);
     ~DevOpsSecretsTab() override;
 
-    // Runs the tool (up to 30 s) and returns what it printed on standard
-    // output; nothing when it could not start. Standard error and the exit
-    // code are dropped: callers that judge success run ToolRunner themselves.
+    // Runs the tool (up to toolTimeoutMs) and returns what it printed on
+    // standard output; nothing when it could not start. Standard error and
+    // the exit code are dropped: the operations judge success by runTool.
     QString runCmd(const QString& program, const QStringList& args);
+
+    // Waits a test can shorten.
+    int toolTimeoutMs = 30000;       // every engine and kubectl run, the Terraform runs
+    int createTimeoutMs = 10000;     // the engine's secret create
+    int registryTimeoutMs = 10000;   // curl's catalogue request
+    int probeTimeoutMs = 3000;       // each "which" of the tool detection
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
+
+protected:
+    // Building the tab runs nothing: the tool detection and the kubectl
+    // context list run when it is first shown.
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Frame (DevOpsSecretsTab.cpp)
@@ -52,6 +64,9 @@ private:
 
     // Kubernetes (DevOpsSecretsTabKubernetes.cpp)
     QWidget* createKubernetesSubTab();
+    void listKubernetesContexts();
+    // Logs why a namespace may not reach kubectl; true when it may not.
+    bool refuseNamespace(const QString& nameSpace);
 
     // Docker / Podman (DevOpsSecretsTabDocker.cpp)
     QWidget* createDockerSubTab();
@@ -68,4 +83,6 @@ private:
     void onSopsEdit();
 
     QTextEdit* m_log = nullptr;
+    QComboBox* m_kubeContexts = nullptr;
+    bool m_shownOnce = false;
 };

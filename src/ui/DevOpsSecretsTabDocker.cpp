@@ -3,8 +3,10 @@
 // up the remote host, and a private registry's catalogue.
 #include "ui/DevOpsSecretsTab.h"
 
+#include "app/SshTarget.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
+#include "core/ToolArgs.h"
 #include "ui/SshTerminalWindow.h"
 
 #include <QComboBox>
@@ -80,6 +82,53 @@ struct Engine
         return hostPart.contains(QLatin1Char(':'));
     }
 };
+
+struct SecretRow
+{
+    QString name;
+    QString created;
+    QString updated;
+};
+
+// docker and podman both print "ID NAME DRIVER CREATED UPDATED", padded so
+// that every cell starts under its heading, but docker leaves DRIVER blank:
+// split at runs of blanks, its update time would land under "Created". Each
+// row is cut where its table's headings start instead.
+QList<SecretRow> secretRows(const QString& output)
+{
+    QList<SecretRow> rows;
+    QList<qsizetype> starts;   // of NAME, DRIVER, CREATED, UPDATED; -1 when missing
+    const auto cell = [&starts](const QString& line, int column) {
+        const qsizetype start = starts.at(column);
+        if (start < 0)
+            return QString();
+        qsizetype end = -1;
+        for (int next = column + 1; next < starts.size() && end < 0; ++next)
+            end = starts.at(next);
+        return line.mid(start, end < 0 ? -1 : end - start).trimmed();
+    };
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("ID"))) {
+            static const QStringList headings{QStringLiteral("NAME"), QStringLiteral("DRIVER"),
+                                              QStringLiteral("CREATED"), QStringLiteral("UPDATED")};
+            static const QRegularExpression heading(QStringLiteral("\\b(NAME|DRIVER|CREATED|UPDATED)\\b"));
+            starts = {-1, -1, -1, -1};
+            for (const QRegularExpressionMatch& match : heading.globalMatch(line)) {
+                const qsizetype column = headings.indexOf(match.captured(1));
+                if (starts.at(column) < 0)
+                    starts[column] = match.capturedStart(1);
+            }
+            continue;
+        }
+        // Only rows of a table whose headings were seen can be read.
+        if (starts.isEmpty() || starts.at(0) < 0 || line.trimmed().isEmpty())
+            continue;
+        SecretRow row{cell(line, 0), cell(line, 2), cell(line, 3)};
+        if (!row.name.isEmpty())
+            rows << row;
+    }
+    return rows;
+}
 
 QPushButton* addButton(QHBoxLayout* row, const QString& text, const char* objectName = nullptr,
                        const QString& toolTip = {})
@@ -172,18 +221,15 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
                     ? QStringLiteral("%1: connecting to %2 via SSH...").arg(engine.runtime, engine.host)
                     : QStringLiteral("%1: connecting to %2...").arg(engine.runtime, engine.host));
         }
-        const QString output =
-            runCmd(engine.runtime, engine.command({QStringLiteral("secret"), QStringLiteral("ls")}));
-        static const QRegularExpression columnGap(QStringLiteral("\\s{2,}"));
-        for (const QString& line : output.split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String("ID")) || line.trimmed().isEmpty())
-                continue;
-            const QStringList fieldsOfLine = line.split(columnGap);
-            if (fieldsOfLine.size() < 2)
-                continue;
-            new QTreeWidgetItem(secrets, {fieldsOfLine.at(1).trimmed(), fieldsOfLine.value(3).trimmed(),
-                                          fieldsOfLine.value(4).trimmed(), engine.source()});
+        const ToolRunner::Result result =
+            runTool(engine.runtime, engine.command({QStringLiteral("secret"), QStringLiteral("ls")}));
+        if (!result.succeeded()) {
+            log(QString::fromUtf8("%1: could not list secrets \u2014 %2")
+                    .arg(engine.runtime, DevOpsSecretFiles::failureText(engine.runtime, result)));
+            return;
         }
+        for (const SecretRow& row : secretRows(result.stdOutText()))
+            new QTreeWidgetItem(secrets, {row.name, row.created, row.updated, engine.source()});
         log(QStringLiteral("%1: %2 secrets listed").arg(engine.runtime).arg(secrets->topLevelItemCount()));
     });
 
@@ -201,16 +247,21 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
         const Engine engine(fields);
         ToolRunner::Options options;
         options.startTimeoutMs = 5000;
-        options.finishTimeoutMs = 10000;
+        options.finishTimeoutMs = createTimeoutMs;
         options.standardInput = value.toUtf8();
+        // The typed name goes after "--": the engine reads it as a name
+        // whatever it begins with, and the lone "-" names standard input.
         const ToolRunner::Result result = ToolRunner::run(
-            engine.runtime, engine.command({QStringLiteral("secret"), QStringLiteral("create"), name, QStringLiteral("-")}),
+            engine.runtime,
+            engine.command(ToolArgs::withPositional({QStringLiteral("secret"), QStringLiteral("create")},
+                                                    {name, QStringLiteral("-")})),
             options);
         secureZero(options.standardInput);
         if (result.succeeded())
             log(engine.runtime + QStringLiteral(": created secret ") + name);
         else
-            log(engine.runtime + QString::fromUtf8(": failed to create secret \u2014 ") + result.stdErrText().trimmed());
+            log(engine.runtime + QString::fromUtf8(": failed to create secret \u2014 ")
+                + DevOpsSecretFiles::failureText(engine.runtime, result));
     });
 
     connect(remove, &QPushButton::clicked, this, [this, fields, secrets] {
@@ -221,17 +272,18 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
         const auto answer =
             QMessageBox::question(this, QStringLiteral("Delete Secret"),
                                   QStringLiteral("Delete secret '") + name + QStringLiteral("'?"),
-                                  QMessageBox::Yes | QMessageBox::No);
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
         const Engine engine(fields);
-        const ToolRunner::Result result =
-            runTool(engine.runtime, engine.command({QStringLiteral("secret"), QStringLiteral("rm"), name}));
+        const ToolRunner::Result result = runTool(
+            engine.runtime,
+            engine.command(ToolArgs::withPositional({QStringLiteral("secret"), QStringLiteral("rm")}, {name})));
         if (result.succeeded())
             log(engine.runtime + QStringLiteral(": deleted secret ") + name);
         else
             log(QString::fromUtf8("%1: failed to delete secret %2 \u2014 %3")
-                    .arg(engine.runtime, name, result.stdErrText().trimmed()));
+                    .arg(engine.runtime, name, DevOpsSecretFiles::failureText(engine.runtime, result)));
     });
 
     connect(backup, &QPushButton::clicked, this, [this, fields, secrets] {
@@ -255,10 +307,14 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
             log(QStringLiteral("Could not write %1: %2").arg(path, error));
             return;
         }
-        log(QStringLiteral("Names written to ") + path);
-        log(QStringLiteral("Storing %1 secret names to vault...").arg(count));
-        Q_EMIT logRequest(runtime + QStringLiteral(" Backup"), QStringLiteral("Vault"), true,
-                          QStringLiteral("%1 secrets").arg(count));
+        // The names file is all this writes: no vault is opened or written.
+        log(QStringLiteral("%1: wrote %2 secret names with their creation times (no values) to %3; "
+                           "nothing was stored in a vault")
+                .arg(runtime)
+                .arg(count)
+                .arg(path));
+        Q_EMIT logRequest(runtime + QStringLiteral(" Backup"), path, true,
+                          QStringLiteral("%1 secret names written").arg(count));
     });
 
     connect(test, &QPushButton::clicked, this, [this, fields] {
@@ -266,22 +322,29 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
         // podman 4 has no ServerVersion field: asking for it is a template error.
         const QString format = engine.runtime == QLatin1String("podman") ? QStringLiteral("{{.Version.Version}}")
                                                                           : QStringLiteral("{{.ServerVersion}}");
-        const QString version =
-            runCmd(engine.runtime, engine.command({QStringLiteral("info"), QStringLiteral("--format"), format})).trimmed();
+        const ToolRunner::Result result =
+            runTool(engine.runtime, engine.command({QStringLiteral("info"), QStringLiteral("--format"), format}));
+        const QString version = result.succeeded() ? result.stdOutText().trimmed() : QString();
         if (!version.isEmpty()) {
             log(QStringLiteral("%1 %2: connected, server v%3").arg(engine.runtime, engine.source(), version));
             return;
         }
-        log(QStringLiteral("%1: connection failed to %2").arg(engine.runtime, engine.host));
+        const QString why = result.succeeded() ? QStringLiteral("%1 named no server version").arg(engine.runtime)
+                                               : DevOpsSecretFiles::failureText(engine.runtime, result);
+        log(QString::fromUtf8("%1: connection failed to %2 \u2014 %3").arg(engine.runtime, engine.host, why));
         if (engine.mode == QLatin1String("ssh"))
             log(QStringLiteral("  Check SSH key auth and that Docker/Podman is running on remote."));
     });
 
     auto listing = [this, fields](const QString& what, const QStringList& subcommand) {
         const Engine engine(fields);
-        const QString output = runCmd(engine.runtime, engine.command(subcommand));
+        const ToolRunner::Result result = runTool(engine.runtime, engine.command(subcommand));
         log(QStringLiteral("=== %1 %2 (%3) ===").arg(engine.runtime, what, engine.source()));
-        log(output.trimmed());
+        if (result.succeeded())
+            log(result.stdOutText().trimmed());
+        else
+            log(QString::fromUtf8("%1: could not list %2 \u2014 %3")
+                    .arg(engine.runtime, what.toLower(), DevOpsSecretFiles::failureText(engine.runtime, result)));
     };
     connect(images, &QPushButton::clicked, this, [listing] {
         listing(QStringLiteral("Images"),
@@ -299,12 +362,19 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
             return;
         }
         const qsizetype at = text.indexOf(QLatin1Char('@'));
-        QString user;
-        QString host = at >= 0 ? text.mid(at + 1) : QString();
-        if (host.isEmpty())
-            host = text;
+        SshTarget target;
+        target.host = at >= 0 ? text.mid(at + 1) : QString();
+        if (target.host.isEmpty())
+            target.host = text;
         else
-            user = text.left(at);
+            target.user = text.left(at);
+        const QString refusal = target.refusal();
+        if (!refusal.isEmpty()) {
+            log(QStringLiteral("SSH setup: ") + refusal);
+            return;
+        }
+        const QString& host = target.host;
+        const QString& user = target.user;
         auto* window = new SshTerminalWindow;
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->newSshTab(host, user, 22, QString(), QStringLiteral("Setup: ") + host, QString());
@@ -321,10 +391,15 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
         const QString url = QStringLiteral("http://%1/v2/_catalog").arg(address);
         log(QStringLiteral("Querying registry: ") + url);
         ToolRunner::Options options;
-        options.finishTimeoutMs = 10000;
-        const ToolRunner::Result result =
-            ToolRunner::run(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-S"), url}, options);
-        log(QStringLiteral("Registry catalog: ") + result.stdOutText().trimmed());
+        options.finishTimeoutMs = registryTimeoutMs;
+        // --fail: an HTTP error is curl's failure, not a catalogue.
+        const ToolRunner::Result result = ToolRunner::run(
+            QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-S"), QStringLiteral("--fail"), url}, options);
+        if (result.succeeded())
+            log(QStringLiteral("Registry catalog: ") + result.stdOutText().trimmed());
+        else
+            log(QString::fromUtf8("Registry catalog: failed \u2014 ")
+                + DevOpsSecretFiles::failureText(QStringLiteral("curl"), result));
     });
     return page;
 }

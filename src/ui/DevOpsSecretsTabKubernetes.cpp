@@ -3,6 +3,7 @@
 #include "ui/DevOpsSecretsTab.h"
 
 #include "core/SecureZero.h"
+#include "core/ToolArgs.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -11,11 +12,21 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
+
+const QString kubectl = QStringLiteral("kubectl");
+
+// One line per Secret: name, type, the names of its data keys (each followed
+// by a blank) and its creation time, separated by tabs. kubectl fills it in
+// itself, so the values never leave it: its "map[key:value ...]" of the
+// whole data held them, base64 and readable by anyone, and its blanks broke
+// the columns.
+const QString secretRowsTemplate = QStringLiteral(
+    "{{range .items}}{{.metadata.name}}\t{{.type}}\t{{range $key, $value := .data}}{{$key}} {{end}}"
+    "\t{{.metadata.creationTimestamp}}\n{{end}}");
 
 // A JSON string literal, escaped by hand so that the bytes holding a secret
 // are ours to wipe (a QJsonDocument keeps copies out of reach).
@@ -100,33 +111,28 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
     buttons->addStretch();
     layout->addLayout(buttons);
 
-    // Shown only: no command names a context.
-    const QStringList contextLines =
-        runCmd(QStringLiteral("kubectl"), {QStringLiteral("config"), QStringLiteral("get-contexts"),
-                                           QStringLiteral("-o"), QStringLiteral("name")})
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& context : contextLines)
-        contexts->addItem(context.trimmed());
-    // With a placeholder set, the combo box leaves the first entry unchosen.
-    if (contexts->count() > 0)
-        contexts->setCurrentIndex(0);
+    m_kubeContexts = contexts;
 
     connect(list, &QPushButton::clicked, this, [this, secrets, nameSpace] {
         secrets->clear();
         const QString ns = nameSpace->text();
-        const QString output = runCmd(
-            QStringLiteral("kubectl"),
-            {QStringLiteral("get"), QStringLiteral("secrets"), QStringLiteral("-n"), ns, QStringLiteral("-o"),
-             QStringLiteral("custom-columns=NAME:.metadata.name,TYPE:.type,DATA:.data,"
-                            "AGE:.metadata.creationTimestamp")});
-        static const QRegularExpression blanks(QStringLiteral("\\s+"));
-        for (const QString& line : output.split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String("NAME")) || line.trimmed().isEmpty())
+        if (refuseNamespace(ns))
+            return;
+        const ToolRunner::Result result =
+            runTool(kubectl, {QStringLiteral("get"), QStringLiteral("secrets"), QStringLiteral("-n"), ns,
+                              QStringLiteral("-o"), QStringLiteral("go-template=") + secretRowsTemplate});
+        if (!result.succeeded()) {
+            log(QString::fromUtf8("k8s: could not list secrets in %1 \u2014 %2")
+                    .arg(ns, DevOpsSecretFiles::failureText(kubectl, result)));
+            return;
+        }
+        for (const QString& line : result.stdOutText().split(QLatin1Char('\n'))) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            if (line.trimmed().isEmpty() || fields.size() < 2)
                 continue;
-            const QStringList fields = line.split(blanks);
-            if (fields.size() < 2)
-                continue;
-            new QTreeWidgetItem(secrets, {fields.at(0), fields.at(1), fields.value(2), fields.value(3)});
+            const QString keys =
+                fields.value(2).split(QLatin1Char(' '), Qt::SkipEmptyParts).join(QStringLiteral(", "));
+            new QTreeWidgetItem(secrets, {fields.at(0), fields.at(1), keys, fields.value(3).trimmed()});
         }
         log(QStringLiteral("k8s: listed secrets in %1").arg(ns));
     });
@@ -146,16 +152,19 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
         if (!ok)
             return;
         const QString ns = nameSpace->text();
+        if (refuseNamespace(ns))
+            return;
         QByteArray manifest = secretManifest(name, key, value);
         const ToolRunner::Result result =
-            runTool(QStringLiteral("kubectl"),
+            runTool(kubectl,
                     {QStringLiteral("create"), QStringLiteral("-f"), QStringLiteral("-"), QStringLiteral("-n"), ns},
                     manifest);
         secureZero(manifest);
         if (result.succeeded())
             log(QStringLiteral("k8s: created secret ") + name);
         else
-            log(QStringLiteral("k8s: failed to create secret %1: %2").arg(name, result.stdErrText().trimmed()));
+            log(QStringLiteral("k8s: failed to create secret %1: %2")
+                    .arg(name, DevOpsSecretFiles::failureText(kubectl, result)));
         Q_EMIT logRequest(QStringLiteral("k8s Create Secret"), name, result.succeeded(), ns);
     });
 
@@ -165,22 +174,61 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
             return;
         const QString name = item->text(0);
         const QString ns = nameSpace->text();
+        if (refuseNamespace(ns))
+            return;
         const auto answer = QMessageBox::question(
             this, QStringLiteral("Delete K8s Secret"),
             QStringLiteral("Delete secret '") + name + QStringLiteral("' from namespace ") + ns + QLatin1Char('?'),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
+        // The name came from kubectl's own listing, yet goes after "--":
+        // it is a word for kubectl to take as a name, never as an option.
         const ToolRunner::Result result = runTool(
-            QStringLiteral("kubectl"), {QStringLiteral("delete"), QStringLiteral("secret"), name, QStringLiteral("-n"), ns});
+            kubectl, ToolArgs::withPositional({QStringLiteral("delete"), QStringLiteral("secret"), QStringLiteral("-n"), ns},
+                                              {name}));
         if (result.succeeded()) {
             delete item;
             log(QStringLiteral("k8s: deleted secret ") + name);
         } else {
             // The Secret is still there: so is its row.
-            log(QStringLiteral("k8s: failed to delete secret %1: %2").arg(name, result.stdErrText().trimmed()));
+            log(QStringLiteral("k8s: failed to delete secret %1: %2")
+                    .arg(name, DevOpsSecretFiles::failureText(kubectl, result)));
         }
         Q_EMIT logRequest(QStringLiteral("k8s Delete Secret"), name, result.succeeded(), ns);
     });
     return page;
+}
+
+bool DevOpsSecretsTab::refuseNamespace(const QString& nameSpace)
+{
+    // A namespace is a DNS label: one that begins with "-" can only be a
+    // mistake, and kubectl would take it for an option.
+    const QString why = ToolArgs::refusal(QStringLiteral("namespace"), nameSpace, kubectl);
+    if (why.isEmpty())
+        return false;
+    log(QStringLiteral("k8s: ") + why);
+    return true;
+}
+
+void DevOpsSecretsTab::listKubernetesContexts()
+{
+    ToolRunner::Options options;
+    options.finishTimeoutMs = toolTimeoutMs;
+    // Shown only: no command names a context. The tab stays usable while
+    // kubectl reads its configuration, however long that takes.
+    ToolRunner::runAsync(
+        kubectl, {QStringLiteral("config"), QStringLiteral("get-contexts"), QStringLiteral("-o"), QStringLiteral("name")},
+        options, this, [this](const ToolRunner::Result& result) {
+            if (!result.succeeded()) {
+                log(QString::fromUtf8("k8s: could not list the kubeconfig contexts \u2014 ")
+                    + DevOpsSecretFiles::failureText(kubectl, result));
+                return;
+            }
+            for (const QString& context : result.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                m_kubeContexts->addItem(context.trimmed());
+            // With a placeholder set, the combo box leaves the first entry unchosen.
+            if (m_kubeContexts->count() > 0)
+                m_kubeContexts->setCurrentIndex(0);
+        });
 }

@@ -2,6 +2,7 @@
 // in an embedded terminal window.
 #include "ui/DevOpsSecretsTab.h"
 
+#include "app/SshTarget.h"
 #include "ui/SiteManagerDialog.h"
 #include "ui/SshTerminalWindow.h"
 
@@ -137,6 +138,16 @@ void DevOpsSecretsTab::connectSsh(QComboBox* targets, QLineEdit* typedHost)
     }
     if (host.isEmpty())
         return;
+    // However it was typed or stored, a word the SSH client would read as
+    // an option never reaches it.
+    SshTarget target;
+    target.host = host;
+    target.user = user;
+    const QString refusal = target.refusal();
+    if (!refusal.isEmpty()) {
+        log(QStringLiteral("SSH: ") + refusal);
+        return;
+    }
 
     // The window is the tab's child so it goes with the tab at the latest;
     // closing it ends its sessions rather than hiding them out of reach.

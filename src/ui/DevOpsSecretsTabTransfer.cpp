@@ -157,24 +157,32 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
         if (!dir.isEmpty())
             fields.localPath->setText(dir);
     });
-    auto scp = [this, fields](bool toRemote) {
+    // A host or user the SSH client would read as an option is refused with
+    // its reason, before anything is logged as run.
+    auto refused = [this](const TransferForm& form, const QString& tool) {
+        const QString why = form.refusal(tool);
+        if (!why.isEmpty())
+            log(tool + QStringLiteral(": ") + why);
+        return !why.isEmpty();
+    };
+    auto scp = [this, fields, refused](bool toRemote) {
         const TransferForm form = fields.form();
-        if (form.localPath.isEmpty() || form.host.isEmpty())
+        if (form.localPath.isEmpty() || form.host.isEmpty() || refused(form, QStringLiteral("scp")))
             return;
         startScp(form.scpArguments(toRemote));
     };
     connect(upload, &QPushButton::clicked, this, [scp] { scp(true); });
     connect(download, &QPushButton::clicked, this, [scp] { scp(false); });
-    connect(rsync, &QPushButton::clicked, this, [this, fields] {
+    connect(rsync, &QPushButton::clicked, this, [this, fields, refused] {
         const TransferForm form = fields.form();
-        if (form.localPath.isEmpty() || form.host.isEmpty())
+        if (form.localPath.isEmpty() || form.host.isEmpty() || refused(form, QStringLiteral("rsync")))
             return;
         log(form.rsyncCommandLine(TransferForm::Words::AsTyped));
         openInTerminal(form.rsyncCommandLine(TransferForm::Words::Quoted));
     });
-    connect(sftp, &QPushButton::clicked, this, [this, fields] {
+    connect(sftp, &QPushButton::clicked, this, [this, fields, refused] {
         const TransferForm form = fields.form();
-        if (form.host.isEmpty())
+        if (form.host.isEmpty() || refused(form, QStringLiteral("sftp")))
             return;
         log(form.sftpCommandLine(TransferForm::Words::AsTyped));
         openInTerminal(form.sftpCommandLine(TransferForm::Words::Quoted));

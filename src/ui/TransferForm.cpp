@@ -1,6 +1,7 @@
 #include "ui/TransferForm.h"
 
 #include "core/ShellQuote.h"
+#include "core/ToolArgs.h"
 
 namespace {
 
@@ -39,18 +40,20 @@ QString TransferForm::remoteTarget() const
     return address + QLatin1Char(':') + path;
 }
 
+QString TransferForm::refusal(const QString& tool) const
+{
+    return ToolArgs::firstRefusal({{QStringLiteral("host"), host}, {QStringLiteral("user name"), user}}, tool);
+}
+
 QStringList TransferForm::scpArguments(bool upload) const
 {
-    QStringList arguments{QStringLiteral("-r")};
+    QStringList options{QStringLiteral("-r")};
     if (portOption())
-        arguments << QStringLiteral("-P") << QString::number(portOption());
+        options << QStringLiteral("-P") << QString::number(portOption());
     if (!keyPath.isEmpty())
-        arguments << QStringLiteral("-i") << keyPath;
-    if (upload)
-        arguments << localPath << remoteTarget();
-    else
-        arguments << remoteTarget() << localPath;
-    return arguments;
+        options << QStringLiteral("-i") << keyPath;
+    return ToolArgs::withPositional(options, upload ? QStringList{localPath, remoteTarget()}
+                                                    : QStringList{remoteTarget(), localPath});
 }
 
 QString TransferForm::rsyncCommandLine(Words words) const
@@ -63,7 +66,9 @@ QString TransferForm::rsyncCommandLine(Words words) const
         remoteShell += QStringLiteral(" -i ") + (words == Words::Quoted ? remoteShellWord(keyPath) : keyPath);
     const QString shellOption = words == Words::Quoted ? ShellQuote::word(remoteShell)
                                                        : QLatin1Char('\'') + remoteShell + QLatin1Char('\'');
-    return QStringLiteral("rsync -avz --progress -e %1 %2 %3")
+    // A local path such as "-esh -c '...'" would otherwise replace the remote
+    // shell, and rsync would run it here.
+    return QStringLiteral("rsync -avz --progress -e %1 -- %2 %3")
         .arg(shellOption, shellWord(localPath, words), shellWord(remoteTarget(), words));
 }
 
@@ -75,5 +80,5 @@ QString TransferForm::sftpCommandLine(Words words) const
     if (!keyPath.isEmpty())
         line += QStringLiteral(" -i ") + shellWord(keyPath, words);
     const QString target = user.isEmpty() ? host : user + QLatin1Char('@') + host;
-    return line + QLatin1Char(' ') + shellWord(target, words);
+    return line + QStringLiteral(" -- ") + shellWord(target, words);
 }

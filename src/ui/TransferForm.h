@@ -24,10 +24,15 @@ struct TransferForm
     int portOption() const;
     // "user@host:path" (no "user@" without a user); an empty path is "~".
     QString remoteTarget() const;
-    // "-r", the port and key options, then the local path and the remote
-    // target (swapped for a download).
+    // Why the host or user may not reach tool, or empty when they may: a
+    // word that begins with "-" would be read as an option by the SSH
+    // client that scp, rsync and sftp run. The paths go after "--" instead.
+    QString refusal(const QString& tool) const;
+    // "-r", the port and key options, "--", then the local path and the
+    // remote target (swapped for a download).
     QStringList scpArguments(bool upload) const;
-    // Local to remote, over ssh with the form's port and key.
+    // Local to remote, over ssh with the form's port and key; the paths, and
+    // sftp's target, after "--".
     QString rsyncCommandLine(Words words) const;
     QString sftpCommandLine(Words words) const;
 };
