@@ -25,6 +25,8 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -52,6 +54,7 @@ private Q_SLOTS:
     void kubernetesCreate_data();
     void kubernetesCreate();
     void kubernetesDelete();
+    void kubernetesDeleteNameAfterDoubleDash();
 
     void engineConnection_data();
     void engineConnection();
@@ -69,6 +72,11 @@ private Q_SLOTS:
     void sshSetupRemote();
     void registryCatalog();
     void realPodmanRoundTrip();
+    void realDockerReadsItsOwnLayout();
+    void optionWords_data();
+    void optionWords();
+    void toolFailures_data();
+    void toolFailures();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -88,10 +96,11 @@ QStringList logLines(DevOpsSecretsTab& tab)
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
-// The lines the operation under test added after the detection line.
+// The tabs here are never shown, so nothing but the operations under test
+// writes to the log.
 QStringList newLines(DevOpsSecretsTab& tab)
 {
-    return logLines(tab).mid(1);
+    return logLines(tab);
 }
 
 QWidget* page(DevOpsSecretsTab& tab, int index)
@@ -152,6 +161,123 @@ QString backupPath(const QString& runtime)
     return QDir::tempPath() + QLatin1Char('/') + runtime + QStringLiteral("-secrets-backup.txt");
 }
 
+// A loopback HTTP server on a thread of its own: the tab waits for its tools
+// with blocking waits, so the server must answer from elsewhere.
+class ServerThread
+{
+public:
+    ServerThread()
+        : server(new LoopbackHttpServer)
+    {
+        server->moveToThread(&thread);
+        thread.start();
+    }
+    ~ServerThread()
+    {
+        call([this] { delete server; });
+        thread.quit();
+        thread.wait();
+    }
+    // Runs f on the server's thread and waits for it.
+    void call(const std::function<void()>& f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); }
+    bool listen()
+    {
+        bool listening = false;
+        call([&] { listening = server->listen(); });
+        return listening;
+    }
+    QString url()
+    {
+        QString address;
+        call([&] { address = server->url(); });
+        return address;
+    }
+    QList<LoopbackHttpServer::Request> requests()
+    {
+        QList<LoopbackHttpServer::Request> seen;
+        call([&] { seen = server->requests(); });
+        return seen;
+    }
+    // method and path of every request, "GET /a/b".
+    QStringList requestLines()
+    {
+        QStringList lines;
+        for (const LoopbackHttpServer::Request& request : requests())
+            lines << QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path;
+        return lines;
+    }
+
+    LoopbackHttpServer* server;
+
+private:
+    QThread thread;
+};
+
+LoopbackHttpServer::Response json(const QByteArray& body, int status = 200)
+{
+    LoopbackHttpServer::Response response;
+    response.status = status;
+    response.body = body;
+    response.headers = {{"Content-Type", "application/json"}};
+    return response;
+}
+
+// Just enough of a Kubernetes API server for the real kubectl, which finds
+// it through a kubeconfig of the test's own: the discovery documents, the
+// Secrets of namespace "prod" and their deletion.
+class KubeApi
+{
+public:
+    explicit KubeApi(const QString& home)
+    {
+        server.call([this] {
+            LoopbackHttpServer* s = server.server;
+            s->route("GET", QStringLiteral("/version"), json(R"({"major":"1","minor":"32","gitVersion":"v1.32.0"})"));
+            s->route("GET", QStringLiteral("/api"), json(R"({"kind":"APIVersions","versions":["v1"],)"
+                                                         R"("serverAddressByClientCIDRs":[]})"));
+            s->route("GET", QStringLiteral("/apis"), json(R"({"kind":"APIGroupList","apiVersion":"v1","groups":[]})"));
+            s->route("GET", QStringLiteral("/api/v1"),
+                     json(R"({"kind":"APIResourceList","groupVersion":"v1","resources":[{"name":"secrets",)"
+                          R"("singularName":"secret","namespaced":true,"kind":"Secret",)"
+                          R"("verbs":["create","delete","get","list"]}]})"));
+        });
+        listening = server.listen();
+        kubeconfig = home + QStringLiteral("/kubeconfig");
+        writeFile(kubeconfig, QStringLiteral("apiVersion: v1\nkind: Config\nclusters:\n- name: loopback\n"
+                                             "  cluster: {server: \"%1\"}\ncontexts:\n- name: loopback-ctx\n"
+                                             "  context: {cluster: loopback, user: nobody}\n"
+                                             "current-context: loopback-ctx\nusers:\n- name: nobody\n  user: {}\n")
+                                  .arg(server.url())
+                                  .toUtf8());
+        env = std::make_unique<ScopedEnv>("KUBECONFIG", QFile::encodeName(kubeconfig));
+    }
+    // The Secrets listed in "prod" (a JSON array of Secret objects), or the
+    // status the server refuses the list with.
+    void setSecrets(const QByteArray& items, int status = 200)
+    {
+        const QByteArray body = status == 200 ? R"({"kind":"SecretList","apiVersion":"v1","metadata":{},"items":)" + items + "}"
+                                              : items;
+        server.call([this, body, status] {
+            server.server->route("GET", QStringLiteral("/api/v1/namespaces/prod/secrets"), json(body, status));
+        });
+    }
+    void allowDelete(const QString& name)
+    {
+        const QByteArray body = R"({"kind":"Status","apiVersion":"v1","status":"Success","details":{"name":")"
+                                + name.toUtf8() + R"(","kind":"secrets"}})";
+        server.call([this, name, body] {
+            server.server->route("DELETE", QStringLiteral("/api/v1/namespaces/prod/secrets/") + name, json(body));
+        });
+    }
+
+    ServerThread server;
+    bool listening = false;
+    QString kubeconfig;
+
+private:
+    std::unique_ptr<ScopedEnv> env;
+};
+
 } // namespace
 
 void DevOpsContainersTest::init()
@@ -180,20 +306,50 @@ void DevOpsContainersTest::cleanup()
 
 void DevOpsContainersTest::kubernetesContexts_data()
 {
+    QTest::addColumn<bool>("present");
     QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("hangs");
     QTest::addColumn<QStringList>("contexts");
-    QTest::newRow("trimmed, duplicates kept") << QByteArray("prod\n  staging  \n\nprod\n")
-                                              << QStringList{"prod", "staging", "prod"};
-    QTest::newRow("none") << QByteArray() << QStringList{};
+    QTest::addColumn<QStringList>("lines");   // after the detection line
+    QTest::newRow("trimmed, duplicates kept") << true << QByteArray("prod\n  staging  \n\nprod\n") << 0 << false
+                                              << QStringList{"prod", "staging", "prod"} << QStringList{};
+    QTest::newRow("none") << true << QByteArray() << 0 << false << QStringList{} << QStringList{};
+    QTest::newRow("kubectl fails") << true << QByteArray() << 1 << false << QStringList{}
+                                   << QStringList{QString::fromUtf8("k8s: could not list the kubeconfig contexts "
+                                                                    "\u2014 error: unreadable kubeconfig")};
+    QTest::newRow("kubectl hangs") << true << QByteArray() << 0 << true << QStringList{}
+                                   << QStringList{QString::fromUtf8("k8s: could not list the kubeconfig contexts "
+                                                                    "\u2014 kubectl timed out after 1500 ms")};
+    QTest::newRow("no kubectl: nothing runs") << false << QByteArray() << 0 << false << QStringList{}
+                                              << QStringList{};
 }
 
+// The context list is filled once the tab is first shown, without holding
+// it up; a failure is told, a missing kubectl only by the detection line.
 void DevOpsContainersTest::kubernetesContexts()
 {
+    QFETCH(bool, present);
     QFETCH(QByteArray, output);
+    QFETCH(int, exitCode);
+    QFETCH(bool, hangs);
     QFETCH(QStringList, contexts);
-    fakes->answer(kubectl, output);
+    QFETCH(QStringList, lines);
+    if (!present)
+        QVERIFY(QFile::remove(fakes->binDir() + QStringLiteral("/kubectl")));
+    fakes->answer(kubectl, output, exitCode, exitCode ? QByteArray("error: unreadable kubeconfig\n") : QByteArray());
+    if (hangs)
+        fakes->setSleep(kubectl, 60);
     DevOpsSecretsTab tab;
-    QCOMPARE(fakes->arguments(kubectl, 1), (QStringList{"config", "get-contexts", "-o", "name"}));
+    tab.toolTimeoutMs = 1500;
+    tab.show();
+    QTRY_VERIFY_WITH_TIMEOUT(tab.findChildren<QProcess*>().isEmpty(), 20000);
+    QCOMPARE(logLines(tab).value(0), present ? QStringLiteral("DevOps tools detected: kubectl, docker")
+                                             : QStringLiteral("DevOps tools detected: docker"));
+    QCOMPARE(logLines(tab).mid(1), lines);
+    QCOMPARE(fakes->callCount(kubectl), present ? 1 : 0);
+    if (present)
+        QCOMPARE(fakes->arguments(kubectl), (QStringList{"config", "get-contexts", "-o", "name"}));
     auto* selector = tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"));
     QStringList shown;
     for (int i = 0; i < selector->count(); ++i)
@@ -205,36 +361,61 @@ void DevOpsContainersTest::kubernetesContexts()
 
 void DevOpsContainersTest::kubernetesList_data()
 {
-    QTest::addColumn<QString>("nameSpace");
-    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("items");
+    QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("rows");
-    QTest::newRow("header, blank and blank-only lines, one field, two fields")
-        << "prod"
-        << QByteArray("NAME       TYPE     DATA                  AGE\n"
-                      "\n   \t \n"
-                      "lonely\n"
-                      "pair   Opaque\n"
-                      "db-pass   Opaque   map[password:cGFz]   2024-01-01T00:00:00Z   extra\n")
-        << QStringList{"pair|Opaque||", "db-pass|Opaque|map[password:cGFz]|2024-01-01T00:00:00Z"};
-    QTest::newRow("nothing printed") << "" << QByteArray() << QStringList{};
+    QTest::addColumn<QString>("line");
+    QTest::newRow("key names, never values")
+        << QByteArray(R"([{"metadata":{"name":"db","namespace":"prod","creationTimestamp":"2024-01-01T00:00:00Z"},)"
+                      R"("type":"Opaque","data":{"password":"aHVudGVyMg==","user.name":"YWRtaW4="}},)"
+                      R"({"metadata":{"name":"site-tls","namespace":"prod","creationTimestamp":"2024-02-02T00:00:00Z"},)"
+                      R"("type":"kubernetes.io/tls","data":{"tls.crt":"Y2VydA==","tls.key":"aHVudGVyMg=="}},)"
+                      R"({"metadata":{"name":"empty","namespace":"prod","creationTimestamp":"2024-03-03T00:00:00Z"},)"
+                      R"("type":"Opaque"}])")
+        << 200
+        << QStringList{"db|Opaque|password, user.name|2024-01-01T00:00:00Z",
+                       "site-tls|kubernetes.io/tls|tls.crt, tls.key|2024-02-02T00:00:00Z",
+                       "empty|Opaque||2024-03-03T00:00:00Z"}
+        << "k8s: listed secrets in prod";
+    QTest::newRow("no secrets") << QByteArray("[]") << 200 << QStringList{} << "k8s: listed secrets in prod";
+    QTest::newRow("refused by the cluster")
+        << QByteArray(R"({"kind":"Status","apiVersion":"v1","metadata":{},"status":"Failure",)"
+                      R"("message":"secrets is forbidden: User \"nobody\" cannot list resource \"secrets\"",)"
+                      R"("reason":"Forbidden","code":403})")
+        << 403 << QStringList{}
+        << QString::fromUtf8("k8s: could not list secrets in prod \u2014 Error from server (Forbidden): secrets is "
+                             "forbidden: User \"nobody\" cannot list resource \"secrets\"");
 }
 
+// The real kubectl against a loopback API server: its own rendering of the
+// Secrets gives the table its rows, with the data's key names and never a
+// value, base64 or decoded, on screen or in the log.
 void DevOpsContainersTest::kubernetesList()
 {
-    QFETCH(QString, nameSpace);
-    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, items);
+    QFETCH(int, status);
     QFETCH(QStringList, rows);
+    QFETCH(QString, line);
+    const QString real = QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
+    if (real.isEmpty())
+        QSKIP("kubectl is not on this machine");
+    fakes->recordReal(kubectl, real);
+    KubeApi api(home->path());
+    QVERIFY(api.listening);
+    api.setSecrets(items, status);
+
     DevOpsSecretsTab tab;
-    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(nameSpace);
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
     QTreeWidget* secrets = tree(tab, "k8sSecrets");
+    QCOMPARE(secrets->headerItem()->text(2), QStringLiteral("Data Keys"));
     new QTreeWidgetItem(secrets, {QStringLiteral("stale")});
-    fakes->answer(kubectl, output, 0, {}, 2);
     clickButton(kubernetesPage(tab), QStringLiteral("List Secrets"));
-    QCOMPARE(fakes->arguments(kubectl),
-             (QStringList{"get", "secrets", "-n", nameSpace, "-o",
-                          "custom-columns=NAME:.metadata.name,TYPE:.type,DATA:.data,AGE:.metadata.creationTimestamp"}));
+    QCOMPARE(fakes->arguments(kubectl).mid(0, 5), (QStringList{"get", "secrets", "-n", "prod", "-o"}));
     QCOMPARE(::rows(secrets), rows);
-    QCOMPARE(newLines(tab), QStringList{QStringLiteral("k8s: listed secrets in ") + nameSpace});
+    QCOMPARE(newLines(tab), QStringList{line});
+    const QString shown = ::rows(secrets).join(QLatin1Char('\n')) + newLines(tab).join(QLatin1Char('\n'));
+    for (const char* value : {"aHVudGVyMg", "hunter2", "YWRtaW4", "admin", "Y2VydA"})
+        QVERIFY2(!shown.contains(QLatin1String(value)), value);
 }
 
 void DevOpsContainersTest::kubernetesCreate_data()
@@ -261,14 +442,14 @@ void DevOpsContainersTest::kubernetesCreate()
     DevOpsSecretsTab tab;
     tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
     QSignalSpy reports(&tab, &DevOpsSecretsTab::logRequest);
-    fakes->answer(kubectl, {}, exitCode, error, 2);
+    fakes->answer(kubectl, {}, exitCode, error);
     ModalDriver driver;
     driver.answerInOrder(answers);
     clickButton(kubernetesPage(tab), QStringLiteral("Create Secret..."));
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.texts, (QStringList{"Secret name:", "Key:", "Value:"}.mid(0, answers.size())));
     if (line.isEmpty()) {
-        QCOMPARE(fakes->callCount(kubectl), 1);
+        QCOMPARE(fakes->callCount(kubectl), 0);
         QCOMPARE(newLines(tab), QStringList());
         QCOMPARE(reports.count(), 0);
         return;
@@ -301,9 +482,9 @@ void DevOpsContainersTest::kubernetesDelete()
 
     // No current row: nothing asks, nothing runs.
     clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
-    QCOMPARE(fakes->callCount(kubectl), 1);
+    QCOMPARE(fakes->callCount(kubectl), 0);
 
-    fakes->answer(kubectl, "db   Opaque   map[a:Yg==]   2024-01-01T00:00:00Z\napi   Opaque\n", 0, {}, 2);
+    fakes->answer(kubectl, "db\tOpaque\ta \t2024-01-01T00:00:00Z\napi\tOpaque\n", 0, {}, 1);
     clickButton(kubernetesPage(tab), QStringLiteral("List Secrets"));
     secrets->setCurrentItem(secrets->topLevelItem(0));
     {
@@ -313,16 +494,16 @@ void DevOpsContainersTest::kubernetesDelete()
         QCOMPARE(driver.titles, QStringList{"Delete K8s Secret"});
         QCOMPARE(driver.texts, QStringList{"Delete secret 'db' from namespace prod?"});
     }
-    QCOMPARE(fakes->callCount(kubectl), 2);
+    QCOMPARE(fakes->callCount(kubectl), 1);
 
-    fakes->answer(kubectl, {}, 1, "Error from server (Forbidden): forbidden\n", 3);
-    fakes->answer(kubectl, {}, 0, {}, 4);
+    fakes->answer(kubectl, {}, 1, "Error from server (Forbidden): forbidden\n", 2);
+    fakes->answer(kubectl, {}, 0, {}, 3);
     {
         ModalDriver driver;
         driver.pressButton(QMessageBox::Yes);
         driver.pressButton(QMessageBox::Yes);
         clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
-        QCOMPARE(fakes->arguments(kubectl, 3), (QStringList{"delete", "secret", "db", "-n", "prod"}));
+        QCOMPARE(fakes->arguments(kubectl, 2), (QStringList{"delete", "secret", "-n", "prod", "--", "db"}));
         QCOMPARE(::rows(secrets).size(), 2);   // refused: the Secret and its row stay
         clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
     }
@@ -333,6 +514,36 @@ void DevOpsContainersTest::kubernetesDelete()
     QCOMPARE(reports.size(), 2);
     QCOMPARE(reports.at(0), (QVariantList{"k8s Delete Secret", "db", false, "prod"}));
     QCOMPARE(reports.at(1), (QVariantList{"k8s Delete Secret", "db", true, "prod"}));
+}
+
+// The name goes after "--": the real kubectl asks the cluster to delete a
+// Secret of that name even when it begins with "-".
+void DevOpsContainersTest::kubernetesDeleteNameAfterDoubleDash()
+{
+    const QString real = QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
+    if (real.isEmpty())
+        QSKIP("kubectl is not on this machine");
+    fakes->recordReal(kubectl, real);
+    KubeApi api(home->path());
+    QVERIFY(api.listening);
+    api.setSecrets(R"([{"metadata":{"name":"-A","namespace":"prod","creationTimestamp":"2024-01-01T00:00:00Z"},)"
+                   R"("type":"Opaque"}])");
+    api.allowDelete(QStringLiteral("-A"));
+
+    DevOpsSecretsTab tab;
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
+    QTreeWidget* secrets = tree(tab, "k8sSecrets");
+    clickButton(kubernetesPage(tab), QStringLiteral("List Secrets"));
+    QCOMPARE(newLines(tab), QStringList{"k8s: listed secrets in prod"});
+    QCOMPARE(::rows(secrets), QStringList{"-A|Opaque||2024-01-01T00:00:00Z"});
+    secrets->setCurrentItem(secrets->topLevelItem(0));
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Yes);
+    clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
+    QVERIFY2(api.server.requestLines().contains(QStringLiteral("DELETE /api/v1/namespaces/prod/secrets/-A")),
+             qPrintable(api.server.requestLines().join(QLatin1Char('\n'))));
+    QCOMPARE(newLines(tab).value(1), QStringLiteral("k8s: deleted secret -A"));
+    QCOMPARE(secrets->topLevelItemCount(), 0);
 }
 
 void DevOpsContainersTest::engineConnection_data()
@@ -390,13 +601,20 @@ void DevOpsContainersTest::engineList_data()
 {
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QStringList>("rows");
-    QTest::newRow("header, one field, three fields, single blanks inside a field")
-        << QByteArray("ID   NAME   DRIVER   CREATED   UPDATED\n"
-                      "solo\n"
+    // docker's documented layout: the DRIVER column is left blank.
+    QTest::newRow("docker's layout")
+        << QByteArray("ID                          NAME        DRIVER    CREATED         UPDATED\n"
+                      "6697bflskwj1998km1gnnjr38   my_secret             6 weeks ago     2 hours ago\n"
+                      "9u9hk4br2ej0wgngkga6rp4hq   other                 5 weeks ago     5 weeks ago\n")
+        << QStringList{"my_secret|6 weeks ago|2 hours ago|local", "other|5 weeks ago|5 weeks ago|local"};
+    QTest::newRow("podman's layout, short and blank lines")
+        << QByteArray("ID                         NAME        DRIVER      CREATED                 UPDATED\n"
                       "\n  \n"
-                      "abc   three   file\n"
-                      "def  full name  file  2 days ago\t\t1 day ago\n")
-        << QStringList{"three|||local", "full name|2 days ago|1 day ago|local"};
+                      "2d19dcee8c000a53953f279b6  one         file        Less than a second ago  3 days ago\n"
+                      "7f00aa11bb22cc33dd44ee556  two         file\n"
+                      "solo\n")
+        << QStringList{"one|Less than a second ago|3 days ago|local", "two|||local"};
+    QTest::newRow("no headings: nothing to read") << QByteArray("abc   three   file   now   now\n") << QStringList{};
     QTest::newRow("nothing printed") << QByteArray() << QStringList{};
 }
 
@@ -420,12 +638,12 @@ void DevOpsContainersTest::engineCreate_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("line");
-    QTest::newRow("local") << "local" << "s3cr3t" << 0 << QStringList{"secret", "create", "api", "-"}
+    QTest::newRow("local") << "local" << "s3cr3t" << 0 << QStringList{"secret", "create", "--", "api", "-"}
                            << "docker: created secret api";
     QTest::newRow("remote, empty value")
-        << "ssh" << "" << 0 << QStringList{"-H", "ssh://ops@h", "secret", "create", "api", "-"}
+        << "ssh" << "" << 0 << QStringList{"-H", "ssh://ops@h", "secret", "create", "--", "api", "-"}
         << "docker: created secret api";
-    QTest::newRow("failed") << "local" << "s3cr3t" << 1 << QStringList{"secret", "create", "api", "-"}
+    QTest::newRow("failed") << "local" << "s3cr3t" << 1 << QStringList{"secret", "create", "--", "api", "-"}
                             << QString::fromUtf8("docker: failed to create secret \u2014 boom");
 }
 
@@ -473,15 +691,20 @@ void DevOpsContainersTest::engineDelete()
     fakes->answer(docker, {}, 0, {}, 2);
     fakes->answer(docker, {}, 1, "Error: boom\n", 3);
     ModalDriver driver;
-    driver.pressButton(QMessageBox::No);
+    bool noIsDefault = false;
+    driver.enqueueFor<QMessageBox>([&noIsDefault](QMessageBox* box) {
+        noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+        box->button(QMessageBox::No)->click();
+    });
     driver.pressButton(QMessageBox::Yes);
     driver.pressButton(QMessageBox::Yes);
     for (int i = 0; i < 3; ++i)
         clickButton(enginePage(tab), QStringLiteral("Delete Secret"));
+    QVERIFY(noIsDefault);
     QCOMPARE(driver.titles.value(0), QStringLiteral("Delete Secret"));
     QCOMPARE(driver.texts.value(0), QStringLiteral("Delete secret 'one'?"));
     QCOMPARE(fakes->callCount(docker), 3);
-    QCOMPARE(fakes->arguments(docker, 2), (QStringList{"secret", "rm", "one"}));
+    QCOMPARE(fakes->arguments(docker, 2), (QStringList{"secret", "rm", "--", "one"}));
     QCOMPARE(newLines(tab).mid(1), (QStringList{"docker: deleted secret one",
                                                 QString::fromUtf8("docker: failed to delete secret one \u2014 Error: boom")}));
     QCOMPARE(secrets->topLevelItemCount(), 2);   // until the next listing
@@ -510,9 +733,11 @@ void DevOpsContainersTest::backupNames()
     QVERIFY(!lines.at(1).endsWith('Z') && !lines.at(1).contains('+'));
     QCOMPARE(lines.mid(2), (QList<QByteArray>{"", "one\t2 days ago", "two\t", ""}));
     QVERIFY(PrivateFiles::isOwnerOnly(path));
-    QCOMPARE(newLines(tab).mid(2), (QStringList{"Names written to " + path, "Storing 2 secret names to vault..."}));
+    // It says what it wrote and where, and claims no vault.
+    QCOMPARE(newLines(tab).mid(2), QStringList{"docker: wrote 2 secret names with their creation times (no values) to "
+                                               + path + "; nothing was stored in a vault"});
     QCOMPARE(reports.count(), 1);
-    QCOMPARE(reports.first(), (QVariantList{"docker Backup", "Vault", true, "2 secrets"}));
+    QCOMPARE(reports.first(), (QVariantList{"docker Backup", path, true, "2 secret names written"}));
 
     // A name that cannot be replaced (a folder in its place) is reported, and nothing is left beside it.
     QVERIFY(QFile::remove(path));
@@ -536,7 +761,7 @@ void DevOpsContainersTest::backupNamesReplacesAPlantedLink()
     DevOpsSecretsTab tab;
     listEngineSecrets(tab, *fakes);
     clickButton(enginePage(tab), QStringLiteral("Backup All to Vault"));
-    QCOMPARE(newLines(tab).value(1), "Names written to " + path);
+    QVERIFY2(newLines(tab).value(1).contains(" to " + path + ";"), qPrintable(newLines(tab).value(1)));
     QVERIFY(!QFileInfo(path).isSymLink());
     QVERIFY(readFile(path).startsWith("# docker secrets backup\n"));
     QVERIFY(PrivateFiles::isOwnerOnly(path));
@@ -549,21 +774,25 @@ void DevOpsContainersTest::testConnection_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("host");
     QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("docker, local") << "docker" << "local" << "ops@h" << QByteArray("24.0.7\n")
+    const QString failed = QString::fromUtf8("%1: connection failed to %2 \u2014 %3");
+    const QString cannot = QStringLiteral("Cannot connect to the Docker daemon. Is the docker daemon running?");
+    QTest::newRow("docker, local") << "docker" << "local" << "ops@h" << QByteArray("24.0.7\n") << 0
                                    << QStringList{"docker local: connected, server v24.0.7"};
-    QTest::newRow("podman, remote") << "podman" << "ssh" << "ops@h" << QByteArray("4.3.1\n")
+    QTest::newRow("podman, remote") << "podman" << "ssh" << "ops@h" << QByteArray("4.3.1\n") << 0
                                     << QStringList{"podman ops@h: connected, server v4.3.1"};
-    QTest::newRow("local failure names the field") << "docker" << "local" << "ops@h" << QByteArray(" \n")
-                                                   << QStringList{"docker: connection failed to ops@h"};
-    QTest::newRow("empty field") << "docker" << "local" << "" << QByteArray()
-                                 << QStringList{"docker: connection failed to "};
+    QTest::newRow("local failure names the field") << "docker" << "local" << "ops@h" << QByteArray() << 1
+                                                   << QStringList{failed.arg("docker", "ops@h", cannot)};
+    QTest::newRow("empty field") << "docker" << "local" << "" << QByteArray() << 1
+                                 << QStringList{failed.arg("docker", "", cannot)};
     QTest::newRow("ssh failure adds the hint")
-        << "podman" << "ssh" << "ops@h" << QByteArray()
-        << QStringList{"podman: connection failed to ops@h",
+        << "podman" << "ssh" << "ops@h" << QByteArray() << 125
+        << QStringList{failed.arg("podman", "ops@h", cannot),
                        "  Check SSH key auth and that Docker/Podman is running on remote."};
-    QTest::newRow("tcp failure") << "docker" << "tcp" << "tcp://h:2375" << QByteArray()
-                                 << QStringList{"docker: connection failed to tcp://h:2375"};
+    QTest::newRow("success that names no version")
+        << "docker" << "tcp" << "tcp://h:2375" << QByteArray(" \n") << 0
+        << QStringList{failed.arg("docker", "tcp://h:2375", "docker named no server version")};
 }
 
 void DevOpsContainersTest::testConnection()
@@ -572,9 +801,12 @@ void DevOpsContainersTest::testConnection()
     QFETCH(QString, mode);
     QFETCH(QString, host);
     QFETCH(QByteArray, output);
+    QFETCH(int, exitCode);
     QFETCH(QStringList, lines);
     fakes->install(QStringLiteral("podman"));
-    fakes->answer(runtime, output);
+    fakes->answer(runtime, output, exitCode,
+                  exitCode ? QByteArray("Cannot connect to the Docker daemon. Is the docker daemon running?\n")
+                           : QByteArray());
     DevOpsSecretsTab tab;
     setEngine(tab, runtime, mode, host);
     clickButton(enginePage(tab), QStringLiteral("Test Connection"));
@@ -738,6 +970,225 @@ void DevOpsContainersTest::realPodmanRoundTrip()
                  .match(newLines(tab).last())
                  .hasMatch(),
              qPrintable(newLines(tab).last()));
+}
+
+// docker's own client against a loopback engine: its secret list, DRIVER
+// left blank, reads into the right columns, and a name that begins with "-"
+// reaches the engine as a name.
+void DevOpsContainersTest::realDockerReadsItsOwnLayout()
+{
+    const QString real = QStandardPaths::findExecutable(docker, {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")});
+    if (real.isEmpty())
+        QSKIP("the docker client is not on this machine");
+    QFile::remove(fakes->binDir() + QStringLiteral("/docker"));
+    fakes->linkReal(docker);
+    const QString now = QDateTime::currentDateTimeUtc().addSecs(-3 * 3600).toString(Qt::ISODate);
+    const QString old = QDateTime::currentDateTimeUtc().addDays(-400).toString(Qt::ISODate);
+    ServerThread engine;
+    engine.call([&engine, now, old] {
+        LoopbackHttpServer* s = engine.server;
+        LoopbackHttpServer::Response ping;
+        ping.body = "OK";
+        ping.headers = {{"Api-Version", "1.41"}, {"Content-Type", "text/plain"}};
+        s->route("HEAD", QStringLiteral("/_ping"), ping);
+        s->route("GET", QStringLiteral("/_ping"), ping);
+        s->route("GET", QStringLiteral("/v1.41/secrets"),
+                 json(QStringLiteral(R"([{"ID":"6697bflskwj1998km1gnnjr38","Version":{"Index":11},)"
+                                     R"("CreatedAt":"%1","UpdatedAt":"%2","Spec":{"Name":"my_secret","Labels":{}}}])")
+                          .arg(old, now)
+                          .toUtf8()));
+        s->route("POST", QStringLiteral("/v1.41/secrets/create"), json(R"({"ID":"ktnbjxoalbkvbvedmg1urrz8h"})", 201));
+    });
+    QVERIFY(engine.listen());
+
+    DevOpsSecretsTab tab;
+    setEngine(tab, docker, QStringLiteral("tcp"), engine.url().replace(QStringLiteral("http://"), QStringLiteral("tcp://")));
+    clickButton(enginePage(tab), QStringLiteral("List Secrets"));
+    QTreeWidget* secrets = tree(tab, "engineSecrets");
+    QCOMPARE(secrets->topLevelItemCount(), 1);
+    QCOMPARE(secrets->topLevelItem(0)->text(0), QStringLiteral("my_secret"));
+    QVERIFY2(secrets->topLevelItem(0)->text(1).contains(QLatin1String("month")), qPrintable(::rows(secrets).join(' ')));
+    QVERIFY2(secrets->topLevelItem(0)->text(2).contains(QLatin1String("hour")), qPrintable(::rows(secrets).join(' ')));
+
+    ModalDriver driver;
+    driver.answerInOrder({QStringLiteral("-x"), QStringLiteral("v4lue")});
+    clickButton(enginePage(tab), QStringLiteral("Create Secret..."));
+    QCOMPARE(newLines(tab).last(), QStringLiteral("docker: created secret -x"));
+    const QList<LoopbackHttpServer::Request> requests = engine.requests();
+    QCOMPARE(requests.last().path, QStringLiteral("/v1.41/secrets/create"));
+    const QJsonObject spec = QJsonDocument::fromJson(requests.last().body).object();
+    QCOMPARE(spec.value(QStringLiteral("Name")).toString(), QStringLiteral("-x"));
+    QCOMPARE(QByteArray::fromBase64(spec.value(QStringLiteral("Data")).toString().toLatin1()), QByteArray("v4lue"));
+}
+
+void DevOpsContainersTest::optionWords_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QStringList>("arguments");   // the tool's; empty: nothing runs
+    QTest::addColumn<QString>("line");            // the log's last line
+    const QString ns = QStringLiteral("k8s: The namespace \"-A\" starts with \"-\" and would be taken as an option by "
+                                      "kubectl.");
+    QTest::newRow("k8s list, namespace") << "k8s list" << "namespace" << "-A" << QStringList{} << ns;
+    QTest::newRow("k8s create, namespace") << "k8s create" << "namespace" << "-A" << QStringList{} << ns;
+    QTest::newRow("k8s delete, namespace") << "k8s delete" << "namespace" << "-A" << QStringList{} << ns;
+    QTest::newRow("k8s delete, listed name") << "k8s delete" << "name" << "-x"
+                                             << QStringList{"delete", "secret", "-n", "prod", "--", "-x"}
+                                             << "k8s: deleted secret -x";
+    QTest::newRow("engine create, typed name") << "engine create" << "name" << "-x"
+                                               << QStringList{"secret", "create", "--", "-x", "-"}
+                                               << "docker: created secret -x";
+    QTest::newRow("engine delete, listed name") << "engine delete" << "name" << "-x"
+                                                << QStringList{"secret", "rm", "--", "-x"}
+                                                << "docker: deleted secret -x";
+    QTest::newRow("ssh setup, host")
+        << "ssh setup" << "host" << "-oProxyCommand=x" << QStringList{}
+        << "SSH setup: The host \"-oProxyCommand=x\" starts with \"-\" and would be taken as an option by the SSH "
+           "client. Enter a host name or address.";
+    QTest::newRow("ssh setup, user")
+        << "ssh setup" << "host" << "-oProxyCommand=x@h" << QStringList{}
+        << "SSH setup: The user name \"-oProxyCommand=x\" starts with \"-\" and would be taken as an option by the "
+           "SSH client. Enter a user name.";
+}
+
+// Every word typed or listed that reaches kubectl, docker or ssh: nothing
+// runs, or the word arrives after "--".
+void DevOpsContainersTest::optionWords()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, field);
+    QFETCH(QString, word);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    fakes->install(QStringLiteral("ssh"));
+    const QString tool = action.startsWith(QLatin1String("k8s"))      ? kubectl
+                         : action.startsWith(QLatin1String("engine")) ? docker
+                                                                      : QStringLiteral("ssh");
+    DevOpsSecretsTab tab;
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))
+        ->setText(field == QLatin1String("namespace") ? word : QStringLiteral("prod"));
+    const QString listed = field == QLatin1String("name") ? word : QStringLiteral("db");
+    for (const char* name : {"k8sSecrets", "engineSecrets"}) {
+        QTreeWidget* secrets = tree(tab, name);
+        secrets->setCurrentItem(new QTreeWidgetItem(secrets, {listed}));
+    }
+    ModalDriver driver;
+    if (action == QLatin1String("engine create"))
+        driver.answerInOrder({word, QStringLiteral("v")});
+    else if (!arguments.isEmpty())
+        driver.pressButton(QMessageBox::Yes);
+    if (action == QLatin1String("ssh setup"))
+        setEngine(tab, docker, QStringLiteral("ssh"), word);
+
+    const QHash<QString, QPair<int, QString>> buttons{
+        {QStringLiteral("k8s list"), {2, QStringLiteral("List Secrets")}},
+        {QStringLiteral("k8s create"), {2, QStringLiteral("Create Secret...")}},
+        {QStringLiteral("k8s delete"), {2, QStringLiteral("Delete")}},
+        {QStringLiteral("engine create"), {3, QStringLiteral("Create Secret...")}},
+        {QStringLiteral("engine delete"), {3, QStringLiteral("Delete Secret")}},
+        {QStringLiteral("ssh setup"), {3, QStringLiteral("SSH Setup Remote...")}}};
+    clickButton(page(tab, buttons.value(action).first), buttons.value(action).second);
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(newLines(tab).value(newLines(tab).size() - 1), line);
+    if (arguments.isEmpty()) {
+        QCOMPARE(fakes->callCount(tool), 0);
+        QCOMPARE(driver.titles, QStringList());
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<SshTerminalWindow*>(widget));
+    } else {
+        QCOMPARE(fakes->arguments(tool), arguments);
+    }
+}
+
+void DevOpsContainersTest::toolFailures_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<int>("pageIndex");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("lines");   // %1: why the tool failed
+    QTest::addColumn<QString>("how");         // "missing", "failing" or "hung"
+
+    struct Operation {
+        const char* name;
+        const char* tool;
+        int page;
+        const char* button;
+        QStringList answers;
+        QStringList lines;
+    };
+    const QString dash = QString::fromUtf8(" \u2014 ");
+    const QList<Operation> operations{
+        {"k8s list", "kubectl", 2, "List Secrets", {}, {"k8s: could not list secrets in prod" + dash + "%1"}},
+        {"k8s create", "kubectl", 2, "Create Secret...", {"S", "k", "v"}, {"k8s: failed to create secret S: %1"}},
+        {"k8s delete", "kubectl", 2, "Delete", {"<yes>"}, {"k8s: failed to delete secret db: %1"}},
+        {"engine list", "docker", 3, "List Secrets", {}, {"docker: could not list secrets" + dash + "%1"}},
+        {"engine create", "docker", 3, "Create Secret...", {"api", "v"}, {"docker: failed to create secret" + dash + "%1"}},
+        {"engine delete", "docker", 3, "Delete Secret", {"<yes>"}, {"docker: failed to delete secret db" + dash + "%1"}},
+        {"test connection", "docker", 3, "Test Connection", {}, {"docker: connection failed to " + dash + "%1"}},
+        {"images", "docker", 3, "List Images", {}, {"=== docker Images (local) ===", "docker: could not list images" + dash + "%1"}},
+        {"containers", "docker", 3, "List Containers", {},
+         {"=== docker Containers (local) ===", "docker: could not list containers" + dash + "%1"}},
+        {"registry", "curl", 3, "Registry Catalog", {},
+         {"Querying registry: http://127.0.0.1:9/v2/_catalog", "Registry catalog: failed" + dash + "%1"}},
+    };
+    for (const char* how : {"missing", "failing", "hung"}) {
+        for (const Operation& operation : operations) {
+            QTest::addRow("%s, %s", operation.name, how)
+                << QString::fromLatin1(operation.tool) << operation.page << QString::fromLatin1(operation.button)
+                << operation.answers << operation.lines << QString::fromLatin1(how);
+        }
+    }
+}
+
+// A tool that is missing, fails or hangs is told as a failure with its
+// reason, never as a success or an empty result.
+void DevOpsContainersTest::toolFailures()
+{
+    QFETCH(QString, tool);
+    QFETCH(int, pageIndex);
+    QFETCH(QString, button);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, how);
+    QFile::remove(fakes->binDir() + QLatin1Char('/') + tool);
+    QString why;
+    if (how == QLatin1String("missing")) {
+        why = tool + QStringLiteral(" failed to start");
+    } else {
+        fakes->install(tool);
+        if (how == QLatin1String("failing")) {
+            fakes->answer(tool, {}, 1, "error: it went wrong\n");
+            why = QStringLiteral("error: it went wrong");
+        } else {
+            fakes->setSleep(tool, 60);
+            why = tool + QStringLiteral(" timed out after 1500 ms");
+        }
+    }
+    DevOpsSecretsTab tab;
+    tab.toolTimeoutMs = tab.createTimeoutMs = tab.registryTimeoutMs = 1500;
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
+    tab.findChild<QLineEdit*>(QStringLiteral("engineRegistry"))->setText(QStringLiteral("127.0.0.1:9"));
+    for (const char* name : {"k8sSecrets", "engineSecrets"}) {
+        QTreeWidget* secrets = tree(tab, name);
+        secrets->setCurrentItem(new QTreeWidgetItem(secrets, {QStringLiteral("db")}));
+    }
+    ModalDriver driver;
+    driver.answerInOrder(answers);
+    clickButton(page(tab, pageIndex), button);
+    QCOMPARE(driver.pending(), 0);
+    const QStringList logged = newLines(tab);
+    QCOMPARE(logged.size(), lines.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString expected = lines.at(i).contains(QLatin1String("%1")) ? lines.at(i).arg(why) : lines.at(i);
+        // A missing tool's reason goes on with what the system said.
+        QVERIFY2(how == QLatin1String("missing") ? logged.at(i).startsWith(expected) : logged.at(i) == expected,
+                 qPrintable(logged.at(i) + QStringLiteral("\n  expected: ") + expected));
+    }
+    // A failed delete removes nothing.
+    if (button == QLatin1String("Delete"))
+        QCOMPARE(tree(tab, "k8sSecrets")->topLevelItemCount(), 1);
 }
 
 OT_TEST_MAIN(DevOpsContainersTest)

@@ -138,6 +138,10 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
     });
 
     connect(create, &QPushButton::clicked, this, [this, nameSpace] {
+        // Refused before anything is asked: the typed value would be lost.
+        const QString ns = nameSpace->text();
+        if (refuseNamespace(ns))
+            return;
         const QString title = QStringLiteral("Create K8s Secret");
         bool ok = false;
         const QString name = QInputDialog::getText(this, title, QStringLiteral("Secret name:"), QLineEdit::Normal,
@@ -150,9 +154,6 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
         QString value = QInputDialog::getText(this, title, QStringLiteral("Value:"), QLineEdit::Password, QString(), &ok);
         WipeOnExit wipeValue(value);
         if (!ok)
-            return;
-        const QString ns = nameSpace->text();
-        if (refuseNamespace(ns))
             return;
         QByteArray manifest = secretManifest(name, key, value);
         const ToolRunner::Result result =
