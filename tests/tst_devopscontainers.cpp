@@ -886,22 +886,13 @@ void DevOpsContainersTest::sshSetupRemote()
 void DevOpsContainersTest::registryCatalog()
 {
     fakes->linkReal(QStringLiteral("curl"));
-    // curl is awaited with a blocking wait: the registry answers from a thread of its own.
-    QThread thread;
-    auto* registry = new LoopbackHttpServer;
-    registry->route("GET", QStringLiteral("/v2/_catalog"), 200, "{\"repositories\":[\"a\"]}\n",
-                    {{"Content-Type", "application/json"}});
-    registry->moveToThread(&thread);
-    thread.start();
-    bool listening = false;
-    QMetaObject::invokeMethod(registry, [&] { listening = registry->listen(); }, Qt::BlockingQueuedConnection);
-    const auto stop = qScopeGuard([&] {
-        QMetaObject::invokeMethod(registry, [registry] { delete registry; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
+    ServerThread registry;
+    registry.call([&registry] {
+        registry.server->route("GET", QStringLiteral("/v2/_catalog"), 200, "{\"repositories\":[\"a\"]}\n",
+                               {{"Content-Type", "application/json"}});
     });
-    QVERIFY(listening);
-    const QString address = QStringLiteral("127.0.0.1:%1").arg(registry->port());
+    QVERIFY(registry.listen());
+    const QString address = registry.url().mid(QStringLiteral("http://").size());
 
     DevOpsSecretsTab tab;
     auto* field = tab.findChild<QLineEdit*>(QStringLiteral("engineRegistry"));
@@ -909,13 +900,17 @@ void DevOpsContainersTest::registryCatalog()
     clickButton(enginePage(tab), QStringLiteral("Registry Catalog"));
     field->setText(QLatin1Char(' ') + address + QLatin1Char(' '));
     clickButton(enginePage(tab), QStringLiteral("Registry Catalog"));
+    // A registry that answers with an HTTP error has no catalogue to show.
+    registry.call([&registry] { registry.server->clearRoutes(); });
+    clickButton(enginePage(tab), QStringLiteral("Registry Catalog"));
     const QString url = QStringLiteral("http://%1/v2/_catalog").arg(address);
     QCOMPARE(newLines(tab), (QStringList{"Enter registry address first (e.g., 192.168.1.50:5000)",
                                          "Querying registry: " + url,
-                                         "Registry catalog: {\"repositories\":[\"a\"]}"}));
-    int requests = 0;
-    QMetaObject::invokeMethod(registry, [&] { requests = registry->requestCount(); }, Qt::BlockingQueuedConnection);
-    QCOMPARE(requests, 1);
+                                         "Registry catalog: {\"repositories\":[\"a\"]}",
+                                         "Querying registry: " + url,
+                                         QString::fromUtf8("Registry catalog: failed \u2014 curl: (22) The requested "
+                                                           "URL returned error: 404")}));
+    QCOMPARE(registry.requests().size(), 2);
 }
 
 void DevOpsContainersTest::realPodmanRoundTrip()
@@ -963,6 +958,11 @@ void DevOpsContainersTest::realPodmanRoundTrip()
                  && lines.value(3).contains(QLatin1String("no secret with name or id")),
              qPrintable(lines.value(3)));
     QCOMPARE(lines.mid(4), QStringList{"podman: 0 secrets listed"});
+
+    // After "--" a name that begins with "-" is podman's to refuse as a name.
+    driver.answerInOrder({QStringLiteral("-x"), QStringLiteral("v")});
+    clickButton(enginePage(tab), QStringLiteral("Create Secret..."));
+    QVERIFY2(newLines(tab).last().contains(QLatin1String("-x: invalid secret name")), qPrintable(newLines(tab).last()));
 
     // podman answers the version question it is asked.
     clickButton(enginePage(tab), QStringLiteral("Test Connection"));

@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -110,7 +111,11 @@ public:
     QString path(const QString& name) const { return work.filePath(name); }
     void click(const QString& text) { clickButton(page, text); }
     // What the page's handlers added to the shared log since it was opened.
-    QString added() const { return log->toPlainText().mid(before.size()).section(QLatin1Char('\n'), 1, -1); }
+    QString added() const
+    {
+        const QString text = log->toPlainText().mid(before.size());
+        return before.isEmpty() ? text : text.section(QLatin1Char('\n'), 1, -1);
+    }
     QStringList addedLines() const
     {
         const QString text = added();
@@ -173,8 +178,17 @@ private Q_SLOTS:
     void terraformRoundTrip();
     void terraformWrongPasswordKeepsFile();
     void terraformMissingSource();
+    void terraformLongPassPhrase();
+    void terraformLineBreakRefused_data();
+    void terraformLineBreakRefused();
+    void terraformWrongPasswordPassingPadding();
+    void terraformLeftoversOfAKilledRun();
+    void terraformToolFailures_data();
+    void terraformToolFailures();
     void ansibleVaultRealTool();
     void ansibleVaultMissingTool();
+    void ansibleVaultTypedPasswordDecides_data();
+    void ansibleVaultTypedPasswordDecides();
     void sopsRuns_data();
     void sopsRuns();
 
@@ -304,6 +318,174 @@ void DevOpsFilesTest::terraformMissingSource()
     QVERIFY(folderEntries(work.path()).isEmpty());
 }
 
+// A pass phrase longer than the line openssl reads at once: the file's
+// content reaches openssl apart from it, and the openssl CLI, reading the
+// same phrase from a file, gets the original bytes back.
+void DevOpsFilesTest::terraformLongPassPhrase()
+{
+    QTemporaryDir work;
+    const QString source = work.filePath(QStringLiteral("prod.tfvars"));
+    QVERIFY(writeFile(source, tfvars));
+    QString phrase;
+    for (int i = 0; phrase.size() < 1100; ++i)
+        phrase += QString::number(i % 10);
+    QCOMPARE(phrase.toUtf8().size(), 1100);
+    const QString phraseFile = work.filePath(QStringLiteral("phrase"));
+    QVERIFY(writeFile(phraseFile, phrase.toUtf8() + '\n'));
+
+    FakeTools fakes;
+    fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    QVERIFY2(files.encryptTfvars(source, phrase), qPrintable(log.all()));
+    QCOMPARE(fakes.standardInput(QStringLiteral("openssl")), phrase.toUtf8() + '\n');
+    const QStringList arguments = fakes.arguments(QStringLiteral("openssl"));
+    QCOMPARE(arguments.value(arguments.indexOf(QStringLiteral("-in")) + 1), source);
+
+    const QString encrypted = source + QStringLiteral(".enc");
+    const ToolRunner::Result byHand = ToolRunner::run(
+        realOpenssl, {QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"),
+                      QStringLiteral("-in"), encrypted, QStringLiteral("-pass"), QStringLiteral("file:") + phraseFile});
+    QVERIFY2(byHand.succeeded(), byHand.stdErr.constData());
+    QCOMPARE(byHand.stdOut, tfvars);
+
+    // And back, over the plain file.
+    QVERIFY(writeFile(source, "replaced\n"));
+    QVERIFY2(files.decryptTfvars(encrypted, phrase), qPrintable(log.all()));
+    QCOMPARE(readFile(source), tfvars);
+}
+
+void DevOpsFilesTest::terraformLineBreakRefused_data()
+{
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<bool>("encrypt");
+    QTest::newRow("line feed, encrypt") << QStringLiteral("first\nsecond") << true;
+    QTest::newRow("carriage return and line feed, encrypt") << QStringLiteral("first\r\nsecond") << true;
+    QTest::newRow("line feed, decrypt") << QStringLiteral("first\nsecond") << false;
+}
+
+// openssl reads one line of a pass phrase: one that holds a line break is
+// refused with the reason, and nothing runs or changes.
+void DevOpsFilesTest::terraformLineBreakRefused()
+{
+    QFETCH(QString, phrase);
+    QFETCH(bool, encrypt);
+    QTemporaryDir work;
+    const QString plain = work.filePath(QStringLiteral("vars.tfvars"));
+    QVERIFY(writeFile(plain, tfvars));
+    QVERIFY(opensslEncrypt(plain, plain + QStringLiteral(".enc"), QStringLiteral("first")));
+    const QStringList before = folderEntries(work.path());
+    const QByteArray encryptedBefore = readFile(plain + QStringLiteral(".enc"));
+    FakeTools fakes;
+    fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    QVERIFY(encrypt ? !files.encryptTfvars(plain, phrase) : !files.decryptTfvars(plain + QStringLiteral(".enc"), phrase));
+    QCOMPARE(log.lines, QStringList{(encrypt ? QStringLiteral("Encryption failed: ") : QStringLiteral("Decryption failed: "))
+                                    + QStringLiteral("the pass phrase holds a line break, and openssl reads only its "
+                                                     "first line")});
+    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 0);
+    QCOMPARE(folderEntries(work.path()), before);
+    QCOMPARE(readFile(plain), tfvars);
+    QCOMPARE(readFile(plain + QStringLiteral(".enc")), encryptedBefore);
+}
+
+// This salt, plain text and wrong password give a last block whose padding
+// openssl accepts: it reports success with 47 bytes of garbage, which must
+// not take the place of the plain file.
+void DevOpsFilesTest::terraformWrongPasswordPassingPadding()
+{
+    QTemporaryDir work;
+    const QString plain = work.filePath(QStringLiteral("vars.tfvars"));
+    const QString encrypted = plain + QStringLiteral(".enc");
+    QVERIFY(writeFile(plain, tfvars));
+    QVERIFY(opensslEncrypt(plain, encrypted, QStringLiteral("right"), "0102030405060708"));
+    const ToolRunner::Result garbage = opensslDecrypt(encrypted, QStringLiteral("wrong-180"));
+    QVERIFY2(garbage.succeeded() && garbage.stdOut.size() == 47, "openssl no longer passes this wrong password");
+    const QByteArray existing = "region = \"kept\"\n";
+    QVERIFY(writeFile(plain, existing));
+    const QStringList before = folderEntries(work.path());
+
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    QVERIFY(!files.decryptTfvars(encrypted, QStringLiteral("wrong-180")));
+    QCOMPARE(log.lines, QStringList{"Decryption failed: wrong password or damaged file"});
+    QCOMPARE(readFile(plain), existing);
+    QCOMPARE(folderEntries(work.path()), before);
+
+    QVERIFY(files.decryptTfvars(encrypted, QStringLiteral("right")));
+    QCOMPARE(readFile(plain), tfvars);
+}
+
+// What a run killed while openssl wrote left under its hidden temporary
+// name goes with the next encryption; a file of the user's that shares the
+// target's name and six more characters stays.
+void DevOpsFilesTest::terraformLeftoversOfAKilledRun()
+{
+    QTemporaryDir work;
+    const QString source = work.filePath(QStringLiteral("vars.tfvars"));
+    QVERIFY(writeFile(source, tfvars));
+    const QString leftover = work.filePath(QStringLiteral(".vars.tfvars.enc.Ab12Cd"));
+    const QString users = work.filePath(QStringLiteral("vars.tfvars.enc.sha256"));
+    QVERIFY(writeFile(leftover, "Salted__half written"));
+    QVERIFY(writeFile(users, "checksum\n"));
+
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    QVERIFY2(files.encryptTfvars(source, QStringLiteral("pw")), qPrintable(log.all()));
+    QCOMPARE(folderEntries(work.path()),
+             (QStringList{"vars.tfvars", "vars.tfvars.enc", "vars.tfvars.enc.sha256"}));
+    QCOMPARE(readFile(users), QByteArray("checksum\n"));
+}
+
+void DevOpsFilesTest::terraformToolFailures_data()
+{
+    QTest::addColumn<bool>("encrypt");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("line");
+    for (const bool encrypt : {true, false}) {
+        const QString prefix = encrypt ? QStringLiteral("Encryption failed: ") : QStringLiteral("Decryption failed: ");
+        const char* action = encrypt ? "encrypt" : "decrypt";
+        QTest::addRow("%s, missing", action) << encrypt << "missing" << prefix + "openssl failed to start";
+        QTest::addRow("%s, hung", action) << encrypt << "hung" << prefix + "openssl timed out after 1500 ms";
+    }
+    QTest::newRow("encrypt, failing") << true << "failing" << "Encryption failed: openssl exited with code 3: no space";
+}
+
+// openssl missing, failing or hung: the reason, and the files as they were.
+void DevOpsFilesTest::terraformToolFailures()
+{
+    QFETCH(bool, encrypt);
+    QFETCH(QString, how);
+    QFETCH(QString, line);
+    QTemporaryDir work;
+    const QString plain = work.filePath(QStringLiteral("vars.tfvars"));
+    QVERIFY(writeFile(plain, tfvars));
+    QVERIFY(opensslEncrypt(plain, plain + QStringLiteral(".enc"), QStringLiteral("pw")));
+    const QByteArray encryptedBefore = readFile(plain + QStringLiteral(".enc"));
+    const QStringList before = folderEntries(work.path());
+
+    FakeTools fakes(false);
+    for (const char* tool : {"cat", "dirname", "readlink", "sleep"})
+        fakes.linkReal(QString::fromLatin1(tool));
+    if (how != QLatin1String("missing"))
+        fakes.install(QStringLiteral("openssl"));
+    if (how == QLatin1String("failing"))
+        fakes.answer(QStringLiteral("openssl"), {}, 3, "no space\n");
+    if (how == QLatin1String("hung"))
+        fakes.setSleep(QStringLiteral("openssl"), 60);
+    DevOpsSecretFiles files;
+    files.opensslTimeoutMs = 1500;
+    LogLines log(files);
+    QVERIFY(encrypt ? !files.encryptTfvars(plain, QStringLiteral("pw"))
+                    : !files.decryptTfvars(plain + QStringLiteral(".enc"), QStringLiteral("pw")));
+    QCOMPARE(log.lines.size(), 1);
+    QVERIFY2(log.lines.first().startsWith(line), qPrintable(log.all()));
+    QCOMPARE(folderEntries(work.path()), before);
+    QCOMPARE(readFile(plain), tfvars);
+    QCOMPARE(readFile(plain + QStringLiteral(".enc")), encryptedBefore);
+}
+
 // The real tool, detached from any terminal: the password goes in on
 // standard input only.
 void DevOpsFilesTest::ansibleVaultRealTool()
@@ -375,6 +557,60 @@ void DevOpsFilesTest::ansibleVaultMissingTool()
              qPrintable(log.all()));
     QVERIFY2(log.lines.at(2).startsWith(QString::fromUtf8("View failed \u2014 ansible-vault failed to start")),
              qPrintable(log.all()));
+    QCOMPARE(readFile(path), playbookVars);
+}
+
+void DevOpsFilesTest::ansibleVaultTypedPasswordDecides_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("ANSIBLE_VAULT_PASSWORD_FILE") << "environment";
+    QTest::newRow("ANSIBLE_VAULT_IDENTITY_LIST") << "identity list";
+    QTest::newRow("vault_password_file in ~/.ansible.cfg") << "home";
+    QTest::newRow("vault_password_file in ./ansible.cfg") << "working folder";
+    QTest::newRow("vault_password_file in the ANSIBLE_CONFIG file") << "ANSIBLE_CONFIG";
+}
+
+// The user has a vault password file of their own set up: the real
+// ansible-vault still encrypts with the typed password and opens nothing
+// with a wrong one.
+void DevOpsFilesTest::ansibleVaultTypedPasswordDecides()
+{
+    QFETCH(QString, where);
+    TestHome home;
+    QTemporaryDir work;
+    const QString otherFile = work.filePath(QStringLiteral("other-password"));
+    QVERIFY(writeFile(otherFile, "the other password\n"));
+    const QByteArray config = "[defaults]\nvault_password_file = " + otherFile.toUtf8() + "\n";
+    std::unique_ptr<ScopedEnv> env;
+    const QString before = QDir::currentPath();
+    const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
+    if (where == QLatin1String("environment")) {
+        env = std::make_unique<ScopedEnv>("ANSIBLE_VAULT_PASSWORD_FILE", QFile::encodeName(otherFile));
+    } else if (where == QLatin1String("identity list")) {
+        env = std::make_unique<ScopedEnv>("ANSIBLE_VAULT_IDENTITY_LIST", "other@" + QFile::encodeName(otherFile));
+    } else if (where == QLatin1String("home")) {
+        QVERIFY(writeFile(home.path() + QStringLiteral("/.ansible.cfg"), config));
+    } else if (where == QLatin1String("working folder")) {
+        QVERIFY(writeFile(work.filePath(QStringLiteral("ansible.cfg")), config));
+        QVERIFY(QDir::setCurrent(work.path()));
+    } else {
+        QVERIFY(writeFile(work.filePath(QStringLiteral("mine.cfg")), config));
+        env = std::make_unique<ScopedEnv>("ANSIBLE_CONFIG", QFile::encodeName(work.filePath(QStringLiteral("mine.cfg"))));
+    }
+    const QString path = work.filePath(QStringLiteral("group_vars.yml"));
+    QVERIFY(writeFile(path, playbookVars));
+
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    using Action = DevOpsSecretFiles::VaultAction;
+    QVERIFY2(files.runAnsibleVault(Action::Encrypt, path, QStringLiteral("typed")), qPrintable(log.all()));
+    log.lines.clear();
+    QVERIFY(!files.runAnsibleVault(Action::View, path, QStringLiteral("not it")));
+    QCOMPARE(log.lines, QStringList{QString::fromUtf8("View failed \u2014 check vault password.")});
+    QVERIFY(!files.runAnsibleVault(Action::Decrypt, path, QStringLiteral("not it")));
+    QVERIFY(readFile(path).startsWith("$ANSIBLE_VAULT;1.1;AES256"));
+    log.lines.clear();
+    QVERIFY2(files.runAnsibleVault(Action::Decrypt, path, QStringLiteral("typed")), qPrintable(log.all()));
     QCOMPARE(readFile(path), playbookVars);
 }
 
