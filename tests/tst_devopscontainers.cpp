@@ -228,8 +228,14 @@ LoopbackHttpServer::Response json(const QByteArray& body, int status = 200)
 class KubeApi
 {
 public:
-    explicit KubeApi(const QString& home)
+    // The real kubectl goes on the stand-ins' search path, recorded.
+    KubeApi(const QString& home, FakeTools& fakes)
     {
+        const QString real =
+            QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
+        hasKubectl = !real.isEmpty();
+        if (hasKubectl)
+            fakes.recordReal(kubectl, real);
         server.call([this] {
             LoopbackHttpServer* s = server.server;
             s->route("GET", QStringLiteral("/version"), json(R"({"major":"1","minor":"32","gitVersion":"v1.32.0"})"));
@@ -271,6 +277,7 @@ public:
     }
 
     ServerThread server;
+    bool hasKubectl = false;
     bool listening = false;
     QString kubeconfig;
 
@@ -396,11 +403,9 @@ void DevOpsContainersTest::kubernetesList()
     QFETCH(int, status);
     QFETCH(QStringList, rows);
     QFETCH(QString, line);
-    const QString real = QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
-    if (real.isEmpty())
+    KubeApi api(home->path(), *fakes);
+    if (!api.hasKubectl)
         QSKIP("kubectl is not on this machine");
-    fakes->recordReal(kubectl, real);
-    KubeApi api(home->path());
     QVERIFY(api.listening);
     api.setSecrets(items, status);
 
@@ -520,11 +525,9 @@ void DevOpsContainersTest::kubernetesDelete()
 // Secret of that name even when it begins with "-".
 void DevOpsContainersTest::kubernetesDeleteNameAfterDoubleDash()
 {
-    const QString real = QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
-    if (real.isEmpty())
+    KubeApi api(home->path(), *fakes);
+    if (!api.hasKubectl)
         QSKIP("kubectl is not on this machine");
-    fakes->recordReal(kubectl, real);
-    KubeApi api(home->path());
     QVERIFY(api.listening);
     api.setSecrets(R"([{"metadata":{"name":"-A","namespace":"prod","creationTimestamp":"2024-01-01T00:00:00Z"},)"
                    R"("type":"Opaque"}])");
