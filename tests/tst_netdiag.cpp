@@ -3,6 +3,7 @@
 // sshd), the host refusals, and stand-ins only where a failure must be forced.
 #include "ui/NetworkDiagnosticsDialog.h"
 
+#include "AccountHome.h"
 #include "FakeTools.h"
 #include "LoopbackDns.h"
 #include "LoopbackSshd.h"
@@ -30,6 +31,8 @@ class NetDiagTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { accountHome = std::make_unique<AccountHome>(); }
+    void cleanupTestCase();
     void init() { home = std::make_unique<TestHome>(); }
     void cleanup() { home.reset(); }
 
@@ -49,6 +52,7 @@ private Q_SLOTS:
     void sshHostKeys();
 
 private:
+    std::unique_ptr<AccountHome> accountHome;
     std::unique_ptr<TestHome> home;
 };
 
@@ -88,6 +92,13 @@ quint16 closedPort()
 }
 
 } // namespace
+
+// The tools ran as the test's own account: its real home must be as it was.
+void NetDiagTest::cleanupTestCase()
+{
+    const QString changes = accountHome->changes();
+    QVERIFY2(changes.isEmpty(), qPrintable(changes));
+}
 
 void NetDiagTest::layout()
 {

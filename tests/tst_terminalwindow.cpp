@@ -4,6 +4,7 @@
 #include "ui/SshTerminalWindow.h"
 #include "ui/TerminalWidget.h"
 
+#include "AccountHome.h"
 #include "FakeTools.h"
 #include "LoopbackSshd.h"
 #include "ModalDriver.h"
@@ -33,6 +34,8 @@ class TerminalWindowTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { accountHome = std::make_unique<AccountHome>(); }
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -53,6 +56,7 @@ private Q_SLOTS:
     void localShell();
 
 private:
+    std::unique_ptr<AccountHome> accountHome;
     std::unique_ptr<FakeTools> fakes;
     std::unique_ptr<ScopedEnv> user;
     std::unique_ptr<ScopedEnv> shell;
@@ -94,6 +98,13 @@ QString screenText(TerminalWidget* terminal)
 }
 
 } // namespace
+
+// The sessions ran as the test's own account: its real home must be as it was.
+void TerminalWindowTest::cleanupTestCase()
+{
+    const QString changes = accountHome->changes();
+    QVERIFY2(changes.isEmpty(), qPrintable(changes));
+}
 
 void TerminalWindowTest::init()
 {
@@ -391,11 +402,12 @@ void TerminalWindowTest::sshSessionToLoopbackServer()
                                                 QString(), QString());
     QCOMPARE(tabsOf(window)->tabText(0), LoopbackSshd::user() + QStringLiteral("@127.0.0.1"));
     QSignalSpy finished(terminal, &TerminalWidget::processFinished);
-    terminal->sendText(QStringLiteral("echo hi; exit 7\r"));
+    terminal->sendText(QStringLiteral("echo \"hi $HOME $(pwd)\"; exit 7\r"));
     QVERIFY2(finished.wait(30000), qPrintable(screenText(terminal) + QString::fromUtf8(sshd.log())));
     QCOMPARE(finished.first().first().toInt(), 7);
     const QStringList lines = screenText(terminal).split(QLatin1Char('\n'));
-    QVERIFY2(lines.contains(QStringLiteral("hi")), qPrintable(lines.join(QLatin1Char('|'))));
+    // The session lives in the fixture's home, not the account's.
+    QVERIFY2(lines.contains(QStringLiteral("hi %1 %1").arg(sshd.homePath())), qPrintable(lines.join(QLatin1Char('|'))));
     QVERIFY(lines.contains(QStringLiteral("[Process exited with code 7]")));
     QTextBlock last = terminal->findChild<QPlainTextEdit*>()->document()->lastBlock().previous();
     QCOMPARE(last.text(), QStringLiteral("[Process exited with code 7]"));

@@ -72,6 +72,11 @@ QString LoopbackSshd::userKeyPath() const
     return dir.filePath(QStringLiteral("id_ed25519"));
 }
 
+QString LoopbackSshd::homePath() const
+{
+    return dir.filePath(QStringLiteral("home"));
+}
+
 QString LoopbackSshd::sshConfigPath() const
 {
     return dir.filePath(QStringLiteral("ssh_config"));
@@ -97,6 +102,35 @@ bool LoopbackSshd::prepare(QString* error)
     if (!QFile::copy(userKeyPath() + QStringLiteral(".pub"), dir.filePath(QStringLiteral("authorized_keys")))) {
         if (error)
             *error = QStringLiteral("cannot write authorized_keys");
+        return false;
+    }
+    // The session's home: the login is the test's own account, whose real
+    // home no session may write into (a shell's history, say).
+    if (!QDir().mkpath(homePath())
+        || !QFile::setPermissions(homePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                  | QFileDevice::ExeOwner)) {
+        if (error)
+            *error = QStringLiteral("cannot create the session home");
+        return false;
+    }
+    // sshd starts every session in the account's home from the password
+    // database and sets HOME to it; this command, forced on every session,
+    // moves it into the fixture's own home, with no history file, before
+    // it runs what the client asked for (a command, the sftp server) or an
+    // interactive shell.
+    const QByteArray session = QStringLiteral(
+        "#!/bin/sh\n"
+        "HOME='%1'\n"
+        "HISTFILE=\n"
+        "export HOME HISTFILE\n"
+        "cd \"$HOME\" || exit 1\n"
+        "if [ -n \"$SSH_ORIGINAL_COMMAND\" ]; then\n"
+        "    exec /bin/sh -c \"$SSH_ORIGINAL_COMMAND\"\n"
+        "fi\n"
+        "exec \"${SHELL:-/bin/sh}\" -i\n").arg(homePath()).toUtf8();
+    if (!writeExecutable(dir.filePath(QStringLiteral("session")), session)) {
+        if (error)
+            *error = QStringLiteral("cannot write the session command");
         return false;
     }
     // sshd refuses to start without its privilege separation folder
@@ -134,7 +168,12 @@ bool LoopbackSshd::start(QString* error)
             "KbdInteractiveAuthentication no\n"
             "PermitRootLogin prohibit-password\n"
             "PidFile none\n"
-            "Subsystem sftp internal-sftp\n").arg(listenPort).arg(folder).toUtf8();
+            "PermitUserRC no\n"
+            "PrintMotd no\n"
+            "PrintLastLog no\n"
+            "ForceCommand %2/session\n"
+            // The forced command runs the server as the command it was asked for.
+            "Subsystem sftp /usr/lib/openssh/sftp-server\n").arg(listenPort).arg(folder).toUtf8();
         if (!writeFile(dir.filePath(QStringLiteral("sshd_config")), config)) {
             if (error)
                 *error = QStringLiteral("cannot write sshd_config");

@@ -8,7 +8,10 @@
 class FakeTools;
 
 // An sshd of the test's own on 127.0.0.1 and a free port, with throwaway host
-// and user keys in a temporary folder; the login is the test's own account.
+// and user keys in a temporary folder. The login is the test's own account,
+// but every session (a shell, a command, sftp) runs in a home of the
+// fixture's own, homePath(), with no history file: the account's real home
+// is never touched.
 // start() returns once the server answers with its banner; the destructor
 // stops it by its pid.
 //
@@ -36,6 +39,7 @@ public:
     static QString user();
     QString folder() const { return dir.path(); }
     QString userKeyPath() const;       // private key, no pass phrase
+    QString homePath() const;          // HOME and working folder of every session
     QString sshConfigPath() const;
     // The host's public key line ("ssh-ed25519 AAAA...").
     QByteArray hostPublicKey() const;
