@@ -42,6 +42,8 @@ private Q_SLOTS:
     void windowAndMenus();
     void newSessionPrompt_data();
     void newSessionPrompt();
+    void optionLikeTargetIsRefused_data();
+    void optionLikeTargetIsRefused();
     void endedSessionIsMarkedAndRenameReplacesTheLabel();
     void closeQuestion();
     void closingTheOnlyTabDeletesTheWindow();
@@ -201,6 +203,38 @@ void TerminalWindowTest::newSessionPrompt()
     QCOMPARE(tabsOf(window)->tabText(0), label);
     endStandIn(terminalAt(window, 0));
     QCOMPARE(fakes->arguments(QStringLiteral("ssh")), arguments);
+}
+
+void TerminalWindowTest::optionLikeTargetIsRefused_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    const QString host = QStringLiteral("The host \"%1\" starts with \"-\" and would be taken as an option by the "
+                                        "SSH client. Enter a host name or address.");
+    const QString user = QStringLiteral("The user name \"%1\" starts with \"-\" and would be taken as an option by "
+                                        "the SSH client. Enter a user name.");
+    QTest::newRow("host") << "-oProxyCommand=touch /tmp/x" << host.arg("-oProxyCommand=touch /tmp/x");
+    QTest::newRow("user") << "-oProxyCommand=x@127.0.0.1" << user.arg("-oProxyCommand=x");
+    QTest::newRow("host after the user") << "alice@-p2222" << host.arg("-p2222");
+    QTest::newRow("both") << "-l@-h" << host.arg("-h");
+    QTest::newRow("a lone dash") << "-" << host.arg("-");
+}
+
+// The main window's refusal, word for word: nothing reaches ssh, no tab opens.
+void TerminalWindowTest::optionLikeTargetIsRefused()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    SshTerminalWindow window;
+    ModalDriver driver;
+    driver.typeText(typed);
+    driver.pressButton(QMessageBox::Ok);
+    trigger(window, QStringLiteral("New &SSH Session..."));
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles, (QStringList{"New SSH Session", "New SSH Session"}));
+    QCOMPARE(driver.texts.value(1), message);
+    QCOMPARE(tabsOf(window)->count(), 0);
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh")), 0);
 }
 
 void TerminalWindowTest::endedSessionIsMarkedAndRenameReplacesTheLabel()

@@ -2,15 +2,21 @@
 
 #include "core/ToolArgs.h"
 
-SshTarget SshTarget::parse(const QString& text)
+SshTarget SshTarget::parseUserAtHost(const QString& text)
 {
     SshTarget target;
     target.host = text;
-    const qsizetype at = target.host.indexOf(QLatin1Char('@'));
+    const qsizetype at = text.indexOf(QLatin1Char('@'));
     if (at >= 0) {
-        target.user = target.host.left(at);
-        target.host = target.host.mid(at + 1);
+        target.user = text.left(at);
+        target.host = text.mid(at + 1);
     }
+    return target;
+}
+
+SshTarget SshTarget::parse(const QString& text)
+{
+    SshTarget target = parseUserAtHost(text);
     const qsizetype colon = target.host.indexOf(QLatin1Char(':'));
     if (colon >= 0) {
         bool ok = false;

@@ -1,5 +1,6 @@
 #include "ui/SshTerminalWindow.h"
 
+#include "app/SshTarget.h"
 #include "ui/TerminalWidget.h"
 
 #include <QAction>
@@ -140,11 +141,14 @@ void SshTerminalWindow::newSshSession()
                                                QString(), &ok);
     if (!ok || text.isEmpty())
         return;
-    const qsizetype at = text.indexOf(QLatin1Char('@'));
-    if (at >= 0)
-        newSshTab(text.mid(at + 1), text.left(at), 22, QString(), QString(), QString());
-    else
-        newSshTab(text, QString(), 22, QString(), QString(), QString());
+    const SshTarget target = SshTarget::parseUserAtHost(text);
+    // A user or host that begins with "-" would reach ssh as an option.
+    const QString refusal = target.refusal();
+    if (!refusal.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("New SSH Session"), refusal);
+        return;
+    }
+    newSshTab(target.host, target.user, target.port, QString(), QString(), QString());
 }
 
 void SshTerminalWindow::closeTab(int index)
