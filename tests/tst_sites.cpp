@@ -49,7 +49,8 @@ private Q_SLOTS:
     void storeReadsAndWritesWhatOpensslDoes();
     void defaults_data();
     void defaults();
-    void anotherLoginReadsNothingAndTheOldStoreIsSetAside();
+    void unreadableStoreIsSetAsideAndTold_data();
+    void unreadableStoreIsSetAsideAndTold();
     void noStoreRunsNoTool();
     void failedWritesLeaveTheStoreWhole_data();
     void failedWritesLeaveTheStoreWhole();
@@ -64,6 +65,8 @@ private Q_SLOTS:
     void connectActions_data();
     void connectActions();
     void launcherThatDoesNotStartIsReported();
+    void optionLikeTargetsAreRefused_data();
+    void optionLikeTargetsAreRefused();
     void quotingHoldsAgainstARealShell();
     void shellWords_data();
     void shellWords();
@@ -284,33 +287,75 @@ void SitesTest::defaults()
     QCOMPARE(actual, expected);
 }
 
-// A store written under another login cannot be read: it is never written
-// over, but set aside unchanged when the next change is saved.
-void SitesTest::anotherLoginReadsNothingAndTheOldStoreIsSetAside()
+// A store that cannot be read is never written over: opening the Site
+// Manager moves it aside unchanged and says, once, where it went and why.
+void SitesTest::unreadableStoreIsSetAsideAndTold_data()
 {
-    encryptStore(R"([{"name":"Alice's"}])", "alice");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    const QString undecryptable = QStringLiteral(
+        "it could not be decrypted with the key of this computer and login (the host name or the login name has "
+        "changed since it was saved, or the file is damaged)");
+    QTest::newRow("written under another login") << "login" << undecryptable;
+    QTest::newRow("a corrupted byte") << "byte" << undecryptable;
+    QTest::newRow("no list inside") << "object"
+                                    << "it was decrypted, but holds no list of sites (the file is damaged)";
+}
+
+void SitesTest::unreadableStoreIsSetAsideAndTold()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    if (damage == QLatin1String("login")) {
+        encryptStore(R"([{"name":"Alice's"}])", "alice");
+    } else if (damage == QLatin1String("object")) {
+        encryptStore(R"({"name":"Mine"})");
+    } else {
+        storeSites({site(QStringLiteral("Mine"))});
+        QByteArray bytes = readFile(storePath());
+        bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x01);   // the padding no longer checks
+        QVERIFY(writeFile(storePath(), bytes));
+    }
     const QByteArray before = readFile(storePath());
+    // Reading alone moves nothing.
     QVERIFY(SiteManagerDialog::loadProfiles().isEmpty());
+    QCOMPARE(readFile(storePath()), before);
 
     ModalDriver driver;
-    for (const char* answer : {"Mine", "", "m.example", "tess", "agent", "Default"})
+    driver.pressButton(QMessageBox::Ok);
+    for (const char* answer : {"New", "", "m.example", "tess", "agent", "Default"})
         driver.typeText(QString::fromUtf8(answer));
     SiteManagerDialog dialog;
-    QCOMPARE(treeOf(dialog)->topLevelItemCount(), 0);
-    clickButton(&dialog, QStringLiteral("Add Site..."));
-    QCOMPARE(treeLines(treeOf(dialog)), QStringList{"Mine|m.example|tess|22|agent|ssh #0"});
-
+    QCOMPARE(driver.titles, QStringList{"Site Manager"});
     const QStringList aside = QDir(UserProfile::configDir()).entryList({"sites.enc.unreadable-*"}, QDir::Files);
     QCOMPARE(aside.size(), 1);
     QVERIFY(QRegularExpression(QStringLiteral("^sites\\.enc\\.unreadable-\\d{14}$")).match(aside.first()).hasMatch());
-    QCOMPARE(readFile(UserProfile::configDir() + QLatin1Char('/') + aside.first()), before);
-    QVERIFY(decryptStore().startsWith("[{"));
-    QCOMPARE(names(SiteManagerDialog::loadProfiles()), QStringList{"Mine"});
+    const QString asidePath = UserProfile::configDir() + QLatin1Char('/') + aside.first();
+    QCOMPARE(driver.texts.first(),
+             QStringLiteral("Your stored sites could not be read: %1.\n\n"
+                            "The file was moved aside unchanged, and nothing will write over it:\n%2\n\n"
+                            "The site list starts empty; sites you add are saved in a new sites.enc.")
+                 .arg(reason, asidePath));
+    QCOMPARE(readFile(asidePath), before);
+    QVERIFY(!QFile::exists(storePath()));
+    QCOMPARE(treeOf(dialog)->topLevelItemCount(), 0);
 
-    // Under its own login the old store still reads.
-    ScopedEnv alice("USER", "alice");
-    SiteStore old(UserProfile::configDir() + QLatin1Char('/') + aside.first(), passPhraseFor("alice"));
-    QCOMPARE(names(old.load()), QStringList{"Alice's"});
+    // The next change starts a new store, without a second word; the old file stays as it was.
+    clickButton(&dialog, QStringLiteral("Add Site..."));
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles.count(QStringLiteral("Site Manager")), 1);
+    QCOMPARE(treeLines(treeOf(dialog)), QStringList{"New|m.example|tess|22|agent|ssh #0"});
+    QVERIFY(decryptStore().startsWith("[{"));
+    QCOMPARE(readFile(asidePath), before);
+    QCOMPARE(QDir(UserProfile::configDir()).entryList({"sites.enc*"}, QDir::Files),
+             (QStringList{"sites.enc", aside.first()}));
+
+    if (damage == QLatin1String("login")) {
+        // Under its own login the old store still reads.
+        ScopedEnv alice("USER", "alice");
+        SiteStore old(asidePath, passPhraseFor("alice"));
+        QCOMPARE(names(old.load()), QStringList{"Alice's"});
+    }
 }
 
 void SitesTest::noStoreRunsNoTool()
@@ -703,6 +748,72 @@ void SitesTest::launcherThatDoesNotStartIsReported()
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests.at(0).at(1).toString(), QStringLiteral("ssh"));
     QCOMPARE(requests.at(1).at(1).toString(), QStringLiteral("scp"));
+}
+
+void SitesTest::optionLikeTargetsAreRefused_data()
+{
+    QTest::addColumn<QString>("action");   // "Add Site...", "Edit..." or a connect button
+    QTest::addColumn<QString>("field");    // "host" or "user"
+    QTest::addColumn<QString>("value");
+    const QString proxy = QStringLiteral("-oProxyCommand=touch pwned");
+    for (const char* action : {"Add Site...", "Edit...", "SSH", "SFTP", "SCP", "Rsync"}) {
+        for (const char* field : {"host", "user"}) {
+            QTest::addRow("%s %s", action, field)
+                << QString::fromLatin1(action) << QString::fromLatin1(field)
+                << (QLatin1String(field) == QLatin1String("host") ? proxy : QStringLiteral("-l"));
+        }
+    }
+}
+
+// Saving and every connect action refuse a user or host that begins with
+// "-" with the main window's message; nothing is stored or started.
+void SitesTest::optionLikeTargetsAreRefused()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    const bool saving = action == QLatin1String("Add Site...") || action == QLatin1String("Edit...");
+    const bool isHost = field == QLatin1String("host");
+    SiteProfile stored = site(QStringLiteral("Web"));
+    stored.remoteDir = QStringLiteral("/srv");
+    if (!saving) {
+        // As a store written before this check, or edited outside, may hold it.
+        (isHost ? stored.hostname : stored.user) = value;
+    }
+    storeSites({stored});
+    const QByteArray before = readFile(storePath());
+
+    FakeTools fakes;
+    for (const char* tool : {"osascript", "scp", "ssh", "sftp", "rsync"})
+        fakes.install(QString::fromLatin1(tool));
+    SiteManagerDialog dialog;
+    QSignalSpy requests(&dialog, &SiteManagerDialog::connectRequested);
+    ModalDriver driver;
+    const QString host = isHost ? value : QStringLiteral("h.example");
+    const QString user = isHost ? QStringLiteral("alice") : value;
+    if (action == QLatin1String("Add Site..."))
+        driver.answerInOrder({"Other", "", host, user});
+    else if (action == QLatin1String("Edit..."))
+        driver.answerInOrder({host, user});
+    driver.pressButton(QMessageBox::Ok);
+    treeOf(dialog)->setCurrentItem(rowNamed(treeOf(dialog), "Web"));
+    clickButton(&dialog, action);
+    QCOMPARE(driver.pending(), 0);
+
+    const QString title = action == QLatin1String("Add Site...") ? QStringLiteral("Add Site")
+                          : action == QLatin1String("Edit...")   ? QStringLiteral("Edit: Web")
+                                                                 : QStringLiteral("Site Manager");
+    QCOMPARE(driver.titles.last(), title);
+    QCOMPARE(driver.texts.last(),
+             isHost ? QStringLiteral("The host \"%1\" starts with \"-\" and would be taken as an option by the SSH "
+                                     "client. Enter a host name or address.").arg(value)
+                    : QStringLiteral("The user name \"%1\" starts with \"-\" and would be taken as an option by the "
+                                     "SSH client. Enter a user name.").arg(value));
+    QCOMPARE(readFile(storePath()), before);
+    QCOMPARE(requests.size(), 0);
+    QTest::qWait(100);   // a detached start would have been recorded by now
+    for (const char* tool : {"osascript", "scp", "ssh", "sftp", "rsync"})
+        QCOMPARE(fakes.callCount(QString::fromLatin1(tool)), 0);
 }
 
 // The rsync line the Terminal would run, run by a real shell against a real

@@ -1,5 +1,6 @@
 #include "ui/SiteManagerDialog.h"
 
+#include "app/SshTarget.h"
 #include "config/UserProfile.h"
 #include "core/ShellQuote.h"
 #include "core/ToolRunner.h"
@@ -161,6 +162,8 @@ void SiteManagerDialog::loadSites()
     m_sites.clear();
     m_tree->clear();
     m_sites = store.load();
+    if (store.isUnreadable() && !toldUnreadable)
+        setAsideUnreadable();
     QHash<QString, QTreeWidgetItem*> groups;
     for (int index = 0; index < m_sites.size(); ++index) {
         const SiteProfile& site = m_sites.at(index);
@@ -181,6 +184,44 @@ void SiteManagerDialog::loadSites()
         if (!site.color.isEmpty())
             row->setForeground(0, QColor::fromString(site.color));
     }
+}
+
+void SiteManagerDialog::setAsideUnreadable()
+{
+    toldUnreadable = true;
+    const QString why = store.unreadableReason();
+    QString movedTo;
+    const QString failure = store.setAside(&movedTo);
+    // Only OK is offered: nothing here may write over the stored file.
+    if (failure.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Site Manager"),
+                             QStringLiteral("Your stored sites could not be read: %1.\n\n"
+                                            "The file was moved aside unchanged, and nothing will write over it:\n"
+                                            "%2\n\n"
+                                            "The site list starts empty; sites you add are saved in a new "
+                                            "sites.enc.")
+                                 .arg(why, movedTo));
+    } else {
+        QMessageBox::warning(this, QStringLiteral("Site Manager"),
+                             QStringLiteral("Your stored sites could not be read: %1.\n\n"
+                                            "The file could not be moved aside (%2), so it stays as it is at:\n"
+                                            "%3\n\n"
+                                            "Nothing will write over it: changes to the site list are not saved "
+                                            "while it is there.")
+                                 .arg(why, failure, store.path()));
+    }
+}
+
+bool SiteManagerDialog::refusedTarget(const QString& user, const QString& host, const QString& title)
+{
+    SshTarget target;
+    target.user = user;
+    target.host = host;
+    const QString refusal = target.refusal();
+    if (refusal.isEmpty())
+        return false;
+    QMessageBox::warning(this, title, refusal);
+    return true;
 }
 
 void SiteManagerDialog::saveSites()
@@ -225,7 +266,7 @@ void SiteManagerDialog::addSite()
         return;
     const QString user = QInputDialog::getText(this, title, QStringLiteral("Username:"), QLineEdit::Normal,
                                                qEnvironmentVariable("USER"), &ok);
-    if (!ok)
+    if (!ok || refusedTarget(user, host, title))
         return;
     const QString method = QInputDialog::getItem(
         this, title, QStringLiteral("Authentication:"),
@@ -280,7 +321,7 @@ void SiteManagerDialog::editSite()
         return;
     const QString user = QInputDialog::getText(this, title, QStringLiteral("User:"), QLineEdit::Normal, site.user,
                                                &ok);
-    if (!ok)
+    if (!ok || refusedTarget(user, host, title))
         return;
     m_sites[index].hostname = host;
     m_sites[index].user = user;
@@ -331,7 +372,7 @@ void SiteManagerDialog::openInTerminal(const QString& commandLine)
 void SiteManagerDialog::connectSsh()
 {
     const SiteProfile site = selectedProfile();
-    if (site.name.isEmpty())
+    if (site.name.isEmpty() || refusedTarget(site.user, site.hostname, QStringLiteral("Site Manager")))
         return;
     QString command = QStringLiteral("ssh");
     if (!site.keyPath.isEmpty())
@@ -346,7 +387,7 @@ void SiteManagerDialog::connectSsh()
 void SiteManagerDialog::connectSftp()
 {
     const SiteProfile site = selectedProfile();
-    if (site.name.isEmpty())
+    if (site.name.isEmpty() || refusedTarget(site.user, site.hostname, QStringLiteral("Site Manager")))
         return;
     QString command = QStringLiteral("sftp");
     if (site.port != 22)
@@ -359,7 +400,7 @@ void SiteManagerDialog::connectSftp()
 void SiteManagerDialog::connectScp()
 {
     const SiteProfile site = selectedProfile();
-    if (site.name.isEmpty())
+    if (site.name.isEmpty() || refusedTarget(site.user, site.hostname, QStringLiteral("Site Manager")))
         return;
     const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Select Local File to Copy"));
     if (file.isEmpty())
@@ -375,7 +416,7 @@ void SiteManagerDialog::connectScp()
 void SiteManagerDialog::connectRsync()
 {
     const SiteProfile site = selectedProfile();
-    if (site.name.isEmpty())
+    if (site.name.isEmpty() || refusedTarget(site.user, site.hostname, QStringLiteral("Site Manager")))
         return;
     const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Select Local Directory"));
     if (dir.isEmpty())

@@ -45,8 +45,15 @@ private:
     // Runs the command line in the Terminal application.
     void openInTerminal(const QString& commandLine);
     void reportNotStarted(const QString& program);
+    // A store that could not be read is moved out of the way, unchanged,
+    // and the user told once where it went and why.
+    void setAsideUnreadable();
+    // True, after telling the user, when the site's user or host would
+    // reach ssh, sftp, scp or rsync as an option.
+    bool refusedTarget(const QString& user, const QString& host, const QString& title);
 
     QTreeWidget* m_tree = nullptr;
     QList<SiteProfile> m_sites;
     SiteStore store;
+    bool toldUnreadable = false;
 };

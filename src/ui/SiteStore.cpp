@@ -59,15 +59,22 @@ QList<SiteProfile> SiteStore::load()
     }
     QByteArray plain;
     bool refused = false;
+    reason.clear();
     const QString failure = EncryptedFile::read(filePath, passPhrase, &plain, options(), &refused);
     if (!failure.isEmpty()) {
         onDisk = refused ? OnDisk::Unreadable : OnDisk::NotRead;
+        reason = refused ? QStringLiteral("it could not be decrypted with the key of this computer and login "
+                                          "(the host name or the login name has changed since it was saved, "
+                                          "or the file is damaged)")
+                         : failure;
         return {};
     }
     bool isArray = false;
     const QList<SiteProfile> sites = fromJson(plain, &isArray);
     secureZero(plain);
     onDisk = isArray ? OnDisk::Read : OnDisk::Unreadable;
+    if (!isArray)
+        reason = QStringLiteral("it was decrypted, but holds no list of sites (the file is damaged)");
     return sites;
 }
 
@@ -75,13 +82,21 @@ QString SiteStore::save(const QList<SiteProfile>& sites)
 {
     if (onDisk == OnDisk::Unknown)
         load();
-    if (onDisk == OnDisk::NotRead && QFileInfo::exists(filePath))
+    if ((onDisk == OnDisk::NotRead || onDisk == OnDisk::Unreadable) && QFileInfo::exists(filePath))
         return QStringLiteral("the stored sites could not be read, so nothing was written over them");
-    EncryptedFile::Options write = options();
-    write.setAsideExisting = onDisk == OnDisk::Unreadable;
-    const QString failure = EncryptedFile::write(filePath, toJson(sites), passPhrase, write);
+    const QString failure = EncryptedFile::write(filePath, toJson(sites), passPhrase, options());
     if (failure.isEmpty())
         onDisk = OnDisk::Read;
+    return failure;
+}
+
+QString SiteStore::setAside(QString* movedTo)
+{
+    const QString failure = EncryptedFile::setAside(filePath, movedTo);
+    if (failure.isEmpty()) {
+        onDisk = OnDisk::Absent;
+        reason.clear();
+    }
     return failure;
 }
 

@@ -30,8 +30,9 @@ Q_DECLARE_METATYPE(SiteProfile)
 // The list of sites in one file encrypted with openssl (EncryptedFile): a
 // compact JSON array of objects with the fourteen fields as keys. The store
 // remembers what it found on disk, so that a file it could not read (the
-// host or login name changed since it was written) is never written over:
-// the next save sets it aside unchanged.
+// host or login name changed since it was written, a damaged byte) is never
+// written over: it stays where it is until setAside() moves it, unchanged,
+// out of the way.
 class SiteStore
 {
 public:
@@ -43,9 +44,19 @@ public:
     // The sites in file order; empty when there is no file or it cannot be read.
     QList<SiteProfile> load();
     // Replaces the file with the list. The failure text, empty on success;
-    // nothing is written while the file is there but could not be read at all
-    // (openssl missing or hung).
+    // nothing is written while the file is there but could not be read, be
+    // it refused (see isUnreadable) or never read at all (openssl missing or
+    // hung).
     QString save(const QList<SiteProfile>& sites);
+
+    // True when the last load found a file that openssl refused or that
+    // holds no list of sites; unreadableReason() says which, for the user.
+    bool isUnreadable() const { return onDisk == OnDisk::Unreadable; }
+    QString unreadableReason() const { return reason; }
+    // Moves such a file to <file>.unreadable-<time>, its bytes unchanged, so
+    // that saving starts a new store beside it. The failure text, empty on
+    // success; *movedTo names the file it became.
+    QString setAside(QString* movedTo);
 
     QString path() const { return filePath; }
 
@@ -65,4 +76,5 @@ private:
     QString filePath;
     QByteArray passPhrase;
     OnDisk onDisk = OnDisk::Unknown;
+    QString reason;
 };
