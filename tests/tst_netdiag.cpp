@@ -14,6 +14,8 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -22,6 +24,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -48,6 +51,11 @@ private Q_SLOTS:
     void portCheck();
     void portCheckWithoutNc();
     void tlsCertificate();
+    void tlsNameIsVerified_data();
+    void tlsNameIsVerified();
+    void verdicts_data();
+    void verdicts();
+    void pingKeepsTheWindowAnsweringAndCancelEndsIt();
     void traceroute();
     void sshHostKeys();
 
@@ -73,10 +81,14 @@ QString results(NetworkDiagnosticsDialog& dialog)
     return dialog.findChild<QTextEdit*>()->toPlainText();
 }
 
+// Presses the check's button and waits for the check to end, as a user
+// sees it: its button takes clicks again.
 QString run(NetworkDiagnosticsDialog& dialog, const QString& check)
 {
     const int before = int(results(dialog).size());
     clickButton(&dialog, check);
+    if (!QTest::qWaitFor([&] { return findButton(&dialog, check)->isEnabled(); }, 90000))
+        QTest::qFail(qPrintable(check + QStringLiteral(" did not end")), __FILE__, __LINE__);
     QString added = results(dialog).mid(before);
     // Each line is a block of its own: drop the break before the first.
     if (before > 0 && added.startsWith(QLatin1Char('\n')))
@@ -84,12 +96,79 @@ QString run(NetworkDiagnosticsDialog& dialog, const QString& check)
     return added;
 }
 
-quint16 closedPort()
+quint16 closedPort(const QHostAddress& address = QHostAddress::LocalHost)
 {
     QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
+    probe.listen(address, 0);
     return probe.serverPort();   // released when probe goes
 }
+
+// openssl s_server with the certificate on a free port of address; the port,
+// or 0 when it did not come up.
+quint16 startTlsServer(QProcess& server, const TestPki::Issued& certificate,
+                       const QHostAddress& address = QHostAddress::LocalHost)
+{
+    const QString form = address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                              : QStringLiteral("%1:%2");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const quint16 candidate = closedPort(address);
+        if (candidate == 0)
+            return 0;
+        server.start(QStringLiteral("openssl"),
+                     {"s_server", "-accept", form.arg(address.toString()).arg(candidate), "-cert",
+                      certificate.certPath, "-key", certificate.keyPath, "-quiet"});
+        if (!server.waitForStarted(10000))
+            return 0;
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && server.state() == QProcess::Running) {
+            QTcpSocket probe;
+            probe.connectToHost(address, candidate);
+            if (probe.waitForConnected(500))
+                return candidate;
+            server.waitForReadyRead(50);
+        }
+        server.kill();
+        server.waitForFinished(5000);
+    }
+    return 0;
+}
+
+void stopTlsServer(QProcess& server)
+{
+    server.terminate();
+    if (!server.waitForFinished(10000)) {
+        server.kill();
+        server.waitForFinished(5000);
+    }
+}
+
+// The test's own child processes running the program name.
+QList<qint64> childProcesses(const QByteArray& name)
+{
+    QList<qint64> found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        // "pid (name) state parent ...": the name may hold blanks and brackets.
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(entry));
+        const qsizetype open = stat.indexOf('(');
+        const qsizetype close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
+        if (stat.mid(open + 1, close - open - 1) == name
+            && rest.value(1).toLongLong() == QCoreApplication::applicationPid())
+            found << pid;
+    }
+    return found;
+}
+
+// A name the resolver refuses on its own (a label longer than 63
+// characters): unresolvable without asking any server.
+const QString unresolvable = QString(70, QLatin1Char('a')) + QStringLiteral(".test");
 
 } // namespace
 
@@ -153,7 +232,10 @@ void NetDiagTest::hostValidation_data()
     QTest::newRow("leading hyphen") << "-oProxyCommand=x" << false;
     QTest::newRow("underscore") << "a_b.example" << false;
     QTest::newRow("slash") << "a/b" << false;
-    QTest::newRow("leading colon") << "::1" << false;
+    QTest::newRow("IPv6 loopback") << "::1" << true;
+    QTest::newRow("IPv6 with its interface") << "fe80::1%lo" << true;
+    QTest::newRow("IPv6 in brackets") << "[::1]" << false;
+    QTest::newRow("leading colon, no address") << ":x" << false;
     QTest::newRow("blank inside") << "a b" << false;
 }
 
@@ -178,13 +260,14 @@ void NetDiagTest::hostValidation()
             QCOMPARE(shown, refusals.at(i));
     }
     QCOMPARE(fakes.callCount(QStringLiteral("ping")), valid ? 1 : 0);
-    QCOMPARE(fakes.callCount(QStringLiteral("dig")), valid ? 4 : 0);
+    // An empty first answer asks once more, for the server's status.
+    QCOMPARE(fakes.callCount(QStringLiteral("dig")), valid ? 5 : 0);
     QCOMPARE(fakes.callCount(QStringLiteral("traceroute")), valid ? 1 : 0);
     if (valid)
         QCOMPARE(fakes.arguments(QStringLiteral("ssh-keyscan")), (QStringList{"-p", "22", "-H", trimmed}));
 
     // The port check does not validate, but the host never reaches nc as an option.
-    clickButton(&dialog, QStringLiteral("Port Check"));
+    run(dialog, QStringLiteral("Port Check"));
     QCOMPARE(fakes.arguments(QStringLiteral("nc")), (QStringList{"-z", "-w", "5", "--", trimmed, "22"}));
 }
 
@@ -199,7 +282,8 @@ void NetDiagTest::portField()
     QCOMPARE(fakes.callCount(QStringLiteral("nc")), 0);
     QVERIFY(run(dialog, QStringLiteral("SSL Cert Check")).startsWith(QLatin1String("=== SSL CERT: host.example:443 ===")));
     QCOMPARE(fakes.arguments(QStringLiteral("openssl"), 1),
-             (QStringList{"s_client", "-connect", "host.example:443", "-servername", "host.example", "-brief"}));
+             (QStringList{"s_client", "-connect", "host.example:443", "-servername", "host.example", "-brief",
+                          "-verify_hostname", "host.example"}));
     QCOMPARE(fakes.standardInput(QStringLiteral("openssl"), 2), QByteArray("\n"));
     QVERIFY(run(dialog, QStringLiteral("SSH Fingerprint")).startsWith(QLatin1String("=== SSH HOST KEY: host.example:22 ===")));
     setFields(dialog, QStringLiteral("host.example"), QStringLiteral("0"));
@@ -235,7 +319,7 @@ void NetDiagTest::ping()
     fakes.install(QStringLiteral("ping"));
     fakes.answer(QStringLiteral("ping"), "1 packets transmitted, 0 received\n", 1);
     shown = run(dialog, QStringLiteral("Ping"));
-    QVERIFY(shown.endsWith(QString::fromUtf8("1 packets transmitted, 0 received\n\n"
+    QVERIFY(shown.endsWith(QString::fromUtf8("1 packets transmitted, 0 received\n\nno answer\n"
                                              "Ping failed \u2014 host may be down or ICMP blocked.\n"
                                              "TIP: Many servers block ICMP. Try Port Check instead.")));
 }
@@ -255,6 +339,13 @@ void NetDiagTest::dns()
              QStringLiteral("=== DNS LOOKUP: host.test ===\nA records (IPv4): 192.0.2.7\nAAAA records (IPv6): none\n"
                             "MX records (mail): none\nTXT records: \"v=spf1 -all\"\n"));
     QCOMPARE(server.questionCount(), 4);
+
+    // A name without A records is not a name that does not exist.
+    server.addRecord(QStringLiteral("text.test"), QStringLiteral("TXT"), QStringLiteral("only"));
+    setFields(dialog, QStringLiteral("text.test"));
+    QCOMPARE(run(dialog, QStringLiteral("DNS Lookup")),
+             QStringLiteral("=== DNS LOOKUP: text.test ===\nA records (IPv4): none\nAAAA records (IPv6): none\n"
+                            "MX records (mail): none\nTXT records: \"only\"\n"));
     server.stop();
 }
 
@@ -293,7 +384,8 @@ void NetDiagTest::portCheckWithoutNc()
     NetworkDiagnosticsDialog dialog;
     setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(listener.serverPort()));
     const QString shown = run(dialog, QStringLiteral("Port Check"));
-    QVERIFY2(shown.contains(QLatin1String("CLOSED or FILTERED\nTIP: Check firewall rules")), qPrintable(shown));
+    QVERIFY2(shown.contains(QLatin1String("CLOSED or FILTERED\ncould not start nc\nTIP: Check firewall rules")),
+             qPrintable(shown));
     QVERIFY(!shown.contains(QLatin1String("OPEN")));
 }
 
@@ -308,35 +400,13 @@ void NetDiagTest::tlsCertificate()
     QVERIFY2(!server.isNull(), qPrintable(pki.errorString()));
 
     QProcess sServer;
-    quint16 port = 0;
-    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-        const quint16 candidate = closedPort();
-        sServer.start(QStringLiteral("openssl"),
-                      {"s_server", "-accept", QStringLiteral("127.0.0.1:%1").arg(candidate), "-cert", server.certPath,
-                       "-key", server.keyPath, "-quiet"});
-        QVERIFY(sServer.waitForStarted(10000));
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && sServer.state() == QProcess::Running) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, candidate);
-            if (probe.waitForConnected(500)) {
-                port = candidate;
-                break;
-            }
-            sServer.waitForReadyRead(50);
-        }
-        if (port == 0) {
-            sServer.kill();
-            sServer.waitForFinished(5000);
-        }
-    }
+    const quint16 port = startTlsServer(sServer, server);
     QVERIFY(port != 0);
 
     NetworkDiagnosticsDialog dialog;
     setFields(dialog, QStringLiteral("127.0.0.1"), QString::number(port));
     const QString shown = run(dialog, QStringLiteral("SSL Cert Check"));
-    sServer.terminate();
-    QVERIFY(sServer.waitForFinished(10000) || (sServer.kill(), sServer.waitForFinished(5000)));
+    stopTlsServer(sServer);
 
     QStringList lines = shown.split(QLatin1Char('\n'));
     QCOMPARE(lines.takeFirst(), QStringLiteral("=== SSL CERT: 127.0.0.1:%1 ===").arg(port));
@@ -352,6 +422,146 @@ void NetDiagTest::tlsCertificate()
     QVERIFY(lines.at(block + 3).startsWith(QLatin1String("notBefore=")));
     QVERIFY(lines.at(block + 4).startsWith(QLatin1String("notAfter=")));
     QVERIFY2(lines.at(block + 5).contains(QLatin1String("Fingerprint=")), qPrintable(shown));
+}
+
+void NetDiagTest::tlsNameIsVerified_data()
+{
+    QTest::addColumn<QString>("names");      // the certificate's subjectAltName
+    QTest::addColumn<QString>("address");    // where s_server listens, and the host typed
+    QTest::addColumn<bool>("mismatch");
+    QTest::newRow("certificate for the address") << "IP:127.0.0.1" << "127.0.0.1" << false;
+    QTest::newRow("certificate for another name") << "DNS:other.test" << "127.0.0.1" << true;
+    QTest::newRow("certificate for another address") << "IP:127.0.0.2" << "127.0.0.1" << true;
+    QTest::newRow("IPv6 address") << "IP:::1" << "::1" << false;
+}
+
+// Trusting the test's own CA, the TLS check says whether the certificate is
+// for the host the user typed.
+void NetDiagTest::tlsNameIsVerified()
+{
+    QFETCH(QString, names);
+    QFETCH(QString, address);
+    QFETCH(bool, mismatch);
+    TestPki pki;
+    QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=%1").arg(names.section(QLatin1Char(':'), 1));
+    spec.extensions = QStringLiteral("subjectAltName=%1\nextendedKeyUsage=serverAuth\n").arg(names);
+    const TestPki::Issued certificate = pki.issue(QStringLiteral("server"), spec, pki.root());
+    QVERIFY2(!certificate.isNull(), qPrintable(pki.errorString()));
+    ScopedEnv trust("SSL_CERT_FILE", QFile::encodeName(pki.root().certPath));
+
+    QProcess sServer;
+    const quint16 port = startTlsServer(sServer, certificate, QHostAddress(address));
+    if (port == 0 && address.contains(QLatin1Char(':')))
+        QSKIP("no IPv6 loopback here");
+    QVERIFY(port != 0);
+    NetworkDiagnosticsDialog dialog;
+    setFields(dialog, address, QString::number(port));
+    const QString shown = run(dialog, QStringLiteral("SSL Cert Check"));
+    stopTlsServer(sServer);
+
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    const QString where = address.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2");
+    QCOMPARE(lines.first(), QStringLiteral("=== SSL CERT: %1 ===").arg(where.arg(address).arg(port)));
+    QCOMPARE(lines.contains(QStringLiteral("name mismatch")), mismatch);
+    QCOMPARE(lines.contains(QStringLiteral("Verification: OK")), !mismatch);
+    // The certificate is shown either way.
+    QVERIFY2(shown.contains(QLatin1String("\nsubject=CN = ")), qPrintable(shown));
+}
+
+void NetDiagTest::verdicts_data()
+{
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<QString>("server");     // what answers at the host
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("expected");   // %1: the port
+    const QString tip = QString::fromUtf8("Ping failed \u2014 host may be down or ICMP blocked.\n"
+                                          "TIP: Many servers block ICMP. Try Port Check instead.");
+    QTest::newRow("DNS: no such name") << "DNS Lookup" << "dns" << "nosuch.test"
+                                       << "=== DNS LOOKUP: nosuch.test ===\nno such name (NXDOMAIN)\n";
+    QTest::newRow("DNS: server silent") << "DNS Lookup" << "silent dns" << "host.test"
+                                        << "=== DNS LOOKUP: host.test ===\ntimed out\n";
+    QTest::newRow("TLS: closed port") << "SSL Cert Check" << "none" << "127.0.0.1"
+                                      << "=== SSL CERT: 127.0.0.1:%1 ===\nconnection refused\n";
+    QTest::newRow("TLS: silent listener") << "SSL Cert Check" << "silent tcp" << "127.0.0.1"
+                                          << "=== SSL CERT: 127.0.0.1:%1 ===\ntimed out\n";
+    QTest::newRow("traceroute: unresolvable name")
+        << "Traceroute" << "none" << unresolvable
+        << "=== TRACEROUTE: " + unresolvable + " ===\nTracing route (max 15 hops)...\n\n\nno such name (NXDOMAIN)";
+    QTest::newRow("ping: unresolvable name")
+        << "Ping" << "none" << unresolvable
+        << "=== PING " + unresolvable + " ===\nSending 4 ICMP echo requests...\n\n\nno such name (NXDOMAIN)\n" + tip;
+    QTest::newRow("port check: unresolvable name")
+        << "Port Check" << "none" << unresolvable
+        << "=== PORT CHECK: " + unresolvable + ":%1 ===\nPort %1: CLOSED or FILTERED\nno such name (NXDOMAIN)\n"
+               "TIP: Check firewall rules, security groups, or server status.\n";
+    QTest::newRow("SSH keys: unresolvable name")
+        << "SSH Fingerprint" << "none" << unresolvable
+        << QString::fromUtf8("=== SSH HOST KEY: %2:%1 ===\nFetching SSH host key fingerprints...\n\n"
+                             "no such name (NXDOMAIN)\nNo SSH keys received \u2014 port may be closed or filtered.")
+               .replace(QLatin1String("%2"), unresolvable);
+}
+
+// A check whose tool heard nothing, was refused or met an unknown name says
+// so on a line of its own, never as an empty result.
+void NetDiagTest::verdicts()
+{
+    QFETCH(QString, check);
+    QFETCH(QString, server);
+    QFETCH(QString, host);
+    QFETCH(QString, expected);
+    LoopbackDns dns;
+    QTcpServer silent;
+    quint16 port = closedPort();
+    if (server.endsWith(QLatin1String("dns"))) {
+        QVERIFY(dns.start());
+        dns.addRecord(QStringLiteral("host.test"), QStringLiteral("A"), QStringLiteral("192.0.2.7"));
+        dns.setSilent(server.startsWith(QLatin1String("silent")));
+        QVERIFY(writeFile(home->path() + QStringLiteral("/.digrc"),
+                          QStringLiteral("@127.0.0.1 -p %1 +time=1 +tries=1\n").arg(dns.port()).toUtf8()));
+    } else if (server == QLatin1String("silent tcp")) {
+        // Connections are taken by the system and never read.
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        port = silent.serverPort();
+    }
+    NetworkDiagnosticsDialog dialog;
+    dialog.waits.tlsMs = 1500;
+    setFields(dialog, host, QString::number(port));
+    QCOMPARE(run(dialog, check), expected.arg(port));
+}
+
+void NetDiagTest::pingKeepsTheWindowAnsweringAndCancelEndsIt()
+{
+    NetworkDiagnosticsDialog dialog;
+    dialog.show();
+    setFields(dialog, QStringLiteral("127.0.0.1"));
+    QPushButton* cancel = findButton(&dialog, QStringLiteral("Cancel"));
+    QVERIFY(cancel && !cancel->isEnabled());
+
+    QElapsedTimer clock;
+    clock.start();
+    clickButton(&dialog, QStringLiteral("Ping"));
+    qint64 firedAfter = -1;
+    QTimer::singleShot(0, &dialog, [&] { firedAfter = clock.elapsed(); });
+    QTRY_VERIFY(firedAfter >= 0);
+    QVERIFY2(firedAfter < 100, qPrintable(QString::number(firedAfter)));
+    for (const QString& name : checks)
+        QVERIFY2(!findButton(&dialog, name)->isEnabled(), qPrintable(name));
+    QVERIFY(cancel->isEnabled());
+    QTRY_COMPARE(childProcesses("ping").size(), 1);
+
+    clickButton(&dialog, QStringLiteral("Cancel"));
+    QCOMPARE(childProcesses("ping"), QList<qint64>{});
+    QVERIFY(findButton(&dialog, QStringLiteral("Ping"))->isEnabled());
+    QVERIFY(!cancel->isEnabled());
+    QCOMPARE(results(dialog), QStringLiteral("=== PING 127.0.0.1 ===\nSending 4 ICMP echo requests...\n\ncancelled\n"));
+
+    // Closing the window ends a running check as well.
+    clickButton(&dialog, QStringLiteral("Ping"));
+    QTRY_COMPARE(childProcesses("ping").size(), 1);
+    dialog.reject();
+    QCOMPARE(childProcesses("ping"), QList<qint64>{});
 }
 
 void NetDiagTest::traceroute()

@@ -86,6 +86,7 @@ void LoopbackDns::addRecord(const QString& name, const QString& type, const QStr
     }
     QMutexLocker lock(&mutex);
     records[name.toLower() + QLatin1Char('|') + QString::number(typeCode(type))].append(data);
+    names.insert(name.toLower());
 }
 
 void LoopbackDns::serve()
@@ -103,6 +104,8 @@ void LoopbackDns::serve()
         if (size < 12)
             continue;
         ++questions;
+        if (quiet)
+            continue;
         const QByteArray reply = answer(QByteArray(buffer, int(size)));
         if (!reply.isEmpty())
             ::sendto(socketFd, reply.constData(), size_t(reply.size()), 0, reinterpret_cast<sockaddr*>(&from),
@@ -127,13 +130,17 @@ QByteArray LoopbackDns::answer(const QByteArray& query)
     const int questionEnd = at + 5;
     const quint16 type = quint16((quint8(query.at(at + 1)) << 8) | quint8(query.at(at + 2)));
 
+    const QString name = labels.join(QLatin1Char('.')).toLower();
     QList<QByteArray> found;
+    bool known = false;
     {
         QMutexLocker lock(&mutex);
-        found = records.value(labels.join(QLatin1Char('.')).toLower() + QLatin1Char('|') + QString::number(type));
+        found = records.value(name + QLatin1Char('|') + QString::number(type));
+        known = names.contains(name);
     }
     QByteArray reply = query.left(2);   // the query's id
-    put16(reply, 0x8180);               // a response, recursion desired and available, no error
+    // A response, recursion desired and available; no error, or no such name.
+    put16(reply, known ? 0x8180 : 0x8183);
     put16(reply, 1);
     put16(reply, quint16(found.size()));
     put16(reply, 0);
