@@ -1,6 +1,8 @@
 // Network diagnostics: each check with the real tools against servers of the
 // test's own on loopback (a DNS responder, a TCP listener, openssl s_server,
-// sshd), the host refusals, and stand-ins only where a failure must be forced.
+// sshd), what each says when nothing usable comes back, the window answering
+// while a check runs, the host refusals, and stand-ins only where a failure
+// must be forced.
 #include "ui/NetworkDiagnosticsDialog.h"
 
 #include "AccountHome.h"
