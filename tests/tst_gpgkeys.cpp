@@ -1,20 +1,24 @@
 // The GPG page of the GPG / SSH tab: gpg's colon listing read into key
-// records, the key tree built from a real keyring, its colours and count line,
-// and its context menu.
+// records, the key tree built from a real keyring when the tab is first shown,
+// its colours and count line, a listing that fails or stalls, and its context
+// menu.
 #include "ui/GpgColonListing.h"
 #include "ui/GpgKeyManagementTab.h"
 
 #include "FakeTools.h"
 #include "GpgHome.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -35,9 +39,12 @@ private Q_SLOTS:
     void shortAndLongIds();
 
     void layout();
+    void firstListingWhenShown();
     void treeFromRealKeyring();
     void scriptedListings();
     void withoutGpg();
+    void failedListingKeepsTree_data();
+    void failedListingKeepsTree();
     void contextMenu();
 
 private:
@@ -137,6 +144,24 @@ void scriptListings(FakeTools& fakes, const QStringList& publicLines, const QStr
     fakes.install(QStringLiteral("gpg"));
     fakes.answer(QStringLiteral("gpg"), publicLines.join(QLatin1Char('\n')).toUtf8() + '\n', 0, {}, 1);
     fakes.answer(QStringLiteral("gpg"), secretLines.join(QLatin1Char('\n')).toUtf8() + '\n', 0, {}, 2);
+}
+
+QLabel* listingStatus(QWidget* page)
+{
+    return page->findChild<QLabel*>(QStringLiteral("warningStatus"));
+}
+
+QWidget* gpgPage(GpgKeyManagementTab& tab)
+{
+    return tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->widget(0);
+}
+
+QStringList fingerprints(QTreeWidget* tree)
+{
+    QStringList out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        out << tree->topLevelItem(i)->data(0, Qt::UserRole).toString();
+    return out;
 }
 
 } // namespace
@@ -262,6 +287,39 @@ void GpgKeysTest::layout()
     QVERIFY(!pages->isAncestorOf(log));
 }
 
+void GpgKeysTest::firstListingWhenShown()
+{
+    GpgHome gnupg;
+    QVERIFY2(!gnupg.generateKey(QStringLiteral("Ann <ann@example.org>")).isEmpty(), qPrintable(gnupg.errorString()));
+    const QString keygen = QStandardPaths::findExecutable(QStringLiteral("ssh-keygen"));
+    QVERIFY(QDir().mkpath(QDir::homePath() + QStringLiteral("/.ssh")));
+    QVERIFY(ToolRunner::run(keygen, {"-q", "-t", "ed25519", "-N", "", "-f",
+                                     QDir::homePath() + QStringLiteral("/.ssh/id_ed25519")})
+                .succeeded());
+    FakeTools fakes;
+    fakes.install(QStringLiteral("gpg"), QStringLiteral("gpg"));
+    fakes.recordReal(QStringLiteral("ssh-keygen"), keygen);
+
+    // Building the tab (and so the main window) runs no tool at all.
+    GpgKeyManagementTab tab;
+    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 0);
+    QCOMPARE(fakes.callCount(QStringLiteral("ssh-keygen")), 0);
+    QCOMPARE(gpgTree(tab)->topLevelItemCount(), 0);
+    QVERIFY(logLines(tab).isEmpty());
+
+    tab.show();
+    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 2);
+    QCOMPARE(fakes.callCount(QStringLiteral("ssh-keygen")), 1);
+    QCOMPARE(gpgTree(tab)->topLevelItemCount(), 1);
+    QCOMPARE(logLines(tab), (QStringList{"GPG: 1 public keys, 1 secret keys", "SSH: 1 key(s) found in ~/.ssh/"}));
+
+    // Shown again, it lists nothing more: the Refresh buttons do.
+    tab.hide();
+    tab.show();
+    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 2);
+    QCOMPARE(fakes.callCount(QStringLiteral("ssh-keygen")), 1);
+}
+
 void GpgKeysTest::treeFromRealKeyring()
 {
     GpgHome gnupg;
@@ -285,6 +343,7 @@ void GpgKeysTest::treeFromRealKeyring()
     FakeTools fakes;
     fakes.install(QStringLiteral("gpg"), QStringLiteral("gpg")); // records, then runs the real gpg
     GpgKeyManagementTab tab;
+    tab.show();
     QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 2);
     QCOMPARE(fakes.arguments(QStringLiteral("gpg"), 1), (QStringList{"--list-keys", "--with-colons"}));
     QCOMPARE(fakes.arguments(QStringLiteral("gpg"), 2), (QStringList{"--list-secret-keys", "--with-colons"}));
@@ -350,6 +409,7 @@ void GpgKeysTest::scriptedListings()
                     uidLine("u", "Secret without public"), keyLine("sec", "u", "255", "22", "ABCDEF", "sc"),
                     fprLine("F2")});
     GpgKeyManagementTab tab;
+    tab.show();
     QTreeWidget* tree = gpgTree(tab);
     QCOMPARE(tree->topLevelItemCount(), 2);
     QCOMPARE(colourName(tree->topLevelItem(0), 3), QStringLiteral("#dc2626")); // expiry wins over revocation
@@ -363,8 +423,82 @@ void GpgKeysTest::withoutGpg()
 {
     FakeTools fakes(false); // a search path that holds no gpg
     GpgKeyManagementTab tab;
+    tab.show();
     QCOMPARE(gpgTree(tab)->topLevelItemCount(), 0);
-    QCOMPARE(logLines(tab).first(), QStringLiteral("GPG: 0 public keys, 0 secret keys"));
+    // Not an empty keyring: no keyring could be listed.
+    const QString told = logLines(tab).first();
+    QVERIFY2(told.startsWith(QStringLiteral("GPG: keyring listing failed (gpg failed to start"))
+                 && told.endsWith(QStringLiteral("); no keys are shown.")),
+             qPrintable(told));
+    QVERIFY(listingStatus(gpgPage(tab))->isVisible());
+    QCOMPARE(listingStatus(gpgPage(tab))->text(), told);
+}
+
+void GpgKeysTest::failedListingKeepsTree_data()
+{
+    QTest::addColumn<int>("call");          // the refresh's first (public) or second (secret) listing
+    QTest::addColumn<bool>("stalls");       // prints half a real listing, then hangs; else fails at once
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("public listing stalls") << 3 << true << "gpg timed out after 1500 ms";
+    QTest::newRow("secret listing fails")
+        << 4 << false << "gpg exited with code 2: gpg: can't connect to the agent: IPC connect call failed";
+}
+
+void GpgKeysTest::failedListingKeepsTree()
+{
+    QFETCH(int, call);
+    QFETCH(bool, stalls);
+    QFETCH(QString, reason);
+    GpgHome gnupg;
+    for (const char* userId : {"Ann <ann@example.org>", "Bob <bob@example.org>", "Cy <cy@example.org>"})
+        QVERIFY2(!gnupg.generateKey(QString::fromLatin1(userId)).isEmpty(), qPrintable(gnupg.errorString()));
+    const QByteArray publicListing = gnupg.listing().toUtf8();
+    const QByteArray secretListing = gnupg.listing(true).toUtf8();
+    QCOMPARE(publicListing.count("\npub:"), 3);
+
+    FakeTools fakes;
+    fakes.install(QStringLiteral("gpg"));
+    fakes.answer(QStringLiteral("gpg"), publicListing, 0, {}, 1);
+    fakes.answer(QStringLiteral("gpg"), secretListing, 0, {}, 2);
+    fakes.answer(QStringLiteral("gpg"), publicListing, 0, {}, 3);
+    if (stalls) {
+        // Part of a real listing, one key and a half, then nothing more.
+        const QString part = home->path() + QStringLiteral("/part");
+        const qsizetype secondKey = publicListing.indexOf("\npub:", publicListing.indexOf("\npub:") + 1);
+        QVERIFY(writeFile(part, publicListing.left(secondKey + 60)));
+        fakes.setHook(QStringLiteral("gpg"), QStringLiteral("cat '%1'; exec sleep 60").arg(part), call);
+    } else {
+        fakes.answer(QStringLiteral("gpg"), {}, 2,
+                     "gpg: can't connect to the agent: IPC connect call failed\n", call);
+    }
+
+    GpgKeyManagementTab tab;
+    tab.listingTimeoutMs = 1500;
+    tab.show();
+    QTreeWidget* tree = gpgTree(tab);
+    const QStringList before = fingerprints(tree);
+    QCOMPARE(before.size(), 3);
+    QVERIFY(listingStatus(gpgPage(tab))->isHidden());
+    tree->setCurrentItem(tree->topLevelItem(1));
+
+    clickButton(gpgPage(tab), QStringLiteral("Refresh"));
+    const QString told = QStringLiteral("GPG: keyring listing failed (%1); the keys shown are from the previous "
+                                        "listing.")
+                             .arg(reason);
+    QCOMPARE(logLines(tab).last(), told);
+    QCOMPARE(fingerprints(tree), before);
+    QCOMPARE(tree->currentItem(), tree->topLevelItem(1));
+    QVERIFY(listingStatus(gpgPage(tab))->isVisible());
+    QCOMPARE(listingStatus(gpgPage(tab))->text(), told);
+
+    // The next listing that completes replaces the tree and clears the notice.
+    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), call);
+    fakes.answer(QStringLiteral("gpg"), publicListing, 0, {}, call + 1);
+    fakes.answer(QStringLiteral("gpg"), secretListing, 0, {}, call + 2);
+    clickButton(gpgPage(tab), QStringLiteral("Refresh"));
+    QCOMPARE(logLines(tab).last(), QStringLiteral("GPG: 3 public keys, 3 secret keys"));
+    QCOMPARE(fingerprints(tree), before);
+    QVERIFY(!listingStatus(gpgPage(tab))->isVisible());
 }
 
 void GpgKeysTest::contextMenu()

@@ -6,6 +6,7 @@
 #include "core/LogView.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -30,9 +31,16 @@ GpgKeyManagementTab::GpgKeyManagementTab(QWidget* parent)
     logView->setMaximumHeight(100);
     logView->setPlaceholderText(QStringLiteral("Key operations log..."));
     layout->addWidget(logView);
+}
 
-    refreshGpgKeys();
-    refreshSshKeys();
+void GpgKeyManagementTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // An operation run before the tab was ever shown has listed already.
+    if (!gpgListed)
+        refreshGpgKeys();
+    if (!sshListed)
+        refreshSshKeys();
 }
 
 void GpgKeyManagementTab::addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons)
@@ -50,7 +58,26 @@ void GpgKeyManagementTab::addButtonRow(QBoxLayout* layout, std::initializer_list
     layout->addLayout(row);
 }
 
+QLabel* GpgKeyManagementTab::addStatusLabel(QBoxLayout* layout)
+{
+    auto* status = new QLabel;
+    status->setObjectName(QStringLiteral("warningStatus"));
+    status->setWordWrap(true);
+    status->setTextFormat(Qt::PlainText);   // it quotes tool output
+    status->hide();
+    layout->addWidget(status);
+    return status;
+}
+
 void GpgKeyManagementTab::log(const QString& line)
 {
     LogView::appendLine(logView, line);
+}
+
+void GpgKeyManagementTab::showListingFailure(QLabel* status, const QString& text)
+{
+    if (!text.isEmpty())
+        log(text);
+    status->setText(text);
+    status->setVisible(!text.isEmpty());
 }

@@ -8,7 +8,9 @@
 #include <QWidget>
 
 class QBoxLayout;
+class QLabel;
 class QPoint;
+class QShowEvent;
 class QTextEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,6 +24,11 @@ struct SshKeyInfo
     QString publicPath;
     QString privatePath;   // publicPath without ".pub"; not checked to exist
     int bits = 0;
+    // What the file holds. Only a public key line that ssh-keygen accepted is
+    // ever copied or shown; a private key saved under a ".pub" name is listed
+    // as one so that the user sees it, and never leaves the file.
+    enum Content { Unknown, PublicKey, PrivateKey };
+    Content content = Unknown;
 };
 
 // The "GPG / SSH" page: the OpenPGP keyring, the SSH key pairs and the SSH
@@ -35,7 +42,8 @@ public:
     explicit GpgKeyManagementTab(QWidget* parent = nullptr);
 
     // Runs gpg (up to 15 s) and returns what it printed on standard output;
-    // nothing when it could not run.
+    // nothing when it could not run. The keyring listing does not use it: a
+    // listing cut short must be told, not shown as the whole keyring.
     QString runGpg(const QList<QString>& arguments);
     QList<GpgKeyInfo> parseGpgOutput(const QString& text);
 
@@ -60,11 +68,17 @@ public:
     // SSH key pairs (GpgKeyManagementTabSsh.cpp).
     // One record per "*.pub" file of ~/.ssh (hidden ones aside), sorted
     // ignoring case; a file that cannot be read or fingerprinted still counts.
-    QList<SshKeyInfo> listSshKeys();
+    // All keys are fingerprinted by one ssh-keygen run; when that run or the
+    // folder fails, *failure says why (the records are still returned).
+    QList<SshKeyInfo> listSshKeys(QString* failure = nullptr);
     // Runs ssh-keygen (up to 15 s) and returns what it printed on standard output.
     QString runSshKeygen(const QList<QString>& arguments);
     // How long a key generation may take; tests on a loaded machine lengthen it.
     int keyGenerationTimeoutMs = 15000;
+    // How long each gpg listing of a refresh, and the one ssh-keygen run that
+    // fingerprints every key pair, may take.
+    int listingTimeoutMs = 15000;
+    int fingerprintTimeoutMs = 15000;
 
 public Q_SLOTS:
     void generateSshKey();
@@ -75,6 +89,11 @@ Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
+protected:
+    // The keyring and the key pairs are first listed when the tab is first
+    // shown: building the window runs no tool.
+    void showEvent(QShowEvent* event) override;
+
 private:
     using Operation = void (GpgKeyManagementTab::*)();
     struct ButtonSpec {
@@ -83,6 +102,8 @@ private:
         Operation operation;    // null: not connected
     };
     void addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons);
+    // The page's notice of a failed listing, hidden until one fails.
+    QLabel* addStatusLabel(QBoxLayout* layout);
 
     QWidget* buildGpgPage();
     QWidget* buildSshPage();
@@ -104,19 +125,31 @@ private:
     // closed (at once when there is no script, so gpg never waits on it).
     static ToolRunner::Result runGpgTool(const QStringList& arguments, int finishTimeoutMs,
                                          const QByteArray& script = {});
+    // gpg --gen-revoke for the key, answering its questions with script.
+    static ToolRunner::Result runRevocation(const QString& fingerprint, const QByteArray& script);
 
     // SSH key pairs.
     ToolRunner::Result runSshKeygenFor(const QStringList& arguments, int finishTimeoutMs,
                                        const QByteArray& standardInput = {});
     QString sshFingerprintLine(const QString& publicPath);
     void showSshContextMenu(const QPoint& position);
-    void copyPublicKey(const QString& publicPath, const QString& logPrefix);
+    // The public key line of a listed file, or false with the reason in
+    // *why: the file holds no public key that ssh-keygen accepted.
+    bool readPublicKey(const QString& publicPath, SshKeyInfo::Content content, QString* line, QString* why);
+    void copyPublicKey(const QString& publicPath, SshKeyInfo::Content content, const QString& logPrefix);
     void sshWithKey(const QString& privatePath);
     void deleteSshKey(const QString& publicPath, const QString& privatePath);
     void openSshConfigEditor();
     void log(const QString& line);
+    // A failed listing is told in the log and under the page's tree; an
+    // empty text hides the notice again.
+    void showListingFailure(QLabel* status, const QString& text);
 
     QTreeWidget* gpgKeyTree = nullptr;
     QTreeWidget* sshKeyTree = nullptr;
     QTextEdit* logView = nullptr;
+    QLabel* gpgStatus = nullptr;
+    QLabel* sshStatus = nullptr;
+    bool gpgListed = false;
+    bool sshListed = false;
 };

@@ -23,6 +23,18 @@ void setTextColour(QTreeWidgetItem* item, int column, const char* colour)
     item->setForeground(column, QBrush(QColor(QString::fromLatin1(colour))));
 }
 
+// Why a listing run is not the whole keyring: gpg could not run, was cut off
+// at its time-out, or ended with an error after printing what it could.
+QString listingFailure(const ToolRunner::Result& result)
+{
+    QString reason = result.failure.isEmpty() ? QStringLiteral("exited with code %1").arg(result.exitCode)
+                                              : result.failure;
+    const QStringList errors = result.stdErrText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!errors.isEmpty())
+        reason += QStringLiteral(": ") + errors.last().trimmed();
+    return QStringLiteral("gpg ") + reason;
+}
+
 } // namespace
 
 QWidget* GpgKeyManagementTab::buildGpgPage()
@@ -44,6 +56,7 @@ QWidget* GpgKeyManagementTab::buildGpgPage()
     gpgKeyTree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(gpgKeyTree, &QTreeWidget::customContextMenuRequested, this, &GpgKeyManagementTab::showGpgContextMenu);
     layout->addWidget(gpgKeyTree);
+    gpgStatus = addStatusLabel(layout);
 
     addButtonRow(layout, {{"Refresh", nullptr, &GpgKeyManagementTab::refreshGpgKeys},
                           {"Generate Key Pair...", nullptr, &GpgKeyManagementTab::generateGpgKey},
@@ -82,11 +95,28 @@ QList<GpgKeyInfo> GpgKeyManagementTab::parseGpgOutput(const QString& text)
 
 void GpgKeyManagementTab::refreshGpgKeys()
 {
+    gpgListed = true;
+    const ToolRunner::Result publicRun =
+        runGpgTool({QStringLiteral("--list-keys"), QStringLiteral("--with-colons")}, listingTimeoutMs);
+    ToolRunner::Result secretRun;
+    if (publicRun.succeeded())
+        secretRun = runGpgTool({QStringLiteral("--list-secret-keys"), QStringLiteral("--with-colons")},
+                               listingTimeoutMs);
+    // A listing cut off at its time-out reads as a smaller keyring: keep the
+    // keys shown before rather than present a part as the whole.
+    const ToolRunner::Result& failed = publicRun.succeeded() ? secretRun : publicRun;
+    if (!failed.succeeded()) {
+        showListingFailure(gpgStatus, QStringLiteral("GPG: keyring listing failed (%1); %2")
+                                          .arg(listingFailure(failed),
+                                               gpgKeyTree->topLevelItemCount() > 0
+                                                   ? QStringLiteral("the keys shown are from the previous listing.")
+                                                   : QStringLiteral("no keys are shown.")));
+        return;
+    }
+    const QList<GpgKeyInfo> publicKeys = parseGpgOutput(publicRun.stdOutText());
+    const QList<GpgKeyInfo> secretKeys = parseGpgOutput(secretRun.stdOutText());
     gpgKeyTree->clear();
-    const QList<GpgKeyInfo> publicKeys =
-        parseGpgOutput(runGpg({QStringLiteral("--list-keys"), QStringLiteral("--with-colons")}));
-    const QList<GpgKeyInfo> secretKeys =
-        parseGpgOutput(runGpg({QStringLiteral("--list-secret-keys"), QStringLiteral("--with-colons")}));
+    showListingFailure(gpgStatus, QString());
 
     QSet<QString> secretFingerprints;
     for (const GpgKeyInfo& key : secretKeys)

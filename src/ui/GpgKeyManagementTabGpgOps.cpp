@@ -6,10 +6,15 @@
 // try one (the quick commands open /dev/tty unless told "--no-tty") nor ask a
 // question of its own there ("--batch" with the question asked here instead).
 // Pass phrases are gpg's business: its pinentry asks for them while we wait.
+//
+// Typed user IDs, key files and the fingerprints read from gpg's listing go
+// after "--": gpg would read a name such as "--comment=x" as an option and
+// still make a key, from the words that are left.
 #include "ui/GpgKeyManagementTab.h"
 
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
+#include "core/ToolArgs.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -60,6 +65,8 @@ QString userIdArgument(const QString& name, const QString& address)
     return QStringLiteral("%1 <%2>").arg(name, address);
 }
 
+using ToolArgs::withPositional;
+
 } // namespace
 
 GpgKeyManagementTab::SelectedGpgKey GpgKeyManagementTab::selectedGpgKey() const
@@ -76,6 +83,17 @@ GpgKeyManagementTab::SelectedGpgKey GpgKeyManagementTab::selectedGpgKey() const
     return key;
 }
 
+ToolRunner::Result GpgKeyManagementTab::runRevocation(const QString& fingerprint, const QByteArray& script)
+{
+    // The certificate comes on standard output: it never passes through a
+    // file that gpg opened.
+    return runGpgTool(withPositional({QStringLiteral("--command-fd"), QStringLiteral("0"), QStringLiteral("--no-tty"),
+                                      QStringLiteral("--gen-revoke"), QStringLiteral("--yes"),
+                                      QStringLiteral("--output"), QStringLiteral("-")},
+                                     {fingerprint}),
+                      15000, script);
+}
+
 void GpgKeyManagementTab::generateGpgKey()
 {
     const QString title = QStringLiteral("Generate GPG Key");
@@ -88,8 +106,9 @@ void GpgKeyManagementTab::generateGpgKey()
     log(QStringLiteral("Generating %1 key for %2 <%3>...").arg(algorithm, name, address));
     log(QStringLiteral("GPG will prompt for passphrase in a separate dialog."));
     const ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--no-tty"), QStringLiteral("--quick-generate-key"), QStringLiteral("--yes"),
-                    userIdArgument(name, address), algorithm},
+        runGpgTool(withPositional({QStringLiteral("--no-tty"), QStringLiteral("--quick-generate-key"),
+                                   QStringLiteral("--yes")},
+                                  {userIdArgument(name, address), algorithm}),
                    60000);
     if (result.succeeded()) {
         log(QStringLiteral("Key generated successfully."));
@@ -109,7 +128,7 @@ void GpgKeyManagementTab::importKey()
                                                                      "All Files (*)"));
     if (path.isEmpty())
         return;
-    const ToolRunner::Result result = runGpgTool({QStringLiteral("--import"), path}, 15000);
+    const ToolRunner::Result result = runGpgTool(withPositional({QStringLiteral("--import")}, {path}), 15000);
     // gpg says what it imported on standard error.
     const QString report = trimmedError(result);
     if (result.succeeded()) {
@@ -138,7 +157,7 @@ void GpgKeyManagementTab::exportPublicKey()
     // gpg prints nothing when it is missing or does not know the key: the
     // chosen file must then keep what it held.
     const QString armoured =
-        runGpg({QStringLiteral("--armor"), QStringLiteral("--export"), key.fingerprint});
+        runGpg(withPositional({QStringLiteral("--armor"), QStringLiteral("--export")}, {key.fingerprint}));
     if (armoured.isEmpty()) {
         log(QStringLiteral("Public key export failed."));
         return;
@@ -173,18 +192,21 @@ void GpgKeyManagementTab::exportSecretKey()
         return;
 
     log(QStringLiteral("GPG will prompt for passphrase..."));
-    ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--armor"), QStringLiteral("--export-secret-keys"), key.fingerprint}, 30000);
+    ToolRunner::Result result = runGpgTool(
+        withPositional({QStringLiteral("--armor"), QStringLiteral("--export-secret-keys")}, {key.fingerprint}), 30000);
     // For a key whose secret part is not here gpg only warns "nothing
     // exported" and still ends with 0: that is no backup.
     if (!result.succeeded() || result.stdOut.isEmpty()) {
         log(QStringLiteral("Export failed or cancelled."));
         return;
     }
-    const bool written = PrivateFiles::writeOwnerOnly(path, result.stdOut);
+    QString error;
+    const bool written = PrivateFiles::writeOwnerOnly(path, result.stdOut, &error);
     secureZero(result.stdOut);
-    if (!written)
+    if (!written) {
+        log(QStringLiteral("Secret key export failed: %1: %2").arg(path, error));
         return;
+    }
     log(QStringLiteral("Secret key exported: ") + path);
     Q_EMIT logRequest(QStringLiteral("GPG Export Secret"), key.shortId, true, path);
 }
@@ -204,7 +226,9 @@ void GpgKeyManagementTab::signKey()
     log(QStringLiteral("Signing key ") + key.shortId + QStringLiteral("..."));
     log(QStringLiteral("GPG will prompt for confirmation and passphrase."));
     const ToolRunner::Result result = runGpgTool(
-        {QStringLiteral("--batch"), QStringLiteral("--yes"), QStringLiteral("--sign-key"), key.fingerprint}, 30000);
+        withPositional({QStringLiteral("--batch"), QStringLiteral("--yes"), QStringLiteral("--sign-key")},
+                       {key.fingerprint}),
+        30000);
     if (result.succeeded()) {
         log(QStringLiteral("Key signed."));
         Q_EMIT logRequest(QStringLiteral("GPG Sign Key"), key.shortId, true, QStringLiteral("Signed"));
@@ -224,8 +248,9 @@ void GpgKeyManagementTab::deleteKey()
                      .arg(key.userId, key.longId)))
         return;
     const ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--batch"), QStringLiteral("--yes"),
-                    QStringLiteral("--delete-secret-and-public-key"), key.fingerprint},
+        runGpgTool(withPositional({QStringLiteral("--batch"), QStringLiteral("--yes"),
+                                   QStringLiteral("--delete-secret-and-public-key")},
+                                  {key.fingerprint}),
                    15000);
     if (result.succeeded()) {
         log(QStringLiteral("Key deleted: ") + key.shortId);
@@ -257,9 +282,9 @@ void GpgKeyManagementTab::editTrust()
     // prompt as an unknown command, which gpg passes over.
     const QByteArray script = QStringLiteral("%1\ny\nquit\n").arg(level.left(1).toInt()).toUtf8();
     const ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--command-fd"), QStringLiteral("0"), QStringLiteral("--no-tty"),
-                    QStringLiteral("--batch"), QStringLiteral("--yes"), QStringLiteral("--edit-key"), key.fingerprint,
-                    QStringLiteral("trust")},
+        runGpgTool(withPositional({QStringLiteral("--command-fd"), QStringLiteral("0"), QStringLiteral("--no-tty"),
+                                   QStringLiteral("--batch"), QStringLiteral("--yes"), QStringLiteral("--edit-key")},
+                                  {key.fingerprint, QStringLiteral("trust")}),
                    15000, script);
     if (result.succeeded()) {
         log(QStringLiteral("Trust set to %1 for %2").arg(level, key.shortId));
@@ -299,11 +324,7 @@ void GpgKeyManagementTab::revokeKey()
     // The answers follow gpg's questions: create the certificate, the reason,
     // an empty line that ends the description, the reason is right.
     const QByteArray script = QStringLiteral("y\n%1\n\ny\n").arg(reason.left(1).toInt()).toUtf8();
-    ToolRunner::Result generated =
-        runGpgTool({QStringLiteral("--command-fd"), QStringLiteral("0"), QStringLiteral("--no-tty"),
-                    QStringLiteral("--gen-revoke"), QStringLiteral("--yes"), QStringLiteral("--output"),
-                    QStringLiteral("-"), key.fingerprint},
-                   15000, script);
+    ToolRunner::Result generated = runRevocation(key.fingerprint, script);
     // The certificate lives only in memory, from one run to the next.
     if (generated.stdOut.isEmpty()) {
         log(QStringLiteral("Revocation cert generation failed."));
@@ -330,16 +351,22 @@ void GpgKeyManagementTab::generateRevocationCert()
                                                       QStringLiteral("ASCII Armor (*.asc)"));
     if (path.isEmpty())
         return;
-    const ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--command-fd"), QStringLiteral("0"), QStringLiteral("--no-tty"),
-                    QStringLiteral("--gen-revoke"), QStringLiteral("--yes"), QStringLiteral("--output"), path,
-                    key.fingerprint},
-                   15000, QByteArrayLiteral("y\n0\n\ny\n"));
-    if (!result.succeeded() || !QFile::exists(path)) {
+    // gpg would open the chosen file itself, truncating it and keeping its
+    // mode: over an existing file readable by others, the certificate would
+    // be readable too until a later chmod. It prints the certificate instead,
+    // and the certificate is stored owner-only from its first byte.
+    ToolRunner::Result result = runRevocation(key.fingerprint, QByteArrayLiteral("y\n0\n\ny\n"));
+    if (!result.succeeded() || result.stdOut.isEmpty()) {
         log(QStringLiteral("Revocation cert generation failed or cancelled."));
         return;
     }
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QString error;
+    const bool written = PrivateFiles::writeOwnerOnly(path, result.stdOut, &error);
+    secureZero(result.stdOut);
+    if (!written) {
+        log(QStringLiteral("Revocation cert could not be saved: %1: %2").arg(path, error));
+        return;
+    }
     log(QStringLiteral("Revocation cert saved: ") + path);
     log(QStringLiteral("STORE THIS SAFELY. If your key is compromised, import this cert."));
     Q_EMIT logRequest(QStringLiteral("GPG Gen Revoke"), key.shortId, true, path);
@@ -363,7 +390,9 @@ void GpgKeyManagementTab::addSubkey()
     log(QStringLiteral("Adding %1 subkey (%2) to %3...").arg(purpose, algorithm, key.shortId));
     log(QStringLiteral("GPG will prompt for passphrase."));
     const ToolRunner::Result result = runGpgTool(
-        {QStringLiteral("--no-tty"), QStringLiteral("--quick-add-key"), key.fingerprint, algorithm, purpose}, 30000);
+        withPositional({QStringLiteral("--no-tty"), QStringLiteral("--quick-add-key")},
+                       {key.fingerprint, algorithm, purpose}),
+        30000);
     if (result.succeeded()) {
         log(QStringLiteral("Subkey added."));
         Q_EMIT logRequest(QStringLiteral("GPG Add Subkey"), key.shortId, true, purpose + QLatin1Char(' ') + algorithm);
@@ -386,7 +415,8 @@ void GpgKeyManagementTab::addUid()
 
     log(QStringLiteral("Adding UID %1 <%2> to %3...").arg(name, address, key.shortId));
     const ToolRunner::Result result =
-        runGpgTool({QStringLiteral("--quick-add-uid"), key.fingerprint, userIdArgument(name, address)}, 15000);
+        runGpgTool(withPositional({QStringLiteral("--quick-add-uid")}, {key.fingerprint, userIdArgument(name, address)}),
+                   15000);
     if (result.succeeded()) {
         log(QStringLiteral("UID added."));
         Q_EMIT logRequest(QStringLiteral("GPG Add UID"), key.shortId, true, address);
