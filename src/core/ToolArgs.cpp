@@ -35,4 +35,15 @@ QStringList withPositional(QStringList options, const QStringList& words)
     return options;
 }
 
+QString plainNameRefusal(const QString& what, const QString& name, const QString& folder)
+{
+    const bool plain = !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
+                       && !name.startsWith(QLatin1Char('-')) && !name.startsWith(QLatin1Char('.'));
+    if (plain)
+        return QString();
+    return QStringLiteral("The %1 \"%2\" is not a plain name in %3: it must not contain \"/\" "
+                          "or begin with \"-\" or \".\".")
+        .arg(what, name, folder);
+}
+
 } // namespace ToolArgs

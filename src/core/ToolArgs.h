@@ -30,4 +30,11 @@ QString firstRefusal(const QList<std::pair<QString, QString>>& fields, const QSt
 // word that begins with "-" arrives as the name it is.
 QStringList withPositional(QStringList options, const QStringList& words);
 
+// Why name must not become a file in the folder the user was promised, or
+// empty when it may: a plain name, with no "/" (which would lead elsewhere,
+// "../outside" above all) and no NUL, beginning with neither "-" (a tool's
+// option) nor "." (hidden, or the folder itself and its parent). what names
+// the field as the user knows it ("file name"), folder the folder ("~/.ssh/").
+QString plainNameRefusal(const QString& what, const QString& name, const QString& folder);
+
 } // namespace ToolArgs

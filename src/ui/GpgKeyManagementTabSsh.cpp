@@ -4,6 +4,8 @@
 #include "app/SshTarget.h"
 #include "core/PrivateFiles.h"
 #include "core/SshDirectory.h"
+#include "core/SshPublicKey.h"
+#include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
 #include "ui/SectionTitle.h"
 #include "ui/SshConfigEditor.h"
@@ -22,24 +24,67 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
-// The whole file, trimmed; nothing when it cannot be read.
-bool readTrimmed(const QString& path, QString* text)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *text = QString::fromUtf8(file.readAll()).trimmed();
-    return true;
-}
+// The longest public key line is some kilobytes (RSA at 16384 bits); a
+// bigger file holds something else, and is not read whole.
+constexpr qint64 maxPublicKeyFileBytes = 64 * 1024;
+
+// Where a row keeps what its file held when it was listed.
+constexpr int contentRole = Qt::UserRole + 1;
 
 QString privatePathOf(const QString& publicPath)
 {
     return publicPath.left(publicPath.size() - 4);
+}
+
+QString fileNameOf(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// Up to maxPublicKeyFileBytes + 1 bytes of the file, so that a file too big
+// for a public key shows as such; false with the reason when it cannot be read.
+bool readHead(const QString& path, QByteArray* head, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    *head = file.read(maxPublicKeyFileBytes + 1);
+    return true;
+}
+
+// OpenSSH, PEM and PKCS#8 private keys all frame themselves so.
+bool holdsPrivateKey(const QByteArray& text)
+{
+    return (text.contains("-----BEGIN ") && text.contains(" PRIVATE KEY-----"))
+           || text.startsWith("PuTTY-User-Key-File-");
+}
+
+bool holdsPublicKey(const QByteArray& text)
+{
+    return text.size() <= maxPublicKeyFileBytes && SshPublicKey::isPublicKeyText(text);
+}
+
+QString notAPublicKey(const QString& fileName, bool privateKey)
+{
+    return privateKey ? QStringLiteral("%1 holds a private key, not a public key.").arg(fileName)
+                      : QStringLiteral("%1 does not hold a public key.").arg(fileName);
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
@@ -62,6 +107,7 @@ QWidget* GpgKeyManagementTab::buildSshPage()
     sshKeyTree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(sshKeyTree, &QTreeWidget::customContextMenuRequested, this, &GpgKeyManagementTab::showSshContextMenu);
     layout->addWidget(sshKeyTree);
+    sshStatus = addStatusLabel(layout);
 
     addButtonRow(layout, {{"Refresh", nullptr, &GpgKeyManagementTab::refreshSshKeys},
                           {"Generate SSH Key...", nullptr, &GpgKeyManagementTab::generateSshKey},
@@ -108,59 +154,115 @@ QString GpgKeyManagementTab::sshFingerprintLine(const QString& publicPath)
     return runSshKeygenFor({QStringLiteral("-l"), QStringLiteral("-f"), publicPath}, 5000).stdOutText().trimmed();
 }
 
-QList<SshKeyInfo> GpgKeyManagementTab::listSshKeys()
+QList<SshKeyInfo> GpgKeyManagementTab::listSshKeys(QString* failure)
 {
-    const QDir dir(SshDirectory::path());
+    const QString folder = SshDirectory::path();
+    const QDir dir(folder);
     if (!dir.exists())
         return {};
+    if (!QFileInfo(folder).isReadable() || !QFileInfo(folder).isExecutable()) {
+        if (failure)
+            *failure = QStringLiteral("~/.ssh/ cannot be read");
+        return {};
+    }
     // Name filters ignore letter case; hidden files are left out unless asked for.
     const QFileInfoList files =
         dir.entryInfoList({QStringLiteral("*.pub")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     QList<SshKeyInfo> keys;
+    keys.reserve(files.size());
+    // Every public key line goes to one ssh-keygen run, its comment replaced
+    // by the row's number: ssh-keygen passes over a line it rejects without a
+    // word, and the number is what ties each printed fingerprint to its row.
+    QByteArray lines;
     for (const QFileInfo& file : files) {
         SshKeyInfo key;
         key.publicPath = file.absoluteFilePath();
         key.privatePath = privatePathOf(key.publicPath);
-        QFile publicKey(key.publicPath);
-        if (publicKey.open(QIODevice::ReadOnly)) {
-            const QStringList parts =
-                QString::fromUtf8(publicKey.readLine()).trimmed().split(QLatin1Char(' '), Qt::KeepEmptyParts);
-            if (parts.size() >= 2)
-                key.type = parts.at(0);
-            if (parts.size() >= 3)
-                key.comment = parts.at(2);
-        }
-        const QString fingerprint = sshFingerprintLine(key.publicPath);
-        if (!fingerprint.isEmpty()) {
-            const QStringList parts = fingerprint.split(QLatin1Char(' '), Qt::KeepEmptyParts);
-            if (parts.size() >= 2) {
-                key.bits = parts.at(0).toInt(nullptr, 10);
-                key.fingerprint = parts.at(1);
+        QByteArray head;
+        QString error;
+        if (readHead(key.publicPath, &head, &error)) {
+            if (holdsPrivateKey(head)) {
+                key.content = SshKeyInfo::PrivateKey;
+            } else {
+                const qsizetype lineEnd = head.indexOf('\n');
+                const QStringList parts = QString::fromUtf8(lineEnd < 0 ? head : head.left(lineEnd))
+                                              .trimmed()
+                                              .split(QLatin1Char(' '), Qt::KeepEmptyParts);
+                if (parts.size() >= 2)
+                    key.type = parts.at(0);
+                if (parts.size() >= 3)
+                    key.comment = parts.at(2);
+                if (holdsPublicKey(head)) {
+                    const QList<QByteArray> words = head.simplified().split(' ');
+                    lines += words.at(0) + ' ' + words.at(1) + ' ' + QByteArray::number(keys.size()) + '\n';
+                }
             }
         }
         keys.append(key);
     }
+    if (lines.isEmpty())
+        return keys;
+
+    const ToolRunner::Result listed =
+        runSshKeygenFor({QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")}, fingerprintTimeoutMs, lines);
+    // "<bits> <fingerprint> <row> (<TYPE>)", one line per accepted key.
+    for (const QString& line : listed.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList parts = line.trimmed().split(QLatin1Char(' '), Qt::KeepEmptyParts);
+        bool isRow = false;
+        const qsizetype row = parts.size() >= 3 ? parts.at(2).toLongLong(&isRow, 10) : -1;
+        if (!isRow || row < 0 || row >= keys.size() || keys.at(row).content != SshKeyInfo::Unknown)
+            continue;
+        SshKeyInfo& key = keys[row];
+        key.bits = parts.at(0).toInt(nullptr, 10);
+        key.fingerprint = parts.at(1);
+        key.content = SshKeyInfo::PublicKey;
+    }
+    // A line ssh-keygen rejects makes it end with 1; only a run that did not
+    // end on its own leaves the fingerprints unread.
+    if (!listed.finished() && failure)
+        *failure = QStringLiteral("ssh-keygen ") + listed.failure;
     return keys;
 }
 
 void GpgKeyManagementTab::refreshSshKeys()
 {
+    sshListed = true;
+    QString failure;
+    const QList<SshKeyInfo> keys = listSshKeys(&failure);
+    if (!failure.isEmpty() && keys.isEmpty()) {
+        showListingFailure(sshStatus, QStringLiteral("SSH: listing failed (%1); %2")
+                                          .arg(failure, sshKeyTree->topLevelItemCount() > 0
+                                                            ? QStringLiteral("the keys shown are from the previous "
+                                                                             "listing.")
+                                                            : QStringLiteral("no keys are shown.")));
+        return;
+    }
     sshKeyTree->clear();
-    const QList<SshKeyInfo> keys = listSshKeys();
     for (const SshKeyInfo& key : keys) {
         auto* row = new QTreeWidgetItem(sshKeyTree);
         row->setText(0, key.type);
         row->setText(1, key.bits > 0 ? QString::number(key.bits) : QString());
         row->setText(2, key.fingerprint);
         row->setText(3, key.comment);
-        row->setText(4, QFileInfo(key.publicPath).fileName());
+        row->setText(4, fileNameOf(key.publicPath));
         row->setData(0, Qt::UserRole, key.publicPath);
-        if (key.type.contains(QLatin1String("ed25519")))
+        row->setData(0, contentRole, int(key.content));
+        if (key.content == SshKeyInfo::PrivateKey) {
+            row->setText(0, QStringLiteral("private key"));
+            row->setForeground(0, QBrush(QColor(QStringLiteral("#dc2626"))));
+            row->setToolTip(0, notAPublicKey(fileNameOf(key.publicPath), true));
+            log(QStringLiteral("SSH: ") + notAPublicKey(fileNameOf(key.publicPath), true)
+                + QStringLiteral(" It is not copied or shown."));
+        } else if (key.type.contains(QLatin1String("ed25519"))) {
             row->setForeground(0, QBrush(QColor(QStringLiteral("#22c55e"))));
-        else if (key.type.contains(QLatin1String("rsa")))
+        } else if (key.type.contains(QLatin1String("rsa"))) {
             row->setForeground(0, QBrush(QColor(QStringLiteral("#0ea5e9"))));
+        }
     }
     log(QStringLiteral("SSH: %1 key(s) found in ~/.ssh/").arg(keys.size()));
+    showListingFailure(sshStatus, failure.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral("SSH: fingerprints could not be read (%1).").arg(failure));
 }
 
 void GpgKeyManagementTab::generateSshKey()
@@ -195,6 +297,17 @@ void GpgKeyManagementTab::generateSshKey()
                                                    QLineEdit::Normal, proposed, &ok);
     if (!ok || fileName.isEmpty())
         return;
+    // The field promises a file in ~/.ssh/: a name that leads elsewhere, that
+    // ssh-keygen could take for an option, or that would put the private key
+    // under a public key's name is refused before anything runs.
+    QString refusal = ToolArgs::plainNameRefusal(QStringLiteral("file name"), fileName, QStringLiteral("~/.ssh/"));
+    if (refusal.isEmpty() && fileName.endsWith(QLatin1String(".pub"), Qt::CaseInsensitive))
+        refusal = QStringLiteral("The file name \"%1\" ends in \".pub\", the name of a public key file.")
+                      .arg(fileName);
+    if (!refusal.isEmpty()) {
+        QMessageBox::warning(this, title, refusal);
+        return;
+    }
     const QString privatePath = SshDirectory::path() + QLatin1Char('/') + fileName;
     // ssh-keygen makes no folder for -f: a fresh account has no ~/.ssh yet.
     if (!QFileInfo::exists(SshDirectory::path()) && !PrivateFiles::makePrivateDir(SshDirectory::path())) {
@@ -202,27 +315,44 @@ void GpgKeyManagementTab::generateSshKey()
         return;
     }
 
-    // ssh-keygen asks its own overwrite question on standard input: after the
-    // user's Yes it reads "y"; with nothing to answer it meets end-of-file at
-    // once instead of waiting out its time-out.
-    QByteArray answer;
     if (QFileInfo::exists(privatePath)) {
         const auto overwrite = QMessageBox::warning(
             this, QStringLiteral("File Exists"), privatePath + QStringLiteral(" already exists. Overwrite?"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (overwrite != QMessageBox::Yes)
             return;
-        answer = "y\n";
     }
 
     log(QStringLiteral("Generating %1 SSH key: %2").arg(type, privatePath));
+    // ssh-keygen writes over an existing key file in place, keeping its mode:
+    // a new private key would sit in a file others may read. It makes the
+    // pair in a fresh owner-only folder beside the keys instead (so it has no
+    // overwrite question to ask either), and the new files replace the old
+    // ones by rename.
+    QTemporaryDir staging(SshDirectory::path() + QStringLiteral("/.keygen-XXXXXX"));
+    if (!staging.isValid()) {
+        log(QStringLiteral("SSH key generation failed: could not create a folder in ~/.ssh/: ")
+            + staging.errorString());
+        return;
+    }
+    const QString newPrivate = staging.filePath(QStringLiteral("key"));
     const ToolRunner::Result result =
-        runSshKeygenFor(typeArguments + QStringList{QStringLiteral("-C"), comment, QStringLiteral("-f"), privatePath,
+        runSshKeygenFor(typeArguments + QStringList{QStringLiteral("-C"), comment, QStringLiteral("-f"), newPrivate,
                                                     QStringLiteral("-N"), QString()},
-                        keyGenerationTimeoutMs, answer);
+                        keyGenerationTimeoutMs);
     if (!result.succeeded()) {
         log(QStringLiteral("SSH key generation failed: ") + result.stdErrText().trimmed());
         return;
+    }
+    // The private key first: should the public one then fail to move, the
+    // new key is still whole, and its public half can be derived from it.
+    for (const auto& [from, to] : {std::pair{newPrivate, privatePath},
+                                   std::pair{newPrivate + QStringLiteral(".pub"), privatePath + QStringLiteral(".pub")}}) {
+        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+            log(QStringLiteral("SSH key generation failed: could not move the new key to %1: %2")
+                    .arg(to, systemError()));
+            return;
+        }
     }
     QFile::setPermissions(privatePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     log(QStringLiteral("SSH key generated: ") + privatePath);
@@ -238,16 +368,40 @@ void GpgKeyManagementTab::copySshPubKey()
         QMessageBox::warning(this, QStringLiteral("Copy"), QStringLiteral("Select an SSH key first."));
         return;
     }
-    copyPublicKey(row->data(0, Qt::UserRole).toString(), QStringLiteral("Public key copied to clipboard: "));
+    copyPublicKey(row->data(0, Qt::UserRole).toString(), SshKeyInfo::Content(row->data(0, contentRole).toInt()),
+                  QStringLiteral("Public key copied to clipboard: "));
 }
 
-void GpgKeyManagementTab::copyPublicKey(const QString& publicPath, const QString& logPrefix)
+bool GpgKeyManagementTab::readPublicKey(const QString& publicPath, SshKeyInfo::Content content, QString* line,
+                                        QString* why)
 {
-    QString text;
-    if (!readTrimmed(publicPath, &text))
+    const QString name = fileNameOf(publicPath);
+    QByteArray head;
+    QString error;
+    if (!readHead(publicPath, &head, &error)) {
+        *why = QStringLiteral("%1 cannot be read: %2.").arg(name, error);
+        return false;
+    }
+    // Read again: the file may have changed since it was listed.
+    if (content != SshKeyInfo::PublicKey || !holdsPublicKey(head)) {
+        *why = notAPublicKey(name, content == SshKeyInfo::PrivateKey || holdsPrivateKey(head));
+        return false;
+    }
+    *line = QString::fromUtf8(head).trimmed();
+    return true;
+}
+
+void GpgKeyManagementTab::copyPublicKey(const QString& publicPath, SshKeyInfo::Content content,
+                                        const QString& logPrefix)
+{
+    QString text, why;
+    if (!readPublicKey(publicPath, content, &text, &why)) {
+        log(QStringLiteral("Not copied: ") + why);
+        QMessageBox::warning(this, QStringLiteral("Copy"), why + QStringLiteral(" Nothing was copied."));
         return;
+    }
     QApplication::clipboard()->setText(text);
-    log(logPrefix + QFileInfo(publicPath).fileName());
+    log(logPrefix + fileNameOf(publicPath));
 }
 
 void GpgKeyManagementTab::backupToHardwareKey()
@@ -275,19 +429,20 @@ void GpgKeyManagementTab::showSshContextMenu(const QPoint& position)
         return;
     const QString publicPath = row->data(0, Qt::UserRole).toString();
     const QString privatePath = privatePathOf(publicPath);
+    const auto content = SshKeyInfo::Content(row->data(0, contentRole).toInt());
 
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Copy Public Key"), this,
-                   [this, publicPath] { copyPublicKey(publicPath, QStringLiteral("Public key copied: ")); });
+    menu.addAction(QStringLiteral("Copy Public Key"), this, [this, publicPath, content] {
+        copyPublicKey(publicPath, content, QStringLiteral("Public key copied: "));
+    });
     menu.addAction(QStringLiteral("SSH to Server..."), this, [this, privatePath] { sshWithKey(privatePath); });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Show Fingerprint"), this, [this, publicPath] {
         log(QStringLiteral("Fingerprint: ") + sshFingerprintLine(publicPath));
     });
-    menu.addAction(QStringLiteral("Show Public Key"), this, [this, publicPath] {
-        QString text;
-        if (readTrimmed(publicPath, &text))
-            log(text);
+    menu.addAction(QStringLiteral("Show Public Key"), this, [this, publicPath, content] {
+        QString text, why;
+        log(readPublicKey(publicPath, content, &text, &why) ? text : QStringLiteral("Not shown: ") + why);
     });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Delete Key..."), this,
@@ -331,9 +486,24 @@ void GpgKeyManagementTab::deleteSshKey(const QString& publicPath, const QString&
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    QFile::remove(privatePath);
-    QFile::remove(publicPath);
-    log(QStringLiteral("Deleted: ") + QFileInfo(publicPath).fileName());
+    // A private key that cannot be removed keeps its public half, so that
+    // the pair stays listed rather than linger unseen.
+    QString failure;
+    for (const QString& path : {privatePath, publicPath}) {
+        QFile file(path);
+        if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink())
+            continue;
+        if (!file.remove()) {
+            failure = QStringLiteral("Could not delete %1: %2").arg(path, file.errorString());
+            break;
+        }
+    }
+    if (failure.isEmpty()) {
+        log(QStringLiteral("Deleted: ") + fileNameOf(publicPath));
+    } else {
+        log(failure);
+        QMessageBox::warning(this, QStringLiteral("Delete SSH Key"), failure);
+    }
     refreshSshKeys();
 }
 
