@@ -122,8 +122,13 @@ void GpgKeyManagementTab::refreshGpgKeys()
     for (const GpgKeyInfo& key : secretKeys)
         secretFingerprints.insert(key.fingerprint);
 
+    // Rows are filled before they join the tree: one insertion for all of
+    // them, rather than a model update per cell.
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(publicKeys.size());
     for (const GpgKeyInfo& key : publicKeys) {
-        auto* row = new QTreeWidgetItem(gpgKeyTree);
+        auto* row = new QTreeWidgetItem;
+        rows.append(row);
         row->setText(0, key.userId);
         row->setText(1, GpgColonListing::shortId(key.keyId));
         row->setText(2, key.algorithm);
@@ -145,6 +150,7 @@ void GpgKeyManagementTab::refreshGpgKeys()
             setTextColour(child, 0, "#6b7280");
         }
     }
+    gpgKeyTree->addTopLevelItems(rows);
     log(QStringLiteral("GPG: %1 public keys, %2 secret keys").arg(publicKeys.size()).arg(secretKeys.size()));
 }
 

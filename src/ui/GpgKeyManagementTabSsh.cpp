@@ -238,8 +238,11 @@ void GpgKeyManagementTab::refreshSshKeys()
         return;
     }
     sshKeyTree->clear();
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(keys.size());
     for (const SshKeyInfo& key : keys) {
-        auto* row = new QTreeWidgetItem(sshKeyTree);
+        auto* row = new QTreeWidgetItem;
+        rows.append(row);
         row->setText(0, key.type);
         row->setText(1, key.bits > 0 ? QString::number(key.bits) : QString());
         row->setText(2, key.fingerprint);
@@ -259,6 +262,7 @@ void GpgKeyManagementTab::refreshSshKeys()
             row->setForeground(0, QBrush(QColor(QStringLiteral("#0ea5e9"))));
         }
     }
+    sshKeyTree->addTopLevelItems(rows);
     log(QStringLiteral("SSH: %1 key(s) found in ~/.ssh/").arg(keys.size()));
     showListingFailure(sshStatus, failure.isEmpty()
                                       ? QString()
