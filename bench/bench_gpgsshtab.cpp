@@ -29,18 +29,6 @@
 
 namespace {
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double elapsedMs(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
 int rows(GpgKeyManagementTab& tab, const char* tree)
 {
     return tab.findChild<QTreeWidget*>(QString::fromLatin1(tree))->topLevelItemCount();

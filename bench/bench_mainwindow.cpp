@@ -37,18 +37,6 @@ namespace {
 constexpr int runs = 20;
 constexpr int lines = 10000;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double elapsedMs(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
 // A window in a home folder of its own, so every run is a first start.
 struct FreshWindow
 {
