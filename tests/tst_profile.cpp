@@ -271,15 +271,20 @@ void ProfileTest::unreadableProfileIsSetAside()
 
 void ProfileTest::opensslThatDidNotRunLeavesProfileAlone_data()
 {
-    QTest::addColumn<QString>("behaviour");   // empty: no openssl at all
-    QTest::newRow("missing") << QString();
-    QTest::newRow("hanging") << QStringLiteral("exec sleep 30");
-    QTest::newRow("killed") << QStringLiteral("kill -KILL $$");
+    QTest::addColumn<QString>("behaviour");   // empty, and no fault: no openssl at all
+    QTest::addColumn<QByteArray>("fault");    // an openssl that starts but cannot work
+    QTest::newRow("missing") << QString() << QByteArray();
+    QTest::newRow("hanging") << QStringLiteral("exec sleep 30") << QByteArray();
+    QTest::newRow("killed") << QStringLiteral("kill -KILL $$") << QByteArray();
+    QTest::newRow("broken install, exit 127") << QString() << QByteArray("libraries");
+    QTest::newRow("unknown option, exit 1") << QString() << QByteArray("no-pbkdf2");
+    QTest::newRow("exit 0, no output") << QString() << QByteArray("silent");
 }
 
 void ProfileTest::opensslThatDidNotRunLeavesProfileAlone()
 {
     QFETCH(QString, behaviour);
+    QFETCH(QByteArray, fault);
     ScopedEnv user("USER", "alice");
     const QString path = UserProfile::profilePath();
     {
@@ -291,9 +296,12 @@ void ProfileTest::opensslThatDidNotRunLeavesProfileAlone()
     const QByteArray original = readAll(path);
 
     {
-        // Without a behaviour the search path holds nothing at all.
-        FakeTools fakes(!behaviour.isEmpty());
-        if (!behaviour.isEmpty()) {
+        // Without a behaviour or a fault the search path holds nothing at all.
+        FakeTools fakes(!behaviour.isEmpty() || !fault.isEmpty());
+        ScopedEnv faultName("OPENSSL_FAULT", fault);
+        if (!fault.isEmpty()) {
+            fakes.install(QStringLiteral("openssl"), QStringLiteral("openssl-broken"));
+        } else if (!behaviour.isEmpty()) {
             fakes.install(QStringLiteral("openssl"));
             fakes.setHook(QStringLiteral("openssl"), behaviour);
         }

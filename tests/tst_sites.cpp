@@ -70,6 +70,8 @@ private Q_SLOTS:
     void quotingHoldsAgainstARealShell();
     void shellWords_data();
     void shellWords();
+    void opensslThatCannotWorkLeavesTheStoreAlone_data();
+    void opensslThatCannotWorkLeavesTheStoreAlone();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -893,6 +895,34 @@ void SitesTest::shellWords()
     // The AppleScript literal escapes what would end or break it.
     QCOMPARE(ShellQuote::terminalScript(QStringLiteral("a\"b\\c")),
              QStringLiteral("tell application \"Terminal\"\n    activate\n    do script \"a\\\"b\\\\c\"\nend tell"));
+}
+
+void SitesTest::opensslThatCannotWorkLeavesTheStoreAlone_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::newRow("broken install, exit 127") << QByteArray("libraries");
+    QTest::newRow("unknown option, exit 1") << QByteArray("no-pbkdf2");
+    QTest::newRow("exit 0, no output") << QByteArray("silent");
+}
+
+void SitesTest::opensslThatCannotWorkLeavesTheStoreAlone()
+{
+    QFETCH(QByteArray, fault);
+    storeSites({site(QStringLiteral("Kept"))});
+    const QByteArray before = readFile(storePath());
+    {
+        FakeTools fakes;
+        fakes.install(QStringLiteral("openssl"), QStringLiteral("openssl-broken"));
+        ScopedEnv faultName("OPENSSL_FAULT", fault);
+        SiteStore store(storePath(), passPhraseFor("tess"));
+        QVERIFY(store.load().isEmpty());
+        QVERIFY2(!store.isUnreadable(), qPrintable(store.unreadableReason()));
+        QVERIFY(!store.save({site(QStringLiteral("Lost"))}).isEmpty());
+        QVERIFY(SiteManagerDialog::loadProfiles().isEmpty());
+    }
+    QCOMPARE(readFile(storePath()), before);
+    QCOMPARE(QDir(UserProfile::configDir()).entryList(QDir::Files), QStringList{"sites.enc"});
+    QCOMPARE(names(SiteManagerDialog::loadProfiles()), QStringList{"Kept"});
 }
 
 OT_TEST_MAIN(SitesTest)

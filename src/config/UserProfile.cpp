@@ -97,18 +97,19 @@ bool UserProfile::load()
         return save();
     }
 
-    bool opensslFinished = false;
-    QByteArray plain = decryptFile(path, &opensslFinished);
-    if (!opensslFinished) {
-        // openssl is missing, hung or was killed: that says nothing about the
+    bool opensslWorked = false;
+    QByteArray plain = decryptFile(path, &opensslWorked);
+    if (!opensslWorked) {
+        // openssl is missing, hung, was killed or cannot do its work (a
+        // broken install, an option it lacks): that says nothing about the
         // file, which the next start will most likely read. Until then it is
         // neither set aside nor written over.
         data = QJsonObject();
         loaded = false;
         unreadableOnDisk = false;
         opensslUnavailable = true;
-        qWarning("The profile could not be read because openssl did not run to the end; "
-                 "changes to it are not saved in this run");
+        qWarning("The profile could not be read because openssl cannot work; it was kept as it is, "
+                 "and changes to it are not saved in this run");
         return false;
     }
     opensslUnavailable = false;
@@ -184,9 +185,9 @@ QByteArray UserProfile::decrypt(const QString& path)
     return decryptFile(path, &finished);
 }
 
-QByteArray UserProfile::decryptFile(const QString& path, bool* opensslFinished)
+QByteArray UserProfile::decryptFile(const QString& path, bool* opensslWorked)
 {
-    *opensslFinished = false;
+    *opensslWorked = false;
     if (!QFileInfo::exists(path))
         return QByteArray();
     QByteArray passPhrase = deriveKey().toHex();
@@ -194,7 +195,7 @@ QByteArray UserProfile::decryptFile(const QString& path, bool* opensslFinished)
     bool refused = false;
     const QString failure = EncryptedFile::read(path, passPhrase, &plain, fileOptions(), &refused);
     secureZero(passPhrase);
-    *opensslFinished = failure.isEmpty() || refused;
+    *opensslWorked = failure.isEmpty() || refused;
     return plain;
 }
 

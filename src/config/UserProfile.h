@@ -93,7 +93,7 @@ Q_SIGNALS:
 
 private:
     bool setAsideUnreadableFile();
-    QByteArray decryptFile(const QString& path, bool* opensslFinished);
+    QByteArray decryptFile(const QString& path, bool* opensslWorked);
     EncryptedFile::Options fileOptions() const;
 
     QJsonObject data;

@@ -103,6 +103,52 @@ QString write(const QString& path, const QByteArray& data, const QByteArray& pas
     return QString();
 }
 
+namespace {
+
+QStringList decryptArguments(const QString& path)
+{
+    return {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-d"),
+            QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path};
+}
+
+// openssl's "enc" pads to whole 16-byte blocks after a 16-byte header, so the
+// plain text of a file it wrote is 1 to 16 bytes shorter than the rest. An
+// output of any other length did not come from decrypting this file.
+bool plausiblePlainSize(const QString& path, qsizetype plainSize)
+{
+    const qint64 body = QFileInfo(path).size() - 16;
+    return body >= 16 && body % 16 == 0 && plainSize >= body - 16 && plainSize < body;
+}
+
+// Whether this openssl can decrypt at all: it encrypts a probe with the
+// options the files are made with and must give it back. Only then does a
+// failed decryption say something about the file rather than the tool (a
+// broken install, a build without an option, a stand-in that says nothing).
+bool opensslWorks(const Options& options)
+{
+    const QByteArray probe = QByteArrayLiteral("openssl self-test probe");
+    const QByteArray probePass = QByteArrayLiteral("probe pass phrase");
+    QTemporaryFile encrypted(QDir::tempPath() + QStringLiteral("/probe-XXXXXX"));
+    if (!encrypted.open())
+        return false;
+    encrypted.close();
+    const QString openssl = ToolRunner::findTool(QStringLiteral("openssl"));
+    ToolRunner::Options run = runOptions(options);
+    run.standardInput = probePass + '\n' + probe;
+    const ToolRunner::Result made = ToolRunner::run(
+        openssl,
+        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-pass"),
+         QStringLiteral("stdin"), QStringLiteral("-out"), encrypted.fileName()},
+        run);
+    if (!made.succeeded() || !hasSaltedHeader(encrypted.fileName()))
+        return false;
+    run.standardInput = probePass + '\n';
+    const ToolRunner::Result back = ToolRunner::run(openssl, decryptArguments(encrypted.fileName()), run);
+    return back.succeeded() && back.stdOut == probe;
+}
+
+} // namespace
+
 QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plain, const Options& options,
              bool* decryptFailed)
 {
@@ -112,23 +158,33 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
         return QStringLiteral("%1 does not exist").arg(path);
     ToolRunner::Options run = runOptions(options);
     run.standardInput = passPhrase + '\n';
-    ToolRunner::Result result = ToolRunner::run(
-        ToolRunner::findTool(QStringLiteral("openssl")),
-        {QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"), QStringLiteral("-d"),
-         QStringLiteral("-pass"), QStringLiteral("stdin"), QStringLiteral("-in"), path},
-        run);
+    ToolRunner::Result result =
+        ToolRunner::run(ToolRunner::findTool(QStringLiteral("openssl")), decryptArguments(path), run);
     secureZero(run.standardInput);
-    if (!result.succeeded()) {
-        secureZero(result.stdOut);
+    if (result.succeeded() && plausiblePlainSize(path, result.stdOut.size())) {
+        if (plain)
+            *plain = std::move(result.stdOut);
+        else
+            secureZero(result.stdOut);
+        return QString();
+    }
+    secureZero(result.stdOut);
+    if (!result.finished())
+        return toolFailure(result);
+
+    // Only openssl's own verdict on this very file lets a caller give up on
+    // it: an openssl that merely ended (with an error of its own, or with
+    // nothing to show) says nothing about the file.
+    const bool badDecrypt = !result.succeeded() && hasSaltedHeader(path)
+                            && result.stdErr.contains("bad decrypt");
+    if (badDecrypt || (!result.succeeded() && opensslWorks(options))) {
         if (decryptFailed)
-            *decryptFailed = result.finished();
+            *decryptFailed = true;
         return toolFailure(result);
     }
-    if (plain)
-        *plain = std::move(result.stdOut);
-    else
-        secureZero(result.stdOut);
-    return QString();
+    const QString reason = result.succeeded() ? QStringLiteral("openssl reported success but gave no decrypted data")
+                                              : toolFailure(result);
+    return QStringLiteral("openssl cannot work (%1); the file was left as it is").arg(reason);
 }
 
 void removeLeftovers(const QString& path)

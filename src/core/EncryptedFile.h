@@ -35,8 +35,12 @@ QString write(const QString& path, const QByteArray& data, const QByteArray& pas
 
 // Decrypts path into *plain, which is set only on success: after a wrong pass
 // phrase openssl has already written garbage before it says "bad decrypt".
-// *decryptFailed tells a file openssl ran on and refused (wrong key, damaged)
-// from a run that never got that far (no openssl, time-out).
+// *decryptFailed is set only when openssl worked and refused this file: its
+// "bad decrypt" for a file in its salted format, or a failed decryption after
+// openssl passed a self-test (a probe encrypted and decrypted with the same
+// options). An openssl that is missing, hangs, is killed, or ends without
+// doing its work (a broken install, an option it lacks, no output) leaves it
+// false, and the file must then be kept and not written over.
 QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plain,
              const Options& options = {}, bool* decryptFailed = nullptr);
 
