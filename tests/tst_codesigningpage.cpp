@@ -435,7 +435,7 @@ void CodeSigningPageTest::autoDetectWithoutModulesOrToken()
         return;
     }
     QCOMPARE(p.log(), (QStringList{"PKCS11 provider: " + root.provider, "PKCS11 module: " + root.module,
-                                   "Config: " + conf, "Provider verified."}));
+                                   "No token found.", "Config: " + conf, "Provider verified."}));
     // The token tool's run line comes first, from the window's own logging.
     QCOMPARE(p.audit().filter(QStringLiteral("PKCS11 Detect")),
              QStringList{"OK|PKCS11 Detect|System|Paths configured"});

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void uris_data();
     void uris();
     void uriNamesTheKeyOnARealToken();
+    void typedUriIsNormalized_data();
+    void typedUriIsNormalized();
 };
 
 void Pkcs11ConfigTest::detection_data()
@@ -305,6 +307,31 @@ void Pkcs11ConfigTest::uriNamesTheKeyOnARealToken()
     QVERIFY2(r.succeeded(), r.stdErr.constData());
     // The id as two text characters names no key at all.
     QVERIFY(!sign(QString(uri).replace(QStringLiteral("id=%01"), QStringLiteral("id=01"))).succeeded());
+}
+
+void Pkcs11ConfigTest::typedUriIsNormalized_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("normalized");
+    QTest::newRow("already normal") << "pkcs11:token=My%20Token;id=%01;type=private"
+                                    << "pkcs11:token=My%20Token;id=%01;type=private";
+    QTest::newRow("blanks and a TAB around it") << " \tpkcs11:token=PIV;type=private \n"
+                                                << "pkcs11:token=PIV;type=private";
+    QTest::newRow("scheme and names in upper case, values kept")
+        << "PKCS11:Token=My%20Token;ID=%0a;Type=private" << "pkcs11:token=My%20Token;id=%0A;type=private";
+    QTest::newRow("percent-encoded name") << "pkcs11:%74oken=PIV;pin%2Dvalue=1234"
+                                          << "pkcs11:token=PIV;pin-value=1234";
+    QTest::newRow("query and empty attributes") << "pkcs11:;token=PIV;;?PIN-Value=12&&module-name=x"
+                                                << "pkcs11:token=PIV?pin-value=12&module-name=x";
+    QTest::newRow("a key file is only trimmed") << "  /home/me/Key File.pem " << "/home/me/Key File.pem";
+}
+
+void Pkcs11ConfigTest::typedUriIsNormalized()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, normalized);
+    QCOMPARE(Pkcs11Config::normalizedUri(typed), normalized);
+    QCOMPARE(Pkcs11Config::normalizedUri(normalized), normalized);
 }
 
 OT_TEST_MAIN(Pkcs11ConfigTest)

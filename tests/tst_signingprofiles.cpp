@@ -80,6 +80,8 @@ private Q_SLOTS:
     void roundTripKeepsEveryField();
     void damagedSizeReadsOnlyStoredEntries();
     void saveThatCannotBeWrittenWholeFails();
+    void savedProfileNeverHoldsThePin_data();
+    void savedProfileNeverHoldsThePin();
 };
 
 void SigningProfilesTest::nothingStored()
@@ -163,15 +165,18 @@ void SigningProfilesTest::roundTripKeepsEveryField()
 void SigningProfilesTest::damagedSizeReadsOnlyStoredEntries()
 {
     TestHome home;
-    // A size that would take an hour to walk entry by entry.
+    // A size, and an index, that would take an hour to walk entry by entry;
+    // gaps between the entries present are no entries.
     writeSettingsFile("[signingProfiles]\n"
                       "1\\name=one\n1\\platform=macos\n"
-                      "2\\name=two\n2\\platform=macos\n"
+                      "3\\name=two\n3\\platform=macos\n"
+                      "2147483647\\name=x\n"
                       "size=2147483647\n");
     QCOMPARE(namesOf(SigningProfileManager::loadAll()), (QStringList{"one/", "two/"}));
     QVERIFY(SigningProfileManager::save(profile(QStringLiteral("three"))));
     QCOMPARE(namesOf(SigningProfileManager::loadAll()), (QStringList{"one/", "two/", "three/"}));
     QVERIFY(settingsFile().contains("size=3"));
+    QVERIFY(!settingsFile().contains("2147483647"));
 }
 
 void SigningProfilesTest::saveThatCannotBeWrittenWholeFails()
@@ -194,6 +199,35 @@ void SigningProfilesTest::saveThatCannotBeWrittenWholeFails()
     }
     QCOMPARE(settingsFile(), before);
     QCOMPARE(namesOf(SigningProfileManager::loadAll()), QStringList{"kept/id"});
+}
+
+void SigningProfilesTest::savedProfileNeverHoldsThePin_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("plain") << "pkcs11:token=PIV;pin-value=424242;type=private" << "pkcs11:token=PIV;type=private";
+    QTest::newRow("leading blank") << " pkcs11:token=PIV;pin-value=424242" << "pkcs11:token=PIV";
+    QTest::newRow("leading TAB") << "\tpkcs11:token=PIV;pin-value=424242" << "pkcs11:token=PIV";
+    QTest::newRow("upper case") << "PKCS11:token=PIV;PIN-VALUE=424242" << "pkcs11:token=PIV";
+    QTest::newRow("percent-encoded name") << "pkcs11:token=PIV;pin%2Dvalue=424242" << "pkcs11:token=PIV";
+    QTest::newRow("percent-encoded value") << "pkcs11:token=PIV;pin-value=%34%32%34%32%34%32"
+                                           << "pkcs11:token=PIV";
+    QTest::newRow("in the query") << "pkcs11:token=PIV?Pin-Value=424242&module-name=x"
+                                  << "pkcs11:token=PIV?module-name=x";
+}
+
+void SigningProfilesTest::savedProfileNeverHoldsThePin()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    TestHome home;
+    SigningProfile p = profile(QStringLiteral("token"));
+    p.pkcs11Uri = typed;
+    QVERIFY(SigningProfileManager::save(p));
+    const QByteArray file = settingsFile();
+    QVERIFY2(!file.toLower().contains("pin"), file.constData());
+    QVERIFY2(!file.contains("424242") && !file.contains("%34%32"), file.constData());
+    QCOMPARE(SigningProfileManager::load(QStringLiteral("token")).pkcs11Uri, stored);
 }
 
 OT_TEST_MAIN(SigningProfilesTest)

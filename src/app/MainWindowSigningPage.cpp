@@ -250,6 +250,8 @@ QWidget* MainWindow::createCodeSigningTab()
                                                       slot.tokenLabel, QStringLiteral("01"), QString());
             pkcs11UriEdit->setText(uri);
             log(QStringLiteral("PKCS11 URI: ") + uri);
+        } else {
+            log(QStringLiteral("No token found."));
         }
 
         if (!config.ready) {
@@ -281,7 +283,7 @@ QWidget* MainWindow::createCodeSigningTab()
             return;
 
         // A space typed before or after the URI makes the tool misread it.
-        const QString key = pkcs11UriEdit->text().trimmed();
+        const QString key = Pkcs11Config::normalizedUri(pkcs11UriEdit->text());
         QString module;
         QString pin;
         if (isTokenKey(key)) {
@@ -397,8 +399,9 @@ QWidget* MainWindow::createCodeSigningTab()
         profile.certChainPem = certChainEdit->text();
         // A PIN typed into the URI never reaches the settings file in clear.
         QString uriPin;
-        profile.pkcs11Uri = OsslSigncodeBridge::withoutPinValue(pkcs11UriEdit->text(), &uriPin);
-        const bool pinDropped = profile.pkcs11Uri != pkcs11UriEdit->text();
+        const QString typedUri = Pkcs11Config::normalizedUri(pkcs11UriEdit->text());
+        profile.pkcs11Uri = OsslSigncodeBridge::withoutPinValue(typedUri, &uriPin);
+        const bool pinDropped = !uriPin.isEmpty() || profile.pkcs11Uri != typedUri;
         secureZero(uriPin);
         profile.timestampUrl = timestampEdit->text();
         profile.createdDate = QDateTime::currentDateTime().toString(Qt::ISODate);

@@ -1,5 +1,7 @@
 #include "signing/OsslSigncodeBridge.h"
 
+#include "signing/Pkcs11Config.h"
+
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
@@ -69,7 +71,7 @@ OsslSigncodeBridge::CmdResult OsslSigncodeBridge::run(const QStringList& argumen
 }
 
 bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputPath,
-                                const QString& certsPath, const QString& key,
+                                const QString& certsPath, const QString& typedKey,
                                 const QString& pkcs11Engine, const QString& pkcs11Module,
                                 const QString& opensslConf, const QString& timestampUrl,
                                 const QString& description, const QString& pin)
@@ -77,6 +79,7 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
     Q_EMIT signingLog(QStringLiteral("Signing: ") + inputPath);
     Q_EMIT signingLog(QStringLiteral("Output:  ") + outputPath);
     Q_EMIT signingLog(QStringLiteral("Cert:    ") + certsPath);
+    const QString key = Pkcs11Config::normalizedUri(typedKey);
     Q_EMIT signingLog(QStringLiteral("Key:     ") + maskPinValues(key));
     Q_EMIT signingLog(QStringLiteral("TS:      ") + timestampUrl);
 
@@ -180,9 +183,11 @@ QString OsslSigncodeBridge::signatureInfo(const QString& filePath)
     return result.stdOut;
 }
 
-QString OsslSigncodeBridge::withoutPinValue(const QString& key, QString* pin)
+QString OsslSigncodeBridge::withoutPinValue(const QString& typedKey, QString* pin)
 {
     pin->clear();
+    // Blanks, case and percent-encoding must not hide the attribute.
+    const QString key = Pkcs11Config::normalizedUri(typedKey);
     if (!key.startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive))
         return key;
     // Attributes sit in the path (separated by ';') or in the query after

@@ -47,8 +47,9 @@ public:
     // Text with the value of every "pin-value=" attribute shown as "****".
     static QString maskPinValues(const QString& text);
     // The PKCS#11 URI without its "pin-value" attribute (path or query),
-    // whose decoded value goes to *pin (empty when there is none). Anything
-    // that is not a PKCS#11 URI comes back unchanged.
+    // whose decoded value goes to *pin (empty when there is none), in the
+    // form Pkcs11Config::normalizedUri gives. Anything that is not a PKCS#11
+    // URI comes back only trimmed.
     static QString withoutPinValue(const QString& key, QString* pin);
 
     QString path;

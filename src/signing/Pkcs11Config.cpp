@@ -171,6 +171,51 @@ QString Pkcs11Config::buildPkcs11Uri(const QString& model, const QString& manufa
     return uri;
 }
 
+QString Pkcs11Config::normalizedUri(const QString& typed)
+{
+    static const QLatin1String scheme("pkcs11:");
+    const QString text = typed.trimmed();
+    if (!text.startsWith(scheme, Qt::CaseInsensitive))
+        return text;
+    const auto normalizedAttribute = [](const QString& attribute) {
+        const qsizetype equals = attribute.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            return attribute;
+        const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(attribute.left(equals).toUtf8()))
+                                 .trimmed()
+                                 .toLower();
+        QString value = attribute.mid(equals + 1);
+        const auto isHex = [](QChar c) {
+            return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                   || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        };
+        for (qsizetype i = 0; i + 2 < value.size(); ++i) {
+            if (value.at(i) == QLatin1Char('%') && isHex(value.at(i + 1)) && isHex(value.at(i + 2))) {
+                value[i + 1] = value.at(i + 1).toUpper();
+                value[i + 2] = value.at(i + 2).toUpper();
+            }
+        }
+        return name + QLatin1Char('=') + value;
+    };
+    const auto normalizedPart = [&normalizedAttribute](const QString& part, QChar separator) {
+        QStringList kept;
+        for (const QString& attribute : part.split(separator)) {
+            if (!attribute.trimmed().isEmpty())
+                kept << normalizedAttribute(attribute);
+        }
+        return kept.join(separator);
+    };
+    const QString rest = text.mid(scheme.size());
+    const qsizetype question = rest.indexOf(QLatin1Char('?'));
+    QString uri = scheme + normalizedPart(rest.left(question < 0 ? rest.size() : question), QLatin1Char(';'));
+    if (question >= 0) {
+        const QString query = normalizedPart(rest.mid(question + 1), QLatin1Char('&'));
+        if (!query.isEmpty())
+            uri += QLatin1Char('?') + query;
+    }
+    return uri;
+}
+
 QString Pkcs11Config::uriProblem(const QString& uri)
 {
     if (uri.contains(QLatin1Char(' ')))

@@ -33,6 +33,14 @@ public:
     // text), or empty when it is well formed.
     static QString uriProblem(const QString& uri);
 
+    // A typed PKCS#11 URI in the one form every use of it (signing, a saved
+    // profile, a log line) sees: blanks around it gone, the scheme and the
+    // attribute names in lower case with their percent-encoding decoded,
+    // percent-escapes in values written with upper-case digits, empty
+    // attributes dropped. So "PIN%2Dvalue" is pin-value wherever it is
+    // looked for. Text that is no PKCS#11 URI (a key file) is only trimmed.
+    static QString normalizedUri(const QString& typed);
+
     QString providerPath;
     QString modulePath;
     bool ready = false;

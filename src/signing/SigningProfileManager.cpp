@@ -1,6 +1,8 @@
 #include "signing/SigningProfileManager.h"
 
 #include "config/Settings.h"
+#include "core/SecureZero.h"
+#include "signing/OsslSigncodeBridge.h"
 
 #include <algorithm>
 
@@ -33,6 +35,9 @@ const Field fields[] = {
 
 void writeAll(QSettings& settings, const QList<SigningProfile>& profiles)
 {
+    // Entries the file held under other indexes would otherwise be read
+    // again beside the rewritten ones.
+    settings.remove(arrayName);
     settings.beginWriteArray(arrayName, int(profiles.size()));
     for (int i = 0; i < profiles.size(); ++i) {
         settings.setArrayIndex(i);
@@ -48,23 +53,28 @@ QList<SigningProfile> SigningProfileManager::loadAll()
 {
     QList<SigningProfile> profiles;
     AppSettings settings;
-    // The stored size is only a claim: a damaged file may say two thousand
-    // million. Entries past the highest one present would all read empty.
+    // Only the entries that are there are read: the stored size, and the
+    // index of an entry, are claims of the file, which a damaged or crafted
+    // one may put at two thousand million.
     settings->beginGroup(arrayName);
-    int highest = 0;
-    for (const QString& index : settings->childGroups())
-        highest = std::max(highest, index.toInt());
-    settings->endGroup();
-    const int count = std::min(settings->beginReadArray(arrayName), highest);
-    for (int i = 0; i < count; ++i) {
-        settings->setArrayIndex(i);
+    QList<int> indexes;
+    for (const QString& group : settings->childGroups()) {
+        bool isNumber = false;
+        const int index = group.toInt(&isNumber);
+        if (isNumber && index > 0 && QString::number(index) == group)
+            indexes << index;
+    }
+    std::sort(indexes.begin(), indexes.end());
+    for (const int index : std::as_const(indexes)) {
+        settings->beginGroup(QString::number(index));
         SigningProfile profile;
         for (const Field& field : fields)
             profile.*field.member = settings->value(QLatin1String(field.key)).toString();
+        settings->endGroup();
         if (profile.isValid())
             profiles << profile;
     }
-    settings->endArray();
+    settings->endGroup();
     return profiles;
 }
 
@@ -77,8 +87,13 @@ SigningProfile SigningProfileManager::load(const QString& name)
     return SigningProfile();
 }
 
-bool SigningProfileManager::save(const SigningProfile& profile)
+bool SigningProfileManager::save(const SigningProfile& typed)
 {
+    // The settings file is no place for a PIN, however the URI was typed.
+    SigningProfile profile = typed;
+    QString uriPin;
+    profile.pkcs11Uri = OsslSigncodeBridge::withoutPinValue(typed.pkcs11Uri, &uriPin);
+    secureZero(uriPin);
     QList<SigningProfile> profiles = loadAll();
     bool replaced = false;
     for (SigningProfile& stored : profiles) {
@@ -100,7 +115,6 @@ bool SigningProfileManager::remove(const QString& name)
     QList<SigningProfile> profiles = loadAll();
     profiles.removeIf([&name](const SigningProfile& profile) { return profile.name == name; });
     AppSettings settings;
-    settings->remove(arrayName);
     writeAll(*settings, profiles);
     return settings.sync();
 }
