@@ -40,11 +40,12 @@ private Q_SLOTS:
     void parseNonCertificateGivesDefaultRecord();
     void expiry_data();
     void expiry();
-    void unreadableNotAfter_data();
-    void unreadableNotAfter();
     void loopbackServerRecordsAndAnswers();
     void extendedKeyUsageOnlyFromTheExtension_data();
     void extendedKeyUsageOnlyFromTheExtension();
+    void commentPosingAsExtensionsIsNotRead();
+    void chainFromABundleHoldsNoKey_data();
+    void chainFromABundleHoldsNoKey();
 
 private:
     LoopbackHttpServer server;
@@ -430,33 +431,6 @@ void ChainTest::expiry()
     QCOMPARE(info.subject, QStringLiteral("CN = Dated"));
 }
 
-void ChainTest::unreadableNotAfter_data()
-{
-    // No real openssl prints such dates; a stand-in does.
-    QTest::addColumn<QByteArray>("value");
-    QTest::newRow("shorter than the zone suffix") << QByteArray("GMT");
-    QTest::newRow("not a date") << QByteArray("tomorrow-ish GMT");
-}
-
-void ChainTest::unreadableNotAfter()
-{
-    QFETCH(QByteArray, value);
-    FakeTools fakes;
-    fakes.install(QStringLiteral("openssl"));
-    fakes.answer(QStringLiteral("openssl"), "subject=CN = Stand-in\n", 0, {}, 1);
-    fakes.answer(QStringLiteral("openssl"), "notBefore=Jan  1 00:00:00 2024 GMT\nnotAfter=" + value + "\n",
-                 0, {}, 3);
-
-    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(QStringLiteral("/any.pem"));
-    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 6);
-    QCOMPARE(fakes.arguments(QStringLiteral("openssl"), 3),
-             (QStringList{"x509", "-in", "/any.pem", "-noout", "-dates"}));
-    QCOMPARE(info.notAfter, QString::fromLatin1(value.trimmed()));
-    QCOMPARE(info.daysLeft, -1);
-    QVERIFY(!info.expired);
-    QVERIFY(info.valid);
-}
-
 void ChainTest::extendedKeyUsageOnlyFromTheExtension_data()
 {
     QTest::addColumn<QString>("subject");
@@ -489,6 +463,63 @@ void ChainTest::extendedKeyUsageOnlyFromTheExtension()
                                             spec, pki->intermediate());
     QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
     QCOMPARE(ChainBuilder().parseCertificate(cert.certPath).extendedKeyUsage, shown);
+}
+
+void ChainTest::commentPosingAsExtensionsIsNotRead()
+{
+    // openssl prints a Netscape Comment's line breaks as they are: in the
+    // printed text, this one reads as an address and a purpose of its own.
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Commented");
+    spec.extensions = QStringLiteral(
+        "basicConstraints = critical, CA:FALSE\n"
+        "nsComment = note\\n\\n            Authority Information Access: \\n"
+        "                CA Issuers - URI:http://127.0.0.1:9/injected.der\\n"
+        "            X509v3 Extended Key Usage: \\n                Time Stamping\\n\n"
+        "extendedKeyUsage = codeSigning\n"
+        "authorityInfoAccess = caIssuers;URI:http://127.0.0.1:9/real.der\n");
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(QStringLiteral("commented"), spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+    // The real openssl shows the injected lines ahead of the real extensions.
+    const QString text = ChainBuilder().runOpenssl({"x509", "-in", cert.certPath, "-noout", "-text"});
+    QVERIFY2(text.indexOf("injected.der") >= 0 && text.indexOf("injected.der") < text.indexOf("real.der"),
+             qPrintable(text));
+    QVERIFY(text.indexOf("Time Stamping") < text.indexOf("Code Signing"));
+
+    ChainBuilder builder;
+    QCOMPARE(builder.extractAiaUrl(cert.certPath), QStringLiteral("http://127.0.0.1:9/real.der"));
+    QCOMPARE(builder.parseCertificate(cert.certPath).extendedKeyUsage, QStringList{"Code Signing"});
+}
+
+void ChainTest::chainFromABundleHoldsNoKey_data()
+{
+    QTest::addColumn<bool>("keyFirst");
+    QTest::newRow("certificate, then its key") << false;
+    QTest::newRow("key, then its certificate") << true;
+}
+
+void ChainTest::chainFromABundleHoldsNoKey()
+{
+    QFETCH(bool, keyFirst);
+    QTemporaryDir work;
+    const QByteArray certificate = readFile(leaf.certPath);
+    const QByteArray key = readFile(leaf.keyPath);
+    QVERIFY(key.contains("PRIVATE KEY"));
+    const QString bundle = work.filePath(QStringLiteral("leaf.pem"));
+    QVERIFY(writeFile(bundle, keyFirst ? key + "comment line\n" + certificate : certificate + key));
+    const QString intermediate = work.filePath(QStringLiteral("intermediate.pem"));
+    QVERIFY(writeFile(intermediate, intermediatePemBytes + key));
+
+    const QString out = work.filePath(QStringLiteral("leaf-fullchain.pem"));
+    ChainBuilder builder;
+    QVERIFY(builder.buildChain(bundle, intermediate, out));
+    const QByteArray chain = readFile(out);
+    QCOMPARE(chain, certificate + '\n' + intermediatePemBytes);
+    QVERIFY(!chain.contains("PRIVATE"));
+    // openssl takes it as the chain it is.
+    ScopedEnv store("SSL_CERT_FILE", pki->root().certPath.toLocal8Bit());
+    QVERIFY(builder.verifyChain(out));
 }
 
 void ChainTest::loopbackServerRecordsAndAnswers()

@@ -1,6 +1,7 @@
 #include "signing/ChainBuilder.h"
 
 #include "core/PrivateFiles.h"
+#include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
 #include <QDateTime>
@@ -12,14 +13,16 @@
 #include <QTimer>
 #include <QUrl>
 
-namespace {
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
-// openssl prints "name=value"; the value may itself hold '=' (a subject's
-// "CN = x"), so everything after the first one counts.
-QString valueAfterEquals(const QString& text)
-{
-    return text.section(QLatin1Char('='), 1).trimmed();
-}
+#include <memory>
+#include <vector>
+
+namespace {
 
 // The PEM "CERTIFICATE" blocks of a body, markers included; whatever else it
 // holds (a private key, an error page's text) is left out.
@@ -39,39 +42,120 @@ QList<QByteArray> pemCertificateBlocks(const QByteArray& data)
     return blocks;
 }
 
-// The lines of `openssl x509 -text` that belong to one extension: those after
-// its heading, up to the next line indented no deeper than the heading (the
-// next extension, or the signature after the last one). Text before the
-// extensions (the subject, the issuer) can hold the same words, so only
-// headings after "X509v3 extensions:" count.
-QStringList extensionBlock(const QString& text, const QString& heading)
+struct X509Free {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+using Certificate = std::unique_ptr<X509, X509Free>;
+
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using Bio = std::unique_ptr<BIO, BioFree>;
+
+// Every certificate of a file's bytes, parsed: a DER certificate, or the
+// CERTIFICATE blocks of PEM text in their order. Other blocks (a private
+// key beside the certificate, a request) and text between them are passed
+// over; a CERTIFICATE block that does not parse ends the reading.
+std::vector<Certificate> certificatesIn(const QByteArray& data)
 {
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    const auto indentOf = [](const QString& line) {
-        qsizetype n = 0;
-        while (n < line.size() && line.at(n).isSpace())
-            ++n;
-        return n;
-    };
-    bool inExtensions = false;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString trimmed = lines.at(i).trimmed();
-        if (!inExtensions) {
-            inExtensions = trimmed == QLatin1String("X509v3 extensions:");
-            continue;
-        }
-        if (!trimmed.startsWith(heading + QLatin1Char(':')))
-            continue;
-        const qsizetype headingIndent = indentOf(lines.at(i));
-        QStringList block;
-        for (qsizetype j = i + 1; j < lines.size(); ++j) {
-            if (lines.at(j).trimmed().isEmpty() || indentOf(lines.at(j)) <= headingIndent)
-                break;
-            block << lines.at(j).trimmed();
-        }
-        return block;
+    std::vector<Certificate> certificates;
+    if (data.isEmpty())
+        return certificates;
+    if (data.at(0) == 0x30) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+        X509* certificate = d2i_X509(nullptr, &bytes, long(data.size()));
+        if (certificate)
+            certificates.emplace_back(certificate);
+        return certificates;
     }
-    return {};
+    Bio bio(BIO_new_mem_buf(data.constData(), int(data.size())));
+    if (!bio)
+        return certificates;
+    while (X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
+        certificates.emplace_back(certificate);
+    ERR_clear_error();
+    return certificates;
+}
+
+// The certificates written anew as PEM, each block exactly as openssl
+// writes one.
+QByteArray pemOf(const std::vector<Certificate>& certificates)
+{
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio)
+        return {};
+    for (const Certificate& certificate : certificates) {
+        if (PEM_write_bio_X509(bio.get(), certificate.get()) != 1)
+            return {};
+    }
+    char* bytes = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &bytes);
+    return QByteArray(bytes, qsizetype(size));
+}
+
+template <typename Print>
+QString printed(Print print)
+{
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio || !print(bio.get()))
+        return {};
+    char* bytes = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &bytes);
+    return QString::fromUtf8(bytes, qsizetype(size));
+}
+
+// A name as "openssl x509 -subject" shows it: "CN = x, O = \"a, b\"".
+QString nameText(const X509_NAME* name)
+{
+    return printed([name](BIO* bio) {
+        return X509_NAME_print_ex(bio, name, 0, (XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) | ASN1_STRFLGS_UTF8_CONVERT)
+               >= 0;
+    });
+}
+
+QString timeText(const ASN1_TIME* time)
+{
+    return printed([time](BIO* bio) { return ASN1_TIME_print(bio, time) == 1; });
+}
+
+// The first CA Issuers address of the Authority Information Access
+// extension that is a URI, or empty.
+QString caIssuersUri(X509* certificate)
+{
+    auto* access = static_cast<AUTHORITY_INFO_ACCESS*>(
+        X509_get_ext_d2i(certificate, NID_info_access, nullptr, nullptr));
+    if (!access)
+        return {};
+    QString uri;
+    for (int i = 0; i < sk_ACCESS_DESCRIPTION_num(access) && uri.isEmpty(); ++i) {
+        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access, i);
+        if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers || description->location->type != GEN_URI)
+            continue;
+        const ASN1_IA5STRING* text = description->location->d.uniformResourceIdentifier;
+        uri = QString::fromLatin1(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
+                                  ASN1_STRING_length(text));
+    }
+    AUTHORITY_INFO_ACCESS_free(access);
+    return uri;
+}
+
+// The purposes of the Extended Key Usage extension in the certificate's
+// order, by openssl's long names ("Code Signing"), an unknown one as its
+// dotted number.
+QStringList extendedKeyUsageOf(X509* certificate)
+{
+    auto* usage = static_cast<EXTENDED_KEY_USAGE*>(
+        X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr));
+    if (!usage)
+        return {};
+    QStringList purposes;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usage); ++i) {
+        char name[128];
+        if (OBJ_obj2txt(name, sizeof name, sk_ASN1_OBJECT_value(usage, i), 0) > 0)
+            purposes << QString::fromUtf8(name);
+    }
+    EXTENDED_KEY_USAGE_free(usage);
+    return purposes;
 }
 
 // Written files are owner-only and replace an older one whole or not at all.
@@ -116,15 +200,15 @@ QString ChainBuilder::runOpenssl(const QStringList& args, const QByteArray& inpu
 
 QString ChainBuilder::extractAiaUrl(const QString& certPath)
 {
-    const QString text = runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certPath,
-                                     QStringLiteral("-noout"), QStringLiteral("-text")});
-    const QStringList block = extensionBlock(text, QStringLiteral("Authority Information Access"));
-    for (const QString& line : block) {
-        // The extension may also name an issuer by something other than an
-        // address ("CA Issuers - email:..."); only a URI can be fetched.
-        if (!line.startsWith(QLatin1String("CA Issuers")) || !line.contains(QLatin1String("URI:")))
-            continue;
-        const QString url = line.mid(line.indexOf(QLatin1String("URI:")) + 4).trimmed();
+    // Read from the parsed extension: the text openssl prints for a
+    // certificate lets an earlier extension's value (a comment with line
+    // breaks) pose as this one.
+    QByteArray data;
+    const std::vector<Certificate> certificates = readWhole(certPath, &data) ? certificatesIn(data)
+                                                                             : std::vector<Certificate>();
+    secureZero(data);   // a leaf kept with its private key
+    const QString url = certificates.empty() ? QString() : caIssuersUri(certificates.front().get());
+    if (!url.isEmpty()) {
         emit chainLog(QStringLiteral("AIA CA Issuers URL: ") + url);
         return url;
     }
@@ -225,10 +309,18 @@ bool ChainBuilder::buildChain(const QString& leafPath, const QString& intermedia
                               const QString& outPath)
 {
     // Both inputs are read before the output is touched: a missing input must
-    // not cost the user a chain file that was good.
+    // not cost the user a chain file that was good. Only their certificates
+    // go into the chain, written anew: a leaf kept in one file with its
+    // private key must not hand the key on with the chain.
     QByteArray leaf;
     if (!readWhole(leafPath, &leaf)) {
         emit chainLog(QStringLiteral("Cannot read leaf cert: ") + leafPath);
+        return false;
+    }
+    const QByteArray leafPem = pemOf(certificatesIn(leaf));
+    secureZero(leaf);
+    if (leafPem.isEmpty()) {
+        emit chainLog(QStringLiteral("No certificate in leaf file: ") + leafPath);
         return false;
     }
     QByteArray intermediate;
@@ -236,7 +328,12 @@ bool ChainBuilder::buildChain(const QString& leafPath, const QString& intermedia
         emit chainLog(QStringLiteral("Cannot read intermediate: ") + intermediatePath);
         return false;
     }
-    if (!writeWhole(outPath, leaf + '\n' + intermediate)) {
+    const QByteArray intermediatePem = pemOf(certificatesIn(intermediate));
+    if (intermediatePem.isEmpty()) {
+        emit chainLog(QStringLiteral("No certificate in intermediate file: ") + intermediatePath);
+        return false;
+    }
+    if (!writeWhole(outPath, leafPem + '\n' + intermediatePem)) {
         emit chainLog(QStringLiteral("Failed to write chain: ") + outPath);
         return false;
     }
@@ -263,58 +360,51 @@ bool ChainBuilder::verifyChain(const QString& chainPath)
 ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
 {
     CertInfo info;
-    // Six runs in a row: when openssl cannot start or hangs, the first says
-    // so and the others would only wait as long again.
-    bool stopped = false;
-    const auto query = [&](const QStringList& options) {
-        if (stopped)
-            return QString();
-        QStringList args{QStringLiteral("x509"), QStringLiteral("-in"), path, QStringLiteral("-noout")};
-        args << options;
-        const QString output = runOpenssl(args);
-        if (!lastRunFailure.isEmpty()) {
-            stopped = true;
-            info.failure = lastRunFailure;
-            emit chainLog(QStringLiteral("Cannot read certificate: ") + lastRunFailure);
-        }
-        return output;
-    };
-
-    info.subject = valueAfterEquals(query({QStringLiteral("-subject")}).trimmed());
-    info.issuer = valueAfterEquals(query({QStringLiteral("-issuer")}).trimmed());
-
-    const QStringList dateLines = query({QStringLiteral("-dates")}).split(QLatin1Char('\n'));
-    for (const QString& line : dateLines) {
-        if (line.startsWith(QLatin1String("notBefore")))
-            info.notBefore = valueAfterEquals(line);
-        if (line.startsWith(QLatin1String("notAfter")))
-            info.notAfter = valueAfterEquals(line);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        info.failure = file.errorString();
+        emit chainLog(QStringLiteral("Cannot read certificate: ") + info.failure);
+        return info;
     }
+    QByteArray data = file.readAll();
+    const std::vector<Certificate> certificates = certificatesIn(data);
+    secureZero(data);
+    if (certificates.empty()) {
+        info.failure = QStringLiteral("the file holds no certificate");
+        emit chainLog(QStringLiteral("Cannot read certificate: ") + info.failure);
+        return info;
+    }
+    // Every field from the parsed certificate: the text openssl prints for
+    // it lets one extension's value (a comment with line breaks) pose as
+    // another extension.
+    X509* certificate = certificates.front().get();
+    info.subject = nameText(X509_get_subject_name(certificate));
+    info.issuer = nameText(X509_get_issuer_name(certificate));
+    info.notBefore = timeText(X509_get0_notBefore(certificate));
+    info.notAfter = timeText(X509_get0_notAfter(certificate));
 
-    // openssl ends the date with a space and a three-letter zone; a value too
-    // short to hold that suffix is no date at all.
-    if (info.notAfter.size() > 4) {
-        const QString stamp = info.notAfter.chopped(4);
-        QDateTime when = QDateTime::fromString(stamp, QStringLiteral("MMM dd HH:mm:ss yyyy"));
-        if (!when.isValid())  // a one-digit day is padded with a space
-            when = QDateTime::fromString(stamp, QStringLiteral("MMM  d HH:mm:ss yyyy"));
+    struct tm notAfter {};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &notAfter) == 1) {
+        const QDate date(notAfter.tm_year + 1900, notAfter.tm_mon + 1, notAfter.tm_mday);
+        const QTime time(notAfter.tm_hour, notAfter.tm_min, notAfter.tm_sec);
+        // The printed UTC time counts as local time, so that the date shown
+        // is the one counted against today's date.
+        const QDateTime when(date, time);
         if (when.isValid()) {
             info.daysLeft = int(QDateTime::currentDateTime().daysTo(when));
             info.expired = info.daysLeft < 0;
         }
     }
 
-    info.serial = valueAfterEquals(query({QStringLiteral("-serial")}).trimmed());
-    info.fingerprint =
-        valueAfterEquals(query({QStringLiteral("-fingerprint"), QStringLiteral("-sha256")}).trimmed());
-
-    // Only the extension's own line: a subject may hold the same words.
-    const QStringList usage =
-        extensionBlock(query({QStringLiteral("-text")}), QStringLiteral("X509v3 Extended Key Usage"));
-    if (!usage.isEmpty()) {
-        for (const QString& purpose : usage.first().split(QLatin1Char(',')))
-            info.extendedKeyUsage << purpose.trimmed();
-    }
+    info.serial = printed([certificate](BIO* bio) {
+        return i2a_ASN1_INTEGER(bio, X509_get0_serialNumber(certificate)) > 0;
+    });
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestSize = 0;
+    if (X509_digest(certificate, EVP_sha256(), digest, &digestSize) == 1)
+        info.fingerprint = QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char*>(digest), int(digestSize)).toHex(':').toUpper());
+    info.extendedKeyUsage = extendedKeyUsageOf(certificate);
 
     info.valid = !info.subject.isEmpty() && !info.expired;
     return info;

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// Reads X.509 certificates with the openssl tool and assembles what Windows PE
-// signing needs: the issuer's download address from the Authority Information
+// Reads X.509 certificates (parsed with libcrypto, never from the text openssl
+// prints for them) and assembles what Windows PE signing needs: the issuer's download address from the Authority Information
 // Access extension, the issuing certificate itself, a "full chain" file (leaf
 // then intermediate) and a summary of a certificate for display. Holds no
 // state between operations; progress and problems go out through chainLog.
@@ -14,18 +14,18 @@ class ChainBuilder : public QObject
     Q_OBJECT
 public:
     struct CertInfo {
-        QString subject;                 // as openssl prints it, quoting kept
+        QString subject;                 // as "openssl x509 -subject" shows it, quoting kept
         QString issuer;
         QString notBefore;               // as printed, zone suffix included
         QString notAfter;
         int daysLeft = -1;               // calendar days to notAfter; negative once expired
-        QString serial;                  // openssl's hexadecimal form
+        QString serial;                  // hexadecimal, as "openssl x509 -serial" shows it
         QString fingerprint;             // SHA-256, colon-separated pairs
         QStringList extendedKeyUsage;    // openssl's names, in the certificate's order
         bool valid = false;              // a subject and not expired
         bool expired = false;            // only ever set when notAfter could be read
-        // Empty, or why the certificate could not be read: openssl failed to
-        // start or timed out, and the runs after it were not made.
+        // Empty, or why the certificate could not be read: the file could
+        // not be opened, or holds no certificate.
         QString failure;
     };
 
@@ -43,7 +43,9 @@ public:
     // certificates it holds, re-emitted as PEM, owner-only at savePath, and
     // returns the PEM text; empty (and nothing written) on any failure.
     QString fetchIntermediate(const QString& url, const QString& savePath);
-    // Writes leaf, one newline, intermediate to outPath. An existing outPath is
+    // Writes the leaf's certificates, one newline, the intermediate's to
+    // outPath, each written anew from the parsed certificate: nothing else a
+    // file holds (a private key) reaches the chain. An existing outPath is
     // only ever replaced whole.
     bool buildChain(const QString& leafPath, const QString& intermediatePath, const QString& outPath);
     // Asks openssl to verify the first certificate of chainPath, with the rest of
