@@ -1,6 +1,8 @@
-// Start-up: identity, the single-instance guard, the command line and the theme choice.
+// Start-up: identity, the single-instance guard, the command line, the theme
+// choice, and the quit signals that end the tools with the program.
 #include "app/Startup.h"
 #include "config/UserProfile.h"
+#include "core/ToolRunner.h"
 
 #include "ModalDriver.h"
 #include "TestHome.h"
@@ -9,10 +11,16 @@
 #include <QDir>
 #include <QLockFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <QTimer>
+
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <sys/types.h>
+#include <unistd.h>
 
 class StartupTest : public QObject
 {
@@ -25,6 +33,8 @@ private Q_SLOTS:
     void unusableConfigFolderIsNamed();
     void themeChoice_data();
     void themeChoice();
+    void quitSignalEndsRunningTools_data();
+    void quitSignalEndsRunningTools();
 };
 
 namespace {
@@ -149,5 +159,109 @@ void StartupTest::themeChoice()
     QCOMPARE(int(Startup::chooseTheme(dark, light, stored)), theme);
 }
 
-OT_TEST_MAIN(StartupTest)
+namespace {
+
+// A tool that never ends, and a helper it started: both write their process
+// ids to the file named by $1, then wait. They do so once standard input is
+// closed, which the runner does only after it has noted the tool's start.
+const char* const hungTool = "cat > /dev/null; sleep 100000 & echo $! >> \"$1\"; echo $$ >> \"$1\"; wait";
+
+// The test program, started again with "--hold-hung-tool <waiting|background>
+// <file>", is a program that runs the hung tool the way the application does,
+// under the application's quit signals, until a signal ends it.
+int holdHungTool(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Startup::quitOnSignals(app);
+    const QString how = QString::fromLocal8Bit(argv[2]);
+    const QString pidFile = QString::fromLocal8Bit(argv[3]);
+    const QStringList arguments{QStringLiteral("-c"), QString::fromLatin1(hungTool), QStringLiteral("tool"), pidFile};
+    ToolRunner::Options options;
+    options.finishTimeoutMs = 24 * 3600 * 1000;
+    if (how == QLatin1String("waiting")) {
+        // The event loop itself waits for the tool, as a page does for a
+        // short run.
+        QTimer::singleShot(0, &app, [&] { ToolRunner::run(QStringLiteral("/bin/bash"), arguments, options); });
+    } else {
+        ToolRunner::runAsync(QStringLiteral("/bin/bash"), arguments, options, &app, [](const ToolRunner::Result&) {});
+    }
+    const int status = app.exec();
+    ToolRunner::endAllTools();
+    return status;
+}
+
+// Gone, or a zombie that nobody has reaped yet: either way no longer running.
+bool processGone(pid_t pid)
+{
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.mid(close + 2, 1) == "Z";
+}
+
+} // namespace
+
+void StartupTest::quitSignalEndsRunningTools_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("how");
+    QTest::newRow("SIGTERM while the program waits for the tool") << int(SIGTERM) << "waiting";
+    QTest::newRow("SIGINT while the program waits for the tool") << int(SIGINT) << "waiting";
+    QTest::newRow("SIGTERM with the tool in the background") << int(SIGTERM) << "background";
+    QTest::newRow("SIGINT with the tool in the background") << int(SIGINT) << "background";
+    QTest::newRow("SIGHUP with the tool in the background") << int(SIGHUP) << "background";
+}
+
+void StartupTest::quitSignalEndsRunningTools()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, how);
+    QTemporaryDir work;
+    const QString pidFile = work.filePath(QStringLiteral("pids"));
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-hung-tool"), how, pidFile});
+    QVERIFY2(program.waitForStarted(60000), qPrintable(program.errorString()));
+
+    QList<pid_t> tools;
+    const auto readPids = [&] {
+        QFile file(pidFile);
+        tools.clear();
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : file.readAll().split('\n')) {
+                if (!line.isEmpty())
+                    tools << pid_t(line.toInt());
+            }
+        }
+        return tools.size() == 2;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readPids(), 60000);
+    for (const pid_t pid : tools)
+        QVERIFY(!processGone(pid));
+
+    QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+    QVERIFY2(program.waitForFinished(60000), "the program did not quit");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    for (const pid_t pid : tools)
+        QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), qPrintable(QStringLiteral("process %1 still runs").arg(pid)), 30000);
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--hold-hung-tool") == 0)
+        return holdHungTool(argc, argv);
+    TestHome processHome;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    StartupTest tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_startup.moc"

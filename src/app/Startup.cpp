@@ -4,6 +4,7 @@
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"
+#include "core/ToolRunner.h"
 #include "ui/WelcomeDialog.h"
 
 #include <QApplication>
@@ -13,9 +14,13 @@
 #include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace Startup {
@@ -45,6 +50,23 @@ StyleManager::Theme chooseTheme(bool darkOption, bool lightOption, const QString
 
 namespace {
 
+// A signal handler may do next to nothing: it ends the tools and writes one
+// byte here, and the event loop does the rest.
+int quitSignalSockets[2] = {-1, -1};
+std::atomic<bool> quitSignalArrived{false};
+
+void onQuitSignal(int)
+{
+    const int savedErrno = errno;
+    quitSignalArrived.store(true);
+    // At once, not from the event loop: the loop may itself be waiting for
+    // one of these tools to finish.
+    ToolRunner::endAllTools();
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(quitSignalSockets[1], &byte, 1);
+    errno = savedErrno;
+}
+
 // QLockFile tells only that it could not write; the folder says why.
 QString folderWriteProblem(const QString& folder)
 {
@@ -55,9 +77,39 @@ QString folderWriteProblem(const QString& folder)
 
 } // namespace
 
+void quitOnSignals(QCoreApplication& app)
+{
+    if (quitSignalSockets[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, quitSignalSockets) != 0) {
+        qWarning("Cannot watch for quit signals: %s", std::strerror(errno));
+        return;
+    }
+    auto* notifier = new QSocketNotifier(quitSignalSockets[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char bytes[16];
+        while (::read(quitSignalSockets[0], bytes, sizeof bytes) > 0) {
+        }
+        // exit, not quit: a window or a dialog must not be able to refuse.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    ::sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+bool quitSignalled()
+{
+    return quitSignalArrived.load();
+}
+
 int run(QApplication& app, const QStringList& arguments)
 {
     setIdentity(app);
+    quitOnSignals(app);
     const auto refuse = [](const QString& text) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrevan Tessaril"), text,
                         QMessageBox::Ok);
@@ -117,8 +169,17 @@ int run(QApplication& app, const QStringList& arguments)
         WelcomeDialog welcome(&window);
         welcome.exec();
     }
+    // A signal that ended the welcome dialog ends the program too: the main
+    // loop would otherwise start afresh.
+    if (quitSignalled()) {
+        ToolRunner::endAllTools();
+        return 0;
+    }
 
-    return app.exec();
+    const int status = app.exec();
+    // Whatever a closing window started on its way out ends with the program.
+    ToolRunner::endAllTools();
+    return status;
 }
 
 } // namespace Startup

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class QApplication;
+class QCoreApplication;
 
 namespace Startup {
 
@@ -19,6 +20,14 @@ StyleManager::Theme chooseTheme(bool darkOption, bool lightOption, const QString
 // Everything main does after the application object exists, with the command
 // line given explicitly. Returns the exit status.
 int run(QApplication& app, const QStringList& arguments);
+
+// SIGINT, SIGTERM and SIGHUP end the program cleanly: each ends the tools it
+// started at once (they run in process groups of their own, which a signal
+// to the program's group does not reach) and then leaves every event loop.
+// Called once, when the application object exists.
+void quitOnSignals(QCoreApplication& app);
+// True once one of those signals has arrived.
+bool quitSignalled();
 
 extern const char* const alreadyRunningText;
 

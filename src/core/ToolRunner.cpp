@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <sys/types.h>
@@ -15,12 +16,54 @@ namespace ToolRunner {
 
 namespace {
 
+// The process groups of the tools running now, so that the program can end
+// them when it quits, from a signal handler too: a fixed table of atomics,
+// which such a handler may read. A slot holds 0 when free.
+constexpr int maxTrackedGroups = 512;
+std::atomic<pid_t> trackedGroups[maxTrackedGroups];
+
+void trackGroup(pid_t group)
+{
+    if (group <= 0)
+        return;
+    for (std::atomic<pid_t>& slot : trackedGroups) {
+        pid_t free = 0;
+        if (slot.compare_exchange_strong(free, group))
+            return;
+    }
+}
+
+void untrackGroup(pid_t group)
+{
+    if (group <= 0)
+        return;
+    for (std::atomic<pid_t>& slot : trackedGroups) {
+        pid_t expected = group;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
+
 // Everything the tool starts (a shell script's commands, a helper it forks)
 // shares its process group, so a time-out can end all of it at once rather
-// than leave the helpers running with nobody to reap them.
+// than leave the helpers running with nobody to reap them. The program's
+// own signal handlers and blocked signals are not the tool's: it starts
+// with the default ones.
 void startInOwnGroup(QProcess& process)
 {
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        struct sigaction defaultAction {};
+        defaultAction.sa_handler = SIG_DFL;
+        ::sigemptyset(&defaultAction.sa_mask);
+        for (int signal = 1; signal < NSIG; ++signal) {
+            if (signal != SIGKILL && signal != SIGSTOP)
+                ::sigaction(signal, &defaultAction, nullptr);
+        }
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    });
 }
 
 void killGroup(QProcess& process)
@@ -65,7 +108,23 @@ public:
             killGroup(*this);
             waitForFinished(2000);
         }
+        noteEnded();
     }
+
+    // The tool's group is known from its start until it has been reaped.
+    void noteStarted()
+    {
+        group = pid_t(processId());
+        trackGroup(group);
+    }
+    void noteEnded()
+    {
+        untrackGroup(group);
+        group = 0;
+    }
+
+private:
+    pid_t group = 0;
 };
 
 // The tool outlived its time-out: hand it to the owner and report its end later.
@@ -77,6 +136,7 @@ void leaveRunning(std::unique_ptr<OwnedProcess> owned, const Options& options)
     const auto lateFinish = options.lateFinish;
     QObject::connect(process, &QProcess::finished, process,
                      [process, merged, lateFinish](int exitCode, QProcess::ExitStatus status) {
+                         process->noteEnded();
                          Result late;
                          late.started = true;
                          late.stdOut = process->readAllStandardOutput();
@@ -137,6 +197,7 @@ public:
             killGroup(*this);
         });
         connect(this, &QProcess::started, this, [this] {
+            noteStarted();
             startTimer.stop();
             result.started = true;
             if (!input.isEmpty())
@@ -154,6 +215,7 @@ public:
             report();
         });
         connect(this, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
+            noteEnded();
             finishTimer.stop();
             result.stdOut = readAllStandardOutput();
             if (!merged)
@@ -227,6 +289,7 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
         return result;
     }
     result.started = true;
+    owned->noteStarted();
 
     if (!options.standardInput.isEmpty())
         process.write(options.standardInput);
@@ -252,6 +315,7 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
             result.stdErr = process.readAllStandardError();
         return result;
     }
+    owned->noteEnded();
 
     result.stdOut = process.readAllStandardOutput();
     // With merged channels there is no error channel to read (Qt warns).
@@ -273,6 +337,15 @@ void runAsync(const QString& program, const QStringList& arguments, const Option
     process->setParent(owner);
     prepare(*process, program, arguments, options);
     process->begin(options.startTimeoutMs);
+}
+
+void endAllTools()
+{
+    for (std::atomic<pid_t>& slot : trackedGroups) {
+        const pid_t group = slot.load();
+        if (group > 0)
+            ::kill(-group, SIGKILL);
+    }
 }
 
 bool startDetached(const QString& program, const QStringList& arguments)

@@ -57,6 +57,12 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
 void runAsync(const QString& program, const QStringList& arguments, const Options& options,
               QObject* owner, std::function<void(const Result&)> done);
 
+// Ends the process group of every tool started by run() or runAsync() that
+// has not been reaped yet. Each tool runs in a group of its own, which a
+// signal to the program's group (Ctrl+C in its terminal) does not reach: the
+// program calls this when it quits. Safe to call from a signal handler.
+void endAllTools();
+
 // Starts a tool that runs on its own (nothing is written to it, awaited or
 // read); false when it could not be started.
 bool startDetached(const QString& program, const QStringList& arguments);
