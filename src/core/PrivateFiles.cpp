@@ -22,6 +22,19 @@ bool fail(QString* error, const QString& reason)
     return false;
 }
 
+// Qt takes a write that stopped part way (a full disk, a size limit) for a
+// short write and keeps no reason of its own ("Unknown error"); the system's
+// is in errno, read right after the failing call.
+QString writeFailure(const QFileDevice& file, int systemError)
+{
+    if (file.error() != QFileDevice::NoError && !file.errorString().isEmpty()
+        && file.errorString() != QLatin1String("Unknown error"))
+        return file.errorString();
+    if (systemError != 0)
+        return QString::fromLocal8Bit(std::strerror(systemError));
+    return QStringLiteral("the data could not be written whole");
+}
+
 } // namespace
 
 bool writeFully(QFileDevice& file, const QByteArray& data, QString* error)
@@ -30,13 +43,15 @@ bool writeFully(QFileDevice& file, const QByteArray& data, QString* error)
     // content reaches the disk.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return fail(error, file.errorString());
+    errno = 0;
     if (file.write(data) != data.size())
-        return fail(error, file.errorString());
+        return fail(error, writeFailure(file, errno));
     // Qt buffers what it writes; a full disk only shows when the buffer goes
     // out, and QSaveFile::commit would not notice (it renames a cut file into
     // place and reports success).
+    errno = 0;
     if (!file.flush())
-        return fail(error, file.errorString());
+        return fail(error, writeFailure(file, errno));
     return true;
 }
 
@@ -49,8 +64,9 @@ bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error)
         file.cancelWriting();
         return false;
     }
+    errno = 0;
     if (!file.commit())
-        return fail(error, file.errorString());
+        return fail(error, writeFailure(file, errno));
     return true;
 }
 

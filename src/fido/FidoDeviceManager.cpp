@@ -424,7 +424,8 @@ QString FidoDeviceManager::failureText(const QString& operation, int r, fido_dev
         int retries = -1;
         if (fido_dev_get_retry_count(dev, &retries) != FIDO_OK || retries < 0)
             return QStringLiteral("Wrong PIN.");
-        return QStringLiteral("Wrong PIN \u2014 %1 attempts left.").arg(retries);
+        return retries == 1 ? QStringLiteral("Wrong PIN \u2014 1 attempt left.")
+                            : QStringLiteral("Wrong PIN \u2014 %1 attempts left.").arg(retries);
     }
     case FIDO_ERR_PIN_AUTH_BLOCKED:
         // Too many wrong PINs in a row since the key was plugged in.
