@@ -4,6 +4,7 @@
 #include "core/PrivateFiles.h"
 #include "core/ShellQuote.h"
 #include "core/SshDirectory.h"
+#include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
 
 #include <QBrush>
@@ -24,6 +25,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <netdb.h>
+
 namespace {
 
 const char* const headerLines[] = {"# ~/.ssh/config", "# Managed by Ostrevan Tessaril",
@@ -34,55 +37,20 @@ QString configPath()
     return SshDirectory::path() + QStringLiteral("/config");
 }
 
-int numberOf(const QString& value)
+// What the tree and the connection prompt show for a host without a Port.
+QString portShown(const SshHostConfig& host)
 {
-    bool ok = false;
-    const int number = value.toInt(&ok, 10);
-    return ok ? number : 0;
+    return host.port.isEmpty() ? QStringLiteral("22") : host.port;
 }
 
-void appendExtra(SshHostConfig& host, const QString& line)
+// ssh takes a port as a number from 1 to 65535 or as a TCP service name.
+bool portAccepted(const QString& value)
 {
-    if (!host.extra.isEmpty())
-        host.extra += QLatin1Char('\n');
-    host.extra += line;
-}
-
-// Sets the field the keyword names; false when the keyword is not one of ours.
-bool setField(SshHostConfig& host, const QString& keyword, const QString& value)
-{
-    const QString lower = value.toLower();
-    if (keyword == QLatin1String("hostname"))
-        host.hostName = value;
-    else if (keyword == QLatin1String("user"))
-        host.user = value;
-    else if (keyword == QLatin1String("port"))
-        host.port = numberOf(value);
-    else if (keyword == QLatin1String("identityfile"))
-        host.identityFile = value;
-    else if (keyword == QLatin1String("identitiesonly"))
-        host.identitiesOnly = lower == QLatin1String("yes");
-    else if (keyword == QLatin1String("proxyjump"))
-        host.proxyJump = value;
-    else if (keyword == QLatin1String("localforward"))
-        host.localForward = value;
-    else if (keyword == QLatin1String("remoteforward"))
-        host.remoteForward = value;
-    else if (keyword == QLatin1String("forwardagent"))
-        host.forwardAgent = lower == QLatin1String("yes");
-    else if (keyword == QLatin1String("compression"))
-        host.compression = lower == QLatin1String("yes");
-    else if (keyword == QLatin1String("loglevel"))
-        host.logLevel = value;
-    else if (keyword == QLatin1String("serveraliveinterval"))
-        host.serverAliveInterval = numberOf(value);
-    else if (keyword == QLatin1String("serveralivecountmax"))
-        host.serverAliveCountMax = numberOf(value);
-    else if (keyword == QLatin1String("stricthostkeychecking"))
-        host.strictHostKeyChecking = lower != QLatin1String("no");
-    else
-        return false;
-    return true;
+    bool number = false;
+    const int port = value.toInt(&number, 10);
+    if (number)
+        return port >= 1 && port <= 65535 && value.at(0).isDigit();
+    return ::getservbyname(value.toLocal8Bit().constData(), "tcp") != nullptr;
 }
 
 const char* const guideHtml = R"(
@@ -158,11 +126,11 @@ SshConfigEditor::SshConfigEditor(QWidget* parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close, this);
     connect(buttons->button(QDialogButtonBox::Save), &QPushButton::clicked, this, [this] {
         // A failed write keeps the dialog open with the edits, to retry or copy.
-        if (saveConfig())
+        QString error;
+        if (saveConfig(&error))
             accept();
         else
-            QMessageBox::warning(this, QStringLiteral("SSH Config Editor"),
-                                 QStringLiteral("Could not write ~/.ssh/config."));
+            QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -252,139 +220,70 @@ QString SshConfigEditor::managedHeader()
     return text + QLatin1Char('\n');
 }
 
-QList<SshHostConfig> SshConfigEditor::parseConfigFile(const QString& path, QString* preamble)
+QList<SshHostConfig> SshConfigEditor::parseConfigFile(const QString& path)
 {
-    if (preamble)
-        preamble->clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QString text = QString::fromUtf8(file.readAll());
-    QStringList lines;
-    if (!text.isEmpty())
-        lines = text.split(QLatin1Char('\n'));
-    if (text.endsWith(QLatin1Char('\n')))
-        lines.removeLast();   // the last line feed ends a line; it starts none
-
-    QList<SshHostConfig> result;
-    QStringList before;
-    SshHostConfig current;
-    bool inBlock = false;
-    // ssh takes a Match block's lines as that block's own, up to the next
-    // Host: none of it belongs to the Host above.
-    bool inMatch = false;
-    // ssh uses the first value of a keyword; the later ones stay as written.
-    QSet<QString> seen;
-    for (const QString& raw : lines) {
-        const QString line = raw.trimmed();
-        const bool comment = line.startsWith(QLatin1Char('#'));
-        const QString keyword = line.section(QLatin1Char(' '), 0, 0).toLower();
-        if (!comment && keyword == QLatin1String("host")) {
-            if (inBlock)
-                result.append(current);
-            current = SshHostConfig();
-            current.alias = line.mid(keyword.size()).trimmed();
-            inBlock = true;
-            inMatch = false;
-            seen.clear();
-            continue;
-        }
-        if (!inBlock) {
-            before << raw;
-            continue;
-        }
-        if (line.isEmpty())
-            continue;
-        if (inMatch || (!comment && keyword == QLatin1String("match"))) {
-            inMatch = true;
-            appendExtra(current, raw);
-            continue;
-        }
-        if (comment)
-            continue;
-        const QString value = line.mid(keyword.size()).trimmed();
-        if (!seen.contains(keyword) && setField(current, keyword, value)) {
-            seen.insert(keyword);
-            continue;
-        }
-        appendExtra(current, QStringLiteral("    ") + line);
-    }
-    if (inBlock)
-        result.append(current);
-
-    if (preamble) {
-        // Our own header is written again in front of every save.
-        qsizetype skip = 0;
-        while (skip < qsizetype(std::size(headerLines)) && skip < before.size()
-               && before.at(skip) == QLatin1String(headerLines[skip]))
-            ++skip;
-        if (skip == qsizetype(std::size(headerLines)) && skip < before.size() && before.at(skip).isEmpty())
-            ++skip;
-        else if (skip < qsizetype(std::size(headerLines)))
-            skip = 0;
-        for (qsizetype i = skip; i < before.size(); ++i)
-            *preamble += before.at(i) + QLatin1Char('\n');
-    }
-    return result;
+    return SshConfigDocument(file.readAll()).hosts();
 }
 
-QString SshConfigEditor::generateConfigFile(const QList<SshHostConfig>& hosts, const QString& preamble)
+QString SshConfigEditor::valueRefusal(const QString& field, const QString& value)
 {
-    QString text = managedHeader() + preamble;
-    if (!preamble.isEmpty() && !preamble.endsWith(QLatin1Char('\n')))
-        text += QLatin1Char('\n');
-    const auto add = [&text](const QString& line) { text += line + QLatin1Char('\n'); };
-    const auto addValue = [&add](const char* keyword, const QString& value) {
-        if (!value.isEmpty())
-            add(QStringLiteral("    ") + QLatin1String(keyword) + QLatin1Char(' ') + value);
-    };
-    for (const SshHostConfig& host : hosts) {
-        add(QStringLiteral("Host ") + host.alias);
-        addValue("HostName", host.hostName);
-        addValue("User", host.user);
-        if (host.port != 22)
-            add(QStringLiteral("    Port ") + QString::number(host.port));
-        addValue("IdentityFile", host.identityFile);
-        if (host.identitiesOnly)
-            add(QStringLiteral("    IdentitiesOnly yes"));
-        addValue("ProxyJump", host.proxyJump);
-        addValue("LocalForward", host.localForward);
-        addValue("RemoteForward", host.remoteForward);
-        if (host.forwardAgent)
-            add(QStringLiteral("    ForwardAgent yes"));
-        if (host.compression)
-            add(QStringLiteral("    Compression yes"));
-        addValue("LogLevel", host.logLevel);
-        if (host.serverAliveInterval >= 1)
-            add(QStringLiteral("    ServerAliveInterval ") + QString::number(host.serverAliveInterval));
-        if (host.serverAliveCountMax != 3)
-            add(QStringLiteral("    ServerAliveCountMax ") + QString::number(host.serverAliveCountMax));
-        if (!host.strictHostKeyChecking)
-            add(QStringLiteral("    StrictHostKeyChecking no"));
-        if (!host.extra.isEmpty())
-            add(host.extra);
-        add(QString());
+    if (value.isEmpty())
+        return QString();
+    for (const QChar c : value) {
+        // ssh splits a value at a blank and refuses the extra words; a line
+        // break would start a line of its own.
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return QStringLiteral("%1 must not contain a blank.").arg(field);
+        if (c == QLatin1Char('#'))
+            return QStringLiteral("%1 must not contain \"#\": ssh would read the rest as a comment.").arg(field);
+        if (c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
+            return QStringLiteral("%1 must not contain quotes or \"\\\".").arg(field);
     }
-    return text;
+    const QString option = ToolArgs::refusal(field, value, QStringLiteral("the SSH client"));
+    if (!option.isEmpty())
+        return option;
+    if (field == QLatin1String("Port") && !portAccepted(value))
+        return QStringLiteral("Port must be a number from 1 to 65535 or a service name.");
+    return QString();
 }
 
-bool SshConfigEditor::saveConfig()
+bool SshConfigEditor::saveConfig(QString* error)
 {
+    if (configUnreadable) {
+        if (error)
+            *error = QStringLiteral("~/.ssh/config could not be read, so it is not written over.");
+        return false;
+    }
+    if (error)
+        *error = QStringLiteral("Could not write ~/.ssh/config.");
+    QByteArray bytes = document.toBytes();
+    if (!configExisted)
+        bytes.prepend(managedHeader().toUtf8());
     // Written beside the old file and renamed over it: a failed write leaves
     // the old configuration whole.
     if (!PrivateFiles::makePrivateDir(SshDirectory::path()))
         return false;
-    if (!PrivateFiles::writeOwnerOnly(configPath(), generateConfigFile(hosts, preamble).toUtf8()))
+    if (!PrivateFiles::writeOwnerOnly(configPath(), bytes))
         return false;
+    if (!configExisted) {
+        configExisted = true;
+        document = SshConfigDocument(bytes);
+    }
+    if (error)
+        error->clear();
     Q_EMIT configSaved();
     return true;
 }
 
 bool SshConfigEditor::saveAndReload()
 {
-    if (!saveConfig()) {
-        QMessageBox::warning(this, QStringLiteral("SSH Config Editor"),
-                             QStringLiteral("Could not write ~/.ssh/config."));
+    QString error;
+    if (!saveConfig(&error)) {
+        QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
+        hosts = document.hosts();
         showHosts();
         return false;
     }
@@ -394,11 +293,20 @@ bool SshConfigEditor::saveAndReload()
 
 void SshConfigEditor::loadConfig()
 {
-    hosts = parseConfigFile(configPath(), &preamble);
-    showHosts();
     QFile file(configPath());
-    if (file.open(QIODevice::ReadOnly))
-        rawConfigEdit->setPlainText(QString::fromUtf8(file.readAll()));
+    configExisted = QFileInfo::exists(configPath());
+    configUnreadable = false;
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) {
+        bytes = file.readAll();
+        configUnreadable = file.error() != QFileDevice::NoError;
+        rawConfigEdit->setPlainText(QString::fromUtf8(bytes));
+    } else {
+        configUnreadable = configExisted;
+    }
+    document = SshConfigDocument(bytes);
+    hosts = document.hosts();
+    showHosts();
 }
 
 void SshConfigEditor::showHosts()
@@ -408,8 +316,7 @@ void SshConfigEditor::showHosts()
         const QString key = host.identityFile.isEmpty()
                                 ? QStringLiteral("(default)")
                                 : host.identityFile.mid(host.identityFile.lastIndexOf(QLatin1Char('/')) + 1);
-        auto* item = new QTreeWidgetItem(
-            hostTree, {host.alias, host.hostName, host.user, QString::number(host.port), key});
+        auto* item = new QTreeWidgetItem(hostTree, {host.alias, host.hostName, host.user, portShown(host), key});
         const char* colour = host.alias == QLatin1String("*")      ? "#f59e0b"
                              : host.alias.contains(QLatin1Char('*')) ? "#0ea5e9"
                                                                      : "#22c55e";
@@ -434,13 +341,18 @@ void SshConfigEditor::addHost()
                                                 QLineEdit::Normal, QString(), &ok);
     if (!ok || alias.isEmpty())
         return;
+    // Blanks part the patterns of a Host line; a "#" would cut the line.
+    if (alias.contains(QLatin1Char('#')) || alias.contains(QLatin1Char('"')) || alias.contains(QLatin1Char('\''))) {
+        QMessageBox::warning(this, title, QStringLiteral("Host alias must not contain \"#\" or quotes."));
+        return;
+    }
     const QString hostName = QInputDialog::getText(
         this, title, QStringLiteral("HostName (IP or domain, e.g., '192.168.1.100'):"), QLineEdit::Normal, QString(), &ok);
-    if (!ok)
+    if (!ok || !acceptValue(title, QStringLiteral("HostName"), hostName))
         return;
     const QString user = QInputDialog::getText(this, title, QStringLiteral("User (remote username):"),
                                                QLineEdit::Normal, qEnvironmentVariable("USER"), &ok);
-    if (!ok)
+    if (!ok || !acceptValue(title, QStringLiteral("User"), user))
         return;
     const QString defaultEntry = QString::fromUtf8("(default \u2014 use ssh-agent)");
     const QString identity = QInputDialog::getItem(this, title, QStringLiteral("Identity file (private key):"),
@@ -457,7 +369,7 @@ void SshConfigEditor::addHost()
         host.identityFile = QStringLiteral("~/.ssh/") + identity;
         host.identitiesOnly = true;
     }
-    hosts.append(host);
+    document.appendHost(host);
     saveAndReload();
 }
 
@@ -468,25 +380,28 @@ void SshConfigEditor::editHost()
         QMessageBox::information(this, QStringLiteral("Edit"), QStringLiteral("Select a host first."));
         return;
     }
-    const QString title = QStringLiteral("Edit Host: ") + hosts.at(index).alias;
-    bool ok = false;
-    // A value confirmed before a later Cancel stays in the list unsaved: the
-    // next save writes it, Close drops it.
-    const QString hostName = QInputDialog::getText(this, title, QStringLiteral("HostName:"), QLineEdit::Normal,
-                                                   hosts.at(index).hostName, &ok);
-    if (!ok)
-        return;
-    hosts[index].hostName = hostName;
-    const QString user =
-        QInputDialog::getText(this, title, QStringLiteral("User:"), QLineEdit::Normal, hosts.at(index).user, &ok);
-    if (!ok)
-        return;
-    hosts[index].user = user;
-    const QString port = QInputDialog::getText(this, title, QStringLiteral("Port:"), QLineEdit::Normal,
-                                               QString::number(hosts.at(index).port), &ok);
-    if (!ok)
-        return;
-    hosts[index].port = numberOf(port);
+    const SshHostConfig host = hosts.at(index);
+    const QString title = QStringLiteral("Edit Host: ") + host.alias;
+    // A value confirmed before a later Cancel stays in the file as edited,
+    // unsaved: the next save writes it, Close drops it. A value left as shown
+    // leaves its line alone, whatever form it has there.
+    const struct {
+        const char* field;
+        QString shown;
+    } prompts[] = {{"HostName", host.hostName}, {"User", host.user}, {"Port", portShown(host)}};
+    for (const auto& prompt : prompts) {
+        const QString field = QLatin1String(prompt.field);
+        bool ok = false;
+        const QString value = QInputDialog::getText(this, title, field + QLatin1Char(':'), QLineEdit::Normal,
+                                                    prompt.shown, &ok);
+        if (!ok)
+            return;
+        if (value == prompt.shown)
+            continue;
+        if (!acceptValue(title, field, value))
+            return;
+        document.setValue(index, field.toLatin1(), value.toUtf8());
+    }
     saveAndReload();
 }
 
@@ -501,7 +416,7 @@ void SshConfigEditor::removeHost()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    hosts.removeAt(index);
+    document.removeHost(index);
     saveAndReload();
 }
 
@@ -510,9 +425,7 @@ void SshConfigEditor::duplicateHost()
     const int index = currentIndex();
     if (index < 0)
         return;
-    SshHostConfig copy = hosts.at(index);
-    copy.alias += QStringLiteral("-copy");
-    hosts.append(copy);
+    document.duplicateHost(index, QByteArrayLiteral("-copy"));
     saveAndReload();
 }
 
@@ -533,7 +446,7 @@ void SshConfigEditor::connectToHost()
     const auto answer = QMessageBox::question(
         this, title,
         QStringLiteral("Connect to: %1\nHost: %2\nUser: %3\nPort: %4\n\nTest connection first?")
-            .arg(host.alias, host.hostName, host.user, QString::number(host.port)),
+            .arg(host.alias, host.hostName, host.user, portShown(host)),
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer != QMessageBox::Yes && answer != QMessageBox::No)   // Cancel, or the box closed
         return;
@@ -577,7 +490,7 @@ void SshConfigEditor::testAll()
         if (host.alias.contains(QLatin1Char('*')))
             continue;
         LogView::appendLine(rawConfigEdit, QStringLiteral("Testing %1 (%2:%3)...")
-                                               .arg(host.alias, host.hostName, QString::number(host.port)));
+                                               .arg(host.alias, host.hostName, portShown(host)));
         ToolRunner::Options options;
         options.finishTimeoutMs = testAllTimeoutMs;
         const ToolRunner::Result result =
@@ -594,6 +507,15 @@ void SshConfigEditor::testAll()
         }
     }
     LogView::appendLine(rawConfigEdit, QStringLiteral("\nDone."));
+}
+
+bool SshConfigEditor::acceptValue(const QString& title, const QString& field, const QString& value)
+{
+    const QString why = valueRefusal(field, value);
+    if (why.isEmpty())
+        return true;
+    QMessageBox::warning(this, title, why);
+    return false;
 }
 
 void SshConfigEditor::fixPermissions()

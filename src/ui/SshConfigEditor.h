@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/SshConfigDocument.h"
+
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -7,56 +9,33 @@
 class QTextEdit;
 class QTreeWidget;
 
-// One Host block of the SSH client configuration file. Fields left at their
-// defaults are not written back.
-struct SshHostConfig
-{
-    QString alias;              // the whole Host value, several patterns included
-    QString hostName;
-    QString user;
-    int port = 22;
-    QString identityFile;
-    bool identitiesOnly = false;
-    QString proxyJump;
-    QString localForward;
-    QString remoteForward;
-    bool forwardAgent = false;
-    bool compression = false;
-    QString logLevel;
-    int serverAliveInterval = 0;
-    int serverAliveCountMax = 3;
-    bool strictHostKeyChecking = true;
-    // The block's other lines, joined by line feeds: unknown keywords (and the
-    // later lines of a keyword given twice) as four spaces and the trimmed
-    // line; a Match block and everything up to the next Host as it stood.
-    QString extra;
-
-    bool operator==(const SshHostConfig&) const = default;
-};
-
 // The modal editor of the user's SSH client configuration file. Every change
 // is written to the file at once and the list is read back from it, so the
-// list shows what the file holds.
+// list shows what the file holds. An edit rewrites only the lines it changes:
+// every connection the user makes depends on the rest meaning what it meant.
 class SshConfigEditor : public QDialog
 {
     Q_OBJECT
 public:
     explicit SshConfigEditor(QWidget* parent = nullptr);
 
-    // The first lines of every file this editor writes.
+    // The first lines of a file this editor creates; a file the user already
+    // has gets no header.
     static QString managedHeader();
 
     // The hosts of the file in file order; nothing when it cannot be read.
-    // What stands before the first Host line (global options, Include lines,
-    // comments) goes to *preamble as it stood, without the managed header.
-    static QList<SshHostConfig> parseConfigFile(const QString& path, QString* preamble = nullptr);
-    // The whole file: the managed header, the preamble, then the hosts.
-    static QString generateConfigFile(const QList<SshHostConfig>& hosts, const QString& preamble = QString());
+    static QList<SshHostConfig> parseConfigFile(const QString& path);
 
-    // Writes hosts (with the preamble last read) to ~/.ssh/config, owner-only
-    // and replaced atomically; emits configSaved() and returns true only when
-    // the file was written.
-    bool saveConfig();
+    // Why ssh would refuse or misread value typed for field ("HostName",
+    // "User", "Port"), or empty when it may be written. An empty value is
+    // allowed: it writes no line.
+    static QString valueRefusal(const QString& field, const QString& value);
+
+    // Writes the edited file to ~/.ssh/config, owner-only and replaced
+    // atomically; emits configSaved() and returns true only when the file was
+    // written. A file that exists but could not be read is never written
+    // over. *error gets the message for the user.
+    bool saveConfig(QString* error = nullptr);
 
     // The ssh run of a connection test; tests may shorten it.
     int connectTestTimeoutMs = 10000;
@@ -84,10 +63,17 @@ private:
     // keeps the list as edited, so the next save can still write it.
     bool saveAndReload();
     void testAll();
+    // Refuses a typed value with a warning naming the field; true when it may
+    // be written.
+    bool acceptValue(const QString& title, const QString& field, const QString& value);
 
     QTreeWidget* hostTree = nullptr;
     QTextEdit* rawConfigEdit = nullptr;
     QTextEdit* guideView = nullptr;
+    SshConfigDocument document;
     QList<SshHostConfig> hosts;
-    QString preamble;
+    // The file was there when last read: only a new file gets the header.
+    bool configExisted = false;
+    // The file is there but could not be read: saving would lose it.
+    bool configUnreadable = false;
 };
