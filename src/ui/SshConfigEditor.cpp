@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSet>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextEdit>
