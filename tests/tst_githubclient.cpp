@@ -7,6 +7,9 @@
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -39,6 +42,19 @@ private Q_SLOTS:
     void stalledTransferTimesOut();
     void readingRules_data();
     void readingRules();
+
+    void listsFollowPages_data();
+    void listsFollowPages();
+    void tokenStaysOnItsServer_data();
+    void tokenStaysOnItsServer();
+    void failureTexts_data();
+    void failureTexts();
+    void trickledBodyEndsWithinDeadline();
+    void tokenCheck_data();
+    void tokenCheck();
+    void repliesForAReplacedTokenAreDropped();
+    void valueLimit_data();
+    void valueLimit();
 
 private:
     LoopbackHttpServer server;
@@ -162,8 +178,9 @@ void GitHubClientTest::endpoints_data()
         << QStringList{"userFetched(octo)", "operationComplete(Fetch User,true,octo)"};
     QTest::newRow("user body not an object") << "fetchUser" << QByteArray("GET") << QByteArray("/user")
         << QByteArray() << 200 << QByteArray(R"(["octo"])")
-        << QStringList{"userFetched()", "operationComplete(Fetch User,true,)"};
-    // The Link header offers a second page the client must not ask for.
+        << QStringList{"apiError(Fetch User,the server's answer names no GitHub account (expected a JSON object "
+                       "with a login))"};
+    // A Link header without the "<target>" form names no next page.
     QTest::newRow("repos, one page only") << "fetchRepos" << QByteArray("GET")
         << QByteArray("/user/repos?per_page=100&sort=updated") << QByteArray() << 200
         << QByteArray(R"([{"full_name":"o/a"},{"full_name":"o/b"},3])")
@@ -172,11 +189,11 @@ void GitHubClientTest::endpoints_data()
         << QByteArray("/user/repos?per_page=100&sort=updated") << QByteArray() << 200
         << QByteArray(R"({"full_name":"o/a"})")
         << QStringList{"reposFetched(0)", "operationComplete(Fetch Repos,true,0 repos)"};
-    QTest::newRow("ssh keys") << "listSshKeys" << QByteArray("GET") << QByteArray("/user/keys")
+    QTest::newRow("ssh keys") << "listSshKeys" << QByteArray("GET") << QByteArray("/user/keys?per_page=100")
         << QByteArray() << 200 << QByteArray(R"([{"id":1,"title":"t"}])")
         << QStringList{"sshKeysFetched(1)", "operationComplete(List SSH Keys,true,1 keys)"};
     QTest::newRow("ssh keys body not an array") << "listSshKeys" << QByteArray("GET")
-        << QByteArray("/user/keys") << QByteArray() << 200 << QByteArray("garbage")
+        << QByteArray("/user/keys?per_page=100") << QByteArray() << 200 << QByteArray("garbage")
         << QStringList{"sshKeysFetched(0)", "operationComplete(List SSH Keys,true,0 keys)"};
     QTest::newRow("add ssh key reports its title") << "addSshKey" << QByteArray("POST")
         << QByteArray("/user/keys") << QByteArray(R"({"title":"laptop","key":"ssh-ed25519 AAAA me"})")
@@ -185,7 +202,7 @@ void GitHubClientTest::endpoints_data()
     QTest::newRow("delete ssh key") << "deleteSshKey" << QByteArray("DELETE") << QByteArray("/user/keys/42")
         << QByteArray() << 204 << QByteArray()
         << QStringList{"operationComplete(Delete SSH Key,true,42)"};
-    QTest::newRow("gpg keys counted") << "listGpgKeys" << QByteArray("GET") << QByteArray("/user/gpg_keys")
+    QTest::newRow("gpg keys counted") << "listGpgKeys" << QByteArray("GET") << QByteArray("/user/gpg_keys?per_page=100")
         << QByteArray() << 200 << QByteArray(R"([{},{}])")
         << QStringList{"operationComplete(List GPG Keys,true,2 keys)"};
     QTest::newRow("add gpg key") << "addGpgKey" << QByteArray("POST") << QByteArray("/user/gpg_keys")
@@ -210,7 +227,7 @@ void GitHubClientTest::endpoints()
     client.setToken(QStringLiteral("tok"));
     Recorder recorder(client);
     invoke(client, call);
-    QTRY_VERIFY(recorder.done());
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
     QCOMPARE(recorder.lines, expected);
 
     QCOMPARE(server.requestCount(), 1);
@@ -282,7 +299,7 @@ void GitHubClientTest::emptyTokenStillSendsBearer()
     QVERIFY(!client.isAuthenticated());
     Recorder recorder(client);
     client.fetchUser();
-    QTRY_VERIFY(recorder.done());
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
     QCOMPARE(recorder.lines, QStringList{"apiError(Fetch User,Requires authentication)"});
     // The recorded header value is trimmed; the head shows the blank was sent.
     QVERIFY2(server.requests().first().head.contains("\r\nAuthorization: Bearer \r\n"),
@@ -324,7 +341,7 @@ void GitHubClientTest::signalOrder()
     GitHubClient client;
     Recorder recorder(client);
     client.fetchUser();
-    QTRY_VERIFY(recorder.done());
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
     QCOMPARE(recorder.lines, expected);
 }
 
@@ -456,11 +473,14 @@ void GitHubClientTest::readingRules_data()
                                   << "isPrivate" << QVariant(true);
     QTest::newRow("stars negative whole") << "repo" << QByteArray(R"({"stargazers_count":-5})")
                                           << "stars" << QVariant(-5);
-    QTest::newRow("id 2^31") << "key" << QByteArray(R"({"id":2147483648})") << "id" << QVariant(0);
+    QTest::newRow("id 2^31") << "key" << QByteArray(R"({"id":2147483648})") << "id" << QVariant(qint64(2147483648));
+    QTest::newRow("id 2^53") << "key" << QByteArray(R"({"id":9007199254740992})") << "id"
+                             << QVariant(qint64(9007199254740992));
+    QTest::newRow("id 2^54") << "key" << QByteArray(R"({"id":18014398509481984})") << "id" << QVariant(qint64(0));
     QTest::newRow("id 2^31-1") << "key" << QByteArray(R"({"id":2147483647})")
-                               << "id" << QVariant(2147483647);
-    QTest::newRow("id 3.5") << "key" << QByteArray(R"({"id":3.5})") << "id" << QVariant(0);
-    QTest::newRow("id \"5\"") << "key" << QByteArray(R"({"id":"5"})") << "id" << QVariant(0);
+                               << "id" << QVariant(qint64(2147483647));
+    QTest::newRow("id 3.5") << "key" << QByteArray(R"({"id":3.5})") << "id" << QVariant(qint64(0));
+    QTest::newRow("id \"5\"") << "key" << QByteArray(R"({"id":"5"})") << "id" << QVariant(qint64(0));
     QTest::newRow("created_at as sent") << "key" << QByteArray(R"({"created_at":"2024-01-02T03:04:05Z"})")
                                         << "createdAt" << QVariant(QStringLiteral("2024-01-02T03:04:05Z"));
 }
@@ -479,6 +499,342 @@ void GitHubClientTest::readingRules()
                                                                            : fields(GitHubSshKey::fromJson(object));
     QVERIFY(values.contains(field));
     QCOMPARE(values.value(field), expected);
+}
+
+namespace {
+
+QList<QByteArray> numbered(int count, const char* format)
+{
+    QList<QByteArray> items;
+    for (int i = 1; i <= count; ++i)
+        items << QByteArray(format).replace("%1", QByteArray::number(i));
+    return items;
+}
+
+} // namespace
+
+void GitHubClientTest::listsFollowPages_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("defaultPerPage");
+    QTest::addColumn<QByteArray>("wrapKey");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("lastLine");
+
+    QTest::newRow("250 repositories") << "repos" << "/user/repos" << 250 << 30 << QByteArray() << 3
+                                      << "operationComplete(Fetch Repos,true,250 repos)";
+    // The service's page is 30 unless the request asks for more.
+    QTest::newRow("120 SSH keys") << "keys" << "/user/keys" << 120 << 30 << QByteArray() << 2
+                                  << "operationComplete(List SSH Keys,true,120 keys)";
+    QTest::newRow("1,234 repositories, 10 pages shown") << "repos" << "/user/repos" << 1234 << 30 << QByteArray() << 10
+        << "operationComplete(Fetch Repos,true,1000 repos (1000 of more than 1000 shown))";
+    QTest::newRow("1,234 secrets with their total") << "secrets" << "/repos/o/r/actions/secrets" << 1234 << 30
+        << QByteArray("secrets") << 10
+        << "operationComplete(List Secrets,true,o/r: 1000 secrets (1000 of 1234 shown))";
+    QTest::newRow("exactly 100") << "keys" << "/user/keys" << 100 << 30 << QByteArray() << 1
+                                 << "operationComplete(List SSH Keys,true,100 keys)";
+}
+
+void GitHubClientTest::listsFollowPages()
+{
+    QFETCH(QString, call);
+    QFETCH(QString, path);
+    QFETCH(int, count);
+    QFETCH(int, defaultPerPage);
+    QFETCH(QByteArray, wrapKey);
+    QFETCH(int, requests);
+    QFETCH(QString, lastLine);
+
+    const char* format = call == QLatin1String("repos") ? R"({"full_name":"o/r%1"})"
+                       : call == QLatin1String("keys")  ? R"({"id":%1,"title":"k%1"})"
+                                                        : R"({"name":"S%1"})";
+    server.routePages(path, numbered(count, format), defaultPerPage, wrapKey);
+    GitHubClient client;
+    client.setToken(QStringLiteral("tok"));
+    Recorder recorder(client);
+    QList<GitHubSshKey> keys;
+    connect(&client, &GitHubClient::sshKeysFetched, this, [&keys](const QList<GitHubSshKey>& k) { keys = k; });
+    if (call == QLatin1String("repos"))
+        client.fetchRepos();
+    else if (call == QLatin1String("keys"))
+        client.listSshKeys();
+    else
+        client.listSecrets(QStringLiteral("o/r"));
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 30000);
+    QCOMPARE(recorder.lines.last(), lastLine);
+    QCOMPARE(server.requestCount(), requests);
+    for (const LoopbackHttpServer::Request& request : server.requests()) {
+        QVERIFY2(request.query.contains(QLatin1String("per_page=100")), request.target.constData());
+        QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok"));
+    }
+    if (call == QLatin1String("keys")) {
+        QCOMPARE(keys.size(), count);
+        QCOMPARE(keys.last().id, qint64(count));   // the last key can be seen, so deleted
+    }
+}
+
+void GitHubClientTest::tokenStaysOnItsServer_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("307 to another server") << "redirect";
+    QTest::newRow("next page on another server") << "page link";
+}
+
+void GitHubClientTest::tokenStaysOnItsServer()
+{
+    QFETCH(QString, how);
+    // The second server records whatever reaches it: the token must not.
+    LoopbackHttpServer other;
+    QVERIFY(other.listen());
+    other.route("GET", QStringLiteral("/user"), 200, R"({"login":"mallory"})");
+    other.route("GET", QStringLiteral("/user/keys"), 200, "[]");
+    const QString otherHost = QStringLiteral("127.0.0.1:%1").arg(other.port());
+
+    GitHubClient client;
+    client.setToken(QStringLiteral("ghp_SECRET"));
+    Recorder recorder(client);
+    if (how == QLatin1String("redirect")) {
+        // Within the same server a redirect is followed.
+        server.route("GET", QStringLiteral("/user"), LoopbackHttpServer::redirect(301, server.url("/users/octo")));
+        server.route("GET", QStringLiteral("/users/octo"), 200, R"({"login":"octo"})");
+        client.fetchUser();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+        QCOMPARE(recorder.lines.last(), QStringLiteral("operationComplete(Fetch User,true,octo)"));
+
+        recorder.lines.clear();
+        server.route("GET", QStringLiteral("/user"), LoopbackHttpServer::redirect(307, other.url("/user")));
+        client.fetchUser();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+        QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(Fetch User,refused a redirect to another server "
+                                                            "(%1); the token was not sent there)").arg(otherHost)});
+    } else {
+        server.route("GET", QStringLiteral("/user/keys"), 200, R"([{"id":1}])",
+                     {{"Link", "<" + other.url("/user/keys?page=2").toUtf8() + ">; rel=\"next\""}});
+        client.listSshKeys();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+        QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(List SSH Keys,refused a next page on another "
+                                                            "server (%1); the token was not sent there)").arg(otherHost)});
+    }
+    for (const LoopbackHttpServer::Request& request : other.requests())
+        QVERIFY2(request.header("Authorization").isEmpty(), request.head.constData());
+    QVERIFY(!server.requests().isEmpty());
+}
+
+void GitHubClientTest::failureTexts_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QList<Header>>("headers");
+    QTest::addColumn<QString>("expected");
+
+    const qint64 reset = QDateTime::currentSecsSinceEpoch() + 1800;
+    const QString resetLocal = QDateTime::fromSecsSinceEpoch(reset).toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+
+    QTest::newRow("422 with each error") << 422
+        << QByteArray(R"({"message":"Validation Failed","errors":[{"resource":"PublicKey","code":"custom",)"
+                      R"("field":"key","message":"key is already in use"},{"message":"key is invalid"},)"
+                      R"({"resource":"PublicKey","code":"missing_field","field":"title"}]})")
+        << QList<Header>{} << "Validation Failed: key is already in use; key is invalid; title missing_field";
+    QTest::newRow("500 is the server's fault") << 500 << QByteArray(R"({"message":"Server Error"})") << QList<Header>{}
+                                               << "GitHub server error 500 (Server Error); try again later";
+    QTest::newRow("502 without a body") << 502 << QByteArray() << QList<Header>{}
+                                        << "GitHub server error 502 (Bad Gateway); try again later";
+    QTest::newRow("rate limit, with its local reset time") << 403
+        << QByteArray(R"({"message":"API rate limit exceeded for user ID 1."})")
+        << QList<Header>{{"X-RateLimit-Limit", "5000"}, {"X-RateLimit-Remaining", "0"},
+                         {"X-RateLimit-Reset", QByteArray::number(reset)}}
+        << QStringLiteral("API rate limit exceeded for user ID 1. (the limit resets at %1 local time)").arg(resetLocal);
+    QTest::newRow("403 that is no rate limit") << 403 << QByteArray(R"({"message":"Resource not accessible"})")
+        << QList<Header>{{"X-RateLimit-Limit", "5000"}, {"X-RateLimit-Remaining", "4000"}}
+        << "Resource not accessible";
+}
+
+void GitHubClientTest::failureTexts()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QList<Header>, headers);
+    QFETCH(QString, expected);
+
+    server.route("POST", QStringLiteral("/user/keys"), status, body, headers);
+    GitHubClient client;
+    Recorder recorder(client);
+    client.addSshKey(QStringLiteral("laptop"), QStringLiteral("ssh-ed25519 AAAA"));
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+    QCOMPARE(recorder.lines.last(), QStringLiteral("apiError(Add SSH Key,%1)").arg(expected));
+}
+
+void GitHubClientTest::trickledBodyEndsWithinDeadline()
+{
+    // A byte every 100 ms never looks idle, and would take 40 s to arrive.
+    LoopbackHttpServer::Response slow;
+    slow.body = R"({"login":")" + QByteArray(400, 'a') + R"("})";
+    slow.trickleIntervalMs = 100;
+    server.route("GET", QStringLiteral("/user"), slow);
+
+    GitHubClient client;
+    client.transferTimeoutMs = 1500;
+    Recorder recorder(client);
+    QElapsedTimer clock;
+    clock.start();
+    client.fetchUser();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 30000);
+    QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(Fetch User,timed out after 1.5 s)")});
+
+    // The text names the limit as the user meets it.
+    LoopbackHttpServer::Response stalled;
+    stalled.body = "{}";
+    stalled.neverComplete = true;
+    server.route("GET", QStringLiteral("/user"), stalled);
+    GitHubClient standard;
+    standard.transferTimeoutMs = 1000;
+    Recorder second(standard);
+    standard.fetchUser();
+    QTRY_VERIFY_WITH_TIMEOUT(second.done(), 30000);
+    QCOMPARE(second.lines, QStringList{QStringLiteral("apiError(Fetch User,timed out after 1 s)")});
+    QCOMPARE(GitHubClient().transferTimeoutMs, 60000);
+}
+
+void GitHubClientTest::tokenCheck_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("login");     // empty: the check fails
+    QTest::addColumn<QString>("error");
+
+    const QString noLogin =
+        QStringLiteral("the server's answer names no GitHub account (expected a JSON object with a login)");
+    QTest::newRow("account") << 200 << QByteArray(R"({"login":"octo"})") << "octo" << QString();
+    QTest::newRow("HTML page with 200") << 200 << QByteArray("<html><body>Sign in</body></html>") << QString()
+                                        << noLogin;
+    QTest::newRow("empty login") << 200 << QByteArray(R"({"login":""})") << QString() << noLogin;
+    QTest::newRow("login a number") << 200 << QByteArray(R"({"login":5})") << QString() << noLogin;
+    QTest::newRow("array") << 200 << QByteArray(R"([{"login":"octo"}])") << QString() << noLogin;
+    QTest::newRow("401") << 401 << QByteArray(R"({"message":"Bad credentials"})") << QString() << "Bad credentials";
+}
+
+void GitHubClientTest::tokenCheck()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, login);
+    QFETCH(QString, error);
+
+    server.route("GET", QStringLiteral("/user"), status, body);
+    GitHubClient client;
+    client.setToken(QStringLiteral("tok-connected"));
+    Recorder recorder(client);
+    QString gotLogin = QStringLiteral("(not called)");
+    QString gotError;
+    int gotStatus = -1;
+    client.checkToken(QStringLiteral("tok-checked"), [&](const GitHubUser& user, const QString& e, int s) {
+        gotLogin = user.login;
+        gotError = e;
+        gotStatus = s;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(gotStatus, status, 20000);
+    QCOMPARE(gotLogin, login);
+    QCOMPARE(gotError, error);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+    QCOMPARE(recorder.lines.last(), login.isEmpty() ? QStringLiteral("apiError(Fetch User,%1)").arg(error)
+                                                    : QStringLiteral("operationComplete(Fetch User,true,%1)").arg(login));
+    // The check asked with its own token, and left the stored one alone.
+    QCOMPARE(server.requests().first().header("Authorization"), QByteArray("Bearer tok-checked"));
+    QVERIFY(client.isAuthenticated());
+
+    // The connection's own user request obeys the same rule.
+    recorder.lines.clear();
+    client.fetchUser();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+    if (login.isEmpty())
+        QVERIFY2(recorder.lines.last().startsWith(QLatin1String("apiError(Fetch User,")), qPrintable(recorder.lines.last()));
+}
+
+void GitHubClientTest::repliesForAReplacedTokenAreDropped()
+{
+    LoopbackHttpServer::Response held;
+    held.body = R"([{"full_name":"alice/private"}])";
+    held.held = true;
+    server.route("GET", QStringLiteral("/user/repos"), held);
+    server.route("GET", QStringLiteral("/user"), [](const LoopbackHttpServer::Request& request) {
+        LoopbackHttpServer::Response response;
+        response.held = request.header("Authorization") == "Bearer tok-alice";
+        response.status = response.held ? 401 : 200;
+        response.body = response.held ? R"({"message":"Bad credentials"})" : R"({"login":"bob"})";
+        return response;
+    });
+
+    GitHubClient client;
+    Recorder recorder(client);
+    client.setToken(QStringLiteral("tok-alice"));
+    client.fetchUser();
+    client.fetchRepos();
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 20000);
+    // A check meanwhile hears only its own answer.
+    QString checked;
+    client.checkToken(QStringLiteral("tok-bob"), [&checked](const GitHubUser& user, const QString&, int) {
+        checked = user.login;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(checked, QStringLiteral("bob"), 20000);
+
+    client.setToken(QString());   // a disconnect
+    QCOMPARE(server.releaseHeld(), 2);
+    // A whole round trip lets the late replies arrive, unseen.
+    client.setToken(QStringLiteral("tok-bob"));
+    client.fetchUser();
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.lines.size(), 4, 20000);
+    QCOMPARE(recorder.lines, (QStringList{"userFetched(bob)", "operationComplete(Fetch User,true,bob)",
+                                          "userFetched(bob)", "operationComplete(Fetch User,true,bob)"}));
+}
+
+void GitHubClientTest::valueLimit_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("sent");
+
+    QTest::newRow("variable of 49,152 bytes") << "variable" << QString(49152, u'v') << true;
+    QTest::newRow("variable of 49,153 bytes") << "variable" << QString(49153, u'v') << false;
+    // Counted in bytes as sent: 16,385 three-byte characters.
+    QTest::newRow("variable of 49,155 UTF-8 bytes") << "variable" << QString(16385, QChar(0x20ac)) << false;
+    QTest::newRow("secret of 49,153 bytes") << "secret" << QString(49153, u's') << false;
+}
+
+void GitHubClientTest::valueLimit()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, value);
+    QFETCH(bool, sent);
+
+    server.route("POST", QStringLiteral("/repos/o/r/actions/variables"), 201, "{}");
+    GitHubClient client;
+    client.setToken(QStringLiteral("tok"));
+    Recorder recorder(client);
+    if (what == QLatin1String("variable"))
+        client.createVariable(QStringLiteral("o/r"), QStringLiteral("BIG"), value);
+    else
+        client.createSecret(QStringLiteral("o/r"), QStringLiteral("BIG"), value);
+    if (sent) {
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+        QCOMPARE(recorder.lines.last(), QStringLiteral("operationComplete(Create Variable,true,BIG)"));
+        const QByteArray body = server.requests().first().body;
+        // Compared whole: the value arrived as it was given.
+        QVERIFY(QJsonDocument::fromJson(body).object().value("value").toString() == value);
+        return;
+    }
+    const QString operation = what == QLatin1String("variable") ? QStringLiteral("Create Variable")
+                                                                : QStringLiteral("Create Secret");
+    const QString noun = what == QLatin1String("variable") ? QStringLiteral("The variable value")
+                                                           : QStringLiteral("The secret value");
+    QCOMPARE(recorder.lines,
+             QStringList{QStringLiteral("apiError(%1,%2 is %3 bytes; GitHub takes at most 49152 bytes (48 KB). "
+                                        "Nothing was sent.)")
+                             .arg(operation, noun, QString::number(value.toUtf8().size()))});
+    QTest::qWait(0);
+    QCOMPARE(server.requestCount(), 0);
 }
 
 OT_TEST_MAIN(GitHubClientTest)

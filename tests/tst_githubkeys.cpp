@@ -82,6 +82,8 @@ private Q_SLOTS:
     void refusalsWithoutToken();
     void deployKeys_data();
     void deployKeys();
+    void onlyAPublicKeyLineLeaves_data();
+    void onlyAPublicKeyLineLeaves();
 
 private:
     // The tab connected to alice, once the first scan and the first replies
@@ -479,6 +481,70 @@ void GitHubKeysTest::deployKeys()
     QCOMPARE(body.value("title").toString(), QStringLiteral("CI key"));
     QCOMPARE(body.value("key").toString(), QString::fromUtf8(pub.readAll()).trimmed());
     QCOMPARE(body.value("read_only"), QJsonValue(readOnly));
+}
+
+void GitHubKeysTest::onlyAPublicKeyLineLeaves_data()
+{
+    QTest::addColumn<QString>("content");   // "private": the private key of the pair
+    QTest::newRow("private key in x.pub") << "private";
+    QTest::newRow("two public keys") << "two";
+    QTest::newRow("a line that only looks like a key") << "fake";
+}
+
+void GitHubKeysTest::onlyAPublicKeyLineLeaves()
+{
+    QFETCH(QString, content);
+    QCOMPARE(makeKey(QStringLiteral("x"), QStringLiteral("ed25519"), QStringLiteral("mine")), QString());
+    QCOMPARE(makeKey(QStringLiteral("y"), QStringLiteral("ed25519"), QStringLiteral("other")), QString());
+    const QString ssh = home->path() + QStringLiteral("/.ssh/");
+    QFile privateKey(ssh + QStringLiteral("x"));
+    QVERIFY(privateKey.open(QIODevice::ReadOnly));
+    const QByteArray privateText = privateKey.readAll();
+    QFile other(ssh + QStringLiteral("y.pub"));
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    const QByteArray otherLine = other.readAll();
+    QFile mine(ssh + QStringLiteral("x.pub"));
+    QVERIFY(mine.open(QIODevice::ReadOnly));
+    const QByteArray mineLine = mine.readAll();
+    mine.close();
+    const QByteArray planted = content == QLatin1String("private") ? privateText
+                             : content == QLatin1String("two")     ? mineLine + otherLine
+                                                                   : QByteArray("ssh-ed25519 bm90IGEga2V5 me\n");
+    QCOMPARE(writeFile(ssh + QStringLiteral("x.pub"), planted), QString());
+    server.route("POST", QStringLiteral("/repos/alice/web/keys"), 201, "{}");
+
+    auto tab = openTab();
+    QVERIFY(tab);
+    QWidget* page = keysPage(*tab);
+    QTreeWidget* local = tree(*tab, "localKeyTree");
+    QTreeWidgetItem* row = nullptr;
+    for (int i = 0; i < local->topLevelItemCount(); ++i) {
+        if (local->topLevelItem(i)->text(4) == QLatin1String("x.pub"))
+            row = local->topLevelItem(i);
+    }
+    QVERIFY(row);
+    const QString refusal = QStringLiteral("Not sent: x.pub does not hold one public key line (a private key or other "
+                                           "content stays on this machine).");
+    {
+        // No question is asked: the file is refused first.
+        ModalDriver driver;
+        local->setCurrentItem(row);
+        clickButton(page, QStringLiteral("Push to GitHub"));
+        QCOMPARE(logLines(*tab).last(), refusal);
+        driver.typeText(QStringLiteral("alice/web"));
+        driver.typeText(QStringLiteral("CI key"));
+        driver.typeText(QStringLiteral("x.pub"));
+        clickButton(page, QStringLiteral("Add Deploy Key..."));
+        QCOMPARE(logLines(*tab).last(), refusal);
+        QCOMPARE(driver.pending(), 0);
+        QCOMPARE(driver.titles.size(), 3);
+    }
+    // A round trip of its own shows that nothing else went out before it.
+    clickButton(page, QStringLiteral("Refresh GitHub Keys"));
+    QTRY_COMPARE(server.requestCount(), 1);
+    QCOMPARE(requestLines(server), QStringList{"GET /user/keys?per_page=100"});
+    for (const Request& request : server.requests())
+        QVERIFY(!request.body.contains("PRIVATE KEY"));
 }
 
 OT_TEST_MAIN(GitHubKeysTest)

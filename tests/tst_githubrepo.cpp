@@ -181,14 +181,14 @@ void GitHubRepoTest::operations_data()
     QTest::addColumn<QByteArray>("replyBody");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("secrets") << "listSecrets" << QByteArray("GET") << QByteArray("/repos/o/r/actions/secrets")
+    QTest::newRow("secrets") << "listSecrets" << QByteArray("GET") << QByteArray("/repos/o/r/actions/secrets?per_page=100")
         << QByteArray() << 200
         << QByteArray(R"({"total_count":2,"secrets":[{"name":"A","created_at":"2024-01-02T03:04:05Z",)"
                       R"("updated_at":"2024-02-03T04:05:06Z"},"odd"]})")
         << QStringList{"secretsFetched(o/r,[A|2024-01-02T03:04:05Z|2024-02-03T04:05:06Z;||])",
                        "operationComplete(List Secrets,true,o/r: 2 secrets)"};
     QTest::newRow("secrets member missing") << "listSecrets" << QByteArray("GET")
-        << QByteArray("/repos/o/r/actions/secrets") << QByteArray() << 200 << QByteArray(R"({"total_count":0})")
+        << QByteArray("/repos/o/r/actions/secrets?per_page=100") << QByteArray() << 200 << QByteArray(R"({"total_count":0})")
         << QStringList{"secretsFetched(o/r,[])", "operationComplete(List Secrets,true,o/r: 0 secrets)"};
     QTest::newRow("delete secret, empty answer") << "deleteSecret" << QByteArray("DELETE")
         << QByteArray("/repos/o/r/actions/secrets/API_KEY") << QByteArray() << 204 << QByteArray()
@@ -197,7 +197,7 @@ void GitHubRepoTest::operations_data()
         << QByteArray("/repos/o/r/actions/secrets/API_KEY") << QByteArray() << 404
         << QByteArray(R"({"message":"Not Found"})") << QStringList{"apiError(Delete Secret,Not Found)"};
     QTest::newRow("variables, one not an object") << "listVariables" << QByteArray("GET")
-        << QByteArray("/repos/o/r/actions/variables") << QByteArray() << 200
+        << QByteArray("/repos/o/r/actions/variables?per_page=100") << QByteArray() << 200
         << QByteArray(R"({"variables":[{"name":"N","value":"V","created_at":"c","updated_at":"u"},[1]]})")
         << QStringList{"variablesFetched(o/r,[N|V|c|u;|||])", "operationComplete(List Variables,true,o/r: 2 vars)"};
     QTest::newRow("create variable") << "createVariable" << QByteArray("POST")
@@ -206,27 +206,27 @@ void GitHubRepoTest::operations_data()
     QTest::newRow("delete variable") << "deleteVariable" << QByteArray("DELETE")
         << QByteArray("/repos/o/r/actions/variables/REGION") << QByteArray() << 204 << QByteArray()
         << QStringList{"operationComplete(Delete Variable,true,REGION)"};
-    QTest::newRow("deploy keys") << "listDeployKeys" << QByteArray("GET") << QByteArray("/repos/o/r/keys")
+    QTest::newRow("deploy keys") << "listDeployKeys" << QByteArray("GET") << QByteArray("/repos/o/r/keys?per_page=100")
         << QByteArray() << 200 << QByteArray("[{},{}]")
         << QStringList{"operationComplete(List Deploy Keys,true,2 keys)"};
     QTest::newRow("add deploy key") << "addDeployKey" << QByteArray("POST") << QByteArray("/repos/o/r/keys")
         << QByteArray(R"({"title":"ci","key":"ssh-ed25519 AAAA ci","read_only":true})") << 201
         << QByteArray(R"({"title":"other"})") << QStringList{"operationComplete(Add Deploy Key,true,ci)"};
     QTest::newRow("dependabot") << "listDependabotAlerts" << QByteArray("GET")
-        << QByteArray("/repos/o/r/dependabot/alerts?state=open") << QByteArray() << 200 << QByteArray("[{}]")
+        << QByteArray("/repos/o/r/dependabot/alerts?state=open&per_page=100") << QByteArray() << 200 << QByteArray("[{}]")
         << QStringList{"alertsFetched(dependabot,o/r,1)", "operationComplete(Dependabot Alerts,true,o/r: 1 open alerts)"};
     QTest::newRow("code scanning, not an array") << "listCodeScanningAlerts" << QByteArray("GET")
-        << QByteArray("/repos/o/r/code-scanning/alerts?state=open") << QByteArray() << 200 << QByteArray("{}")
+        << QByteArray("/repos/o/r/code-scanning/alerts?state=open&per_page=100") << QByteArray() << 200 << QByteArray("{}")
         << QStringList{"alertsFetched(code-scanning,o/r,0)", "operationComplete(Code Scanning,true,o/r: 0 alerts)"};
     QTest::newRow("secret scanning") << "listSecretScanningAlerts" << QByteArray("GET")
-        << QByteArray("/repos/o/r/secret-scanning/alerts?state=open") << QByteArray() << 200
+        << QByteArray("/repos/o/r/secret-scanning/alerts?state=open&per_page=100") << QByteArray() << 200
         << QByteArray("[{},{},{}]") << QStringList{"alertsFetched(secret-scanning,o/r,3)", "operationComplete(Secret Scanning,true,o/r: 3 alerts)"};
     QTest::newRow("workflows") << "listWorkflows" << QByteArray("GET")
-        << QByteArray("/repos/o/r/actions/workflows") << QByteArray() << 200
+        << QByteArray("/repos/o/r/actions/workflows?per_page=100") << QByteArray() << 200
         << QByteArray(R"({"total_count":4,"workflows":[{},{}]})")
         << QStringList{"workflowsFetched(o/r,2)", "operationComplete(List Workflows,true,o/r: 4 workflows)"};
     QTest::newRow("workflows without total_count") << "listWorkflows" << QByteArray("GET")
-        << QByteArray("/repos/o/r/actions/workflows") << QByteArray() << 200 << QByteArray(R"({"workflows":[]})")
+        << QByteArray("/repos/o/r/actions/workflows?per_page=100") << QByteArray() << 200 << QByteArray(R"({"workflows":[]})")
         << QStringList{"workflowsFetched(o/r,0)", "operationComplete(List Workflows,true,o/r: 0 workflows)"};
     QTest::newRow("runs") << "listWorkflowRuns" << QByteArray("GET")
         << QByteArray("/repos/o/r/actions/runs?per_page=10") << QByteArray() << 200
@@ -426,7 +426,7 @@ void GitHubRepoTest::badNamesSendNothing()
     client.listVariables(QStringLiteral("o/r"));
     QTRY_COMPARE_WITH_TIMEOUT(recorder.lines.size(), 3, 30000);
     QCOMPARE(server.requestCount(), 1);
-    QCOMPARE(server.requests().first().target, QByteArray("/repos/o/r/actions/variables"));
+    QCOMPARE(server.requests().first().target, QByteArray("/repos/o/r/actions/variables?per_page=100"));
     QCOMPARE(fakes.callCount(QStringLiteral("gh")), 0);
 }
 

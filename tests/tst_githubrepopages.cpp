@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -31,6 +32,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sodium.h>
 
 using Request = LoopbackHttpServer::Request;
 
@@ -84,6 +87,7 @@ private Q_SLOTS:
     void backupLogsNames();
     void scanAllSendsThreeInOrder();
     void workflowsTriggerAndRuns();
+    void longValuesTakenWhole();
 
 private:
     // A tab connected as the stored account, its choosers on "o/r".
@@ -105,6 +109,7 @@ private:
 
 void GitHubRepoPagesTest::initTestCase()
 {
+    QVERIFY(sodium_init() >= 0);
     QVERIFY(server.listen());
     GitHubClient::setBaseUrlForTesting(server.url());
 }
@@ -285,7 +290,7 @@ void GitHubRepoPagesTest::deleteActsOnTheChooserAndAsksEachTime()
     // The deleted secret's repository is listed again.
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Secret: A")));
     QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), QStringList{"Z||"}, 20000);
-    QCOMPARE(server.requests().last().target, QByteArray("/repos/o/other/actions/secrets"));
+    QCOMPARE(server.requests().last().target, QByteArray("/repos/o/other/actions/secrets?per_page=100"));
     QCOMPARE(server.requestCount(), 2 + 2 + 2);   // connect, load, delete and relist
 }
 
@@ -316,7 +321,7 @@ void GitHubRepoPagesTest::createSecretWithEmptyValueRelists()
     QCOMPARE(requests.at(3).method, QByteArray("PUT"));
     const QJsonObject body = QJsonDocument::fromJson(requests.at(3).body).object();
     QCOMPARE(QByteArray::fromBase64(body.value("encrypted_value").toString().toLatin1()).size(), 48);
-    QCOMPARE(requests.at(4).target, QByteArray("/repos/o/r/actions/secrets"));
+    QCOMPARE(requests.at(4).target, QByteArray("/repos/o/r/actions/secrets?per_page=100"));
 
     // A cancelled name asks nothing more and sends nothing.
     driver.cancelInput();
@@ -338,7 +343,7 @@ void GitHubRepoPagesTest::variablesCreateAndDeleteRelist()
     driver.typeText(QString());
     clickButton(page(*tab, 2), QStringLiteral("Create Variable..."));
     QCOMPARE(driver.texts, (QStringList{"Variable name:", "Variable value:"}));
-    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/variables"));
+    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/variables?per_page=100"));
     QCOMPARE(QJsonDocument::fromJson(server.requests().at(2).body),
              QJsonDocument::fromJson(R"({"name":"REGION","value":""})"));
     QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "variablesTree")), QStringList{"REGION|||"}, 20000);
@@ -349,7 +354,7 @@ void GitHubRepoPagesTest::variablesCreateAndDeleteRelist()
     QCOMPARE(driver.texts.last(), QStringLiteral("Delete variable 'REGION' from o/r?"));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Variable: REGION")));
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 6, 20000);
-    QCOMPARE(server.requests().at(5).target, QByteArray("/repos/o/r/actions/variables"));
+    QCOMPARE(server.requests().at(5).target, QByteArray("/repos/o/r/actions/variables?per_page=100"));
 }
 
 void GitHubRepoPagesTest::backupLogsNames()
@@ -377,18 +382,18 @@ void GitHubRepoPagesTest::backupLogsNames()
 
 void GitHubRepoPagesTest::scanAllSendsThreeInOrder()
 {
-    server.route("GET", QStringLiteral("/repos/o/r/dependabot/alerts?state=open"), 200,
+    server.route("GET", QStringLiteral("/repos/o/r/dependabot/alerts?state=open&per_page=100"), 200,
                  json(QJsonArray{QJsonObject{
                      {"dependency", QJsonObject{{"package", QJsonObject{{"name", "lodash"}}}}},
                      {"security_advisory",
                       QJsonObject{{"severity", "high"}, {"summary", "Prototype pollution"}, {"cve_id", "CVE-2020-8203"}}},
                      {"state", "open"}}}));
-    server.route("GET", QStringLiteral("/repos/o/r/code-scanning/alerts?state=open"), 200,
+    server.route("GET", QStringLiteral("/repos/o/r/code-scanning/alerts?state=open&per_page=100"), 200,
                  json(QJsonArray{QJsonObject{
                      {"rule", QJsonObject{{"id", "cpp/overflow"}, {"severity", "error"}, {"description", "Overflow"}}},
                      {"tool", QJsonObject{{"name", "CodeQL"}}},
                      {"state", "open"}}}));
-    server.route("GET", QStringLiteral("/repos/o/r/secret-scanning/alerts?state=open"), 200,
+    server.route("GET", QStringLiteral("/repos/o/r/secret-scanning/alerts?state=open&per_page=100"), 200,
                  json(QJsonArray{QJsonObject{{"secret_type_display_name", "GitHub Token"},
                                              {"state", "resolved"},
                                              {"created_at", "2024-03-04T05:06:07Z"},
@@ -416,11 +421,13 @@ void GitHubRepoPagesTest::scanAllSendsThreeInOrder()
 void GitHubRepoPagesTest::workflowsTriggerAndRuns()
 {
     server.route("GET", QStringLiteral("/repos/o/r/actions/workflows"), 200,
-                 json(QJsonObject{{"total_count", 2},
+                 json(QJsonObject{{"total_count", 3},
                                   {"workflows",
                                    QJsonArray{QJsonObject{{"id", 161335}, {"name", "CI"},
                                                           {"path", ".github/workflows/ci.yml"}, {"state", "active"}},
-                                              QJsonObject{{"id", 7}, {"name", "%2"}, {"path", "p"}, {"state", "x"}}}}}));
+                                              QJsonObject{{"id", 7}, {"name", "%2"}, {"path", "p"}, {"state", "x"}},
+                                              QJsonObject{{"id", qint64(8589934599)}, {"name", "Big"},
+                                                          {"path", "b"}, {"state", "active"}}}}}));
     const auto run = [](const char* name, const QJsonValue& conclusion, const char* status, const char* url) {
         return QJsonObject{{"id", 30433642}, {"name", name}, {"conclusion", conclusion}, {"status", status},
                            {"head_branch", "main"}, {"event", "push"}, {"created_at", "2024-05-06T07:08:09Z"},
@@ -437,6 +444,7 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
     server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/161335/dispatches"), 204, QByteArray());
     server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/0/dispatches"), 204, QByteArray());
     server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/7/dispatches"), 204, QByteArray());
+    server.route("POST", QStringLiteral("/repos/o/r/actions/workflows/8589934599/dispatches"), 204, QByteArray());
     auto tab = connectedTab();
     QVERIFY(tab);
     QTreeWidget* workflows = tree(*tab, "workflowsTree");
@@ -446,9 +454,10 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
     QCOMPARE(logLines(*tab).last(), QStringLiteral("Select a workflow first."));
 
     clickButton(page(*tab, 4), QStringLiteral("Load"));
-    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Workflows: o/r: 2 workflows")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] List Workflows: o/r: 3 workflows")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Workflow Runs: o/r: 5 recent runs")));
-    QCOMPARE(rows(workflows), (QStringList{"CI|.github/workflows/ci.yml|active|161335", "%2|p|x|7"}));
+    QCOMPARE(rows(workflows),
+             (QStringList{"CI|.github/workflows/ci.yml|active|161335", "%2|p|x|7", "Big|b|active|8589934599"}));
     QCOMPARE(rows(runs).first(), QStringLiteral("Build|success|main|push|2024-05-06|30433642"));
     QStringList statuses;
     QStringList colours;
@@ -489,6 +498,12 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
     QCOMPARE(logLines(*tab).last(), QStringLiteral("Triggered '%2' on o/r (ref: dev)"));
     QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/7/dispatches"));
 
+    // An id beyond 32 bits dispatches that very workflow.
+    driver.typeText(QStringLiteral("main"));
+    workflows->setCurrentItem(workflows->topLevelItem(2));
+    clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
+    QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/8589934599/dispatches"));
+
     // An ID that is no number dispatches workflow 0.
     workflows->topLevelItem(0)->setText(3, QStringLiteral("abc"));
     workflows->setCurrentItem(workflows->topLevelItem(0));
@@ -499,6 +514,90 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
     // A cancelled ref sends nothing.
     driver.cancelInput();
     QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow...")); }).isEmpty());
+}
+
+void GitHubRepoPagesTest::longValuesTakenWhole()
+{
+    // A keystore in base64, 76 characters to a line: 40,000 characters.
+    QString value;
+    while (value.size() < 40000)
+        value += QString(76, u'Q') + QLatin1Char('\n');
+    value.truncate(40000);
+
+    FakeTools fakes(false);   // no gh: the sealed value goes over REST
+    unsigned char publicKey[crypto_box_PUBLICKEYBYTES];
+    unsigned char secretKey[crypto_box_SECRETKEYBYTES];
+    crypto_box_keypair(publicKey, secretKey);
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
+                 R"({"key_id":"k1","key":")"
+                     + QByteArray(reinterpret_cast<const char*>(publicKey), sizeof publicKey).toBase64() + R"("})");
+    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/KEYSTORE"), 201, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[]})");
+    server.route("POST", QStringLiteral("/repos/o/r/actions/variables"), 201, "{}");
+    server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, R"({"variables":[]})");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+
+    ModalDriver driver;
+    driver.typeText(QStringLiteral("KEYSTORE"));
+    driver.enqueueFor<QInputDialog>([&value](QInputDialog* dialog) {
+        // Masked as it is typed, and long enough for the whole value.
+        QCOMPARE(dialog->textEchoMode(), QLineEdit::Password);
+        auto* edit = dialog->findChild<QLineEdit*>();
+        QVERIFY(edit);
+        QVERIFY(edit->maxLength() > int(GitHubClient::maxValueBytes));
+        dialog->setTextValue(value);
+        dialog->accept();
+    });
+    clickButton(page(*tab, 2), QStringLiteral("Create Secret..."));
+    QCOMPARE(driver.pending(), 0);
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Create Secret: KEYSTORE on o/r")));
+    QByteArray sealed;
+    for (const Request& request : server.requests()) {
+        if (request.method == "PUT")
+            sealed = QByteArray::fromBase64(
+                QJsonDocument::fromJson(request.body).object().value("encrypted_value").toString().toLatin1());
+    }
+    QVERIFY(sealed.size() > int(crypto_box_SEALBYTES));
+    QByteArray plain(sealed.size() - int(crypto_box_SEALBYTES), '\0');
+    QCOMPARE(crypto_box_seal_open(reinterpret_cast<unsigned char*>(plain.data()),
+                                  reinterpret_cast<const unsigned char*>(sealed.constData()),
+                                  static_cast<unsigned long long>(sealed.size()), publicKey, secretKey),
+             0);
+    QCOMPARE(plain.size(), 40000);
+    QCOMPARE(plain, value.toUtf8());
+
+    // A variable takes several lines in a box made for them.
+    const QString lines = QStringLiteral("eu-west-1\neu-central-1\n") + QString(45000, u'r');
+    driver.typeText(QStringLiteral("REGIONS"));
+    driver.enqueueFor<QInputDialog>([&lines](QInputDialog* dialog) {
+        QVERIFY(dialog->findChild<QPlainTextEdit*>());
+        QVERIFY(dialog->findChild<QPlainTextEdit*>()->isVisibleTo(dialog));
+        dialog->setTextValue(lines);
+        dialog->accept();
+    });
+    clickButton(page(*tab, 2), QStringLiteral("Create Variable..."));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Create Variable: REGIONS")));
+    QByteArray posted;
+    for (const Request& request : server.requests()) {
+        if (request.method == "POST")
+            posted = request.body;
+    }
+    QVERIFY(QJsonDocument::fromJson(posted).object().value("value").toString() == lines);
+
+    // Beyond 48 KB: refused with its length, nothing sent.
+    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/variables?per_page=100"));   // the relist
+    server.clearRequests();
+    driver.typeText(QStringLiteral("HUGE"));
+    driver.enqueueFor<QInputDialog>([](QInputDialog* dialog) {
+        dialog->setTextValue(QString(60000, u'x'));
+        dialog->accept();
+    });
+    clickButton(page(*tab, 2), QStringLiteral("Create Secret..."));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("[ERROR] Create Secret: The secret value is 60000 bytes; GitHub "
+                                                   "takes at most 49152 bytes (48 KB). Nothing was sent."));
+    QTest::qWait(0);
+    QCOMPARE(server.requestCount(), 0);
 }
 
 QTEST_MAIN(GitHubRepoPagesTest)

@@ -115,6 +115,11 @@ private Q_SLOTS:
     void repoChooserKeepsSelection();
     void startsConnectedToActiveAccount();
     void serverTextShownLiterally();
+    void eachTokenStoredUnderItsOwnLogin();
+    void checkThatSaysNothingOfTheToken_data();
+    void checkThatSaysNothingOfTheToken();
+    void lateRepliesLeaveADisconnectedTabAlone();
+    void longAndMultiLineNamesStayInPlace();
 
 private:
     // A profile of the test's home with the given accounts; the last argument
@@ -133,6 +138,9 @@ private:
     QHash<QString, ServerUser> users;
     QStringList repos;
     QByteArray rateRemaining = "4999";
+    // Answers to these tokens' /user and to the repositories wait for releaseHeld().
+    QStringList holdUserFor;
+    bool holdRepos = false;
     std::unique_ptr<TestHome> home;
     std::unique_ptr<UserProfile> profile;
 };
@@ -151,6 +159,8 @@ void GitHubTabTest::init()
     users.clear();
     repos = QStringList{QStringLiteral("alice/tools"), QStringLiteral("alice/secret")};
     rateRemaining = "4999";
+    holdUserFor.clear();
+    holdRepos = false;
     server.clearRequests();
     server.clearRoutes();
     const auto rate = [this] {
@@ -162,6 +172,7 @@ void GitHubTabTest::init()
         Response response;
         response.headers = rate();
         const QString token = QString::fromUtf8(request.header("Authorization")).mid(7);
+        response.held = holdUserFor.contains(token);
         if (users.contains(token)) {
             response.body = userJson(users.value(token));
         } else {
@@ -173,6 +184,7 @@ void GitHubTabTest::init()
     server.route("GET", kReposPath, [this, rate](const Request&) {
         Response response;
         response.headers = rate();
+        response.held = holdRepos;
         response.body = reposJson(repos);
         return response;
     });
@@ -551,6 +563,142 @@ void GitHubTabTest::serverTextShownLiterally()
     driver.pressButton(QMessageBox::No);
     clickButton(tab.get(), QStringLiteral("Remove"));
     QCOMPARE(driver.texts.value(0), QStringLiteral("Remove @x<i>y and its PAT from Tessaril?"));
+}
+
+void GitHubTabTest::eachTokenStoredUnderItsOwnLogin()
+{
+    // alice's stored token is refused now, and her connect's answer comes
+    // late: after bob and carol were added, before their checks answer.
+    users.insert(QStringLiteral("tok-bob"), {"bob", "Bob", ""});
+    users.insert(QStringLiteral("tok-carol"), {"carol", "Carol", ""});
+    holdUserFor = QStringList{"tok-alice", "tok-bob", "tok-carol"};
+    storeAccounts({{"alice", "Alice", "", "tok-alice", ""}}, QStringLiteral("alice"));
+    auto tab = openTab();
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 20000);
+    auto* pat = tab->findChild<QLineEdit*>(QStringLiteral("patEdit"));
+    pat->setText(QStringLiteral("tok-bob"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    pat->setText(QStringLiteral("tok-carol"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 3, 20000);
+    QCOMPARE(server.releaseHeld(), 3);
+
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @bob added and saved.")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @carol added and saved.")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: bob")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: carol")));
+    // alice's refusal is her connect's, not a verdict on the new tokens.
+    for (const QString& line : logLines(*tab))
+        QVERIFY2(!line.startsWith(QLatin1String("Invalid token")), qPrintable(line));
+    QVERIFY(pat->text().isEmpty());
+
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QMap<QString, QString> tokens;
+    for (const UserProfile::GhAccount& account : reread.githubAccounts())
+        tokens.insert(account.login, account.pat);
+    QCOMPARE(tokens, (QMap<QString, QString>{{"alice", "tok-alice"}, {"bob", "tok-bob"}, {"carol", "tok-carol"}}));
+    // The account checked last is the one connected, whichever answered last.
+    const QString active = reread.activeGithubLogin();
+    QVERIFY2(active == QLatin1String("bob") || active == QLatin1String("carol"), qPrintable(active));
+    const QString shown = active == QLatin1String("bob") ? QStringLiteral("Bob (@bob)") : QStringLiteral("Carol (@carol)");
+    QVERIFY2(shownText(label(*tab, "userLabel")).startsWith(shown), qPrintable(shownText(label(*tab, "userLabel"))));
+    QVERIFY(combo(*tab)->currentText().startsWith(active == QLatin1String("bob") ? "Bob" : "Carol"));
+}
+
+void GitHubTabTest::checkThatSaysNothingOfTheToken_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("HTML page with 200") << 200 << QByteArray("<!DOCTYPE html><html>Sign in</html>")
+        << "Token check failed: the server's answer names no GitHub account (expected a JSON object with a login)";
+    QTest::newRow("500 while adding") << 500 << QByteArray(R"({"message":"Server Error"})")
+        << "Token check failed: GitHub server error 500 (Server Error); try again later";
+}
+
+void GitHubTabTest::checkThatSaysNothingOfTheToken()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, line);
+    server.route("GET", QStringLiteral("/user"), status, body, {{"Content-Type", "text/html"}});
+    auto tab = openTab();
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("ghp_fine"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QVERIFY(waitForLine(*tab, line));
+    // The check alone went out with this token (an earlier test's late
+    // requests may still reach the server).
+    QStringList targets;
+    for (const Request& request : server.requests()) {
+        if (request.header("Authorization") == "Bearer ghp_fine")
+            targets << QString::fromUtf8(request.method + ' ' + request.target);
+    }
+    QCOMPARE(targets, QStringList{"GET /user"});
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QVERIFY(reread.githubAccounts().isEmpty());
+    QCOMPARE(combo(*tab)->count(), 0);
+    // The token stays typed, to try again.
+    QCOMPARE(tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->text(), QStringLiteral("ghp_fine"));
+}
+
+void GitHubTabTest::lateRepliesLeaveADisconnectedTabAlone()
+{
+    users.insert(QStringLiteral("tok"), {"alice", "Alice", ""});
+    storeAccounts({{"alice", "Alice", "", "tok", ""}}, QStringLiteral("alice"));
+    holdUserFor = QStringList{"tok"};
+    holdRepos = true;
+    auto tab = openTab();
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 20000);
+    clickButton(tab.get(), QStringLiteral("Disconnect"));
+    QCOMPARE(server.releaseHeld(), 2);
+
+    // A request of its own, answered, shows the late ones have arrived.
+    holdUserFor.clear();
+    holdRepos = false;
+    tab->findChild<GitHubClient*>()->checkToken(QStringLiteral("tok"), [](const GitHubUser&, const QString&, int) {});
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: alice")));
+    QCOMPARE(logLines(*tab).count(QStringLiteral("[OK] Fetch User: alice")), 1);
+    QVERIFY(!logLines(*tab).contains(QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 0);
+    QVERIFY(tab->findChild<QComboBox*>(QStringLiteral("secretsRepoCombo"))->currentText().isEmpty());
+}
+
+void GitHubTabTest::longAndMultiLineNamesStayInPlace()
+{
+    // The width a tab needs with ordinary names.
+    users.insert(QStringLiteral("tok-plain"), {"alice", "Alice", ""});
+    storeAccounts({{"alice", "Alice", "", "tok-plain", ""}}, QStringLiteral("alice"));
+    int plainWidth = 0;
+    {
+        auto tab = openTab();
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+        plainWidth = tab->minimumSizeHint().width();
+    }
+
+    const QString longName(255, u'N');
+    users.insert(QStringLiteral("tok-long"), {"eve\nil", longName, ""});
+    auto tab = openTab();
+    tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("tok-long"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    // A line break from the server stays inside its log line.
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @eve il added and saved.")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: eve il")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    QVERIFY2(tab->minimumSizeHint().width() <= plainWidth + 100,
+             qPrintable(QStringLiteral("%1 against %2").arg(tab->minimumSizeHint().width()).arg(plainWidth)));
+
+    // Shown cut, whole in the tool tip.
+    QLabel* user = label(*tab, "userLabel");
+    QVERIFY(!shownText(user).contains(longName));
+    QVERIFY(user->toolTip().contains(longName));
+    const int row = combo(*tab)->findData(QStringLiteral("eve\nil"));
+    QVERIFY(row >= 0);
+    QVERIFY(!combo(*tab)->itemText(row).contains(QLatin1Char('\n')));
+    QVERIFY(combo(*tab)->itemText(row).size() < 120);
+    QVERIFY(combo(*tab)->itemData(row, Qt::ToolTipRole).toString().contains(longName));
 }
 
 OT_TEST_MAIN(GitHubTabTest)

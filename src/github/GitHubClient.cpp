@@ -1,5 +1,9 @@
 #include "github/GitHubClient.h"
 
+#include "github/GitHubJson.h"
+#include "github/GitHubText.h"
+
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,9 +11,16 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
+
+const char* const kTimedOutProperty = "ot_timedOut";
+using GitHubText::listDetail;
+
+const QString kFetchUser = QStringLiteral("Fetch User");
 
 QString& baseUrlForTesting()
 {
@@ -25,7 +36,118 @@ int headerNumber(const QNetworkReply* reply, const QByteArray& name)
     return ok ? value : 0;
 }
 
+int httpStatus(const QNetworkReply* reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const int defaultPort = a.scheme() == QLatin1String("http") ? 80 : 443;
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+        && a.port(defaultPort) == b.port(defaultPort);
+}
+
+// "host" or "host:port", as a user would recognise the server.
+QString serverName(const QUrl& url)
+{
+    return url.port() < 0 ? url.host() : QStringLiteral("%1:%2").arg(url.host(), QString::number(url.port()));
+}
+
+QString seconds(int ms)
+{
+    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'f', 1);
+}
+
+// The target of the page link whose rel names "next", resolved against the
+// page it came with; invalid without one.
+QUrl nextPageLink(const QNetworkReply* reply)
+{
+    static const QRegularExpression link(QStringLiteral(R"(<([^>]*)>\s*((?:;[^,<]*)*))"));
+    static const QRegularExpression nextRel(QStringLiteral(R"(;\s*rel\s*=\s*"?[^";]*\bnext\b)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QString header = QString::fromUtf8(reply->rawHeader("Link"));
+    for (auto it = link.globalMatch(header); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (nextRel.match(match.captured(2)).hasMatch())
+            return reply->url().resolved(QUrl(match.captured(1), QUrl::TolerantMode));
+    }
+    return {};
+}
+
+// What went wrong, in words that say what to do next: the service's message,
+// each of its validation errors, a server fault as such, the local time a
+// rate limit ends.
+QString failureText(const QNetworkReply* reply, const QByteArray& body, int timeoutMs)
+{
+    if (reply->property(kTimedOutProperty).toBool())
+        return QStringLiteral("timed out after %1 s").arg(seconds(timeoutMs));
+    if (reply->error() == QNetworkReply::InsecureRedirectError
+        || reply->error() == QNetworkReply::TooManyRedirectsError) {
+        const QUrl target = reply->url().resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
+        if (target.isValid() && !target.host().isEmpty() && !sameOrigin(target, reply->request().url()))
+            return QStringLiteral("refused a redirect to another server (%1); the token was not sent there")
+                .arg(serverName(target));
+    }
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    const QJsonValue messageValue = object.value(QStringLiteral("message"));
+    const QString message = messageValue.isString() ? messageValue.toString() : QString();
+    const int status = httpStatus(reply);
+
+    if (status == 422) {
+        QStringList details;
+        for (const QJsonValue& error : GitHubJson::array(object, QStringLiteral("errors"))) {
+            if (error.isString())
+                details << error.toString();
+            else if (!GitHubJson::string(error.toObject(), QStringLiteral("message")).isEmpty())
+                details << GitHubJson::string(error.toObject(), QStringLiteral("message"));
+            else if (!GitHubJson::string(error.toObject(), QStringLiteral("code")).isEmpty())
+                details << QStringLiteral("%1 %2").arg(GitHubJson::string(error.toObject(), QStringLiteral("field")),
+                                                       GitHubJson::string(error.toObject(), QStringLiteral("code")))
+                               .trimmed();
+        }
+        const QString head = message.isEmpty() ? QStringLiteral("Validation Failed") : message;
+        return details.isEmpty() ? head : head + QStringLiteral(": ") + details.join(QStringLiteral("; "));
+    }
+    if ((status == 403 || status == 429) && reply->hasRawHeader("X-RateLimit-Remaining")
+        && headerNumber(reply, "X-RateLimit-Remaining") == 0) {
+        bool ok = false;
+        const qint64 reset = reply->rawHeader("X-RateLimit-Reset").toLongLong(&ok);
+        const QString head = message.isEmpty() ? QStringLiteral("API rate limit exceeded") : message;
+        if (!ok)
+            return head;
+        return QStringLiteral("%1 (the limit resets at %2 local time)")
+            .arg(head, QDateTime::fromSecsSinceEpoch(reset).toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+    }
+    if (status >= 500) {
+        const QString reason =
+            message.isEmpty() ? reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString() : message;
+        return QStringLiteral("GitHub server error %1%2; try again later")
+            .arg(QString::number(status), reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + ')');
+    }
+    return message.isEmpty() ? reply->errorString() : message;
+}
+
+// A user answer counts only as a JSON object naming its login.
+bool userFromReply(const QJsonDocument& document, GitHubUser* user, QString* error)
+{
+    *user = GitHubUser::fromJson(document.object());
+    if (document.isObject() && !user->login.isEmpty())
+        return true;
+    *error = QStringLiteral("the server's answer names no GitHub account (expected a JSON object with a login)");
+    return false;
+}
+
 } // namespace
+
+struct GitHubClient::PageRun {
+    QString operation;
+    QString arrayKey;
+    PageCallback done;
+    QJsonArray items;
+    int pages = 0;
+    qint64 total = -1;   // when the pages say so ("total_count")
+};
 
 GitHubClient::GitHubClient(QObject* parent)
     : QObject(parent)
@@ -48,6 +170,7 @@ void GitHubClient::setBaseUrlForTesting(const QString& url)
 void GitHubClient::setToken(const QString& token)
 {
     m_token = token;
+    ++m_tokenGeneration;
 }
 
 bool GitHubClient::isAuthenticated() const
@@ -55,21 +178,28 @@ bool GitHubClient::isAuthenticated() const
     return !m_token.isEmpty();
 }
 
-QNetworkReply* GitHubClient::send(const QByteArray& verb, const QString& path, const QJsonObject* body)
+QNetworkReply* GitHubClient::sendTo(const QByteArray& verb, const QUrl& url, const QJsonObject* body,
+                                    const QString& token)
 {
-    QNetworkRequest request(QUrl(m_baseUrl + path, QUrl::TolerantMode));
-    request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setRawHeader("Accept", "application/vnd.github+json");
     request.setRawHeader("X-GitHub-Api-Version", "2022-11-28");
     request.setRawHeader("User-Agent", "OstrevanTessaril/1.0");
-    // Without it a stalled transfer would keep its handler forever.
-    request.setTransferTimeout(transferTimeoutMs);
+    // The Authorization header would travel along with a redirect: only one
+    // to the same server is followed, any other fails the request.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (body) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
         const QByteArray data = QJsonDocument(*body).toJson(QJsonDocument::Indented);
         return verb == "PUT" ? m_network->put(request, data) : m_network->post(request, data);
     }
     return verb == "DELETE" ? m_network->deleteResource(request) : m_network->get(request);
+}
+
+QNetworkReply* GitHubClient::send(const QByteArray& verb, const QString& path, const QJsonObject* body)
+{
+    return sendTo(verb, QUrl(m_baseUrl + path, QUrl::TolerantMode), body, m_token);
 }
 
 QNetworkReply* GitHubClient::apiGet(const QString& path)
@@ -94,7 +224,32 @@ QNetworkReply* GitHubClient::apiDelete(const QString& path)
 
 void GitHubClient::handleReply(QNetworkReply* reply, const QString& operation, const Callback& callback)
 {
-    connect(reply, &QNetworkReply::finished, this, [this, reply, operation, callback] {
+    watch(reply, operation, true, [callback](const QJsonDocument& document, QNetworkReply*) {
+        if (callback)
+            callback(document);
+    });
+}
+
+void GitHubClient::watch(QNetworkReply* reply, const QString& operation, bool tiedToToken,
+                         const ReplyHandler& onSuccess, const ErrorHandler& onError)
+{
+    // An inactivity limit alone would let a body trickled a byte at a time
+    // hold the request for ever: the deadline counts from the start.
+    const int timeoutMs = transferTimeoutMs;
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply] {
+        reply->setProperty(kTimedOutProperty, true);
+        reply->abort();
+    });
+    deadline->start(timeoutMs);
+
+    const quint64 generation = m_tokenGeneration;
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, operation, tiedToToken, generation, timeoutMs, onSuccess, onError] {
+        reply->deleteLater();
+        if (tiedToToken && generation != m_tokenGeneration)
+            return;   // meant for an account that is no longer connected
         const int remaining = headerNumber(reply, "X-RateLimit-Remaining");
         const int limit = headerNumber(reply, "X-RateLimit-Limit");
         if (limit >= 1)
@@ -103,52 +258,133 @@ void GitHubClient::handleReply(QNetworkReply* reply, const QString& operation, c
 
         // An aborted transfer (a time-out) has closed its device: nothing to read.
         const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-        if (reply->error() != QNetworkReply::NoError) {
-            // HTTP statuses of 400 and above arrive here too, usually with
-            // GitHub's own "message"; anything else gets the network layer's text.
-            const QJsonValue message =
-                QJsonDocument::fromJson(body).object().value(QStringLiteral("message"));
-            emit apiError(operation, message.isString() ? message.toString() : reply->errorString());
-            reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError || reply->property(kTimedOutProperty).toBool()) {
+            const QString error = failureText(reply, body, timeoutMs);
+            emit apiError(operation, error);
+            if (onError)
+                onError(error, httpStatus(reply));
             return;
         }
-        const QJsonDocument document = QJsonDocument::fromJson(body);
-        if (callback)
-            callback(document);
-        reply->deleteLater();
+        if (onSuccess)
+            onSuccess(QJsonDocument::fromJson(body), reply);
     });
+}
+
+void GitHubClient::getAllPages(const QString& path, const QString& operation, const QString& arrayKey,
+                               const PageCallback& done)
+{
+    auto run = std::make_shared<PageRun>();
+    run->operation = operation;
+    run->arrayKey = arrayKey;
+    run->done = done;
+    QString first = path;
+    if (!path.contains(QLatin1String("per_page=")))
+        first += (path.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + QStringLiteral("per_page=100");
+    getPage(QUrl(m_baseUrl + first, QUrl::TolerantMode), run);
+}
+
+void GitHubClient::getPage(const QUrl& url, const std::shared_ptr<PageRun>& run)
+{
+    watch(sendTo("GET", url, nullptr, m_token), run->operation, true,
+          [this, run](const QJsonDocument& document, QNetworkReply* reply) {
+              ++run->pages;
+              QJsonArray page = document.array();
+              if (!run->arrayKey.isEmpty()) {
+                  const QJsonObject object = document.object();
+                  page = GitHubJson::array(object, run->arrayKey);
+                  if (run->pages == 1 && object.value(QStringLiteral("total_count")).isDouble())
+                      run->total = GitHubJson::integer64(object, QStringLiteral("total_count"));
+              }
+              for (const QJsonValue& element : std::as_const(page))
+                  run->items.append(element);
+
+              const QUrl next = nextPageLink(reply);
+              if (!next.isValid() || page.isEmpty()) {
+                  run->done(run->items, run->total, QString());
+                  return;
+              }
+              if (run->pages >= maxListPages) {
+                  const qint64 shown = run->items.size();
+                  const QString total = run->total > shown ? QString::number(run->total)
+                                                           : QStringLiteral("more than %1").arg(shown);
+                  run->done(run->items, run->total, QStringLiteral("%1 of %2 shown").arg(QString::number(shown), total));
+                  return;
+              }
+              // The next page goes out with the token too: only to this server.
+              if (!sameOrigin(next, QUrl(m_baseUrl))) {
+                  emit apiError(run->operation,
+                                QStringLiteral("refused a next page on another server (%1); the token was not "
+                                               "sent there")
+                                    .arg(serverName(next)));
+                  return;
+              }
+              getPage(next, run);
+          });
+}
+
+bool GitHubClient::valueTooLong(const QString& operation, const QString& what, const QString& value)
+{
+    const qsizetype bytes = value.toUtf8().size();
+    if (bytes <= maxValueBytes)
+        return false;
+    emit apiError(operation, QStringLiteral("%1 is %2 bytes; GitHub takes at most %3 bytes (48 KB). Nothing was sent.")
+                                 .arg(what, QString::number(bytes), QString::number(maxValueBytes)));
+    return true;
+}
+
+void GitHubClient::checkToken(const QString& token, const TokenCheck& done)
+{
+    watch(sendTo("GET", QUrl(m_baseUrl + QStringLiteral("/user"), QUrl::TolerantMode), nullptr, token), kFetchUser,
+          false,
+          [this, done](const QJsonDocument& document, QNetworkReply* reply) {
+              GitHubUser user;
+              QString error;
+              if (!userFromReply(document, &user, &error)) {
+                  emit apiError(kFetchUser, error);
+                  done(GitHubUser(), error, httpStatus(reply));
+                  return;
+              }
+              done(user, QString(), httpStatus(reply));
+              emit userFetched(user);
+              emit operationComplete(kFetchUser, true, user.login);
+          },
+          [done](const QString& error, int status) { done(GitHubUser(), error, status); });
 }
 
 void GitHubClient::fetchUser()
 {
-    handleReply(apiGet(QStringLiteral("/user")), QStringLiteral("Fetch User"),
-                [this](const QJsonDocument& document) {
-                    const GitHubUser user = GitHubUser::fromJson(document.object());
-                    emit userFetched(user);
-                    emit operationComplete(QStringLiteral("Fetch User"), true, user.login);
-                });
+    handleReply(apiGet(QStringLiteral("/user")), kFetchUser, [this](const QJsonDocument& document) {
+        GitHubUser user;
+        QString error;
+        if (!userFromReply(document, &user, &error)) {
+            emit apiError(kFetchUser, error);
+            return;
+        }
+        emit userFetched(user);
+        emit operationComplete(kFetchUser, true, user.login);
+    });
 }
 
 void GitHubClient::fetchRepos()
 {
-    // One page of at most 100, most recently updated first; no further pages.
-    handleReply(apiGet(QStringLiteral("/user/repos?per_page=100&sort=updated")),
-                QStringLiteral("Fetch Repos"), [this](const QJsonDocument& document) {
-                    const QList<GitHubRepo> repos = recordsFromJson<GitHubRepo>(document.array());
+    // Most recently updated first.
+    getAllPages(QStringLiteral("/user/repos?per_page=100&sort=updated"), QStringLiteral("Fetch Repos"), QString(),
+                [this](const QJsonArray& items, qint64, const QString& note) {
+                    const QList<GitHubRepo> repos = recordsFromJson<GitHubRepo>(items);
                     emit reposFetched(repos);
                     emit operationComplete(QStringLiteral("Fetch Repos"), true,
-                                           QStringLiteral("%1 repos").arg(repos.size()));
+                                           listDetail(QStringLiteral("%1 repos").arg(repos.size()), note));
                 });
 }
 
 void GitHubClient::listSshKeys()
 {
-    handleReply(apiGet(QStringLiteral("/user/keys")), QStringLiteral("List SSH Keys"),
-                [this](const QJsonDocument& document) {
-                    const QList<GitHubSshKey> keys = recordsFromJson<GitHubSshKey>(document.array());
+    getAllPages(QStringLiteral("/user/keys"), QStringLiteral("List SSH Keys"), QString(),
+                [this](const QJsonArray& items, qint64, const QString& note) {
+                    const QList<GitHubSshKey> keys = recordsFromJson<GitHubSshKey>(items);
                     emit sshKeysFetched(keys);
                     emit operationComplete(QStringLiteral("List SSH Keys"), true,
-                                           QStringLiteral("%1 keys").arg(keys.size()));
+                                           listDetail(QStringLiteral("%1 keys").arg(keys.size()), note));
                 });
 }
 
@@ -161,7 +397,7 @@ void GitHubClient::addSshKey(const QString& title, const QString& key)
                 });
 }
 
-void GitHubClient::deleteSshKey(int id)
+void GitHubClient::deleteSshKey(qint64 id)
 {
     handleReply(apiDelete(QStringLiteral("/user/keys/%1").arg(id)), QStringLiteral("Delete SSH Key"),
                 [this, id](const QJsonDocument&) {
@@ -171,10 +407,10 @@ void GitHubClient::deleteSshKey(int id)
 
 void GitHubClient::listGpgKeys()
 {
-    handleReply(apiGet(QStringLiteral("/user/gpg_keys")), QStringLiteral("List GPG Keys"),
-                [this](const QJsonDocument& document) {
+    getAllPages(QStringLiteral("/user/gpg_keys"), QStringLiteral("List GPG Keys"), QString(),
+                [this](const QJsonArray& items, qint64, const QString& note) {
                     emit operationComplete(QStringLiteral("List GPG Keys"), true,
-                                           QStringLiteral("%1 keys").arg(document.array().size()));
+                                           listDetail(QStringLiteral("%1 keys").arg(items.size()), note));
                 });
 }
 

@@ -7,29 +7,45 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 // The one way the GitHub tab talks to the GitHub REST API: authenticated
 // requests through its own network manager, each reply turned either into
 // apiError or into a call of the request's own callback with the parsed body.
-// Requests are asynchronous and independent: no queue, retry, paging or cache.
+// Requests are asynchronous and independent: no queue, retry or cache. Lists
+// follow the service's "next" page links, up to maxListPages pages.
+//
+// A request made with the stored token belongs to that token: once setToken
+// replaces it (a disconnect, another account), the request's late reply is
+// dropped unseen. Redirects are followed only within the same origin, so the
+// token never leaves for another server.
 class GitHubClient : public QObject
 {
     Q_OBJECT
 public:
     using Callback = std::function<void(const QJsonDocument&)>;
+    // The outcome of a token check: the user when /user named one, else the
+    // error text and the HTTP status (0 without one).
+    using TokenCheck = std::function<void(const GitHubUser& user, const QString& error, int status)>;
 
     static constexpr const char* defaultBaseUrl = "https://api.github.com";
+    // The service's own limit for a secret or variable value.
+    static constexpr qsizetype maxValueBytes = 48 * 1024;
+    // A list stops after this many pages of 100; the log says what was left out.
+    static constexpr int maxListPages = 10;
 
     explicit GitHubClient(QObject* parent = nullptr);
     ~GitHubClient() override;
 
-    // Stored as given: no trimming, no check, no request.
+    // Stored as given: no trimming, no check, no request. Replies still due
+    // for the previous token are dropped.
     void setToken(const QString& token);
     bool isAuthenticated() const;
 
@@ -42,12 +58,19 @@ public:
     // or the callback.
     void handleReply(QNetworkReply* reply, const QString& operation, const Callback& callback);
 
+    // Asks /user with the given token, not the stored one, and leaves the
+    // stored token and its requests alone. The check passes only when the
+    // answer is a JSON object whose "login" is a non-empty string. On success
+    // done runs first, then userFetched and operationComplete("Fetch User");
+    // on failure apiError("Fetch User", error) comes first, then done.
+    void checkToken(const QString& token, const TokenCheck& done);
+
     // Account endpoints.
     void fetchUser();
     void fetchRepos();
     void listSshKeys();
     void addSshKey(const QString& title, const QString& key);
-    void deleteSshKey(int id);
+    void deleteSshKey(qint64 id);
     void listGpgKeys();
     void addGpgKey(const QString& armoredKey);
 
@@ -69,14 +92,15 @@ public:
     void listSecretScanningAlerts(const QString& repo);
     void listWorkflows(const QString& repo);
     void listWorkflowRuns(const QString& repo);
-    void triggerWorkflow(const QString& repo, int workflowId, const QString& ref);
+    void triggerWorkflow(const QString& repo, qint64 workflowId, const QString& ref);
 
     // Tests point clients created afterwards at a server of their own. Not an
     // environment variable: that could send a real token to another host.
     static void setBaseUrlForTesting(const QString& url);
     QString baseUrl() const { return m_baseUrl; }
 
-    // A transfer that moves no data for this long ends in apiError.
+    // Every transfer, however steadily its bytes arrive, ends by this time
+    // after it was sent, with "timed out after 60 s".
     int transferTimeoutMs = 60000;
 
 Q_SIGNALS:
@@ -95,14 +119,37 @@ Q_SIGNALS:
     void runsFetched(const QString& repo, const QJsonArray& runs);
 
 private:
+    // total: the pages' "total_count", -1 without one.
+    using PageCallback = std::function<void(const QJsonArray& items, qint64 total, const QString& shownNote)>;
+    using ReplyHandler = std::function<void(const QJsonDocument& document, QNetworkReply* reply)>;
+    using ErrorHandler = std::function<void(const QString& error, int status)>;
+
+    // The one reply handler: rate limit, then either apiError (and onError)
+    // or onSuccess. A reply tied to the stored token is dropped when that
+    // token has been replaced since it was sent.
+    void watch(QNetworkReply* reply, const QString& operation, bool tiedToToken, const ReplyHandler& onSuccess,
+               const ErrorHandler& onError = {});
+    // GETs path with per_page=100 and every "next" page after it; done gets
+    // all elements (of arrayKey's member when the pages are objects) and,
+    // when pages were left out, a note "N of M shown".
+    void getAllPages(const QString& path, const QString& operation, const QString& arrayKey,
+                     const PageCallback& done);
+    struct PageRun;
+    void getPage(const QUrl& url, const std::shared_ptr<PageRun>& run);
+    // Refuses a value the service would refuse, before anything is sent.
+    bool valueTooLong(const QString& operation, const QString& what, const QString& value);
+
     // The gh step of createSecret: true only when gh stored the secret.
     bool storeSecretWithGh(const QString& repo, const QString& name, const QString& value);
     void putSealedSecret(const QString& repo, const QString& name, const QString& keyId,
                          const QByteArray& publicKey, const QString& value);
 
     QNetworkReply* send(const QByteArray& verb, const QString& path, const QJsonObject* body);
+    QNetworkReply* sendTo(const QByteArray& verb, const QUrl& url, const QJsonObject* body, const QString& token);
 
     QNetworkAccessManager* m_network = nullptr;
     QString m_token;
     QString m_baseUrl;
+    // Counts setToken calls: a reply carries the count of its request.
+    quint64 m_tokenGeneration = 0;
 };

@@ -5,6 +5,7 @@
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 #include "github/GitHubJson.h"
+#include "github/GitHubText.h"
 #include "github/SealedBox.h"
 
 #include <QJsonArray>
@@ -44,17 +45,18 @@ QString repoCount(const QString& repo, qsizetype count, const QString& what)
     return QStringLiteral("%1: %2 %3").arg(repo, QString::number(count), what);
 }
 
+using GitHubText::listDetail;
+
 } // namespace
 
 void GitHubClient::listSecrets(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/actions/secrets").arg(repo)),
-                QStringLiteral("List Secrets"), [this, repo](const QJsonDocument& document) {
-                    const QList<GitHubSecret> secrets = recordsFromJson<GitHubSecret>(
-                        GitHubJson::array(document.object(), QStringLiteral("secrets")));
+    getAllPages(QStringLiteral("/repos/%1/actions/secrets").arg(repo), QStringLiteral("List Secrets"),
+                QStringLiteral("secrets"), [this, repo](const QJsonArray& items, qint64, const QString& note) {
+                    const QList<GitHubSecret> secrets = recordsFromJson<GitHubSecret>(items);
                     emit secretsFetched(repo, secrets);
                     emit operationComplete(QStringLiteral("List Secrets"), true,
-                                           repoCount(repo, secrets.size(), QStringLiteral("secrets")));
+                                           listDetail(repoCount(repo, secrets.size(), QStringLiteral("secrets")), note));
                 });
 }
 
@@ -64,6 +66,8 @@ void GitHubClient::createSecret(const QString& repo, const QString& name, const 
         emit apiError(kCreateSecret, QStringLiteral("Invalid secret name"));
         return;
     }
+    if (valueTooLong(kCreateSecret, QStringLiteral("The secret value"), value))
+        return;
     // The key is fetched afresh for every secret: GitHub may rotate it.
     handleReply(apiGet(QStringLiteral("/repos/%1/actions/secrets/public-key").arg(repo)),
                 QStringLiteral("Fetch Public Key"), [this, repo, name, value](const QJsonDocument& document) {
@@ -140,13 +144,12 @@ void GitHubClient::deleteSecret(const QString& repo, const QString& name)
 
 void GitHubClient::listVariables(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/actions/variables").arg(repo)),
-                QStringLiteral("List Variables"), [this, repo](const QJsonDocument& document) {
-                    const QList<GitHubVariable> vars = recordsFromJson<GitHubVariable>(
-                        GitHubJson::array(document.object(), QStringLiteral("variables")));
+    getAllPages(QStringLiteral("/repos/%1/actions/variables").arg(repo), QStringLiteral("List Variables"),
+                QStringLiteral("variables"), [this, repo](const QJsonArray& items, qint64, const QString& note) {
+                    const QList<GitHubVariable> vars = recordsFromJson<GitHubVariable>(items);
                     emit variablesFetched(repo, vars);
                     emit operationComplete(QStringLiteral("List Variables"), true,
-                                           repoCount(repo, vars.size(), QStringLiteral("vars")));
+                                           listDetail(repoCount(repo, vars.size(), QStringLiteral("vars")), note));
                 });
 }
 
@@ -156,6 +159,8 @@ void GitHubClient::createVariable(const QString& repo, const QString& name, cons
         emit apiError(QStringLiteral("Create Variable"), QStringLiteral("Invalid variable name"));
         return;
     }
+    if (valueTooLong(QStringLiteral("Create Variable"), QStringLiteral("The variable value"), value))
+        return;
     const QJsonObject body{{QStringLiteral("name"), name}, {QStringLiteral("value"), value}};
     handleReply(apiPost(QStringLiteral("/repos/%1/actions/variables").arg(repo), body),
                 QStringLiteral("Create Variable"), [this, name](const QJsonDocument&) {
@@ -173,10 +178,10 @@ void GitHubClient::deleteVariable(const QString& repo, const QString& name)
 
 void GitHubClient::listDeployKeys(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/keys").arg(repo)), QStringLiteral("List Deploy Keys"),
-                [this](const QJsonDocument& document) {
+    getAllPages(QStringLiteral("/repos/%1/keys").arg(repo), QStringLiteral("List Deploy Keys"), QString(),
+                [this](const QJsonArray& items, qint64, const QString& note) {
                     emit operationComplete(QStringLiteral("List Deploy Keys"), true,
-                                           QStringLiteral("%1 keys").arg(document.array().size()));
+                                           listDetail(QStringLiteral("%1 keys").arg(items.size()), note));
                 });
 }
 
@@ -193,46 +198,46 @@ void GitHubClient::addDeployKey(const QString& repo, const QString& title, const
 
 void GitHubClient::listDependabotAlerts(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/dependabot/alerts?state=open").arg(repo)),
-                QStringLiteral("Dependabot Alerts"), [this, repo](const QJsonDocument& document) {
-                    const QJsonArray alerts = document.array();
+    getAllPages(QStringLiteral("/repos/%1/dependabot/alerts?state=open").arg(repo),
+                QStringLiteral("Dependabot Alerts"), QString(),
+                [this, repo](const QJsonArray& alerts, qint64, const QString& note) {
                     emit alertsFetched(QStringLiteral("dependabot"), repo, alerts);
                     emit operationComplete(QStringLiteral("Dependabot Alerts"), true,
-                                           repoCount(repo, alerts.size(), QStringLiteral("open alerts")));
+                                           listDetail(repoCount(repo, alerts.size(), QStringLiteral("open alerts")), note));
                 });
 }
 
 void GitHubClient::listCodeScanningAlerts(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/code-scanning/alerts?state=open").arg(repo)),
-                QStringLiteral("Code Scanning"), [this, repo](const QJsonDocument& document) {
-                    const QJsonArray alerts = document.array();
+    getAllPages(QStringLiteral("/repos/%1/code-scanning/alerts?state=open").arg(repo),
+                QStringLiteral("Code Scanning"), QString(),
+                [this, repo](const QJsonArray& alerts, qint64, const QString& note) {
                     emit alertsFetched(QStringLiteral("code-scanning"), repo, alerts);
                     emit operationComplete(QStringLiteral("Code Scanning"), true,
-                                           repoCount(repo, alerts.size(), QStringLiteral("alerts")));
+                                           listDetail(repoCount(repo, alerts.size(), QStringLiteral("alerts")), note));
                 });
 }
 
 void GitHubClient::listSecretScanningAlerts(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/secret-scanning/alerts?state=open").arg(repo)),
-                QStringLiteral("Secret Scanning"), [this, repo](const QJsonDocument& document) {
-                    const QJsonArray alerts = document.array();
+    getAllPages(QStringLiteral("/repos/%1/secret-scanning/alerts?state=open").arg(repo),
+                QStringLiteral("Secret Scanning"), QString(),
+                [this, repo](const QJsonArray& alerts, qint64, const QString& note) {
                     emit alertsFetched(QStringLiteral("secret-scanning"), repo, alerts);
                     emit operationComplete(QStringLiteral("Secret Scanning"), true,
-                                           repoCount(repo, alerts.size(), QStringLiteral("alerts")));
+                                           listDetail(repoCount(repo, alerts.size(), QStringLiteral("alerts")), note));
                 });
 }
 
 void GitHubClient::listWorkflows(const QString& repo)
 {
-    handleReply(apiGet(QStringLiteral("/repos/%1/actions/workflows").arg(repo)),
-                QStringLiteral("List Workflows"), [this, repo](const QJsonDocument& document) {
-                    const QJsonObject object = document.object();
-                    emit workflowsFetched(repo, GitHubJson::array(object, QStringLiteral("workflows")));
-                    const int total = GitHubJson::integer(object, QStringLiteral("total_count"));
+    getAllPages(QStringLiteral("/repos/%1/actions/workflows").arg(repo), QStringLiteral("List Workflows"),
+                QStringLiteral("workflows"), [this, repo](const QJsonArray& workflows, qint64 total, const QString& note) {
+                    emit workflowsFetched(repo, workflows);
+                    // The service's own count of the repository's workflows.
                     emit operationComplete(QStringLiteral("List Workflows"), true,
-                                           repoCount(repo, total, QStringLiteral("workflows")));
+                                           listDetail(repoCount(repo, total < 0 ? 0 : total, QStringLiteral("workflows")),
+                                                      note));
                 });
 }
 
@@ -248,7 +253,7 @@ void GitHubClient::listWorkflowRuns(const QString& repo)
                 });
 }
 
-void GitHubClient::triggerWorkflow(const QString& repo, int workflowId, const QString& ref)
+void GitHubClient::triggerWorkflow(const QString& repo, qint64 workflowId, const QString& ref)
 {
     const QJsonObject body{{QStringLiteral("ref"), ref}};
     handleReply(apiPost(QStringLiteral("/repos/%1/actions/workflows/%2/dispatches")

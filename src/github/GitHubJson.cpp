@@ -26,6 +26,18 @@ int integer(const QJsonObject& object, const QString& key)
     return int(number);
 }
 
+qint64 integer64(const QJsonObject& object, const QString& key)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    constexpr double exactLimit = 9007199254740992.0; // 2^53
+    if (!std::isfinite(number) || std::trunc(number) != number || number < -exactLimit || number > exactLimit)
+        return 0;
+    return qint64(number);
+}
+
 bool boolean(const QJsonObject& object, const QString& key)
 {
     const QJsonValue value = object.value(key);

@@ -15,6 +15,9 @@ QString string(const QJsonObject& object, const QString& key);
 // The member when it is a JSON number holding a whole number within the
 // 32-bit signed range, else 0.
 int integer(const QJsonObject& object, const QString& key);
+// The member when it is a JSON number holding a whole number that a double
+// carries exactly (within +-2^53), else 0: the service's ids outgrow 32 bits.
+qint64 integer64(const QJsonObject& object, const QString& key);
 // The member when it is a JSON boolean, else false.
 bool boolean(const QJsonObject& object, const QString& key);
 // The member when it is a JSON object, else an empty object.

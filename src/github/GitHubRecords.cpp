@@ -33,7 +33,7 @@ GitHubRepo GitHubRepo::fromJson(const QJsonObject& object)
 GitHubSshKey GitHubSshKey::fromJson(const QJsonObject& object)
 {
     GitHubSshKey key;
-    key.id = integer(object, QStringLiteral("id"));
+    key.id = integer64(object, QStringLiteral("id"));
     key.title = string(object, QStringLiteral("title"));
     key.key = string(object, QStringLiteral("key"));
     key.createdAt = string(object, QStringLiteral("created_at"));

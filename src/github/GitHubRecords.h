@@ -39,7 +39,7 @@ struct GitHubRepo {
 
 // One SSH authentication key of the account.
 struct GitHubSshKey {
-    int id = 0;
+    qint64 id = 0;
     QString title;
     QString key;            // the public key line
     QString createdAt;      // the time stamp text as sent

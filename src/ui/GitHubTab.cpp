@@ -3,6 +3,7 @@
 #include "config/UserProfile.h"
 #include "core/LogView.h"
 #include "github/GitHubClient.h"
+#include "github/GitHubText.h"
 #include "ui/SectionTitle.h"
 
 #include <QComboBox>
@@ -82,7 +83,9 @@ void GitHubTab::appendLog(const QString& text)
 {
     if (!m_log)
         return;
-    LogView::appendLine(m_log, QDateTime::currentDateTime().toString(QStringLiteral("[hh:mm:ss] ")) + text);
+    // Lines carry the server's texts: one line each, whatever they hold.
+    LogView::appendLine(m_log, QDateTime::currentDateTime().toString(QStringLiteral("[hh:mm:ss] "))
+                                   + GitHubText::singleLine(text));
 }
 
 void GitHubTab::refreshAccountList()
@@ -92,7 +95,11 @@ void GitHubTab::refreshAccountList()
     m_accountCombo->clear();
     for (const UserProfile::GhAccount& account : m_profile->githubAccounts()) {
         const QString shown = account.name.isEmpty() ? account.login : account.name;
-        m_accountCombo->addItem(QStringLiteral("%1 (%2)").arg(shown, account.login), account.login);
+        const QString whole = QStringLiteral("%1 (%2)").arg(shown, account.login);
+        m_accountCombo->addItem(QStringLiteral("%1 (%2)").arg(GitHubText::elided(shown, GitHubText::maxLabelChars),
+                                                              GitHubText::elided(account.login, GitHubText::maxLabelChars)),
+                                account.login);
+        m_accountCombo->setItemData(m_accountCombo->count() - 1, GitHubText::singleLine(whole), Qt::ToolTipRole);
     }
     const int active = m_accountCombo->findData(m_profile->activeGithubLogin(), Qt::UserRole,
                                                 Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -121,7 +128,10 @@ void GitHubTab::disconnectAccount()
 {
     m_client->setToken(QString());
     if (m_userLabel)
+    {
         m_userLabel->setText(QStringLiteral("Not connected"));
+        m_userLabel->setToolTip(QString());
+    }
     if (m_repoTree)
         m_repoTree->clear();
     m_repos.clear();

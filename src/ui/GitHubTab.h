@@ -109,6 +109,11 @@ private:
     static QPushButton* makeButton(const QString& text, const QString& toolTip, const QString& objectName = {});
     // A text prompt whose label is shown as plain text.
     QString askText(const QString& title, const QString& label, bool password, const QString& text, bool* ok);
+    // A secret or variable value of up to the service's 48 KB, taken whole:
+    // a secret masked on one line (pasted line breaks are kept), a variable
+    // in a multi-line plain-text box. Longer values reach the client, which
+    // refuses them with their length.
+    QString askValue(const QString& title, const QString& label, bool secret, bool* ok);
     // A warning box with Yes and No, No the default; true on Yes.
     bool confirmDelete(const QString& title, const QString& text);
 

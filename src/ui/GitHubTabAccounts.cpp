@@ -4,6 +4,7 @@
 
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"
+#include "github/GitHubText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -20,7 +21,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <memory>
+#include <QPointer>
 
 QWidget* GitHubTab::createAccountSubTab()
 {
@@ -141,38 +142,29 @@ void GitHubTab::onAddAccount()
         return;
     }
     appendLog(QStringLiteral("Validating token..."));
-    m_client->setToken(token);
-
-    // The check ends with whichever handler acts first; both go at once, so
-    // later replies (a Connect, a Refresh) store or log nothing on its behalf.
-    struct Check {
-        QMetaObject::Connection onUser;
-        QMetaObject::Connection onError;
-        void end() const
-        {
-            QObject::disconnect(onUser);
-            QObject::disconnect(onError);
+    // The check asks with this token alone: the connected account and its
+    // pending requests are untouched, and only this check's own answer can
+    // store the token, under the login that answer names.
+    QPointer<GitHubTab> tab(this);
+    m_client->checkToken(token, [tab, token](const GitHubUser& user, const QString& error, int status) {
+        if (!tab)
+            return;
+        if (user.login.isEmpty()) {
+            // Only the service's refusal of the token says it is wrong; a
+            // server fault or an odd answer says nothing about it.
+            tab->appendLog(status == 401 ? QStringLiteral("Invalid token: ") + error
+                                         : QStringLiteral("Token check failed: ") + error);
+            return;
         }
-    };
-    auto check = std::make_shared<Check>();
-    check->onUser = connect(m_client, &GitHubClient::userFetched, this, [this, check, token](const GitHubUser& user) {
-        check->end();
-        m_profile->addGithubAccount({user.login, user.name, user.email, token, user.plan});
-        m_profile->setActiveGithubLogin(user.login);
-        refreshAccountList();
-        m_patEdit->clear();
-        appendLog(QStringLiteral("Account @%1 added and saved.").arg(user.login));
-        m_client->fetchRepos();
+        tab->m_profile->addGithubAccount({user.login, user.name, user.email, token, user.plan});
+        tab->m_profile->setActiveGithubLogin(user.login);
+        tab->refreshAccountList();
+        if (tab->m_patEdit->text().trimmed() == token)
+            tab->m_patEdit->clear();
+        tab->appendLog(QStringLiteral("Account @%1 added and saved.").arg(user.login));
+        tab->m_client->setToken(token);
+        tab->m_client->fetchRepos();
     });
-    check->onError = connect(m_client, &GitHubClient::apiError, this,
-                             [this, check](const QString& operation, const QString& error) {
-                                 if (operation != QLatin1String("Fetch User"))
-                                     return;
-                                 check->end();
-                                 m_client->setToken(QString());
-                                 appendLog(QStringLiteral("Invalid token: ") + error);
-                             });
-    m_client->fetchUser();
 }
 
 void GitHubTab::onRemoveAccount()
@@ -216,13 +208,19 @@ void GitHubTab::showUser(const GitHubUser& user)
 {
     // Every value is the server's text: escaped, and filled in one pass so a
     // "%2" inside a name stays as it is.
+    // Long values are cut, so a long name cannot widen the tab; the tool
+    // tip holds them whole.
     if (m_userLabel) {
         const QString plan = user.plan.isEmpty() ? QStringLiteral("free") : user.plan;
+        const auto shown = [](const QString& text) {
+            return GitHubText::elided(text, GitHubText::maxLabelChars).toHtmlEscaped();
+        };
         m_userLabel->setText(
             QStringLiteral("<b>%1</b> (@%2)  |  %3  |  %4 public, %5 private repos  |  Plan: %6")
-                .arg(user.name.toHtmlEscaped(), user.login.toHtmlEscaped(), user.email.toHtmlEscaped(),
-                     QString::number(user.publicRepos), QString::number(user.privateRepos),
-                     plan.toHtmlEscaped()));
+                .arg(shown(user.name), shown(user.login), shown(user.email), QString::number(user.publicRepos),
+                     QString::number(user.privateRepos), shown(plan)));
+        m_userLabel->setToolTip(GitHubText::singleLine(QStringLiteral("%1 (@%2)  |  %3  |  Plan: %4")
+                                                           .arg(user.name, user.login, user.email, plan)));
         m_userLabel->setStyleSheet(QStringLiteral("color: #22d3ee; font-size: 13px;"));
     }
 
@@ -245,12 +243,13 @@ void GitHubTab::showRepos(const QList<GitHubRepo>& repos)
         m_repoTree->clear();
         for (const GitHubRepo& repo : repos) {
             auto* item = new QTreeWidgetItem(m_repoTree);
-            item->setText(0, repo.fullName);
+            item->setText(0, GitHubText::singleLine(repo.fullName));
+            item->setToolTip(0, GitHubText::singleLine(repo.fullName));
             item->setText(1, repo.isPrivate ? QStringLiteral("Private") : QStringLiteral("Public"));
             item->setForeground(1, QColor(repo.isPrivate ? QStringLiteral("#f59e0b")
                                                          : QStringLiteral("#22c55e")));
-            item->setText(2, repo.language);
-            item->setText(3, repo.defaultBranch);
+            item->setText(2, GitHubText::singleLine(repo.language));
+            item->setText(3, GitHubText::singleLine(repo.defaultBranch));
             item->setText(4, QString::number(repo.stars));
         }
     }

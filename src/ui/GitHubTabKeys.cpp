@@ -3,11 +3,14 @@
 // a repository's deploy keys.
 #include "ui/GitHubTab.h"
 
+#include "core/SshPublicKey.h"
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
+#include "github/GitHubText.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -38,6 +41,29 @@ QString keyToolOutput(const QString& program, const QStringList& arguments, int 
     ToolRunner::Options options;
     options.finishTimeoutMs = waitMs;
     return ToolRunner::run(program, arguments, options).stdOutText().trimmed();
+}
+
+// A public key file is one short line; anything larger is not one.
+constexpr qint64 kMaxPublicKeyFileBytes = 16 * 1024;
+
+// The key line of a file that holds exactly one public key, else empty with
+// the reason in *why. A private key saved under a ".pub" name must never go
+// to the server, so the content decides, not the name.
+QString publicKeyFromFile(const QString& path, QString* why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("Cannot read: ") + path;
+        return QString();
+    }
+    const QByteArray content = file.read(kMaxPublicKeyFileBytes + 1);
+    if (content.size() > kMaxPublicKeyFileBytes || !SshPublicKey::isPublicKeyText(content)) {
+        *why = QStringLiteral("Not sent: %1 does not hold one public key line (a private key or other "
+                              "content stays on this machine).")
+                   .arg(QFileInfo(path).fileName());
+        return QString();
+    }
+    return QString::fromUtf8(content).trimmed();
 }
 
 QPushButton* addButton(QBoxLayout* row, QPushButton* button)
@@ -181,12 +207,12 @@ void GitHubTab::onPushSshKey()
         return;
     }
     const QString path = item->data(0, Qt::UserRole).toString();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        appendLog(QStringLiteral("Cannot read: ") + path);
+    QString why;
+    const QString key = publicKeyFromFile(path, &why);
+    if (key.isEmpty()) {
+        appendLog(why);
         return;
     }
-    const QString key = QString::fromUtf8(file.readAll()).trimmed();
     bool ok = false;
     const QString title = QInputDialog::getText(this, QStringLiteral("Push SSH Key to GitHub"),
                                                 QStringLiteral("Key title on GitHub:"), QLineEdit::Normal,
@@ -213,9 +239,10 @@ void GitHubTab::showGitHubKeys(const QList<GitHubSshKey>& keys)
     m_githubKeyTree->clear();
     for (const GitHubSshKey& key : keys) {
         auto* item = new QTreeWidgetItem(m_githubKeyTree);
-        item->setText(0, key.title);
-        item->setText(1, key.key.left(40) + QStringLiteral("..."));
-        item->setText(2, key.createdAt.left(10));
+        item->setText(0, GitHubText::singleLine(key.title));
+        item->setToolTip(0, GitHubText::singleLine(key.title));
+        item->setText(1, GitHubText::singleLine(key.key.left(40)) + QStringLiteral("..."));
+        item->setText(2, GitHubText::singleLine(key.createdAt.left(10)));
         item->setText(3, QString::number(key.id));
         item->setData(0, Qt::UserRole, key.id);
     }
@@ -228,7 +255,7 @@ void GitHubTab::onDeleteGitHubKey()
         appendLog(QStringLiteral("Select a GitHub key first."));
         return;
     }
-    const int id = item->data(0, Qt::UserRole).toInt();
+    const qint64 id = item->data(0, Qt::UserRole).toLongLong();
     const QString title = item->text(0);
     if (!confirmDelete(QStringLiteral("Delete GitHub SSH Key"),
                        QStringLiteral("Remove '%1' (ID %2) from GitHub?\n\nThis revokes SSH access for this key.")
@@ -326,10 +353,12 @@ void GitHubTab::onAddDeployKey()
         QInputDialog::getItem(this, dialogTitle, QStringLiteral("Public key file:"), files, 0, false, &ok);
     if (!ok || fileName.isEmpty())
         return;
-    QFile file(sshDir() + QLatin1Char('/') + fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QString why;
+    const QString key = publicKeyFromFile(sshDir() + QLatin1Char('/') + fileName, &why);
+    if (key.isEmpty()) {
+        appendLog(why);
         return;
-    const QString key = QString::fromUtf8(file.readAll()).trimmed();
+    }
     const bool readOnly = QMessageBox::question(this, QStringLiteral("Deploy Key Access"),
                                                 QStringLiteral("Read-only access? (No = read-write)"),
                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)

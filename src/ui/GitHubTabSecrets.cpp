@@ -5,6 +5,7 @@
 #include "ui/GitHubTab.h"
 
 #include "github/GitHubClient.h"
+#include "github/GitHubText.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
@@ -12,9 +13,25 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
+
+namespace {
+
+constexpr int kValueEditMaxLength = 1024 * 1024;
+
+// One line of a tree: control characters replaced, long text elided, the
+// whole text in the tool tip.
+void setCell(QTreeWidgetItem* item, int column, const QString& text)
+{
+    item->setText(column, GitHubText::elided(text, 200));
+    if (text.size() > 200 || GitHubText::singleLine(text) != text)
+        item->setToolTip(column, text.left(4096));
+}
+
+} // namespace
 
 QComboBox* GitHubTab::addRepoChooser(QBoxLayout* layout, const QString& toolTip, QPushButton* button)
 {
@@ -58,6 +75,27 @@ QString GitHubTab::askText(const QString& title, const QString& label, bool pass
     dialog.setTextEchoMode(password ? QLineEdit::Password : QLineEdit::Normal);
     dialog.setTextValue(text);
     // Labels may carry names from the service: shown as they are, never as markup.
+    for (QLabel* shown : dialog.findChildren<QLabel*>())
+        shown->setTextFormat(Qt::PlainText);
+    *ok = dialog.exec() == QDialog::Accepted;
+    return *ok ? dialog.textValue() : QString();
+}
+
+QString GitHubTab::askValue(const QString& title, const QString& label, bool secret, bool* ok)
+{
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    if (secret) {
+        dialog.setTextEchoMode(QLineEdit::Password);
+        // A line edit keeps 32,767 characters by default and cuts a longer
+        // paste without a word; well above the limit, an overlong value
+        // arrives whole and is refused with its true length.
+        for (QLineEdit* edit : dialog.findChildren<QLineEdit*>())
+            edit->setMaxLength(kValueEditMaxLength);
+    } else {
+        dialog.setOption(QInputDialog::UsePlainTextEditForTextInput);
+    }
     for (QLabel* shown : dialog.findChildren<QLabel*>())
         shown->setTextFormat(Qt::PlainText);
     *ok = dialog.exec() == QDialog::Accepted;
@@ -205,7 +243,7 @@ void GitHubTab::onCreateSecret()
         askText(title, QStringLiteral("Secret name (UPPER_SNAKE_CASE):"), false, QString(), &ok);
     if (!ok || name.isEmpty())
         return;
-    const QString value = askText(title, QStringLiteral("Secret value:"), true, QString(), &ok);
+    const QString value = askValue(title, QStringLiteral("Secret value:"), true, &ok);
     if (!ok)
         return;
     relistAfter({QStringLiteral("Create Secret"), QStringLiteral("Fetch Public Key")},
@@ -253,7 +291,7 @@ void GitHubTab::onCreateVariable()
     const QString name = askText(title, QStringLiteral("Variable name:"), false, QString(), &ok);
     if (!ok || name.isEmpty())
         return;
-    const QString value = askText(title, QStringLiteral("Variable value:"), false, QString(), &ok);
+    const QString value = askValue(title, QStringLiteral("Variable value:"), false, &ok);
     if (!ok)
         return;
     relistAfter({QStringLiteral("Create Variable")}, [this, repo] { m_client->listVariables(repo); });
@@ -278,14 +316,22 @@ void GitHubTab::showSecrets(const QList<GitHubSecret>& secrets)
 {
     // The last list to arrive is shown, whichever repository it belongs to.
     m_secretsTree->clear();
-    for (const GitHubSecret& secret : secrets)
-        new QTreeWidgetItem(m_secretsTree, {secret.name, secret.createdAt.left(10), secret.updatedAt.left(10)});
+    for (const GitHubSecret& secret : secrets) {
+        auto* item = new QTreeWidgetItem(m_secretsTree);
+        setCell(item, 0, secret.name);
+        setCell(item, 1, secret.createdAt.left(10));
+        setCell(item, 2, secret.updatedAt.left(10));
+    }
 }
 
 void GitHubTab::showVariables(const QList<GitHubVariable>& vars)
 {
     m_variablesTree->clear();
-    for (const GitHubVariable& var : vars)
-        new QTreeWidgetItem(m_variablesTree,
-                            {var.name, var.value, var.createdAt.left(10), var.updatedAt.left(10)});
+    for (const GitHubVariable& var : vars) {
+        auto* item = new QTreeWidgetItem(m_variablesTree);
+        setCell(item, 0, var.name);
+        setCell(item, 1, var.value);
+        setCell(item, 2, var.createdAt.left(10));
+        setCell(item, 3, var.updatedAt.left(10));
+    }
 }

@@ -4,6 +4,7 @@
 #include "ui/GitHubTab.h"
 
 #include "github/GitHubClient.h"
+#include "github/GitHubText.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -27,8 +28,9 @@ QString field(const QJsonObject& object, const QString& path)
     QJsonValue value = object;
     for (const QString& key : keys)
         value = value.toObject().value(key);
+    // Shown in one-line cells: the server's text must not break the row.
     if (value.isString())
-        return value.toString();
+        return GitHubText::singleLine(value.toString());
     if (value.isDouble())
         return QString::number(value.toInteger());
     return QString();
@@ -223,8 +225,9 @@ void GitHubTab::onTriggerWorkflow()
         appendLog(QStringLiteral("Select a workflow first."));
         return;
     }
+    // Workflow ids outgrow 32 bits.
     bool isNumber = false;
-    int id = item->text(3).toInt(&isNumber);
+    qint64 id = item->text(3).toLongLong(&isNumber);
     if (!isNumber)
         id = 0;
     const QString name = item->text(0);

@@ -3,7 +3,12 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
+
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -125,6 +130,102 @@ QByteArray LoopbackHttpServer::reasonPhrase(int status)
     }
 }
 
+LoopbackHttpServer::Response LoopbackHttpServer::redirect(int status, const QString& location)
+{
+    Response response;
+    response.status = status;
+    response.headers << Header("Location", location.toUtf8());
+    return response;
+}
+
+void LoopbackHttpServer::routePages(const QString& path, const QList<QByteArray>& items, int defaultPerPage,
+                                    const QByteArray& wrapKey)
+{
+    route("GET", path, [this, path, items, defaultPerPage, wrapKey](const Request& request) {
+        QUrlQuery query(request.query);
+        bool ok = false;
+        int perPage = query.queryItemValue(QStringLiteral("per_page")).toInt(&ok);
+        if (!ok || perPage < 1)
+            perPage = defaultPerPage;
+        perPage = qMin(perPage, 100);
+        int page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
+        if (!ok || page < 1)
+            page = 1;
+        const int lastPage = qMax(1, int((items.size() + perPage - 1) / perPage));
+        const QList<QByteArray> slice = items.mid(qsizetype(page - 1) * perPage, perPage);
+        QByteArray array = '[' + QByteArrayList(slice).join(',') + ']';
+        Response response;
+        response.headers << Header("Content-Type", "application/json; charset=utf-8");
+        response.body = wrapKey.isEmpty()
+            ? array
+            : "{\"total_count\":" + QByteArray::number(items.size()) + ",\"" + wrapKey + "\":" + array + '}';
+        const auto pageUrl = [&](int number) {
+            QUrlQuery to(query);
+            to.removeAllQueryItems(QStringLiteral("page"));
+            to.addQueryItem(QStringLiteral("page"), QString::number(number));
+            return url(path + QLatin1Char('?') + to.toString(QUrl::FullyEncoded)).toUtf8();
+        };
+        QList<QByteArray> links;
+        if (page < lastPage)
+            links << '<' + pageUrl(page + 1) + ">; rel=\"next\"" << '<' + pageUrl(lastPage) + ">; rel=\"last\"";
+        if (page > 1)
+            links << '<' + pageUrl(page - 1) + ">; rel=\"prev\"" << '<' + pageUrl(1) + ">; rel=\"first\"";
+        if (!links.isEmpty())
+            response.headers << Header("Link", QByteArrayList(links).join(", "));
+        return response;
+    });
+}
+
+int LoopbackHttpServer::releaseHeld()
+{
+    const QList<Held> due = std::exchange(held, {});
+    int sent = 0;
+    for (Held entry : due) {
+        if (!entry.socket || !connections.contains(entry.socket))
+            continue;
+        entry.response.held = false;
+        ++sent;
+        send(entry.socket, entry.request, entry.response);
+        if (!entry.response.neverComplete && !(entry.response.trickleIntervalMs > 0 && !entry.response.body.isEmpty()))
+            finishAnswer(entry.socket, entry.request, entry.response);
+    }
+    return sent;
+}
+
+void LoopbackHttpServer::startTrickle(QTcpSocket* socket, const QByteArray& body, int intervalMs)
+{
+    auto* timer = new QTimer(socket);
+    auto sentBytes = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body, sentBytes] {
+        if (socket->state() != QAbstractSocket::ConnectedState || *sentBytes >= body.size()) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
+        socket->write(body.mid((*sentBytes)++, 1));
+        socket->flush();
+    });
+    timer->start(intervalMs);
+}
+
+void LoopbackHttpServer::finishAnswer(QTcpSocket* socket, const Request& request, const Response& response)
+{
+    auto it = connections.find(socket);
+    if (it == connections.end())
+        return;
+    if (request.header("Connection").compare("close", Qt::CaseInsensitive) == 0
+        || hasHeader(response.headers, "Connection")) {
+        socket->disconnectFromHost();
+        return;
+    }
+    it->stalled = false;
+    QPointer<QTcpSocket> alive(socket);
+    QMetaObject::invokeMethod(this, [this, alive] {
+        if (alive)
+            readFrom(alive);
+    }, Qt::QueuedConnection);
+}
+
 void LoopbackHttpServer::accept()
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
@@ -163,8 +264,15 @@ void LoopbackHttpServer::readFrom(QTcpSocket* socket)
         if (it == connections.end())
             return;
         const Response response = answerFor(request);
+        if (response.held) {
+            it->stalled = true;
+            held << Held{socket, request, response};
+            return;
+        }
         send(socket, request, response);
-        if (response.neverComplete) {
+        // A trickled body keeps the connection busy for good: the client
+        // gives up on it long before it ends.
+        if (response.neverComplete || (response.trickleIntervalMs > 0 && !response.body.isEmpty())) {
             it->stalled = true;
             return;
         }
@@ -260,6 +368,10 @@ void LoopbackHttpServer::send(QTcpSocket* socket, const Request& request, const 
     socket->write(head);
     if (request.method == "HEAD")
         return;
+    if (response.trickleIntervalMs > 0 && !response.neverComplete) {
+        startTrickle(socket, response.body, response.trickleIntervalMs);
+        return;
+    }
     socket->write(response.neverComplete ? response.body.left(response.body.size() / 2)
                                          : response.body);
 }

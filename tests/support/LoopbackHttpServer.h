@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -20,7 +21,8 @@ class QTcpSocket;
 // sent, body read by Content-Length). Answers come from routes keyed by method
 // and path; a route whose path holds a '?' matches the full target, query
 // included, others ignore the query. A request no route matches gets 404.
-// Connections are kept alive unless the client asks to close them.
+// Connections are kept alive unless the client asks to close them. An answer
+// may be held back until the test releases it, or trickled a byte at a time.
 class LoopbackHttpServer : public QObject
 {
     Q_OBJECT
@@ -47,6 +49,12 @@ public:
         // without another byte: a transfer that never completes. With an empty
         // body nothing at all is sent.
         bool neverComplete = false;
+        // Sends the head at once, then the body one byte at a time, one every
+        // this many milliseconds (0: the body at once).
+        int trickleIntervalMs = 0;
+        // Kept unsent until releaseHeld(): a reply still due while the test
+        // does something else.
+        bool held = false;
     };
 
     using Handler = std::function<Response(const Request&)>;
@@ -75,6 +83,19 @@ public:
     void clearRequests() { received.clear(); }
 
     static QByteArray reasonPhrase(int status);
+    // A redirect (301, 302, 307, 308) to location.
+    static Response redirect(int status, const QString& location);
+
+    // Serves items as a JSON array in pages, as GitHub's REST API does: the
+    // query's "per_page" (defaultPerPage without one, at most 100) and "page"
+    // (from 1), with a "Link" header naming the "next" and "last" pages.
+    // wrapKey non-empty: each page is an object {"total_count": N, wrapKey: [...]}.
+    void routePages(const QString& path, const QList<QByteArray>& items, int defaultPerPage = 30,
+                    const QByteArray& wrapKey = {});
+
+    // Sends the answers held so far, in the order they were asked; the count sent.
+    int releaseHeld();
+    int heldCount() const { return int(held.size()); }
 
 Q_SIGNALS:
     void requestReceived(const LoopbackHttpServer::Request& request);
@@ -92,7 +113,17 @@ private:
     Response answerFor(const Request& request) const;
     void send(QTcpSocket* socket, const Request& request, const Response& response);
 
+    struct Held {
+        QPointer<QTcpSocket> socket;
+        Request request;
+        Response response;
+    };
+    void startTrickle(QTcpSocket* socket, const QByteArray& body, int intervalMs);
+    // After an answer is complete: closes when asked to, else reads on.
+    void finishAnswer(QTcpSocket* socket, const Request& request, const Response& response);
+
     QTcpServer* server;
+    QList<Held> held;
     QHash<QTcpSocket*, Connection> connections;
     QHash<QByteArray, Handler> routes;   // key: method + ' ' + path
     Response fallback;
