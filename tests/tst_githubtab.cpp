@@ -675,6 +675,8 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     {
         auto tab = openTab();
         QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+        tab->show();
+        QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
         plainWidth = tab->minimumSizeHint().width();
     }
 
@@ -687,6 +689,9 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     QVERIFY(waitForLine(*tab, QStringLiteral("Account @eve il added and saved.")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: eve il")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    // A shown tab is where a long name once stretched the whole window.
+    tab->show();
+    QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
     QVERIFY2(tab->minimumSizeHint().width() <= plainWidth + 100,
              qPrintable(QStringLiteral("%1 against %2").arg(tab->minimumSizeHint().width()).arg(plainWidth)));
 
