@@ -48,6 +48,7 @@ private Q_SLOTS:
     void hmacSecretNeedsTheKeysPin_data();
     void hmacSecretNeedsTheKeysPin();
     void hmacSecretRefusalsAndTimeOut();
+    void holdsCredentialSendsNoPin();
 
     void profileFor_data();
     void profileFor();
@@ -885,6 +886,49 @@ void FidoTest::hmacSecretNeedsTheKeysPin()
     const QByteArray secret = manager.hmacSecret(0, id, salt('a'), secretPin);
     QCOMPARE(secret.size(), error.isEmpty() ? 32 : 0);
     QCOMPARE(manager.lastError(), error);
+    if (error.isEmpty()) {
+        // Asked without the PIN, a CTAP 2.1 key answers, from its other
+        // random for the credential.
+        const QByteArray unverified = manager.hmacSecret(0, id, salt('a'), QString());
+        QCOMPARE(unverified.size(), 32);
+        QVERIFY(unverified != secret);
+        QCOMPARE(manager.hmacSecret(0, id, salt('a'), secretPin), secret);
+    }
+    QCOMPARE(bus.opens(), bus.closes());
+}
+
+void FidoTest::holdsCredentialSendsNoPin()
+{
+    SoftFidoBus bus;
+    SoftAuthenticator& maker = plugHmacKey(bus, QStringLiteral("/dev/hidraw0"));
+    SoftAuthenticator& other = plugHmacKey(bus, QStringLiteral("/dev/hidraw1"));
+    maker.presetPin(QStringLiteral("1234"));
+    other.presetPin(QStringLiteral("5678"));
+    FidoDeviceManager manager;
+    manager.enumerate();
+    const QByteArray id = manager.makeHmacCredential(0, QStringLiteral("1234"));
+    QVERIFY(!id.isEmpty());
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    const qsizetype makerSeen = maker.commands.size();
+    const qsizetype otherSeen = other.commands.size();
+
+    QCOMPARE(manager.holdsCredential(0, id), FidoDeviceManager::Holding::Held);
+    QCOMPARE(manager.holdsCredential(1, id), FidoDeviceManager::Holding::NotHeld);
+    // "No credentials" is an answer, not a failure; and no PIN went anywhere.
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(manager.lastError(), QString());
+    QVERIFY(maker.commands.mid(makerSeen).contains(0x02));
+    QVERIFY(other.commands.mid(otherSeen).contains(0x02));
+    QVERIFY(!maker.commands.mid(makerSeen).contains(0x06));
+    QVERIFY(!other.commands.mid(otherSeen).contains(0x06));
+    QCOMPARE(maker.pinRetries(), 8);
+    QCOMPARE(other.pinRetries(), 8);
+
+    // A key that does not answer leaves it open, with the reason.
+    other.silentOn = {0x02};
+    manager.pinTimeoutMs = 400;
+    QCOMPARE(manager.holdsCredential(1, id), FidoDeviceManager::Holding::Unknown);
+    QCOMPARE(manager.lastError(), QStringLiteral("Find credential timed out: the key did not answer within 0.4 s"));
     QCOMPARE(bus.opens(), bus.closes());
 }
 

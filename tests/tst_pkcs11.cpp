@@ -48,7 +48,7 @@ class Pkcs11Test : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void softHsmTokenHoldsGeneratedAndImportedKeys();
-    void wrapperTranslatesSlotIndexAndRecords();
+    void standInPassesArgumentsAsGiven();
 
     void listSlotsReadsTheRealToken();
     void slotParsing_data();
@@ -111,20 +111,34 @@ void Pkcs11Test::softHsmTokenHoldsGeneratedAndImportedKeys()
              QStringLiteral("pkcs11:token=Test%20Token;id=%0A%0B;type=private"));
 }
 
-void Pkcs11Test::wrapperTranslatesSlotIndexAndRecords()
+void Pkcs11Test::standInPassesArgumentsAsGiven()
 {
     SoftHsmToken token(QStringLiteral("Wrapped"));
     QVERIFY2(token.isValid(), qPrintable(token.errorString()));
     QVERIFY(token.generateKey(QStringLiteral("01"), QStringLiteral("k")));
     FakeTools fakes;
     fakes.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
-    const auto r = ToolRunner::run(ToolRunner::findTool(QStringLiteral("pkcs11-tool")),
-                                   {QStringLiteral("--list-objects"), QStringLiteral("--slot"),
-                                    QStringLiteral("0")});
+    const QString tool = ToolRunner::findTool(QStringLiteral("pkcs11-tool"));
+    const QString slot = QString::number(token.slotId());
+    auto r = ToolRunner::run(tool, {QStringLiteral("--list-objects"), QStringLiteral("--slot"), slot});
     QVERIFY2(r.succeeded(), r.stdErr.constData());
     QVERIFY(r.stdOutText().contains(QStringLiteral("Public Key Object")));
-    QCOMPARE(fakes.arguments(QStringLiteral("pkcs11-tool")),
-             (QStringList{"--list-objects", "--slot", "0"}));
+    QCOMPARE(fakes.arguments(QStringLiteral("pkcs11-tool")), (QStringList{"--list-objects", "--slot", slot}));
+
+    // "--slot" is the slot id, as the real tool reads it: a position is
+    // refused by the token, not turned into an index.
+    r = ToolRunner::run(tool, {QStringLiteral("--list-objects"), QStringLiteral("--slot"), QStringLiteral("0")});
+    QVERIFY(!r.succeeded());
+    QVERIFY2(r.stdErrText().contains(QStringLiteral("CKR_SLOT_ID_INVALID")), r.stdErr.constData());
+
+    // The module is the stand-in's to choose.
+    for (const QString& option : {QStringLiteral("--module"), QStringLiteral("--mod")}) {
+        r = ToolRunner::run(tool, {option, SoftHsmToken::modulePath(), QStringLiteral("--list-token-slots")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.stdErrText().contains(QStringLiteral("refusing ") + option), r.stdErr.constData());
+    }
+    r = ToolRunner::run(tool, {QStringLiteral("--module=") + SoftHsmToken::modulePath(), QStringLiteral("-L")});
+    QCOMPARE(r.exitCode, 2);
 }
 
 void Pkcs11Test::listSlotsReadsTheRealToken()
@@ -142,6 +156,8 @@ void Pkcs11Test::listSlotsReadsTheRealToken()
     QCOMPARE(found.size(), 2);
     const Pkcs11SlotInfo& slot = found.at(0);
     QCOMPARE(slot.slotId, 0);
+    // What "--slot" takes is the id in parentheses.
+    QCOMPARE(OpenscBridge::printedSlotId(slot), QStringLiteral("0x") + QString::number(token.slotId(), 16));
     QVERIFY2(slot.description.startsWith(QStringLiteral("Slot 0 (0x"))
                  && !slot.description.contains(QLatin1Char(':')),
              qPrintable(slot.description));
@@ -212,18 +228,19 @@ void Pkcs11Test::listObjectsKeepsThePinOffTheCommandLine()
     OpenscBridge bridge;
     QSignalSpy output(&bridge, &OpenscBridge::commandOutput);
 
+    const int slot = static_cast<int>(token.slotId());
     // Without a PIN only the public half is visible, and no login is asked for.
-    QCOMPARE(described(bridge.listObjects(0, QString())), QStringList{"public-key|sign key|01"});
-    QCOMPARE(fakes.arguments(toolName), (QStringList{"--list-objects", "--slot", "0"}));
+    QCOMPARE(described(bridge.listObjects(slot, QString())), QStringList{"public-key|sign key|01"});
+    QCOMPARE(fakes.arguments(toolName), (QStringList{"--list-objects", "--slot", QString::number(slot)}));
 
-    QCOMPARE(described(bridge.listObjects(0, token.userPin())),
+    QCOMPARE(described(bridge.listObjects(slot, token.userPin())),
              (QStringList{"private-key|sign key|01", "public-key|sign key|01"}));
     const QStringList received = fakes.arguments(toolName);
     QVERIFY2(!received.join(QLatin1Char(' ')).contains(token.userPin()),
              qPrintable(received.join(QLatin1Char(' '))));
     QCOMPARE(received.mid(3, 2), (QStringList{"--login", "--pin"}));
     QCOMPARE(signalTexts(output).last(),
-             QStringLiteral("[pkcs11-tool --list-objects --slot 0 --login --pin ****] exit=0"));
+             QStringLiteral("[pkcs11-tool --list-objects --slot %1 --login --pin ****] exit=0").arg(slot));
 }
 
 void Pkcs11Test::objectParsing_data()
@@ -291,8 +308,9 @@ void Pkcs11Test::roundTripOnTheRealToken()
     QSignalSpy errors(&bridge, &OpenscBridge::commandError);
     const QString pin = token.userPin();
     const QString id = QStringLiteral("01");
+    const int slot = static_cast<int>(token.slotId());
 
-    QVERIFY(bridge.generateKeyPair(0, QStringLiteral("EC:prime256v1"), id,
+    QVERIFY(bridge.generateKeyPair(slot, QStringLiteral("EC:prime256v1"), id,
                                    QStringLiteral("signing"), pin));
 
     // A path may hold what looks like a place holder.
@@ -307,21 +325,21 @@ void Pkcs11Test::roundTripOnTheRealToken()
                         {"x509", "-in", certPem, "-outform", "DER", "-out", certDer});
     QVERIFY2(r.succeeded(), r.stdErr.constData());
 
-    QVERIFY(bridge.writeCertificate(0, certPem, id, pin));
-    QCOMPARE(signalTexts(output).last(), QStringLiteral("[pkcs11-tool --write-object %1 --type cert --slot 0 "
+    QVERIFY(bridge.writeCertificate(slot, certPem, id, pin));
+    QCOMPARE(signalTexts(output).last(), QStringLiteral("[pkcs11-tool --write-object %1 --type cert --slot %2 "
                                                         "--id 01 --login --pin ****] exit=0")
-                                             .arg(certPem));
-    QCOMPARE(described(bridge.listObjects(0, QString())),
+                                             .arg(certPem, QString::number(slot)));
+    QCOMPARE(described(bridge.listObjects(slot, QString())),
              (QStringList{"certificate||01", "public-key|signing|01"}));
 
     const QString readBack = token.dirPath() + QStringLiteral("/read.der");
-    QVERIFY(bridge.readCertificate(0, id, readBack));
+    QVERIFY(bridge.readCertificate(slot, id, readBack));
     QCOMPARE(readFile(readBack), readFile(certDer));
 
-    QVERIFY(bridge.deleteObject(0, QStringLiteral("cert"), id, pin));
-    QCOMPARE(described(bridge.listObjects(0, pin)),
+    QVERIFY(bridge.deleteObject(slot, QStringLiteral("cert"), id, pin));
+    QCOMPARE(described(bridge.listObjects(slot, pin)),
              (QStringList{"private-key|signing|01", "public-key|signing|01"}));
-    QVERIFY(!bridge.readCertificate(0, id, readBack));
+    QVERIFY(!bridge.readCertificate(slot, id, readBack));
 
     QCOMPARE(errors.count(), 1); // the read of the deleted certificate
     for (int call = 1; call <= fakes.callCount(toolName); ++call)
@@ -340,7 +358,8 @@ void Pkcs11Test::wrongPinFailsWithTheTokensReason()
     QSignalSpy output(&bridge, &OpenscBridge::commandOutput);
     QSignalSpy errors(&bridge, &OpenscBridge::commandError);
 
-    QVERIFY(!bridge.generateKeyPair(0, QStringLiteral("EC:prime256v1"), QStringLiteral("01"),
+    const int slot = static_cast<int>(token.slotId());
+    QVERIFY(!bridge.generateKeyPair(slot, QStringLiteral("EC:prime256v1"), QStringLiteral("01"),
                                     QStringLiteral("k"), QStringLiteral("999999")));
     QCOMPARE(output.count(), 1);
     QVERIFY(output.at(0).at(0).toString().endsWith(QStringLiteral("--pin **** --usage-sign] exit=1")));
@@ -348,7 +367,7 @@ void Pkcs11Test::wrongPinFailsWithTheTokensReason()
     const QString error = errors.at(0).at(0).toString();
     QVERIFY2(error.contains(QStringLiteral("CKR_PIN_INCORRECT")), qPrintable(error));
     QCOMPARE(error, error.trimmed());
-    QVERIFY(bridge.listObjects(0, QStringLiteral("999999")).isEmpty());
+    QVERIFY(bridge.listObjects(slot, QStringLiteral("999999")).isEmpty());
 }
 
 void Pkcs11Test::hungOrMissingToolIsAFailure()

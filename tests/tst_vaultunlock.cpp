@@ -8,7 +8,9 @@
 
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"
+#include "core/ToolRunner.h"
 #include "fido/FidoDeviceManager.h"
+#include "piv/OpenscBridge.h"
 #include "vault/TessarilVault.h"
 
 #include "FakeTools.h"
@@ -52,13 +54,15 @@ struct Unlock {
     ModalDriver driver;
 
     // keyPlugged: a FIDO2 key in the last enumeration (the count the
-    // hardware methods ask for).
-    explicit Unlock(bool keyPlugged)
+    // hardware methods ask for). pkcs11StandIn false: the tab's token
+    // bridge finds the installed pkcs11-tool itself.
+    explicit Unlock(bool keyPlugged, bool pkcs11StandIn = true)
     {
         VaultFixture::installHdiutil(tools);
         VaultFixture::installYkchalresp(tools);
         tools.install(QStringLiteral("ykman"), QStringLiteral("ykman"));
-        tools.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
+        if (pkcs11StandIn)
+            tools.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
         profile.load();
         if (keyPlugged) {
             bus = std::make_unique<SoftFidoBus>();
@@ -104,11 +108,17 @@ bool ownerOnly(const QString& path)
     return PrivateFiles::isOwnerOnly(path);
 }
 
-// What a key answers for salt under the random it keeps for the credential.
-QByteArray keyOutput(const SoftAuthenticator& key, const QString& saltHex)
+// What a key answers for salt under the random it keeps for the credential,
+// with user verification or without.
+QByteArray keyOutput(const SoftAuthenticator& key, const QString& saltHex, bool verified = false)
 {
-    return QMessageAuthenticationCode::hash(QByteArray::fromHex(saltHex.toLatin1()), key.made.at(0).hmacRandom,
-                                            QCryptographicHash::Sha256);
+    return QMessageAuthenticationCode::hash(QByteArray::fromHex(saltHex.toLatin1()),
+                                            key.made.at(0).hmacRandomFor(verified), QCryptographicHash::Sha256);
+}
+
+QString pinPrompt(const SoftFidoBus::Key& key)
+{
+    return QStringLiteral("FIDO2 PIN for %1 (%2):").arg(key.product, key.path);
 }
 
 QByteArray sha256Hex(const QByteArray& input)
@@ -117,7 +127,7 @@ QByteArray sha256Hex(const QByteArray& input)
 }
 
 const QRegularExpression fidoSideFile(
-    R"re(^\{"credential_id":"([A-Za-z0-9+/]+=*)","salt":"([0-9a-f]{64})","type":"(fido2-hmac|dual)"\}$)re");
+    R"re(^\{"credential_id":"([A-Za-z0-9+/]+=*)","salt":"([0-9a-f]{64})","type":"(fido2-hmac|dual)","uv":(true|false)\}$)re");
 
 } // namespace
 
@@ -145,6 +155,9 @@ private Q_SLOTS:
     void fidoRoundTrip_data();
     void fidoRoundTrip();
     void fidoMountWithAnotherKey();
+    void fidoPinOnlyForTheKeyThatHoldsTheVault();
+    void fidoVerificationAsRecorded_data();
+    void fidoVerificationAsRecorded();
     void fidoCreateFailures_data();
     void fidoCreateFailures();
     void dualRoundTrip();
@@ -203,21 +216,30 @@ void VaultUnlockTest::passwordCreate()
 void VaultUnlockTest::refusedBeforeAnyPrompt_data()
 {
     QTest::addColumn<QString>("existing"); // relative to the vault path; "-" for an empty path
+    QTest::addColumn<bool>("danglingLink"); // a link to nothing there instead of a file
     QTest::addColumn<QString>("warning");
-    QTest::newRow("empty path") << "-" << "Choose a vault file first.";
-    QTest::newRow("vault there") << "" << "Vault already exists: <path>";
-    QTest::newRow("side file there") << ".qvauth" << "Vault already exists: <path>";
+    QTest::newRow("empty path") << "-" << false << "Choose a vault file first.";
+    QTest::newRow("vault there") << "" << false << "Vault already exists: <path>";
+    QTest::newRow("side file there") << ".qvauth" << false << "Vault already exists: <path>";
+    QTest::newRow("link to nothing at the side file")
+        << ".qvauth" << true << "Vault already exists: <path>";
 }
 
 void VaultUnlockTest::refusedBeforeAnyPrompt()
 {
     QFETCH(QString, existing);
+    QFETCH(bool, danglingLink);
     QFETCH(QString, warning);
     Unlock u(true);
     const QString path = existing == "-" ? QString() : vaultPath();
     const QByteArray oldSide = R"({"challenge":"00","type":"yk-hmac"})";
-    if (existing != "-")
+    const QString nowhere = home->path() + "/elsewhere/side";
+    if (danglingLink) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QFile::link(nowhere, path + existing));
+    } else if (existing != "-") {
         QVERIFY(writeFile(path + existing, oldSide));
+    }
     u.setForm(path, "yk-hmac");
     u.driver.pressButton(QMessageBox::Ok);
 
@@ -226,7 +248,9 @@ void VaultUnlockTest::refusedBeforeAnyPrompt()
     QCOMPARE(u.driver.titles, QStringList{kWarning});
     QCOMPARE(u.driver.texts, QStringList{warning.replace("<path>", path)});
     QCOMPARE(u.toolCalls(), 0);
-    if (!path.isEmpty())
+    if (danglingLink)
+        QVERIFY(!QFileInfo::exists(nowhere));
+    else if (!path.isEmpty())
         QCOMPARE(readFile(path + existing), oldSide);
 }
 
@@ -358,7 +382,14 @@ void VaultUnlockTest::pivRoundTripOnSoftHsm()
     QVERIFY(token.importKey(piv.keyPath, "01", "PIV AUTH key"));
     QVERIFY(token.importCertificate(piv.certPath, "01", "PIV AUTH cert"));
 
-    Unlock u(true);
+    // The installed pkcs11-tool itself, told to load SoftHSM2's module: it
+    // reads "--slot" as the slot id, and SoftHSM2's ids are never positions.
+    Unlock u(true, false);
+    QCOMPARE(ToolRunner::findTool("pkcs11-tool"), QStringLiteral("/usr/bin/pkcs11-tool"));
+    auto* bridge = u.tab->findChild<OpenscBridge*>();
+    QVERIFY(bridge);
+    bridge->toolModulePath = SoftHsmToken::modulePath();
+    QSignalSpy runs(bridge, &OpenscBridge::commandOutput);
     u.tools.answer("ykman", readFile(piv.certPath));
     const QString path = vaultPath();
     u.setForm(path, "piv-touch");
@@ -387,17 +418,21 @@ void VaultUnlockTest::pivRoundTripOnSoftHsm()
     QCOMPARE(u.driver.texts, QStringList{"PIV PIN:"});
     QCOMPARE(mounted.size(), 1);
     QCOMPARE(u.tools.standardInput("hdiutil"), key + "\n");
-    const QStringList decrypt = u.tools.arguments("pkcs11-tool");
-    QCOMPARE(decrypt.mid(0, 8), QStringList({"--decrypt", "-m", "RSA-PKCS", "--slot", "0", "--id", "01", "--login"}));
-    for (int call = 1; call <= u.tools.callCount("pkcs11-tool"); ++call)
-        QVERIFY(!u.tools.arguments("pkcs11-tool", call).contains(token.userPin()));
+    const QString slot = QStringLiteral("0x") + QString::number(token.slotId(), 16);
+    const QString decrypt = runs.last().at(0).toString();
+    QVERIFY2(decrypt.startsWith(QStringLiteral("[pkcs11-tool --module %1 --decrypt -m RSA-PKCS --slot %2 --id 01 "
+                                               "--login --pin **** --input-file ")
+                                    .arg(SoftHsmToken::modulePath(), slot))
+                 && decrypt.endsWith("] exit=0"),
+             qPrintable(decrypt));
     QVERIFY(!u.log().join('\n').contains(token.userPin()));
 
-    // A wrong PIN unwraps nothing and mounts nothing.
+    // A wrong PIN unwraps nothing, mounts nothing and says so; SoftHSM2
+    // then flags the PIN's count as low.
     QVERIFY(u.vault.unmount());
     u.driver.typeText("999999");
     u.tab->mountVaultByPath(path);
-    QCOMPARE(u.log().last(), QStringLiteral("PIV unwrap failed."));
+    QCOMPARE(u.log().last(), QString::fromUtf8("Wrong PIN \u2014 few attempts left."));
     QCOMPARE(mounted.size(), 1);
 }
 
@@ -505,18 +540,19 @@ void VaultUnlockTest::fidoRoundTrip()
 
     u.create();
 
-    QCOMPARE(u.driver.texts, pin.isEmpty() ? QStringList() : QStringList{"FIDO2 PIN:"});
+    QCOMPARE(u.driver.texts, pin.isEmpty() ? QStringList() : QStringList{pinPrompt(SoftFidoBus::Key())});
     const QByteArray side = readFile(sideFile(path));
     const QRegularExpressionMatch m = fidoSideFile.match(QString::fromUtf8(side));
     QVERIFY2(m.hasMatch(), side.constData());
     QCOMPARE(m.captured(3), QStringLiteral("fido2-hmac"));
+    QCOMPARE(m.captured(4), pin.isEmpty() ? QStringLiteral("false") : QStringLiteral("true"));
     QVERIFY(ownerOnly(sideFile(path)));
     QCOMPARE(key.made.size(), 1);
     QCOMPARE(QByteArray::fromBase64(m.captured(1).toLatin1()), key.made.at(0).id);
     const QString salt = m.captured(2);
     // The key's own answer opens the image; the salt and the host name
     // beside it do not.
-    const QByteArray passphrase = keyOutput(key, salt).toHex();
+    const QByteArray passphrase = keyOutput(key, salt, !pin.isEmpty()).toHex();
     QCOMPARE(u.tools.standardInput("hdiutil"), passphrase + "\n");
     QVERIFY(passphrase != sha256Hex(salt.toUtf8() + QSysInfo::machineHostName().toUtf8()));
     QCOMPARE(audit.at(0), (QList<QVariant>{"Vault Create", "fido2-hmac", true, path}));
@@ -570,6 +606,103 @@ void VaultUnlockTest::fidoMountWithAnotherKey()
     QCOMPARE(u.tools.callCount("hdiutil"), hdiutilCalls);
     QCOMPARE(u.log().last(), QStringLiteral("FIDO2 key did not answer \u2014 vault not opened."));
     QCOMPARE(u.driver.titles, QStringList());
+}
+
+void VaultUnlockTest::fidoPinOnlyForTheKeyThatHoldsTheVault()
+{
+    Unlock u(false);
+    u.bus = std::make_unique<SoftFidoBus>();
+    SoftFidoBus::Key firstKey;
+    firstKey.product = QStringLiteral("First Key");
+    SoftFidoBus::Key secondKey;
+    secondKey.path = QStringLiteral("/dev/hidraw1");
+    secondKey.product = QStringLiteral("Second Key");
+    SoftAuthenticator& second = u.bus->plug(secondKey);
+    second.info.extensions << QStringLiteral("hmac-secret");
+    second.presetPin(QStringLiteral("2222"));
+    u.fido.enumerate();
+    const QString path = vaultPath();
+    u.setForm(path, "fido2-hmac");
+    u.driver.typeText(QStringLiteral("2222"));
+    u.create();
+    QCOMPARE(u.driver.texts, QStringList{pinPrompt(secondKey)});
+    QCOMPARE(second.made.size(), 1);
+
+    // A key with a PIN of its own is plugged in before it, first in the list.
+    SoftAuthenticator& first = u.bus->plug(firstKey, 0);
+    first.info.extensions << QStringLiteral("hmac-secret");
+    first.presetPin(QStringLiteral("1111"));
+    u.fido.enumerate();
+    QCOMPARE(u.fido.devices().at(0).devicePath, firstKey.path);
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+    u.driver.typeText(QStringLiteral("2222"));
+
+    u.tab->mountVaultByPath(path);
+
+    QCOMPARE(mounted.size(), 1);
+    QCOMPARE(u.driver.texts, QStringList({pinPrompt(secondKey), pinPrompt(secondKey)}));
+    QCOMPARE(u.driver.pending(), 0);
+    // The first key was asked, without a PIN, and kept every attempt.
+    QVERIFY(first.commands.contains(0x02));
+    QVERIFY(!first.commands.contains(0x06));
+    QCOMPARE(first.pinRetries(), 8);
+    QCOMPARE(second.pinRetries(), 8);
+}
+
+void VaultUnlockTest::fidoVerificationAsRecorded_data()
+{
+    QTest::addColumn<bool>("pinAtCreation");
+    QTest::addColumn<bool>("recorded"); // false: the side file as written before "uv" was kept
+    QTest::addColumn<bool>("pinSetLater");
+    QTest::addColumn<bool>("asksPin");
+    QTest::newRow("made without a PIN, PIN set since") << false << true << true << false;
+    QTest::newRow("older side file, key without a PIN") << false << false << false << false;
+    QTest::newRow("older side file, key with a PIN") << true << false << false << true;
+}
+
+void VaultUnlockTest::fidoVerificationAsRecorded()
+{
+    QFETCH(bool, pinAtCreation);
+    QFETCH(bool, recorded);
+    QFETCH(bool, pinSetLater);
+    QFETCH(bool, asksPin);
+    const QString pin = QStringLiteral("1234");
+    Unlock u(true);
+    SoftAuthenticator& key = u.hmacKey();
+    if (pinAtCreation) {
+        key.presetPin(pin);
+        u.fido.enumerate();
+        u.driver.typeText(pin);
+    }
+    const QString path = vaultPath();
+    u.setForm(path, "fido2-hmac");
+    u.create();
+    QVERIFY(QFileInfo::exists(path));
+    const QByteArray passphrase = u.tools.standardInput("hdiutil");
+    if (!recorded) {
+        QJsonObject members = QJsonDocument::fromJson(readFile(sideFile(path))).object();
+        QVERIFY(members.contains("uv"));
+        members.remove("uv");
+        QVERIFY(writeFile(sideFile(path), QJsonDocument(members).toJson(QJsonDocument::Compact)));
+    }
+    if (pinSetLater) {
+        QVERIFY(u.fido.setPin(0, pin));
+        u.fido.enumerate();
+        QVERIFY(u.fido.devices().at(0).clientPin);
+    }
+    const int prompts = static_cast<int>(u.driver.texts.size());
+    if (asksPin)
+        u.driver.typeText(pin);
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+
+    u.tab->mountVaultByPath(path);
+
+    QCOMPARE(mounted.size(), 1);
+    QCOMPARE(u.tools.standardInput("hdiutil"), passphrase);
+    QCOMPARE(u.driver.texts.size() - prompts, asksPin ? 1 : 0);
+    QCOMPARE(u.driver.pending(), 0);
+    // The key answers each way differently: which one opened it matters.
+    QVERIFY(keyOutput(key, QString(64, '0'), true) != keyOutput(key, QString(64, '0'), false));
 }
 
 void VaultUnlockTest::fidoCreateFailures_data()
@@ -640,6 +773,7 @@ void VaultUnlockTest::dualRoundTrip()
     const QRegularExpressionMatch m = fidoSideFile.match(QString::fromUtf8(side));
     QVERIFY2(m.hasMatch(), side.constData());
     QCOMPARE(m.captured(3), QStringLiteral("dual"));
+    QCOMPARE(m.captured(4), QStringLiteral("false"));
     QVERIFY(ownerOnly(sideFile(path)));
     const QByteArray passphrase = sha256Hex(password.toUtf8() + keyOutput(key, m.captured(2)));
     QCOMPARE(u.tools.standardInput("hdiutil"), passphrase + "\n");

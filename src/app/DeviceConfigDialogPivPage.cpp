@@ -16,11 +16,29 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 
 const QString kSlot = QStringLiteral("9a");
 const QString kPkcs11CertId = QStringLiteral("01");
 constexpr int kPkcs11Slot = 0;
+
+// The slot of the first token the PKCS#11 listing shows, by the id it
+// prints, which is what "--slot" takes; that id is kPkcs11Slot only for a
+// module that numbers its slots from 0 with the token in the first.
+int firstTokenSlot(OpenscBridge* opensc)
+{
+    for (const Pkcs11SlotInfo& info : opensc->listSlots()) {
+        if (!info.tokenPresent)
+            continue;
+        bool ok = false;
+        const qulonglong id = OpenscBridge::printedSlotId(info).toULongLong(&ok, 0);
+        return ok && id <= static_cast<qulonglong>(std::numeric_limits<int>::max()) ? static_cast<int>(id)
+                                                                                   : kPkcs11Slot;
+    }
+    return kPkcs11Slot;
+}
 // The management key every token leaves the factory with; the hardening
 // wizard replaces it.
 const QString kFactoryMgmtKey = QStringLiteral("5e1a9c37d20b84f6a3c95e17b02d68f4c1a7e39b05d2f86c");
@@ -394,7 +412,7 @@ void DeviceConfigDialog::importCertificate()
                 ? QStringLiteral("Certificate imported to slot 9A.")
                 : QStringLiteral("Import FAILED — key mismatch?"));
     } else if (opensc) {
-        log(opensc->writeCertificate(kPkcs11Slot, path, kPkcs11CertId, pin)
+        log(opensc->writeCertificate(firstTokenSlot(opensc), path, kPkcs11CertId, pin)
                 ? QStringLiteral("Certificate imported via pkcs11-tool.")
                 : QStringLiteral("Import FAILED."));
     }

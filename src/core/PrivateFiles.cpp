@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -70,14 +71,18 @@ bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error)
     return true;
 }
 
-bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* error)
+namespace {
+
+// The data that fill writes goes to a temporary file beside path, which
+// then takes path's place.
+bool replaceWith(const QString& path, QString* error, const std::function<bool(QFileDevice&)>& fill)
 {
     // QTemporaryFile creates its file exclusively and 0600, under a name
     // nobody could have planted.
     QTemporaryFile file(QFileInfo(path).absoluteFilePath() + QStringLiteral(".XXXXXX"));
     if (!file.open())
         return fail(error, file.errorString());
-    if (!writeFully(file, data, error))
+    if (!fill(file))
         return false;
     file.close();
     // rename() swaps the directory entry: a link at path is replaced, not followed.
@@ -85,6 +90,38 @@ bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* erro
         return fail(error, QString::fromLocal8Bit(std::strerror(errno)));
     file.setAutoRemove(false);
     return true;
+}
+
+} // namespace
+
+bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* error)
+{
+    return replaceWith(path, error, [&](QFileDevice& file) { return writeFully(file, data, error); });
+}
+
+bool replaceOwnerOnly(const QString& path, QIODevice& source, QString* error)
+{
+    return replaceWith(path, error, [&](QFileDevice& file) {
+        if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return fail(error, file.errorString());
+        QByteArray chunk(1 << 20, Qt::Uninitialized);
+        while (true) {
+            const qint64 got = source.read(chunk.data(), chunk.size());
+            if (got < 0)
+                return fail(error, source.errorString());
+            if (got == 0) {
+                if (!source.atEnd())
+                    return fail(error, source.errorString());
+                break;
+            }
+            if (file.write(chunk.constData(), got) != got)
+                return fail(error, file.errorString());
+        }
+        // As in writeFully: a full disk shows only when the buffer goes out.
+        if (!file.flush())
+            return fail(error, file.errorString());
+        return true;
+    });
 }
 
 bool makePrivateDir(const QString& path, QString* error)

@@ -720,6 +720,42 @@ QByteArray FidoDeviceManager::makeHmacCredential(int index, const QString& pin)
     return id;
 }
 
+FidoDeviceManager::Holding FidoDeviceManager::holdsCredential(int index, const QByteArray& credentialId)
+{
+    const FidoKeyInfo* key = operationKey(index);
+    if (!key)
+        return Holding::Unknown;
+    if (credentialId.isEmpty()) {
+        fail(QStringLiteral("Find credential failed: no credential id"));
+        return Holding::Unknown;
+    }
+    bool held = false;
+    const int r = runOnKey(key->devicePath, QStringLiteral("Find credential"), pinTimeoutMs, [&](fido_dev_t* dev) {
+        Owned<fido_assert_t, fido_assert_free> assertion(fido_assert_new());
+        if (!assertion.get())
+            return FIDO_ERR_INTERNAL;
+        const QByteArray hash = clientDataHash();
+        int result = fido_assert_set_clientdata_hash(assertion.get(), bytesOf(hash), static_cast<size_t>(hash.size()));
+        if (result == FIDO_OK)
+            result = fido_assert_set_rp(assertion.get(), vaultRelyingParty);
+        if (result == FIDO_OK)
+            result = fido_assert_allow_cred(assertion.get(), bytesOf(credentialId),
+                                            static_cast<size_t>(credentialId.size()));
+        // No touch is waited for, and without a PIN nothing is verified.
+        if (result == FIDO_OK)
+            result = fido_assert_set_up(assertion.get(), FIDO_OPT_FALSE);
+        if (result == FIDO_OK)
+            result = fido_dev_get_assert(dev, assertion.get(), nullptr);
+        if (result == FIDO_ERR_NO_CREDENTIALS)
+            return FIDO_OK;
+        held = result == FIDO_OK;
+        return result;
+    });
+    if (r != FIDO_OK)
+        return Holding::Unknown;
+    return held ? Holding::Held : Holding::NotHeld;
+}
+
 QByteArray FidoDeviceManager::hmacSecret(int index, const QByteArray& credentialId, const QByteArray& salt,
                                          const QString& pin, bool* notHeld)
 {

@@ -64,6 +64,15 @@ public:
     QByteArray hmacSecret(int index, const QByteArray& credentialId, const QByteArray& salt, const QString& pin,
                           bool* notHeld = nullptr);
 
+    // Whether the key holds the credential, asked with neither a PIN nor a
+    // touch: an assertion with user presence off, which the key answers
+    // with a signature or "no credentials". Lets a vault find its key before
+    // any PIN is sent, since a PIN typed for another key costs that key one
+    // of its attempts. Unknown when the key could not be asked (the reason
+    // on operationError); "no credentials" is no failure.
+    enum class Holding { Held, NotHeld, Unknown };
+    Holding holdsCredential(int index, const QByteArray& credentialId);
+
     // The whole id among ids that text names: the id itself, or the start of
     // exactly one id of at least the 16 hex digits the credential lines show
     // (case and surrounding blanks ignored). Empty when no id or several match.

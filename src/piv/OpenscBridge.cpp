@@ -4,6 +4,7 @@
 #include "piv/Pkcs11Modules.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QProcessEnvironment>
 
@@ -80,8 +81,11 @@ QString OpenscBridge::pkcs11ModulePath() const
     return modulePath;
 }
 
-OpenscBridge::CmdResult OpenscBridge::runPkcs11Tool(const QStringList& args, int timeoutMs)
+OpenscBridge::CmdResult OpenscBridge::runPkcs11Tool(const QStringList& callerArgs, int timeoutMs)
 {
+    QStringList args = callerArgs;
+    if (!toolModulePath.isEmpty())
+        args = QStringList{QStringLiteral("--module"), toolModulePath} + args;
     QStringList toolArgs = args;
     QProcessEnvironment environment;
     for (qsizetype i = 0; i + 1 < toolArgs.size(); ++i) {
@@ -164,6 +168,12 @@ QList<Pkcs11SlotInfo> OpenscBridge::listSlots()
     if (open)
         found << current;
     return found;
+}
+
+QString OpenscBridge::printedSlotId(const Pkcs11SlotInfo& slot)
+{
+    static const QRegularExpression printed(QStringLiteral("^Slot\\s+\\S+\\s+\\((0x[0-9a-fA-F]+)\\)"));
+    return printed.match(slot.description).captured(1);
 }
 
 QList<Pkcs11ObjectInfo> OpenscBridge::listObjects(int slot, const QString& pin)
@@ -249,9 +259,11 @@ bool OpenscBridge::deleteObject(int slot, const QString& type, const QString& id
            == 0;
 }
 
-QByteArray OpenscBridge::decrypt(int slot, const QString& id, const QByteArray& ciphertext,
+QByteArray OpenscBridge::decrypt(const QString& slotId, const QString& id, const QByteArray& ciphertext,
                                  const QString& pin)
 {
+    if (slotId.isEmpty())
+        return {};
     QTemporaryDir dir;
     if (!dir.isValid())
         return {};
@@ -263,7 +275,7 @@ QByteArray OpenscBridge::decrypt(int slot, const QString& id, const QByteArray& 
     input.close();
     const CmdResult r = runPkcs11Tool(
         {QStringLiteral("--decrypt"), QStringLiteral("-m"), QStringLiteral("RSA-PKCS"), QStringLiteral("--slot"),
-         slotArgument(slot), QStringLiteral("--id"), id, QStringLiteral("--login"), QStringLiteral("--pin"), pin,
+         slotId, QStringLiteral("--id"), id, QStringLiteral("--login"), QStringLiteral("--pin"), pin,
          QStringLiteral("--input-file"), inputPath, QStringLiteral("--output-file"), outputPath},
         operationTimeoutMs);
     QFile output(outputPath);

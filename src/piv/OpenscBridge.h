@@ -50,6 +50,12 @@ public:
     CmdResult runOpenscTool(const QStringList& args, int timeoutMs);
 
     QList<Pkcs11SlotInfo> listSlots();
+    // The slot's id as the listing prints it in parentheses ("0x6b386a59"
+    // of "Slot 0 (0x6b386a59)"), which is what "--slot" takes; slotId is
+    // the slot's position in the listing, which names the same slot only
+    // for a module that numbers its slots from 0 (OpenSC's, as long as the
+    // token sits in the first reader). Empty when the header has none.
+    static QString printedSlotId(const Pkcs11SlotInfo& slot);
     QList<Pkcs11ObjectInfo> listObjects(int slot, const QString& pin);
     bool generateKeyPair(int slot, const QString& keyType, const QString& id,
                          const QString& label, const QString& pin);
@@ -58,12 +64,17 @@ public:
     bool readCertificate(int slot, const QString& id, const QString& outputPath);
     bool deleteObject(int slot, const QString& type, const QString& id, const QString& pin);
     // Decrypts an RSA (PKCS#1 v1.5) ciphertext with the private key of this
-    // id, after a login with the PIN. The two files live in a private
-    // temporary folder for the run only. Empty on any failure.
-    QByteArray decrypt(int slot, const QString& id, const QByteArray& ciphertext, const QString& pin);
+    // id on the slot of this id (printedSlotId), after a login with the PIN.
+    // The two files live in a private temporary folder for the run only.
+    // Empty on any failure; the tool's reason goes out on commandError.
+    QByteArray decrypt(const QString& slotId, const QString& id, const QByteArray& ciphertext, const QString& pin);
 
     // The time-out every operation passes to runPkcs11Tool.
     int operationTimeoutMs = 30000;
+    // The PKCS#11 module every run tells pkcs11-tool to load ("--module").
+    // Empty, as the program leaves it, the tool loads its own default,
+    // OpenSC's module; tests point the real tool at SoftHSM2's.
+    QString toolModulePath;
 
 Q_SIGNALS:
     void commandOutput(const QString& output);

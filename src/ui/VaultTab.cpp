@@ -45,6 +45,7 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     layout->addWidget(logView);
 
     connect(vault, &TessarilVault::vaultLog, this, &VaultTab::appendLog);
+    connect(pivBridge, &OpenscBridge::commandError, this, [this](const QString& error) { pivError = error; });
     connect(vault, &TessarilVault::vaultError, this,
             [this](const QString& error) { appendLog(QStringLiteral("ERROR: ") + error); });
 

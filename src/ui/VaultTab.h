@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class FidoDeviceManager;
 struct FidoKeyInfo;
 class OpenscBridge;
@@ -56,19 +58,29 @@ private:
     QString askSecret(const QString& title, const QString& label, bool* ok);
     void warn(const QString& text);
     bool hardwareKeyPresent() const;
+    // The random key of a PIV vault, decrypted by the token's slot 9A key
+    // after the PIN; empty, with the reason logged, when it is not.
     QString unwrapPivKey(const QString& wrappedKey);
+    // Why the decryption on the slot of this id failed, in the user's words,
+    // from the tool's error (pivError).
+    QString pivFailure(const QString& slot);
     // The FIDO2 hmac-secret of a vault. Enrolling makes a credential on the
     // first listed key that offers hmac-secret and asks it for the output
-    // for salt; unlocking asks the listed keys in turn until one holds the
-    // credential. Both ask for a key's PIN when it has one. Empty when no
-    // key answered (the reason logged) or a PIN prompt was cancelled
+    // for salt, with the key's PIN when it has one (*verified then true).
+    // Unlocking first finds the listed key that holds the credential without
+    // sending any key a PIN, then asks that key alone, verified as the
+    // credential was made (unset: when the key has a PIN): a CTAP 2.1 key
+    // answers differently with and without verification. Empty when no key
+    // answered (the reason logged) or a PIN prompt was cancelled
     // (*cancelled then true).
-    QByteArray enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* cancelled);
-    QByteArray fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt, bool* cancelled);
+    QByteArray enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* verified, bool* cancelled);
+    QByteArray fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt, std::optional<bool> verified,
+                             bool* cancelled);
     // The PIN of the key at index (seen: copied from the list before the
-    // prompt, whose event loop lets the poll rebuild the list). Empty and
-    // true for a key without a PIN; false when cancelled (*cancelled then
-    // true) or when the key at index is no longer the one seen.
+    // prompt, whose event loop lets the poll rebuild the list), asked by the
+    // key's name and path. Empty and true for a key without a PIN; false
+    // when cancelled (*cancelled then true) or when the key at index is no
+    // longer the one seen.
     bool askFidoPin(int index, const FidoKeyInfo& seen, const QString& title, QString* pin, bool* cancelled);
 
     // The vault list's actions (VaultTabActions.cpp). The menu reads its row
@@ -118,4 +130,6 @@ private:
     int rekeyTimeoutMs = 30000;
     // Decrypts a PIV vault's wrapped key with the token's slot 9A key.
     OpenscBridge* pivBridge = nullptr;
+    // The bridge's last error output (its commandError).
+    QString pivError;
 };

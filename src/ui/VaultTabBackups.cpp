@@ -106,9 +106,11 @@ void VaultTab::exportKeychain()
         warn(QStringLiteral("Mount vault first."));
         return;
     }
-    const QString folder = vault->mountPoint() + QStringLiteral("/certificates");
+    // The engine says why when the folder would lead out of the vault.
+    const QString folder = vault->vaultFolder(QStringLiteral("certificates"));
+    if (folder.isEmpty())
+        return;
     const QString target = folder + QStringLiteral("/login-keychain.p12");
-    QDir().mkpath(folder);
     // security creates its file with the default mode and may leave a cut
     // one behind: it writes into a private folder beside the target, and
     // only a whole export takes the place of an earlier one.

@@ -63,6 +63,13 @@ QString fidoPassphrase(const QByteArray& output, const QString& password)
     return passphrase;
 }
 
+// Anything at the name, a dangling link included (exists() follows links).
+bool takenName(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
 // The derivation of a side file without "credential_id", as vaults were
 // first made: the digest of the salt or password followed by the host name.
 // The key takes no part in it.
@@ -104,7 +111,7 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         warn(QStringLiteral("Choose a vault file first."));
         return;
     }
-    if (QFileInfo::exists(path) || QFileInfo::exists(VaultAuthFile::pathFor(path))) {
+    if (takenName(path) || takenName(VaultAuthFile::pathFor(path))) {
         warn(QStringLiteral("Vault already exists: ") + path);
         return;
     }
@@ -171,8 +178,9 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         bool cancelled = saltKey.isEmpty();
         QByteArray credentialId;
         QByteArray output;
+        bool verified = false;
         if (!cancelled)
-            output = enrollFidoKey(saltKey, &credentialId, &cancelled);
+            output = enrollFidoKey(saltKey, &credentialId, &verified, &cancelled);
         if (!cancelled && output.isEmpty()) {
             warn(QStringLiteral("FIDO2 key did not answer \u2014 vault not created."));
             return;
@@ -183,6 +191,8 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
             sideFile.insert(QStringLiteral("type"), method);
             sideFile.insert(QStringLiteral("salt"), salt);
             sideFile.insert(QStringLiteral("credential_id"), QString::fromLatin1(credentialId.toBase64()));
+            // A PIN set on the key later must not change what it answers.
+            sideFile.insert(QStringLiteral("uv"), verified);
             appendLog(method == kFido ? QStringLiteral("FIDO2 key derived.") : QStringLiteral("Dual-factor key derived."));
         }
     } else if (method == kPiv) {
@@ -242,22 +252,57 @@ QString VaultTab::unwrapPivKey(const QString& wrappedKey)
         secureZero(pin);
         return {};
     }
-    int slot = -1;
+    QString slot;
     for (const Pkcs11SlotInfo& info : pivBridge->listSlots()) {
         if (info.tokenPresent) {
-            slot = info.slotId;
+            slot = OpenscBridge::printedSlotId(info);
             break;
         }
     }
-    QByteArray plain;
-    if (slot >= 0)
-        plain = pivBridge->decrypt(slot, kPivKeyId, QByteArray::fromBase64(wrappedKey.toLatin1()), pin);
+    if (slot.isEmpty()) {
+        secureZero(pin);
+        appendLog(QStringLiteral("PIV unwrap failed: no token found."));
+        return {};
+    }
+    pivError.clear();
+    QByteArray plain = pivBridge->decrypt(slot, kPivKeyId, QByteArray::fromBase64(wrappedKey.toLatin1()), pin);
     secureZero(pin);
     QString key = QString::fromUtf8(plain);
     secureZero(plain);
     if (key.isEmpty())
-        appendLog(QStringLiteral("PIV unwrap failed."));
+        appendLog(pivFailure(slot));
     return key;
+}
+
+QString VaultTab::pivFailure(const QString& slot)
+{
+    // pkcs11-tool names the PKCS#11 return value; the attempts left show
+    // only as token flags in its slot listing.
+    if (pivError.contains(QLatin1String("CKR_PIN_INCORRECT"))) {
+        QString flags;
+        for (const Pkcs11SlotInfo& info : pivBridge->listSlots()) {
+            if (OpenscBridge::printedSlotId(info) == slot)
+                flags = info.flags;
+        }
+        if (flags.contains(QLatin1String("user PIN locked")))
+            return QStringLiteral("Wrong PIN \u2014 the PIN is now blocked.");
+        if (flags.contains(QLatin1String("final user PIN try")))
+            return QStringLiteral("Wrong PIN \u2014 1 attempt left.");
+        if (flags.contains(QLatin1String("user PIN count low")))
+            return QStringLiteral("Wrong PIN \u2014 few attempts left.");
+        return QStringLiteral("Wrong PIN.");
+    }
+    if (pivError.contains(QLatin1String("CKR_PIN_LOCKED")))
+        return QStringLiteral("PIN blocked: unblock it with the PUK.");
+    const QStringList lines = pivError.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QString reason = lines.value(0).trimmed();
+    for (const QString& line : lines) {
+        if (line.contains(QLatin1String("CKR_"))) {
+            reason = line.trimmed();
+            break;
+        }
+    }
+    return reason.isEmpty() ? QStringLiteral("PIV unwrap failed.") : QStringLiteral("PIV unwrap failed: ") + reason;
 }
 
 bool VaultTab::askFidoPin(int index, const FidoKeyInfo& seen, const QString& title, QString* pin, bool* cancelled)
@@ -265,8 +310,10 @@ bool VaultTab::askFidoPin(int index, const FidoKeyInfo& seen, const QString& tit
     *cancelled = false;
     if (!seen.clientPin)
         return true;
+    // With several keys plugged in, the user must know whose PIN is meant.
+    const QString name = seen.product.isEmpty() ? QStringLiteral("FIDO2 key") : seen.product;
     bool ok = false;
-    *pin = askSecret(title, QStringLiteral("FIDO2 PIN:"), &ok);
+    *pin = askSecret(title, QStringLiteral("FIDO2 PIN for %1 (%2):").arg(name, seen.devicePath), &ok);
     if (!ok || pin->isEmpty()) {
         *cancelled = true;
         return false;
@@ -278,9 +325,11 @@ bool VaultTab::askFidoPin(int index, const FidoKeyInfo& seen, const QString& tit
     return false;
 }
 
-QByteArray VaultTab::enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* cancelled)
+QByteArray VaultTab::enrollFidoKey(const QByteArray& salt, QByteArray* credentialId, bool* verified,
+                                   bool* cancelled)
 {
     *cancelled = false;
+    *verified = false;
     // A copy: the PIN prompt lets the poll rebuild the list.
     const QList<FidoKeyInfo> keys = fidoManager->devices();
     int index = 0;
@@ -299,6 +348,7 @@ QByteArray VaultTab::enrollFidoKey(const QByteArray& salt, QByteArray* credentia
         && !askFidoPin(index, seen, QStringLiteral("Create Vault \u2014 FIDO2"), &pin, cancelled))
         return {};
     QByteArray output;
+    *verified = !pin.isEmpty();
     *credentialId = fidoManager->makeHmacCredential(index, pin);
     if (!credentialId->isEmpty())
         output = fidoManager->hmacSecret(index, *credentialId, salt, pin);
@@ -307,30 +357,42 @@ QByteArray VaultTab::enrollFidoKey(const QByteArray& salt, QByteArray* credentia
     return output;
 }
 
-QByteArray VaultTab::fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt, bool* cancelled)
+QByteArray VaultTab::fidoKeySecret(const QByteArray& credentialId, const QByteArray& salt,
+                                   std::optional<bool> verified, bool* cancelled)
 {
     *cancelled = false;
     const QList<FidoKeyInfo> keys = fidoManager->devices();
-    for (int i = 0; i < keys.size(); ++i) {
-        const FidoKeyInfo& seen = keys.at(i);
-        if (!seen.extensions.contains(kHmacSecret))
+    // Found before any PIN is asked: a PIN sent to a key that does not hold
+    // the credential is a wrong PIN to it, and costs it an attempt.
+    int holder = -1;
+    for (int i = 0; i < keys.size() && holder < 0; ++i) {
+        if (!keys.at(i).extensions.contains(kHmacSecret))
             continue;
-        QString pin;
-        WipeOnExit wipePin(pin);
-        if (!askFidoPin(i, seen, QStringLiteral("Mount Vault \u2014 FIDO2"), &pin, cancelled)) {
-            if (*cancelled)
-                return {};
-            continue;
-        }
-        bool notHeld = false;
-        QByteArray output = fidoManager->hmacSecret(i, credentialId, salt, pin, &notHeld);
-        if (!output.isEmpty())
-            return output;
-        // Another key made this vault's credential: not worth a line.
-        if (!notHeld)
+        switch (fidoManager->holdsCredential(i, credentialId)) {
+        case FidoDeviceManager::Holding::Held:
+            holder = i;
+            break;
+        case FidoDeviceManager::Holding::NotHeld:
+            break;
+        case FidoDeviceManager::Holding::Unknown:
             appendLog(fidoManager->lastError());
+            break;
+        }
     }
-    return {};
+    if (holder < 0)
+        return {};
+    const FidoKeyInfo seen = keys.at(holder);
+    // Side files from before the setting was kept: verified when the key
+    // has a PIN, as such vaults were made and opened.
+    const bool verify = verified.value_or(seen.clientPin);
+    QString pin;
+    WipeOnExit wipePin(pin);
+    if (verify && !askFidoPin(holder, seen, QStringLiteral("Mount Vault \u2014 FIDO2"), &pin, cancelled))
+        return {};
+    QByteArray output = fidoManager->hmacSecret(holder, credentialId, salt, pin);
+    if (output.isEmpty())
+        appendLog(fidoManager->lastError());
+    return output;
 }
 
 void VaultTab::mountVaultByPath(const QString& path)
@@ -386,7 +448,7 @@ void VaultTab::mountVaultByPath(const QString& path)
                 return;
             }
             bool cancelled = false;
-            QByteArray output = fidoKeySecret(id.decoded, saltKey, &cancelled);
+            QByteArray output = fidoKeySecret(id.decoded, saltKey, auth.uv, &cancelled);
             if (cancelled)
                 return;
             if (output.isEmpty()) {

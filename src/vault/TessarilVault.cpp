@@ -208,6 +208,27 @@ bool TessarilVault::ensureVaultDirs()
     return true;
 }
 
+QString TessarilVault::vaultFolder(const QString& relative)
+{
+    QString path = mountPoint();
+    for (const QString& level : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + level;
+        // mkdir never follows a link at its name, so a level made here is
+        // the vault's own; one found there is looked at without following.
+        QDir().mkdir(path);
+        const QFileInfo info(path);
+        if (info.isSymLink()) {
+            Q_EMIT vaultError(QStringLiteral("Not written: %1 is a link, not a folder of the vault.").arg(path));
+            return QString();
+        }
+        if (!info.isDir()) {
+            Q_EMIT vaultError(QStringLiteral("Not written: %1 is not a folder.").arg(path));
+            return QString();
+        }
+    }
+    return path;
+}
+
 QString TessarilVault::mountPoint() const
 {
     if (isDir(vaultInfo.mountPoint))

@@ -60,6 +60,10 @@ public:
     bool unmount();
     // Lays out the five top-level folders of a mounted vault.
     bool ensureVaultDirs();
+    // The folder relative to the mount point ("ssh", "passwords/lastpass"),
+    // its missing levels made. Empty, with vaultError, when a level is a link
+    // or no folder: whatever is written there would land outside the vault.
+    QString vaultFolder(const QString& relative);
 
     QString mountPoint() const;
     bool isMounted() const;

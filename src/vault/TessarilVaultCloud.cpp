@@ -6,8 +6,8 @@
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,6 +48,10 @@ bool samePair(const CloudCredential& c, const QString& provider, const QString& 
 bool readCredentials(const QString& path, QList<CloudCredential>* list)
 {
     list->clear();
+    // A link at the name is not the vault's file: it is never followed,
+    // and the next write replaces it.
+    if (QFileInfo(path).isSymLink())
+        return true;
     QFile file(path);
     if (!file.exists())
         return true;
@@ -72,7 +76,7 @@ bool writeCredentials(const QString& path, const QList<CloudCredential>& list)
     for (const CloudCredential& c : list)
         array.append(toJson(c));
     QByteArray data = QJsonDocument(array).toJson(QJsonDocument::Indented);
-    const bool written = PrivateFiles::writeOwnerOnly(path, data);
+    const bool written = PrivateFiles::replaceOwnerOnly(path, data);
     secureZero(data);
     return written;
 }
@@ -87,9 +91,8 @@ void wipeSecrets(QList<CloudCredential>& credentials)
 
 bool TessarilVault::saveCloudCredential(const CloudCredential& credential)
 {
-    if (!requireMounted())
+    if (!requireMounted() || vaultFolder(QStringLiteral("cloud")).isEmpty())
         return false;
-    QDir().mkpath(mountPoint() + QStringLiteral("/cloud"));
     const QString path = credentialsFile(mountPoint());
     QList<CloudCredential> list;
     if (!readCredentials(path, &list)) {
@@ -119,7 +122,8 @@ bool TessarilVault::removeCloudCredential(const QString& provider, const QString
     QList<CloudCredential> list = loadCloudCredentials();
     const qsizetype removed =
         list.removeIf([&](const CloudCredential& c) { return samePair(c, provider, profile); });
-    const bool written = removed > 0 && writeCredentials(credentialsFile(mountPoint()), list);
+    const bool written = removed > 0 && !vaultFolder(QStringLiteral("cloud")).isEmpty()
+        && writeCredentials(credentialsFile(mountPoint()), list);
     wipeSecrets(list);
     if (!written)
         return false;

@@ -7,6 +7,7 @@
 #include "vault/FileCopy.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -28,6 +29,17 @@ QString sshFolder()
 bool isPlainName(const QString& name)
 {
     return !name.isEmpty() && !name.contains(QLatin1String("..")) && !name.contains(QLatin1Char('/'));
+}
+
+// Copies the file source to target in the vault, owner-only. A link planted
+// at target is replaced, never written through.
+bool copyIntoVault(const QString& source, const QString& target)
+{
+    // isFile follows a link: a dangling one, a folder or a device is no file.
+    if (!QFileInfo(source).isFile())
+        return false;
+    QFile in(source);
+    return in.open(QIODevice::ReadOnly) && PrivateFiles::replaceOwnerOnly(target, in);
 }
 
 } // namespace
@@ -52,14 +64,15 @@ bool TessarilVault::backupSshKeys()
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString target = mountPoint() + QStringLiteral("/ssh");
-    QDir().mkpath(target);
+    const QString target = vaultFolder(QStringLiteral("ssh"));
+    if (target.isEmpty())
+        return false;
     const QDir source(sshFolder());
     int count = 0;
     for (const QString& name : source.entryList(QDir::Files | QDir::Hidden, QDir::Unsorted)) {
         if (name == QLatin1String("known_hosts_old"))
             continue;
-        if (FileCopy::replaceFile(source.filePath(name), target + QLatin1Char('/') + name, kOwnerOnly))
+        if (copyIntoVault(source.filePath(name), target + QLatin1Char('/') + name))
             ++count;
     }
     Q_EMIT vaultLog(QStringLiteral("SSH backup: %1 files copied to vault.").arg(count));
@@ -92,8 +105,9 @@ bool TessarilVault::backupGpgKeyring()
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString folder = mountPoint() + QStringLiteral("/gpg");
-    QDir().mkpath(folder);
+    const QString folder = vaultFolder(QStringLiteral("gpg"));
+    if (folder.isEmpty())
+        return false;
     const struct {
         QStringList args;
         int timeoutMs;
@@ -113,7 +127,9 @@ bool TessarilVault::backupGpgKeyring()
         const ToolRunner::Result& result = results.at(i);
         if (!result.succeeded() || result.stdOut.isEmpty())
             continue;
-        if (PrivateFiles::writeOwnerOnly(folder + QLatin1Char('/') + exports[i].file, result.stdOut))
+        // The secret keys above all must not follow a link planted at the
+        // name out of the vault.
+        if (PrivateFiles::replaceOwnerOnly(folder + QLatin1Char('/') + exports[i].file, result.stdOut))
             ++count;
     }
     Q_EMIT vaultLog(QStringLiteral("GPG backup: %1 exports saved to vault.").arg(count));
@@ -149,12 +165,13 @@ bool TessarilVault::backupCertificates(const QList<QString>& paths)
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString folder = mountPoint() + QStringLiteral("/certificates");
-    QDir().mkpath(folder);
+    const QString folder = vaultFolder(QStringLiteral("certificates"));
+    if (folder.isEmpty())
+        return false;
     int count = 0;
     for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();
-        if (!name.isEmpty() && FileCopy::replaceFile(path, folder + QLatin1Char('/') + name, kOwnerOnly))
+        if (!name.isEmpty() && copyIntoVault(path, folder + QLatin1Char('/') + name))
             ++count;
     }
     Q_EMIT vaultLog(QStringLiteral("Certificates: %1 files backed up.").arg(count));
@@ -174,9 +191,10 @@ bool TessarilVault::storeFile(const QString& sourcePath, const QString& category
         Q_EMIT vaultError(QStringLiteral("Invalid filename."));
         return false;
     }
-    const QString folder = mountPoint() + QLatin1Char('/') + category;
-    QDir().mkpath(folder);
-    if (!FileCopy::replaceFile(sourcePath, folder + QLatin1Char('/') + name, kOwnerOnly))
+    const QString folder = vaultFolder(category);
+    if (folder.isEmpty())
+        return false;
+    if (!copyIntoVault(sourcePath, folder + QLatin1Char('/') + name))
         return false;
     Q_EMIT vaultLog(QStringLiteral("Stored: ") + name);
     return true;

@@ -30,12 +30,15 @@ VaultAuthInfo VaultAuthFile::read(const QString& vaultPath)
     info.challenge = object.value(QLatin1String("challenge")).toString();
     info.wrappedKey = object.value(QLatin1String("wrapped_key")).toString();
     info.wrapped = object.value(QLatin1String("wrapped")).toBool(false);
+    const QJsonValue uv = object.value(QLatin1String("uv"));
+    if (uv.isBool())
+        info.uv = uv.toBool();
     return info;
 }
 
 bool VaultAuthFile::write(const QString& vaultPath, const QJsonObject& members, QString* error)
 {
     // QJsonObject keeps its keys sorted, so Compact gives the stored form.
-    return PrivateFiles::writeOwnerOnly(pathFor(vaultPath), QJsonDocument(members).toJson(QJsonDocument::Compact),
-                                        error);
+    return PrivateFiles::replaceOwnerOnly(pathFor(vaultPath), QJsonDocument(members).toJson(QJsonDocument::Compact),
+                                          error);
 }

@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <optional>
+
 // What the side file of a vault says: the unlock method and its non-secret
 // inputs. A vault without a readable side file is a password vault.
 struct VaultAuthInfo {
@@ -12,6 +14,10 @@ struct VaultAuthInfo {
     QString challenge;
     QString wrappedKey;
     bool wrapped = false;
+    // Whether the FIDO2 credential answers with user verification (the PIN):
+    // a CTAP 2.1 key computes a different hmac-secret with and without it.
+    // Unset in side files written before it was recorded.
+    std::optional<bool> uv;
 };
 
 // The side file beside a vault image: the vault path + ".qvauth", one compact
@@ -26,6 +32,7 @@ public:
     // empty (or false).
     static VaultAuthInfo read(const QString& vaultPath);
 
-    // Owner-only from the first byte and replaced atomically.
+    // Owner-only from the first byte and replaced atomically; a link at
+    // the name is replaced, never written through.
     static bool write(const QString& vaultPath, const QJsonObject& members, QString* error = nullptr);
 };

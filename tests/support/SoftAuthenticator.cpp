@@ -579,8 +579,10 @@ QByteArray SoftAuthenticator::makeCredential(const QByteArray& body)
     MadeCredential credential;
     credential.id = randomBytes(48);
     credential.rpId = QString::fromUtf8(rpId->data);
-    if (hmac)
+    if (hmac) {
         credential.hmacRandom = randomBytes(32);
+        credential.hmacRandomWithUv = randomBytes(32);
+    }
     made << credential;
     if (rk && rk->kind == Item::Bool && rk->flag) {
         const Item* userId = user->at("id");
@@ -673,7 +675,7 @@ QByteArray SoftAuthenticator::getAssertion(const QByteArray& body)
     const Item* extensions = request.at(4);
     const Item* hmacRequest = extensions ? extensions->at("hmac-secret") : nullptr;
     if (hmacRequest && offersHmacSecret() && !credential->hmacRandom.isEmpty()) {
-        const QByteArray answer = hmacSecretOutput(*hmacRequest, credential->hmacRandom);
+        const QByteArray answer = hmacSecretOutput(*hmacRequest, credential->hmacRandomFor(verified));
         if (answer.at(0) != Ok)
             return answer;
         extensionOutput = map({Pair(text(QStringLiteral("hmac-secret")), bytes(answer.mid(1)))});

@@ -15,7 +15,8 @@ struct Item;
 }
 
 // A software CTAP2 authenticator: answers authenticatorMakeCredential and
-// authenticatorGetAssertion (ES256, with the hmac-secret extension),
+// authenticatorGetAssertion (ES256, with the hmac-secret extension and its
+// two values per credential, with and without user verification),
 // authenticatorGetInfo, clientPIN (PIN/UV auth protocol 1), credential
 // management and reset in canonical CBOR, so the real libfido2 can be driven
 // against it. SoftFidoBus puts it behind a HID transport.
@@ -63,13 +64,18 @@ public:
     QList<Credential> credentials; // in creation order
 
     // A credential made through authenticatorMakeCredential, resident or not.
-    // hmacRandom is the per-credential random the hmac-secret extension
-    // computes under; empty when the credential was made without it.
+    // As CTAP 2.1 has it, the hmac-secret extension computes under one of two
+    // randoms per credential: hmacRandomWithUv for an assertion with user
+    // verification (a PIN), hmacRandom for one without. Both empty when the
+    // credential was made without the extension.
     struct MadeCredential
     {
         QByteArray id;
         QString rpId;
         QByteArray hmacRandom;
+        QByteArray hmacRandomWithUv;
+        // The random an assertion with or without verification computes under.
+        const QByteArray& hmacRandomFor(bool verified) const { return verified ? hmacRandomWithUv : hmacRandom; }
     };
     QList<MadeCredential> made; // in creation order
     // The attestation of a new credential: "packed" (self-attested, signed
