@@ -1,6 +1,7 @@
 // The USB Drives page against a diskutil stand-in that serves listing and
 // description texts by their arguments: detection, the drive list, the
-// announcement of a first drive, the analysis and the APFS encryption.
+// announcement of a first drive, the analysis and the APFS encryption of the
+// very volume the user confirmed.
 #include "ui/UsbDriveTab.h"
 
 #include "FakeTools.h"
@@ -8,6 +9,7 @@
 #include "TestHome.h"
 #include "WidgetLookup.h"
 
+#include <QAbstractButton>
 #include <QBrush>
 #include <QFile>
 #include <QSignalSpy>
@@ -41,6 +43,7 @@ struct Drive
     QString protocol = QStringLiteral("USB");
     QString mountPoint = QStringLiteral("/Volumes/STICK");
     QString size = QStringLiteral("16.0 GB (16008609792 Bytes) (exactly 31266816 512-Byte-Units)");
+    QString uuid;
     bool encrypted = false;
     bool mounted = true;
 
@@ -70,6 +73,8 @@ struct Drive
             QStringLiteral("   Removable Media:           Removable"),
             QStringLiteral("   Encrypted:                 ") + yes(encrypted),
         };
+        if (!uuid.isEmpty())
+            lines << QStringLiteral("   Volume UUID:               ") + uuid;
         return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
     }
 };
@@ -174,6 +179,10 @@ private Q_SLOTS:
     void encryptionRuns_data();
     void encryptionRuns();
     void driveInfo();
+    void confirmedVolumeIsRecheckedBeforeEncryption_data();
+    void confirmedVolumeIsRecheckedBeforeEncryption();
+    void selectionSurvivesPolls_data();
+    void selectionSurvivesPolls();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -520,6 +529,129 @@ void UsbDrivesTest::driveInfo()
     clickButton(tab.get(), QStringLiteral("Drive Info"));
     QCOMPARE(diskutil.calls().last(), QStringLiteral("info /dev/disk4"));
     QCOMPARE(logLines(*tab), (QStringList{"=== STICK ===", "Device Node: /dev/disk4", QString(476, 'x')}));
+}
+
+namespace {
+
+Drive named(const QString& volume, const QString& uuid, const QString& filesystem = QStringLiteral("APFS"))
+{
+    Drive drive = Drive::with(filesystem);
+    drive.volume = volume;
+    drive.uuid = uuid;
+    drive.mountPoint = QStringLiteral("/Volumes/") + volume;
+    return drive;
+}
+
+const QString kBackupUuid = QStringLiteral("5A1B2C3D-0000-4000-8000-00000000B4C7");
+const QString kPhotosUuid = QStringLiteral("9F8E7D6C-0000-4000-8000-0000000F0705");
+
+} // namespace
+
+void UsbDrivesTest::confirmedVolumeIsRecheckedBeforeEncryption_data()
+{
+    QTest::addColumn<QString>("volumeThen"); // what disk4 is once Yes is pressed; "" for no drive
+    QTest::addColumn<QString>("uuidThen");
+    QTest::addColumn<bool>("encrypted");
+
+    QTest::newRow("still the confirmed volume") << "BACKUP" << kBackupUuid << true;
+    QTest::newRow("another drive took the identifier") << "FAMILY-PHOTOS" << kPhotosUuid << false;
+    QTest::newRow("same name, another volume") << "BACKUP" << kPhotosUuid << false;
+    QTest::newRow("drive gone") << "" << "" << false;
+}
+
+void UsbDrivesTest::confirmedVolumeIsRecheckedBeforeEncryption()
+{
+    QFETCH(QString, volumeThen);
+    QFETCH(QString, uuidThen);
+    QFETCH(bool, encrypted);
+
+    Diskutil diskutil;
+    diskutil.attach(named(QStringLiteral("BACKUP"), kBackupUuid));
+    auto tab = openTab();
+    auto* poll = tab->findChild<QTimer*>(QStringLiteral("pollTimer"));
+    poll->start(20);
+    selectFirst(*tab);
+
+    // The drive is swapped while the question is open, as a person may
+    // unplug one stick and plug another before answering.
+    bool pollRanWhileAsked = true;
+    int listedWhileAsked = -1;
+    ModalDriver driver;
+    driver.enqueueFor<QMessageBox>([&](QMessageBox* box) {
+        pollRanWhileAsked = poll->isActive();
+        listedWhileAsked = diskutil.listings();
+        if (volumeThen.isEmpty()) {
+            diskutil.detach();
+            diskutil.setInfo(QStringLiteral("disk4"), QByteArray());
+        } else
+            diskutil.setInfo(QStringLiteral("disk4"), named(volumeThen, uuidThen).description());
+        box->button(QMessageBox::Yes)->click();
+    });
+    clickButton(tab.get(), QStringLiteral("Encrypt Drive..."));
+
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles, QStringList{"Encrypt USB Drive"});
+    QVERIFY(driver.texts.value(0).startsWith("Encrypt volume: BACKUP\nDevice: /dev/disk4\n"));
+    QVERIFY(!pollRanWhileAsked);
+    QVERIFY(listedWhileAsked >= 0);
+    QVERIFY(poll->isActive()); // polling goes on once the question is answered
+    poll->stop();
+    QCOMPARE(diskutil.calls().contains("apfs encryptVolume /dev/disk4"), encrypted);
+    if (encrypted) {
+        QCOMPARE(logLines(*tab).first(), QStringLiteral("Encrypting BACKUP..."));
+    } else {
+        QCOMPARE(logLines(*tab), QStringList{"Device list changed \u2014 operation cancelled."});
+        // The list now shows what is attached.
+        QCOMPARE(tree(*tab)->topLevelItemCount(), volumeThen.isEmpty() ? 0 : 1);
+        if (!volumeThen.isEmpty())
+            QCOMPARE(tree(*tab)->topLevelItem(0)->text(0), volumeThen);
+    }
+}
+
+void UsbDrivesTest::selectionSurvivesPolls_data()
+{
+    QTest::addColumn<QByteArray>("listing"); // once the user has chosen BACKUP on disk5
+    QTest::addColumn<QString>("disk5");      // the volume disk5 holds then
+    QTest::addColumn<QString>("current");    // the row still current after the polls; "" none
+
+    QTest::newRow("nothing changed") << QByteArray("/dev/disk4\n/dev/disk5\n") << "BACKUP" << "BACKUP";
+    QTest::newRow("listed in another order") << QByteArray("/dev/disk5\n/dev/disk4\n") << "BACKUP" << "BACKUP";
+    QTest::newRow("another volume at the identifier")
+        << QByteArray("/dev/disk4\n/dev/disk5\n") << "FAMILY-PHOTOS" << "";
+    QTest::newRow("volume gone") << QByteArray("/dev/disk4\n") << "BACKUP" << "";
+}
+
+void UsbDrivesTest::selectionSurvivesPolls()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, disk5);
+    QFETCH(QString, current);
+
+    Diskutil diskutil;
+    diskutil.setListing("/dev/disk4\n/dev/disk5\n");
+    diskutil.setInfo(QStringLiteral("disk4"), named(QStringLiteral("STICK"), QString(), "ExFAT").description());
+    diskutil.setInfo(QStringLiteral("disk5"), named(QStringLiteral("BACKUP"), kBackupUuid).description());
+    auto tab = openTab();
+    QCOMPARE(tree(*tab)->topLevelItemCount(), 2);
+    tree(*tab)->setCurrentItem(tree(*tab)->topLevelItem(1));
+
+    diskutil.setListing(listing);
+    diskutil.setInfo(QStringLiteral("disk5"),
+                     named(disk5, disk5 == "BACKUP" ? kBackupUuid : kPhotosUuid).description());
+    auto* poll = tab->findChild<QTimer*>(QStringLiteral("pollTimer"));
+    const int listed = diskutil.listings();
+    poll->start(20);
+    QTRY_VERIFY(diskutil.listings() >= listed + 2);
+    poll->stop();
+
+    QTreeWidgetItem* item = tree(*tab)->currentItem();
+    QCOMPARE(item ? item->text(0) : QString(), current);
+    // The buttons act on what is shown as chosen, or on nothing.
+    clickButton(tab.get(), QStringLiteral("Analyze Encryption"));
+    if (current.isEmpty())
+        QVERIFY(logLines(*tab).isEmpty());
+    else
+        QCOMPARE(logLines(*tab).value(0), QStringLiteral("Analyzing: BACKUP (/dev/disk5)"));
 }
 
 OT_TEST_MAIN(UsbDrivesTest)

@@ -47,6 +47,8 @@ UsbDriveInfo UsbDriveInfo::fromDescription(const QString& device, const QString&
             info.encrypted = value.toLower() == QLatin1String("yes");
         } else if (has("Mounted:")) {
             info.mounted = value.toLower() == QLatin1String("yes");
+        } else if (has("Volume UUID:")) {
+            info.volumeUuid = value;
         }
     }
     return info;

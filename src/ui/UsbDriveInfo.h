@@ -15,6 +15,15 @@ struct UsbDriveInfo
     bool removable = false;
     bool encrypted = false;
     bool mounted = false;
+    // "Volume UUID:": with the device and the volume name, what tells this
+    // volume from another that later takes the same device identifier.
+    QString volumeUuid;
+
+    // The same volume at the same device: what a confirmation was given for.
+    bool sameVolume(const UsbDriveInfo& other) const
+    {
+        return device == other.device && volumeName == other.volumeName && volumeUuid == other.volumeUuid;
+    }
 
     // The record read from the lines of "diskutil info <disk>". Values are
     // taken after the first colon, so a mount point holding ":" stays whole;

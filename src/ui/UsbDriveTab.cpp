@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
@@ -19,6 +20,30 @@
 namespace {
 
 const QString diskutil = QStringLiteral("diskutil");
+
+// Stops a timer for as long as it lives; one that was running starts again
+// afterwards, from a full period.
+class PollPause
+{
+public:
+    explicit PollPause(QTimer* timer)
+        : timer(timer)
+        , wasActive(timer->isActive())
+    {
+        timer->stop();
+    }
+    ~PollPause()
+    {
+        if (wasActive && timer)
+            timer->start();
+    }
+    PollPause(const PollPause&) = delete;
+    PollPause& operator=(const PollPause&) = delete;
+
+private:
+    QPointer<QTimer> timer;
+    bool wasActive;
+};
 
 } // namespace
 
@@ -95,6 +120,18 @@ void UsbDriveTab::log(const QString& line)
     LogView::appendLine(usbLog, line);
 }
 
+QMessageBox::StandardButton UsbDriveTab::showBox(QMessageBox::Icon icon, const QString& title,
+                                                 const QString& text, QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton)
+{
+    const PollPause pause(pollTimer);
+    QMessageBox box(icon, title, text, buttons, this);
+    box.setTextFormat(Qt::PlainText);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
 QString UsbDriveTab::describe(const QString& disk)
 {
     ToolRunner::Options options;
@@ -122,6 +159,12 @@ QList<UsbDriveInfo> UsbDriveTab::detectUsbDrives()
 
 void UsbDriveTab::refreshDrives()
 {
+    // A poll must not take the user's choice away: the row of the same
+    // volume at the same device is current again afterwards.
+    const UsbDriveInfo* current = selectedDrive();
+    const bool keepSelection = current != nullptr;
+    const UsbDriveInfo selected = current ? *current : UsbDriveInfo();
+
     const qsizetype before = drives.size();
     drives = detectUsbDrives();
     if (before == 0 && !drives.isEmpty())
@@ -142,6 +185,8 @@ void UsbDriveTab::refreshDrives()
         item->setForeground(4, QColor(drive.encrypted ? QStringLiteral("#22c55e")
                                                       : QStringLiteral("#f59e0b")));
         item->setText(5, drive.mountPoint);
+        if (keepSelection && drive.sameVolume(selected))
+            driveTree->setCurrentItem(item);
     }
 }
 
@@ -159,7 +204,7 @@ const UsbDriveInfo* UsbDriveTab::selectedDrive() const
 void UsbDriveTab::showDriveInfo()
 {
     if (!driveTree->currentItem()) {
-        QMessageBox::information(this, QStringLiteral("Info"), QStringLiteral("Select a drive."));
+        showBox(QMessageBox::Information, QStringLiteral("Info"), QStringLiteral("Select a drive."));
         return;
     }
     const UsbDriveInfo* drive = selectedDrive();
@@ -213,13 +258,13 @@ void UsbDriveTab::encryptSelected()
         return;
     const UsbDriveInfo drive = *selected;
     if (drive.encrypted) {
-        QMessageBox::information(this, QStringLiteral("Encrypt"),
-                                 drive.volumeName + QStringLiteral(" is already encrypted."));
+        showBox(QMessageBox::Information, QStringLiteral("Encrypt"),
+                drive.volumeName + QStringLiteral(" is already encrypted."));
         return;
     }
     if (!drive.filesystem.contains(QLatin1String("APFS"))) {
-        QMessageBox::warning(
-            this, QStringLiteral("Encrypt"),
+        showBox(
+            QMessageBox::Warning, QStringLiteral("Encrypt"),
             QStringLiteral("In-place encryption requires APFS filesystem.\n\nCurrent filesystem: %1\n\n"
                            "Options:\n1. Create an encrypted .qvimgv vault on this drive\n"
                            "2. Reformat as APFS (erases data)\n\nUse the Secure Vault tab to create "
@@ -227,8 +272,8 @@ void UsbDriveTab::encryptSelected()
                 .arg(drive.filesystem));
         return;
     }
-    const auto answer = QMessageBox::warning(
-        this, QStringLiteral("Encrypt USB Drive"),
+    const auto answer = showBox(
+        QMessageBox::Warning, QStringLiteral("Encrypt USB Drive"),
         QStringLiteral("Encrypt volume: %1\nDevice: %2\nFilesystem: %3\n\n"
                        "This will enable FileVault encryption on this APFS volume.\n"
                        "Data is preserved \u2014 encryption happens in the background.\n\n"
@@ -237,6 +282,15 @@ void UsbDriveTab::encryptSelected()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    // Identifiers are handed out again as drives come and go: /dev/disk5 may
+    // be another drive by now. Only the volume the user said Yes to is
+    // encrypted.
+    const UsbDriveInfo now = UsbDriveInfo::fromDescription(drive.device, describe(drive.device));
+    if (!now.sameVolume(drive)) {
+        log(QStringLiteral("Device list changed \u2014 operation cancelled."));
+        refreshDrives();
+        return;
+    }
 
     log(QStringLiteral("Encrypting %1...").arg(drive.volumeName));
     log(QStringLiteral("diskutil will prompt for password in a system dialog."));

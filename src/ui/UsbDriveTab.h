@@ -3,6 +3,7 @@
 #include "ui/UsbDriveInfo.h"
 
 #include <QList>
+#include <QMessageBox>
 #include <QWidget>
 
 class QTextEdit;
@@ -42,6 +43,12 @@ private:
     const UsbDriveInfo* selectedDrive() const;
     QString describe(const QString& disk);
     void log(const QString& line);
+    // A modal box over the tab, its text shown as plain text (volume names
+    // come from the tool). The poll waits while it is open, so the list the
+    // user answers about is not rebuilt under the question.
+    QMessageBox::StandardButton showBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     QTreeWidget* driveTree = nullptr;
     QTextEdit* usbLog = nullptr;
