@@ -10,6 +10,7 @@
 #include "vault/TessarilVault.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
 #include "ModalDriver.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -191,6 +192,8 @@ private Q_SLOTS:
     void cloudDetection();
     void cloudBackup();
     void cloudBackupOfMountedVault();
+    void failedCloudBackupKeepsTheEarlierPair_data();
+    void failedCloudBackupKeepsTheEarlierPair();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -545,7 +548,8 @@ void VaultPagesTest::cloudBackup()
     const QStringList older = treeOf(dest);
     QVERIFY(QFile::link(home->path() + "/gone", vaultPath + "/dangling"));
     clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
-    QCOMPARE(t.log().last(), QStringLiteral("Backup failed."));
+    QCOMPARE(t.log().mid(t.log().size() - 2),
+             QStringList({"Backup failed.", "Vault image not backed up: not a readable file: " + vaultPath + "/dangling"}));
     QCOMPARE(treeOf(dest), older);
     QCOMPARE(QDir(home->path() + "/Dropbox").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList({"TessarilVault-backup.qvimgv", "TessarilVault-backup.qvimgv.qvauth"}));
@@ -580,6 +584,70 @@ void VaultPagesTest::cloudBackupOfMountedVault()
     t.driver.pressButton(QMessageBox::Yes);
     clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
     QCOMPARE(treeOf(dest), treeOf(vaultPath));
+}
+
+void VaultPagesTest::failedCloudBackupKeepsTheEarlierPair_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason"); // the log's second line; <vault> for the vault path
+    QTest::newRow("side file fills the disk") << "full" << "Side file not backed up: ";
+    QTest::newRow("side file is a folder") << "folder"
+                                           << "Side file not backed up: not a readable file: <vault>.qvauth";
+    QTest::newRow("image holds a dangling link")
+        << "dangling" << "Vault image not backed up: not a readable file: <vault>/dangling";
+}
+
+void VaultPagesTest::failedCloudBackupKeepsTheEarlierPair()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    QVERIFY(QDir().mkpath(home->path() + "/Dropbox"));
+    Tab t;
+    QSignalSpy requests(t.tab.get(), &VaultTab::logRequest);
+    const QString vaultPath = TessarilVault::defaultPath();
+    const QString dest = home->path() + "/Dropbox/TessarilVault-backup.qvimgv";
+    QVERIFY(VaultFixture::makeImage(vaultPath, "pass phrase 123"));
+    const QByteArray olderSide = R"({"challenge":"aa","type":"yk-hmac"})";
+    QVERIFY(writeFile(vaultPath + ".qvauth", olderSide));
+    clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
+    QCOMPARE(requests.size(), 1);
+    const QStringList olderImage = treeOf(dest);
+
+    // Another vault at the same path, whose backup fails half-way.
+    QVERIFY(QDir(vaultPath).removeRecursively());
+    QVERIFY(QFile::remove(vaultPath + ".qvauth"));
+    QVERIFY(VaultFixture::makeImage(vaultPath, "another pass phrase"));
+    QVERIFY(treeOf(vaultPath) != olderImage);
+    std::unique_ptr<FileSizeLimit> diskFull;
+    if (fault == "full") {
+        // Larger than any file of the image: only the side file meets the limit.
+        qint64 largest = 0;
+        for (QDirIterator it(vaultPath, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            largest = qMax(largest, QFileInfo(it.next()).size());
+        QVERIFY(writeFile(vaultPath + ".qvauth", R"({"challenge":")" + QByteArray(largest + 8192, 'b')
+                                                       + R"(","type":"yk-hmac"})"));
+        diskFull = std::make_unique<FileSizeLimit>(largest + 4096);
+    } else if (fault == "folder") {
+        QVERIFY(QDir().mkpath(vaultPath + ".qvauth"));
+    } else {
+        QVERIFY(writeFile(vaultPath + ".qvauth", R"({"challenge":"bb","type":"yk-hmac"})"));
+        QVERIFY(QFile::link(home->path() + "/gone", vaultPath + "/dangling"));
+    }
+
+    clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
+    diskFull.reset();
+
+    const QStringList lines = t.log();
+    QCOMPARE(lines.value(lines.size() - 2), QStringLiteral("Backup failed."));
+    QVERIFY2(lines.last().startsWith(QString(reason).replace("<vault>", vaultPath)), qPrintable(lines.last()));
+    if (fault == "full")
+        QVERIFY2(lines.last().contains(".qvauth"), qPrintable(lines.last()));
+    QCOMPARE(requests.size(), 1);
+    // Both files of the earlier backup, byte for byte, and nothing beside them.
+    QCOMPARE(treeOf(dest), olderImage);
+    QCOMPARE(readFile(dest + ".qvauth"), olderSide);
+    QCOMPARE(QDir(home->path() + "/Dropbox").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"TessarilVault-backup.qvimgv", "TessarilVault-backup.qvimgv.qvauth"}));
 }
 
 OT_TEST_MAIN(VaultPagesTest)

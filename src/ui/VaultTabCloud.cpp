@@ -219,16 +219,25 @@ void VaultTab::backupVaultToCloud(const QString& cloudFolder)
     const QString dest = cloudFolder + kBackupName;
     // A vault is a sparse-bundle folder; one bound to a key cannot be opened
     // without its side file, so the copy carries it along (and drops a stale
-    // one left by an earlier backup of another vault).
+    // one left by an earlier backup of another vault). Image and side file
+    // are one backup: both are copied whole before either replaces the
+    // earlier pair, and a failure leaves that pair as it was.
     const QString side = vaultPath + kSideSuffix;
-    const QString destSide = dest + kSideSuffix;
-    bool copied = FileCopy::replaceTree(vaultPath, dest);
-    if (copied && QFileInfo::exists(side))
-        copied = FileCopy::replaceTree(side, destSide);
-    else if (copied && QFileInfo::exists(destSide))
-        copied = QFile::remove(destSide);
+    const QFileInfo sideInfo(side);
+    int failed = -1;
+    QString why;
+    bool copied = false;
+    if (sideInfo.exists() && !sideInfo.isFile()) {
+        failed = 1;
+        why = QStringLiteral("not a readable file: ") + side;
+    } else {
+        copied = FileCopy::replaceTogether(
+            {{vaultPath, dest}, {sideInfo.exists() ? side : QString(), dest + kSideSuffix}}, &failed, &why);
+    }
     if (!copied) {
         appendLog(QStringLiteral("Backup failed."));
+        appendLog((failed == 1 ? QStringLiteral("Side file not backed up: ") : QStringLiteral("Vault image not backed up: "))
+                  + why);
         return;
     }
     appendLog(QStringLiteral("Vault backed up to: ") + dest);

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace FileCopy {
 
@@ -141,21 +143,107 @@ bool replaceFile(const QString& source, const QString& target, QFileDevice::Perm
     return true;
 }
 
-bool replaceTree(const QString& source, const QString& target, QString* error)
+bool replaceTogether(const QList<Part>& parts, int* failed, QString* error)
 {
-    const QFileInfo info(source);
-    if (info.isFile())
-        return replaceFile(source, target, info.permissions(), error);
-    if (!info.isDir())
-        return fail(error, QStringLiteral("nothing to copy at ") + source);
-    QTemporaryDir made(siblingTemplate(target, "new-"));
-    if (!made.isValid())
-        return fail(error, made.errorString());
-    if (!copyFolder(source, made.path(), error))
+    struct Step {
+        std::unique_ptr<QTemporaryFile> file;
+        std::unique_ptr<QTemporaryDir> folder;
+        QString made;                          // the finished copy; empty: nothing to put in place
+        std::unique_ptr<QTemporaryDir> aside;  // holds the earlier target until all is done
+        QString parked;
+        bool placed = false;
+    };
+    std::vector<Step> steps(parts.size());
+    // reason empty: *error already says why.
+    const auto failAt = [failed, error](qsizetype i, const QString& reason = QString()) {
+        if (failed)
+            *failed = int(i);
+        if (error && !reason.isEmpty())
+            *error = reason;
         return false;
-    if (!putInPlace(made.path(), target, error))
-        return false;
-    made.setAutoRemove(false);
+    };
+    // Puts every earlier target back, and takes every new copy out of the
+    // way again (into its temporary name, which then goes).
+    const auto undo = [&]() {
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            Step& step = steps[size_t(i)];
+            if (step.placed)
+                renameOver(parts.at(i).target, step.made, nullptr);
+            if (!step.parked.isEmpty())
+                renameOver(step.parked, parts.at(i).target, nullptr);
+        }
+    };
+
+    // Every copy is made whole first, beside its target so that putting it
+    // in place stays a rename.
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const Part& part = parts.at(i);
+        Step& step = steps[size_t(i)];
+        if (part.source.isEmpty())
+            continue;
+        const QFileInfo info(part.source);
+        if (info.isDir()) {
+            step.folder = std::make_unique<QTemporaryDir>(siblingTemplate(part.target, "new-"));
+            if (!step.folder->isValid())
+                return failAt(i, part.target + QStringLiteral(": ") + step.folder->errorString());
+            if (!copyFolder(part.source, step.folder->path(), error))
+                return failAt(i);
+            step.made = step.folder->path();
+            continue;
+        }
+        QFile in(part.source);
+        if (!openSource(in, error))
+            return failAt(i);
+        step.file = std::make_unique<QTemporaryFile>(siblingTemplate(part.target, "new-"));
+        // Created 0600; given its final mode before the first byte.
+        if (!step.file->open() || !step.file->setPermissions(info.permissions()))
+            return failAt(i, part.target + QStringLiteral(": ") + step.file->errorString());
+        if (!copyContents(in, *step.file, error))
+            return failAt(i);
+        step.file->close();
+        step.made = step.file->fileName();
+    }
+
+    // Then the earlier targets step aside, and the copies take their places.
+    // A folder can be renamed neither over a folder with contents nor onto a
+    // file, and the earlier set must be whole again if any part fails.
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString& target = parts.at(i).target;
+        Step& step = steps[size_t(i)];
+        const QFileInfo old(target);
+        if (!old.exists() && !old.isSymLink())
+            continue;
+        step.aside = std::make_unique<QTemporaryDir>(siblingTemplate(target, "old-"));
+        if (!step.aside->isValid()) {
+            undo();
+            return failAt(i, target + QStringLiteral(": ") + step.aside->errorString());
+        }
+        const QString parked = step.aside->path() + QStringLiteral("/old");
+        if (!renameOver(target, parked, error)) {
+            undo();
+            return failAt(i);
+        }
+        step.parked = parked;
+    }
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        Step& step = steps[size_t(i)];
+        if (step.made.isEmpty())
+            continue;
+        if (!renameOver(step.made, parts.at(i).target, error)) {
+            undo();
+            return failAt(i);
+        }
+        step.placed = true;
+    }
+
+    // The copies are in place for good; the earlier targets go with their
+    // temporary folders.
+    for (Step& step : steps) {
+        if (step.file)
+            step.file->setAutoRemove(false);
+        if (step.folder)
+            step.folder->setAutoRemove(false);
+    }
     return true;
 }
 

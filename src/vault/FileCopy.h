@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFileDevice>
+#include <QList>
 #include <QString>
 
 // Copies that replace what they copy onto only once they are whole: the copy
@@ -14,11 +15,20 @@ namespace FileCopy {
 bool replaceFile(const QString& source, const QString& target, QFileDevice::Permissions mode,
                  QString* error = nullptr);
 
-// Copies source, a file or a folder with everything under it, to target; each
-// file keeps its source's mode. A folder copy fails on anything that is
-// neither a readable file nor a folder (a dangling link, say). An earlier
-// target, file or folder, is replaced whole; false leaves it untouched.
-bool replaceTree(const QString& source, const QString& target, QString* error = nullptr);
+// One copy of a set that replaces its targets together.
+struct Part {
+    QString source;   // a file, or a folder with everything under it; empty: the target is only removed
+    QString target;
+};
+
+// Copies every part's source beside its target, and only once every copy is
+// whole puts them all in place, each replacing whatever stands at its target
+// (file, folder or link) whole; each file keeps its source's mode. A folder
+// copy fails on anything that is neither a readable file nor a folder (a
+// dangling link, say). False leaves every target exactly as it was and
+// nothing beside it; *failed is then the index of the part that could not be
+// copied or put in place, and *error says why.
+bool replaceTogether(const QList<Part>& parts, int* failed = nullptr, QString* error = nullptr);
 
 // Puts made, a finished file or folder, in target's place, replacing what
 // is there (a folder too) whole; false leaves target as it was.
