@@ -95,6 +95,7 @@ private Q_SLOTS:
     void rekeyRefusesHardwareVaults();
     void removeKeepsFiles();
     void doubleClickAndButtons();
+    void addExistingAndShowInFinder_data();
     void addExistingAndShowInFinder();
 
 private:
@@ -345,21 +346,40 @@ void VaultActionsTest::doubleClickAndButtons()
     QVERIFY(!a.vault.isMounted());
 }
 
+void VaultActionsTest::addExistingAndShowInFinder_data()
+{
+    QTest::addColumn<bool>("bundle");
+    QTest::newRow("bundle folder made by the engine") << true;
+    QTest::newRow("image file") << false;
+}
+
 void VaultActionsTest::addExistingAndShowInFinder()
 {
-    // A plain file: the toolkit's dialog opens a folder it is asked to accept.
+    QFETCH(bool, bundle);
     const QString path = at("found.qvimgv");
-    QVERIFY(writeFile(path, "image"));
     Actions a({});
+    if (bundle) {
+        QVERIFY(a.vault.create(path, 64, kOld, QStringLiteral("APFS")));
+        QVERIFY(QFileInfo(path).isDir());
+    } else {
+        QVERIFY(writeFile(path, "image"));
+    }
+    // Typed into the dialog's name field and accepted, as a person would:
+    // a bundle is taken as the vault, not opened as a folder.
     a.driver.chooseFile(path);
     clickButton(a.tab.get(), "Add Existing...");
+    QCOMPARE(a.driver.pending(), 0);
     QCOMPARE(a.driver.titles, QStringList{"Add Existing Vault"});
     QCOMPARE(a.profile.vaultPaths(), QStringList{path});
     QCOMPARE(a.log().last(), "Added vault: " + path);
+    QCOMPARE(a.list()->topLevelItem(0)->text(3), QStringLiteral("Locked"));
 
     QVERIFY(a.choose(path, "Show in Finder"));
     QTRY_COMPARE(a.tools.callCount("open"), 1);
     QCOMPARE(a.tools.arguments("open"), QStringList({"-R", path}));
+    // The detached stand-in writes its call log last: let it finish before
+    // its folder goes.
+    QTRY_VERIFY(QFileInfo::exists(a.tools.stateDir() + "/open.log"));
 }
 
 OT_TEST_MAIN(VaultActionsTest)

@@ -33,6 +33,34 @@ void wipe(std::initializer_list<QString*> secrets)
         secureZero(*secret);
 }
 
+// A vault image is a sparse-bundle folder. The toolkit's file dialog opens
+// any folder it is asked to accept, so it takes a bundle as the file it
+// stands for, and opens every other folder as before.
+class VaultFileDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList chosen = selectedFiles();
+        if (chosen.size() == 1 && isBundle(chosen.first())) {
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    static bool isBundle(const QString& path)
+    {
+        const QFileInfo info(path);
+        return info.isDir()
+            && (info.fileName().endsWith(QLatin1String(".qvimgv"), Qt::CaseInsensitive)
+                || info.fileName().endsWith(QLatin1String(".sparsebundle"), Qt::CaseInsensitive));
+    }
+};
+
 } // namespace
 
 QMenu* VaultTab::buildVaultMenu(QTreeWidgetItem* item)
@@ -194,7 +222,7 @@ void VaultTab::renameVault(const QString& path, const QString& shownName, bool m
 
 void VaultTab::onAddExistingVault()
 {
-    QFileDialog dialog(this, QStringLiteral("Add Existing Vault"), QDir::homePath());
+    VaultFileDialog dialog(this, QStringLiteral("Add Existing Vault"), QDir::homePath());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters({QStringLiteral("Tessaril Vault (*.qvimgv)"), QStringLiteral("All Files (*)")});
     dialog.setFilter(QDir::AllEntries | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
