@@ -33,6 +33,7 @@
 #include <QMessageAuthenticationCode>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -150,6 +151,8 @@ private Q_SLOTS:
     void pivRoundTripOnSoftHsm();
     void pivWithoutRsaCertificate();
     void pivFallbackFileStillMounts();
+    void keyToolsSayWhy_data();
+    void keyToolsSayWhy();
     void sideFileReading_data();
     void sideFileReading();
     void fidoRoundTrip_data();
@@ -337,7 +340,8 @@ void VaultUnlockTest::yubiKeyWithoutAnswer()
     u.create();
 
     QCOMPARE(u.driver.texts, QStringList{"YubiKey challenge-response failed.\n"
-                                         "Ensure slot 2 is configured for HMAC-SHA1 challenge-response."});
+                                         "Ensure slot 2 is configured for HMAC-SHA1 challenge-response.\n\n"
+                                         "ykchalresp: exit code 1"});
     QVERIFY(!QFileInfo::exists(path));
     QVERIFY(!QFileInfo::exists(sideFile(path)));
     QCOMPARE(u.tools.callCount("hdiutil"), 0);
@@ -346,7 +350,8 @@ void VaultUnlockTest::yubiKeyWithoutAnswer()
     QVERIFY(VaultFixture::makeImage(path, "whatever"));
     QVERIFY(writeFile(sideFile(path), R"({"challenge":"ab","type":"yk-hmac"})"));
     u.tab->mountVaultByPath(path);
-    QCOMPARE(u.log().last(), QStringLiteral("YubiKey challenge-response failed."));
+    QCOMPARE(u.log().mid(u.log().size() - 2),
+             QStringList({"YubiKey challenge-response failed.", "ykchalresp: exit code 1"}));
     QCOMPARE(u.tools.callCount("hdiutil"), 0);
 }
 
@@ -457,7 +462,10 @@ void VaultUnlockTest::pivWithoutRsaCertificate()
 
     u.create();
 
-    QCOMPARE(u.driver.texts, QStringList{QString::fromUtf8("PIV slot 9A has no RSA certificate \u2014 vault not created.")});
+    // openssl's own words follow: an elliptic-curve key cannot encrypt.
+    QVERIFY2(u.driver.texts.value(0).startsWith(
+                 QString::fromUtf8("PIV slot 9A has no RSA certificate \u2014 vault not created.\n\nopenssl: ")),
+             qPrintable(u.driver.texts.value(0)));
     QVERIFY(!QFileInfo::exists(path));
     QVERIFY(!QFileInfo::exists(sideFile(path)));
     QCOMPARE(u.tools.callCount("hdiutil"), 0);
@@ -479,6 +487,55 @@ void VaultUnlockTest::pivFallbackFileStillMounts()
     QCOMPARE(u.driver.titles, QStringList());
     QCOMPARE(mounted.size(), 1);
     QCOMPARE(u.tools.callCount("pkcs11-tool"), 0);
+}
+
+void VaultUnlockTest::keyToolsSayWhy_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("yk-hmac, the real ykchalresp and no YubiKey")
+        << "yk-hmac"
+        << "YubiKey challenge-response failed.\nEnsure slot 2 is configured for HMAC-SHA1 challenge-response.\n\n"
+           "ykchalresp: ";
+    QTest::newRow("piv-touch, ykman finds no YubiKey")
+        << "piv-touch" << QString::fromUtf8("PIV slot 9A certificate could not be read \u2014 vault not created.\n\n"
+                                            "ykman: WARNING: PC/SC not available. Smart card protocols will not "
+                                            "function.\nError: No YubiKey detected!");
+}
+
+// A FIDO2 key is plugged but no YubiKey: the tool's own reason reaches the
+// message, and nothing is made, not even the vault's folder.
+void VaultUnlockTest::keyToolsSayWhy()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, message);
+    Unlock u(true);
+    if (method == "yk-hmac") {
+        QVERIFY(QFile::remove(u.tools.binDir() + "/ykchalresp"));
+        QVERIFY2(!QStandardPaths::findExecutable("ykchalresp").isEmpty(),
+                 "ykchalresp (yubikey-personalization) is not installed");
+    } else {
+        // What ykman says here; the real one needs ten seconds to say it.
+        u.tools.answer("ykman", {}, 1,
+                       "WARNING: PC/SC not available. Smart card protocols will not function.\n"
+                       "Error: No YubiKey detected!\n");
+    }
+    const QString folder = home->path() + "/vaults";
+    QVERIFY(!QFileInfo::exists(folder));
+    const QString path = vaultPath("new/v.qvimgv");
+    u.setForm(path, method);
+    u.driver.pressButton(QMessageBox::Ok);
+
+    u.create();
+
+    QCOMPARE(u.driver.titles, QStringList{kWarning});
+    QVERIFY2(u.driver.texts.value(0).startsWith(message), qPrintable(u.driver.texts.value(0)));
+    if (method == "yk-hmac")
+        QVERIFY2(u.driver.texts.value(0).contains("no yubikey present", Qt::CaseInsensitive),
+                 qPrintable(u.driver.texts.value(0)));
+    QVERIFY(!QFileInfo::exists(folder));
+    QCOMPARE(u.tools.callCount("hdiutil"), 0);
+    QVERIFY(u.profile.vaultPaths().isEmpty());
 }
 
 void VaultUnlockTest::sideFileReading_data()

@@ -90,7 +90,10 @@ QString VaultTab::askSecret(const QString& title, const QString& label, bool* ok
 
 void VaultTab::warn(const QString& text)
 {
-    QMessageBox::warning(this, QStringLiteral("Vault"), text, QMessageBox::Ok);
+    // Plain text: paths and tools' own words are shown as they are.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vault"), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool VaultTab::hardwareKeyPresent() const
@@ -115,7 +118,8 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         warn(QStringLiteral("Vault already exists: ") + path);
         return;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // Nothing is made on disk, not even the vault's folder, until the
+    // method has its key material: the engine makes the folder itself.
 
     QString passphrase;
     QJsonObject sideFile;
@@ -137,11 +141,14 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         appendLog(QStringLiteral("Computing HMAC-SHA1 challenge-response on YubiKey slot 2..."));
         appendLog(QStringLiteral("Touch your YubiKey when it blinks."));
         const QString challenge = VaultKeyTools::randomHex();
+        QString why;
         if (!challenge.isEmpty())
-            passphrase = VaultKeyTools::challengeResponse(challenge);
+            passphrase = VaultKeyTools::challengeResponse(challenge, &why);
         if (!challenge.isEmpty() && passphrase.isEmpty()) {
+            // The tool knows best whether no key answered or slot 2 did not.
             warn(QStringLiteral("YubiKey challenge-response failed.\n"
-                                "Ensure slot 2 is configured for HMAC-SHA1 challenge-response."));
+                                "Ensure slot 2 is configured for HMAC-SHA1 challenge-response.\n\n")
+                 + why);
             return;
         }
         if (!passphrase.isEmpty()) {
@@ -204,13 +211,19 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         passphrase = VaultKeyTools::randomHex();
         if (!passphrase.isEmpty()) {
             appendLog(QStringLiteral("Wrapping vault key with PIV certificate (slot 9A)..."));
-            const QByteArray wrapped =
-                VaultKeyTools::wrapWithCertificate(VaultKeyTools::exportPivCertificate(), passphrase);
+            QString why;
+            const QString certificate = VaultKeyTools::exportPivCertificate(&why);
+            const QByteArray wrapped = certificate.trimmed().isEmpty()
+                ? QByteArray()
+                : VaultKeyTools::wrapWithCertificate(certificate, passphrase, &why);
             // Keeping the key itself beside the image would let anyone with
             // the two files open the vault.
             if (wrapped.isEmpty()) {
                 secureZero(passphrase);
-                warn(QStringLiteral("PIV slot 9A has no RSA certificate \u2014 vault not created."));
+                warn((certificate.trimmed().isEmpty()
+                          ? QStringLiteral("PIV slot 9A certificate could not be read \u2014 vault not created.")
+                          : QStringLiteral("PIV slot 9A has no RSA certificate \u2014 vault not created."))
+                     + QStringLiteral("\n\n") + why);
                 return;
             }
             sideFile.insert(QStringLiteral("type"), kPiv);
@@ -415,9 +428,11 @@ void VaultTab::mountVaultByPath(const QString& path)
             return;
         }
         appendLog(QStringLiteral("Computing HMAC challenge-response... Touch your YubiKey."));
-        passphrase = VaultKeyTools::challengeResponse(auth.challenge);
+        QString why;
+        passphrase = VaultKeyTools::challengeResponse(auth.challenge, &why);
         if (passphrase.isEmpty()) {
             appendLog(QStringLiteral("YubiKey challenge-response failed."));
+            appendLog(why);
             return;
         }
     } else if (auth.type == kFido || auth.type == kDual) {
