@@ -236,8 +236,8 @@ void VaultTab::backupVaultToCloud(const QString& cloudFolder)
     }
     if (!copied) {
         appendLog(QStringLiteral("Backup failed."));
-        appendLog((failed == 1 ? QStringLiteral("Side file not backed up: ") : QStringLiteral("Vault image not backed up: "))
-                  + why);
+        const QString what = failed == 1 ? QStringLiteral("Side file") : QStringLiteral("Vault image");
+        appendLog(what + QStringLiteral(" not backed up: ") + why);
         return;
     }
     appendLog(QStringLiteral("Vault backed up to: ") + dest);
