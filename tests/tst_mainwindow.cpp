@@ -346,7 +346,7 @@ void MainWindowTest::fitsItsTextInBothThemes()
     // The clock in the tab bar's corner lies wholly inside the window.
     auto* tabs = window.findChild<QTabWidget*>();
     QWidget* corner = tabs->cornerWidget(Qt::TopRightCorner);
-    QCOMPARE(corner->width(), 260);
+    QVERIFY(corner->width() >= corner->sizeHint().width());
     QVERIFY2(corner->geometry().right() < tabs->width(),
              qPrintable(QString("corner ends at %1, tabs are %2 wide")
                             .arg(corner->geometry().right()).arg(tabs->width())));

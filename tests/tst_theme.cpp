@@ -2,11 +2,13 @@
 #include "app/MainWindow.h"
 #include "app/StyleManager.h"
 #include "config/Settings.h"
+#include "ui/PreferencesDialog.h"
 
 #include "TestHome.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QPushButton>
@@ -20,6 +22,8 @@ private Q_SLOTS:
     void buttonColours_data();
     void buttonColours();
     void toggleTwiceReturnsAndStores();
+    void preferencesKeepTheThemeInUse_data();
+    void preferencesKeepTheThemeInUse();
     void checkBoxes_data();
     void checkBoxes();
 };
@@ -42,8 +46,10 @@ void ThemeTest::buttonColours_data()
     QTest::newRow("light danger") << int(StyleManager::Light) << "dangerButton" << true << "#dc2626";
     QTest::newRow("light secondary") << int(StyleManager::Light) << "secondaryButton" << true << "#f1f5f9";
     QTest::newRow("dark disabled is grey") << int(StyleManager::Dark) << "" << false << "#374151";
-    // The light sheet has no rule for disabled buttons.
-    QTest::newRow("light disabled keeps the button rule") << int(StyleManager::Light) << "" << false << "#0284c7";
+    QTest::newRow("light disabled is grey") << int(StyleManager::Light) << "" << false << "#e2e8f0";
+    QTest::newRow("dark disabled danger is grey") << int(StyleManager::Dark) << "dangerButton" << false << "#374151";
+    QTest::newRow("light disabled secondary is grey")
+        << int(StyleManager::Light) << "secondaryButton" << false << "#e2e8f0";
 }
 
 void ThemeTest::buttonColours()
@@ -81,6 +87,35 @@ void ThemeTest::toggleTwiceReturnsAndStores()
     QCOMPARE(AppSettings()->value("theme").toString(), QStringLiteral("dark"));
 }
 
+// A session started with "--light" or "--dark" against the stored choice:
+// the dialog shows the look in use, and saving it unchanged keeps that look.
+void ThemeTest::preferencesKeepTheThemeInUse_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("inUse");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("stored dark, light in use") << "dark" << int(StyleManager::Light) << "light";
+    QTest::newRow("stored light, dark in use") << "light" << int(StyleManager::Dark) << "dark";
+}
+
+void ThemeTest::preferencesKeepTheThemeInUse()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, inUse);
+    QFETCH(QString, shown);
+    TestHome home;
+    AppSettings()->setValue("theme", stored);
+    StyleManager::apply(qApp, StyleManager::Theme(inUse));
+
+    PreferencesDialog dialog(nullptr);
+    QSignalSpy themes(&dialog, &PreferencesDialog::themeChanged);
+    QCOMPARE(dialog.findChild<QComboBox*>("themeCombo")->currentData().toString(), shown);
+    dialog.saveSettings();
+    QCOMPARE(themes.size(), 1);
+    QCOMPARE(themes.at(0).at(0).toString(), shown);
+    QCOMPARE(AppSettings()->value("theme").toString(), shown);
+}
+
 void ThemeTest::checkBoxes_data()
 {
     QTest::addColumn<int>("theme");
@@ -90,7 +125,7 @@ void ThemeTest::checkBoxes_data()
     QTest::newRow("light") << int(StyleManager::Light) << "#f8fafc" << "#1f2937";
 }
 
-// A box must stand out from the page, show its tick in the accent colour,
+// A box must stand out from the page, show its tick mark on the accent colour,
 // and look disabled when it is.
 void ThemeTest::checkBoxes()
 {
@@ -132,7 +167,10 @@ void ThemeTest::checkBoxes()
     // The border differs from the page behind it.
     const QSet<QString> border = colours(unticked, QRect(box.left(), box.center().y(), 1, 1));
     QVERIFY2(!border.contains(surface), qPrintable(QStringList(border.values()).join(',')));
-    QVERIFY(colours(ticked, QRect(indicator(ticked).center(), QSize(1, 1))).contains("#0ea5e9"));
+    // A ticked box is filled with the accent and carries a white tick mark.
+    const QSet<QString> tickedBox = colours(ticked, indicator(ticked));
+    QVERIFY(tickedBox.contains("#0ea5e9"));
+    QVERIFY2(tickedBox.contains("#ffffff"), qPrintable(QStringList(tickedBox.values()).join(',')));
 
     // Text colour: the disabled one is muted, not the enabled text colour.
     const QSet<QString> disabledText = colours(disabled, disabled->rect().adjusted(box.right() + 4, 0, 0, 0));

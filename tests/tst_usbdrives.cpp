@@ -183,6 +183,7 @@ private Q_SLOTS:
     void confirmedVolumeIsRecheckedBeforeEncryption();
     void selectionSurvivesPolls_data();
     void selectionSurvivesPolls();
+    void missingDiskutilIsTold();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -652,6 +653,16 @@ void UsbDrivesTest::selectionSurvivesPolls()
         QVERIFY(logLines(*tab).isEmpty());
     else
         QCOMPARE(logLines(*tab).value(0), QStringLiteral("Analyzing: BACKUP (/dev/disk5)"));
+}
+
+// Without diskutil the page stays empty, and its log says why, once.
+void UsbDrivesTest::missingDiskutilIsTold()
+{
+    FakeTools noTools(false);
+    auto tab = openTab();
+    tab->refreshDrives();
+    QCOMPARE(tree(*tab)->topLevelItemCount(), 0);
+    QCOMPARE(logLines(*tab), QStringList{"Could not start diskutil: no drives can be listed."});
 }
 
 OT_TEST_MAIN(UsbDrivesTest)

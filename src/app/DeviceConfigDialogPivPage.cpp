@@ -4,6 +4,7 @@
 #include "core/SecureZero.h"
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
+#include "ui/ButtonFit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -46,7 +47,7 @@ const QString kFactoryMgmtKey = QStringLiteral("5e1a9c37d20b84f6a3c95e17b02d68f4
 QPushButton* fixedButton(const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
-    button->setFixedSize(260, 28);
+    fitButtonToText(button, 260, 28);
     return button;
 }
 

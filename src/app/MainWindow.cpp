@@ -156,7 +156,10 @@ void MainWindow::setupCornerWidget()
     // bar that tall, rather than the clock being cut off.
     const int missing = corner->sizeHint().height() - tabWidget->tabBar()->sizeHint().height();
     if (missing > 0)
-        tabWidget->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { margin-top: %1px; }").arg(missing));
+        tabWidget->tabBar()->setStyleSheet(
+            QStringLiteral("QTabBar::tab { margin-top: %1px; } QTabBar QToolButton { margin-top: %2px; }")
+                .arg(missing)
+                .arg(missing + 2));
     // A vault on disk is a sparse-bundle folder, so any entry at the path counts.
     const QString defaultVault = TessarilVault::defaultPath();
     if (QFileInfo::exists(defaultVault)) {

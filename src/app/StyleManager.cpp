@@ -1,5 +1,7 @@
 #include "app/StyleManager.h"
 
+#include "ui/HeaderFit.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QStyleFactory>
@@ -7,6 +9,7 @@
 namespace {
 
 StyleManager::Theme currentTheme = StyleManager::Dark;
+bool themeApplied = false;
 
 // Navy surfaces with a cyan accent.
 const QString darkSheet = QStringLiteral(R"qss(
@@ -76,9 +79,8 @@ QTabBar::tab {
     border-bottom: none;
     border-top-left-radius: 6px;
     border-top-right-radius: 6px;
-    padding: 8px 16px;
+    padding: 8px 12px;
     margin-right: 2px;
-    min-width: 100px;
 }
 
 QTabBar::tab:selected {
@@ -363,13 +365,76 @@ QLabel#lockedStatus {
     color: #8b5cf6;
     font-weight: 700;
 }
+QTabBar::scroller {
+    width: 56px;
+}
+
+QTabBar QToolButton {
+    background-color: #111827;
+    border: 1px solid #1e3a5f;
+    border-radius: 4px;
+    padding: 0;
+    margin: 2px 1px;
+}
+
+QTabBar QToolButton:hover {
+    background-color: #1e3a5f;
+}
+
+QTabBar QToolButton::left-arrow {
+    image: url(:/icons/arrow-left);
+}
+
+QTabBar QToolButton::right-arrow {
+    image: url(:/icons/arrow-right);
+}
+
+QTabBar QToolButton:disabled {
+    background-color: #0c1a2e;
+    border-color: #111827;
+}
+
+QPushButton#dangerButton:disabled, QPushButton#secondaryButton:disabled {
+    background-color: #374151;
+    color: #6b7280;
+    border-color: #374151;
+}
+
+QCheckBox::indicator:checked {
+    image: url(:/icons/check);
+}
+
+QLabel#clockLabel {
+    color: #e0f2fe;
+    font-size: 18px;
+    font-weight: 700;
+    font-family: "SF Mono", "Menlo", monospace;
+}
+
+QLabel#dateLabel {
+    color: #94a3b8;
+    font-size: 11px;
+    font-weight: 400;
+}
+
+QLabel#zoneLabel {
+    color: #94a3b8;
+    font-size: 10px;
+}
+
+QLabel#noVaultsLabel, QLabel#vaultCounter {
+    color: #94a3b8;
+    font-size: 10px;
+}
 )qss");
 
 // "Enterprise Lite". It styles fewer states than the dark sheet on purpose:
-// disabled and pressed buttons, hovered tabs and items, spin boxes, plain-text
+// pressed buttons, hovered tabs and items, spin boxes, plain-text
 // editors, menu separators, combo-box pop-ups and horizontal scroll bars keep
-// Fusion's own look. Check boxes are drawn by both sheets: the general rule's
-// text colour would otherwise hide that a box is disabled.
+// Fusion's own look. Check boxes and disabled buttons are drawn by both
+// sheets: the general rules' colours would otherwise hide that one is
+// disabled. The corner clock's labels take their colours from the sheet in
+// force, so that they stay readable on either background.
 const QString lightSheet = QStringLiteral(R"qss(
 QWidget {
     background-color: #f8fafc;
@@ -420,7 +485,7 @@ QTabBar::tab {
     border-bottom: none;
     border-top-left-radius: 6px;
     border-top-right-radius: 6px;
-    padding: 8px 16px;
+    padding: 8px 12px;
     margin-right: 2px;
 }
 
@@ -633,6 +698,68 @@ QLineEdit:focus, QTextEdit:focus {
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {
     height: 0;
 }
+
+QTabBar::scroller {
+    width: 56px;
+}
+
+QTabBar QToolButton {
+    background-color: #ffffff;
+    border: 1px solid #cbd5e1;
+    border-radius: 4px;
+    padding: 0;
+    margin: 2px 1px;
+}
+
+QTabBar QToolButton:hover {
+    background-color: #f1f5f9;
+}
+
+QTabBar QToolButton::left-arrow {
+    image: url(:/icons/arrow-left);
+}
+
+QTabBar QToolButton::right-arrow {
+    image: url(:/icons/arrow-right);
+}
+
+QTabBar QToolButton:disabled {
+    background-color: #f1f5f9;
+    border-color: #e2e8f0;
+}
+
+QPushButton:disabled, QPushButton#dangerButton:disabled, QPushButton#secondaryButton:disabled {
+    background-color: #e2e8f0;
+    color: #64748b;
+    border-color: #cbd5e1;
+}
+
+QCheckBox::indicator:checked {
+    image: url(:/icons/check);
+}
+
+QLabel#clockLabel {
+    color: #0f172a;
+    font-size: 18px;
+    font-weight: 700;
+    font-family: "SF Mono", "Menlo", monospace;
+}
+
+QLabel#dateLabel {
+    color: #475569;
+    font-size: 11px;
+    font-weight: 400;
+}
+
+QLabel#zoneLabel {
+    color: #475569;
+    font-size: 10px;
+}
+
+QLabel#noVaultsLabel, QLabel#vaultCounter {
+    color: #475569;
+    font-size: 10px;
+}
 )qss");
 
 } // namespace
@@ -640,16 +767,23 @@ QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {
 void StyleManager::apply(QApplication* app, Theme theme)
 {
     currentTheme = theme;
+    themeApplied = true;
     app->setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("Helvetica Neue"), 14);
     font.setHintingPreference(QFont::PreferNoHinting);
     app->setFont(font);
     app->setStyleSheet(theme == Light ? lightSheet : darkSheet);
+    fitViewsEverywhere(app);
 }
 
 StyleManager::Theme StyleManager::current()
 {
     return currentTheme;
+}
+
+bool StyleManager::applied()
+{
+    return themeApplied;
 }
 
 QString StyleManager::darkStyleSheet()

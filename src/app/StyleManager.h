@@ -20,6 +20,8 @@ public:
     static void apply(QApplication* app, Theme theme);
     // The theme last passed to apply(); Dark before the first call.
     static Theme current();
+    // Whether apply() has run in this process: before it, no look is in use.
+    static bool applied();
 
     static QString darkStyleSheet();
     static QString lightStyleSheet();

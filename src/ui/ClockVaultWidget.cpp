@@ -25,22 +25,19 @@ ClockVaultWidget::ClockVaultWidget(QWidget* parent)
     layout->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
     clockLabel = new QLabel(this);
+    // The labels' colours and fonts come from the theme's sheet, by object
+    // name: a colour fixed here would vanish on the other theme's background.
     clockLabel->setObjectName(QStringLiteral("clockLabel"));
-    clockLabel->setStyleSheet(QStringLiteral(
-        "color: #e0f2fe; font-size: 18px; font-weight: 700; "
-        "font-family: 'SF Mono', 'Menlo', monospace;"));
     clockLabel->setAlignment(Qt::AlignRight);
     layout->addWidget(clockLabel);
 
     dateLabel = new QLabel(this);
     dateLabel->setObjectName(QStringLiteral("dateLabel"));
-    dateLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 11px; font-weight: 400;"));
     dateLabel->setAlignment(Qt::AlignRight);
     layout->addWidget(dateLabel);
 
     zoneLabel = new QLabel(this);
     zoneLabel->setObjectName(QStringLiteral("zoneLabel"));
-    zoneLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 10px;"));
     zoneLabel->setAlignment(Qt::AlignRight);
     layout->addWidget(zoneLabel);
 
@@ -54,7 +51,6 @@ ClockVaultWidget::ClockVaultWidget(QWidget* parent)
     clockTimer->start(1000);
     updateClock();
 
-    setFixedWidth(260);
     setMaximumHeight(110);
 }
 
@@ -69,7 +65,15 @@ void ClockVaultWidget::updateClock()
 
 QSize ClockVaultWidget::sizeHint() const
 {
-    return {minimumWidth(), QWidget::sizeHint().height()};
+    // As narrow as the corner's contents allow, so that the tabs beside it
+    // keep the width, yet wide enough for the longest date of any day: the
+    // tabs do not shift as the days pass.
+    const QSize natural = QWidget::sizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    const int longestDate = dateLabel->fontMetrics().horizontalAdvance(
+                                QStringLiteral("Wednesday, September 30, 2026"))
+        + margins.left() + margins.right();
+    return {qMax(natural.width(), longestDate), natural.height()};
 }
 
 void ClockVaultWidget::setVaults(const QList<VaultBadgeInfo>& list)
@@ -113,9 +117,10 @@ void ClockVaultWidget::rebuildBadges()
     row->addStretch();
     if (vaults.isEmpty()) {
         auto* none = new QLabel(QStringLiteral("No vaults"), badgeArea);
-        none->setStyleSheet(QStringLiteral("color: #4b5563; font-size: 10px;"));
+        none->setObjectName(QStringLiteral("noVaultsLabel"));
         none->setAlignment(Qt::AlignRight);
         row->addWidget(none);
+        updateGeometry();
         return;
     }
 
@@ -154,11 +159,13 @@ void ClockVaultWidget::rebuildBadges()
     if (vaults.size() >= 2) {
         counterLabel = new QLabel(QStringLiteral("%1/%2").arg(shown + 1).arg(vaults.size()), badgeArea);
         counterLabel->setObjectName(QStringLiteral("vaultCounter"));
-        counterLabel->setStyleSheet(QStringLiteral("color: #4b5563; font-size: 9px;"));
         counterLabel->setCursor(Qt::PointingHandCursor);
         counterLabel->installEventFilter(this);
         row->addWidget(counterLabel);
     }
+    // The badge's text sets the corner's width: the tab widget places its
+    // corner by the size hint.
+    updateGeometry();
 }
 
 bool ClockVaultWidget::eventFilter(QObject* watched, QEvent* event)

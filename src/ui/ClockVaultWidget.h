@@ -34,8 +34,9 @@ public:
     // "iCloud", "Google Drive", "OneDrive", "Dropbox": those whose local
     // folder exists under the home folder, in that order.
     QStringList detectCloudDrives() const;
-    // The tab widget places its corner widget by the size hint: it must
-    // name the fixed width, or the widget is laid out past the window's edge.
+    // The tab widget places its corner widget by the size hint alone: it
+    // names the width the contents need, or the widget is laid out past the
+    // window's edge.
     QSize sizeHint() const override;
 
 public Q_SLOTS:

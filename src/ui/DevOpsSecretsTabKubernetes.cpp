@@ -221,9 +221,12 @@ void DevOpsSecretsTab::listKubernetesContexts()
     ToolRunner::runAsync(
         kubectl, {QStringLiteral("config"), QStringLiteral("get-contexts"), QStringLiteral("-o"), QStringLiteral("name")},
         options, this, [this](const ToolRunner::Result& result) {
+            // The detection is over either way: the box no longer says it is
+            // under way; a failure's reason is in the log.
             if (!result.succeeded()) {
                 log(QString::fromUtf8("k8s: could not list the kubeconfig contexts \u2014 ")
                     + DevOpsSecretFiles::failureText(kubectl, result));
+                m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
                 return;
             }
             for (const QString& context : result.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -231,5 +234,7 @@ void DevOpsSecretsTab::listKubernetesContexts()
             // With a placeholder set, the combo box leaves the first entry unchosen.
             if (m_kubeContexts->count() > 0)
                 m_kubeContexts->setCurrentIndex(0);
+            else
+                m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
         });
 }

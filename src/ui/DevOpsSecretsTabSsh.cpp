@@ -3,6 +3,7 @@
 #include "ui/DevOpsSecretsTab.h"
 
 #include "app/SshTarget.h"
+#include "ui/ButtonFit.h"
 #include "ui/SiteManagerDialog.h"
 #include "ui/SshTerminalWindow.h"
 
@@ -62,7 +63,7 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
     typedHost->setMinimumWidth(180);
     first->addWidget(typedHost);
     auto* connectButton = new QPushButton(QStringLiteral("Connect"));
-    connectButton->setFixedSize(100, 28);
+    fitButtonToText(connectButton, 100, 28);
     connectButton->setStyleSheet(QStringLiteral("background-color: #0284c7; font-weight: 600;"));
     first->addWidget(connectButton);
     layout->addLayout(first);
@@ -71,11 +72,11 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
 
     auto* second = new QHBoxLayout;
     auto* siteManager = new QPushButton(QStringLiteral("Site Manager..."));
-    siteManager->setFixedWidth(130);
+    fitButtonToText(siteManager, 130);
     second->addWidget(siteManager);
     auto* refresh = new QPushButton(QStringLiteral("Refresh"));
     refresh->setObjectName(QStringLiteral("secondaryButton"));
-    refresh->setFixedWidth(70);
+    fitButtonToText(refresh, 70);
     second->addWidget(refresh);
     second->addStretch();
     auto* hint = new QLabel(QStringLiteral("Sites from Site Manager + ~/.ssh/config. Select and Connect."));

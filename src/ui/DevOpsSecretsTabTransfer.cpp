@@ -4,6 +4,7 @@
 
 #include "core/ShellQuote.h"
 #include "core/ToolRunner.h"
+#include "ui/ButtonFit.h"
 #include "ui/SiteManagerDialog.h"
 #include "ui/TransferForm.h"
 
@@ -86,10 +87,10 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
     first->addWidget(sites, 1);
     auto* refresh = new QPushButton(QStringLiteral("Refresh"));
     refresh->setObjectName(QStringLiteral("secondaryButton"));
-    refresh->setFixedWidth(70);
+    fitButtonToText(refresh, 70);
     first->addWidget(refresh);
     auto* siteManager = new QPushButton(QStringLiteral("Site Manager..."));
-    siteManager->setFixedWidth(110);
+    fitButtonToText(siteManager, 110);
     first->addWidget(siteManager);
     layout->addLayout(first);
 
@@ -122,7 +123,7 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
     grid->addWidget(fields.localPath, 2, 1, 1, 3);
     auto* browse = new QPushButton(QStringLiteral("Browse..."));
     browse->setObjectName(QStringLiteral("secondaryButton"));
-    browse->setFixedWidth(80);
+    fitButtonToText(browse, 80);
     grid->addWidget(browse, 2, 4, 1, 2);
     layout->addLayout(grid);
 
@@ -133,7 +134,7 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
         auto* button = new QPushButton(text);
         if (secondary)
             button->setObjectName(QStringLiteral("secondaryButton"));
-        button->setFixedWidth(120);
+        fitButtonToText(button, 120);
         actions->addWidget(button);
         return button;
     };

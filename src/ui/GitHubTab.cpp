@@ -4,6 +4,7 @@
 #include "core/LogView.h"
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
+#include "ui/ButtonFit.h"
 #include "ui/SectionTitle.h"
 
 #include <QComboBox>
@@ -41,10 +42,10 @@ GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
     // exist, and their replies find both in place.
     auto* pages = new QTabWidget(this);
     pages->addTab(createAccountSubTab(), QStringLiteral("Account"));
-    pages->addTab(createKeysSubTab(), QStringLiteral("SSH / GPG Keys"));
+    pages->addTab(scrollablePage(createKeysSubTab()), QStringLiteral("SSH / GPG Keys"));
     // A single "&" would be taken for a shortcut mark and vanish from the title.
     pages->addTab(createSecretsSubTab(), QStringLiteral("Secrets && Variables"));
-    pages->addTab(createSecuritySubTab(), QStringLiteral("Security"));
+    pages->addTab(scrollablePage(createSecuritySubTab()), QStringLiteral("Security"));
     pages->addTab(createWorkflowsSubTab(), QStringLiteral("Workflows"));
     layout->addWidget(pages);
 

@@ -100,7 +100,6 @@ NetworkDiagnosticsDialog::NetworkDiagnosticsDialog(QWidget* parent)
     setMinimumSize(750, 500);
     resize(800, 550);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
     layout->setSpacing(4);
 
     auto* intro = new QLabel(QStringLiteral("Network diagnostic tools for IT admins and DevSecOps engineers. "
@@ -162,6 +161,9 @@ NetworkDiagnosticsDialog::NetworkDiagnosticsDialog(QWidget* parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    // The row of checks is wider than the stated minimum under the program's
+    // fonts: the window may not be narrowed past whole button labels.
+    setMinimumWidth(qMax(minimumWidth(), layout->minimumSize().width()));
     // A closed window leaves no tool running behind it.
     connect(this, &QDialog::finished, this, &NetworkDiagnosticsDialog::cancelCheck);
 }

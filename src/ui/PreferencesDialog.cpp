@@ -1,5 +1,6 @@
 #include "ui/PreferencesDialog.h"
 
+#include "app/StyleManager.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "core/ToolRunner.h"
@@ -339,8 +340,12 @@ QString PreferencesDialog::probeVersion(const QString& program, const QStringLis
 void PreferencesDialog::loadSettings()
 {
     AppSettings settings;
+    // The box shows the look in use, which "--light" or "--dark" may have
+    // chosen over the stored one: OK with nothing changed must not switch it.
     const QString theme = settings->value(QStringLiteral("theme"), QStringLiteral("dark")).toString();
-    themeCombo->setCurrentIndex(theme == QLatin1String("light") ? 1 : 0);
+    const bool light = StyleManager::applied() ? StyleManager::current() == StyleManager::Light
+                                               : theme == QLatin1String("light");
+    themeCombo->setCurrentIndex(light ? 1 : 0);
     showWelcomeCheck->setChecked(!settings->value(QStringLiteral("welcomeShown"), false).toBool());
     defaultVaultEdit->setText(
         settings->value(QStringLiteral("defaultVaultDir"), UserProfile::configDir()).toString());

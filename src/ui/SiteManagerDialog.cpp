@@ -68,7 +68,6 @@ SiteManagerDialog::SiteManagerDialog(QWidget* parent)
     setMinimumSize(800, 500);
     resize(900, 560);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
     layout->setSpacing(4);
 
     auto* intro = new QLabel(QStringLiteral("Manage remote server profiles for SSH, SFTP, SCP, and Rsync. "
@@ -105,14 +104,21 @@ SiteManagerDialog::SiteManagerDialog(QWidget* parent)
 
     auto* connectRow = new QHBoxLayout;
     QPushButton* ssh = button(QStringLiteral("SSH"), nullptr, connectRow);
-    ssh->setStyleSheet(QStringLiteral("background-color: #0284c7; font-weight: 600;"));
+    // Only while enabled: a disabled SSH button must look like its neighbours.
+    ssh->setStyleSheet(QStringLiteral("QPushButton:enabled { background-color: #0284c7; font-weight: 600; }"));
     connect(ssh, &QPushButton::clicked, this, &SiteManagerDialog::connectSsh);
-    connect(button(QStringLiteral("SFTP"), nullptr, connectRow), &QPushButton::clicked, this,
-            &SiteManagerDialog::connectSftp);
-    connect(button(QStringLiteral("SCP"), "secondaryButton", connectRow), &QPushButton::clicked, this,
-            &SiteManagerDialog::connectScp);
-    connect(button(QStringLiteral("Rsync"), "secondaryButton", connectRow), &QPushButton::clicked, this,
-            &SiteManagerDialog::connectRsync);
+    QPushButton* sftp = button(QStringLiteral("SFTP"), nullptr, connectRow);
+    connect(sftp, &QPushButton::clicked, this, &SiteManagerDialog::connectSftp);
+    QPushButton* scp = button(QStringLiteral("SCP"), "secondaryButton", connectRow);
+    connect(scp, &QPushButton::clicked, this, &SiteManagerDialog::connectScp);
+    QPushButton* rsync = button(QStringLiteral("Rsync"), "secondaryButton", connectRow);
+    connect(rsync, &QPushButton::clicked, this, &SiteManagerDialog::connectRsync);
+    // Connecting needs a site: a group row or no row leaves them disabled.
+    const auto enableConnect = [this, ssh, sftp, scp, rsync] {
+        for (QPushButton* connectButton : {ssh, sftp, scp, rsync})
+            connectButton->setEnabled(selectedIndex() >= 0);
+    };
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, enableConnect);
     connectRow->addStretch();
     leftLayout->addLayout(connectRow);
 
@@ -147,6 +153,7 @@ SiteManagerDialog::SiteManagerDialog(QWidget* parent)
     layout->addWidget(buttons);
 
     loadSites();
+    enableConnect();
 }
 
 SiteManagerDialog::~SiteManagerDialog() = default;

@@ -21,7 +21,9 @@
 SshTerminalWindow::SshTerminalWindow(QWidget* parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(QString::fromUtf8("Ostrevan Tessaril \u2014 SSH Terminal"));
+    // Where the program's name leads, Linux and Windows add it again at the
+    // end; ending with it, as the dialogs' titles do, shows it once everywhere.
+    setWindowTitle(QString::fromUtf8("SSH Terminal \u2014 Ostrevan Tessaril"));
     setMinimumSize(800, 500);
     resize(1024, 700);
     buildMenus();

@@ -143,9 +143,14 @@ QList<UsbDriveInfo> UsbDriveTab::detectUsbDrives()
 {
     ToolRunner::Options options;
     options.finishTimeoutMs = listTimeoutMs;
-    const QString listing =
-        ToolRunner::run(diskutil, {QStringLiteral("list"), QStringLiteral("external")}, options)
-            .stdOutText();
+    const ToolRunner::Result listed =
+        ToolRunner::run(diskutil, {QStringLiteral("list"), QStringLiteral("external")}, options);
+    // An empty list alone would read as "no drives attached". Told once, not
+    // at every poll, and again only after diskutil has run meanwhile.
+    if (!listed.started && !toldDiskutilMissing)
+        log(QStringLiteral("Could not start diskutil: no drives can be listed."));
+    toldDiskutilMissing = !listed.started;
+    const QString listing = listed.stdOutText();
     QList<UsbDriveInfo> found;
     for (const QString& disk : UsbDriveInfo::diskIdentifiers(listing)) {
         const UsbDriveInfo info =

@@ -54,4 +54,5 @@ private:
     QTextEdit* usbLog = nullptr;
     QTimer* pollTimer = nullptr;
     QList<UsbDriveInfo> drives;
+    bool toldDiskutilMissing = false;
 };

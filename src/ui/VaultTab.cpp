@@ -2,6 +2,7 @@
 
 #include "core/LogView.h"
 #include "piv/OpenscBridge.h"
+#include "ui/ButtonFit.h"
 #include "ui/SectionTitle.h"
 #include "vault/TessarilVault.h"
 
@@ -29,10 +30,10 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     // Each builder runs just before its page is added: the vault list is
     // filled before the other pages exist.
     auto* pages = new QTabWidget(this);
-    pages->addTab(createManagementSubTab(), QStringLiteral("Vault Management"));
+    pages->addTab(scrollablePage(createManagementSubTab()), QStringLiteral("Vault Management"));
     pages->addTab(createKeyBackupSubTab(), QStringLiteral("Key Backup"));
     pages->addTab(createCloudCredsSubTab(), QStringLiteral("Cloud Credentials"));
-    pages->addTab(createPasswordImportSubTab(), QStringLiteral("Password Import"));
+    pages->addTab(scrollablePage(createPasswordImportSubTab()), QStringLiteral("Password Import"));
     pages->addTab(createCloudBackupSubTab(), QStringLiteral("Cloud Backup"));
     layout->addWidget(pages);
 

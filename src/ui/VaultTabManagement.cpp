@@ -2,6 +2,7 @@
 #include "ui/VaultTab.h"
 
 #include "config/UserProfile.h"
+#include "ui/ButtonFit.h"
 #include "vault/TessarilVault.h"
 
 #include <QComboBox>
@@ -115,7 +116,7 @@ QWidget* VaultTab::createManagementSubTab()
     vaultPathEdit = new QLineEdit(TessarilVault::defaultPath(), createGroup);
     grid->addWidget(vaultPathEdit, 0, 1);
     QPushButton* browse = makeButton(QStringLiteral("Browse..."), "secondaryButton", createGroup);
-    browse->setFixedWidth(80);
+    fitButtonToText(browse, 80);
     connect(browse, &QPushButton::clicked, this, &VaultTab::onBrowseVaultPath);
     grid->addWidget(browse, 0, 2);
 

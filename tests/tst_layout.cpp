@@ -1,0 +1,264 @@
+// What a person sees of every page at the window's opening and minimum sizes,
+// in both themes: whole button labels and header titles, trees that show
+// rows, every tab of the row in view, and a corner clock that can be read.
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "app/StyleManager.h"
+#include "ui/ClockVaultWidget.h"
+#include "ui/NetworkDiagnosticsDialog.h"
+#include "ui/SiteManagerDialog.h"
+
+#include "FakeTools.h"
+#include "TestHome.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtMath>
+#include <QtTest>
+
+namespace {
+
+// WCAG relative luminance and contrast ratio.
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : qPow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+// The page's path for messages: "GitHub / Security".
+QString where(const QStringList& path, const QWidget* widget)
+{
+    return path.join(QStringLiteral(" / ")) + QStringLiteral(": ") + QString::fromLatin1(widget->metaObject()->className())
+        + QLatin1Char(' ') + widget->objectName();
+}
+
+int rowHeight(const QTreeView* tree)
+{
+    if (tree->model() && tree->model()->rowCount() > 0)
+        return tree->sizeHintForRow(0);
+    return tree->fontMetrics().height() + 4;
+}
+
+// Checks what is visible now; the failures are collected, so one run names
+// every fault on every page.
+void checkVisible(QWidget* root, const QStringList& path, QStringList* faults)
+{
+    for (QPushButton* button : root->findChildren<QPushButton*>()) {
+        if (!button->isVisible())
+            continue;
+        if (button->width() < button->sizeHint().width())
+            *faults << where(path, button) + QStringLiteral(" \"%1\" is %2 px wide, needs %3")
+                                                  .arg(button->text())
+                                                  .arg(button->width())
+                                                  .arg(button->sizeHint().width());
+    }
+    for (QTreeView* tree : root->findChildren<QTreeView*>()) {
+        if (!tree->isVisible())
+            continue;
+        QHeaderView* header = tree->header();
+        for (int section = 0; section < header->count(); ++section) {
+            if (header->isSectionHidden(section) || header->isHidden())
+                continue;
+            if (header->sectionSize(section) < header->sectionSizeHint(section))
+                *faults << where(path, tree) + QStringLiteral(" column \"%1\" is %2 px, needs %3")
+                                                   .arg(tree->model()->headerData(section, Qt::Horizontal).toString())
+                                                   .arg(header->sectionSize(section))
+                                                   .arg(header->sectionSizeHint(section));
+        }
+        if (tree->viewport()->height() < 2 * rowHeight(tree))
+            *faults << where(path, tree)
+                    + QStringLiteral(" shows %1 px of rows, two need %2").arg(tree->viewport()->height()).arg(2 * rowHeight(tree));
+    }
+}
+
+// Shows each page of tabs in turn, and each page of the tab widgets inside it.
+void walk(QTabWidget* tabs, const QStringList& path, QStringList* faults)
+{
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        settle();
+        const QStringList here = path + QStringList{tabs->tabText(i)};
+        QWidget* page = tabs->widget(i);
+        checkVisible(page, here, faults);
+        for (QTabWidget* inner : page->findChildren<QTabWidget*>()) {
+            if (inner->isVisible())
+                walk(inner, here, faults);
+        }
+    }
+}
+
+void checkDialog(QWidget* dialog, const QString& name, QStringList* faults)
+{
+    dialog->resize(dialog->minimumSize());
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    settle();
+    checkVisible(dialog, {name}, faults);
+}
+
+} // namespace
+
+class LayoutTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { Startup::setIdentity(*qApp); }
+    void init() { home = std::make_unique<TestHome>(); }
+    void cleanup() { home.reset(); }
+
+    void everyPageFits_data();
+    void everyPageFits();
+    void dialogsFitAtTheirMinimum_data();
+    void dialogsFitAtTheirMinimum();
+    void clockIsReadable_data();
+    void clockIsReadable();
+
+private:
+    std::unique_ptr<TestHome> home;
+};
+
+void LayoutTest::everyPageFits_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("theme");
+    QTest::newRow("opening size, dark") << QSize(1280, 860) << int(StyleManager::Dark);
+    QTest::newRow("opening size, light") << QSize(1280, 860) << int(StyleManager::Light);
+    QTest::newRow("minimum size, dark") << QSize(1100, 750) << int(StyleManager::Dark);
+    QTest::newRow("minimum size, light") << QSize(1100, 750) << int(StyleManager::Light);
+}
+
+void LayoutTest::everyPageFits()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, theme);
+    // No tool is found: the pages show their empty states, and nothing the
+    // machine happens to hold changes what is measured.
+    FakeTools noTools(false);
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
+    MainWindow window;
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    settle();
+    // A page that asks for more than the window has would push the window
+    // itself past the size.
+    QCOMPARE(window.size(), size);
+
+    auto* tabs = window.findChild<QTabWidget*>();
+    QTabBar* bar = tabs->tabBar();
+    if (size.width() >= 1280) {
+        QWidget* corner = tabs->cornerWidget(Qt::TopRightCorner);
+        for (int i = 0; i < bar->count(); ++i) {
+            const QRect tab = bar->tabRect(i);
+            QVERIFY2(tab.left() >= 0 && tab.right() < bar->width(),
+                     qPrintable(QStringLiteral("tab \"%1\" at %2..%3, the bar is %4 wide")
+                                    .arg(bar->tabText(i)).arg(tab.left()).arg(tab.right()).arg(bar->width())));
+        }
+        QVERIFY2(bar->geometry().right() < corner->geometry().left(),
+                 qPrintable(QStringLiteral("bar ends at %1, corner starts at %2")
+                                .arg(bar->geometry().right()).arg(corner->geometry().left())));
+        for (QToolButton* arrow : bar->findChildren<QToolButton*>())
+            QVERIFY2(!arrow->isVisible(), "the tab row scrolls at the opening size");
+    } else {
+        // Where the row does not fit, its arrows are big enough to see and hit.
+        for (QToolButton* arrow : bar->findChildren<QToolButton*>()) {
+            if (arrow->isVisible())
+                QVERIFY2(arrow->width() >= 16 && arrow->height() >= 16,
+                         qPrintable(QStringLiteral("arrow %1x%2").arg(arrow->width()).arg(arrow->height())));
+        }
+    }
+    QVERIFY(tabs->cornerWidget(Qt::TopRightCorner)->geometry().right() < tabs->width());
+
+    QStringList faults;
+    walk(tabs, {}, &faults);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+void LayoutTest::dialogsFitAtTheirMinimum_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::newRow("dark") << int(StyleManager::Dark);
+    QTest::newRow("light") << int(StyleManager::Light);
+}
+
+void LayoutTest::dialogsFitAtTheirMinimum()
+{
+    QFETCH(int, theme);
+    FakeTools noTools(false);
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
+    QStringList faults;
+    SiteManagerDialog sites;
+    checkDialog(&sites, QStringLiteral("Site Manager"), &faults);
+    // No site is chosen yet: there is nothing to connect to.
+    for (const char* text : {"SSH", "SFTP", "SCP", "Rsync"}) {
+        for (QPushButton* button : sites.findChildren<QPushButton*>()) {
+            if (button->text() == QLatin1String(text))
+                QVERIFY2(!button->isEnabled(), text);
+        }
+    }
+    NetworkDiagnosticsDialog diagnostics;
+    checkDialog(&diagnostics, QStringLiteral("Network Diagnostics"), &faults);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    // Text keeps clear of the dialogs' edges.
+    for (QDialog* dialog : {static_cast<QDialog*>(&sites), static_cast<QDialog*>(&diagnostics)}) {
+        const QMargins margins = dialog->layout()->contentsMargins();
+        QVERIFY2(margins.left() >= 9 && margins.top() >= 9, qPrintable(dialog->windowTitle()));
+    }
+}
+
+void LayoutTest::clockIsReadable_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::newRow("dark") << int(StyleManager::Dark);
+    QTest::newRow("light") << int(StyleManager::Light);
+}
+
+// Each label of the corner against the background it is drawn on, as the
+// applied sheet sets both in the labels' palettes.
+void LayoutTest::clockIsReadable()
+{
+    QFETCH(int, theme);
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
+    QWidget page;
+    auto* corner = new ClockVaultWidget(&page);
+    corner->setVaults({});
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    const QColor surface = corner->palette().color(corner->backgroundRole());
+    for (const char* name : {"clockLabel", "dateLabel", "zoneLabel", "noVaultsLabel"}) {
+        auto* label = corner->findChild<QLabel*>(QLatin1String(name));
+        QVERIFY2(label, name);
+        const QColor text = label->palette().color(label->foregroundRole());
+        const QColor behind = label->palette().color(label->backgroundRole());
+        QCOMPARE(behind, surface);
+        QVERIFY2(contrast(text, behind) >= 4.5,
+                 qPrintable(QStringLiteral("%1: %2 on %3 is %4:1")
+                                .arg(name, text.name(), behind.name())
+                                .arg(contrast(text, behind), 0, 'f', 2)));
+    }
+}
+
+OT_TEST_MAIN(LayoutTest)
+#include "tst_layout.moc"
