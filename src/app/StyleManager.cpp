@@ -276,6 +276,11 @@ QScrollBar::handle:horizontal {
     min-width: 24px;
 }
 
+QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal, QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal {
+    width: 0;
+    background: none;
+}
+
 QProgressBar {
     background-color: #1e3a5f;
     border: none;
@@ -429,12 +434,12 @@ QLabel#noVaultsLabel, QLabel#vaultCounter {
 )qss");
 
 // "Enterprise Lite". It styles fewer states than the dark sheet on purpose:
-// pressed buttons, hovered tabs and items, spin boxes, plain-text
-// editors, menu separators, combo-box pop-ups and horizontal scroll bars keep
-// Fusion's own look. Check boxes and disabled buttons are drawn by both
-// sheets: the general rules' colours would otherwise hide that one is
-// disabled. The corner clock's labels take their colours from the sheet in
-// force, so that they stay readable on either background.
+// pressed buttons, hovered tabs and items, spin boxes, plain-text editors,
+// menu separators and combo-box pop-ups keep Fusion's own look. Check boxes
+// and disabled buttons are drawn by both sheets: the general rules' colours
+// would otherwise hide that one is disabled. The corner clock's labels take
+// their colours from the sheet in force, so that they stay readable on
+// either background.
 const QString lightSheet = QStringLiteral(R"qss(
 QWidget {
     background-color: #f8fafc;
@@ -599,6 +604,23 @@ QScrollBar::handle:vertical {
     min-height: 24px;
 }
 
+QScrollBar:horizontal {
+    background-color: #f8fafc;
+    height: 10px;
+    border-radius: 5px;
+}
+
+QScrollBar::handle:horizontal {
+    background-color: #cbd5e1;
+    border-radius: 5px;
+    min-width: 24px;
+}
+
+QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal, QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal {
+    width: 0;
+    background: none;
+}
+
 QProgressBar {
     background-color: #e2e8f0;
     border: none;
@@ -693,6 +715,11 @@ QLineEdit, QTextEdit, QComboBox {
 
 QLineEdit:focus, QTextEdit:focus {
     border-color: #0ea5e9;
+}
+
+QComboBox::drop-down {
+    border: none;
+    width: 24px;
 }
 
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {

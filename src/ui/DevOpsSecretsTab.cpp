@@ -4,6 +4,7 @@
 #include "core/ToolRunner.h"
 #include "ui/SectionTitle.h"
 
+#include <QComboBox>
 #include <QFont>
 #include <QLabel>
 #include <QTabWidget>
@@ -64,9 +65,11 @@ void DevOpsSecretsTab::showEvent(QShowEvent* event)
     log(QStringLiteral("DevOps tools detected: ")
         + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
     // Without kubectl there are no contexts to list, and the line above
-    // already says so.
+    // already says so; the box stops saying it is still looking.
     if (found.contains(QStringLiteral("kubectl")))
         listKubernetesContexts();
+    else
+        m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
 }
 
 QStringList DevOpsSecretsTab::detectTools()
