@@ -187,6 +187,10 @@ QComboBox::drop-down {
     width: 24px;
 }
 
+QComboBox::down-arrow {
+    image: url(:/icons/arrow-down);
+}
+
 QComboBox QAbstractItemView {
     background-color: #111827;
     color: #e0f2fe;
@@ -720,6 +724,10 @@ QLineEdit:focus, QTextEdit:focus {
 QComboBox::drop-down {
     border: none;
     width: 24px;
+}
+
+QComboBox::down-arrow {
+    image: url(:/icons/arrow-down);
 }
 
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {
