@@ -11,6 +11,7 @@
 #include "FakeTools.h"
 #include "TestHome.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -61,6 +62,22 @@ int rowHeight(const QTreeView* tree)
     return tree->fontMetrics().height() + 4;
 }
 
+bool wholeInView(const QWidget* widget)
+{
+    QRect rect = widget->rect();
+    for (const QWidget* child = widget; !child->isWindow(); child = child->parentWidget()) {
+        const QWidget* parent = child->parentWidget();
+        rect.translate(child->pos());
+        if (auto* area = qobject_cast<const QAbstractScrollArea*>(parent->parentWidget())) {
+            if (area->viewport() == parent)
+                return true;
+        }
+        if (!parent->rect().contains(rect))
+            return false;
+    }
+    return true;
+}
+
 // Checks what is visible now; the failures are collected, so one run names
 // every fault on every page.
 void checkVisible(QWidget* root, const QStringList& path, QStringList* faults)
@@ -73,6 +90,15 @@ void checkVisible(QWidget* root, const QStringList& path, QStringList* faults)
                                                   .arg(button->text())
                                                   .arg(button->width())
                                                   .arg(button->sizeHint().width());
+        // A row squeezed into too short a page leaves a sliver of a button,
+        // or none: a button lies wholly inside what holds it, unless that is
+        // a scrolled view.
+        const int tall = qMin(button->sizeHint().height(), button->maximumHeight());
+        if (button->height() < tall || !wholeInView(button))
+            *faults << where(path, button) + QStringLiteral(" \"%1\" is cut to %2 px of its %3")
+                                                  .arg(button->text())
+                                                  .arg(button->visibleRegion().boundingRect().height())
+                                                  .arg(tall);
     }
     for (QTreeView* tree : root->findChildren<QTreeView*>()) {
         if (!tree->isVisible())
