@@ -1,7 +1,10 @@
 // The terminal widget: its screen (bytes in, coloured text out, no
-// pseudo-terminal) and its session (real programs on a real pseudo-terminal:
+// pseudo-terminal; recordings of real programs under terminal/) and its session (real programs on a real pseudo-terminal:
 // environment, window size, keys, exit codes, the end of the child).
 #include "ui/TerminalWidget.h"
+
+#include "ui/TerminalScreen.h"
+#include "ui/TerminalUtf8Decoder.h"
 
 #include "FakeTools.h"
 #include "TestFiles.h"
@@ -16,7 +19,15 @@
 #include <QTextBlock>
 #include <QtTest>
 
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 class TerminalTest : public QObject
 {
@@ -28,6 +39,15 @@ private Q_SLOTS:
     void screen();
     void themeBackgroundIsNeverWritten();
     void oldLinesFallAwayAtTheTop();
+    void sequences_data();
+    void sequences();
+    void invalidUtf8LosesNoByte_data();
+    void invalidUtf8LosesNoByte();
+    void recordedPrograms_data();
+    void recordedPrograms();
+    void randomStreamsShowTheSameInAnyChunks_data();
+    void randomStreamsShowTheSameInAnyChunks();
+    void longLineIsBrokenIntoBoundedBlocks();
 
     void environment();
     void exitCodes_data();
@@ -37,6 +57,8 @@ private Q_SLOTS:
     void windowSizeFollowsTheView();
     void keysReachTheProgram();
     void destroyingARunningTerminalEndsItsChild();
+    void earlySigtermNeverRunsTheParentsHandler();
+    void pasteReachesTheProgram();
     void sshArgumentsAndTitle_data();
     void sshArgumentsAndTitle();
 };
@@ -116,6 +138,109 @@ int runToEnd(TerminalWidget& terminal, const QString& command)
     if (!finished.wait(20000) || finished.size() != 1)
         return -1001;
     return finished.first().first().toInt();
+}
+
+// What a screen shows without a view: finished lines as they are handed over,
+// then the current line, each change of style marked "{N}".
+class Transcript
+{
+public:
+    void collect(TerminalScreen& screen)
+    {
+        for (const TerminalScreen::Run& run : screen.takeFinishedLines())
+            add(history, historyStyle, run.text, run.style);
+    }
+    QString of(TerminalScreen& screen)
+    {
+        collect(screen);
+        QString all = history;
+        int style = historyStyle;
+        for (const TerminalLine::Run& run : screen.currentLine().runs())
+            add(all, style, run.text.toString(), run.style);
+        return all;
+    }
+
+private:
+    static void add(QString& to, int& lastStyle, const QString& text, int style)
+    {
+        if (text.isEmpty())
+            return;
+        if (style != lastStyle)
+            to += QStringLiteral("{%1}").arg(style);
+        lastStyle = style;
+        to += text;
+    }
+    QString history;
+    int historyStyle = -1;
+};
+
+QString screenTranscript(const QList<QByteArray>& chunks)
+{
+    TerminalScreen screen(TerminalWidget::availableThemes().first());
+    Transcript transcript;
+    for (const QByteArray& chunk : chunks) {
+        screen.feed(chunk);
+        transcript.collect(screen);
+    }
+    return transcript.of(screen);
+}
+
+QByteArray fixture(const QString& name)
+{
+    QFile file(QStringLiteral(OT_SOURCE_DIR "/tests/terminal/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The view's runs after the chunks, each shown as it arrives.
+QStringList runsAfter(const QList<QByteArray>& chunks)
+{
+    TerminalWidget terminal;
+    terminal.frameMs = 0;
+    for (const QByteArray& chunk : chunks)
+        terminal.processOutput(chunk);
+    return runs(terminal);
+}
+
+QList<QByteArray> cut(const QByteArray& bytes, qsizetype size)
+{
+    QList<QByteArray> chunks;
+    for (qsizetype at = 0; at < bytes.size(); at += size)
+        chunks << bytes.mid(at, size);
+    return chunks;
+}
+
+// The processes whose parent is this one, zombies included.
+QList<int> childProcesses()
+{
+    QList<int> children;
+    const QString self = QString::number(::getpid());
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        const int pid = entry.toInt(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1) == self.toLatin1())
+            children << pid;
+    }
+    return children;
+}
+
+int earlySignalPipe[2] = {-1, -1};
+
+// Stands for any handler the program installs: run in a child that has not
+// yet started its program, it leaves a mark.
+void markEarlySignal(int)
+{
+    const char mark = 'x';
+    [[maybe_unused]] const ssize_t written = ::write(earlySignalPipe[1], &mark, 1);
+    ::_exit(0);
 }
 
 } // namespace
@@ -242,6 +367,7 @@ void TerminalTest::screen()
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QStringList, expected);
     TerminalWidget terminal;
+    terminal.frameMs = 0;
     for (const QByteArray& chunk : chunks)
         terminal.processOutput(chunk);
     QCOMPARE(runs(terminal), expected);
@@ -253,6 +379,7 @@ void TerminalTest::themeBackgroundIsNeverWritten()
 {
     const QList<TerminalTheme> themes = TerminalWidget::availableThemes();
     TerminalWidget terminal;
+    terminal.frameMs = 0;
     terminal.setTheme(themes.at(2));     // Monokai: palette 0 is its background
     terminal.processOutput("\x1b[40mA\x1b[41mB\x1b[0mC");
     QCOMPARE(runs(terminal), (QStringList{"A:fg:-", "B:fg:a1", "C:fg:-"}));
@@ -269,6 +396,7 @@ void TerminalTest::themeBackgroundIsNeverWritten()
 void TerminalTest::oldLinesFallAwayAtTheTop()
 {
     TerminalWidget terminal;
+    terminal.frameMs = 0;
     QByteArray flood;
     for (int line = 1; line <= 10500; ++line)
         flood += QByteArray::number(line) + "\r\n";
@@ -281,6 +409,227 @@ void TerminalTest::oldLinesFallAwayAtTheTop()
     terminal.appendText(QStringLiteral("end\n"), QColor(), QColor());
     QCOMPARE(document->blockCount(), 10000);
     QCOMPARE(document->firstBlock().text(), QStringLiteral("503"));
+}
+
+void TerminalTest::sequences_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("expected");
+    // Sequences that used to leave text behind or change colours.
+    QTest::newRow("DCS string") << QByteArray("a\x1bP1$r0m\x1b\\b") << QStringList{"ab:fg:-"};
+    QTest::newRow("SOS, PM and APC strings")
+        << QByteArray("a\x1bXs;1m\x1b\\b\x1b^p\x1b\\c\x1b_a\x07x\x1b\\d") << QStringList{"abcd:fg:-"};
+    QTest::newRow("ESC # 8") << QByteArray("a\x1b#8b") << QStringList{"ab:fg:-"};
+    QTest::newRow("ESC % G") << QByteArray("a\x1b%Gb") << QStringList{"ab:fg:-"};
+    QTest::newRow("line feed inside a sequence")
+        << QByteArray("a\x1b[3\n1mb") << QStringList{"a:fg:-", "\\n", "b:a1:-"};
+    QTest::newRow("modifyOtherKeys is no colour")
+        << QByteArray("\x1b[>4;1mA\x1b[31mB\x1b[>4;mC") << QStringList{"A:fg:-", "BC:a1:-"};
+    QTest::newRow("private marker or intermediate is no colour")
+        << QByteArray("\x1b[32m\x1b[?0mA\x1b[0%mB") << QStringList{"AB:a2:-"};
+    QTest::newRow("colon sub-parameters are no colour") << QByteArray("\x1b[38:5:196mA") << QStringList{"A:fg:-"};
+    QTest::newRow("NUL and BEL") << QByteArray("a\0b\x07" "c", 5) << QStringList{"abc:fg:-"};
+    QTest::newRow("final @ inserts at the end: nothing")
+        << QByteArray("ab \x1b[4@" "cd ef") << QStringList{"ab cd ef:fg:-"};
+    QTest::newRow("final ` ends the sequence") << QByteArray("ab\x1b[1`cd") << QStringList{"abcd:fg:-"};
+    QTest::newRow("CAN and SUB abandon a sequence")
+        << QByteArray("a\x1b[31\x18" "b\x1b[32\x1a" "c") << QStringList{"abc:fg:-"};
+    QTest::newRow("CSI ending on a control-free final after ESC")
+        << QByteArray("a\x1b[31\x1b[32mb") << QStringList{"a:fg:-", "b:a2:-"};
+
+    // The current line, edited as bash edits it.
+    QTest::newRow("backspace moves left") << QByteArray("abc\b\bX") << QStringList{"aXc:fg:-"};
+    QTest::newRow("rubout") << QByteArray("$ echo abcX\b \b") << QStringList{"$ echo abc :fg:-"};
+    QTest::newRow("delete after moving left")
+        << QByteArray("abcdef\x1b[3D\x1b[PX") << QStringList{"abcXf:fg:-"};
+    QTest::newRow("insert blanks")
+        << QByteArray("abc\x1b[2D\x1b[2@\x1b[31mZ") << QStringList{"a:fg:-", "Z:a1:-", " bc:fg:-"};
+    QTest::newRow("erase to the start") << QByteArray("abcdef\x1b[3D\x1b[1K") << QStringList{"    ef:fg:-"};
+    QTest::newRow("erase the line, cursor stays") << QByteArray("abc\x1b[2Kd") << QStringList{"   d:fg:-"};
+    QTest::newRow("cursor forward") << QByteArray("ab\x1b[3C" "c\x1b[C") << QStringList{"ab   c:fg:-"};
+    QTest::newRow("tab stops") << QByteArray("a\tb\x1b[5D\tc") << QStringList{"a       c:fg:-"};
+    QTest::newRow("progress line after a finished line")
+        << QByteArray("done\r\n\rDownloading  50%\x1b[K\rDownloading 100%\x1b[K\r\n")
+        << QStringList{"done:fg:-", "\\n", "Downloading 100%:fg:-", "\\n"};
+    QTest::newRow("erase after CR keeps the line before")
+        << QByteArray("a\r\n\x1b[K\rb") << QStringList{"a:fg:-", "\\n", "b:fg:-"};
+}
+
+// Each sequence read whole and byte by byte leaves the same.
+void TerminalTest::sequences()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, expected);
+    QCOMPARE(runsAfter({bytes}), expected);
+    QCOMPARE(runsAfter(cut(bytes, 1)), expected);
+}
+
+void TerminalTest::invalidUtf8LosesNoByte_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    const QString r(QChar(0xFFFD));
+    QTest::newRow("Latin-1 word") << QByteArray("caf\xe9 au") << "caf" + r + " au";
+    QTest::newRow("Latin-1 letters in a row") << QByteArray("\xe9\xe8\xe0x") << r + r + r + "x";
+    QTest::newRow("three-byte character cut short") << QByteArray("\xe2\x82x") << r + "x";
+    QTest::newRow("four-byte character cut short") << QByteArray("\xf0\x9f\x94" "A") << r + "A";
+    QTest::newRow("lead byte before a lead byte") << QByteArray("\xc3\xc3\xa9") << r + QString::fromUtf8("\xc3\xa9");
+    QTest::newRow("overlong two bytes") << QByteArray("\xc0\xaf") << r + r;
+    QTest::newRow("overlong three bytes") << QByteArray("\xe0\x80\xaf") << r + r + r;
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << r + r + r;
+    QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << r + r + r + r;
+    QTest::newRow("stray continuation bytes") << QByteArray("a\x80\xbf" "b") << "a" + r + r + "b";
+    QTest::newRow("bytes never in UTF-8") << QByteArray("\xff\xfe") << r + r;
+    QTest::newRow("valid two to four bytes")
+        << QByteArray("\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91") << QString::fromUtf8("\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91");
+}
+
+// The decoder, and the screen around it, give the same text however the
+// bytes are cut: whole, in two at every position, byte by byte.
+void TerminalTest::invalidUtf8LosesNoByte()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    const auto decoded = [](const QList<QByteArray>& chunks) {
+        TerminalUtf8Decoder decoder;
+        QString text;
+        for (const QByteArray& chunk : chunks)
+            decoder.decode(chunk.constData(), chunk.size(), text);
+        decoder.endText(text);
+        return text;
+    };
+    QCOMPARE(decoded({bytes}), expected);
+    QCOMPARE(decoded(cut(bytes, 1)), expected);
+    const QString onScreen = screenTranscript({bytes + "\r\n"});
+    for (qsizetype at = 1; at < bytes.size(); ++at) {
+        QCOMPARE(decoded({bytes.left(at), bytes.mid(at)}), expected);
+        QCOMPARE(screenTranscript({bytes.left(at), bytes.mid(at) + "\r\n"}), onScreen);
+    }
+    QCOMPARE(onScreen, "{0}" + expected + "\n");
+}
+
+void TerminalTest::recordedPrograms_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expected");        // the view's text; null when only parts are known
+    QTest::addColumn<QStringList>("present");     // texts the view holds
+    QTest::addColumn<QStringList>("runsPresent"); // runs of colour the view holds
+    QTest::addColumn<QByteArray>("shownBefore");  // what present and runsPresent are looked for before
+
+    // bash: "echo abcX", Backspace, Left, Left, "Z", Return; then Ctrl+R,
+    // "aZ", Return; then "exit". What ran is what shows.
+    QTest::newRow("bash line editing and Ctrl+R")
+        << "bash-editing.bin" << "$ echo aZbc\naZbc\n$ echo aZbc\naZbc\n$ exit\nexit\n" << QStringList{}
+        << QStringList{} << QByteArray();
+    QTest::newRow("ls --color")
+        << "ls-color.bin" << "$ ls --color=always\nbuild  link  notes.txt  run.sh\n$ exit\nexit\n" << QStringList{}
+        << QStringList{"build:a12:-", "link:a14:-", "run.sh:a10:-", "  notes.txt  :fg:-"} << QByteArray();
+    QTest::newRow("progress bar")
+        << "progress.bin"
+        << "$ for i in 0 25 50 75 100; do printf '\\rDownloading %3d%%\\033[K' $i; sleep 0.05; done; echo\n"
+           "Downloading 100%\n$ exit\nexit\n"
+        << QStringList{} << QStringList{} << QByteArray();
+    // Full-screen programs place text by rows, which the view has not: only
+    // their text is known to show, with no trace of their sequences.
+    QTest::newRow("vim start and quit")
+        << "vim.bin" << QString()
+        << QStringList{"VIM - Vi IMproved", "version 9.0.2142", "Vim is open source and freely distributable", "type  :q<Enter>               to exit"}
+        << QStringList{"<Enter>:a4:-", "<F1>:a4:-"} << QByteArray(":q\r");
+    QTest::newRow("top -n1")
+        << "top.bin" << QString()
+        << QStringList{"top - 08:36:02 up 34 min,  0 user,  load average: 23.69, 21.43, 20.11\n"
+                       "Tasks: 257 total,  28 running, 226 sleeping,   0 stopped,   3 zombie\n",
+                       "\n  PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND"}
+        << QStringList{} << QByteArray();
+}
+
+void TerminalTest::recordedPrograms()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, runsPresent);
+    QFETCH(QByteArray, shownBefore);
+    const QByteArray bytes = fixture(file);
+    QVERIFY2(!bytes.isEmpty(), qPrintable(file));
+
+    TerminalWidget whole;
+    whole.frameMs = 0;
+    const qsizetype partEnd = shownBefore.isEmpty() ? bytes.size() : bytes.indexOf(shownBefore);
+    QVERIFY(partEnd > 0);
+    whole.processOutput(bytes.left(partEnd));
+    const QString partText = screenText(whole);
+    for (const QString& part : present)
+        QVERIFY2(partText.contains(part), qPrintable(part + QLatin1String(" | ") + partText));
+    const QStringList partRuns = runs(whole);
+    for (const QString& run : runsPresent)
+        QVERIFY2(partRuns.contains(run), qPrintable(run + QLatin1String(" | ") + partRuns.join(QLatin1Char('|'))));
+    whole.processOutput(bytes.mid(partEnd));
+    const QString text = screenText(whole);
+    if (!expected.isNull())
+        QCOMPARE(text, expected);
+    const QStringList wholeRuns = runs(whole);
+    // No control byte and no piece of a sequence reaches the view.
+    for (const QChar c : text)
+        QVERIFY2(c == QLatin1Char('\n') || (c.unicode() >= 0x20 && c.unicode() != 0x7F), qPrintable(text));
+    for (const char* leak : {"[?", "(B", "\x1b", "zz", "4;2m", "0%m", "10;?", "22;0;0t"})
+        QVERIFY2(!text.contains(QLatin1String(leak)), leak);
+
+    QCOMPARE(runsAfter(cut(bytes, 1)), wholeRuns);
+    const QString reference = screenTranscript({bytes});
+    for (qsizetype at = 1; at < bytes.size(); ++at) {
+        if (screenTranscript({bytes.left(at), bytes.mid(at)}) != reference)
+            QFAIL(qPrintable(QStringLiteral("differs when cut at byte %1").arg(at)));
+    }
+}
+
+void TerminalTest::randomStreamsShowTheSameInAnyChunks_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // Pieces of what programs write, good and bad, cut anywhere by the mix.
+    const QList<QByteArray> pieces{
+        "word", "other text ", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x94\x91", "\xe9", "\xc3", "\xe2\x82",
+        "\r", "\n", "\r\n", "\b", "\t", QByteArray(1, '\0'), "\x07", "\x1b", "\x1b[K", "\x1b[1K", "\x1b[2K",
+        "\x1b[3D", "\x1b[D", "\x1b[2C", "\x1b[2@", "\x1b[P", "\x1b[3P", "\x1b[31m", "\x1b[0m", "\x1b[1;44m",
+        "\x1b[m", "\x1b[>4;1m", "\x1b]0;title\x07", "\x1b]2;t\x1b\\", "\x1bP1$r0m\x1b\\", "\x1b#8", "\x1b%G",
+        "\x1b(B", "\x1b[?2004h", "\x1b[12;40H", "\x18", "\x1b[", ";", "5"};
+    QRandomGenerator random(20260611);
+    for (int row = 0; row < 40; ++row) {
+        QByteArray bytes;
+        const int count = 20 + int(random.bounded(40));
+        for (int i = 0; i < count; ++i)
+            bytes += pieces.at(int(random.bounded(int(pieces.size()))));
+        QTest::addRow("stream %d", row) << bytes;
+    }
+}
+
+// Cut into chunks of any size from 1 to 64, a stream shows as it does whole.
+void TerminalTest::randomStreamsShowTheSameInAnyChunks()
+{
+    QFETCH(QByteArray, bytes);
+    const QStringList whole = runsAfter({bytes});
+    for (qsizetype size = 1; size <= 64; ++size) {
+        const QStringList chunked = runsAfter(cut(bytes, size));
+        if (chunked != whole)
+            QFAIL(qPrintable(QStringLiteral("chunks of %1: %2\nwhole: %3")
+                                 .arg(size).arg(chunked.join(QLatin1Char('|')), whole.join(QLatin1Char('|')))));
+    }
+}
+
+// A line without breaks is laid out a block of bounded length at a time,
+// never as one block that grows with every chunk.
+void TerminalTest::longLineIsBrokenIntoBoundedBlocks()
+{
+    const QByteArray line = QByteArray(3 * TerminalLine::maxColumns + 100, 'x') + "\r\n$ ";
+    TerminalWidget terminal;
+    for (qsizetype at = 0; at < line.size(); at += 4096)
+        terminal.processOutput(line.mid(at, 4096));
+    QTRY_COMPARE(viewOf(terminal)->document()->blockCount(), 5);
+    QStringList lengths;
+    for (QTextBlock block = viewOf(terminal)->document()->begin(); block.isValid(); block = block.next())
+        lengths << QString::number(block.length() - 1);
+    QCOMPARE(lengths, (QStringList{"4096", "4096", "4096", "100", "2"}));
+    QCOMPARE(screenTranscript(cut(line, 7)), screenTranscript({line}));
 }
 
 void TerminalTest::environment()
@@ -445,6 +794,52 @@ void TerminalTest::destroyingARunningTerminalEndsItsChild()
     QTRY_VERIFY_WITH_TIMEOUT(screenText(*terminal).contains(QLatin1String("READY")), 20000);
     terminal.reset();
     QTRY_VERIFY_WITH_TIMEOUT(readFile(marker) == "term\n", 20000);
+}
+
+// A SIGTERM that reaches a child before it has started its program ends it:
+// the parent's handlers never run there. A tab closed at once does this.
+void TerminalTest::earlySigtermNeverRunsTheParentsHandler()
+{
+    QVERIFY(::pipe2(earlySignalPipe, O_CLOEXEC | O_NONBLOCK) == 0);
+    struct sigaction handler {};
+    struct sigaction previous {};
+    handler.sa_handler = markEarlySignal;
+    ::sigemptyset(&handler.sa_mask);
+    QVERIFY(::sigaction(SIGTERM, &handler, &previous) == 0);
+    for (int run = 0; run < 200; ++run) {
+        TerminalWidget terminal;
+        QVERIFY(terminal.startProcess(QStringLiteral("sleep"), {QStringLiteral("30")}));
+        // The destructor sends SIGTERM at once.
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(childProcesses().isEmpty(), 20000);
+    ::sigaction(SIGTERM, &previous, nullptr);
+    char mark = 0;
+    const ssize_t marks = ::read(earlySignalPipe[0], &mark, 1);
+    ::close(earlySignalPipe[0]);
+    ::close(earlySignalPipe[1]);
+    QCOMPARE(marks, ssize_t(-1));   // nothing written: the handler never ran
+}
+
+// Paste, from the view's menu entry or Ctrl+Shift+V, reaches the program as
+// typed text; Ctrl+V alone stays the program's key.
+void TerminalTest::pasteReachesTheProgram()
+{
+    TerminalWidget terminal;
+    terminal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&terminal));
+    QVERIFY(terminal.startProcess(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("echo READY; read a; read b; echo \"got:$a|$b\"")}));
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("READY")), 20000);
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->setText(QString::fromUtf8("first line\n"));
+    QTest::keyClick(viewOf(terminal), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    clipboard->setText(QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac\r\n"));
+    viewOf(terminal)->paste();   // what the view's own Paste entry does
+    QSignalSpy finished(&terminal, &TerminalWidget::processFinished);
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(screenText(terminal).contains(QString::fromUtf8("got:first line|caf\xc3\xa9 \xe2\x82\xac")),
+             qPrintable(screenText(terminal)));
 }
 
 void TerminalTest::sshArgumentsAndTitle_data()

@@ -1,6 +1,11 @@
 #include "ui/TerminalWidget.h"
 
+#include "ui/TerminalScreen.h"
+
+#include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QMimeData>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFont>
@@ -15,11 +20,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <functional>
 #include <vector>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -30,8 +37,6 @@ extern char** environ;
 namespace {
 
 constexpr int readChunk = 4096;
-// Longest control sequence kept; a longer one is consumed and dropped.
-constexpr int maxSequence = 64;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -107,6 +112,62 @@ struct ChildStart
     }
 };
 
+// The view hands what is pasted or dropped into it to the terminal, which
+// sends it to the program while one runs; without one it is a plain editor.
+class TerminalView : public QPlainTextEdit
+{
+public:
+    using Paste = std::function<bool(const QString&)>;
+    TerminalView(QWidget* parent, Paste paste) : QPlainTextEdit(parent), paste(std::move(paste)) {}
+
+protected:
+    void insertFromMimeData(const QMimeData* source) override
+    {
+        if (source && source->hasText() && paste(source->text()))
+            return;
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+
+private:
+    Paste paste;
+};
+
+// Between fork and exec the child runs with the parent's signal handlers
+// until it replaces itself: a signal arriving there (the SIGTERM of a tab
+// closed at once) would run the parent's handler in the child, which may
+// take a lock a thread of the parent held at the fork and wait for ever. So
+// every signal is held across the fork, and the child sets every handler back
+// to the default before it lets them through.
+class SignalsHeld
+{
+public:
+    SignalsHeld()
+    {
+        sigset_t all;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+    // In the child only: async-signal-safe calls alone.
+    void resetInChild() const
+    {
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        ::sigemptyset(&standard.sa_mask);
+        for (int number = 1; number < NSIG; ++number) {
+            if (number != SIGKILL && number != SIGSTOP)
+                ::sigaction(number, &standard, nullptr);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+
+private:
+    sigset_t previous;
+};
+
 QList<QColor> colours(std::initializer_list<const char*> names)
 {
     QList<QColor> list;
@@ -139,7 +200,12 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    view = new QPlainTextEdit(this);
+    view = new TerminalView(this, [this](const QString& text) {
+        if (!running)
+            return false;
+        pasteText(text);
+        return true;
+    });
     view->setReadOnly(false);
     // Debian has no "SF Mono": without the hint the fallback is proportional.
     QFont font(QStringLiteral("SF Mono"), 13);
@@ -159,18 +225,16 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     layout->addWidget(view);
 
     const QList<TerminalTheme> themes = availableThemes();
+    screen = std::make_unique<TerminalScreen>(themes.value(0));
     if (!themes.isEmpty())
         setTheme(themes.first());
 
     setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(view);
 
-    repaintTimer = new QTimer(this);
-    repaintTimer->setSingleShot(true);
-    connect(repaintTimer, &QTimer::timeout, this, [this] {
-        view->setUpdatesEnabled(true);   // repaints what changed meanwhile, once
-        sincePaint.start();
-    });
+    frameTimer = new QTimer(this);
+    frameTimer->setSingleShot(true);
+    connect(frameTimer, &QTimer::timeout, this, &TerminalWidget::showOutput);
 }
 
 TerminalWidget::~TerminalWidget()
@@ -213,17 +277,21 @@ bool TerminalWidget::startProcess(const QString& program, const QStringList& arg
     size.ws_row = 40;
     size.ws_col = 120;
     int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    pid_t pid = -1;
+    {
+        SignalsHeld held;
+        pid = ::forkpty(&master, nullptr, nullptr, &size);
+        if (pid == 0) {
+            held.resetInChild();
+            environ = start.envp.data();
+            ::execvp(start.argv[0], start.argv.data());
+            ::_exit(127);
+        }
+    }
     if (pid < 0) {
         appendText(QStringLiteral("Failed to create PTY\n"), exitFailColor, QColor());
         return false;
     }
-    if (pid == 0) {
-        environ = start.envp.data();
-        ::execvp(start.argv[0], start.argv.data());
-        ::_exit(127);
-    }
-
     masterFd = master;
     childPid = pid;
     childReaped = false;
@@ -231,10 +299,6 @@ bool TerminalWidget::startProcess(const QString& program, const QStringList& arg
     // open, or it would never hang up when closed.
     ::fcntl(masterFd, F_SETFD, FD_CLOEXEC);
     running = true;
-    escape = Escape::None;
-    inEscape = false;
-    escapeBuffer.clear();
-    decoder.resetState();
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TerminalWidget::onReadyRead);
 
@@ -273,6 +337,17 @@ void TerminalWidget::sendText(const QString& text)
     if (!running || masterFd < 0)
         return;
     writeToTerminal(masterFd, text.toUtf8());
+}
+
+void TerminalWidget::pasteText(const QString& text)
+{
+    if (!running || masterFd < 0)
+        return;
+    // A line break goes as the Return key sends it.
+    QString typed = text;
+    typed.replace(QLatin1String("\r\n"), QLatin1String("\r"));
+    typed.replace(QLatin1Char('\n'), QLatin1Char('\r'));
+    writeToTerminal(masterFd, typed.toUtf8());
 }
 
 void TerminalWidget::onReadyRead()
@@ -361,6 +436,13 @@ QByteArray TerminalWidget::bytesForKey(const QKeyEvent* event) const
 
 void TerminalWidget::sendKey(QKeyEvent* event)
 {
+    // Ctrl+V alone stays the program's (bash's quoted insert).
+    if (event->key() == Qt::Key_V && (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))
+                                         == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        pasteText(QApplication::clipboard()->text());
+        event->accept();
+        return;
+    }
     writeToTerminal(masterFd, bytesForKey(event));
     event->accept();
 }
@@ -436,11 +518,11 @@ QList<TerminalTheme> TerminalWidget::availableThemes()
 
 void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 {
+    // Output not yet shown was written in the colours of the theme before.
+    if (outputPending)
+        showOutput();
     theme = newTheme;
-    currentFg = theme.foreground;
-    currentBg = theme.background;
-    // Whether a background is written depends on the theme's own.
-    lastFormatValid = false;
+    screen->setTheme(theme);
     view->setStyleSheet(QStringLiteral("QPlainTextEdit {  background-color: %1;  color: %2;  "
                                        "selection-background-color: %3;  border: none;  padding: 4px;}")
                             .arg(theme.background.name(), theme.foreground.name(), theme.selection.name()));
@@ -448,209 +530,123 @@ void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 
 void TerminalWidget::processOutput(const QByteArray& data)
 {
+    screen->feed(data);
+    outputPending = true;
+    if (frameTimer->isActive())
+        return;
     // The first output after a pause shows at once; what follows within a
-    // frame is painted together when the frame is over.
-    if (!repaintTimer->isActive()) {
-        if (sincePaint.isValid() && sincePaint.elapsed() < frameMs) {
-            view->setUpdatesEnabled(false);
-            repaintTimer->start(int(frameMs - sincePaint.elapsed()));
-        } else {
-            sincePaint.start();
-        }
-    }
+    // frame is shown together when the frame is over. A frame lasts at least
+    // twice as long as showing the last one took, so a flood of output is
+    // read rather than laid out.
+    const qint64 frame = std::max<qint64>(frameMs, 2 * lastShowMs);
+    if (frameMs <= 0 || !sinceShown.isValid() || sinceShown.elapsed() >= frame)
+        showOutput();
+    else
+        frameTimer->start(int(frame - sinceShown.elapsed()));
+}
 
-    QTextCursor cursor(view->document());
-    cursor.movePosition(QTextCursor::End);
-    // One edit of the document per chunk: its layout and the view catch up
-    // once, not after every run of colour.
+// The view's last block shows the current line; lines finished since the
+// last frame go in before it, in as few inserts as their colours allow.
+void TerminalWidget::showOutput()
+{
+    frameTimer->stop();
+    if (!outputPending)
+        return;
+    outputPending = false;
+    QElapsedTimer cost;
+    cost.start();
+
+    QTextDocument* document = view->document();
+    QTextCursor cursor(document);
     cursor.beginEditBlock();
-    QByteArray pending;
-    const auto flush = [&] {
-        if (pending.isEmpty())
-            return;
-        // The decoder keeps a character cut at the chunk's edge for the next one.
-        const QString text = decoder.decode(pending);
-        pending.clear();
-        if (!text.isEmpty())
-            writeText(cursor, text);
-    };
-    const auto endSequence = [this] {
-        escape = Escape::None;
-        inEscape = false;
-        escapeBuffer.clear();
-    };
-
-    const char* bytes = data.constData();
-    const qsizetype size = data.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = bytes[i];
-        switch (escape) {
-        case Escape::None: {
-            qsizetype end = i;
-            while (end < size && bytes[end] != '\x1b' && bytes[end] != '\r')
-                ++end;
-            if (end > i)
-                pending.append(bytes + i, end - i);
-            i = end;
-            if (i < size && bytes[i] == '\x1b') {
-                escape = Escape::Start;
-                inEscape = true;
-                escapeBuffer.clear();
-            } else if (i < size && (i + 1 == size || bytes[i + 1] != '\n')) {
-                // A carriage return alone goes back to the start of the line,
-                // which what follows writes over (a shell redrawing its
-                // prompt, a progress count); in CR LF it is no break of its own.
-                flush();
-                lineColumn = 0;
+    int lines = screen->finishedLineCount();
+    QList<TerminalScreen::Run> finished = screen->takeFinishedLines();
+    qsizetype first = 0;
+    qsizetype firstOffset = 0;
+    if (lines >= maxBlocks) {
+        // More new lines than the view keeps: the old ones all go, and so do
+        // the new ones that would fall away at once.
+        int skip = lines - (maxBlocks - 1);
+        for (; first < finished.size() && skip > 0; ++first) {
+            const QString& text = finished.at(first).text;
+            firstOffset = 0;
+            while (skip > 0) {
+                const qsizetype at = text.indexOf(QLatin1Char('\n'), firstOffset);
+                if (at < 0)
+                    break;
+                firstOffset = at + 1;
+                --skip;
             }
-            break;
+            if (skip == 0)
+                break;
         }
-        case Escape::Start:
-            if (c == '[') {
-                escape = Escape::Csi;
-                escapeBuffer = "[";
-            } else if (c == ']') {
-                escape = Escape::Osc;      // a window title and the like
-            } else if (c == '(' || c == ')') {
-                escape = Escape::Charset;  // one more byte names the set
-            } else {
-                endSequence();             // ESC 7, ESC =, ...
-            }
-            break;
-        case Escape::Csi:
-            if (escapeBuffer.size() <= maxSequence)
-                escapeBuffer.append(c);
-            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '~') {
-                if (c == 'm' && escapeBuffer.size() <= maxSequence) {
-                    flush();
-                    applySgr(escapeBuffer.mid(1, escapeBuffer.size() - 2));
-                } else if (c == 'K' && lineColumn >= 0 && (escapeBuffer == "[K" || escapeBuffer == "[0K")) {
-                    // Erasing to the end of the line matters only where a
-                    // carriage return left the writing position inside it.
-                    flush();
-                    eraseToEndOfLine(cursor);
-                }
-                endSequence();
-            }
-            break;
-        case Escape::Osc:
-            if (c == '\a')
-                endSequence();
-            else if (c == '\x1b')
-                escape = Escape::OscEscape;
-            break;
-        case Escape::OscEscape:
-            if (c == '\\') {
-                endSequence();
-            } else {
-                // Not a string terminator: the ESC starts a sequence of its own.
-                escape = Escape::Start;
-                --i;
-            }
-            break;
-        case Escape::Charset:
-            endSequence();
-            break;
+        if (first < finished.size() && firstOffset == finished.at(first).text.size()) {
+            ++first;
+            firstOffset = 0;
         }
+        cursor.select(QTextCursor::Document);
+        cursor.removeSelectedText();
+        lineOffset = 0;
+        lines = maxBlocks - 1;
+    } else {
+        const QTextBlock last = document->lastBlock();
+        cursor.setPosition(last.position() + std::min(lineOffset, last.length() - 1));
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        if (cursor.hasSelection())
+            cursor.removeSelectedText();
     }
-    flush();
+    for (qsizetype i = first; i < finished.size(); ++i) {
+        const TerminalScreen::Run& run = finished.at(i);
+        insertRun(cursor, i == first && firstOffset > 0 ? run.text.mid(firstOffset) : run.text, run.style);
+    }
+    if (lines > 0)
+        lineOffset = 0;
+    for (const TerminalLine::Run& run : screen->currentLine().runs())
+        insertRun(cursor, run.text.toString(), run.style);
     trimOldBlocks();
     cursor.endEditBlock();
     QScrollBar* bar = view->verticalScrollBar();
     bar->setValue(bar->maximum());
+    lastShowMs = cost.elapsed();
+    sinceShown.start();
 }
 
-void TerminalWidget::applySgr(const QByteArray& parameters)
+const QTextCharFormat& TerminalWidget::formatFor(quint16 style)
 {
-    const QList<QByteArray> parts = parameters.split(';');
-    for (const QByteArray& part : parts) {
-        bool ok = false;
-        int n = part.toInt(&ok, 10);
-        if (!ok)
-            n = 0;
-        if (n == 0) {
-            currentFg = theme.foreground;
-            currentBg = theme.background;
-            bold = false;
-        } else if (n == 1) {
-            bold = true;
-        } else if (n >= 30 && n <= 37) {
-            currentFg = theme.ansi[(n - 30) + (bold ? 8 : 0)];
-        } else if (n == 39) {
-            currentFg = theme.foreground;
-        } else if (n >= 40 && n <= 47) {
-            currentBg = theme.ansi[n - 40];
-        } else if (n == 49) {
-            currentBg = theme.background;
-        } else if (n >= 90 && n <= 97) {
-            currentFg = theme.ansi[n - 82];
-        } else if (n >= 100 && n <= 107) {
-            currentBg = theme.ansi[n - 92];
-        }
+    if (formats.size() <= style)
+        formats.resize(style + 1);
+    QTextCharFormat& format = formats[style];
+    if (!format.hasProperty(QTextFormat::ForegroundBrush)) {
+        format.setForeground(QBrush(screen->foreground(style)));
+        const QColor background = screen->background(style);
+        if (background.isValid())
+            format.setBackground(QBrush(background));
     }
+    return format;
 }
 
-void TerminalWidget::insertRun(QTextCursor& cursor, const QString& text, const QColor& fg, const QColor& bg)
+void TerminalWidget::insertRun(QTextCursor& cursor, const QString& text, quint16 style)
 {
-    if (!lastFormatValid || fg != lastFg || bg != lastBg) {
-        QTextCharFormat format;
-        if (fg.isValid())
-            format.setForeground(QBrush(fg));
-        // The theme's own background is never written, so such text follows
-        // a later change of theme.
-        if (bg.isValid() && bg != theme.background)
-            format.setBackground(QBrush(bg));
-        lastFormat = format;
-        lastFg = fg;
-        lastBg = bg;
-        lastFormatValid = true;
-    }
-    cursor.insertText(text, lastFormat);
-}
-
-// Writes text where the line's writing position is: at the end, or over
-// what a carriage return went back across. A line feed always begins a new
-// line below; the line left keeps what was not written over.
-void TerminalWidget::writeText(QTextCursor& cursor, const QString& text)
-{
-    if (lineColumn < 0) {
-        insertRun(cursor, text, currentFg, currentBg);
-        return;
-    }
-    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
-    const QString overwrite = lineEnd < 0 ? text : text.left(lineEnd);
-    const QTextBlock line = view->document()->lastBlock();
-    if (!overwrite.isEmpty()) {
-        const int start = line.position() + lineColumn;
-        const int replaced = std::min(int(overwrite.size()), line.length() - 1 - lineColumn);
-        cursor.setPosition(start);
-        cursor.setPosition(start + replaced, QTextCursor::KeepAnchor);
-        insertRun(cursor, overwrite, currentFg, currentBg);
-        lineColumn += int(overwrite.size());
-        cursor.movePosition(QTextCursor::End);
-    }
-    if (lineColumn >= line.length() - 1 || lineEnd >= 0)
-        lineColumn = -1;
-    if (lineEnd >= 0)
-        insertRun(cursor, text.mid(lineEnd), currentFg, currentBg);
-}
-
-void TerminalWidget::eraseToEndOfLine(QTextCursor& cursor)
-{
-    const QTextBlock line = view->document()->lastBlock();
-    cursor.setPosition(line.position() + lineColumn);
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-    lineColumn = -1;
+    if (!text.isEmpty())
+        cursor.insertText(text, formatFor(style));
 }
 
 void TerminalWidget::appendText(const QString& text, const QColor& fg, const QColor& bg)
 {
+    showOutput();
+    QTextCharFormat format;
+    if (fg.isValid())
+        format.setForeground(QBrush(fg));
+    if (bg.isValid() && bg != theme.background)
+        format.setBackground(QBrush(bg));
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    insertRun(cursor, text, fg, bg);
-    lineColumn = -1;
+    cursor.insertText(text, format);
+    // What the current line showed stays; the program's next output starts
+    // a line of its own after this text.
+    screen->dropCurrentLine();
+    lineOffset = view->document()->lastBlock().length() - 1;
     trimOldBlocks();
     cursor.endEditBlock();
     view->setTextCursor(cursor);

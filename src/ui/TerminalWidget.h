@@ -5,10 +5,15 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QTextCharFormat>
 #include <QWidget>
+
+#include "ui/TerminalTheme.h"
+
+#include <memory>
+
+class TerminalScreen;
 
 class QKeyEvent;
 class QPlainTextEdit;
@@ -16,18 +21,6 @@ class QResizeEvent;
 class QSocketNotifier;
 class QTextCursor;
 class QTimer;
-
-// A colour scheme of the terminal: view colours and the sixteen-colour palette
-// (0-7 normal, 8-15 bright).
-struct TerminalTheme
-{
-    QString name;
-    QColor background;
-    QColor foreground;
-    QColor cursor;      // carried with the theme; the view does not draw it
-    QColor selection;
-    QColor ansi[16];
-};
 
 // One terminal: a program on a pseudo-terminal and the text view that shows
 // what it writes, in colour. Key presses go to the program while it runs.
@@ -54,18 +47,21 @@ public:
     void setTheme(const TerminalTheme& theme);
     TerminalTheme currentTheme() const { return theme; }
 
-    // Interprets one chunk of program output: text in the current colours,
-    // colour (SGR) sequences, other control sequences dropped.
+    // Interprets one chunk of program output. What it changes is shown at
+    // once after a pause, else with the next frame.
     void processOutput(const QByteArray& data);
     // Appends text at the end of the view; an invalid colour means none.
     void appendText(const QString& text, const QColor& fg, const QColor& bg);
+    // Sends the text to the program as if typed (a line break as Return).
+    void pasteText(const QString& text);
 
     // How long the end of a session waits for the child to be reaped before
     // it reports -1 and reaps it later; tests shorten it.
     int reapWaitMs = 500;
-    // The view is painted at most once in this many milliseconds while
-    // output streams in: a chunk arrives far more often than a screen can
-    // show it, and painting each one would cost more than reading it.
+    // Output is shown at most once in this many milliseconds while it
+    // streams in: a chunk arrives far more often than a screen can show it,
+    // and laying out each one would cost more than reading it. 0 shows every
+    // chunk at once.
     int frameMs = 30;
     // Lines the view keeps.
     int maxBlocks = 10000;
@@ -85,16 +81,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // What the byte walk is in the middle of; it survives from chunk to chunk.
-    enum class Escape { None, Start, Csi, Osc, OscEscape, Charset };
-
     QByteArray bytesForKey(const QKeyEvent* event) const;
     void sendKey(QKeyEvent* event);
     void updateWindowSize();
-    void applySgr(const QByteArray& parameters);
-    void insertRun(QTextCursor& cursor, const QString& text, const QColor& fg, const QColor& bg);
-    void writeText(QTextCursor& cursor, const QString& text);
-    void eraseToEndOfLine(QTextCursor& cursor);
+    void showOutput();
+    void insertRun(QTextCursor& cursor, const QString& text, quint16 style);
+    const QTextCharFormat& formatFor(quint16 style);
     void closeSession();
     void trimOldBlocks();
 
@@ -105,23 +97,17 @@ private:
     TerminalTheme theme;
     QString sessionTitle = QStringLiteral("Terminal");
     bool running = false;
-    QByteArray escapeBuffer;
-    bool inEscape = false;
-    QColor currentFg;
-    QColor currentBg;
-    bool bold = false;
 
-    Escape escape = Escape::None;
     bool childReaped = true;
     QString pendingTitle;           // set by startSsh for the start it makes
-    QStringDecoder decoder{QStringDecoder::Utf8};
-    // Where the next text goes in the last line: -1 at its end, else the
-    // column a carriage return went back to, written over from there.
-    int lineColumn = -1;
-    QTimer* repaintTimer = nullptr;
-    QElapsedTimer sincePaint;
-    // The format last used, kept so a run in the same colours builds none.
-    QTextCharFormat lastFormat;
-    QColor lastFg, lastBg;
-    bool lastFormatValid = false;
+    std::unique_ptr<TerminalScreen> screen;
+    // The current line is shown from this position of the view's last block
+    // (text appended by appendText may come before it).
+    int lineOffset = 0;
+    bool outputPending = false;
+    QTimer* frameTimer = nullptr;
+    QElapsedTimer sinceShown;
+    qint64 lastShowMs = 0;
+    // Formats by style, built once each.
+    QList<QTextCharFormat> formats;
 };
