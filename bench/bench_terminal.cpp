@@ -9,8 +9,13 @@
 // events processed after each chunk, and through vterm_input_write of a
 // 40 x 120 libvterm screen. One line per stream:
 //   <stream> tessaril <X> MB/s libvterm <Y> MB/s ratio <X/Y>
+// A fifth stream is one 16 MB line without a break, shown the same way:
+//   longline tessaril <seconds> s worst-stall <ms> ms
+// where the stall is the longest time between two processed event batches,
+// the time the window could not answer the user.
 // BENCH_MB=N makes each stream N MB; BENCH_HIDDEN=1 leaves the widget hidden,
-// which shows what painting costs.
+// which shows what painting costs; BENCH_ONLY=<stream> runs one stream;
+// BENCH_STALLS=1 names every stall of the long line above 50 ms.
 //
 //   build-test/bin/bench_terminal   (built by scripts/test, with sanitizers)
 // The figures that count come from a build without sanitizers, e.g.
@@ -18,6 +23,9 @@
 //   cmake --build build-bench --target bench_terminal && build-bench/bin/bench_terminal
 #include "BenchEnvironment.h"
 #include "ui/TerminalWidget.h"
+
+#include <QPlainTextEdit>
+#include <QTextDocument>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -166,6 +174,41 @@ double throughLibvterm(const QByteArray& stream)
     return megabytesPerSecond(stream.size(), elapsed);
 }
 
+void longLine()
+{
+    const QByteArray line(16 * 1024 * 1024, 'x');
+    TerminalWidget terminal;
+    terminal.resize(1024, 700);
+    terminal.show();
+    if (!QTest::qWaitForWindowExposed(&terminal))
+        std::fprintf(stderr, "terminal not exposed\n");
+    const QTextDocument* document = terminal.findChild<QPlainTextEdit*>()->document();
+    QElapsedTimer timer;
+    timer.start();
+    QElapsedTimer batch;
+    batch.start();
+    qint64 worst = 0;
+    const auto processed = [&] {
+        worst = std::max(worst, batch.nsecsElapsed());
+        if (qEnvironmentVariableIsSet("BENCH_STALLS") && batch.nsecsElapsed() > 50000000)
+            std::fprintf(stderr, "stall %.0f ms at %.2f s\n", double(batch.nsecsElapsed()) / 1e6, double(timer.nsecsElapsed()) / 1e9);
+        batch.restart();
+    };
+    for (qsizetype at = 0; at < line.size(); at += chunkBytes) {
+        terminal.processOutput(line.mid(at, chunkBytes));
+        QCoreApplication::processEvents();
+        processed();
+    }
+    // The last frame is shown when its time comes.
+    while (document->characterCount() < line.size()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        processed();
+    }
+    std::printf("longline tessaril %.2f s worst-stall %.0f ms\n", double(timer.nsecsElapsed()) / 1e9,
+                double(worst) / 1e6);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -178,7 +221,10 @@ int main(int argc, char** argv)
         const char* name;
         QByteArray (*make)();
     } streams[] = {{"ascii", asciiStream}, {"sgr", sgrStream}, {"utf8", utf8Stream}, {"scroll", scrollStream}};
+    const QByteArray only = qgetenv("BENCH_ONLY");
     for (const auto& entry : streams) {
+        if (!only.isEmpty() && only != entry.name)
+            continue;
         const QByteArray stream = entry.make();
         const double ours = throughTessaril(stream);
         const double theirs = throughLibvterm(stream);
@@ -186,5 +232,7 @@ int main(int argc, char** argv)
                     theirs > 0 ? ours / theirs : 0.0);
         std::fflush(stdout);
     }
+    if (only.isEmpty() || only == "longline")
+        longLine();
     return 0;
 }

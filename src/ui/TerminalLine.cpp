@@ -9,7 +9,8 @@ constexpr quint16 blankStyle = 0;
 
 void TerminalLine::clear()
 {
-    chars.clear();
+    // Keeps the buffers: a new line comes with every line feed.
+    chars.resize(0);
     styles.clear();
     column = 0;
 }
@@ -77,11 +78,11 @@ void TerminalLine::erase(int mode)
             styles[size_t(i)] = blankStyle;
         }
         if (end == chars.size()) {
-            chars.clear();   // nothing but blanks is left
+            chars.resize(0);   // nothing but blanks is left
             styles.clear();
         }
     } else if (mode == 2) {
-        chars.clear();
+        chars.resize(0);
         styles.clear();
     }
 }
@@ -89,15 +90,6 @@ void TerminalLine::erase(int mode)
 QList<TerminalLine::Run> TerminalLine::runs() const
 {
     QList<Run> list;
-    qsizetype start = 0;
-    const qsizetype size = chars.size();
-    while (start < size) {
-        const quint16 style = styles[size_t(start)];
-        qsizetype end = start + 1;
-        while (end < size && styles[size_t(end)] == style)
-            ++end;
-        list.append(Run{QStringView(chars).sliced(start, end - start), style});
-        start = end;
-    }
+    forEachRun([&list](const Run& run) { list.append(run); });
     return list;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
 #include <vector>
 
 // The line the cursor is on: its characters, a style (a colour pair) per
@@ -57,6 +58,20 @@ public:
     bool isEmpty() const { return chars.isEmpty(); }
     // The line as runs of one style each.
     QList<Run> runs() const;
+    template<typename Visit>
+    void forEachRun(Visit visit) const
+    {
+        qsizetype start = 0;
+        const qsizetype size = chars.size();
+        while (start < size) {
+            const quint16 style = styles[size_t(start)];
+            qsizetype end = start + 1;
+            while (end < size && styles[size_t(end)] == style)
+                ++end;
+            visit(Run{QStringView(chars).sliced(start, end - start), style});
+            start = end;
+        }
+    }
 
 private:
     void put(QStringView part, quint16 style);

@@ -44,6 +44,7 @@ void TerminalScreen::feed(const char* bytes, qsizetype size)
 QList<TerminalScreen::Run> TerminalScreen::takeFinishedLines()
 {
     finishedLines = 0;
+    finishedCharacters = 0;
     return std::exchange(finished, {});
 }
 
@@ -65,21 +66,22 @@ void TerminalScreen::writeText()
     if (decoded.isEmpty())
         return;
     line.write(decoded, style, [this](const TerminalLine&) { finishLine(); });
-    decoded.clear();
+    decoded.resize(0);   // keeps its buffer for the next run
 }
 
 void TerminalScreen::finishLine()
 {
-    for (const TerminalLine::Run& run : line.runs()) {
+    line.forEachRun([this](const TerminalLine::Run& run) {
         if (!finished.isEmpty() && finished.last().style == run.style)
             finished.last().text.append(run.text);
         else
             finished.append(Run{run.text.toString(), run.style});
-    }
+    });
     if (finished.isEmpty())
         finished.append(Run{QString(), style});
     finished.last().text.append(QLatin1Char('\n'));
     ++finishedLines;
+    finishedCharacters += line.text().size() + 1;
     line.clear();
 }
 

@@ -45,6 +45,7 @@ public:
 
     bool hasFinishedLines() const { return finishedLines > 0; }
     int finishedLineCount() const { return finishedLines; }
+    qsizetype finishedCharacterCount() const { return finishedCharacters; }
     // Hands over the finished lines and forgets them.
     QList<Run> takeFinishedLines();
 
@@ -70,6 +71,7 @@ private:
     QString decoded;
     QList<Run> finished;
     int finishedLines = 0;
+    qsizetype finishedCharacters = 0;
     quint16 style = blankStyle;
     QList<QPair<QColor, QColor>> styles;
     QHash<QPair<QRgb, QRgb>, quint16> styleIndex;

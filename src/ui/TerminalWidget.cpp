@@ -37,6 +37,7 @@ extern char** environ;
 namespace {
 
 constexpr int readChunk = 4096;
+constexpr qsizetype maxFrameCharacters = 1024 * 1024;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -532,6 +533,12 @@ void TerminalWidget::processOutput(const QByteArray& data)
 {
     screen->feed(data);
     outputPending = true;
+    // However fast output comes, what one frame shows stays small enough to
+    // lay out without the window stalling.
+    if (screen->finishedCharacterCount() >= maxFrameCharacters) {
+        showOutput();
+        return;
+    }
     if (frameTimer->isActive())
         return;
     // The first output after a pause shows at once; what follows within a
@@ -563,6 +570,7 @@ void TerminalWidget::showOutput()
     QList<TerminalScreen::Run> finished = screen->takeFinishedLines();
     qsizetype first = 0;
     qsizetype firstOffset = 0;
+    bool cleared = false;
     if (lines >= maxBlocks) {
         // More new lines than the view keeps: the old ones all go, and so do
         // the new ones that would fall away at once.
@@ -588,21 +596,78 @@ void TerminalWidget::showOutput()
         cursor.removeSelectedText();
         lineOffset = 0;
         lines = maxBlocks - 1;
-    } else {
+        cleared = true;
+    }
+
+    // What goes in after the last frame's current line: the lines finished
+    // since, then the current line. Mostly it begins with what that line
+    // already showed (a line that grew, a line that ended); that part stays
+    // in the view as it is, untouched, so a long line is not laid out again
+    // and again.
+    struct Segment
+    {
+        QStringView text;
+        quint16 style;
+    };
+    QList<Segment> segments;
+    for (qsizetype i = first; i < finished.size(); ++i) {
+        QStringView text = finished.at(i).text;
+        if (i == first)
+            text = text.sliced(firstOffset);
+        segments.append({text, finished.at(i).style});
+    }
+    const QList<TerminalLine::Run> lineRuns = screen->currentLine().runs();
+    for (const TerminalLine::Run& run : lineRuns)
+        segments.append({run.text, run.style});
+
+    qsizetype kept = 0;
+    if (!cleared) {
+        qsizetype oldRun = 0, oldAt = 0, newSegment = 0, newAt = 0;
+        while (oldRun < shownLine.size() && newSegment < segments.size()) {
+            const ShownRun& shown = shownLine.at(oldRun);
+            const Segment& next = segments.at(newSegment);
+            if (shown.style != next.style)
+                break;
+            const qsizetype length = std::min(shown.text.size() - oldAt, next.text.size() - newAt);
+            const QStringView a = QStringView(shown.text).sliced(oldAt, length);
+            const QStringView b = next.text.sliced(newAt, length);
+            qsizetype same = 0;
+            while (same < length && a[same] == b[same])
+                ++same;
+            kept += same;
+            if (same < length)
+                break;
+            oldAt += length;
+            newAt += length;
+            if (oldAt == shown.text.size()) {
+                ++oldRun;
+                oldAt = 0;
+            }
+            if (newAt == next.text.size()) {
+                ++newSegment;
+                newAt = 0;
+            }
+        }
         const QTextBlock last = document->lastBlock();
-        cursor.setPosition(last.position() + std::min(lineOffset, last.length() - 1));
+        cursor.setPosition(last.position() + std::min<int>(lineOffset + int(kept), last.length() - 1));
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         if (cursor.hasSelection())
             cursor.removeSelectedText();
     }
-    for (qsizetype i = first; i < finished.size(); ++i) {
-        const TerminalScreen::Run& run = finished.at(i);
-        insertRun(cursor, i == first && firstOffset > 0 ? run.text.mid(firstOffset) : run.text, run.style);
+    qsizetype skip = kept;
+    for (const Segment& segment : segments) {
+        if (skip >= segment.text.size()) {
+            skip -= segment.text.size();
+            continue;
+        }
+        insertRun(cursor, segment.text.sliced(skip).toString(), segment.style);
+        skip = 0;
     }
     if (lines > 0)
         lineOffset = 0;
-    for (const TerminalLine::Run& run : screen->currentLine().runs())
-        insertRun(cursor, run.text.toString(), run.style);
+    shownLine.clear();
+    for (const TerminalLine::Run& run : lineRuns)
+        shownLine.append({run.text.toString(), run.style});
     trimOldBlocks();
     cursor.endEditBlock();
     QScrollBar* bar = view->verticalScrollBar();
@@ -646,6 +711,7 @@ void TerminalWidget::appendText(const QString& text, const QColor& fg, const QCo
     // What the current line showed stays; the program's next output starts
     // a line of its own after this text.
     screen->dropCurrentLine();
+    shownLine.clear();
     lineOffset = view->document()->lastBlock().length() - 1;
     trimOldBlocks();
     cursor.endEditBlock();

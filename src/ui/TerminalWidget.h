@@ -104,6 +104,13 @@ private:
     // The current line is shown from this position of the view's last block
     // (text appended by appendText may come before it).
     int lineOffset = 0;
+    // The current line as the last frame showed it.
+    struct ShownRun
+    {
+        QString text;
+        quint16 style;
+    };
+    QList<ShownRun> shownLine;
     bool outputPending = false;
     QTimer* frameTimer = nullptr;
     QElapsedTimer sinceShown;
