@@ -147,8 +147,8 @@ class Transcript
 public:
     void collect(TerminalScreen& screen)
     {
-        for (const TerminalScreen::Run& run : screen.takeFinishedLines())
-            add(history, historyStyle, run.text, run.style);
+        screen.takeFinishedLines().forEachRun(
+            [this](QStringView text, quint16 style) { add(history, historyStyle, text.toString(), style); });
     }
     QString of(TerminalScreen& screen)
     {

@@ -41,7 +41,7 @@ void TerminalScreen::feed(const char* bytes, qsizetype size)
     writeText();
 }
 
-QList<TerminalScreen::Run> TerminalScreen::takeFinishedLines()
+TerminalScreen::Finished TerminalScreen::takeFinishedLines()
 {
     finishedLines = 0;
     finishedCharacters = 0;
@@ -71,15 +71,15 @@ void TerminalScreen::writeText()
 
 void TerminalScreen::finishLine()
 {
-    line.forEachRun([this](const TerminalLine::Run& run) {
-        if (!finished.isEmpty() && finished.last().style == run.style)
-            finished.last().text.append(run.text);
+    const auto add = [this](QStringView text, quint16 runStyle) {
+        finished.text.append(text);
+        if (!finished.spans.empty() && finished.spans.back().style == runStyle)
+            finished.spans.back().length += text.size();
         else
-            finished.append(Run{run.text.toString(), run.style});
-    });
-    if (finished.isEmpty())
-        finished.append(Run{QString(), style});
-    finished.last().text.append(QLatin1Char('\n'));
+            finished.spans.push_back({text.size(), runStyle});
+    };
+    line.forEachRun([&add](const TerminalLine::Run& run) { add(run.text, run.style); });
+    add(u"\n", finished.spans.empty() ? style : finished.spans.back().style);
     ++finishedLines;
     finishedCharacters += line.text().size() + 1;
     line.clear();

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
 // What the terminal shows, without the view: program output read through
 // the parser and the decoder into the current line, lines that a line feed
 // finished waiting to be shown, and the colour state. Cursor movement to
@@ -18,12 +20,27 @@
 class TerminalScreen : private TerminalParser::Handler
 {
 public:
-    // Finished lines not yet shown, as runs of one style each; a line ends
-    // with "\n" inside a run.
-    struct Run
+    // Finished lines not yet shown: their text, each line ending in "\n",
+    // and the lengths of its runs of one style each.
+    struct Finished
     {
+        struct Span
+        {
+            qsizetype length;
+            quint16 style;
+        };
         QString text;
-        quint16 style;
+        std::vector<Span> spans;
+
+        template<typename Visit>
+        void forEachRun(Visit visit) const
+        {
+            qsizetype at = 0;
+            for (const Span& span : spans) {
+                visit(QStringView(text).sliced(at, span.length), span.style);
+                at += span.length;
+            }
+        }
     };
 
     explicit TerminalScreen(const TerminalTheme& theme);
@@ -47,7 +64,7 @@ public:
     int finishedLineCount() const { return finishedLines; }
     qsizetype finishedCharacterCount() const { return finishedCharacters; }
     // Hands over the finished lines and forgets them.
-    QList<Run> takeFinishedLines();
+    Finished takeFinishedLines();
 
     QColor currentFg;
     QColor currentBg;
@@ -69,7 +86,7 @@ private:
     TerminalUtf8Decoder decoder;
     TerminalLine line;
     QString decoded;
-    QList<Run> finished;
+    Finished finished;
     int finishedLines = 0;
     qsizetype finishedCharacters = 0;
     quint16 style = blankStyle;

@@ -534,8 +534,9 @@ void TerminalWidget::processOutput(const QByteArray& data)
     screen->feed(data);
     outputPending = true;
     // However fast output comes, what one frame shows stays small enough to
-    // lay out without the window stalling.
-    if (screen->finishedCharacterCount() >= maxFrameCharacters) {
+    // lay out without the window stalling. Once more lines wait than the
+    // view keeps, a frame shows only the last of them, whatever comes.
+    if (screen->finishedCharacterCount() >= maxFrameCharacters && screen->finishedLineCount() < maxBlocks) {
         showOutput();
         return;
     }
@@ -543,9 +544,10 @@ void TerminalWidget::processOutput(const QByteArray& data)
         return;
     // The first output after a pause shows at once; what follows within a
     // frame is shown together when the frame is over. A frame lasts at least
-    // twice as long as showing the last one took, so a flood of output is
-    // read rather than laid out.
-    const qint64 frame = std::max<qint64>(frameMs, 2 * lastShowMs);
+    // four times as long as showing the last one took, so a flood of output
+    // is read rather than laid out, and lines that would fall away at the
+    // top before they were ever seen are never laid out.
+    const qint64 frame = std::max<qint64>(frameMs, 4 * lastShowMs);
     if (frameMs <= 0 || !sinceShown.isValid() || sinceShown.elapsed() >= frame)
         showOutput();
     else
@@ -567,31 +569,14 @@ void TerminalWidget::showOutput()
     QTextCursor cursor(document);
     cursor.beginEditBlock();
     int lines = screen->finishedLineCount();
-    QList<TerminalScreen::Run> finished = screen->takeFinishedLines();
-    qsizetype first = 0;
-    qsizetype firstOffset = 0;
+    const TerminalScreen::Finished finished = screen->takeFinishedLines();
+    qsizetype startAt = 0;
     bool cleared = false;
     if (lines >= maxBlocks) {
         // More new lines than the view keeps: the old ones all go, and so do
         // the new ones that would fall away at once.
-        int skip = lines - (maxBlocks - 1);
-        for (; first < finished.size() && skip > 0; ++first) {
-            const QString& text = finished.at(first).text;
-            firstOffset = 0;
-            while (skip > 0) {
-                const qsizetype at = text.indexOf(QLatin1Char('\n'), firstOffset);
-                if (at < 0)
-                    break;
-                firstOffset = at + 1;
-                --skip;
-            }
-            if (skip == 0)
-                break;
-        }
-        if (first < finished.size() && firstOffset == finished.at(first).text.size()) {
-            ++first;
-            firstOffset = 0;
-        }
+        for (int skip = lines - (maxBlocks - 1); skip > 0; --skip)
+            startAt = finished.text.indexOf(QLatin1Char('\n'), startAt) + 1;
         cursor.select(QTextCursor::Document);
         cursor.removeSelectedText();
         lineOffset = 0;
@@ -610,12 +595,13 @@ void TerminalWidget::showOutput()
         quint16 style;
     };
     QList<Segment> segments;
-    for (qsizetype i = first; i < finished.size(); ++i) {
-        QStringView text = finished.at(i).text;
-        if (i == first)
-            text = text.sliced(firstOffset);
-        segments.append({text, finished.at(i).style});
-    }
+    qsizetype at = 0;
+    finished.forEachRun([&](QStringView text, quint16 style) {
+        const qsizetype end = at + text.size();
+        if (end > startAt)
+            segments.append({at >= startAt ? text : text.sliced(startAt - at), style});
+        at = end;
+    });
     const QList<TerminalLine::Run> lineRuns = screen->currentLine().runs();
     for (const TerminalLine::Run& run : lineRuns)
         segments.append({run.text, run.style});
