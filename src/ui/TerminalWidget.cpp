@@ -37,7 +37,11 @@ extern char** environ;
 namespace {
 
 constexpr int readChunk = 4096;
+// Output shown in one frame at most: lines of ordinary length, and lines
+// thousands of characters wide, whose layout costs far more per character.
 constexpr qsizetype maxFrameCharacters = 1024 * 1024;
+constexpr qsizetype maxFrameCharactersOfLongLines = 384 * 1024;
+constexpr qsizetype longLine = 512;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -536,7 +540,11 @@ void TerminalWidget::processOutput(const QByteArray& data)
     // However fast output comes, what one frame shows stays small enough to
     // lay out without the window stalling. Once more lines wait than the
     // view keeps, a frame shows only the last of them, whatever comes.
-    if (screen->finishedCharacterCount() >= maxFrameCharacters && screen->finishedLineCount() < maxBlocks) {
+    const qsizetype characters = screen->finishedCharacterCount();
+    const qsizetype lines = screen->finishedLineCount();
+    const bool longLines = characters >= longLine * lines;
+    if (lines < maxBlocks
+        && characters >= (longLines ? maxFrameCharactersOfLongLines : maxFrameCharacters)) {
         showOutput();
         return;
     }
