@@ -69,6 +69,12 @@ struct Keychain
     }
 };
 
+void showCertificatesPage(MainWindow& window)
+{
+    window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CertificatesPage);
+    window.show();
+}
+
 QTreeWidget* identityTree(MainWindow& window)
 {
     for (QTreeWidget* tree : window.findChildren<QTreeWidget*>()) {
@@ -171,6 +177,10 @@ void CertificatesPageTest::identityRows()
     Keychain keychain;
     keychain.setIdentities(listing);
     MainWindow window;
+    // The keychain is read when the page is first shown.
+    QCOMPARE(keychain.listings(), 0);
+    showCertificatesPage(window);
+    QTRY_COMPARE(keychain.listings(), 1);
 
     QTreeWidget* tree = identityTree(window);
     QVERIFY(tree);
@@ -355,7 +365,8 @@ void CertificatesPageTest::import()
                                    : QByteArray("1 certificate imported.\n"),
                           exitCode);
     MainWindow window;
-    QCOMPARE(identityTree(window)->topLevelItemCount(), 1);
+    showCertificatesPage(window);
+    QTRY_COMPARE(identityTree(window)->topLevelItemCount(), 1);
     const int listingsBefore = keychain.listings();
     const int callsBefore = keychain.fakes.callCount(QStringLiteral("security"));
     keychain.setIdentities(kValidLine + kThirdLine);

@@ -113,6 +113,10 @@ public:
         window = std::make_unique<MainWindow>();
         // No test reaches a real time-stamping server.
         edit("timestampEdit")->clear();
+        // The identities are listed when the page is first shown.
+        window->findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CodeSigningPage);
+        window->show();
+        QTest::qWaitFor([this] { return fakes.callCount(QStringLiteral("security")) > 0; }, 30000);
         return *window;
     }
     // The same, with module detection searching below root only.

@@ -143,6 +143,9 @@ void GitHubKeysTest::cleanup()
 std::unique_ptr<GitHubTab> GitHubKeysTest::openTab()
 {
     auto tab = std::make_unique<GitHubTab>(profile.get());
+    // ~/.ssh is first scanned when the keys page is first shown.
+    tab->findChild<QTabWidget*>()->setCurrentIndex(1);
+    tab->show();
     const bool ready = QTest::qWaitFor(
         [&] {
             const QStringList lines = logLines(*tab);

@@ -88,6 +88,7 @@ void StatusBarTest::toolsLabel()
         tools.linkReal("osslsigncode");
 
     MainWindow window;
+    window.show(); // ykman is asked once the window is on screen
     QTRY_COMPARE(label(window, "toolsLabel")->text(), expected);
     if (!ykmanVersion.isNull())
         QCOMPARE(tools.arguments("ykman", 1), QStringList{"--version"});
@@ -107,6 +108,10 @@ void StatusBarTest::versionProbeDoesNotHoldTheWindow()
 
     MainWindow window;
     QLabel* toolsLabel = label(window, "toolsLabel");
+    QCOMPARE(toolsLabel->text(), QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(tools.callCount("ykman"), 1);
     QCOMPARE(toolsLabel->text(), QString());
     QVERIFY(QFile(release).open(QIODevice::WriteOnly));
     QTRY_COMPARE(toolsLabel->text(), QStringLiteral("ykman 5.7.1 | opensc: missing"));

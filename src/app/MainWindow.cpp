@@ -9,6 +9,7 @@
 #include "signing/SigningManager.h"
 #include "ui/ClockVaultWidget.h"
 #include "ui/DevOpsSecretsTab.h"
+#include "ui/FirstShow.h"
 #include "ui/GitHubTab.h"
 #include "ui/GpgKeyManagementTab.h"
 #include "ui/UsbDriveTab.h"
@@ -27,6 +28,10 @@
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
+    // Building the window runs no tool and reads no keyring, key folder or
+    // cluster: each page lists when it is first shown, and the page the
+    // window opens on lists once the window is on screen.
+    FirstShow::holdUntilOnScreen(this);
     setWindowTitle(QStringLiteral("Ostrevan Tessaril"));
     setMinimumSize(1100, 750);
     resize(1280, 860);

@@ -107,6 +107,8 @@ private:
     void logFidoFailure(const QString& line);
     void logEmptyListing(const QString& nothingFound);
     QWidget* createCodeSigningTab();
+    // Lists the keychain's signing identities into identityCombo, once.
+    void fillIdentityCombo();
     QWidget* createCertificatesTab();
     void fillCertificateTree();
     void onImportCertificate();
@@ -136,6 +138,7 @@ private:
     QTextEdit* fidoLogView = nullptr;
     QTextEdit* signingLogView = nullptr;
     QComboBox* identityCombo = nullptr;
+    bool identitiesListed = false;
     QTreeWidget* certTree = nullptr;
     QLabel* certAlertLabel = nullptr;
     QTextEdit* sessionLogView = nullptr;

@@ -2,6 +2,7 @@
 
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
+#include "ui/FirstShow.h"
 #include "ui/HeaderFit.h"
 #include "ui/SectionTitle.h"
 
@@ -44,7 +45,9 @@ QWidget* MainWindow::createCertificatesTab()
     keepSectionsFitted(certTree->header());
     layout->addWidget(certTree);
 
-    fillCertificateTree();
+    // The keychain is read when the page is first shown, not while the
+    // window is built.
+    FirstShow::onFirstShow(page, [this] { fillCertificateTree(); });
 
     auto* buttons = new QHBoxLayout;
     auto* importButton = new QPushButton(QStringLiteral("Import Certificate"), page);

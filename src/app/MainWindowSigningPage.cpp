@@ -12,6 +12,7 @@
 #include "signing/SigningDefaults.h"
 #include "signing/SigningManager.h"
 #include "signing/SigningProfileManager.h"
+#include "ui/FirstShow.h"
 #include "ui/SectionTitle.h"
 
 #include <QComboBox>
@@ -191,13 +192,11 @@ QWidget* MainWindow::createCodeSigningTab()
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
 
-    // Contents. The identities are listed once; a new keychain identity
-    // shows up at the next start.
+    // Contents. The identities are listed once, from the keychain, when the
+    // page is first shown (or Sign File needs them first); a new keychain
+    // identity shows up at the next start.
     fillProfileCombo(profileCombo);
-    for (const CertificateInfo& identity : signingManager->listSigningIdentities())
-        identityCombo->addItem(identity.name);
-    if (identityCombo->count() > 0)
-        identityCombo->setCurrentIndex(0);
+    FirstShow::onFirstShow(page, [this] { fillIdentityCombo(); });
 
     const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, line); };
 
@@ -441,11 +440,25 @@ QWidget* MainWindow::createCodeSigningTab()
     return page;
 }
 
+void MainWindow::fillIdentityCombo()
+{
+    if (identitiesListed)
+        return;
+    identitiesListed = true;
+    for (const CertificateInfo& identity : signingManager->listSigningIdentities())
+        identityCombo->addItem(identity.name);
+    if (identityCombo->count() > 0)
+        identityCombo->setCurrentIndex(0);
+}
+
 void MainWindow::onSignFile()
 {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Sign"));
     if (path.isEmpty())
         return;
+    // Sign File works from every page, also before the signing page was shown.
+    if (identityCombo)
+        fillIdentityCombo();
     const QString identity = identityCombo ? identityCombo->currentText() : QString();
     if (identity.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Sign File"),

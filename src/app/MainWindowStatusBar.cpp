@@ -4,6 +4,7 @@
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
 #include "signing/OsslSigncodeBridge.h"
+#include "ui/FirstShow.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -24,8 +25,9 @@ void MainWindow::setupStatusBar()
     toolsLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px; padding-right: 8px;"));
 
     // The other two checks only look for a file; ykman has to be asked for its
-    // version, which takes it longer than the window takes to open, so the
-    // label is filled once that answer is in.
+    // version, which takes it longer than the window takes to open, so it is
+    // asked once the window is on screen and the label is filled when the
+    // answer is in.
     QStringList others;
     others << (opensc->isAvailable() ? QStringLiteral("opensc") : QStringLiteral("opensc: missing"));
     if (OsslSigncodeBridge().isAvailable())
@@ -34,8 +36,10 @@ void MainWindow::setupStatusBar()
         toolsLabel->setText((QStringList{ykmanText} + others).join(QLatin1String(" | ")));
     };
     if (ykman->isAvailable()) {
-        ykman->versionAsync(toolsLabel, [fill](const QString& version) {
-            fill(QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1));
+        FirstShow::whenOnScreen(this, [this, toolsLabel, fill] {
+            ykman->versionAsync(toolsLabel, [fill](const QString& version) {
+                fill(QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1));
+            });
         });
     } else {
         fill(QStringLiteral("ykman: missing"));

@@ -2,6 +2,7 @@
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
+#include "ui/FirstShow.h"
 #include "ui/SectionTitle.h"
 
 #include <QComboBox>
@@ -61,15 +62,17 @@ void DevOpsSecretsTab::showEvent(QShowEvent* event)
     if (m_shownOnce)
         return;
     m_shownOnce = true;
-    const QStringList found = detectTools();
-    log(QStringLiteral("DevOps tools detected: ")
-        + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
-    // Without kubectl there are no contexts to list, and the line above
-    // already says so; the box stops saying it is still looking.
-    if (found.contains(QStringLiteral("kubectl")))
-        listKubernetesContexts();
-    else
-        m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
+    FirstShow::fill(this, [this] {
+        const QStringList found = detectTools();
+        log(QStringLiteral("DevOps tools detected: ")
+            + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
+        // Without kubectl there are no contexts to list, and the line above
+        // already says so; the box stops saying it is still looking.
+        if (found.contains(QStringLiteral("kubectl")))
+            listKubernetesContexts();
+        else
+            m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
+    });
 }
 
 QStringList DevOpsSecretsTab::detectTools()

@@ -7,6 +7,7 @@
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
+#include "ui/FirstShow.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,10 +163,9 @@ QWidget* GitHubTab::createKeysSubTab()
     connect(listGpg, &QPushButton::clicked, this, &GitHubTab::onListGpgKeys);
     connect(m_client, &GitHubClient::sshKeysFetched, this, &GitHubTab::showGitHubKeys);
 
-    // The first scan runs from the event loop, once the whole tab (and its
-    // log) exists.
-    QMetaObject::invokeMethod(refreshLocal, [refreshLocal] { emit refreshLocal->clicked(); },
-                              Qt::QueuedConnection);
+    // The first scan of ~/.ssh runs when the page is first shown: building
+    // the window reads no key folder.
+    FirstShow::onFirstShow(page, [refreshLocal] { emit refreshLocal->clicked(); });
     return page;
 }
 

@@ -4,6 +4,7 @@
 #include "ui/GpgKeyManagementTab.h"
 
 #include "core/LogView.h"
+#include "ui/FirstShow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,11 +37,14 @@ GpgKeyManagementTab::GpgKeyManagementTab(QWidget* parent)
 void GpgKeyManagementTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    // An operation run before the tab was ever shown has listed already.
-    if (!gpgListed)
-        refreshGpgKeys();
-    if (!sshListed)
-        refreshSshKeys();
+    FirstShow::fill(this, [this] {
+        // An operation run before the tab was ever shown has listed already,
+        // and so has an earlier show.
+        if (!gpgListed)
+            refreshGpgKeys();
+        if (!sshListed)
+            refreshSshKeys();
+    });
 }
 
 void GpgKeyManagementTab::addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons)
