@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 
 namespace LogView {
@@ -16,9 +17,13 @@ void appendLine(QTextEdit* view, const QString& line)
     const bool following = position >= bar->maximum();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
+    // One edit, so the view lays the new block out once, not once for the
+    // empty block and again for its text.
+    cursor.beginEditBlock();
     if (!view->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
+    cursor.endEditBlock();
     bar->setValue(following ? bar->maximum() : position);
 }
 
@@ -27,6 +32,9 @@ QTextEdit* createLogView(QWidget* parent)
     auto* view = new QTextEdit(parent);
     view->setReadOnly(true);
     view->setAcceptRichText(false);
+    // Nobody undoes a log line: an undo history would only keep a second copy
+    // of every line and cost time at each one.
+    view->document()->setUndoRedoEnabled(false);
     QFont font(QStringLiteral("SF Mono"));
     font.setStyleHint(QFont::Monospace);
     font.setFixedPitch(true);
