@@ -108,6 +108,8 @@ void StartupOrderTest::init()
     fakes->answer(QStringLiteral("kubectl"), "prod\n");
     // The keychain tool of the signing and certificates pages, lists nothing.
     fakes->install(QStringLiteral("security"));
+    // The USB drive poll's tool, which finds no drive.
+    fakes->install(QStringLiteral("diskutil"));
     fakes->install(QStringLiteral("ykman"));
     fakes->answer(QStringLiteral("ykman"), "YubiKey Manager (ykman) version: 5.7.1\n");
 }
@@ -218,13 +220,22 @@ void StartupOrderTest::openingPageListsOnceOnScreen()
     QCOMPARE(tabs(window)->currentIndex(), page);
     QCOMPARE(callCounts(*fakes), noCalls());
 
+    // The USB drive poll runs whatever the page, and waits for the screen too.
+    const auto withPoll = [this](QMap<QString, int> counts) {
+        counts[QStringLiteral("diskutil")] = fakes->callCount(QStringLiteral("diskutil"));
+        return counts;
+    };
+    QMap<QString, int> none = noCalls();
+    none[QStringLiteral("diskutil")] = 0;
     window.winId(); // makes the native window, to watch for its exposure
-    ExposeWatch watch(window.windowHandle(), [this] { return callCounts(*fakes); });
+    ExposeWatch watch(window.windowHandle(), [this, withPoll] { return withPoll(callCounts(*fakes)); });
     window.show();
-    QCOMPARE(callCounts(*fakes), noCalls());
+    QCOMPARE(withPoll(callCounts(*fakes)), none);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_VERIFY(watch.exposed);
-    QCOMPARE(watch.callsWhenExposed, noCalls());
+    QCOMPARE(watch.callsWhenExposed, none);
+    QTRY_VERIFY(fakes->callCount(QStringLiteral("diskutil")) > 0);
+    QCOMPARE(fakes->arguments(QStringLiteral("diskutil"), 1), (QStringList{"list", "external"}));
 
     if (page == MainWindow::GpgSshPage) {
         QTRY_COMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 1);

@@ -112,4 +112,18 @@ void whenOnScreen(QWidget* window, std::function<void()> work)
         });
 }
 
+void afterStart(QWidget* widget, std::function<void()> work)
+{
+    QWidget* window = widget->window();
+    QPointer<QWidget> guard(widget);
+    auto run = [guard, work = std::move(work)] {
+        if (guard)
+            work();
+    };
+    if (window->property(holdProperty).toBool())
+        whenOnScreen(window, std::move(run));
+    else
+        QTimer::singleShot(0, widget, std::move(run));
+}
+
 } // namespace FirstShow

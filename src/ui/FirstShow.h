@@ -26,4 +26,9 @@ void onFirstShow(QWidget* page, std::function<void()> fill);
 // the loop when it already is. Nothing runs if window goes first.
 void whenOnScreen(QWidget* window, std::function<void()> work);
 
+// Runs work from the event loop: once widget's window is on screen when that
+// window holds first fills, else at the next turn of the loop. For work that
+// runs whether or not its page is ever shown (a device poll).
+void afterStart(QWidget* widget, std::function<void()> work);
+
 } // namespace FirstShow

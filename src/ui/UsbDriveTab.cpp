@@ -2,6 +2,7 @@
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
+#include "ui/FirstShow.h"
 #include "ui/SectionTitle.h"
 
 #include <QBrush>
@@ -112,7 +113,8 @@ UsbDriveTab::UsbDriveTab(QWidget* parent)
 
     // Not during construction: a drive attached at start is announced, and
     // the owner can only have connected to the announcement once we return.
-    QTimer::singleShot(0, this, &UsbDriveTab::refreshDrives);
+    // In the main window, not before the window is on screen either.
+    FirstShow::afterStart(this, [this] { refreshDrives(); });
 }
 
 void UsbDriveTab::log(const QString& line)
