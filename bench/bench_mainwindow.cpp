@@ -4,8 +4,11 @@
 // 3 s), appending 10,000 lines to the session log, building and showing the
 // window again with an ykman on PATH that takes as long as the real one to
 // print its version (a stand-in sleeping OT_BENCH_YKMAN_SECONDS, default
-// 0.3), and the profile editor's Save. Prints the median of 20 runs of each.
-// Runs with a fresh HOME per window and no other token tools on PATH, on the
+// 0.3), building and showing the window in a home of 1,000 SSH key pairs and
+// a 1,000-key keyring with every tool of the system PATH at hand (LargeHome.h;
+// made once in the build folder, a minute or two), and the profile editor's
+// Save. Prints the median of 20 runs of each. Runs with a fresh HOME per
+// window and, but for the large home, no other token tools on PATH, on the
 // offscreen platform unless another is chosen.
 //
 //   build-test/bin/bench_mainwindow   (built by scripts/test, with sanitizers)
@@ -13,12 +16,14 @@
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOT_BUILD_TESTS=OFF
 //   cmake --build build-bench --target bench_mainwindow && build-bench/bin/bench_mainwindow
 #include "BenchEnvironment.h"
+#include "LargeHome.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "config/UserProfile.h"
 #include "ui/ProfileEditorDialog.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -48,7 +53,27 @@ struct FreshWindow
         qputenv("HOME", QFile::encodeName(home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + QStringLiteral("/.config")));
     }
+
+    // A first start in a home whose key folders are those of keys (links to
+    // them, so the window's own files stay out of the cached home).
+    explicit FreshWindow(const QString& keys)
+        : FreshWindow()
+    {
+        for (const char* folder : {"/.ssh", "/.gnupg"})
+            QFile::link(keys + QLatin1String(folder), home.path() + QLatin1String(folder));
+    }
 };
+
+double constructAndShow(FreshWindow& fresh)
+{
+    QElapsedTimer timer;
+    timer.start();
+    fresh.window = std::make_unique<MainWindow>();
+    fresh.window->show();
+    if (!QTest::qWaitForWindowExposed(fresh.window.get()))
+        std::fprintf(stderr, "window not exposed\n");
+    return elapsedMs(timer);
+}
 
 } // namespace
 
@@ -58,6 +83,7 @@ int main(int argc, char** argv)
     prepareBenchEnvironment(runtime);
     // PATH holds only openssl, which the user profile needs: no ykman,
     // pkcs11-tool or osslsigncode is found.
+    const QByteArray systemPath = qgetenv("PATH");
     QTemporaryDir toolDir;
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
     if (!openssl.isEmpty())
@@ -70,15 +96,10 @@ int main(int argc, char** argv)
     std::vector<double> windowMs, refreshMs, linesMs;
     for (int run = 0; run < runs; ++run) {
         FreshWindow fresh;
+        windowMs.push_back(constructAndShow(fresh));
+
         QElapsedTimer timer;
         timer.start();
-        fresh.window = std::make_unique<MainWindow>();
-        fresh.window->show();
-        if (!QTest::qWaitForWindowExposed(fresh.window.get()))
-            std::fprintf(stderr, "window not exposed\n");
-        windowMs.push_back(elapsedMs(timer));
-
-        timer.restart();
         fresh.window->refreshDevices();
         refreshMs.push_back(elapsedMs(timer));
 
@@ -89,6 +110,24 @@ int main(int argc, char** argv)
                                      QStringLiteral("/Applications/Example %1.app <signed>").arg(i));
         linesMs.push_back(elapsedMs(timer));
     }
+
+    // Every tool of the system (gpg, ssh-keygen, which, kubectl where there is
+    // one) with many keys at hand: the window lists none of them on its way
+    // to the screen.
+    qputenv("PATH", systemPath);
+    QString error;
+    const QString largeHome = LargeHome::ensure(1000, 1000, &error);
+    if (largeHome.isEmpty())
+        std::fprintf(stderr, "no large home: %s\n", qPrintable(error));
+    std::vector<double> largeHomeMs;
+    if (!largeHome.isEmpty()) {
+        for (int run = 0; run < runs; ++run) {
+            FreshWindow fresh(largeHome);
+            largeHomeMs.push_back(constructAndShow(fresh));
+        }
+        LargeHome::stopAgent(largeHome);
+    }
+    qputenv("PATH", QFile::encodeName(toolDir.path()));
 
     // ykman joins PATH: the window must not wait for its version.
     const QByteArray seconds = qgetenv("OT_BENCH_YKMAN_SECONDS").isEmpty()
@@ -102,13 +141,7 @@ int main(int argc, char** argv)
     std::vector<double> ykmanWindowMs, saveMs;
     for (int run = 0; run < runs; ++run) {
         FreshWindow fresh;
-        QElapsedTimer timer;
-        timer.start();
-        fresh.window = std::make_unique<MainWindow>();
-        fresh.window->show();
-        if (!QTest::qWaitForWindowExposed(fresh.window.get()))
-            std::fprintf(stderr, "window not exposed\n");
-        ykmanWindowMs.push_back(elapsedMs(timer));
+        ykmanWindowMs.push_back(constructAndShow(fresh));
 
         // Save, up to the box that confirms it (closed at once).
         UserProfile profile;
@@ -118,6 +151,7 @@ int main(int argc, char** argv)
         for (QLineEdit* field : fields)
             field->setText(QStringLiteral("Example %1").arg(run));
         double savedAt = 0;
+        QElapsedTimer timer;
         std::function<void()> closeBox = [&] {
             if (QWidget* box = QApplication::activeModalWidget()) {
                 savedAt = elapsedMs(timer);
@@ -127,12 +161,15 @@ int main(int argc, char** argv)
             }
         };
         QTimer::singleShot(0, closeBox);
-        timer.restart();
+        timer.start();
         editor.saveProfile();
         saveMs.push_back(savedAt);
     }
 
     std::printf("main window construct+show: median %.2f ms over %d runs\n", median(windowMs), runs);
+    if (!largeHomeMs.empty())
+        std::printf("start with 1,000 SSH key pairs and a 1,000-key keyring: median %.2f ms over %d runs\n",
+                    median(largeHomeMs), runs);
     std::printf("refreshDevices with no key:  median %.3f ms over %d runs\n", median(refreshMs), runs);
     std::printf("%d session-log lines:     median %.2f ms over %d runs\n", lines, median(linesMs),
                 runs);
