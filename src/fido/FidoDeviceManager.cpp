@@ -668,6 +668,19 @@ const unsigned char* bytesOf(const QByteArray& data)
     return reinterpret_cast<const unsigned char*>(data.constData());
 }
 
+// Points an assertion at the vault's relying party and at the one
+// credential the vault was made with.
+int askForVaultCredential(fido_assert_t* assertion, const QByteArray& credentialId)
+{
+    const QByteArray hash = clientDataHash();
+    int result = fido_assert_set_clientdata_hash(assertion, bytesOf(hash), static_cast<size_t>(hash.size()));
+    if (result == FIDO_OK)
+        result = fido_assert_set_rp(assertion, FidoDeviceManager::vaultRelyingParty);
+    if (result == FIDO_OK)
+        result = fido_assert_allow_cred(assertion, bytesOf(credentialId), static_cast<size_t>(credentialId.size()));
+    return result;
+}
+
 } // namespace
 
 const FidoKeyInfo* FidoDeviceManager::hmacSecretKey(int index)
@@ -734,13 +747,7 @@ FidoDeviceManager::Holding FidoDeviceManager::holdsCredential(int index, const Q
         Owned<fido_assert_t, fido_assert_free> assertion(fido_assert_new());
         if (!assertion.get())
             return FIDO_ERR_INTERNAL;
-        const QByteArray hash = clientDataHash();
-        int result = fido_assert_set_clientdata_hash(assertion.get(), bytesOf(hash), static_cast<size_t>(hash.size()));
-        if (result == FIDO_OK)
-            result = fido_assert_set_rp(assertion.get(), vaultRelyingParty);
-        if (result == FIDO_OK)
-            result = fido_assert_allow_cred(assertion.get(), bytesOf(credentialId),
-                                            static_cast<size_t>(credentialId.size()));
+        int result = askForVaultCredential(assertion.get(), credentialId);
         // No touch is waited for, and without a PIN nothing is verified.
         if (result == FIDO_OK)
             result = fido_assert_set_up(assertion.get(), FIDO_OPT_FALSE);
@@ -774,13 +781,7 @@ QByteArray FidoDeviceManager::hmacSecret(int index, const QByteArray& credential
         Owned<fido_assert_t, fido_assert_free> assertion(fido_assert_new());
         if (!assertion.get())
             return FIDO_ERR_INTERNAL;
-        const QByteArray hash = clientDataHash();
-        int result = fido_assert_set_clientdata_hash(assertion.get(), bytesOf(hash), static_cast<size_t>(hash.size()));
-        if (result == FIDO_OK)
-            result = fido_assert_set_rp(assertion.get(), vaultRelyingParty);
-        if (result == FIDO_OK)
-            result = fido_assert_allow_cred(assertion.get(), bytesOf(credentialId),
-                                            static_cast<size_t>(credentialId.size()));
+        int result = askForVaultCredential(assertion.get(), credentialId);
         if (result == FIDO_OK)
             result = fido_assert_set_extensions(assertion.get(), FIDO_EXT_HMAC_SECRET);
         if (result == FIDO_OK)
