@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
 
@@ -21,6 +22,7 @@
 namespace {
 
 const QStringList watchedTools{"gpg", "ssh-keygen", "kubectl", "which", "ykman", "security"};
+const QStringList keyPairs{"deploy", "id_ed25519", "id_work"};
 
 // Calls each stand-in has recorded so far, by tool name.
 QMap<QString, int> callCounts(const FakeTools& fakes)
@@ -92,12 +94,14 @@ void StartupOrderTest::init()
 {
     home = std::make_unique<TestHome>();
     gnupg = std::make_unique<GpgHome>();
-    // One key pair, so the key pair page has something to fingerprint.
+    // Several key pairs, so that both key pair pages show one ssh-keygen
+    // run for all of them, not one per pair.
     const QString keygen = QStandardPaths::findExecutable(QStringLiteral("ssh-keygen"));
     QVERIFY(QDir().mkpath(home->path() + QStringLiteral("/.ssh")));
-    QVERIFY(ToolRunner::run(keygen, {"-q", "-t", "ed25519", "-N", "", "-f",
-                                     home->path() + QStringLiteral("/.ssh/id_ed25519")})
-                .succeeded());
+    for (const QString& name : keyPairs)
+        QVERIFY(ToolRunner::run(keygen, {"-q", "-t", "ed25519", "-N", "", "-f",
+                                         home->path() + QStringLiteral("/.ssh/") + name})
+                    .succeeded());
 
     fakes = std::make_unique<FakeTools>();
     fakes->install(QStringLiteral("gpg"), QStringLiteral("gpg"));
@@ -186,8 +190,11 @@ void StartupOrderTest::pagesListWhenFirstShown()
     auto* gitHubPages = tabs(window)->widget(MainWindow::GitHubPage)->findChild<QTabWidget*>();
     gitHubPages->setCurrentIndex(1);
     QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 2);
-    QCOMPARE(fakes->arguments(QStringLiteral("ssh-keygen"), 2),
-             (QStringList{"-l", "-f", home->path() + QStringLiteral("/.ssh/id_ed25519.pub")}));
+    QCOMPARE(fakes->arguments(QStringLiteral("ssh-keygen"), 2), (QStringList{"-l", "-f", "-"}));
+    auto* localKeys = window.findChild<QTreeWidget*>(QStringLiteral("localKeyTree"));
+    QCOMPARE(localKeys->topLevelItemCount(), keyPairs.size());
+    for (int i = 0; i < keyPairs.size(); ++i)
+        QVERIFY2(localKeys->topLevelItem(i)->text(2).startsWith(QLatin1String("SHA256:")), qPrintable(keyPairs.at(i)));
 
     // Each page lists once; its Refresh buttons list again, not the tab bar.
     const QMap<QString, int> listed = callCounts(*fakes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -21,5 +23,22 @@ QStringList privateKeyNames();
 // does not exist is nothing to fix. Returns the existing paths whose mode
 // could not be changed.
 QStringList restrictPermissions();
+
+// What ssh-keygen -l prints for one public key; an empty fingerprint when
+// the key was not fingerprinted.
+struct KeyFingerprint
+{
+    int bits = 0;
+    QString fingerprint; // "SHA256:..."
+    QString type;        // the key type as ssh-keygen names it, e.g. "ED25519"
+};
+
+// Fingerprints every public key line ("type base64-blob", anything after
+// the blob ignored) with one `ssh-keygen -l -f -` run, however many there
+// are: the pages that list the SSH folder cost one tool start, not one per
+// key pair. The result has one entry per line, in the same order; an empty
+// line, or one ssh-keygen rejects, gets an empty entry. When the run does
+// not end on its own within timeoutMs, *failure says why.
+QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeoutMs, QString* failure = nullptr);
 
 } // namespace SshDirectory

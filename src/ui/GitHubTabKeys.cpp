@@ -3,6 +3,7 @@
 // a repository's deploy keys.
 #include "ui/GitHubTab.h"
 
+#include "core/SshDirectory.h"
 #include "core/SshPublicKey.h"
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
@@ -172,25 +173,45 @@ QWidget* GitHubTab::createKeysSubTab()
 void GitHubTab::onRefreshLocalKeys()
 {
     m_localKeyTree->clear();
-    for (const QFileInfo& file : publicKeyFiles()) {
-        const QString path = file.absoluteFilePath();
-        // "256 SHA256:... comment (ED25519)"; a comment with blanks keeps only
-        // its first word, and anything shorter leaves the columns empty. A file
-        // of several keys is shown by its first.
-        const QString output =
-            keyToolOutput(QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"), path}, 5000);
-        const QStringList parts = output.section(QLatin1Char('\n'), 0, 0).simplified().split(
-            QLatin1Char(' '), Qt::SkipEmptyParts);
-        QString type = QStringLiteral("?");
-        if (parts.size() >= 4)
-            type = QString(parts.last()).remove(QLatin1Char('(')).remove(QLatin1Char(')'));
+    const QFileInfoList files = publicKeyFiles();
+    // The first key line of each file, its comment apart; all of them are
+    // fingerprinted by one ssh-keygen run, however many key pairs there are.
+    QList<QByteArray> lines;
+    QStringList comments;
+    lines.reserve(files.size());
+    comments.reserve(files.size());
+    for (const QFileInfo& file : files) {
+        QFile keyFile(file.absoluteFilePath());
+        QByteArray line;
+        if (keyFile.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& candidate : keyFile.read(kMaxPublicKeyFileBytes).split('\n')) {
+                const QByteArray simple = candidate.simplified();
+                if (SshPublicKey::isPublicKeyType(QString::fromUtf8(simple.left(simple.indexOf(' '))))) {
+                    line = simple;
+                    break;
+                }
+            }
+        }
+        const QList<QByteArray> words = line.split(' ');
+        // ssh-keygen names a key without a comment "no comment".
+        comments.append(words.size() >= 3 ? QString::fromUtf8(words.at(2)) : QStringLiteral("no"));
+        lines.append(line);
+    }
+    const QList<SshDirectory::KeyFingerprint> printed = SshDirectory::fingerprints(lines, 15000);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // "256 SHA256:... comment (ED25519)" as ssh-keygen prints it; a
+        // comment with blanks keeps only its first word, and a key it did
+        // not fingerprint leaves the columns empty. A file of several keys
+        // is shown by its first.
+        const SshDirectory::KeyFingerprint& print = printed.at(i);
+        const bool known = !print.fingerprint.isEmpty();
         auto* item = new QTreeWidgetItem(m_localKeyTree);
-        item->setText(0, type);
-        item->setText(1, parts.value(0));
-        item->setText(2, parts.value(1));
-        item->setText(3, parts.value(2));
-        item->setText(4, file.fileName());
-        item->setData(0, Qt::UserRole, path);
+        item->setText(0, known && !print.type.isEmpty() ? print.type : QStringLiteral("?"));
+        item->setText(1, known ? QString::number(print.bits) : QString());
+        item->setText(2, print.fingerprint);
+        item->setText(3, known ? comments.at(i) : QString());
+        item->setText(4, files.at(i).fileName());
+        item->setData(0, Qt::UserRole, files.at(i).absoluteFilePath());
     }
     appendLog(QStringLiteral("Local: found %1 SSH key(s)").arg(m_localKeyTree->topLevelItemCount()));
 }

@@ -170,16 +170,17 @@ QList<SshKeyInfo> GpgKeyManagementTab::listSshKeys(QString* failure)
         dir.entryInfoList({QStringLiteral("*.pub")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     QList<SshKeyInfo> keys;
     keys.reserve(files.size());
-    // Every public key line goes to one ssh-keygen run, its comment replaced
-    // by the row's number: ssh-keygen passes over a line it rejects without a
-    // word, and the number is what ties each printed fingerprint to its row.
-    QByteArray lines;
+    // Every public key line goes to one ssh-keygen run; a private key saved
+    // under a ".pub" name never reaches it.
+    QList<QByteArray> lines;
+    lines.reserve(files.size());
     for (const QFileInfo& file : files) {
         SshKeyInfo key;
         key.publicPath = file.absoluteFilePath();
         key.privatePath = privatePathOf(key.publicPath);
         QByteArray head;
         QString error;
+        QByteArray line;
         if (readHead(key.publicPath, &head, &error)) {
             if (holdsPrivateKey(head)) {
                 key.content = SshKeyInfo::PrivateKey;
@@ -192,35 +193,25 @@ QList<SshKeyInfo> GpgKeyManagementTab::listSshKeys(QString* failure)
                     key.type = parts.at(0);
                 if (parts.size() >= 3)
                     key.comment = parts.at(2);
-                if (holdsPublicKey(head)) {
-                    const QList<QByteArray> words = head.simplified().split(' ');
-                    lines += words.at(0) + ' ' + words.at(1) + ' ' + QByteArray::number(keys.size()) + '\n';
-                }
+                if (holdsPublicKey(head))
+                    line = head;
             }
         }
         keys.append(key);
+        lines.append(line);
     }
-    if (lines.isEmpty())
-        return keys;
 
-    const ToolRunner::Result listed =
-        runSshKeygenFor({QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")}, fingerprintTimeoutMs, lines);
-    // "<bits> <fingerprint> <row> (<TYPE>)", one line per accepted key.
-    for (const QString& line : listed.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList parts = line.trimmed().split(QLatin1Char(' '), Qt::KeepEmptyParts);
-        bool isRow = false;
-        const qsizetype row = parts.size() >= 3 ? parts.at(2).toLongLong(&isRow, 10) : -1;
-        if (!isRow || row < 0 || row >= keys.size() || keys.at(row).content != SshKeyInfo::Unknown)
+    const QList<SshDirectory::KeyFingerprint> printed =
+        SshDirectory::fingerprints(lines, fingerprintTimeoutMs, failure);
+    for (qsizetype row = 0; row < keys.size(); ++row) {
+        const SshDirectory::KeyFingerprint& print = printed.at(row);
+        if (print.fingerprint.isEmpty())
             continue;
         SshKeyInfo& key = keys[row];
-        key.bits = parts.at(0).toInt(nullptr, 10);
-        key.fingerprint = parts.at(1);
+        key.bits = print.bits;
+        key.fingerprint = print.fingerprint;
         key.content = SshKeyInfo::PublicKey;
     }
-    // A line ssh-keygen rejects makes it end with 1; only a run that did not
-    // end on its own leaves the fingerprints unread.
-    if (!listed.finished() && failure)
-        *failure = QStringLiteral("ssh-keygen ") + listed.failure;
     return keys;
 }
 
