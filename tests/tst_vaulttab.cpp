@@ -39,7 +39,11 @@ struct TabFixture {
         for (const QString& path : listed)
             profile.addVaultPath(path);
         tab = std::make_unique<VaultTab>(&vault, &fido, &profile);
+        // Building the tab reads no vault folder; its first show lists them.
+        listedBeforeShow = list()->topLevelItemCount();
+        tab->show();
     }
+    int listedBeforeShow = -1;
     QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
     QStringList log() const
     {
@@ -202,6 +206,7 @@ void VaultTabTest::sizesAndMissingVaults()
     QVERIFY(writeFile(bundle + "/.token", QByteArray(5000, 'c')));
     QVERIFY(writeFile(plain, QByteArray(5 * 1024 * 1024 - 1, 'd')));
     TabFixture f({bundle, gone, plain});
+    QCOMPARE(f.listedBeforeShow, 0);
     QCOMPARE(f.rows(), QStringList({row(bundle, "3 MB", "Locked", kLocked), row(gone, kNoSize, "Missing", kMissing),
                                     row(plain, "4 MB", "Locked", kLocked)}));
     f.tab->refreshVaultList();

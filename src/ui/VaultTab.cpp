@@ -27,8 +27,6 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     title->setFixedHeight(22);
     layout->addWidget(title);
 
-    // Each builder runs just before its page is added: the vault list is
-    // filled before the other pages exist.
     auto* pages = new QTabWidget(this);
     pages->addTab(scrollablePage(createManagementSubTab()), QStringLiteral("Vault Management"));
     pages->addTab(createKeyBackupSubTab(), QStringLiteral("Key Backup"));
@@ -49,9 +47,6 @@ VaultTab::VaultTab(TessarilVault* vault, FidoDeviceManager* fido, UserProfile* p
     connect(pivBridge, &OpenscBridge::commandError, this, [this](const QString& error) { pivError = error; });
     connect(vault, &TessarilVault::vaultError, this,
             [this](const QString& error) { appendLog(QStringLiteral("ERROR: ") + error); });
-
-    // The first refresh ran before the log pane existed.
-    noteForeignVolume();
 }
 
 void VaultTab::appendLog(const QString& line)

@@ -3,6 +3,7 @@
 
 #include "config/UserProfile.h"
 #include "ui/ButtonFit.h"
+#include "ui/FirstShow.h"
 #include "vault/TessarilVault.h"
 
 #include <QComboBox>
@@ -180,7 +181,9 @@ QWidget* VaultTab::createManagementSubTab()
     createLayout->addLayout(createRow);
     layout->addWidget(createGroup);
 
-    refreshVaultList();
+    // The vault sizes are summed when the page is first shown: building the
+    // window reads no vault folder.
+    FirstShow::onFirstShow(page, [this] { refreshVaultList(); });
     return page;
 }
 
