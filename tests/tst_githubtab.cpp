@@ -42,6 +42,12 @@ struct ServerUser {
     QString plan;
 };
 
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QByteArray userJson(const ServerUser& user)
 {
     QJsonObject object{{"login", user.login}, {"name", user.name}, {"email", user.login + "@example.org"},
@@ -525,7 +531,11 @@ void GitHubTabTest::startsConnectedToActiveAccount()
     users.insert(QStringLiteral("tok"), {"alice", "Alice Now", "pro"});
     storeAccounts({{"alice", "Alice Then", "old@example.org", "tok", "free"}, {"bob", "Bob", "", "t", ""}},
                   QStringLiteral("alice"));
+    // Building the tab writes no profile: the account it connects to is
+    // the active one already.
+    const QByteArray before = readAll(UserProfile::profilePath());
     auto tab = openTab();
+    QCOMPARE(readAll(UserProfile::profilePath()), before);
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: alice")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
     // The connect ran before the log existed.

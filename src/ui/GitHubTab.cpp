@@ -117,7 +117,10 @@ void GitHubTab::connectAccount(const QString& login)
         if (account.login != login)
             continue;
         m_client->setToken(account.pat);
-        m_profile->setActiveGithubLogin(login);
+        // Each save is an openssl run on the GUI thread; the tab connects
+        // to the account already active while it is built.
+        if (m_profile->activeGithubLogin() != login)
+            m_profile->setActiveGithubLogin(login);
         appendLog(QStringLiteral("Connecting as @") + login + QStringLiteral("..."));
         m_client->fetchUser();
         m_client->fetchRepos();
