@@ -47,6 +47,8 @@ struct Actions {
         for (const QString& path : listed)
             profile.addVaultPath(path);
         tab = std::make_unique<VaultTab>(&vault, &fido, &profile);
+        // The vault list fills when its page is first shown.
+        tab->show();
     }
     QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
     int rowOf(const QString& path) const
