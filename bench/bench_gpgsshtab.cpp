@@ -12,7 +12,7 @@
 // The figures that count come from a build without sanitizers (RelWithDebInfo).
 #include "BenchEnvironment.h"
 #include "LargeHome.h"
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include <QApplication>
 #include <QDir>

@@ -20,7 +20,7 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "config/UserProfile.h"
-#include "ui/ProfileEditorDialog.h"
+#include "ui/profile/ProfileEditorDialog.h"
 
 #include <QApplication>
 #include <QDir>

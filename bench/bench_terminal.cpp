@@ -22,7 +22,7 @@
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOT_BUILD_TESTS=OFF
 //   cmake --build build-bench --target bench_terminal && build-bench/bin/bench_terminal
 #include "BenchEnvironment.h"
-#include "ui/TerminalWidget.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include <QPlainTextEdit>
 #include <QTextDocument>

@@ -1,6 +1,6 @@
 // The corner widget: the clock, the vault badge with its colours, counter and
 // menu, and the cloud folders the menu offers as backup targets.
-#include "ui/ClockVaultWidget.h"
+#include "ui/vault/ClockVaultWidget.h"
 
 #include "TestFiles.h"
 #include "TestHome.h"

@@ -1,12 +1,12 @@
 // The DevOps tab's Kubernetes and Docker / Podman sub-tabs: kubectl and
 // docker as recording stand-ins (no cluster or engine can run here), podman
 // for real on a throwaway store, curl for real against a loopback registry.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
-#include "ui/SshTerminalWindow.h"
-#include "ui/TerminalWidget.h"
+#include "ui/remote/SshTerminalWindow.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include "FakeTools.h"
 #include "LoopbackHttpServer.h"

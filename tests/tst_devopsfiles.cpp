@@ -3,9 +3,9 @@
 // with the sops stand-in.
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
-#include "ui/DevOpsSecretFiles.h"
-#include "ui/DevOpsSecretsTab.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/remote/DevOpsSecretFiles.h"
+#include "ui/remote/DevOpsSecretsTab.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include "FakeTools.h"
 #include "ModalDriver.h"

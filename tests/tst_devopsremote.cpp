@@ -2,14 +2,14 @@
 // SSH targets from the site store and ~/.ssh/config with Connect opening a
 // terminal window (ssh as a recording stand-in), and the SFTP / SCP form's
 // scp, rsync and sftp commands, run for real against a loopback sshd.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/EncryptedFile.h"
 #include "config/UserProfile.h"
 #include "core/ToolRunner.h"
-#include "ui/SiteStore.h"
-#include "ui/SshTerminalWindow.h"
-#include "ui/TerminalWidget.h"
+#include "ui/remote/SiteStore.h"
+#include "ui/remote/SshTerminalWindow.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include "FakeTools.h"
 #include "LoopbackSshd.h"

@@ -4,8 +4,8 @@
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "signing/SigningDefaults.h"
-#include "ui/PreferencesDialog.h"
-#include "ui/ProfileEditorDialog.h"
+#include "ui/profile/PreferencesDialog.h"
+#include "ui/profile/ProfileEditorDialog.h"
 
 #include "FakeTools.h"
 #include "ModalDriver.h"

@@ -2,7 +2,7 @@
 // read with the real ssh-keygen, an OpenPGP key exported by the real gpg, and
 // the account's and a repository's keys on a loopback server standing in for
 // the API.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "config/UserProfile.h"
 #include "core/ToolRunner.h"

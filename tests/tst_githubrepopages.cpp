@@ -2,7 +2,7 @@
 // Workflows) against a loopback server standing in for the API, on a tab
 // connected through a stored account: what each button sends, asks and logs,
 // and what the trees show of the replies.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"

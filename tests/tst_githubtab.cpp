@@ -1,7 +1,7 @@
 // The GitHub tab's Account page against a loopback server standing in for the
 // API, with a real encrypted profile: token checks, stored accounts, the
 // connected user, the repositories and the shared log.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"

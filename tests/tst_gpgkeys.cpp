@@ -2,8 +2,8 @@
 // records, the key tree built from a real keyring when the tab is first shown,
 // its colours and count line, a listing that fails or stalls, and its context
 // menu.
-#include "ui/GpgColonListing.h"
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgColonListing.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "FakeTools.h"
 #include "GpgHome.h"

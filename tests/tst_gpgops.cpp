@@ -3,8 +3,8 @@
 // arguments and standard input, then hands it to the real one. CTest runs this
 // program in a session of its own, so gpg meets no terminal, as when the
 // program is started from the desktop.
-#include "ui/GpgColonListing.h"
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgColonListing.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "FakeTools.h"
 #include "GpgHome.h"

@@ -4,9 +4,9 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "app/StyleManager.h"
-#include "ui/ClockVaultWidget.h"
-#include "ui/NetworkDiagnosticsDialog.h"
-#include "ui/SiteManagerDialog.h"
+#include "ui/vault/ClockVaultWidget.h"
+#include "ui/remote/NetworkDiagnosticsDialog.h"
+#include "ui/remote/SiteManagerDialog.h"
 
 #include "FakeTools.h"
 #include "TestHome.h"

@@ -3,7 +3,7 @@
 // sshd), what each says when nothing usable comes back, the window answering
 // while a check runs, the host refusals, and stand-ins only where a failure
 // must be forced.
-#include "ui/NetworkDiagnosticsDialog.h"
+#include "ui/remote/NetworkDiagnosticsDialog.h"
 
 #include "AccountHome.h"
 #include "FakeTools.h"

@@ -2,8 +2,8 @@
 // and reads it from outside, what survives an unreadable store or a failed
 // write, the dialog's tree and edits as a user drives them, and the connect
 // actions with their quoting, run for real against a loopback sshd.
-#include "ui/SiteManagerDialog.h"
-#include "ui/SiteStore.h"
+#include "ui/remote/SiteManagerDialog.h"
+#include "ui/remote/SiteStore.h"
 
 #include "config/UserProfile.h"
 #include "core/ShellQuote.h"

@@ -1,7 +1,7 @@
 // The SSH client configuration file as the editor reads and rewrites it, with
 // the real ssh as the judge of what each host means, and the editor as a user
 // drives it, with a recording ssh and osascript for connections.
-#include "ui/SshConfigEditor.h"
+#include "ui/keys/SshConfigEditor.h"
 
 #include "app/MainWindow.h"
 #include "core/ToolRunner.h"

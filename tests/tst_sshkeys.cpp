@@ -3,10 +3,10 @@
 // ".pub" file must hold to be offered as a public key, generation (overwrite
 // and refused file names included), deletion that fails, the context menu,
 // the hardware-key steps and the way to the config editor.
-#include "ui/GpgKeyManagementTab.h"
-#include "ui/SshConfigEditor.h"
-#include "ui/SshTerminalWindow.h"
-#include "ui/TerminalWidget.h"
+#include "ui/keys/GpgKeyManagementTab.h"
+#include "ui/keys/SshConfigEditor.h"
+#include "ui/remote/SshTerminalWindow.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include "FakeTools.h"
 #include "ModalDriver.h"

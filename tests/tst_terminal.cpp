@@ -1,10 +1,10 @@
 // The terminal widget: its screen (bytes in, coloured text out, no
 // pseudo-terminal; recordings of real programs under terminal/) and its session (real programs on a real pseudo-terminal:
 // environment, window size, keys, exit codes, the end of the child).
-#include "ui/TerminalWidget.h"
+#include "ui/remote/TerminalWidget.h"
 
-#include "ui/TerminalScreen.h"
-#include "ui/TerminalUtf8Decoder.h"
+#include "ui/remote/TerminalScreen.h"
+#include "ui/remote/TerminalUtf8Decoder.h"
 
 #include "FakeTools.h"
 #include "TestFiles.h"

@@ -1,8 +1,8 @@
 // The SSH terminal window: its menus, the New SSH Session prompt, tab labels,
 // colours, themes and closing, with ssh as a recording stand-in; then a real
 // SSH session to a loopback sshd and a real local shell.
-#include "ui/SshTerminalWindow.h"
-#include "ui/TerminalWidget.h"
+#include "ui/remote/SshTerminalWindow.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include "AccountHome.h"
 #include "FakeTools.h"

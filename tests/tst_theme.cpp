@@ -2,7 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/StyleManager.h"
 #include "config/Settings.h"
-#include "ui/PreferencesDialog.h"
+#include "ui/profile/PreferencesDialog.h"
 
 #include "TestHome.h"
 

@@ -2,7 +2,7 @@
 // description texts by their arguments: detection, the drive list, the
 // announcement of a first drive, the analysis and the APFS encryption of the
 // very volume the user confirmed.
-#include "ui/UsbDriveTab.h"
+#include "ui/vault/UsbDriveTab.h"
 
 #include "FakeTools.h"
 #include "ModalDriver.h"

@@ -2,7 +2,7 @@
 // password change through hdiutil chpass, renaming with the side file,
 // "Show in Finder", adding and removing, the double-click and the buttons.
 // hdiutil and open are stand-ins.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "fido/FidoDeviceManager.h"

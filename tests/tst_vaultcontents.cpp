@@ -3,7 +3,7 @@
 // and the file store; and the "Key Backup" page with its keychain export
 // through the security stand-in. A folder at the fixed mount point stands
 // for a mounted vault, as a volume attached by someone else does.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"

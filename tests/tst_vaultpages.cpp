@@ -2,7 +2,7 @@
 // cloud backup page. A folder at the fixed mount point stands for a mounted
 // vault; the hdiutil stand-in gives the mount signals; ModalDriver answers
 // the prompts.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "fido/FidoDeviceManager.h"

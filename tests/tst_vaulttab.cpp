@@ -1,7 +1,7 @@
 // The Secure Vault tab's frame: the vault list built from the profile and
 // the fixed locations, each row's size and state, the create form's choices
 // and the log pane fed by the engine.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "fido/FidoDeviceManager.h"

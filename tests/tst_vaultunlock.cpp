@@ -4,7 +4,7 @@
 // and the pass phrase that reaches hdiutil. FIDO2 keys are software
 // authenticators behind the real libfido2; the PIV key lives on a real
 // SoftHSM2 token; hdiutil, ykchalresp and ykman are stand-ins.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"

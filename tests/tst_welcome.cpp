@@ -2,7 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "config/Settings.h"
-#include "ui/WelcomeDialog.h"
+#include "ui/profile/WelcomeDialog.h"
 
 #include "ModalDriver.h"
 #include "TestHome.h"

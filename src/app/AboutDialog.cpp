@@ -1,7 +1,7 @@
 #include "app/AboutDialog.h"
 
 #include "core/ToolRunner.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "core/LogView.h"
 #include "fido/FidoDeviceManager.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QBrush>
 #include <QColor>

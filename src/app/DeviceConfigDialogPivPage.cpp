@@ -4,7 +4,7 @@
 #include "core/SecureZero.h"
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
-#include "ui/ButtonFit.h"
+#include "ui/widgets/ButtonFit.h"
 
 #include <QApplication>
 #include <QClipboard>

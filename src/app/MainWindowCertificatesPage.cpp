@@ -2,9 +2,9 @@
 
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
-#include "ui/FirstShow.h"
-#include "ui/HeaderFit.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/HeaderFit.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QBrush>
 #include <QColor>

@@ -4,8 +4,8 @@
 #include "core/LogView.h"
 #include "fido/DeviceProfileRegistry.h"
 #include "fido/FidoDeviceManager.h"
-#include "ui/HeaderFit.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/HeaderFit.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QBrush>
 #include <QClipboard>

@@ -5,13 +5,13 @@
 #include "app/SshTarget.h"
 #include "app/StyleManager.h"
 #include "core/SshDirectory.h"
-#include "ui/NetworkDiagnosticsDialog.h"
-#include "ui/PreferencesDialog.h"
-#include "ui/ProfileEditorDialog.h"
-#include "ui/ShortcutsDialog.h"
-#include "ui/SiteManagerDialog.h"
-#include "ui/SshConfigEditor.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/remote/NetworkDiagnosticsDialog.h"
+#include "ui/profile/PreferencesDialog.h"
+#include "ui/profile/ProfileEditorDialog.h"
+#include "ui/profile/ShortcutsDialog.h"
+#include "ui/remote/SiteManagerDialog.h"
+#include "ui/keys/SshConfigEditor.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "fido/FidoDeviceManager.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -12,8 +12,8 @@
 #include "signing/SigningDefaults.h"
 #include "signing/SigningManager.h"
 #include "signing/SigningProfileManager.h"
-#include "ui/FirstShow.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -4,7 +4,7 @@
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
 #include "signing/OsslSigncodeBridge.h"
-#include "ui/FirstShow.h"
+#include "ui/widgets/FirstShow.h"
 
 #include <QLabel>
 #include <QStatusBar>

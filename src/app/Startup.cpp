@@ -5,7 +5,7 @@
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
-#include "ui/WelcomeDialog.h"
+#include "ui/profile/WelcomeDialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

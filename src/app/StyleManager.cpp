@@ -1,6 +1,6 @@
 #include "app/StyleManager.h"
 
-#include "ui/HeaderFit.h"
+#include "ui/widgets/HeaderFit.h"
 
 #include <QApplication>
 #include <QFont>

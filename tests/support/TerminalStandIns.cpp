@@ -1,6 +1,6 @@
 #include "TerminalStandIns.h"
 
-#include "ui/TerminalWidget.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include <QSignalSpy>
 #include <QtTest>

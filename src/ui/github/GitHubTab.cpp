@@ -1,11 +1,11 @@
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "config/UserProfile.h"
 #include "core/LogView.h"
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
-#include "ui/ButtonFit.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/ButtonFit.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
 #include <QDateTime>

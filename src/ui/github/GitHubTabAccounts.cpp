@@ -1,6 +1,6 @@
 // The Account page of the GitHub tab: stored accounts, token check, the
 // connected user and the repository list.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"

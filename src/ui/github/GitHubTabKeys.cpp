@@ -1,14 +1,14 @@
 // The SSH / GPG Keys page of the GitHub tab: the public keys in ~/.ssh, the
 // SSH keys of the account, an OpenPGP key pushed from the local keyring, and
 // a repository's deploy keys.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "core/SshDirectory.h"
 #include "core/SshPublicKey.h"
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
-#include "ui/FirstShow.h"
+#include "ui/widgets/FirstShow.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // secrets (names and dates only: values are write-only) and variables.
 // Also the pieces the repository pages share: the chooser row, the trees,
 // the prompts and the delete confirmation.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"

@@ -1,7 +1,7 @@
 // The Security and Workflows pages of the GitHub tab: a repository's open
 // Dependabot, code-scanning and secret-scanning alerts, its Actions workflows
 // and recent runs, and the manual dispatch of a workflow.
-#include "ui/GitHubTab.h"
+#include "ui/github/GitHubTab.h"
 
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"

@@ -1,4 +1,4 @@
-#include "ui/GpgColonListing.h"
+#include "ui/keys/GpgColonListing.h"
 
 namespace GpgColonListing {
 

@@ -1,10 +1,10 @@
 // The GPG / SSH tab's frame: its three pages, the shared log view and the
 // button rows. The pages' own work lives in GpgKeyManagementTabGpg.cpp and
 // GpgKeyManagementTabSsh.cpp.
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "core/LogView.h"
-#include "ui/FirstShow.h"
+#include "ui/widgets/FirstShow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ToolRunner.h"
-#include "ui/GpgColonListing.h"
+#include "ui/keys/GpgColonListing.h"
 
 #include <QList>
 #include <QString>

@@ -1,9 +1,9 @@
 // The GPG page: the keyring tree, its refresh from gpg's colon listings and
 // its context menu.
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "core/ToolRunner.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QApplication>
 #include <QBrush>

@@ -10,7 +10,7 @@
 // Typed user IDs, key files and the fingerprints read from gpg's listing go
 // after "--": gpg would read a name such as "--comment=x" as an option and
 // still make a key, from the words that are left.
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"

@@ -1,5 +1,5 @@
 // The SSH pages: the key pairs in ~/.ssh and the way to the configuration editor.
-#include "ui/GpgKeyManagementTab.h"
+#include "ui/keys/GpgKeyManagementTab.h"
 
 #include "app/SshTarget.h"
 #include "core/PrivateFiles.h"
@@ -7,9 +7,9 @@
 #include "core/SshPublicKey.h"
 #include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
-#include "ui/SectionTitle.h"
-#include "ui/SshConfigEditor.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/widgets/SectionTitle.h"
+#include "ui/keys/SshConfigEditor.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include <QApplication>
 #include <QBrush>

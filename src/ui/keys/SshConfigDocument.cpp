@@ -1,4 +1,4 @@
-#include "ui/SshConfigDocument.h"
+#include "ui/keys/SshConfigDocument.h"
 
 namespace {
 

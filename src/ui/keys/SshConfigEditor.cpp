@@ -1,4 +1,4 @@
-#include "ui/SshConfigEditor.h"
+#include "ui/keys/SshConfigEditor.h"
 
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"

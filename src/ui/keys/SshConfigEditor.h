@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/SshConfigDocument.h"
+#include "ui/keys/SshConfigDocument.h"
 
 #include <QDialog>
 #include <QList>

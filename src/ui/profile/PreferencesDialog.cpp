@@ -1,4 +1,4 @@
-#include "ui/PreferencesDialog.h"
+#include "ui/profile/PreferencesDialog.h"
 
 #include "app/StyleManager.h"
 #include "config/Settings.h"

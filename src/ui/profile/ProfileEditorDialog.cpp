@@ -1,7 +1,7 @@
-#include "ui/ProfileEditorDialog.h"
+#include "ui/profile/ProfileEditorDialog.h"
 
 #include "config/UserProfile.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "ui/ShortcutsDialog.h"
+#include "ui/profile/ShortcutsDialog.h"
 
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ui/WelcomeDialog.h"
+#include "ui/profile/WelcomeDialog.h"
 
 #include "config/Settings.h"
 

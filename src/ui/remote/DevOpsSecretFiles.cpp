@@ -1,4 +1,4 @@
-#include "ui/DevOpsSecretFiles.h"
+#include "ui/remote/DevOpsSecretFiles.h"
 
 #include "core/EncryptedFile.h"
 #include "core/PrivateFiles.h"

@@ -1,9 +1,9 @@
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
-#include "ui/FirstShow.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
 #include <QFont>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ToolRunner.h"
-#include "ui/DevOpsSecretFiles.h"
+#include "ui/remote/DevOpsSecretFiles.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,13 +1,13 @@
 // The "Docker / Podman" sub-tab: the engine's secrets, images and containers
 // on the local daemon or a remote one over SSH or TCP, a terminal for setting
 // up the remote host, and a private registry's catalogue.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "app/SshTarget.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "core/ToolArgs.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 // The Ansible Vault, Terraform and SOPS sub-tabs: secret files chosen by the
 // user, encrypted and decrypted through DevOpsSecretFiles.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/SecureZero.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

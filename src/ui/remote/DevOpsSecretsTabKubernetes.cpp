@@ -1,6 +1,6 @@
 // The "Kubernetes" sub-tab: the Secrets of one namespace through kubectl, on
 // kubectl's own current context.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/SecureZero.h"
 #include "core/ToolArgs.h"

@@ -1,11 +1,11 @@
 // The "SSH Terminal" sub-tab: stored sites and ~/.ssh/config aliases, opened
 // in an embedded terminal window.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "app/SshTarget.h"
-#include "ui/ButtonFit.h"
-#include "ui/SiteManagerDialog.h"
-#include "ui/SshTerminalWindow.h"
+#include "ui/widgets/ButtonFit.h"
+#include "ui/remote/SiteManagerDialog.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,12 +1,12 @@
 // The "SFTP / SCP" sub-tab: one host and one local path; scp runs on its own
 // in the background, rsync and sftp in the Terminal application.
-#include "ui/DevOpsSecretsTab.h"
+#include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/ShellQuote.h"
 #include "core/ToolRunner.h"
-#include "ui/ButtonFit.h"
-#include "ui/SiteManagerDialog.h"
-#include "ui/TransferForm.h"
+#include "ui/widgets/ButtonFit.h"
+#include "ui/remote/SiteManagerDialog.h"
+#include "ui/remote/TransferForm.h"
 
 #include <QComboBox>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "ui/NetworkDiagnosticsDialog.h"
+#include "ui/remote/NetworkDiagnosticsDialog.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"

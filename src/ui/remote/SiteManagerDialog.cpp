@@ -1,4 +1,4 @@
-#include "ui/SiteManagerDialog.h"
+#include "ui/remote/SiteManagerDialog.h"
 
 #include "app/SshTarget.h"
 #include "config/UserProfile.h"

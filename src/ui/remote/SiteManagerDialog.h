@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/SiteStore.h"
+#include "ui/remote/SiteStore.h"
 
 #include <QDialog>
 #include <QList>

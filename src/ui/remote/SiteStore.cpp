@@ -1,4 +1,4 @@
-#include "ui/SiteStore.h"
+#include "ui/remote/SiteStore.h"
 
 #include "core/SecureZero.h"
 

@@ -1,7 +1,7 @@
-#include "ui/SshTerminalWindow.h"
+#include "ui/remote/SshTerminalWindow.h"
 
 #include "app/SshTarget.h"
-#include "ui/TerminalWidget.h"
+#include "ui/remote/TerminalWidget.h"
 
 #include <QAction>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "ui/TerminalLine.h"
+#include "ui/remote/TerminalLine.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ui/TerminalParser.h"
+#include "ui/remote/TerminalParser.h"
 
 #include <array>
 #include <climits>

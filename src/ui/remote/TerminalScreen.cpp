@@ -1,4 +1,4 @@
-#include "ui/TerminalScreen.h"
+#include "ui/remote/TerminalScreen.h"
 
 TerminalScreen::TerminalScreen(const TerminalTheme& initialTheme)
 {

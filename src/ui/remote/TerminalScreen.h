@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ui/TerminalLine.h"
-#include "ui/TerminalParser.h"
-#include "ui/TerminalTheme.h"
-#include "ui/TerminalUtf8Decoder.h"
+#include "ui/remote/TerminalLine.h"
+#include "ui/remote/TerminalParser.h"
+#include "ui/remote/TerminalTheme.h"
+#include "ui/remote/TerminalUtf8Decoder.h"
 
 #include <QColor>
 #include <QHash>

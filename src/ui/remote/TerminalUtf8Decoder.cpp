@@ -1,4 +1,4 @@
-#include "ui/TerminalUtf8Decoder.h"
+#include "ui/remote/TerminalUtf8Decoder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "ui/TerminalWidget.h"
+#include "ui/remote/TerminalWidget.h"
 
-#include "ui/TerminalScreen.h"
+#include "ui/remote/TerminalScreen.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -9,7 +9,7 @@
 #include <QTextCharFormat>
 #include <QWidget>
 
-#include "ui/TerminalTheme.h"
+#include "ui/remote/TerminalTheme.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "ui/TransferForm.h"
+#include "ui/remote/TransferForm.h"
 
 #include "core/ShellQuote.h"
 #include "core/ToolArgs.h"

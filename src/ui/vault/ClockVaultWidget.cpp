@@ -1,4 +1,4 @@
-#include "ui/ClockVaultWidget.h"
+#include "ui/vault/ClockVaultWidget.h"
 
 #include "vault/CloudFolders.h"
 

@@ -1,4 +1,4 @@
-#include "ui/UsbDriveInfo.h"
+#include "ui/vault/UsbDriveInfo.h"
 
 #include <cmath>
 

@@ -1,9 +1,9 @@
-#include "ui/UsbDriveTab.h"
+#include "ui/vault/UsbDriveTab.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
-#include "ui/FirstShow.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QBrush>
 #include <QColor>

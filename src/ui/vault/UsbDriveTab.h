@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/UsbDriveInfo.h"
+#include "ui/vault/UsbDriveInfo.h"
 
 #include <QList>
 #include <QMessageBox>

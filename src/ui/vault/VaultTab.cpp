@@ -1,9 +1,9 @@
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "core/LogView.h"
 #include "piv/OpenscBridge.h"
-#include "ui/ButtonFit.h"
-#include "ui/SectionTitle.h"
+#include "ui/widgets/ButtonFit.h"
+#include "ui/widgets/SectionTitle.h"
 #include "vault/TessarilVault.h"
 
 #include <QLabel>

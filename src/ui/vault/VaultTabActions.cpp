@@ -1,7 +1,7 @@
 // The vault list's actions: its context menu, the double-click, the buttons
 // under it and the create form's "Browse...": mount, unmount, re-key, rename,
 // show in the Finder, add to and remove from the list.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "core/SecureZero.h"

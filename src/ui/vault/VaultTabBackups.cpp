@@ -1,6 +1,6 @@
 // The "Key Backup" page: the SSH folder and the GPG keyring into the mounted
 // vault and back, the login keychain's export, and single files.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "core/ToolRunner.h"
 #include "vault/FileCopy.h"

@@ -1,7 +1,7 @@
 // The "Cloud Credentials" page (provider keys kept inside the mounted vault)
 // and the "Cloud Backup" page (the vault image copied into the local folder
 // of a cloud drive).
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "core/SecureZero.h"
 #include "vault/CloudFolders.h"

@@ -1,6 +1,6 @@
 // The "Password Import" page: a password manager's or browser's export file
 // stored unchanged in the mounted vault, in a folder per source.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "vault/TessarilVault.h"
 

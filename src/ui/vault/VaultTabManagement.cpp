@@ -1,9 +1,9 @@
 // The "Vault Management" page: the list of known vaults and the create form.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
-#include "ui/ButtonFit.h"
-#include "ui/FirstShow.h"
+#include "ui/widgets/ButtonFit.h"
+#include "ui/widgets/FirstShow.h"
 #include "vault/TessarilVault.h"
 
 #include <QComboBox>

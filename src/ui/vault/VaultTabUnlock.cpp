@@ -1,6 +1,6 @@
 // Creating a vault and opening it again: where each unlock method gets the
 // image pass phrase from, and the side file that records the method.
-#include "ui/VaultTab.h"
+#include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
 #include "core/SecureZero.h"

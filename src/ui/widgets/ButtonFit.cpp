@@ -1,4 +1,4 @@
-#include "ui/ButtonFit.h"
+#include "ui/widgets/ButtonFit.h"
 
 #include <QFrame>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "ui/FirstShow.h"
+#include "ui/widgets/FirstShow.h"
 
 #include <QEvent>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "ui/HeaderFit.h"
+#include "ui/widgets/HeaderFit.h"
 
 #include <QCoreApplication>
 #include <QEvent>

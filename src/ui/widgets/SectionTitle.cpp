@@ -1,4 +1,4 @@
-#include "ui/SectionTitle.h"
+#include "ui/widgets/SectionTitle.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
