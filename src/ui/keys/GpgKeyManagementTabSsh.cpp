@@ -453,13 +453,7 @@ void GpgKeyManagementTab::sshWithKey(const QString& privatePath)
                                                &ok);
     if (!ok || text.isEmpty())
         return;
-    SshTarget target;
-    target.host = text;
-    const qsizetype at = text.indexOf(QLatin1Char('@'));
-    if (at >= 0) {
-        target.user = text.left(at);
-        target.host = text.mid(at + 1);
-    }
+    const SshTarget target = SshTarget::parseUserAtHost(text);
     const QString refusal = target.refusal();
     if (!refusal.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("SSH Connect"), refusal);
