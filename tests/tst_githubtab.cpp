@@ -691,7 +691,7 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     }
 
     const QString longName(255, u'N');
-    users.insert(QStringLiteral("tok-long"), {"eve\nil", longName, ""});
+    users.insert(QStringLiteral("tok-long"), {"eve\nil", longName, "<i>team</i>"});
     auto tab = openTab();
     tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("tok-long"));
     clickButton(tab.get(), QStringLiteral("Add"));
@@ -709,6 +709,10 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     QLabel* user = label(*tab, "userLabel");
     QVERIFY(!shownText(user).contains(longName));
     QVERIFY(user->toolTip().contains(longName));
+    // Markup from the server is shown as text, not drawn.
+    QTextDocument tip;
+    tip.setHtml(user->toolTip());
+    QVERIFY2(tip.toPlainText().contains(QLatin1String("Plan: <i>team</i>")), qPrintable(user->toolTip()));
     const int row = combo(*tab)->findData(QStringLiteral("eve\nil"));
     QVERIFY(row >= 0);
     QVERIFY(!combo(*tab)->itemText(row).contains(QLatin1Char('\n')));

@@ -541,13 +541,17 @@ void NetDiagTest::pingKeepsTheWindowAnsweringAndCancelEndsIt()
     QPushButton* cancel = findButton(&dialog, QStringLiteral("Cancel"));
     QVERIFY(cancel && !cancel->isEnabled());
 
-    QElapsedTimer clock;
-    clock.start();
     clickButton(&dialog, QStringLiteral("Ping"));
-    qint64 firedAfter = -1;
-    QTimer::singleShot(0, &dialog, [&] { firedAfter = clock.elapsed(); });
-    QTRY_VERIFY(firedAfter >= 0);
-    QVERIFY2(firedAfter < 100, qPrintable(QString::number(firedAfter)));
+    // The event loop turns while the ping is still going: a window that
+    // waited for the tool would only get here once the check had ended.
+    bool fired = false;
+    bool checkStillRunning = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        fired = true;
+        checkStillRunning = cancel->isEnabled();
+    });
+    QTRY_VERIFY(fired);
+    QVERIFY(checkStillRunning);
     for (const QString& name : checks)
         QVERIFY2(!findButton(&dialog, name)->isEnabled(), qPrintable(name));
     QVERIFY(cancel->isEnabled());

@@ -770,7 +770,9 @@ void SshConfigTest::refusesValuesSshWouldReject_data()
     QTest::newRow("new host's User with #") << "Add Host..." << QStringList{"new", "h", "a#b"}
                                             << "User must not contain \"#\": ssh would read the rest as a comment.";
     QTest::newRow("new host's alias with #") << "Add Host..." << QStringList{"new # x"}
-                                             << "Host alias must not contain \"#\" or quotes.";
+                                             << "Host alias must not contain \"#\": ssh would read the rest as a comment.";
+    QTest::newRow("new host's alias with a line break")
+        << "Add Host..." << QStringList{"new\nProxyCommand x"} << "Host alias must not contain a blank.";
 }
 
 void SshConfigTest::refusesValuesSshWouldReject()

@@ -14,6 +14,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -61,6 +62,8 @@ private Q_SLOTS:
     void pasteReachesTheProgram();
     void sshArgumentsAndTitle_data();
     void sshArgumentsAndTitle();
+    void optionLikeSshTargetsStartNothing_data();
+    void optionLikeSshTargetsStartNothing();
 };
 
 namespace {
@@ -420,6 +423,8 @@ void TerminalTest::sequences_data()
     QTest::newRow("SOS, PM and APC strings")
         << QByteArray("a\x1bXs;1m\x1b\\b\x1b^p\x1b\\c\x1b_a\x07x\x1b\\d") << QStringList{"abcd:fg:-"};
     QTest::newRow("ESC # 8") << QByteArray("a\x1b#8b") << QStringList{"ab:fg:-"};
+    QTest::newRow("cursor moves by the largest count")
+        << QByteArray("a\x1b[2147483647C\x1b[2147483647Db") << QStringList{"b:fg:-"};
     QTest::newRow("ESC % G") << QByteArray("a\x1b%Gb") << QStringList{"ab:fg:-"};
     QTest::newRow("line feed inside a sequence")
         << QByteArray("a\x1b[3\n1mb") << QStringList{"a:fg:-", "\\n", "b:a1:-"};
@@ -806,17 +811,20 @@ void TerminalTest::earlySigtermNeverRunsTheParentsHandler()
     handler.sa_handler = markEarlySignal;
     ::sigemptyset(&handler.sa_mask);
     QVERIFY(::sigaction(SIGTERM, &handler, &previous) == 0);
+    // A failed check must not leave the test program with this handler.
+    const auto restore = qScopeGuard([&previous] {
+        ::sigaction(SIGTERM, &previous, nullptr);
+        ::close(earlySignalPipe[0]);
+        ::close(earlySignalPipe[1]);
+    });
     for (int run = 0; run < 200; ++run) {
         TerminalWidget terminal;
         QVERIFY(terminal.startProcess(QStringLiteral("sleep"), {QStringLiteral("30")}));
         // The destructor sends SIGTERM at once.
     }
     QTRY_VERIFY_WITH_TIMEOUT(childProcesses().isEmpty(), 20000);
-    ::sigaction(SIGTERM, &previous, nullptr);
     char mark = 0;
     const ssize_t marks = ::read(earlySignalPipe[0], &mark, 1);
-    ::close(earlySignalPipe[0]);
-    ::close(earlySignalPipe[1]);
     QCOMPARE(marks, ssize_t(-1));   // nothing written: the handler never ran
 }
 
@@ -884,6 +892,26 @@ void TerminalTest::sshArgumentsAndTitle()
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.first().first().toInt(), 0);
     QCOMPARE(fakes.arguments(QStringLiteral("ssh")), arguments);
+}
+
+void TerminalTest::optionLikeSshTargetsStartNothing_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("user");
+    QTest::newRow("host") << "-oProxyCommand=touch x" << "";
+    QTest::newRow("user") << "db.example" << "-oProxyCommand=touch x";
+}
+
+// Whoever opens the session, a word that ssh would read as an option is
+// refused by the terminal itself and no ssh starts.
+void TerminalTest::optionLikeSshTargetsStartNothing()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, user);
+    TerminalWidget terminal;
+    QVERIFY(!terminal.startSsh(host, user, 22, QString()));
+    QVERIFY(childProcesses().isEmpty());
+    QVERIFY2(screenText(terminal).contains(QLatin1String("starts with \"-\"")), qPrintable(screenText(terminal)));
 }
 
 OT_TEST_MAIN(TerminalTest)

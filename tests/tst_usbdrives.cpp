@@ -576,11 +576,9 @@ void UsbDrivesTest::confirmedVolumeIsRecheckedBeforeEncryption()
     // The drive is swapped while the question is open, as a person may
     // unplug one stick and plug another before answering.
     bool pollRanWhileAsked = true;
-    int listedWhileAsked = -1;
     ModalDriver driver;
     driver.enqueueFor<QMessageBox>([&](QMessageBox* box) {
         pollRanWhileAsked = poll->isActive();
-        listedWhileAsked = diskutil.listings();
         if (volumeThen.isEmpty()) {
             diskutil.detach();
             diskutil.setInfo(QStringLiteral("disk4"), QByteArray());
@@ -594,7 +592,6 @@ void UsbDrivesTest::confirmedVolumeIsRecheckedBeforeEncryption()
     QCOMPARE(driver.titles, QStringList{"Encrypt USB Drive"});
     QVERIFY(driver.texts.value(0).startsWith("Encrypt volume: BACKUP\nDevice: /dev/disk4\n"));
     QVERIFY(!pollRanWhileAsked);
-    QVERIFY(listedWhileAsked >= 0);
     QVERIFY(poll->isActive()); // polling goes on once the question is answered
     poll->stop();
     QCOMPARE(diskutil.calls().contains("apfs encryptVolume /dev/disk4"), encrypted);

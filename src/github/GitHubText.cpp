@@ -1,5 +1,7 @@
 #include "github/GitHubText.h"
 
+#include <QTextDocument>
+
 namespace GitHubText {
 
 QString singleLine(const QString& text)
@@ -11,6 +13,11 @@ QString singleLine(const QString& text)
             c = QLatin1Char(' ');
     }
     return line;
+}
+
+QString toolTip(const QString& text)
+{
+    return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
 }
 
 QString elided(const QString& text, int maxChars)

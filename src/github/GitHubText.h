@@ -12,6 +12,10 @@ namespace GitHubText {
 QString singleLine(const QString& text);
 // singleLine, cut to maxChars with "…" at the end when longer.
 QString elided(const QString& text, int maxChars);
+// The text as a tool tip that shows it as it is: Qt reads a tool tip that
+// looks like markup as rich text, and a name such as "<img src=…>" would be
+// drawn rather than shown.
+QString toolTip(const QString& text);
 // "N repos", or "N repos (N of M shown)" when a list was cut short.
 QString listDetail(const QString& detail, const QString& shownNote);
 

@@ -100,7 +100,7 @@ void GitHubTab::refreshAccountList()
         m_accountCombo->addItem(QStringLiteral("%1 (%2)").arg(GitHubText::elided(shown, GitHubText::maxLabelChars),
                                                               GitHubText::elided(account.login, GitHubText::maxLabelChars)),
                                 account.login);
-        m_accountCombo->setItemData(m_accountCombo->count() - 1, GitHubText::singleLine(whole), Qt::ToolTipRole);
+        m_accountCombo->setItemData(m_accountCombo->count() - 1, GitHubText::toolTip(GitHubText::singleLine(whole)), Qt::ToolTipRole);
     }
     const int active = m_accountCombo->findData(m_profile->activeGithubLogin(), Qt::UserRole,
                                                 Qt::MatchExactly | Qt::MatchCaseSensitive);

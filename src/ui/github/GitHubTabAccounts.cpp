@@ -219,8 +219,8 @@ void GitHubTab::showUser(const GitHubUser& user)
             QStringLiteral("<b>%1</b> (@%2)  |  %3  |  %4 public, %5 private repos  |  Plan: %6")
                 .arg(shown(user.name), shown(user.login), shown(user.email), QString::number(user.publicRepos),
                      QString::number(user.privateRepos), shown(plan)));
-        m_userLabel->setToolTip(GitHubText::singleLine(QStringLiteral("%1 (@%2)  |  %3  |  Plan: %4")
-                                                           .arg(user.name, user.login, user.email, plan)));
+        m_userLabel->setToolTip(GitHubText::toolTip(GitHubText::singleLine(QStringLiteral("%1 (@%2)  |  %3  |  Plan: %4")
+                                                           .arg(user.name, user.login, user.email, plan))));
         m_userLabel->setStyleSheet(QStringLiteral("color: #22d3ee; font-size: 13px;"));
     }
 
@@ -244,7 +244,7 @@ void GitHubTab::showRepos(const QList<GitHubRepo>& repos)
         for (const GitHubRepo& repo : repos) {
             auto* item = new QTreeWidgetItem(m_repoTree);
             item->setText(0, GitHubText::singleLine(repo.fullName));
-            item->setToolTip(0, GitHubText::singleLine(repo.fullName));
+            item->setToolTip(0, GitHubText::toolTip(GitHubText::singleLine(repo.fullName)));
             item->setText(1, repo.isPrivate ? QStringLiteral("Private") : QStringLiteral("Public"));
             item->setForeground(1, QColor(repo.isPrivate ? QStringLiteral("#f59e0b")
                                                          : QStringLiteral("#22c55e")));

@@ -261,7 +261,7 @@ void GitHubTab::showGitHubKeys(const QList<GitHubSshKey>& keys)
     for (const GitHubSshKey& key : keys) {
         auto* item = new QTreeWidgetItem(m_githubKeyTree);
         item->setText(0, GitHubText::singleLine(key.title));
-        item->setToolTip(0, GitHubText::singleLine(key.title));
+        item->setToolTip(0, GitHubText::toolTip(GitHubText::singleLine(key.title)));
         item->setText(1, GitHubText::singleLine(key.key.left(40)) + QStringLiteral("..."));
         item->setText(2, GitHubText::singleLine(key.createdAt.left(10)));
         item->setText(3, QString::number(key.id));

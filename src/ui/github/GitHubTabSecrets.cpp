@@ -28,7 +28,7 @@ void setCell(QTreeWidgetItem* item, int column, const QString& text)
 {
     item->setText(column, GitHubText::elided(text, 200));
     if (text.size() > 200 || GitHubText::singleLine(text) != text)
-        item->setToolTip(column, text.left(4096));
+        item->setToolTip(column, GitHubText::toolTip(text.left(4096)));
 }
 
 } // namespace

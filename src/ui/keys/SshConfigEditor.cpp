@@ -17,6 +17,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
@@ -340,10 +341,14 @@ void SshConfigEditor::addHost()
                                                 QLineEdit::Normal, QString(), &ok);
     if (!ok || alias.isEmpty())
         return;
-    // Blanks part the patterns of a Host line; a "#" would cut the line.
-    if (alias.contains(QLatin1Char('#')) || alias.contains(QLatin1Char('"')) || alias.contains(QLatin1Char('\''))) {
-        QMessageBox::warning(this, title, QStringLiteral("Host alias must not contain \"#\" or quotes."));
-        return;
+    // Blanks part the patterns of a Host line; each pattern is held to the
+    // rules of a value, so no "#", quote or line break reaches the file.
+    for (const QString& pattern : alias.split(QRegularExpression(QStringLiteral("[ \t]+")), Qt::SkipEmptyParts)) {
+        const QString why = valueRefusal(QStringLiteral("Host alias"), pattern);
+        if (!why.isEmpty()) {
+            QMessageBox::warning(this, title, why);
+            return;
+        }
     }
     const QString hostName = QInputDialog::getText(
         this, title, QStringLiteral("HostName (IP or domain, e.g., '192.168.1.100'):"), QLineEdit::Normal, QString(), &ok);

@@ -44,7 +44,8 @@ public:
 
     void backspace() { if (column > 0) --column; }
     void left(int count) { column = std::max(0, column - std::max(count, 1)); }
-    void right(int count) { column = std::min(maxColumns, column + std::max(count, 1)); }
+    // A count may be as large as a parameter can be: the sum is taken wide.
+    void right(int count) { column = int(std::min<qint64>(maxColumns, qint64(column) + std::max(count, 1))); }
     void carriageReturn() { column = 0; }
     void insertBlanks(int count);
     void deleteCharacters(int count);

@@ -1,5 +1,7 @@
 #include "ui/remote/TerminalWidget.h"
 
+#include "app/SshTarget.h"
+
 #include "ui/remote/TerminalScreen.h"
 
 #include <QApplication>
@@ -320,6 +322,13 @@ bool TerminalWidget::startProcess(const QString& program, const QStringList& arg
 
 bool TerminalWidget::startSsh(const QString& host, const QString& user, int port, const QString& keyPath)
 {
+    // Every way of opening a session comes through here: a user or host
+    // that begins with "-" never reaches ssh, whatever the caller checked.
+    const QString refusal = SshTarget{user, host, port}.refusal();
+    if (!refusal.isEmpty()) {
+        appendText(refusal + QLatin1Char('\n'), exitFailColor, QColor());
+        return false;
+    }
     QStringList args;
     if (!user.isEmpty())
         args << QStringLiteral("-l") << user;

@@ -378,6 +378,7 @@ QByteArray VaultTab::fidoKeySecret(const QByteArray& credentialId, const QByteAr
     // Found before any PIN is asked: a PIN sent to a key that does not hold
     // the credential is a wrong PIN to it, and costs it an attempt.
     int holder = -1;
+    int unanswered = -1;
     for (int i = 0; i < keys.size() && holder < 0; ++i) {
         if (!keys.at(i).extensions.contains(kHmacSecret))
             continue;
@@ -389,9 +390,16 @@ QByteArray VaultTab::fidoKeySecret(const QByteArray& credentialId, const QByteAr
             break;
         case FidoDeviceManager::Holding::Unknown:
             appendLog(fidoManager->lastError());
+            if (unanswered < 0)
+                unanswered = i;
             break;
         }
     }
+    // A key that would not answer the question may still hold the
+    // credential: with no key saying so, it is the one asked, so a key that
+    // refuses such assertions does not lock its vault away.
+    if (holder < 0)
+        holder = unanswered;
     if (holder < 0)
         return {};
     const FidoKeyInfo seen = keys.at(holder);
