@@ -1,5 +1,6 @@
 // The shared mechanisms every subsystem builds on: the tool runner, the
 // secret wipe, owner-only files and plain-text log views.
+#include "core/LogText.h"
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
@@ -7,7 +8,10 @@
 #include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
 
+#include "ui/widgets/PageFill.h"
+
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "FileSizeLimit.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -16,7 +20,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTextEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QtTest>
 
 #include <cerrno>
@@ -34,6 +41,10 @@ private Q_SLOTS:
     void runnerPassesStandardInput();
     void runnerMissingProgramFailsToStart();
     void runnerNamesAToolThatIsNotExecutable();
+    void logTextEscapesControls_data();
+    void logTextEscapesControls();
+    void pageFillKeepsTheWindowAnsweringAndTellsATimeOut();
+    void pageFillDropsTheAnswerOfAnEarlierFill();
     void runnerTimeoutEndsWhatTheToolStarted();
     void runnerEnvironmentEmptyMeansInherit();
     void findToolFallsBackToHomebrew();
@@ -145,13 +156,37 @@ void CoreTest::runnerPassesStandardInput()
     QCOMPARE(fakes.standardInput(QStringLiteral("reader")), QByteArray("secret\n"));
 }
 
+namespace {
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+} // namespace
+
 void CoreTest::runnerMissingProgramFailsToStart()
 {
-    const auto r = ToolRunner::run(QStringLiteral("/nonexistent/ot-no-such-tool"), {});
-    QVERIFY(!r.started);
-    QVERIFY(!r.succeeded());
-    QVERIFY(r.exitCode != 0);
-    QCOMPARE(r.failure, QStringLiteral("failed to start"));
+    for (const QString& program : {QStringLiteral("/nonexistent/ot-no-such-tool"), QStringLiteral("ot-no-such-tool")}) {
+        const auto r = ToolRunner::run(program, {});
+        QVERIFY(!r.started);
+        QVERIFY(!r.succeeded());
+        QVERIFY(r.exitCode != 0);
+        QCOMPARE(r.failure, QStringLiteral("failed to start"));
+        QVERIFY2(r.stdErrText().endsWith(QLatin1String(": not found")), qPrintable(r.stdErrText()));
+    }
+
+    // A poll that asks for a missing tool every few seconds must not use up
+    // the program's files: nothing is forked for a tool that is not there.
+    const int before = openDescriptors();
+    int told = 0;
+    for (int i = 0; i < 1000; ++i) {
+        QVERIFY(!ToolRunner::run(QStringLiteral("ot-no-such-tool"), {}).started);
+        ToolRunner::runAsync(QStringLiteral("/nonexistent/ot-no-such-tool"), {}, {}, this,
+                             [&told](const ToolRunner::Result& r) { told += r.started ? 0 : 1; });
+    }
+    QTRY_COMPARE(told, 1000);
+    QCOMPARE(openDescriptors(), before);
 }
 
 void CoreTest::runnerNamesAToolThatIsNotExecutable()
@@ -168,6 +203,113 @@ void CoreTest::runnerNamesAToolThatIsNotExecutable()
         QCOMPARE(r.failure, QStringLiteral("failed to start"));
         QCOMPARE(r.stdErrText(), tool + " is not executable");
     }
+}
+
+void CoreTest::logTextEscapesControls_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QStringLiteral("Alice <a@b> & C:\\x") << QStringLiteral("Alice <a@b> & C:\\x");
+    QTest::newRow("forged line") << QStringLiteral("x\nChain verification: OK") << QStringLiteral("x\\nChain verification: OK");
+    QTest::newRow("cr tab esc del") << QStringLiteral("a\rb\tc\x1b[31md\x7f") << QStringLiteral("a\\rb\\tc\\x1b[31md\\x7f");
+    QTest::newRow("c1 and separators") << QString::fromUtf8("a\u0085b\u2028c\u2029") << QStringLiteral("a\\x85b\\u2028c\\u2029");
+    QTest::newRow("bidi") << QString::fromUtf8("evil\u202Etxt.exe \u2066x\u2069 \u200F")
+                          << QStringLiteral("evil\\u202etxt.exe \\u2066x\\u2069 \\u200f");
+    QTest::newRow("wide and marks kept") << QString::fromUtf8("漢字 e\u0301") << QString::fromUtf8("漢字 e\u0301");
+}
+
+void CoreTest::logTextEscapesControls()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(LogText::escaped(text), shown);
+    QCOMPARE(LogText::hasControls(text), text != shown);
+}
+
+namespace {
+
+// A page of one tree and a status line, filled by one run of a stand-in.
+struct FilledPage
+{
+    QWidget page;
+    QTreeWidget* tree = new QTreeWidget;
+    QLabel* status = new QLabel;
+    PageFill* pageFill = nullptr;
+    QStringList log;
+
+    FilledPage()
+    {
+        auto* layout = new QVBoxLayout(&page);
+        layout->addWidget(tree);
+        layout->addWidget(status);
+        status->hide();
+        pageFill = new PageFill(&page, tree, status);
+        QObject::connect(pageFill, &PageFill::logLine, &page, [this](const QString& line) { log << line; });
+    }
+    QLabel* loading() const { return tree->viewport()->findChild<QLabel*>(QStringLiteral("pageFillLoading")); }
+};
+
+} // namespace
+
+void CoreTest::pageFillKeepsTheWindowAnsweringAndTellsATimeOut()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("lister"));
+    fakes.setSleep(QStringLiteral("lister"), 30);
+    FilledPage filled;
+    filled.pageFill->setFill([&filled] {
+        ToolRunner::Options options;
+        options.finishTimeoutMs = 1500;
+        filled.pageFill->run(QStringLiteral("lister"), {}, options, [&filled](const ToolRunner::Result& r) {
+            if (r.succeeded())
+                filled.tree->addTopLevelItem(new QTreeWidgetItem(QStringList{r.stdOutText()}));
+            else
+                filled.pageFill->tell(QStringLiteral("listing failed: lister ") + r.failure);
+        });
+    });
+    QCOMPARE(fakes.callCount(QStringLiteral("lister")), 0);   // nothing before the page shows
+
+    filled.page.show();
+    Heartbeat heartbeat;
+    QTRY_VERIFY(filled.pageFill->isFilling());
+    QVERIFY(filled.loading()->isVisible());
+    QSignalSpy done(filled.pageFill, &PageFill::filled);
+    QVERIFY(done.wait(20000));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QVERIFY(!filled.loading()->isVisible());
+    QCOMPARE(filled.status->text(), QStringLiteral("listing failed: lister timed out after 1500 ms"));
+    QVERIFY(filled.status->isVisible());
+    QCOMPARE(filled.log, QStringList{filled.status->text()});
+    QCOMPARE(filled.tree->topLevelItemCount(), 0);
+}
+
+void CoreTest::pageFillDropsTheAnswerOfAnEarlierFill()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("lister"));
+    const QString release = fakes.stateDir() + "/release";
+    fakes.answer(QStringLiteral("lister"), "first", 0, {}, 1);
+    fakes.setHook(QStringLiteral("lister"),
+                  QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done").arg(release), 1);
+    fakes.answer(QStringLiteral("lister"), "second", 0, {}, 2);
+    FilledPage filled;
+    QStringList answers;
+    filled.pageFill->setFill([&] {
+        filled.pageFill->run(QStringLiteral("lister"), {}, {}, [&answers](const ToolRunner::Result& r) {
+            answers << r.stdOutText();
+        });
+    });
+    filled.page.show();
+    QTRY_COMPARE(fakes.callCount(QStringLiteral("lister")), 1);
+    filled.pageFill->refresh();   // an operation ended: list again
+    QSignalSpy done(filled.pageFill, &PageFill::filled);
+    QVERIFY(done.wait(20000));
+    QCOMPARE(answers, QStringList{QStringLiteral("second")});
+    // The first listing ends after the second: its answer changes nothing.
+    QVERIFY(writeFile(release, ""));
+    QTRY_VERIFY(filled.pageFill->findChildren<QProcess*>().isEmpty());
+    QCOMPARE(answers, QStringList{QStringLiteral("second")});
+    QCOMPARE(done.count(), 1);
 }
 
 namespace {

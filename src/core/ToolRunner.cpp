@@ -74,25 +74,46 @@ void killGroup(QProcess& process)
     process.kill();
 }
 
-// Qt reports a tool that is there but may not be run as "No such file or
-// directory" when the search path skipped it, or as a bare "Permission
-// denied"; the user needs to hear which file it is and what is wrong with it.
-QString startFailureReason(const QString& program, const QString& qtReason)
+// The file a start would run: a name with a slash as it stands, a bare name
+// searched on the search path as the start itself searches it. Empty, with
+// the reason, when there is nothing that could run. Qt 6.4 keeps a pipe open
+// for every start whose exec fails, so a missing tool must never be forked
+// for: a poll that asks for one every few seconds would use up the program's
+// files within the hour.
+QString runnableFile(const QString& program, QString* reason)
 {
-    QStringList candidates;
-    if (program.contains(QLatin1Char('/')))
-        candidates << program;
+    const QString candidate =
+        program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
+    const QFileInfo info(candidate);
+    if (!candidate.isEmpty() && info.isFile() && info.isExecutable())
+        return candidate;
+    if (!candidate.isEmpty() && info.exists()) {
+        *reason = candidate + QStringLiteral(" is not executable");
+        return QString();
+    }
+    // Missing where it was looked for (the fallback location, say): a file of
+    // that name the search passed over because it may not be run is the
+    // likelier cause, and the user needs to hear which file it is.
     const QString name = QFileInfo(program).fileName();
     const QStringList searchPath =
         qEnvironmentVariable("PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
-    for (const QString& folder : searchPath)
-        candidates << QDir(folder).filePath(name);
-    for (const QString& candidate : candidates) {
-        const QFileInfo info(candidate);
-        if (info.isFile() && !info.isExecutable())
-            return candidate + QStringLiteral(" is not executable");
+    for (const QString& folder : searchPath) {
+        const QFileInfo found(QDir(folder).filePath(name));
+        if (found.isFile() && !found.isExecutable()) {
+            *reason = found.filePath() + QStringLiteral(" is not executable");
+            return QString();
+        }
     }
-    return qtReason;
+    *reason = program + QStringLiteral(": not found");
+    return QString();
+}
+
+Result notStarted(const QString& reason)
+{
+    Result result;
+    result.failure = QStringLiteral("failed to start");
+    result.stdErr = reason.toUtf8();
+    return result;
 }
 
 // A process that may outlive the run that started it. Going away, it first
@@ -211,7 +232,7 @@ public:
                 return;
             startTimer.stop();
             result.failure = QStringLiteral("failed to start");
-            result.stdErr = startFailureReason(program(), errorString()).toUtf8();
+            result.stdErr = errorString().toUtf8();
             report();
         });
         connect(this, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
@@ -272,10 +293,14 @@ private:
 
 Result run(const QString& program, const QStringList& arguments, const Options& options)
 {
+    QString reason;
+    const QString file = runnableFile(program, &reason);
+    if (file.isEmpty())
+        return notStarted(reason);
     Result result;
     auto owned = std::make_unique<OwnedProcess>();
     QProcess& process = *owned;
-    prepare(process, program, arguments, options);
+    prepare(process, file, arguments, options);
     process.start(QIODevice::ReadWrite);
     if (!process.waitForStarted(options.startTimeoutMs)) {
         // A program that never started leaves nothing to reap, but a start that
@@ -284,9 +309,7 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
             killGroup(process);
             process.waitForFinished(1000);
         }
-        result.failure = QStringLiteral("failed to start");
-        result.stdErr = startFailureReason(program, process.errorString()).toUtf8();
-        return result;
+        return notStarted(process.errorString());
     }
     result.started = true;
     owned->noteStarted();
@@ -333,9 +356,24 @@ Result run(const QString& program, const QStringList& arguments, const Options& 
 void runAsync(const QString& program, const QStringList& arguments, const Options& options,
               QObject* owner, std::function<void(const Result&)> done)
 {
+    QString reason;
+    const QString file = runnableFile(program, &reason);
+    if (file.isEmpty()) {
+        // Told from the event loop all the same: a caller never hears of the
+        // run before runAsync has returned.
+        auto tell = [reason, done = std::move(done)] {
+            if (done)
+                done(notStarted(reason));
+        };
+        if (owner)
+            QTimer::singleShot(0, owner, std::move(tell));
+        else
+            QTimer::singleShot(0, std::move(tell));
+        return;
+    }
     auto* process = new AsyncRun(options, std::move(done));
     process->setParent(owner);
-    prepare(*process, program, arguments, options);
+    prepare(*process, file, arguments, options);
     process->begin(options.startTimeoutMs);
 }
 
