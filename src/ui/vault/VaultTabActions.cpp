@@ -85,9 +85,9 @@ QMenu* VaultTab::buildVaultMenu(QTreeWidgetItem* item)
     });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Remove from List"), this, [this, path] {
-        userProfile->removeVaultPath(path);
+        const bool saved = userProfile->removeVaultPath(path);
         refreshVaultList();
-        appendLog(QStringLiteral("Vault removed from list (file not deleted)."));
+        appendLog(saved ? QStringLiteral("Vault removed from list (file not deleted).") : QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     });
     return menu;
 }
@@ -214,8 +214,9 @@ void VaultTab::renameVault(const QString& path, const QString& shownName, bool m
         warn(failed);
         return;
     }
-    userProfile->removeVaultPath(path);
-    userProfile->addVaultPath(newPath);
+    const bool removed = userProfile->removeVaultPath(path);
+    if (!userProfile->addVaultPath(newPath) || !removed)
+        appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     appendLog(QStringLiteral("Vault renamed: ") + name);
     refreshVaultList();
 }
@@ -231,7 +232,8 @@ void VaultTab::onAddExistingVault()
     const QString path = dialog.selectedFiles().value(0);
     if (path.isEmpty())
         return;
-    userProfile->addVaultPath(path);
+    if (!userProfile->addVaultPath(path))
+        appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     refreshVaultList();
     appendLog(QStringLiteral("Added vault: ") + path);
 }

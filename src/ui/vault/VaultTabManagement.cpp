@@ -99,7 +99,8 @@ QWidget* VaultTab::createManagementSubTab()
     QPushButton* remove = makeButton(QStringLiteral("Remove"), "dangerButton", listGroup);
     connect(remove, &QPushButton::clicked, this, [this] {
         if (QTreeWidgetItem* item = vaultList->currentItem()) {
-            userProfile->removeVaultPath(item->data(0, Qt::UserRole).toString());
+            if (!userProfile->removeVaultPath(item->data(0, Qt::UserRole).toString()))
+                appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
             refreshVaultList();
         }
     });
@@ -209,8 +210,9 @@ void VaultTab::refreshVaultList()
     const QString candidates[] = {QDir::homePath() + QStringLiteral("/.ostrevan/vault.qvimgv"),
                                   UserProfile::configDir() + QStringLiteral("/vault.qvimgv")};
     for (const QString& candidate : candidates) {
-        if (QFileInfo::exists(candidate) && !userProfile->vaultPaths().contains(candidate))
-            userProfile->addVaultPath(candidate);
+        if (QFileInfo::exists(candidate) && !userProfile->vaultPaths().contains(candidate)
+            && !userProfile->addVaultPath(candidate))
+            appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     }
 
     // Every vault attaches at the same mount point, so the volume there tells
