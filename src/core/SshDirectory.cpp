@@ -40,9 +40,8 @@ QStringList restrictPermissions()
     return failed;
 }
 
-QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeoutMs, QString* failure)
+QByteArray fingerprintInput(const QList<QByteArray>& keyLines)
 {
-    QList<KeyFingerprint> result(keyLines.size());
     // Each line's comment is replaced by its number: ssh-keygen passes over
     // a line it rejects without a word, and the number is what ties each
     // printed fingerprint to its line.
@@ -52,16 +51,14 @@ QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeou
         if (words.size() >= 2)
             input += words.at(0) + ' ' + words.at(1) + ' ' + QByteArray::number(i) + '\n';
     }
-    if (input.isEmpty())
-        return result;
+    return input;
+}
 
-    ToolRunner::Options options;
-    options.finishTimeoutMs = timeoutMs;
-    options.standardInput = input;
-    const ToolRunner::Result listed = ToolRunner::run(
-        QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")}, options);
+QList<KeyFingerprint> readFingerprints(const QByteArray& output, qsizetype count)
+{
+    QList<KeyFingerprint> result(count);
     // "<bits> <fingerprint> <line> (<TYPE>)", one line per accepted key.
-    for (const QString& line : listed.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line : QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList parts = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         bool isIndex = false;
         const qsizetype index = parts.size() >= 3 ? parts.at(2).toLongLong(&isIndex, 10) : -1;
@@ -73,11 +70,25 @@ QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeou
         if (parts.size() >= 4)
             entry.type = QString(parts.at(3)).remove(QLatin1Char('(')).remove(QLatin1Char(')'));
     }
+    return result;
+}
+
+QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeoutMs, QString* failure)
+{
+    const QByteArray input = fingerprintInput(keyLines);
+    if (input.isEmpty())
+        return QList<KeyFingerprint>(keyLines.size());
+
+    ToolRunner::Options options;
+    options.finishTimeoutMs = timeoutMs;
+    options.standardInput = input;
+    const ToolRunner::Result listed = ToolRunner::run(
+        QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")}, options);
     // A line ssh-keygen rejects makes it end with 1; only a run that did not
     // end on its own leaves the fingerprints unread.
     if (!listed.finished() && failure)
         *failure = QStringLiteral("ssh-keygen ") + listed.failure;
-    return result;
+    return readFingerprints(listed.stdOut, keyLines.size());
 }
 
 } // namespace SshDirectory

@@ -41,4 +41,10 @@ struct KeyFingerprint
 // not end on its own within timeoutMs, *failure says why.
 QList<KeyFingerprint> fingerprints(const QList<QByteArray>& keyLines, int timeoutMs, QString* failure = nullptr);
 
+// The two halves of fingerprints(), for a page that runs ssh-keygen in the
+// background: what `ssh-keygen -l -f -` reads (empty when no line holds a
+// key), and the entries read back from what it printed.
+QByteArray fingerprintInput(const QList<QByteArray>& keyLines);
+QList<KeyFingerprint> readFingerprints(const QByteArray& output, qsizetype count);
+
 } // namespace SshDirectory
