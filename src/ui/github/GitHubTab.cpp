@@ -190,10 +190,10 @@ void GitHubTab::clearAccountViews()
 void GitHubTab::disconnectAccount()
 {
     m_client->setToken(QString());
-    if (m_userLabel)
-    {
+    if (m_userLabel) {
         m_userLabel->setText(QStringLiteral("Not connected"));
         m_userLabel->setToolTip(QString());
+        m_userLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 13px;"));
     }
     if (m_repoTree)
         m_repoTree->clear();
