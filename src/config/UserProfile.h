@@ -56,27 +56,27 @@ public:
     QByteArray deriveKey() const;
 
     bool isFeatureUnlocked(const QString& id) const;
-    [[nodiscard]] bool unlockFeature(const QString& id);
+    bool unlockFeature(const QString& id);
     QStringList unlockedFeatures() const;
 
     bool isDeviceSeen(const QString& deviceId) const;
-    [[nodiscard]] bool markDeviceSeen(const QString& deviceId);
+    bool markDeviceSeen(const QString& deviceId);
     QString devicePreference(const QString& deviceId, const QString& key) const;
-    [[nodiscard]] bool setDevicePreference(const QString& deviceId, const QString& key, const QString& value);
+    bool setDevicePreference(const QString& deviceId, const QString& key, const QString& value);
 
     QStringList vaultPaths() const;
-    [[nodiscard]] bool addVaultPath(const QString& path);
-    [[nodiscard]] bool removeVaultPath(const QString& path);
+    bool addVaultPath(const QString& path);
+    bool removeVaultPath(const QString& path);
 
     // The default also stands in for an empty stored value.
     QString preference(const QString& key, const QString& defaultValue = QString()) const;
-    [[nodiscard]] bool setPreference(const QString& key, const QString& value);
+    bool setPreference(const QString& key, const QString& value);
     // Several preferences, in order, with one write of the file for all of
     // them (each write is a PBKDF2 run of openssl); the result is that write's.
-    [[nodiscard]] bool setPreferences(const QList<QPair<QString, QString>>& values);
+    bool setPreferences(const QList<QPair<QString, QString>>& values);
 
     bool hasAnsweredPrompt(const QString& id) const;
-    [[nodiscard]] bool setPromptAnswer(const QString& id, const QString& answer);
+    bool setPromptAnswer(const QString& id, const QString& answer);
     QString promptAnswer(const QString& id) const;
 
     // The GitHub accounts hold tokens: a change to them that could not be
@@ -84,12 +84,12 @@ public:
     // finds. Other changes stay in memory for the rest of the run.
     QList<GhAccount> githubAccounts() const;
     // Upsert by login: the account ends up last in the list.
-    [[nodiscard]] bool addGithubAccount(const GhAccount& account);
-    [[nodiscard]] bool updateGithubAccount(const GhAccount& account);
+    bool addGithubAccount(const GhAccount& account);
+    bool updateGithubAccount(const GhAccount& account);
     // The active login is left as it is, even when it names the removed account.
-    [[nodiscard]] bool removeGithubAccount(const QString& login);
+    bool removeGithubAccount(const QString& login);
     QString activeGithubLogin() const;
-    [[nodiscard]] bool setActiveGithubLogin(const QString& login);
+    bool setActiveGithubLogin(const QString& login);
 
     // Each openssl run blocks the GUI thread for at most these.
     int startTimeoutMs = 5000;
