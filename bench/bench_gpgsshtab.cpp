@@ -4,7 +4,8 @@
 // listing runs in the background from the first show); until the key pair page
 // is filled once shown; one refresh of the keyring; one refresh of the key
 // pairs; and the longest time the window's thread went without answering
-// (a 20 ms timer's longest gap) while all that ran. Prints the median of
+// (a 20 ms timer's longest gap) from the first show on, while the listings
+// ran and their rows went in. Prints the median of
 // OT_BENCH_RUNS runs (default 5), the rows listed, and how many gpg and
 // ssh-keygen runs building the tab alone started (counted in a pass of its
 // own, through recording wrappers put first on PATH). The first run makes the
@@ -132,7 +133,7 @@ int main(int argc, char** argv)
 
     std::vector<double> buildMs, firstShowMs, gpgListedMs, sshListedMs, gpgRefreshMs, sshRefreshMs, gapMs;
     for (int run = 0; run < runs; ++run) {
-        Heartbeat heartbeat;
+        std::unique_ptr<Heartbeat> heartbeat;
         QElapsedTimer timer;
         timer.start();
         auto tab = std::make_unique<GpgKeyManagementTab>();
@@ -141,6 +142,8 @@ int main(int argc, char** argv)
         tab->show();
         QCoreApplication::processEvents();
         firstShowMs.push_back(elapsedMs(timer));
+        // From here on the window only waits for the listings.
+        heartbeat = std::make_unique<Heartbeat>();
         waitFilled(*tab, "gpgKeyTree");
         gpgListedMs.push_back(elapsedMs(timer));
 
@@ -161,7 +164,7 @@ int main(int argc, char** argv)
         tab->refreshSshKeys();
         waitFilled(*tab, "sshKeyTree");
         sshRefreshMs.push_back(elapsedMs(timer));
-        gapMs.push_back(double(heartbeat.longest));
+        gapMs.push_back(double(heartbeat->longest));
     }
     LargeHome::stopAgent(home);
 
@@ -171,7 +174,7 @@ int main(int argc, char** argv)
     std::printf("key pair page listed:      median %9.2f ms over %d runs\n", median(sshListedMs), runs);
     std::printf("refresh keyring (1,000):   median %9.2f ms over %d runs\n", median(gpgRefreshMs), runs);
     std::printf("refresh key pairs (1,000): median %9.2f ms over %d runs\n", median(sshRefreshMs), runs);
-    std::printf("longest gap of a 20 ms timer throughout: median %6.0f ms, worst %6.0f ms\n", median(gapMs),
+    std::printf("longest gap of a 20 ms timer after the show: median %6.0f ms, worst %6.0f ms\n", median(gapMs),
                 *std::max_element(gapMs.begin(), gapMs.end()));
     return 0;
 }

@@ -135,7 +135,7 @@ private:
     QString sshFingerprintLine(const QString& publicPath);
     void fillGpgKeys();
     void fillSshKeys();
-    void showGpgKeys(const ToolRunner::Result& publicRun, const ToolRunner::Result& secretRun);
+    void showGpgKeys(const QList<GpgKeyInfo>& publicKeys, const QList<GpgKeyInfo>& secretKeys);
     void showSshKeys(const QList<SshKeyInfo>& keys, const QString& failure);
     void showSshContextMenu(const QPoint& position);
     // The public key line of a listed file, or false with the reason in

@@ -17,6 +17,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 void setTextColour(QTreeWidgetItem* item, int column, const char* colour)
@@ -124,18 +126,24 @@ void GpgKeyManagementTab::fillGpgKeys()
                      }
                      gpgFill->run(gpg, {QStringLiteral("--list-secret-keys"), QStringLiteral("--with-colons")},
                                   options, [this, publicRun, tellFailure](const ToolRunner::Result& secretRun) {
-                                      if (!secretRun.succeeded())
+                                      if (!secretRun.succeeded()) {
                                           tellFailure(secretRun);
-                                      else
-                                          showGpgKeys(publicRun, secretRun);
+                                          return;
+                                      }
+                                      // A large keyring takes a while to read, too.
+                                      using Keyrings = std::pair<QList<GpgKeyInfo>, QList<GpgKeyInfo>>;
+                                      gpgFill->inWorker<Keyrings>(
+                                          [publicOut = publicRun.stdOut, secretOut = secretRun.stdOut] {
+                                              return Keyrings{GpgColonListing::parse(QString::fromUtf8(publicOut)),
+                                                              GpgColonListing::parse(QString::fromUtf8(secretOut))};
+                                          },
+                                          [this](Keyrings keys) { showGpgKeys(keys.first, keys.second); });
                                   });
                  });
 }
 
-void GpgKeyManagementTab::showGpgKeys(const ToolRunner::Result& publicRun, const ToolRunner::Result& secretRun)
+void GpgKeyManagementTab::showGpgKeys(const QList<GpgKeyInfo>& publicKeys, const QList<GpgKeyInfo>& secretKeys)
 {
-    const QList<GpgKeyInfo> publicKeys = parseGpgOutput(publicRun.stdOutText());
-    const QList<GpgKeyInfo> secretKeys = parseGpgOutput(secretRun.stdOutText());
     gpgKeyTree->clear();
     gpgFill->tell(QString());
 

@@ -78,11 +78,6 @@ bool readHead(const QString& path, QByteArray* head, QString* error, bool* notRe
     return false;
 }
 
-bool holdsPrivateKey(const QByteArray& text)
-{
-    return SshDirectory::holdsPrivateKey(text);
-}
-
 bool holdsPublicKey(const QByteArray& text)
 {
     return text.size() <= maxPublicKeyFileBytes && SshPublicKey::isPublicKeyOrCertificateText(text);
@@ -138,7 +133,7 @@ SshKeyFiles readSshKeyFiles()
         QByteArray line;
         bool notRegular = false;
         if (readHead(key.publicPath, &head, &error, &notRegular)) {
-            if (holdsPrivateKey(head)) {
+            if (SshDirectory::holdsPrivateKey(head)) {
                 key.content = SshKeyInfo::PrivateKey;
             } else {
                 const qsizetype lineEnd = head.indexOf('\n');
@@ -464,7 +459,7 @@ bool GpgKeyManagementTab::readPublicKey(const QString& publicPath, SshKeyInfo::C
     }
     // Read again: the file may have changed since it was listed.
     if (content != SshKeyInfo::PublicKey || !holdsPublicKey(head)) {
-        *why = notAPublicKey(name, content == SshKeyInfo::PrivateKey || holdsPrivateKey(head));
+        *why = notAPublicKey(name, content == SshKeyInfo::PrivateKey || SshDirectory::holdsPrivateKey(head));
         return false;
     }
     *line = QString::fromUtf8(head).trimmed();

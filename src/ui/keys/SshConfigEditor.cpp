@@ -249,10 +249,12 @@ QString SshConfigEditor::valueRefusal(const QString& field, const QString& value
     for (const QChar c : value) {
         // ssh splits a value at a blank and refuses the extra words; a line
         // break would start a line of its own.
+        const bool lineBreak = c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar(0x85)
+                               || c == QChar(QChar::LineSeparator) || c == QChar(QChar::ParagraphSeparator);
+        if (lineBreak)
+            return QStringLiteral("%1 must not contain a line break.").arg(field);
         if (c.isSpace() && !(quotable && c == QLatin1Char(' ')))
-            return c == QLatin1Char(' ') || c == QLatin1Char('\t')
-                       ? QStringLiteral("%1 must not contain a blank.").arg(field)
-                       : QStringLiteral("%1 must not contain a line break.").arg(field);
+            return QStringLiteral("%1 must not contain a blank.").arg(field);
         if (c.category() == QChar::Other_Control || LogText::hasControls(QString(c)))
             return QStringLiteral("%1 must not contain a control character.").arg(field);
         if (c == QLatin1Char('#'))
