@@ -334,7 +334,8 @@ void GpgKeysTest::firstListingWhenShown()
     tab.hide();
     tab.show();
     pages->setCurrentIndex(1);
-    QTest::qWait(50);
+    QCoreApplication::processEvents();   // where a first-show fill would start
+    QVERIFY(gpgFilled(tab) && pageFilled(tab.findChild<QTreeWidget*>(QStringLiteral("sshKeyTree"))));
     QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 2);
     QCOMPARE(fakes.callCount(QStringLiteral("ssh-keygen")), 1);
 }
