@@ -11,7 +11,6 @@
 #include "ui/widgets/PageFill.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -59,13 +58,12 @@ constexpr qint64 kMaxPublicKeyFileBytes = 16 * 1024;
 // to the server, so the content decides, not the name.
 QString publicKeyFromFile(const QString& path, QString* why)
 {
-    QFile file(path);
-    // Looked at before it is opened: opening a named pipe waits for a writer.
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    // Never a named pipe or a device: opening one for reading may wait for ever.
+    QByteArray content;
+    if (SshDirectory::readRegularFile(path, kMaxPublicKeyFileBytes + 1, &content) != SshDirectory::ReadOutcome::Read) {
         *why = QStringLiteral("Cannot read: ") + path;
         return QString();
     }
-    const QByteArray content = file.read(kMaxPublicKeyFileBytes + 1);
     if (content.size() > kMaxPublicKeyFileBytes || !SshPublicKey::isPublicKeyText(content)) {
         *why = QStringLiteral("Not sent: %1 does not hold one public key line (a private key or other "
                               "content stays on this machine).")
@@ -202,10 +200,11 @@ void GitHubTab::scanLocalKeys()
     lines.reserve(files.size());
     comments.reserve(files.size());
     for (const QFileInfo& file : files) {
-        QFile keyFile(file.absoluteFilePath());
+        QByteArray content;
         QByteArray line;
-        if (keyFile.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& candidate : keyFile.read(kMaxPublicKeyFileBytes).split('\n')) {
+        if (SshDirectory::readRegularFile(file.absoluteFilePath(), kMaxPublicKeyFileBytes, &content)
+            == SshDirectory::ReadOutcome::Read) {
+            for (const QByteArray& candidate : content.split('\n')) {
                 const QByteArray simple = candidate.simplified();
                 if (SshPublicKey::isPublicKeyType(QString::fromUtf8(simple.left(simple.indexOf(' '))))) {
                     line = simple;
