@@ -164,28 +164,36 @@ void VaultContentsTest::gpgPublicKeysOnly()
 void VaultContentsTest::gpgFailedExportKeepsEarlier_data()
 {
     QTest::addColumn<QString>("hook");
-    QTest::newRow("exit 2 after partial output") << "printf -- '-----BEGIN PGP'; exit 2";
-    QTest::newRow("past its time-out") << "printf -- '-----BEGIN PGP'; sleep 60";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("exit 2 after partial output")
+        << "printf -- '-----BEGIN PGP'; echo 'gpg: out of core' >&2; exit 2" << "gpg exited with code 2: gpg: out of core";
+    QTest::newRow("past its time-out") << "printf -- '-----BEGIN PGP'; sleep 60" << "gpg timed out after 1500 ms";
 }
 
 void VaultContentsTest::gpgFailedExportKeepsEarlier()
 {
     QFETCH(QString, hook);
+    QFETCH(QString, reason);
     FakeTools tools;
     tools.install("gpg");
     tools.setHook("gpg", hook);
     Engine e;
     e.vault.gpgSecretTimeoutMs = e.vault.gpgPublicTimeoutMs = e.vault.gpgTrustTimeoutMs = 1500;
     const QStringList files{"secret-keys.asc", "public-keys.asc", "ownertrust.txt"};
-    for (const QString& name : files)
+    QStringList told;
+    for (const QString& name : files) {
         QVERIFY(writeFile(e.in("gpg/" + name), "earlier " + name.toUtf8()));
+        told << "ERROR: gpg/" + name + " not written: " + reason + VaultFixture::keptEarlier(e.in("gpg/" + name));
+    }
 
     QVERIFY(!e.vault.backupGpgKeyring());
     QCOMPARE(tools.callCount("gpg"), 3);
     QCOMPARE(tools.arguments("gpg", 1), QStringList({"--armor", "--export-secret-keys"}));
     QCOMPARE(tools.arguments("gpg", 2), QStringList({"--armor", "--export"}));
     QCOMPARE(tools.arguments("gpg", 3), QStringList({"--export-ownertrust"}));
-    QCOMPARE(e.lines, QStringList{"GPG backup: 0 exports saved to vault."});
+    // Each export that failed is told, with the earlier file it leaves; no
+    // count passes for a success.
+    QCOMPARE(e.lines, told << "ERROR: GPG backup failed: 3 of 3 exports not saved.");
     for (const QString& name : files)
         QCOMPARE(readFile(e.in("gpg/" + name)), "earlier " + name.toUtf8());
     QCOMPARE(sorted(QDir(e.in("gpg")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)),
@@ -263,13 +271,14 @@ void VaultContentsTest::storeFileReplacesWhole()
     QCOMPARE(permissionBits(stored), 0600);
     QCOMPARE(e.lines, QStringList({"Stored: lp.csv", "Stored: lp.csv"}));
 
-    // A copy that cannot be made leaves the stored one as it was.
+    // A copy that cannot be made leaves the stored one as it was, and says so.
     QVERIFY(QFile::remove(source));
     QVERIFY(!e.vault.storeFile(source, "passwords/lastpass"));
     QCOMPARE(readFile(stored), QByteArray("second"));
     QCOMPARE(QDir(e.in("passwords/lastpass")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{"lp.csv"});
-    QCOMPARE(e.lines.size(), 2);
+    QCOMPARE(e.lines.mid(2), QStringList{"ERROR: passwords/lastpass/lp.csv not written: " + source + ": no such file"
+                                         + VaultFixture::keptEarlier(stored)});
 }
 
 void VaultContentsTest::certificatesShareAName()
@@ -279,10 +288,18 @@ void VaultContentsTest::certificatesShareAName()
     QVERIFY(writeFile(first, "first"));
     QVERIFY(writeFile(second, "second"));
     Engine e;
-    QVERIFY(e.vault.backupCertificates({first, second, home->path() + "/missing.pem"}));
+    QVERIFY(e.vault.backupCertificates({first, second}));
     QCOMPARE(e.lines, QStringList{"Certificates: 2 files backed up."});
     QCOMPARE(readFile(e.in("certificates/cert.pem")), QByteArray("second"));
     QCOMPARE(permissionBits(e.in("certificates/cert.pem")), 0600);
+
+    // One file that is not there makes the backup a failure, told by name.
+    e.lines.clear();
+    const QString missing = home->path() + "/missing.pem";
+    QVERIFY(!e.vault.backupCertificates({first, missing}));
+    QCOMPARE(e.lines, QStringList({"ERROR: certificates/missing.pem not written: " + missing + ": no such file",
+                                   "ERROR: Certificates backup failed: 1 of 2 files not copied."}));
+    QCOMPARE(readFile(e.in("certificates/cert.pem")), QByteArray("first"));
 }
 
 void VaultContentsTest::listAndRetrieve()
@@ -406,8 +423,14 @@ void VaultContentsTest::plantedLinks()
 
     if (pointsAt == "folder") {
         QVERIFY(!written);
-        QVERIFY2(e.lines.contains("ERROR: Not written: " + at + " is a link, not a folder of the vault."),
-                 qPrintable(e.lines.join('\n')));
+        const QString refusal = at + " is a link, not a folder";
+        const QMap<QString, QString> told{{"gpg", "GPG backup failed: " + refusal},
+                                          {"cloud", "cloud/credentials.json not written: " + refusal},
+                                          {"ssh", "SSH backup failed: " + refusal},
+                                          {"store", QString(planted == "passwords" ? "passwords/lastpass" : planted)
+                                                        + "/notes.txt not written: " + refusal},
+                                          {"certificates", "Certificates backup failed: " + refusal}};
+        QCOMPARE(e.lines, QStringList{"ERROR: " + told.value(write)});
         QVERIFY(QDir(outside).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         return;
     }
@@ -533,19 +556,22 @@ void VaultContentsTest::pageFollowsMountState()
 void VaultContentsTest::keychainExport_data()
 {
     QTest::addColumn<QString>("hook");
-    QTest::addColumn<bool>("exported");
-    QTest::newRow("exports") << "printf 'p12 bytes' > \"$o\"" << true;
+    QTest::addColumn<QString>("reason");   // empty: exported
+    QTest::newRow("exports") << "printf 'p12 bytes' > \"$o\"" << "";
     QTest::newRow("exit 1 after a partial file")
-        << "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && printf cut > \"$2\"; shift; done; exit 1" << false;
-    QTest::newRow("exit 0 without a file") << "exit 0" << false;
-    QTest::newRow("past its time-out") << "sleep 60" << false;
-    QTest::newRow("no security tool") << "missing" << false;
+        << "printf cut > \"$o\"; echo 'security: SecKeychainItemExport: User interaction is not allowed.' >&2; exit 1"
+        << "security exited with code 1: security: SecKeychainItemExport: User interaction is not allowed.";
+    QTest::newRow("exit 0 without a file") << "exit 0" << "security wrote no export";
+    QTest::newRow("past its time-out") << "sleep 60" << "security timed out after 1500 ms";
+    QTest::newRow("no security tool") << "missing"
+                                      << "security failed to start: /opt/homebrew/bin/security: not found";
 }
 
 void VaultContentsTest::keychainExport()
 {
     QFETCH(QString, hook);
-    QFETCH(bool, exported);
+    QFETCH(QString, reason);
+    const bool exported = reason.isEmpty();
     QVERIFY(QDir().mkpath(TessarilVault::fixedMountPoint()));
     Page p(hook != "missing");
     p.tab->keychainTimeoutMs = 1500;
@@ -561,7 +587,11 @@ void VaultContentsTest::keychainExport()
     }
     clickButton(p.page(), "Backup Keychain");
 
-    QCOMPARE(p.log(), QStringList{exported ? QStringLiteral("Keychain exported to vault.") : kExportFailed});
+    if (exported)
+        QCOMPARE(p.log(), QStringList{"Keychain exported to vault."});
+    else
+        QCOMPARE(p.log(), QStringList({kExportFailed, "ERROR: certificates/login-keychain.p12 not written: " + reason
+                                                          + VaultFixture::keptEarlier(target)}));
     QCOMPARE(readFile(target), exported ? QByteArray("p12 bytes") : QByteArray("earlier export"));
     QCOMPARE(permissionBits(target), exported ? 0600 : earlierMode);
     // Nothing is left beside it.

@@ -5,6 +5,7 @@
 #include "core/ToolRunner.h"
 #include "vault/TessarilVault.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
@@ -60,6 +61,12 @@ QString ykchalrespAnswer(const QString& challenge)
 {
     return QString::fromLatin1(
         QMessageAuthenticationCode::hash(challenge.toUtf8(), kSlot2Secret, QCryptographicHash::Sha1).toHex());
+}
+
+QString keptEarlier(const QString& path)
+{
+    return QStringLiteral(" \u2014 the vault keeps the earlier one, saved ")
+        + QFileInfo(path).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 MountedFolder::MountedFolder(bool mounted)

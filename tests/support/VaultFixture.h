@@ -30,6 +30,10 @@ void installYkchalresp(FakeTools& tools);
 // What that stand-in answers to the challenge.
 QString ykchalrespAnswer(const QString& challenge);
 
+// What a line that tells a file of the vault was not written adds when an
+// earlier file stays at path: that the vault keeps it, and from when.
+QString keptEarlier(const QString& path);
+
 // An engine over a folder at the fixed mount point, which it takes for a
 // mounted vault (as a volume someone else attached); with mounted false no
 // such folder is made. lines holds every line it reports, errors after

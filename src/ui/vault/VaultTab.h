@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class FidoDeviceManager;
@@ -38,6 +39,9 @@ public:
 
     // How long security may take to export the keychain.
     int keychainTimeoutMs = 30000;
+    // The bytes free in a cloud folder (unset: as the file system reports
+    // them; negative: unknown).
+    std::function<qint64(const QString& folder)> cloudFreeBytes;
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
