@@ -13,6 +13,7 @@
 #include "vault/VaultAuthFile.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
 #include "GpgHome.h"
 #include "ModalDriver.h"
 #include "TestFiles.h"
@@ -28,9 +29,12 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -73,6 +77,8 @@ private Q_SLOTS:
     void nothingMounted();
     void plantedLinks_data();
     void plantedLinks();
+    void fullDiskItemIsTold_data();
+    void fullDiskItemIsTold();
 
     void pageFollowsMountState();
     void keychainExport_data();
@@ -448,6 +454,118 @@ void VaultContentsTest::plantedLinks()
         QVERIFY(!QFileInfo::exists(outside));
     QCOMPARE(QDir(QFileInfo(outside).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              pointsAt == "file" ? QStringList{"file"} : QStringList());
+}
+
+void VaultContentsTest::fullDiskItemIsTold_data()
+{
+    // What is written into a vault that cannot take one of its items (a
+    // limit on file sizes stands for a full disk: the system's reason is
+    // "File too large" rather than "No space left on device").
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("SSH backup") << "ssh";
+    QTest::newRow("GPG backup") << "gpg";
+    QTest::newRow("certificates") << "certificates";
+    QTest::newRow("stored file") << "store";
+    QTest::newRow("cloud credential") << "cloud";
+}
+
+void VaultContentsTest::fullDiskItemIsTold()
+{
+    QFETCH(QString, kind);
+    // OT_TEST_SMALL_VOLUME may name an empty small file system (a tmpfs):
+    // the vault is then attached there and the disk is filled for real.
+    const QString smallVolume = qEnvironmentVariable("OT_TEST_SMALL_VOLUME");
+    std::unique_ptr<QTemporaryDir> volume;
+    std::unique_ptr<ScopedEnv> volumesRoot;
+    if (!smallVolume.isEmpty()) {
+        volume = std::make_unique<QTemporaryDir>(smallVolume + "/volumes-XXXXXX");
+        QVERIFY(volume->isValid());
+        volumesRoot = std::make_unique<ScopedEnv>("OT_VOLUMES_ROOT", QFile::encodeName(volume->path()));
+    }
+    const bool reallyFull = volume != nullptr;
+    const QString reason = QString::fromLocal8Bit(std::strerror(reallyFull ? ENOSPC : EFBIG));
+    rlim_t limit = 50000;
+    const QByteArray big(2 * limit, 'k');
+    std::unique_ptr<GpgHome> gnupg;
+    Engine e;
+    // The item that cannot be written, in the vault; an earlier one stays.
+    QString item;
+    QString successLine;
+    QString summary;
+    if (kind == "ssh") {
+        QVERIFY(writeFile(sshPath("id_small"), "small key"));
+        QVERIFY(writeFile(sshPath("id_big"), big));
+        item = "ssh/id_big";
+        successLine = "SSH backup:";
+        summary = QStringLiteral("SSH backup failed: %1 of 2 files not copied.").arg(reallyFull ? 2 : 1);
+    } else if (kind == "gpg") {
+        gnupg = std::make_unique<GpgHome>();
+        const QString fpr = gnupg->generateKey("Ann <ann@example.org>", "rsa2048");
+        QVERIFY2(!fpr.isEmpty(), qPrintable(gnupg->errorString()));
+        // Room for the public keys, not for the secret ones.
+        const qsizetype publicSize = gnupg->gpg({"--armor", "--export"}).stdOut.size();
+        const qsizetype secretSize = gnupg->gpg({"--armor", "--export-secret-keys"}).stdOut.size();
+        QVERIFY(publicSize > 0 && secretSize > publicSize);
+        limit = rlim_t(publicSize + secretSize) / 2;
+        item = "gpg/secret-keys.asc";
+        successLine = "GPG backup:";
+        summary = QStringLiteral("GPG backup failed: %1 of 3 exports not saved.").arg(reallyFull ? 3 : 1);
+    } else if (kind == "certificates" || kind == "store") {
+        QVERIFY(writeFile(home->path() + "/src/big.p12", big));
+        item = (kind == "store" ? "files" : "certificates") + QStringLiteral("/big.p12");
+        successLine = kind == "store" ? "Stored:" : "Certificates:";
+        if (kind == "certificates")
+            summary = QStringLiteral("Certificates backup failed: 1 of 1 files not copied.");
+    } else {
+        item = "cloud/credentials.json";
+        successLine = "Cloud credential saved:";
+    }
+    // A credentials file must hold a list to be added to.
+    const QByteArray earlier = kind == "cloud" ? QByteArray("[]") : QByteArray("earlier copy");
+    QVERIFY(writeFile(e.in(item), earlier));
+    const QString kept = VaultFixture::keptEarlier(e.in(item));
+    if (reallyFull) {
+        QFile filler(volume->path() + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        for (const qint64 piece : {qint64(1) << 16, qint64(4096), qint64(1)}) {
+            const QByteArray bytes(piece, 'f');
+            while (filler.write(bytes) == piece) {
+            }
+        }
+    }
+
+    bool done = true;
+    {
+        std::unique_ptr<FileSizeLimit> diskFull;
+        if (!reallyFull)
+            diskFull = std::make_unique<FileSizeLimit>(limit);
+        if (kind == "ssh")
+            done = e.vault.backupSshKeys();
+        else if (kind == "gpg")
+            done = e.vault.backupGpgKeyring();
+        else if (kind == "certificates")
+            done = e.vault.backupCertificates({home->path() + "/src/big.p12"});
+        else if (kind == "store")
+            done = e.vault.storeFile(home->path() + "/src/big.p12", "files");
+        else
+            done = e.vault.saveCloudCredential({"aws", "default", "1", "AKIA1", QString::fromLatin1(big), {}, {}, {}});
+    }
+
+    QVERIFY(!done);
+    const QString told = "ERROR: " + item + " not written: " + reason + kept;
+    QVERIFY2(e.lines.contains(told), qPrintable(e.lines.join('\n')));
+    for (const QString& line : e.lines)
+        QVERIFY2(!line.startsWith(successLine), qPrintable(line));
+    QCOMPARE(e.lines.last(), summary.isEmpty() ? told : "ERROR: " + summary);
+    // The earlier copy is whole, and nothing cut is left beside it.
+    QCOMPARE(readFile(e.in(item)), earlier);
+    const QDir folder(QFileInfo(e.in(item)).path());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        QVERIFY2(!name.startsWith('.'), qPrintable(name));
+    if (kind == "ssh" && !reallyFull)
+        QCOMPARE(readFile(e.in("ssh/id_small")), QByteArray("small key"));
+    if (kind == "gpg" && !reallyFull)
+        QVERIFY(readFile(e.in("gpg/public-keys.asc")).startsWith("-----BEGIN PGP PUBLIC KEY BLOCK-----"));
 }
 
 namespace {
