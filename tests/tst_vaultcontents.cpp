@@ -517,7 +517,8 @@ void VaultContentsTest::mountPointIsALink()
     // Nothing is mounted there as far as the engine goes: nothing is
     // written, through the link or otherwise.
     QVERIFY(!e.vault.isMounted());
-    // The write probe goes no further: it makes no file through the link.
+    // The engine takes a vault it attached for writable without a probe;
+    // the probe of any other makes no file through the link.
     QCOMPARE(e.vault.isWritable(), mountedFirst);
     QVERIFY(!e.vault.storeFile(source, "files"));
     QVERIFY(!e.vault.backupGpgKeyring());
