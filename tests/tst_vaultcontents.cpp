@@ -87,6 +87,7 @@ private Q_SLOTS:
     void keychainExport_data();
     void keychainExport();
     void keychainNeedsAVault();
+    void keychainExportOnAFullDisk();
     void storeFileFromPage();
 
 private:
@@ -812,6 +813,30 @@ void VaultContentsTest::keychainNeedsAVault()
     QCOMPARE(p.log(), QStringList());
 }
 
+void VaultContentsTest::keychainExportOnAFullDisk()
+{
+    QVERIFY(QDir().mkpath(TessarilVault::fixedMountPoint()));
+    Page p;
+    // security writes an export larger than the disk can take.
+    p.tools.setHook("security", "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && o=$2; shift; done\n"
+                                "head -c 100000 /dev/zero > \"$o\" || exit 1");
+    {
+        FileSizeLimit diskFull(50000);
+        clickButton(p.page(), "Backup Keychain");
+    }
+    const QStringList log = p.log();
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(0), kExportFailed);
+    // security's own last words on it follow (here the shell's, whose
+    // writer the limit stopped).
+    QVERIFY2(log.at(1).startsWith("ERROR: certificates/login-keychain.p12 not written: security exited with code 1: ")
+                 && log.at(1).size() > 80,
+             qPrintable(log.at(1)));
+    QCOMPARE(QDir(TessarilVault::fixedMountPoint() + "/certificates")
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
 void VaultContentsTest::storeFileFromPage()
 {
     QVERIFY(QDir().mkpath(TessarilVault::fixedMountPoint()));
@@ -827,6 +852,18 @@ void VaultContentsTest::storeFileFromPage()
     clickButton(p.page(), "Store File...");
     QCOMPARE(p.driver.titles, QStringList({"Store in Vault", "Store in Vault"}));
     QCOMPARE(p.log(), QStringList{"Stored: notes.txt"});
+    QCOMPARE(readFile(TessarilVault::fixedMountPoint() + "/files/notes.txt"), QByteArray("secret notes"));
+
+    // A file the disk cannot take is told, by name and reason, and not as stored.
+    QVERIFY(writeFile(source, QByteArray(100000, 'n')));
+    p.driver.chooseFile(source);
+    {
+        FileSizeLimit diskFull(50000);
+        clickButton(p.page(), "Store File...");
+    }
+    QCOMPARE(p.log().mid(1), QStringList{"ERROR: files/notes.txt not written: "
+                                         + QString::fromLocal8Bit(std::strerror(EFBIG))
+                                         + VaultFixture::keptEarlier(TessarilVault::fixedMountPoint() + "/files/notes.txt")});
     QCOMPARE(readFile(TessarilVault::fixedMountPoint() + "/files/notes.txt"), QByteArray("secret notes"));
 }
 
