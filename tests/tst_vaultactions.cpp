@@ -50,7 +50,14 @@ struct Actions {
         // The vault list fills when its page is first shown.
         tab->show();
     }
-    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
+    // The vault list once the latest fill is in (its sizes are summed off
+    // the window's thread).
+    QTreeWidget* list() const
+    {
+        if (!QTest::qWaitFor([this] { return VaultFixture::vaultListFilled(tab.get()); }))
+            qWarning("The vault list was not filled in time.");
+        return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"));
+    }
     int rowOf(const QString& path) const
     {
         for (int i = 0; i < list()->topLevelItemCount(); ++i) {

@@ -84,6 +84,13 @@ struct Unlock {
         auth->setCurrentIndex(auth->findData(method));
     }
     void create() { clickButton(tab.get(), QStringLiteral("Create Vault")); }
+    // The vault list once the latest fill is in.
+    QTreeWidget* vaultList() const
+    {
+        if (!QTest::qWaitFor([this] { return VaultFixture::vaultListFilled(tab.get()); }))
+            qWarning("The vault list was not filled in time.");
+        return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"));
+    }
     QStringList log() const
     {
         const QString text = tab->findChild<QTextEdit*>()->toPlainText();
@@ -219,7 +226,7 @@ void VaultUnlockTest::passwordCreate()
     QCOMPARE(u.profile.vaultPaths(), QStringList{path});
     QCOMPARE(audit.size(), 1);
     QCOMPARE(audit.at(0), (QList<QVariant>{"Vault Create", "password", true, path}));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItemCount(), 1);
+    QCOMPARE(u.vaultList()->topLevelItemCount(), 1);
 }
 
 void VaultUnlockTest::refusedBeforeAnyPrompt_data()
@@ -332,7 +339,7 @@ void VaultUnlockTest::yubiKeyRoundTrip()
     QCOMPARE(mounted.size(), 1);
     QCOMPARE(u.tools.arguments("ykchalresp"), QStringList({"-2", "-x", challenge}));
     QVERIFY(u.log().contains("Computing HMAC challenge-response... Touch your YubiKey."));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
+    QCOMPARE(u.vaultList()->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
 }
 
 void VaultUnlockTest::yubiKeyWithoutAnswer()

@@ -3,6 +3,7 @@
 #include "FakeTools.h"
 
 #include "core/ToolRunner.h"
+#include "ui/widgets/PageFill.h"
 #include "vault/TessarilVault.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QProcessEnvironment>
+#include <QWidget>
 
 namespace VaultFixture {
 
@@ -61,6 +63,12 @@ QString ykchalrespAnswer(const QString& challenge)
 {
     return QString::fromLatin1(
         QMessageAuthenticationCode::hash(challenge.toUtf8(), kSlot2Secret, QCryptographicHash::Sha1).toHex());
+}
+
+bool vaultListFilled(const QWidget* tab)
+{
+    const auto* fill = tab->findChild<PageFill*>();
+    return fill && fill->hasStarted() && !fill->isFilling();
 }
 
 QString keptEarlier(const QString& path)
