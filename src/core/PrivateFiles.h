@@ -19,12 +19,14 @@ namespace PrivateFiles {
 bool writeOwnerOnly(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 // The same for a file whose name someone else may have taken first: in a
-// folder others may write to (the shared temporary folder), and anything
-// written into a vault or beside its image. The data goes to a 0600
-// temporary file of this program's own beside path, which is then renamed
-// over path. A link planted at path is replaced, never written through
-// (QSaveFile, behind writeOwnerOnly, writes into the link's target). False with the reason when any step fails, the
-// rename included (another user's file at that name in a sticky folder).
+// folder others may write to (the shared temporary folder), or beside a
+// vault's image. Folder::replace in the folder of path: the data goes to a
+// 0600 temporary file of this program's own beside path, which is then
+// renamed over path. A link planted at path is replaced, never written
+// through (QSaveFile, behind writeOwnerOnly, writes into the link's target).
+// False with the system's reason when any step fails, the rename included
+// (another user's file at that name in a sticky folder). Inside a vault,
+// where a folder on the way may be swapped too, the vault's Folder is used.
 bool replaceOwnerOnly(const QString& path, const QByteArray& data, QString* error = nullptr);
 // The same with what source gives until its end, read in pieces (a file the
 // user keeps in a vault may be large). False, with the reason, when a byte
