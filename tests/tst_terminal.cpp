@@ -43,6 +43,8 @@ private Q_SLOTS:
     void oldLinesFallAwayAtTheTop();
     void sequences_data();
     void sequences();
+    void rowsAtTheWidth_data();
+    void rowsAtTheWidth();
     void invalidUtf8LosesNoByte_data();
     void invalidUtf8LosesNoByte();
     void recordedPrograms_data();
@@ -63,6 +65,8 @@ private Q_SLOTS:
     void destroyingARunningTerminalEndsItsChild();
     void earlySigtermNeverRunsTheParentsHandler();
     void pasteReachesTheProgram();
+    void pasteIntoBashRunsNothingBeforeReturn();
+    void bracketedPasteCannotEndItself();
     void sshArgumentsAndTitle_data();
     void sshArgumentsAndTitle();
     void optionLikeSshTargetsStartNothing_data();
@@ -195,6 +199,23 @@ QString screenTranscript(const QList<QByteArray>& chunks, int columns = 120, int
         transcript.collect(screen);
     }
     return transcript.of(screen);
+}
+
+// The rows a screen of the size shows after the chunks: finished rows, then
+// the current line's, trailing blanks and empty rows left out.
+QStringList shownRows(const QList<QByteArray>& chunks, int columns, int rows)
+{
+    TerminalScreen screen(TerminalWidget::availableThemes().first());
+    screen.setSize(columns, rows);
+    QString text;
+    for (const QByteArray& chunk : chunks) {
+        screen.feed(chunk);
+        text += screen.takeFinishedLines().text;
+    }
+    const TerminalLine& line = screen.currentLine();
+    for (int row = 0; row < line.rowCount(); ++row)
+        text += (row > 0 ? QStringLiteral("\n") : QString()) + line.row(row).text();
+    return screenRows(text);
 }
 
 QByteArray fixture(const QString& name)
@@ -499,6 +520,55 @@ void TerminalTest::sequences()
     QCOMPARE(runsAfter(cut(bytes, 1)), expected);
 }
 
+void TerminalTest::rowsAtTheWidth_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");   // rows joined by "|"
+    QTest::addColumn<int>("height");
+    // All on a screen ten columns wide.
+    QTest::newRow("a full row waits at the margin") << QByteArray("0123456789\rX") << "X123456789" << 24;
+    QTest::newRow("the next character wraps") << QByteArray("0123456789ab") << "0123456789|ab" << 24;
+    QTest::newRow("carriage return goes to the cursor's row")
+        << QByteArray("0123456789abc\rX") << "0123456789|Xbc" << 24;
+    QTest::newRow("cursor up moves within the line")
+        << QByteArray("0123456789abc\x1b[AX") << "012X456789|abc" << 24;
+    QTest::newRow("erase acts on the cursor's row")
+        << QByteArray("0123456789abc\x1b[A\x1b[K") << "012|abc" << 24;
+    QTest::newRow("line feed moves down a row of the line")
+        << QByteArray("0123456789abc\x1b[A\r\nX") << "0123456789|Xbc" << 24;
+    QTest::newRow("cursor up stays in the line") << QByteArray("done\r\n0123\x1b[2AX") << "done|0123X" << 24;
+    QTest::newRow("rows above the screen are out of reach")
+        << QByteArray(50, 'x') + "\x1b[9AY" << "xxxxxxxxxx|xxxxxxxxxx|xxxxxxxxxY|xxxxxxxxxx|xxxxxxxxxx" << 3;
+    QTest::newRow("erase below ends the line there")
+        << QByteArray("0123456789abc\x1b[A\x1b[5G\x1b[J") << "0123" << 24;
+    QTest::newRow("a wide character at the margin goes whole to the next row")
+        << QByteArray("012345678\xe6\xbc\xa2") << QString::fromUtf8("012345678|\xe6\xbc\xa2") << 24;
+    QTest::newRow("backspace counts a wide character as two columns")
+        << QByteArray("ab\xe6\xbc\xa2\xe5\xad\x97" "cd\b\b\b\bX") << QString::fromUtf8("ab\xe6\xbc\xa2X cd") << 24;
+    QTest::newRow("a combining mark joins the character before it")
+        << QByteArray("cafe\xcc\x81\bX!") << "cafX!" << 24;
+    QTest::newRow("a mark at the margin joins the last character")
+        << QByteArray("012345678e\xcc\x81x") << QString::fromUtf8("012345678e\xcc\x81|x") << 24;
+    QTest::newRow("a character outside the basic plane is never split")
+        << QByteArray("\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91")
+        << QString::fromUtf8("\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91\xf0\x9f\x94\x91|\xf0\x9f\x94\x91") << 24;
+    QTest::newRow("cursor to a column") << QByteArray("nm\x1b[6Gvalue") << "nm   value" << 24;
+    QTest::newRow("progress line redrawn from column 1")
+        << QByteArray("\x1b[1G\x1b[2KAt 5%\x1b[1G\x1b[2KAt 50%") << "At 50%" << 24;
+    QTest::newRow("erase characters") << QByteArray("abcdef\x1b[2G\x1b[3X") << "a   ef" << 24;
+    QTest::newRow("erase characters to the end") << QByteArray("abcdef\x1b[4G\x1b[9Xz") << "abcz" << 24;
+}
+
+// Rows as a terminal ten columns wide shows them, fed whole and byte by byte.
+void TerminalTest::rowsAtTheWidth()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QFETCH(int, height);
+    QCOMPARE(shownRows({bytes}, 10, height).join(QLatin1Char('|')), expected);
+    QCOMPARE(shownRows(cut(bytes, 1), 10, height).join(QLatin1Char('|')), expected);
+}
+
 void TerminalTest::invalidUtf8LosesNoByte_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -662,22 +732,9 @@ void TerminalTest::judgedByAReferenceTerminal()
     const QStringList expected = referenceScreen(bytes, columns);
     QVERIFY2(expected.join(QLatin1Char('\n')).contains(shows), qPrintable(expected.join(QLatin1Char('\n'))));
 
-    const auto screenShows = [columns](const QList<QByteArray>& chunks) {
-        TerminalScreen screen(TerminalWidget::availableThemes().first());
-        screen.setSize(columns, 24);
-        QString text;
-        for (const QByteArray& chunk : chunks) {
-            screen.feed(chunk);
-            text += screen.takeFinishedLines().text;
-        }
-        const TerminalLine& line = screen.currentLine();
-        for (int row = 0; row < line.rowCount(); ++row)
-            text += (row > 0 ? QStringLiteral("\n") : QString()) + line.row(row).text();
-        return screenRows(text);
-    };
-    QCOMPARE(screenShows({bytes}), expected);
+    QCOMPARE(shownRows({bytes}, columns, 24), expected);
     for (qsizetype at = 1; at < bytes.size(); ++at) {
-        const QStringList shown = screenShows({bytes.left(at), bytes.mid(at)});
+        const QStringList shown = shownRows({bytes.left(at), bytes.mid(at)}, columns, 24);
         if (shown != expected)
             QFAIL(qPrintable(QStringLiteral("cut at byte %1:\n%2").arg(at).arg(shown.join(QLatin1Char('\n')))));
     }
@@ -952,6 +1009,57 @@ void TerminalTest::pasteReachesTheProgram()
     QVERIFY(finished.wait(20000));
     QVERIFY2(screenText(terminal).contains(QString::fromUtf8("got:first line|caf\xc3\xa9 \xe2\x82\xac")),
              qPrintable(screenText(terminal)));
+}
+
+// bash asks for pasted text to come marked: a multi-line paste then waits
+// for Return, as text copied from a web page must. Shift+Insert pastes.
+void TerminalTest::pasteIntoBashRunsNothingBeforeReturn()
+{
+    QTemporaryDir dir;
+    TerminalWidget terminal;
+    terminal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&terminal));
+    QVERIFY(terminal.startProcess(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("cd \"$1\" && PS1='$ ' exec bash --norc --noprofile"),
+         QStringLiteral("sh"), dir.path()}));
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("$ ")), 20000);
+    QApplication::clipboard()->setText(QStringLiteral("touch A\ntouch B"));
+    QTest::keyClick(viewOf(terminal), Qt::Key_Insert, Qt::ShiftModifier);
+    // bash shows the whole paste once it has read it; had it run the first
+    // line on its own, that command would have finished before.
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("touch B")), 20000);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("A"))));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("B"))));
+    QTest::keyClick(viewOf(terminal), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QStringLiteral("A")))
+                                 && QFileInfo::exists(dir.filePath(QStringLiteral("B"))),
+                             20000);
+    QSignalSpy finished(&terminal, &TerminalWidget::processFinished);
+    terminal.sendText(QStringLiteral("exit\r"));
+    QVERIFY(finished.wait(20000));
+}
+
+// Within the marks an ESC could end the paste and let what follows run as
+// typed: none reaches the program. Without the marks, nothing is added.
+void TerminalTest::bracketedPasteCannotEndItself()
+{
+    TerminalWidget terminal;
+    QVERIFY(terminal.startProcess(QStringLiteral("sh"),
+                                  {QStringLiteral("-c"),
+                                   QStringLiteral("stty raw -echo; echo READY; od -An -tx1 -N 4; "
+                                                  "printf '\\033[?2004h'; echo MARKED; od -An -tx1 -N 21")}));
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("READY")), 20000);
+    terminal.pasteText(QStringLiteral("a\nb\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("MARKED")), 20000);
+    terminal.pasteText(QStringLiteral("a\x1b[201~b\nc"));
+    QSignalSpy finished(&terminal, &TerminalWidget::processFinished);
+    QVERIFY(finished.wait(20000));
+    const QStringList lines = screenText(terminal).split(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(QStringLiteral(" 61 0d 62 0d")), qPrintable(lines.join(QLatin1Char('|'))));
+    const qsizetype marked = lines.indexOf(QStringLiteral("MARKED"));
+    QCOMPARE(lines.mid(marked + 1, 2),
+             (QStringList{" 1b 5b 32 30 30 7e 61 5b 32 30 31 7e 62 0d 63 1b", " 5b 32 30 31 7e"}));
 }
 
 void TerminalTest::sshArgumentsAndTitle_data()
