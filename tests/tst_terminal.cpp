@@ -54,6 +54,7 @@ private Q_SLOTS:
     void randomStreamsShowTheSameInAnyChunks_data();
     void randomStreamsShowTheSameInAnyChunks();
     void longLineWrapsAtTheWidth();
+    void floodShowsTheLatestRowsWhole();
 
     void environment();
     void exitCodes_data();
@@ -796,6 +797,42 @@ void TerminalTest::longLineWrapsAtTheWidth()
         lengths << QString::number(block.length() - 1);
     QCOMPARE(lengths, (QStringList{"120", "120", "120", "100", "2"}));
     QCOMPARE(screenTranscript(cut(line, 7)), screenTranscript({line}));
+}
+
+// A flood of long lines is shown a bounded part per frame; once it is over
+// the view holds the latest rows, whole and in order, as the screen alone
+// finished them.
+void TerminalTest::floodShowsTheLatestRowsWhole()
+{
+    QByteArray flood;
+    QRandomGenerator random(20260612);
+    for (int line = 1; flood.size() < 3 * 1024 * 1024; ++line) {
+        QByteArray text = "line " + QByteArray::number(line) + ":";
+        const int length = 2000 + int(random.bounded(7001));
+        while (text.size() < length)
+            text += " " + QByteArray::number(random.bounded(100000));
+        flood += text.left(length) + "\r\n";
+    }
+    TerminalScreen alone(TerminalWidget::availableThemes().first());
+    alone.setHistoryLimit(1000000, 1000000000);
+    alone.feed(flood);
+    QStringList expected = alone.takeFinishedLines().text.split(QLatin1Char('\n'));
+    expected.removeLast();   // after the last line break
+
+    TerminalWidget terminal;
+    terminal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&terminal));
+    terminal.setScreenSize(120, 40);
+    for (qsizetype at = 0; at < flood.size(); at += 4096) {
+        terminal.processOutput(flood.mid(at, 4096));
+        QCoreApplication::processEvents();
+    }
+    const QTextDocument* document = viewOf(terminal)->document();
+    QTRY_COMPARE_WITH_TIMEOUT(document->lastBlock().previous().text(), expected.last(), 20000);
+    QVERIFY(document->blockCount() <= terminal.maxBlocks);
+    const QStringList shown = screenText(terminal).split(QLatin1Char('\n'));
+    QCOMPARE(shown.last(), QString());
+    QCOMPARE(shown.mid(0, shown.size() - 1), expected.mid(expected.size() - (shown.size() - 1)));
 }
 
 void TerminalTest::environment()

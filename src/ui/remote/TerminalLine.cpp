@@ -19,14 +19,6 @@ QString textOf(char32_t codePoint)
 
 // --- TerminalRow --------------------------------------------------------
 
-qsizetype TerminalRow::unitsAt(int column) const
-{
-    const char16_t ch = cells[size_t(column)].ch;
-    if (ch == tail)
-        return 0;
-    return ch == aside ? asideText.value(column).size() : 1;
-}
-
 QString TerminalRow::text() const
 {
     QString out;

@@ -58,6 +58,43 @@ public:
             visit(QStringView(all).sliced(start, at - start), style);
     }
 
+    // Appends the row's text to out and calls addSpan(qsizetype length,
+    // quint16 style) for each run of one style, in order.
+    template<typename AddSpan>
+    void appendTo(QString& out, AddSpan addSpan) const
+    {
+        qsizetype units = 0;
+        for (int column = 0; column < size(); ++column)
+            units += unitsAt(column);
+        const qsizetype base = out.size();
+        out.resize(base + units);
+        QChar* to = out.data() + base;
+        qsizetype runLength = 0;
+        quint16 style = blankStyle;
+        for (int column = 0; column < size(); ++column) {
+            const Cell& cell = cells[size_t(column)];
+            qsizetype length = 1;
+            if (cell.ch == tail)
+                continue;
+            if (cell.ch == aside) {
+                const QString text = asideText.value(column);
+                length = text.size();
+                std::copy(text.cbegin(), text.cend(), to);
+                to += length;
+            } else {
+                *to++ = QChar(cell.ch);
+            }
+            if (runLength > 0 && cell.style != style) {
+                addSpan(runLength, style);
+                runLength = 0;
+            }
+            style = cell.style;
+            runLength += length;
+        }
+        if (runLength > 0)
+            addSpan(runLength, style);
+    }
+
     // Narrow characters of the basic plane without marks, one cell each.
     void placeNarrow(int column, QStringView text, quint16 style);
     // Any character of one or two columns.
@@ -84,7 +121,13 @@ private:
     static constexpr char16_t tail = 0xFFFF;
     static constexpr char16_t aside = 0xFFFE;
 
-    qsizetype unitsAt(int column) const;
+    qsizetype unitsAt(int column) const
+    {
+        const char16_t ch = cells[size_t(column)].ch;
+        if (ch == tail)
+            return 0;
+        return ch == aside ? asideText.value(column).size() : 1;
+    }
     void padTo(int columns);
     void breakWide(int column);
     void forgetAside(int from, int to);

@@ -99,21 +99,37 @@ void TerminalScreen::scrollOff()
         line.takeTopRows(excess, [this](const TerminalRow& row) { finishRow(row); });
 }
 
+void TerminalScreen::addSpan(qsizetype length, quint16 runStyle)
+{
+    if (!finished.spans.empty() && finished.spans.back().style == runStyle)
+        finished.spans.back().length += length;
+    else
+        finished.spans.push_back({length, runStyle});
+}
+
 void TerminalScreen::finishRow(const TerminalRow& row)
 {
     const qsizetype before = finished.text.size();
-    const auto add = [this](QStringView text, quint16 runStyle) {
-        finished.text.append(text);
-        if (!finished.spans.empty() && finished.spans.back().style == runStyle)
-            finished.spans.back().length += text.size();
-        else
-            finished.spans.push_back({text.size(), runStyle});
-    };
-    row.forEachRun(add);
-    add(u"\n", finished.spans.empty() ? style : finished.spans.back().style);
+    row.appendTo(finished.text, [this](qsizetype length, quint16 runStyle) { addSpan(length, runStyle); });
+    finished.text.append(QLatin1Char('\n'));
+    addSpan(1, finished.spans.empty() ? style : finished.spans.back().style);
     ++finishedLines;
     finishedCharacters += finished.text.size() - before;
     dropOldRows();
+}
+
+void TerminalScreen::dropFinished(qsizetype length, int rows)
+{
+    length = std::min(length, finished.text.size());
+    finished.text.remove(0, length);
+    size_t first = 0;
+    while (first < finished.spans.size() && finished.spans[first].length <= length)
+        length -= finished.spans[first++].length;
+    finished.spans.erase(finished.spans.begin(), finished.spans.begin() + qsizetype(first));
+    if (length > 0 && !finished.spans.empty())
+        finished.spans.front().length -= length;
+    finishedLines = std::max(0, finishedLines - rows);
+    finishedCharacters = finished.text.size();
 }
 
 // Rows beyond what the history keeps would fall away in the view unseen:
@@ -134,17 +150,8 @@ void TerminalScreen::dropOldRows()
     }
     if (cut == 0)
         return;
-    finished.text.remove(0, cut);
-    qsizetype left = cut;
-    size_t first = 0;
-    while (first < finished.spans.size() && finished.spans[first].length <= left)
-        left -= finished.spans[first++].length;
-    finished.spans.erase(finished.spans.begin(), finished.spans.begin() + qsizetype(first));
-    if (left > 0 && !finished.spans.empty())
-        finished.spans.front().length -= left;
     finished.dropped += finishedLines - kept;
-    finishedLines = kept;
-    finishedCharacters = finished.text.size();
+    dropFinished(cut, finishedLines - kept);
 }
 
 void TerminalScreen::execute(char control)

@@ -83,6 +83,12 @@ public:
     qsizetype finishedCharacterCount() const { return finishedCharacters; }
     // Hands over the finished rows and forgets them.
     Finished takeFinishedLines();
+    // The finished rows as they wait, for a reader that takes them a few at
+    // a time: dropFinished forgets the first rows, length characters.
+    const Finished& finishedRows() const { return finished; }
+    void dropFinished(qsizetype length, int rows);
+    // Rows dropped unshown since the last call, beyond the history limit.
+    qint64 takeDroppedCount() { return std::exchange(finished.dropped, 0); }
 
     QColor currentFg;
     QColor currentBg;
@@ -97,6 +103,7 @@ private:
     void writeText();
     void finishLine();
     void finishRow(const TerminalRow& row);
+    void addSpan(qsizetype length, quint16 runStyle);
     void scrollOff();
     void dropOldRows();
     void setModes(const TerminalSequence& sequence, bool on);

@@ -41,7 +41,7 @@ namespace {
 constexpr int readChunk = 4096;
 // Output shown in one frame at most, so that laying it out never stalls
 // the window.
-constexpr qsizetype maxFrameCharacters = 256 * 1024;
+constexpr qsizetype maxFrameCharacters = 128 * 1024;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -239,7 +239,7 @@ TerminalWidget::TerminalWidget(QWidget* parent)
 
     frameTimer = new QTimer(this);
     frameTimer->setSingleShot(true);
-    connect(frameTimer, &QTimer::timeout, this, &TerminalWidget::showOutput);
+    connect(frameTimer, &QTimer::timeout, this, [this] { showOutput(); });
 }
 
 TerminalWidget::~TerminalWidget()
@@ -283,7 +283,7 @@ bool TerminalWidget::startProcess(const QString& program, const QStringList& arg
     size.ws_col = 120;
     // What the last program left (a line it was writing, the modes it set)
     // is no part of this one's screen.
-    showOutput();
+    showOutput(true);
     forgetShownLine();
     screen->resetModes();
     setScreenSize(size.ws_col, size.ws_row);
@@ -380,12 +380,10 @@ void TerminalWidget::setScreenSize(int columns, int rows)
 {
     if (columns == screen->columns() && rows == screen->rows())
         return;
-    // Rows not yet shown were written at the old width.
-    if (outputPending)
-        showOutput();
+    // The current line is cut to the new width: the view follows.
     screen->setSize(columns, rows);
     outputPending = true;
-    showOutput();
+    scheduleFrame();
 }
 
 void TerminalWidget::onReadyRead()
@@ -580,7 +578,7 @@ void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 {
     // Output not yet shown was written in the colours of the theme before.
     if (outputPending)
-        showOutput();
+        showOutput(true);
     theme = newTheme;
     screen->setTheme(theme);
     view->setStyleSheet(QStringLiteral("QPlainTextEdit {  background-color: %1;  color: %2;  "
@@ -593,20 +591,18 @@ void TerminalWidget::processOutput(const QByteArray& data)
     screen->setHistoryLimit(maxBlocks, maxCharacters);
     screen->feed(data);
     outputPending = true;
-    // However fast output comes, what one frame shows stays small enough to
-    // lay out without the window stalling. Once more rows wait than the
-    // view keeps, a frame shows only the last of them, whatever comes.
-    if (screen->finishedLineCount() < maxBlocks && screen->finishedCharacterCount() >= maxFrameCharacters) {
-        showOutput();
-        return;
-    }
+    scheduleFrame();
+}
+
+// The first output after a pause shows at once; what follows within a frame
+// is shown together when the frame is over. A frame lasts at least four
+// times as long as showing the last one took, so a flood of output is read
+// rather than laid out, and rows that would fall away at the top before
+// they were ever seen are never laid out.
+void TerminalWidget::scheduleFrame()
+{
     if (frameTimer->isActive())
         return;
-    // The first output after a pause shows at once; what follows within a
-    // frame is shown together when the frame is over. A frame lasts at least
-    // four times as long as showing the last one took, so a flood of output
-    // is read rather than laid out, and rows that would fall away at the
-    // top before they were ever seen are never laid out.
     const qint64 frame = std::max<qint64>(frameMs, 4 * lastShowMs);
     if (frameMs <= 0 || !sinceShown.isValid() || sinceShown.elapsed() >= frame)
         showOutput();
@@ -614,10 +610,34 @@ void TerminalWidget::processOutput(const QByteArray& data)
         frameTimer->start(int(frame - sinceShown.elapsed()));
 }
 
-// The view's last blocks show the current line's rows; rows finished since
-// the last frame go in before them, in as few inserts as their colours
-// allow.
-void TerminalWidget::showOutput()
+// Rows finished since the last frame wait in the screen; the rows the view
+// would drop at once never go in. A frame takes whole rows from the front
+// of what waits, no more than maxFrameCharacters of them, so that however
+// much came in, one frame costs about the same; the rest follows in the
+// next frames. The current line's rows go in once no finished row waits.
+bool TerminalWidget::dropRowsBeyondTheView()
+{
+    // Rows went unshown: what the view holds no longer joins on.
+    bool cleared = screen->takeDroppedCount() > 0;
+    const TerminalScreen::Finished& waiting = screen->finishedRows();
+    const int room = std::max(1, maxBlocks - screen->currentLine().rowCount());
+    const int rows = screen->finishedLineCount();
+    qsizetype cut = 0;
+    int dropped = 0;
+    while (rows - dropped > room || waiting.text.size() - cut > maxCharacters) {
+        cut = waiting.text.indexOf(QLatin1Char('\n'), cut) + 1;
+        ++dropped;
+    }
+    if (dropped > 0) {
+        screen->dropFinished(cut, dropped);
+        cleared = true;
+    }
+    return cleared;
+}
+
+// The view's last blocks show the current line's rows; finished rows go in
+// before them, in as few inserts as their colours allow.
+void TerminalWidget::showOutput(bool everything)
 {
     frameTimer->stop();
     if (!outputPending)
@@ -629,21 +649,7 @@ void TerminalWidget::showOutput()
     QTextDocument* document = view->document();
     QTextCursor cursor(document);
     cursor.beginEditBlock();
-    const int lines = screen->finishedLineCount();
-    const TerminalScreen::Finished finished = screen->takeFinishedLines();
-    const TerminalLine& line = screen->currentLine();
-
-    // More new rows than the view keeps: the old ones all go, and so do the
-    // new ones that would fall away at once.
-    qsizetype startAt = 0;
-    const int room = std::max(1, maxBlocks - line.rowCount());
-    bool cleared = finished.dropped > 0 || lines > room;
-    for (int skip = lines - room; skip > 0; --skip)
-        startAt = finished.text.indexOf(QLatin1Char('\n'), startAt) + 1;
-    while (finished.text.size() - startAt > maxCharacters) {
-        startAt = finished.text.indexOf(QLatin1Char('\n'), startAt) + 1;
-        cleared = true;
-    }
+    const bool cleared = dropRowsBeyondTheView();
     if (cleared) {
         cursor.select(QTextCursor::Document);
         cursor.removeSelectedText();
@@ -653,11 +659,24 @@ void TerminalWidget::showOutput()
         lineOffset = 0;
     }
 
-    // What goes in after the text before the current line: the rows
-    // finished since, then the current line's rows. Mostly it begins with
-    // what the last frame showed of the current line (a line that grew, a
-    // line that ended); that part stays in the view as it is, untouched, so
-    // a long line is not laid out again and again.
+    // This frame's rows: the first that wait, whole.
+    const TerminalScreen::Finished& waiting = screen->finishedRows();
+    qsizetype taking = waiting.text.size();
+    int takingRows = screen->finishedLineCount();
+    if (!everything && frameMs > 0 && taking > maxFrameCharacters) {
+        taking = waiting.text.indexOf(QLatin1Char('\n'), maxFrameCharacters - 1) + 1;
+        if (taking <= 0)
+            taking = waiting.text.size();
+        takingRows = int(QStringView(waiting.text).first(taking).count(QLatin1Char('\n')));
+    }
+    const bool drained = taking == waiting.text.size();
+    const TerminalLine& line = screen->currentLine();
+
+    // What goes in after the text before the current line: the rows taken,
+    // then, once nothing waits before it, the current line's rows. Mostly
+    // it begins with what the last frame showed of the current line (a line
+    // that grew, a line that ended); that part stays in the view as it is,
+    // untouched, so a long line is not laid out again and again.
     struct Segment
     {
         QStringView text;
@@ -665,27 +684,30 @@ void TerminalWidget::showOutput()
     };
     QList<Segment> segments;
     qsizetype at = 0;
-    finished.forEachRun([&](QStringView text, quint16 style) {
-        const qsizetype end = at + text.size();
-        if (end > startAt)
-            segments.append({at >= startAt ? text : text.sliced(startAt - at), style});
-        at = end;
-    });
-    const bool rowsFinished = finished.text.size() > startAt;
-    std::vector<QList<TerminalRow::Run>> rowRuns(size_t(line.rowCount()));
+    for (const TerminalScreen::Finished::Span& span : waiting.spans) {
+        if (at >= taking)
+            break;
+        const qsizetype length = std::min(span.length, taking - at);
+        segments.append({QStringView(waiting.text).sliced(at, length), span.style});
+        at += length;
+    }
+    std::vector<QList<TerminalRow::Run>> rowRuns;
     QString newShownText;
     std::vector<quint16> newShownStyles;
-    for (int row = 0; row < line.rowCount(); ++row) {
-        if (row > 0) {
-            segments.append({u"\n", TerminalScreen::blankStyle});
-            newShownText += QLatin1Char('\n');
-            newShownStyles.push_back(TerminalScreen::blankStyle);
-        }
-        rowRuns[size_t(row)] = line.row(row).runs();
-        for (const TerminalRow::Run& run : rowRuns[size_t(row)]) {
-            segments.append({run.text, run.style});
-            newShownText += run.text;
-            newShownStyles.insert(newShownStyles.end(), size_t(run.text.size()), run.style);
+    if (drained) {
+        rowRuns.resize(size_t(line.rowCount()));
+        for (int row = 0; row < line.rowCount(); ++row) {
+            if (row > 0) {
+                segments.append({u"\n", TerminalScreen::blankStyle});
+                newShownText += QLatin1Char('\n');
+                newShownStyles.push_back(TerminalScreen::blankStyle);
+            }
+            rowRuns[size_t(row)] = line.row(row).runs();
+            for (const TerminalRow::Run& run : rowRuns[size_t(row)]) {
+                segments.append({run.text, run.style});
+                newShownText += run.text;
+                newShownStyles.insert(newShownStyles.end(), size_t(run.text.size()), run.style);
+            }
         }
     }
 
@@ -722,17 +744,23 @@ void TerminalWidget::showOutput()
         insertRun(cursor, segment.text.sliced(skip).toString(), segment.style);
         skip = 0;
     }
-    if (rowsFinished)
+    if (taking > 0)
         lineOffset = 0;
     shownText = std::move(newShownText);
     shownStyles = std::move(newShownStyles);
-    shownRows = line.rowCount();
+    shownRows = drained ? line.rowCount() : 1;
+    segments.clear();   // they point into what goes now
+    screen->dropFinished(taking, takingRows);
     trimOldBlocks();
     cursor.endEditBlock();
     QScrollBar* bar = view->verticalScrollBar();
     bar->setValue(bar->maximum());
     lastShowMs = cost.elapsed();
     sinceShown.start();
+    if (!drained) {
+        outputPending = true;
+        scheduleFrame();
+    }
 }
 
 const QTextCharFormat& TerminalWidget::formatFor(quint16 style)
@@ -768,7 +796,8 @@ void TerminalWidget::forgetShownLine()
 
 void TerminalWidget::appendText(const QString& text, const QColor& fg, const QColor& bg)
 {
-    showOutput();
+    // What the program wrote comes first, all of it.
+    showOutput(true);
     QTextCharFormat format;
     if (fg.isValid())
         format.setForeground(QBrush(fg));

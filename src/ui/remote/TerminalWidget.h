@@ -12,9 +12,10 @@
 #include "ui/remote/TerminalTheme.h"
 
 #include <memory>
-#include <vector>
 
 class TerminalScreen;
+#include <vector>
+
 
 class QKeyEvent;
 class QPlainTextEdit;
@@ -93,7 +94,10 @@ private:
     QByteArray bytesForKey(const QKeyEvent* event) const;
     void sendKey(QKeyEvent* event);
     void updateWindowSize();
-    void showOutput();
+    void scheduleFrame();
+    // everything: all the finished rows that wait, however many.
+    void showOutput(bool everything = false);
+    bool dropRowsBeyondTheView();
     void insertRun(QTextCursor& cursor, const QString& text, quint16 style);
     const QTextCharFormat& formatFor(quint16 style);
     void closeSession();
