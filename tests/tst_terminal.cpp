@@ -923,7 +923,8 @@ void TerminalTest::windowSizeFollowsTheView()
     TerminalWidget terminal;
     QVERIFY(terminal.startProcess(
         QStringLiteral("sh"),
-        {QStringLiteral("-c"), QStringLiteral("stty size; read x; stty size; read x; stty size; read x")}));
+        {QStringLiteral("-c"),
+         QStringLiteral("stty size; read x; stty size; read x; stty size; printf '%0300d\\n' 0; read x")}));
     QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).contains(QLatin1String("40 120")), 20000);
     // A hidden view's size is makeshift: the program hears of none until it shows.
     terminal.resize(640, 330);
@@ -939,6 +940,13 @@ void TerminalTest::windowSizeFollowsTheView()
     terminal.sendText(QStringLiteral("\r"));
     QTRY_VERIFY2_WITH_TIMEOUT(screenText(terminal).contains(QLatin1Char('\n') + size + QLatin1Char('\n')),
                               qPrintable(size + QLatin1Char('|') + screenText(terminal)), 20000);
+    // Lines wrap where the program was told they do.
+    const int columns = viewport.width() / metrics.averageCharWidth();
+    QStringList rows;
+    for (int left = 300; left > 0; left -= columns)
+        rows << QString(std::min(left, columns), QLatin1Char('0'));
+    QTRY_VERIFY2_WITH_TIMEOUT(screenText(terminal).contains(size + QLatin1Char('\n') + rows.join(QLatin1Char('\n'))),
+                              qPrintable(screenText(terminal)), 20000);
     QSignalSpy finished(&terminal, &TerminalWidget::processFinished);
     terminal.sendText(QStringLiteral("\r"));
     QVERIFY(finished.wait(20000));
