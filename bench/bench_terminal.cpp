@@ -18,7 +18,8 @@
 //   longlines tessaril <seconds> s worst-stall <ms> ms
 // BENCH_MB=N makes each stream N MB (the long lines too); BENCH_HIDDEN=1 leaves the widget hidden,
 // which shows what painting costs; BENCH_ONLY=<stream> runs one stream;
-// BENCH_STALLS=1 names every stall of the long line above 50 ms.
+// BENCH_STALLS=1 names every stall of the long lines above 50 ms, with the
+// processor time the program used in it.
 //
 //   build-test/bin/bench_terminal   (built by scripts/test, with sanitizers)
 // The figures that count come from a build without sanitizers, e.g.
@@ -38,6 +39,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <ctime>
 
 extern "C" {
 #include <vterm.h>
@@ -178,6 +180,15 @@ double throughLibvterm(const QByteArray& stream)
     return megabytesPerSecond(stream.size(), elapsed);
 }
 
+// The processor time this thread has used, in nanoseconds: a stall that
+// used little of it was the machine running something else.
+qint64 threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 // The longest time between two processed event batches, while the view
 // takes what is written to it.
 class StallWatch
@@ -187,14 +198,18 @@ public:
     {
         total.start();
         batch.start();
+        batchCpu = threadCpuNs();
     }
     void processed()
     {
         worst = std::max(worst, batch.nsecsElapsed());
+        const qint64 cpu = threadCpuNs();
         if (qEnvironmentVariableIsSet("BENCH_STALLS") && batch.nsecsElapsed() > 50000000)
-            std::fprintf(stderr, "stall %.0f ms at %.2f s\n", double(batch.nsecsElapsed()) / 1e6,
+            std::fprintf(stderr, "stall %.0f ms (%.0f ms on the processor) at %.2f s\n",
+                         double(batch.nsecsElapsed()) / 1e6, double(cpu - batchCpu) / 1e6,
                          double(total.nsecsElapsed()) / 1e9);
         batch.restart();
+        batchCpu = cpu;
     }
     void report() const
     {
@@ -207,6 +222,7 @@ private:
     const char* name;
     QElapsedTimer total;
     QElapsedTimer batch;
+    qint64 batchCpu = 0;
     qint64 worst = 0;
 };
 

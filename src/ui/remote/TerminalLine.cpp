@@ -22,16 +22,7 @@ QString textOf(char32_t codePoint)
 QString TerminalRow::text() const
 {
     QString out;
-    out.reserve(size());
-    for (int column = 0; column < size(); ++column) {
-        const char16_t ch = cells[size_t(column)].ch;
-        if (ch == tail)
-            continue;
-        if (ch == aside)
-            out += asideText.value(column);
-        else
-            out += QChar(ch);
-    }
+    appendTo(out, [](qsizetype, quint16) {});
     return out;
 }
 
@@ -121,13 +112,7 @@ void TerminalRow::place(int column, char32_t codePoint, int width, quint16 style
     if (width == 2)
         breakWide(column + 1);
     forgetAside(column, column + width);
-    const bool plain = codePoint < 0x10000 && !QChar::isSurrogate(codePoint) && codePoint != tail && codePoint != aside;
-    if (plain) {
-        cells[size_t(column)] = Cell{char16_t(codePoint), style};
-    } else {
-        cells[size_t(column)] = Cell{aside, style};
-        asideText.insert(column, textOf(codePoint));
-    }
+    cells[size_t(column)] = Cell{codePoint, style};
     if (width == 2)
         cells[size_t(column) + 1] = Cell{tail, style};
 }
@@ -141,7 +126,7 @@ bool TerminalRow::combine(int column, char32_t mark)
             return false;
     }
     Cell& cell = cells[size_t(column)];
-    QString text = cell.ch == aside ? asideText.value(column) : QString(QChar(cell.ch));
+    QString text = cell.ch == aside ? asideText.value(column) : textOf(cell.ch);
     if (text.size() >= maxCellUnits)
         return true;
     text += textOf(mark);

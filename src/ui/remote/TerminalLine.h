@@ -10,9 +10,9 @@
 
 // One row of the terminal: a cell per column with its character and its
 // style (a colour pair). A wide character fills two cells, the second
-// marked as its tail; a character with combining marks, or one outside the
-// basic plane, keeps its text aside. Writing over half of a wide character
-// blanks the other half, as a terminal does.
+// marked as its tail; a character with combining marks keeps its text
+// aside. Writing over half of a wide character blanks the other half, as a
+// terminal does.
 class TerminalRow
 {
 public:
@@ -81,8 +81,12 @@ public:
                 length = text.size();
                 std::copy(text.cbegin(), text.cend(), to);
                 to += length;
+            } else if (cell.ch > 0xFFFF) {
+                *to++ = QChar(QChar::highSurrogate(cell.ch));
+                *to++ = QChar(QChar::lowSurrogate(cell.ch));
+                length = 2;
             } else {
-                *to++ = QChar(cell.ch);
+                *to++ = QChar(char16_t(cell.ch));
             }
             if (runLength > 0 && cell.style != style) {
                 addSpan(runLength, style);
@@ -114,19 +118,22 @@ public:
 private:
     struct Cell
     {
-        char16_t ch;
+        char32_t ch;
         quint16 style;
     };
-    // Values no cell of text can hold (those characters are kept aside).
-    static constexpr char16_t tail = 0xFFFF;
-    static constexpr char16_t aside = 0xFFFE;
+    // Beyond every code point: the second column of a wide character, and
+    // a character whose marks make its text longer than one code point.
+    static constexpr char32_t tail = 0x110000;
+    static constexpr char32_t aside = 0x110001;
 
     qsizetype unitsAt(int column) const
     {
-        const char16_t ch = cells[size_t(column)].ch;
+        const char32_t ch = cells[size_t(column)].ch;
         if (ch == tail)
             return 0;
-        return ch == aside ? asideText.value(column).size() : 1;
+        if (ch == aside)
+            return asideText.value(column).size();
+        return ch > 0xFFFF ? 2 : 1;
     }
     void padTo(int columns);
     void breakWide(int column);

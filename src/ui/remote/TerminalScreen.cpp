@@ -1,5 +1,7 @@
 #include "ui/remote/TerminalScreen.h"
 
+#include <cstring>
+
 TerminalScreen::TerminalScreen(const TerminalTheme& initialTheme)
 {
     setTheme(initialTheme);
@@ -121,7 +123,14 @@ void TerminalScreen::finishRow(const TerminalRow& row)
 void TerminalScreen::dropFinished(qsizetype length, int rows)
 {
     length = std::min(length, finished.text.size());
-    finished.text.remove(0, length);
+    // What stays moves to the front of the buffer, whose room then takes
+    // the rows that come next: the buffer is never made anew.
+    const qsizetype left = finished.text.size() - length;
+    if (left > 0) {
+        QChar* data = finished.text.data();
+        std::memmove(static_cast<void*>(data), data + length, size_t(left) * sizeof(QChar));
+    }
+    finished.text.truncate(left);
     size_t first = 0;
     while (first < finished.spans.size() && finished.spans[first].length <= length)
         length -= finished.spans[first++].length;

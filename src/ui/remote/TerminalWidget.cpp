@@ -41,7 +41,7 @@ namespace {
 constexpr int readChunk = 4096;
 // Output shown in one frame at most, so that laying it out never stalls
 // the window.
-constexpr qsizetype maxFrameCharacters = 128 * 1024;
+constexpr qsizetype maxFrameCharacters = 64 * 1024;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -591,23 +591,29 @@ void TerminalWidget::processOutput(const QByteArray& data)
     screen->setHistoryLimit(maxBlocks, maxCharacters);
     screen->feed(data);
     outputPending = true;
+    readSinceShown = true;
     scheduleFrame();
 }
 
 // The first output after a pause shows at once; what follows within a frame
-// is shown together when the frame is over. A frame lasts at least four
-// times as long as showing the last one took, so a flood of output is read
-// rather than laid out, and rows that would fall away at the top before
-// they were ever seen are never laid out.
+// is shown together when the frame is over. While output streams in, a
+// frame lasts at least four times as long as showing the last one took, so
+// a flood of output is read rather than laid out, and rows that would fall
+// away at the top before they were ever seen are never laid out. Rows still
+// waiting once it stops follow a frame at a time.
 void TerminalWidget::scheduleFrame()
 {
-    if (frameTimer->isActive())
+    const qint64 frame = readSinceShown ? std::max<qint64>(frameMs, 4 * lastShowMs) : frameMs;
+    const qint64 due = sinceShown.isValid() ? frame - sinceShown.elapsed() : 0;
+    if (frameTimer->isActive()) {
+        if (frameTimer->remainingTime() < due)
+            frameTimer->start(int(due));
         return;
-    const qint64 frame = std::max<qint64>(frameMs, 4 * lastShowMs);
-    if (frameMs <= 0 || !sinceShown.isValid() || sinceShown.elapsed() >= frame)
+    }
+    if (frameMs <= 0 || due <= 0)
         showOutput();
     else
-        frameTimer->start(int(frame - sinceShown.elapsed()));
+        frameTimer->start(int(due));
 }
 
 // Rows finished since the last frame wait in the screen; the rows the view
@@ -643,6 +649,7 @@ void TerminalWidget::showOutput(bool everything)
     if (!outputPending)
         return;
     outputPending = false;
+    readSinceShown = false;
     QElapsedTimer cost;
     cost.start();
 

@@ -126,6 +126,7 @@ private:
     QString shownText;
     std::vector<quint16> shownStyles;
     bool outputPending = false;
+    bool readSinceShown = false;
     QTimer* frameTimer = nullptr;
     QElapsedTimer sinceShown;
     qint64 lastShowMs = 0;
