@@ -5,6 +5,7 @@
 
 #include "FakeTools.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -21,7 +22,7 @@ QLabel* label(MainWindow& window, const char* name)
 QStringList hotplugLines(MainWindow& window)
 {
     QStringList found;
-    const QString text = window.findChild<QTextEdit*>("sessionLogView")->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     for (const QString& line : text.split('\n')) {
         if (line.contains("| Hotplug "))
             found << line.section("] ", 1);
@@ -130,7 +131,9 @@ void StatusBarTest::hotplugNotices()
     });
     keyCount = 1;
     MainWindow window;
-    window.hotplugNoticeMs = 100;
+    // Long enough to outlast a listing on a busy machine.
+    window.hotplugNoticeMs = 1500;
+    QVERIFY(keysListed(window));
     QLabel* status = label(window, "statusLabel");
 
     // Keys present at start raise no notice.
@@ -140,6 +143,7 @@ void StatusBarTest::hotplugNotices()
 
     keyCount = 2;
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(label(window, "deviceCountLabel")->text(), QStringLiteral("Devices: 2"));
     QCOMPARE(status->text(), QStringLiteral("Device connected (2 total)"));
     QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
@@ -148,6 +152,7 @@ void StatusBarTest::hotplugNotices()
     // A refresh without change brings the text back at once; the colour
     // waits for the notice's own reset.
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(status->text(), QStringLiteral("Ready"));
     QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
     QTRY_COMPARE(status->styleSheet(), QString());
@@ -155,8 +160,10 @@ void StatusBarTest::hotplugNotices()
 
     keyCount = 3;
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     keyCount = 1;
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(status->text(), QStringLiteral("Device disconnected (1 total)"));
     QCOMPARE(status->styleSheet(), QStringLiteral("color: #f59e0b; font-weight: 600;"));
     QCOMPARE(hotplugLines(window).last(),

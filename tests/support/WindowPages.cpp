@@ -1,0 +1,19 @@
+#include "WindowPages.h"
+
+#include "app/MainWindow.h"
+#include "fido/FidoDeviceManager.h"
+
+#include <QTest>
+#include <QTextEdit>
+
+bool keysListed(MainWindow& window)
+{
+    auto* manager = window.findChild<FidoDeviceManager*>();
+    return manager && QTest::qWaitFor([manager] { return !manager->isEnumerating(); }, 20000);
+}
+
+QTextEdit* sessionLogView(MainWindow& window)
+{
+    window.page(MainWindow::SessionLogPage);
+    return window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"));
+}

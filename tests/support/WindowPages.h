@@ -1,0 +1,16 @@
+#pragma once
+
+class MainWindow;
+class QTextEdit;
+
+// The main window lists its keys in the background and builds a page when it
+// is first shown: these wait for the one and build the other, as a test that
+// looks at them needs.
+
+// Waits (up to 20 s) until no key listing of the window is running, so the
+// device list and the status bar show the last one; false when it is still
+// running then.
+bool keysListed(MainWindow& window);
+
+// The Session Log page's view, the page built first if it was not yet.
+QTextEdit* sessionLogView(MainWindow& window);
