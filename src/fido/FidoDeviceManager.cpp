@@ -36,16 +36,17 @@ QMutex& seamAccess()
     return *mutex;
 }
 
+// Never destroyed either, for the same reason.
 FidoDeviceManager::ManifestSource& manifestSource()
 {
-    static FidoDeviceManager::ManifestSource source;
-    return source;
+    static auto* source = new FidoDeviceManager::ManifestSource;
+    return *source;
 }
 
 FidoDeviceManager::DeviceAttacher& deviceAttacher()
 {
-    static FidoDeviceManager::DeviceAttacher attacher;
-    return attacher;
+    static auto* attacher = new FidoDeviceManager::DeviceAttacher;
+    return *attacher;
 }
 
 template <typename Seam>
