@@ -1,6 +1,7 @@
 #include "WindowPages.h"
 
 #include "app/MainWindow.h"
+#include "config/UserProfile.h"
 #include "fido/FidoDeviceManager.h"
 
 #include <QTest>
@@ -16,4 +17,10 @@ QTextEdit* sessionLogView(MainWindow& window)
 {
     window.page(MainWindow::SessionLogPage);
     return window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"));
+}
+
+bool profileStored()
+{
+    UserProfile profile;
+    return profile.load();
 }

@@ -14,3 +14,8 @@ bool keysListed(MainWindow& window);
 
 // The Session Log page's view, the page built first if it was not yet.
 QTextEdit* sessionLogView(MainWindow& window);
+
+// Writes the user profile as a first start does, so that a window built
+// afterwards makes no openssl run of its own once it is on screen; false
+// when it could not be written.
+bool profileStored();
