@@ -153,7 +153,9 @@ MainWindow::MainWindow(QWidget* parent)
     });
     // The drive poll announces a drive plugged in whichever page is open.
     PageFill::afterWindowShown(this, [this] { page(UsbDrivesPage); });
-    refreshDevices();
+    // From the event loop, before the first tick: the listing's thread does
+    // not compete with the window on its way to the screen.
+    QMetaObject::invokeMethod(this, &MainWindow::refreshDevices, Qt::QueuedConnection);
 }
 
 QWidget* MainWindow::page(Page index)

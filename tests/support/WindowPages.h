@@ -7,9 +7,10 @@ class QTextEdit;
 // is first shown: these wait for the one and build the other, as a test that
 // looks at them needs.
 
-// Waits (up to 20 s) until no key listing of the window is running, so the
-// device list and the status bar show the last one; false when it is still
-// running then.
+// Lets the window start the listing it asked for at construction, if it has
+// not yet, and waits (up to 20 s) until no key listing of the window is
+// running, so the device list and the status bar show the last one; false
+// when it is still running then.
 bool keysListed(MainWindow& window);
 
 // The Session Log page's view, the page built first if it was not yet.
