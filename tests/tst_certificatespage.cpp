@@ -5,9 +5,13 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 
+#include "signing/SigningManager.h"
+
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 #include "TestPki.h"
 #include "WidgetLookup.h"
 
@@ -99,13 +103,20 @@ QStringList auditLines(MainWindow& window, const QString& op)
 {
     static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\] )"));
     QStringList lines;
-    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     for (QString line : text.split(QLatin1Char('\n'))) {
         if (!line.contains(QStringLiteral("| ") + op))
             continue;
         lines << line.remove(stamp);
     }
     return lines;
+}
+
+// Waits until the list shows no "Loading…" over it: its listing is in.
+bool filled(QTreeWidget* tree)
+{
+    auto* loading = tree->findChild<QLabel*>(QStringLiteral("pageFillLoading"));
+    return loading && QTest::qWaitFor([loading] { return loading->isHidden(); }, 20000);
 }
 
 QString opensslValue(TestPki& pki, const QString& path, const QStringList& options)
@@ -137,6 +148,7 @@ private Q_SLOTS:
     void import();
     void alertAfterImportIsRestyled();
     void navigation();
+    void keychainThatHangsIsToldNotWaitedFor();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -184,6 +196,7 @@ void CertificatesPageTest::identityRows()
 
     QTreeWidget* tree = identityTree(window);
     QVERIFY(tree);
+    QVERIFY(filled(tree));
     QCOMPARE(tree->columnCount(), 6);
     QStringList headers;
     for (int column = 0; column < 6; ++column)
@@ -263,6 +276,7 @@ void CertificatesPageTest::inspectDetails()
 
     Keychain keychain;
     MainWindow window;
+    window.page(MainWindow::CertificatesPage);
     ModalDriver driver;
     driver.chooseFile(cert.certPath);
     Qt::TextFormat shownFormat = Qt::AutoText;
@@ -299,6 +313,7 @@ void CertificatesPageTest::inspectWithoutWorkingOpenssl()
     const QString certPath = pki->leaf().certPath;
     Keychain keychain;
     MainWindow window;
+    window.page(MainWindow::CertificatesPage);
     window.certificateToolTimeoutMs = 3000;
     FakeTools fakes(hangs);
     if (hangs) {
@@ -327,6 +342,7 @@ void CertificatesPageTest::inspectFileWithoutCertificate()
     file.close();
     Keychain keychain;
     MainWindow window;
+    window.page(MainWindow::CertificatesPage);
     ModalDriver driver;
     driver.chooseFile(path);
     driver.pressButton(QMessageBox::Ok);
@@ -380,6 +396,8 @@ void CertificatesPageTest::import()
 
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.titles, QStringList{"Import Certificate"});
+    QTRY_COMPARE(keychain.listings() - listingsBefore, exitCode == 0 && choose ? 1 : 0);
+    QVERIFY(filled(identityTree(window)));
     QCOMPARE(identityTree(window)->topLevelItemCount(), rowsAfter);
     if (!choose) {
         QCOMPARE(keychain.fakes.callCount(QStringLiteral("security")), callsBefore);
@@ -413,7 +431,7 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     driver.chooseFile(pki->leaf().certPath);
     clickButton(&window, QStringLiteral("Import Certificate"));
 
-    QVERIFY(label->isVisible());
+    QTRY_VERIFY(label->isVisible());
     QCOMPARE(label->text(), QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately."));
     QCOMPARE(label->palette().color(label->foregroundRole()), QColor(QStringLiteral("#dc2626")));
     qApp->setStyleSheet(oldSheet);
@@ -426,12 +444,38 @@ void CertificatesPageTest::navigation()
     auto* tabs = window.findChild<QTabWidget*>();
 
     QVERIFY(QMetaObject::invokeMethod(&window, "onManageCertificates"));
+    QVERIFY(window.page(MainWindow::CertificatesPage));
     QCOMPARE(tabs->currentIndex(), int(MainWindow::CertificatesPage));
 
     clickButton(&window, QStringLiteral("Generate CSR"));
     QCOMPARE(tabs->currentIndex(), int(MainWindow::DeviceInspectorPage));
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(),
              QStringLiteral("Select a PIV-capable key and open Device Details \u2192 PIV to generate a key and CSR"));
+}
+
+// The keychain is listed in the background: a keychain tool that hangs holds
+// neither the window nor the page, and its time-out is told under the list.
+void CertificatesPageTest::keychainThatHangsIsToldNotWaitedFor()
+{
+    Keychain keychain;
+    keychain.fakes.setHook(QStringLiteral("security"), QStringLiteral("exec sleep 600"));
+    // Not a first start: nothing but the listing runs once the window is up.
+    QVERIFY(profileStored());
+    MainWindow window;
+    window.findChild<SigningManager*>()->setWaitMs(1500);
+    showCertificatesPage(window);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Heartbeat heartbeat;
+    QTreeWidget* tree = identityTree(window);
+    auto* loading = tree->findChild<QLabel*>(QStringLiteral("pageFillLoading"));
+    QTRY_VERIFY(loading->isVisible());
+    QCOMPARE(loading->text(), QString::fromUtf8("Loading\u2026"));
+    QVERIFY(filled(tree));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("certStatus"));
+    QVERIFY(status->isVisible());
+    QCOMPARE(status->text(), QStringLiteral("Keychain certificates could not be listed: timed out after 1500 ms"));
+    QCOMPARE(tree->topLevelItemCount(), 0);
 }
 
 OT_TEST_MAIN(CertificatesPageTest)

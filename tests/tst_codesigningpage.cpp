@@ -9,9 +9,11 @@
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
 #include "signing/SigningDefaults.h"
+#include "signing/SigningManager.h"
 #include "signing/SigningProfileManager.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "FileSizeLimit.h"
 #include "LoopbackHttpServer.h"
 #include "MinimalPe.h"
@@ -20,6 +22,7 @@
 #include "SoftHsmToken.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 #include "TestPki.h"
 #include "TokenSigningKey.h"
 #include "WidgetLookup.h"
@@ -111,12 +114,16 @@ public:
     MainWindow& open()
     {
         window = std::make_unique<MainWindow>();
+        window->page(MainWindow::CodeSigningPage);
         // No test reaches a real time-stamping server.
         edit("timestampEdit")->clear();
-        // The identities are listed when the page is first shown.
+        // The identities are listed in the background when the page is first shown.
         window->findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CodeSigningPage);
         window->show();
-        QTest::qWaitFor([this] { return fakes.callCount(QStringLiteral("security")) > 0; }, 30000);
+        auto* status = page()->findChild<QLabel*>(QStringLiteral("identityStatus"));
+        if (!QTest::qWaitFor([this] { return fakes.callCount(QStringLiteral("security")) > 0; }, 30000)
+            || !QTest::qWaitFor([status] { return status->text() != QString::fromUtf8("Loading\u2026"); }, 30000))
+            qWarning("the identities were not listed");
         return *window;
     }
     // The same, with module detection searching below root only.
@@ -142,7 +149,7 @@ public:
     // The session log's lines after the first, as "status|operation|device|detail".
     QStringList audit() const
     {
-        const auto* view = window->findChild<QTextEdit*>(QStringLiteral("sessionLogView"));
+        const auto* view = sessionLogView(*window);
         QStringList lines;
         if (!view)
             return lines;
@@ -158,7 +165,7 @@ public:
     QString allText() const
     {
         QString text = log().join(QLatin1Char('\n'));
-        if (const auto* view = window->findChild<QTextEdit*>(QStringLiteral("sessionLogView")))
+        if (const auto* view = sessionLogView(*window))
             text += view->toPlainText();
         return text;
     }
@@ -179,6 +186,7 @@ private Q_SLOTS:
     void cleanup();
 
     void layoutAndContents();
+    void hungKeychainIsToldNotWaitedFor();
     void signWithoutIdentityWarnsAndShowsThePage();
     void signAndVerify_data();
     void signAndVerify();
@@ -277,7 +285,7 @@ void CodeSigningPageTest::layoutAndContents()
     // The default time-stamping server is text, not a hint, and the same one
     // the preferences offer.
     MainWindow fresh;
-    auto* timestamp = fresh.findChild<QLineEdit*>(QStringLiteral("timestampEdit"));
+    auto* timestamp = fresh.page(MainWindow::CodeSigningPage)->findChild<QLineEdit*>(QStringLiteral("timestampEdit"));
     QCOMPARE(timestamp->text(), SigningDefaults::timestampUrl());
     QVERIFY(timestamp->text().startsWith(QStringLiteral("https://")));
 
@@ -289,6 +297,31 @@ void CodeSigningPageTest::layoutAndContents()
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(p.page()->grab().save(shot));
     }
+}
+
+// The identities are listed in the background: a keychain tool that hangs
+// holds neither the window nor the page, and its time-out is told on the page
+// and in its log.
+void CodeSigningPageTest::hungKeychainIsToldNotWaitedFor()
+{
+    Page p;
+    p.fakes.setHook(QStringLiteral("security"), QStringLiteral("exec sleep 600"));
+    // Not a first start: nothing but the listing runs once the window is up.
+    QVERIFY(profileStored());
+    p.window = std::make_unique<MainWindow>();
+    p.window->findChild<SigningManager*>()->setWaitMs(1500);
+    p.window->findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CodeSigningPage);
+    p.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
+    Heartbeat heartbeat;
+    auto* status = p.page()->findChild<QLabel*>(QStringLiteral("identityStatus"));
+    QTRY_COMPARE(status->text(), QString::fromUtf8("Loading\u2026"));
+    const QString told = QStringLiteral("Keychain identities could not be listed: timed out after 1500 ms");
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), told, 20000);
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QVERIFY(status->isVisible());
+    QCOMPARE(p.log(), QStringList{told});
+    QCOMPARE(p.combo("identityCombo")->count(), 0);
 }
 
 void CodeSigningPageTest::signWithoutIdentityWarnsAndShowsThePage()

@@ -5,10 +5,12 @@
 #include "fido/DeviceProfileRegistry.h"
 #include "fido/FidoDeviceManager.h"
 
+#include "Heartbeat.h"
 #include "ModalDriver.h"
 #include "SoftFidoBus.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
+#include "WindowPages.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -19,6 +21,7 @@
 #include <QTabWidget>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -37,7 +40,8 @@ private Q_SLOTS:
     void rows_data();
     void rows();
     void selectionStaysOnIndexAfterRefresh();
-    void refreshInsideRefreshIsDropped();
+    void listingsOneAtATime();
+    void silentKeyNeverHoldsTheWindow();
     void clickShowsKeyUnlessStale();
     void detailsOpenTheConfigurationDialog_data();
     void detailsOpenTheConfigurationDialog();
@@ -89,7 +93,7 @@ QStringList fidoLog(MainWindow& window)
 QStringList auditLines(MainWindow& window, const QString& op)
 {
     QStringList out;
-    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         QStringList parts = line.mid(line.indexOf(QLatin1String("] ")) + 2).split(QStringLiteral(" | "));
         for (QString& part : parts)
@@ -128,6 +132,7 @@ void DevicePageTest::pageLayout()
     SoftFidoBus bus;
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Soft FIDO2 Key")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     QTreeWidget* view = tree(window);
     QVERIFY(view);
     QStringList headers;
@@ -156,7 +161,9 @@ void DevicePageTest::noKeyConnected()
 {
     SoftFidoBus bus;
     MainWindow window;
+    QVERIFY(keysListed(window));
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(tree(window)->topLevelItemCount(), 0);
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("deviceCountLabel"))->text(), QStringLiteral("Devices: 0"));
     QCOMPARE(statusText(window), QStringLiteral("Ready"));
@@ -220,6 +227,7 @@ void DevicePageTest::rows()
     soft.info.transports = transports;
 
     MainWindow window;
+    QVERIFY(keysListed(window));
     QTreeWidget* view = tree(window);
     QCOMPARE(view->topLevelItemCount(), 2);
     const QTreeWidgetItem* item = view->topLevelItem(1);
@@ -240,10 +248,12 @@ void DevicePageTest::selectionStaysOnIndexAfterRefresh()
     for (int i = 0; i < 3; ++i)
         bus.plug(key(QStringLiteral("/dev/hidraw%1").arg(i), QStringLiteral("Key %1").arg(i)));
     MainWindow window;
+    QVERIFY(keysListed(window));
     QTreeWidget* view = tree(window);
     view->setCurrentItem(view->topLevelItem(1));
 
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(view->topLevelItemCount(), 3);
     QVERIFY(view->currentItem());
     QCOMPARE(view->currentItem()->data(0, Qt::UserRole).toInt(), 1);
@@ -252,6 +262,7 @@ void DevicePageTest::selectionStaysOnIndexAfterRefresh()
     // The selection follows the position, not the key.
     bus.plug(key(QStringLiteral("/dev/hidraw9"), QStringLiteral("Newcomer")), 0);
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(view->topLevelItemCount(), 4);
     QCOMPARE(view->currentItem()->data(0, Qt::UserRole).toInt(), 1);
     QCOMPARE(view->currentItem()->text(0), QStringLiteral("Key 0"));
@@ -259,32 +270,81 @@ void DevicePageTest::selectionStaysOnIndexAfterRefresh()
     // Nothing selected stays nothing selected.
     view->setCurrentItem(nullptr);
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QVERIFY(!view->currentItem());
 }
 
-void DevicePageTest::refreshInsideRefreshIsDropped()
+// Polls that come while a listing runs are skipped; a refresh asked for
+// meanwhile (the end of an operation) runs once, after it.
+void DevicePageTest::listingsOneAtATime()
 {
     SoftFidoBus bus;
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    SoftAuthenticator& silent = bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     auto* manager = window.findChild<FidoDeviceManager*>();
-    QVERIFY(manager);
-    QSignalSpy enumerations(manager, &FidoDeviceManager::devicesChanged);
-    // A poll arriving while the list is being rebuilt, as from a nested event loop.
-    bool nested = false;
-    connect(manager, &FidoDeviceManager::devicesChanged, &window, [&] {
-        if (!nested) {
-            nested = true;
-            window.refreshDevices();
-        }
-    });
+    manager->infoTimeoutMs = 300;
+    bus.withAuthenticators([&] { silent.answering = false; });
+    QSignalSpy listings(manager, &FidoDeviceManager::enumerated);
+
+    auto* poll = window.findChild<QTimer*>(QStringLiteral("pollTimer"));
+    QCOMPARE(poll->interval(), 3000);
+    QElapsedTimer clock;
+    clock.start();
+    poll->start(20);
+    QTest::qWait(1500);
+    poll->stop();
+    QVERIFY(keysListed(window));
+    // Each listing waits out the silent key; the ticks in between start none.
+    QVERIFY2(listings.count() >= 1 && listings.count() <= clock.elapsed() / 300 + 1,
+             qPrintable(QString::number(listings.count())));
+    QCOMPARE(manager->deviceAt(1)->notAnswering, true);
+
+    listings.clear();
     window.refreshDevices();
-    QVERIFY(nested);
-    QCOMPARE(enumerations.count(), 1);
-    QCOMPARE(tree(window)->topLevelItemCount(), 1);
-    // The guard is released: the next refresh runs.
+    QVERIFY(manager->isEnumerating());
     window.refreshDevices();
-    QCOMPARE(enumerations.count(), 2);
+    window.refreshDevices();
+    QVERIFY(keysListed(window));
+    QTest::qWait(100);
+    QCOMPARE(listings.count(), 2);
+}
+
+// A key that does not answer is listed as such, and the window keeps
+// answering while the poll waits for it.
+void DevicePageTest::silentKeyNeverHoldsTheWindow()
+{
+    SoftFidoBus bus;
+    bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
+    SoftAuthenticator& silent = bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
+    SoftAuthenticator& other = bus.plug(key(QStringLiteral("/dev/hidraw2"), QStringLiteral("Key 2")));
+    silent.answering = false;
+    other.answering = false;
+    // Not a first start: nothing but the listings runs once the window is up.
+    QVERIFY(profileStored());
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Heartbeat heartbeat;
+    auto* manager = window.findChild<FidoDeviceManager*>();
+    QSignalSpy listings(manager, &FidoDeviceManager::enumerated);
+    window.findChild<QTimer*>(QStringLiteral("pollTimer"))->start(100);
+    // Each listing waits the whole limit twice: several polls' worth.
+    QTRY_VERIFY_WITH_TIMEOUT(listings.count() >= 2, 30000);
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+
+    QTreeWidget* view = tree(window);
+    QCOMPARE(view->topLevelItemCount(), 3);
+    QCOMPARE(view->topLevelItem(0)->text(4), QStringLiteral("FIDO_2_1"));
+    for (int row : {1, 2}) {
+        QCOMPARE(view->topLevelItem(row)->text(4), QStringLiteral("Not answering"));
+        QCOMPARE(colourName(view->topLevelItem(row), 4), QStringLiteral("#f59e0b"));
+        QVERIFY(!view->topLevelItem(row)->toolTip(4).isEmpty());
+    }
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("deviceCountLabel"))->text(), QStringLiteral("Devices: 3"));
+    window.findChild<QTimer*>(QStringLiteral("pollTimer"))->stop();
+    QVERIFY(keysListed(window));
 }
 
 void DevicePageTest::clickShowsKeyUnlessStale()
@@ -294,6 +354,7 @@ void DevicePageTest::clickShowsKeyUnlessStale()
     // What a key says its name is, is shown as written, never as markup.
     bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("<b>Key</b> 1")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     QTreeWidget* view = tree(window);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualItemRect(view->topLevelItem(1)).center());
@@ -330,6 +391,7 @@ void DevicePageTest::detailsOpenTheConfigurationDialog()
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
     bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     QTreeWidget* view = tree(window);
     QSignalSpy enumerations(window.findChild<FidoDeviceManager*>(), &FidoDeviceManager::devicesChanged);
     ModalDriver driver;
@@ -347,7 +409,7 @@ void DevicePageTest::detailsOpenTheConfigurationDialog()
     QCOMPARE(driver.titles, QStringList{QString::fromUtf8("Configure — Key 1")});
     // Whatever the dialog changed shows once it closes.
     QVERIFY(whileOpen >= 0);
-    QVERIFY(enumerations.count() > whileOpen);
+    QTRY_VERIFY(enumerations.count() > whileOpen);
 }
 
 void DevicePageTest::menuFollowsTheScript()
@@ -356,6 +418,7 @@ void DevicePageTest::menuFollowsTheScript()
     SoftAuthenticator& soft = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 5.7")));
     soft.info.firmwareVersion = 0x050701;
     MainWindow window;
+    QVERIFY(keysListed(window));
     const DeviceProfile entry =
         DeviceProfileRegistry::instance().profileFor(*window.findChild<FidoDeviceManager*>()->deviceAt(0));
     QCOMPARE(entry.name, QStringLiteral("YubiKey 5 (5.7+)"));
@@ -385,6 +448,7 @@ void DevicePageTest::resetLabelsReachTheReset()
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
     SoftAuthenticator& second = bus.plug(key(QStringLiteral("/dev/hidraw1"), QStringLiteral("Key 1")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     ModalDriver driver;
     driver.pressButton(QMessageBox::Yes);
     driver.typeText(QStringLiteral("RESET"));
@@ -414,6 +478,7 @@ void DevicePageTest::signingLabelsReachTheSigningPage()
     SoftFidoBus bus;
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     ModalDriver driver;
     driver.reject();
     QVERIFY(runContextMenu(window, 0, {QStringLiteral("Code Signing"), label}));
@@ -440,6 +505,7 @@ void DevicePageTest::labelsWithoutActionPointAtAPage()
     SoftAuthenticator& soft = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 5.7")));
     soft.info.firmwareVersion = 0x050701;
     MainWindow window;
+    QVERIFY(keysListed(window));
     auto* tabs = window.findChild<QTabWidget*>();
     tabs->setCurrentIndex(0);
 
@@ -455,6 +521,7 @@ void DevicePageTest::serialAndConstraints()
     SoftFidoBus bus;
     bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0"), 0x1234, 0x0001));
     MainWindow window;
+    QVERIFY(keysListed(window));
     QGuiApplication::clipboard()->clear();
 
     QVERIFY(runContextMenu(window, 0, {QStringLiteral("Copy Serial Number")}));
@@ -474,6 +541,7 @@ void DevicePageTest::menuActionDroppedWhenListChanged()
     SoftFidoBus bus;
     SoftAuthenticator& first = bus.plug(key(QStringLiteral("/dev/hidraw0"), QStringLiteral("Key 0")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     ModalDriver driver;
 
     // A key plugged in while the menu is open lands in front of the one
@@ -482,6 +550,7 @@ void DevicePageTest::menuActionDroppedWhenListChanged()
     QVERIFY(runContextMenu(window, 0, path, [&](QMenu*) {
         bus.plug(key(QStringLiteral("/dev/hidraw5"), QStringLiteral("Newcomer")), 0);
         window.refreshDevices();
+        QVERIFY(keysListed(window));
     }));
     QVERIFY(driver.titles.isEmpty());
     QCOMPARE(first.resetCount, 0);

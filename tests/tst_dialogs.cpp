@@ -6,8 +6,10 @@
 #include "signing/SigningDefaults.h"
 #include "ui/profile/PreferencesDialog.h"
 #include "ui/profile/ProfileEditorDialog.h"
+#include "ui/widgets/ElidedLabel.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
 
@@ -21,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QtTest>
 
 namespace {
@@ -38,6 +41,34 @@ QLabel* valueBeside(QWidget* dialog, const QString& caption, int column = 1)
         }
     }
     return nullptr;
+}
+
+QString checking()
+{
+    return QString::fromUtf8("checking\u2026");
+}
+
+// The About tab's tool line beside caption.
+ElidedLabel* toolLabel(QWidget* dialog, const char* caption)
+{
+    for (QGridLayout* grid : dialog->findChildren<QGridLayout*>()) {
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            QLayoutItem* left = grid->itemAtPosition(row, 0);
+            QLayoutItem* right = grid->itemAtPosition(row, 1);
+            auto* label = left ? qobject_cast<QLabel*>(left->widget()) : nullptr;
+            auto* line = right ? qobject_cast<ElidedLabel*>(right->widget()) : nullptr;
+            if (label && line && label->text() == QLatin1String(caption))
+                return line;
+        }
+    }
+    return nullptr;
+}
+
+// Its whole text, whatever part of it shows.
+QString toolLine(QWidget* dialog, const char* caption)
+{
+    ElidedLabel* line = toolLabel(dialog, caption);
+    return line ? line->fullText() : QStringLiteral("<no line>");
 }
 
 QPushButton* buttonNamed(QWidget* dialog, const QString& text)
@@ -104,7 +135,8 @@ private Q_SLOTS:
     void versionProbe_data();
     void versionProbe();
     void aboutTabAndToolPaths();
-    void aboutProbesStopAfterAHang();
+    void aboutProbesRunInTheBackground();
+    void aboutLinesElideInTheMiddle();
     void detectFromKeychainStopsAtAFailedRun_data();
     void detectFromKeychainStopsAtAFailedRun();
 
@@ -512,9 +544,10 @@ void DialogsTest::versionProbe_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<double>("sleep");
     QTest::addColumn<QString>("shown");
-    const QByteArray sixtyOne(61, 'v');
-    QTest::newRow("61 characters show 60") << sixtyOne << QByteArray() << 0 << 0.0 << QString(sixtyOne.left(60));
-    QTest::newRow("60 characters whole") << sixtyOne.left(60) << QByteArray() << 0 << 0.0 << QString(sixtyOne.left(60));
+    const QByteArray opensslLine("OpenSSL 3.0.19 27 Jan 2026 (Library: OpenSSL 3.0.19 27 Jan 2026)");
+    QTest::newRow("a long line whole") << opensslLine + "\nmore" << QByteArray() << 0 << 0.0 << QString(opensslLine);
+    QTest::newRow("control characters escaped") << QByteArray("tool\t1.0\x1b[31m") << QByteArray() << 0 << 0.0
+                                                << "tool\\t1.0\\x1b[31m";
     QTest::newRow("first line only") << QByteArray("\n  tool 1.2.3\nsecond\n") << QByteArray() << 0 << 0.0
                                      << "tool 1.2.3";
     QTest::newRow("error text when no output") << QByteArray(" \n") << QByteArray("tool 9 (stderr)\nmore") << 0
@@ -560,15 +593,18 @@ void DialogsTest::aboutTabAndToolPaths()
     fakes.linkReal(QStringLiteral("opensc-tool"));
 
     PreferencesDialog dialog(nullptr);
-    QCOMPARE(valueBeside(&dialog, QStringLiteral("ykman:"))->text(),
-             QStringLiteral("YubiKey Manager (ykman) version: 5.2.1"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_VERIFY_WITH_TIMEOUT(toolLine(&dialog, "osslsigncode:") != checking(), 20000);
+    for (const char* label : {"ykman:", "opensc:", "gpg:", "openssl:"})
+        QTRY_VERIFY_WITH_TIMEOUT(toolLine(&dialog, label) != checking(), 20000);
+    QCOMPARE(toolLine(&dialog, "ykman:"), QStringLiteral("YubiKey Manager (ykman) version: 5.2.1"));
     QCOMPARE(fakes.arguments(QStringLiteral("ykman")), QStringList{"--version"});
-    QCOMPARE(valueBeside(&dialog, QStringLiteral("openssl:"))->text(),
-             QStringLiteral("OpenSSL 3.0.11 19 Sep 2023 (Library: OpenSSL 3.0.11)"));
+    QCOMPARE(toolLine(&dialog, "openssl:"), QStringLiteral("OpenSSL 3.0.11 19 Sep 2023 (Library: OpenSSL 3.0.11)"));
     QCOMPARE(fakes.arguments(QStringLiteral("openssl")), QStringList{"version"});
-    QCOMPARE(valueBeside(&dialog, QStringLiteral("gpg:"))->text(), QStringLiteral("not available"));
-    QVERIFY2(valueBeside(&dialog, QStringLiteral("opensc:"))->text().startsWith(QLatin1String("OpenSC 0.")),
-             qPrintable(valueBeside(&dialog, QStringLiteral("opensc:"))->text()));
+    QCOMPARE(toolLine(&dialog, "gpg:"), QStringLiteral("not available"));
+    QCOMPARE(toolLine(&dialog, "osslsigncode:"), QStringLiteral("not available"));
+    QVERIFY2(toolLine(&dialog, "opensc:").startsWith(QLatin1String("OpenSC 0.")), qPrintable(toolLine(&dialog, "opensc:")));
     QCOMPARE(valueBeside(&dialog, QStringLiteral("Config:"))->text(), UserProfile::configDir());
 
     // The Tools tab shows where each tool was found on the search path.
@@ -581,27 +617,79 @@ void DialogsTest::aboutTabAndToolPaths()
     QVERIFY(osslPath->styleSheet().contains(QLatin1String("#ef4444")));
 }
 
-void DialogsTest::aboutProbesStopAfterAHang()
+// The dialog opens at once whatever the tools do; each line fills as its
+// tool answers, and one that hangs holds up only its own line.
+void DialogsTest::aboutProbesRunInTheBackground()
 {
     FakeTools fakes(false);
     keepStandInsRunnable(fakes);
     for (const char* tool : {"ykman", "opensc-tool", "osslsigncode", "gpg", "openssl"})
         fakes.install(QLatin1String(tool));
+    fakes.answer(QStringLiteral("gpg"), "gpg (GnuPG) 2.4.4\n");
+    // ykman answers only when the test lets it.
+    const QString release = home->path() + QStringLiteral("/release-ykman");
+    fakes.setHook(QStringLiteral("ykman"), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done").arg(release));
     fakes.setSleep(QStringLiteral("opensc-tool"), 600);
-    // Long enough for the stand-ins that answer to start on a busy machine;
-    // the dialog waits this once, for the hanging tool, not four times.
     const int savedWait = PreferencesDialog::probeTimeoutMs;
-    PreferencesDialog::probeTimeoutMs = 10000;
+    PreferencesDialog::probeTimeoutMs = 5000;
+
+    // Built without asking any tool.
+    PreferencesDialog dialog(nullptr);
+    for (const char* tool : {"ykman", "opensc-tool", "osslsigncode", "gpg", "openssl"})
+        QCOMPARE(fakes.callCount(QLatin1String(tool)), 0);
+    for (const char* label : {"ykman:", "opensc:", "osslsigncode:", "gpg:", "openssl:"})
+        QCOMPARE(toolLine(&dialog, label), checking());
+    Heartbeat heartbeat;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    // Each line as its tool answers, not after the others.
+    QTRY_COMPARE_WITH_TIMEOUT(toolLine(&dialog, "gpg:"), QStringLiteral("gpg (GnuPG) 2.4.4"), 20000);
+    QCOMPARE(toolLine(&dialog, "ykman:"), checking());
+    QVERIFY(QFile(release).open(QIODevice::WriteOnly));
+    QTRY_COMPARE_WITH_TIMEOUT(toolLine(&dialog, "ykman:"), QString(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(toolLine(&dialog, "opensc:"), QStringLiteral("timed out"), 20000);
+    PreferencesDialog::probeTimeoutMs = savedWait;
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    for (const char* tool : {"ykman", "opensc-tool", "osslsigncode", "gpg", "openssl"})
+        QCOMPARE(fakes.callCount(QLatin1String(tool)), 1);
+}
+
+// A line too long for its place is elided in the middle; the whole line is
+// in its tool tip. One that fits is shown whole.
+void DialogsTest::aboutLinesElideInTheMiddle()
+{
+    FakeTools fakes(false);
+    keepStandInsRunnable(fakes);
+    const QString longLine = QStringLiteral("OpenSSL 3.0.19 27 Jan 2026 (Library: OpenSSL 3.0.19 27 Jan 2026) ")
+                             + QString(200, QLatin1Char('x')) + QStringLiteral(" the end");
+    fakes.install(QStringLiteral("openssl"));
+    fakes.answer(QStringLiteral("openssl"), longLine.toUtf8() + "\nsecond line\n");
+    fakes.install(QStringLiteral("gpg"));
+    fakes.answer(QStringLiteral("gpg"), "gpg (GnuPG) 2.4.4\n");
 
     PreferencesDialog dialog(nullptr);
-    PreferencesDialog::probeTimeoutMs = savedWait;
-    QCOMPARE(valueBeside(&dialog, QStringLiteral("opensc:"))->text(), QStringLiteral("timed out"));
-    for (const char* label : {"osslsigncode:", "gpg:", "openssl:"})
-        QCOMPARE(valueBeside(&dialog, QLatin1String(label))->text(),
-                 QStringLiteral("not probed (an earlier tool timed out)"));
-    QCOMPARE(fakes.callCount(QStringLiteral("ykman")), 1);
-    QCOMPARE(fakes.callCount(QStringLiteral("gpg")), 0);
-    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 0);
+    dialog.resize(dialog.minimumSize());
+    dialog.findChild<QTabWidget*>()->setCurrentIndex(4);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(toolLine(&dialog, "openssl:"), longLine, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(toolLine(&dialog, "gpg:"), QStringLiteral("gpg (GnuPG) 2.4.4"), 20000);
+
+    ElidedLabel* shown = toolLabel(&dialog, "openssl:");
+    QVERIFY(shown);
+    QCOMPARE(shown->toolTip(), longLine);
+    const QString text = shown->text();
+    const qsizetype mark = text.indexOf(QChar(0x2026));
+    QVERIFY2(mark > 0 && mark < text.size() - 1, qPrintable(text));
+    QVERIFY(longLine.startsWith(text.left(mark)));
+    QVERIFY(longLine.endsWith(text.mid(mark + 1)));
+    QVERIFY(shown->fontMetrics().horizontalAdvance(text) <= shown->contentsRect().width());
+    QVERIFY(shown->geometry().right() < shown->parentWidget()->width());
+
+    ElidedLabel* whole = toolLabel(&dialog, "gpg:");
+    QCOMPARE(whole->text(), QStringLiteral("gpg (GnuPG) 2.4.4"));
+    QCOMPARE(whole->toolTip(), QStringLiteral("gpg (GnuPG) 2.4.4"));
 }
 
 void DialogsTest::detectFromKeychainStopsAtAFailedRun_data()

@@ -4,6 +4,7 @@
 #include "fido/DeviceProfileRegistry.h"
 #include "fido/FidoDeviceManager.h"
 
+#include "Heartbeat.h"
 #include "SoftFidoBus.h"
 #include "TestHome.h"
 
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void wrongPinCostsAnAttempt();
     void blockedPinNeedsAReset();
     void keyThatStopsAnsweringTimesOut();
+    void backgroundEnumerationLeavesTheThreadFree();
+    void laterListWinsOverABackgroundOne();
     void identityGuard_data();
     void identityGuard();
     void deleteUsesTheWholeId();
@@ -659,6 +662,67 @@ void FidoTest::keyThatStopsAnsweringTimesOut()
     for (int limit : bus.readLimits())
         QVERIFY2(limit >= 0 && limit <= 400, qPrintable(QString::number(limit)));
     QCOMPARE(bus.opens(), bus.closes());
+}
+
+// Two keys that do not answer: each costs the listing its whole wait, on the
+// listing's own thread; this one keeps ticking and hears of the list once.
+void FidoTest::backgroundEnumerationLeavesTheThreadFree()
+{
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0"))).answering = false;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw1")));
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw2"))).answering = false;
+    FidoDeviceManager manager;
+    manager.infoTimeoutMs = 600;
+    QSignalSpy changed(&manager, &FidoDeviceManager::devicesChanged);
+    QSignalSpy errors(&manager, &FidoDeviceManager::operationError);
+    QSignalSpy done(&manager, &FidoDeviceManager::enumerated);
+
+    Heartbeat heartbeat;
+    QVERIFY(manager.enumerateInBackground());
+    QVERIFY(manager.isEnumerating());
+    // One at a time: a second one is refused, not queued.
+    QVERIFY(!manager.enumerateInBackground());
+    QCOMPARE(manager.deviceCount(), 0);
+    QVERIFY(done.wait(20000));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QCOMPARE(done.count(), 1);
+    QVERIFY(!manager.isEnumerating());
+
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(manager.deviceCount(), 3);
+    const QList<bool> silent{manager.deviceAt(0)->notAnswering, manager.deviceAt(1)->notAnswering,
+                             manager.deviceAt(2)->notAnswering};
+    QCOMPARE(silent, (QList<bool>{true, false, true}));
+    QCOMPARE(manager.deviceAt(1)->fidoVersion, QStringLiteral("FIDO_2_1"));
+    QCOMPARE(manager.deviceAt(0)->product, QStringLiteral("Soft FIDO2 Key"));
+    QCOMPARE(errors.count(), 2);
+    QCOMPARE(errors.at(1).at(0).toString(),
+             QStringLiteral("Reading device information of /dev/hidraw2 timed out: the key did not answer within 0.6 s"));
+    QCOMPARE(bus.opens(), bus.closes());
+
+    // The next one may start.
+    QVERIFY(manager.enumerateInBackground());
+    QVERIFY(done.wait(20000));
+}
+
+// A list made while a background listing runs (after a reset, say) is newer
+// than that listing's answer, which is then dropped.
+void FidoTest::laterListWinsOverABackgroundOne()
+{
+    SoftFidoBus bus;
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
+    bus.plug(keyAt(QStringLiteral("/dev/hidraw1"))).answering = false;
+    FidoDeviceManager manager;
+    manager.infoTimeoutMs = 500;
+    QSignalSpy done(&manager, &FidoDeviceManager::enumerated);
+    QVERIFY(manager.enumerateInBackground());
+    bus.unplug(QStringLiteral("/dev/hidraw1"));
+    manager.enumerate();
+    QCOMPARE(manager.deviceCount(), 1);
+    QVERIFY(done.wait(20000));
+    QCOMPARE(manager.deviceCount(), 1);
+    QCOMPARE(manager.deviceAt(0)->devicePath, QStringLiteral("/dev/hidraw0"));
 }
 
 void FidoTest::identityGuard_data()

@@ -6,6 +6,7 @@
 #include "ModalDriver.h"
 #include "SoftFidoBus.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -76,7 +77,7 @@ QStringList fidoLog(MainWindow& window)
 QStringList auditLines(MainWindow& window)
 {
     QStringList out;
-    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         QStringList parts = line.mid(line.indexOf(QLatin1String("] ")) + 2).split(QStringLiteral(" | "));
         for (QString& part : parts)
@@ -184,6 +185,7 @@ void FidoActionsTest::noKeySelected()
     SoftFidoBus bus;
     SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     if (negativeIndex) {
         selectRow(window, 0);
         tree(window)->currentItem()->setData(0, Qt::UserRole, -1);
@@ -289,6 +291,7 @@ void FidoActionsTest::dialogs()
     if (!credMgmt)
         key.info.options = {{QStringLiteral("rk"), true}, {QStringLiteral("clientPin"), false}};
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
 
     ModalDriver driver;
@@ -304,7 +307,8 @@ void FidoActionsTest::dialogs()
     QCOMPARE(key.credentials.size(), 3);
     if (log.isEmpty()) // refused and cancelled: the key never hears of it
         QVERIFY(stateCommands(key).isEmpty());
-    // A set PIN shows on the page at once.
+    // A set PIN shows on the page once the keys are listed again.
+    QVERIFY(keysListed(window));
     QCOMPARE(tree(window)->topLevelItem(0)->text(5), pinAfter.isEmpty() ? QStringLiteral("No")
                                                                         : QStringLiteral("Yes"));
 }
@@ -314,6 +318,7 @@ void FidoActionsTest::emptyKeyIsNotAWrongPin()
     SoftFidoBus bus;
     bus.plug(keyAt(QStringLiteral("/dev/hidraw0"))).presetPin(QStringLiteral("1234"));
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
     ModalDriver driver;
     queueAnswers(driver, {"type:1234", "type:1234"});
@@ -331,6 +336,7 @@ void FidoActionsTest::deleteByTheWholeId()
     key.presetPin(QStringLiteral("1234"));
     addCredentials(key);
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
 
     ModalDriver driver;
@@ -394,6 +400,7 @@ void FidoActionsTest::deleteStops()
     }
     const int stored = key.credentials.size();
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
 
     ModalDriver driver;
@@ -455,6 +462,7 @@ void FidoActionsTest::resetConfirmation()
     addCredentials(key);
     key.resetAllowed = allowed;
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
 
     ModalDriver driver;
@@ -473,6 +481,7 @@ void FidoActionsTest::resetConfirmation()
     QCOMPARE(auditLines(window), audit);
     QCOMPARE(key.resetCount, resets);
     QCOMPARE(key.credentials.isEmpty(), resets == 1);
+    QVERIFY(keysListed(window));
     QCOMPARE(tree(window)->topLevelItem(0)->text(5), resets == 1 ? QStringLiteral("No") : QStringLiteral("Yes"));
 }
 
@@ -522,6 +531,7 @@ void FidoActionsTest::keyListChangedBeforeTheCall()
     std::unique_ptr<SoftAuthenticator> kept;
     SoftAuthenticator* other = nullptr;
     MainWindow window;
+    QVERIFY(keysListed(window));
     selectRow(window, 0);
 
     ModalDriver driver;
@@ -548,8 +558,10 @@ void FidoActionsTest::keyListChangedBeforeTheCall()
             other->presetPin(QStringLiteral("1234"));
             addCredentials(*other);
         }
-        if (poll)
+        if (poll) {
             window.refreshDevices();
+            keysListed(window);
+        }
     });
     run(window, slot.constData());
     QCOMPARE(driver.pending(), 0);
@@ -578,6 +590,7 @@ void FidoActionsTest::keyThatStopsAnswering()
     SoftFidoBus bus;
     SoftAuthenticator& key = bus.plug(keyAt(QStringLiteral("/dev/hidraw0")));
     MainWindow window;
+    QVERIFY(keysListed(window));
     auto* manager = window.findChild<FidoDeviceManager*>();
     manager->infoTimeoutMs = 200;
     selectRow(window, 0);
@@ -595,6 +608,7 @@ void FidoActionsTest::keyThatStopsAnswering()
 
     // The poll goes on and keeps the key listed, as far as the bus knows it.
     window.refreshDevices();
+    QVERIFY(keysListed(window));
     QCOMPARE(tree(window)->topLevelItemCount(), 1);
     QCOMPARE(tree(window)->topLevelItem(0)->text(0), product);
     QCOMPARE(tree(window)->topLevelItem(0)->text(3), QStringLiteral("N/A"));

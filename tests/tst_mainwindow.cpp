@@ -23,7 +23,9 @@
 
 #include "FakeTools.h"
 #include "ModalDriver.h"
+#include "OpenFiles.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -36,6 +38,8 @@
 #include <QTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
 
 class MainWindowTest : public QObject
 {
@@ -59,6 +63,11 @@ private Q_SLOTS:
     void oneTimeNoticesOncePerWindow();
     void noBadgeWithoutDefaultVault();
     void badgeClickSelectsVaultPage();
+    void onlyTheOpeningPageIsBuilt_data();
+    void onlyTheOpeningPageIsBuilt();
+    void firstStartWritesTheProfileOnceOnScreen_data();
+    void firstStartWritesTheProfileOnceOnScreen();
+    void openFilesStayPutWhileRunning();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -147,7 +156,7 @@ namespace {
 QStringList sessionLines(MainWindow& window, const QString& op)
 {
     QStringList found;
-    const QString text = window.findChild<QTextEdit*>("sessionLogView")->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     for (const QString& line : text.split('\n')) {
         if (line.contains(" | " + op.leftJustified(20) + " | "))
             found << line.section("] ", 1);
@@ -213,11 +222,13 @@ void MainWindowTest::neighbourPagesAreTheirClasses()
 {
     MainWindow window;
     auto* tabs = window.findChild<QTabWidget*>();
-    QVERIFY(qobject_cast<GpgKeyManagementTab*>(tabs->widget(3)));
-    QVERIFY(qobject_cast<VaultTab*>(tabs->widget(4)));
-    QVERIFY(qobject_cast<DevOpsSecretsTab*>(tabs->widget(5)));
-    QVERIFY(qobject_cast<UsbDriveTab*>(tabs->widget(6)));
-    QVERIFY(qobject_cast<GitHubTab*>(tabs->widget(7)));
+    QVERIFY(qobject_cast<GpgKeyManagementTab*>(window.page(MainWindow::GpgSshPage)));
+    QVERIFY(qobject_cast<VaultTab*>(window.page(MainWindow::SecureVaultPage)));
+    QVERIFY(qobject_cast<DevOpsSecretsTab*>(window.page(MainWindow::DevOpsToolsPage)));
+    QVERIFY(qobject_cast<UsbDriveTab*>(window.page(MainWindow::UsbDrivesPage)));
+    QVERIFY(qobject_cast<GitHubTab*>(window.page(MainWindow::GitHubPage)));
+    for (int i = 0; i < MainWindow::PageCount; ++i)
+        QVERIFY(tabs->widget(i)->isAncestorOf(window.page(MainWindow::Page(i))));
     QCOMPARE(window.findChildren<TessarilVault*>().size(), 1);
     QCOMPARE(window.findChild<TessarilVault*>()->parent(), &window);
     QVERIFY(qobject_cast<ClockVaultWidget*>(tabs->cornerWidget(Qt::TopRightCorner)));
@@ -239,7 +250,7 @@ void MainWindowTest::oneTimeNoticesOncePerWindow()
     for (int round = 0; round < 2; ++round) {
         MainWindow window;
         auto* vault = window.findChild<TessarilVault*>();
-        auto* usb = window.findChild<UsbDriveTab*>();
+        auto* usb = qobject_cast<UsbDriveTab*>(window.page(MainWindow::UsbDrivesPage));
         ModalDriver driver;
         // A third notice would find no answer and fail the test.
         for (int i = 0; i < 2; ++i)
@@ -288,7 +299,7 @@ void MainWindowTest::sessionLogKeepsAScrolledBackPlace()
     window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::SessionLogPage);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto* view = window.findChild<QTextEdit*>("sessionLogView");
+    auto* view = sessionLogView(window);
     QScrollBar* bar = view->verticalScrollBar();
     const auto log = [&window](int i) {
         window.logSession("Code Sign", "Developer ID", true, QString("line %1").arg(i));
@@ -330,6 +341,7 @@ void MainWindowTest::fitsItsTextInBothThemes()
     // Start in the other theme, so that the widths must follow a switch.
     StyleManager::apply(qApp, StyleManager::Theme(1 - theme));
     MainWindow window;
+    window.page(MainWindow::CertificatesPage);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     StyleManager::apply(qApp, StyleManager::Theme(theme));
@@ -368,6 +380,123 @@ void MainWindowTest::fitsItsTextInBothThemes()
         if (button->text() == "Browse...")
             QVERIFY(button->width() >= button->sizeHint().width());
     }
+}
+
+namespace {
+
+// Whether the page at index has been built into its tab.
+bool built(MainWindow& window, int index)
+{
+    return !window.findChild<QTabWidget*>()->widget(index)->findChildren<QWidget*>().isEmpty();
+}
+
+QList<int> builtPages(MainWindow& window)
+{
+    QList<int> out;
+    for (int i = 0; i < MainWindow::PageCount; ++i) {
+        if (built(window, i))
+            out << i;
+    }
+    return out;
+}
+
+} // namespace
+
+void MainWindowTest::onlyTheOpeningPageIsBuilt_data()
+{
+    QTest::addColumn<int>("opening");
+    QTest::newRow("device inspector") << int(MainWindow::DeviceInspectorPage);
+    QTest::newRow("gpg / ssh") << int(MainWindow::GpgSshPage);
+    QTest::newRow("session log") << int(MainWindow::SessionLogPage);
+}
+
+// The window is on screen with the page it opens on; the USB page follows
+// for its drive poll, and every other page is built when first shown.
+void MainWindowTest::onlyTheOpeningPageIsBuilt()
+{
+    QFETCH(int, opening);
+    {
+        AppSettings settings;
+        settings->setValue("lastTab", opening);
+    }
+    MainWindow window;
+    QCOMPARE(builtPages(window), QList<int>{opening});
+    window.logSession("Code Sign", "Developer ID", true, "before the page");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(built(window, MainWindow::UsbDrivesPage));
+    QList<int> expected{opening, MainWindow::UsbDrivesPage};
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(builtPages(window), expected);
+
+    // The tab row is whole from the start; a page is built as it is chosen.
+    auto* tabs = window.findChild<QTabWidget*>();
+    QCOMPARE(tabs->count(), 9);
+    tabs->setCurrentIndex(MainWindow::CertificatesPage);
+    QVERIFY(built(window, MainWindow::CertificatesPage));
+    QVERIFY(tabs->currentWidget()->isAncestorOf(window.findChild<QTreeWidget*>("certTree")));
+
+    // Audit lines wait for the Session Log page, in order, the start first.
+    const QStringList lines = sessionLogView(window)->toPlainText().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).contains("| Application Start    | N/A | OstrevanTessaril 2.1.0"));
+    QVERIFY(lines.at(1).endsWith("| Code Sign            | Developer ID | before the page"));
+}
+
+void MainWindowTest::firstStartWritesTheProfileOnceOnScreen_data()
+{
+    QTest::addColumn<int>("opening");
+    QTest::addColumn<bool>("beforeShown");
+    QTest::newRow("device inspector") << int(MainWindow::DeviceInspectorPage) << false;
+    // The vault page lists the profile's vaults: it is read (and written) first.
+    QTest::newRow("secure vault") << int(MainWindow::SecureVaultPage) << true;
+}
+
+void MainWindowTest::firstStartWritesTheProfileOnceOnScreen()
+{
+    QFETCH(int, opening);
+    QFETCH(bool, beforeShown);
+    {
+        AppSettings settings;
+        settings->setValue("lastTab", opening);
+    }
+    MainWindow window;
+    QCOMPARE(QFile::exists(UserProfile::profilePath()), beforeShown);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(QFile::exists(UserProfile::profilePath()));
+    UserProfile stored;
+    QVERIFY(stored.load());
+}
+
+// Left running, the window starts no tool it cannot find and keeps no pipe
+// of one: its open files stay where they were, with every page shown once
+// and every poll it has running. diskutil and security are not on this
+// machine.
+void MainWindowTest::openFilesStayPutWhileRunning()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* tabs = window.findChild<QTabWidget*>();
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QTest::qWait(200);
+    }
+    tabs->setCurrentIndex(MainWindow::DeviceInspectorPage);
+    // What the first fills started has ended, and the polls have each run.
+    QTest::qWait(6000);
+    const int before = openFileCount();
+    // Every 5 s the USB page looks for diskutil, every 3 s the keys are listed.
+
+    QElapsedTimer clock;
+    clock.start();
+    int most = before;
+    while (clock.elapsed() < 60000) {
+        QTest::qWait(500);
+        most = qMax(most, openFileCount());
+    }
+    QVERIFY2(most <= before + 3, qPrintable(QStringLiteral("%1 open files, up to %2 later").arg(before).arg(most)));
 }
 
 OT_TEST_MAIN(MainWindowTest)

@@ -12,6 +12,7 @@
 #include "FakeTools.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -64,7 +65,7 @@ QAction* entry(MainWindow& window, const QString& path)
 
 QString lastLogLine(MainWindow& window)
 {
-    const QString text = window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText();
+    const QString text = sessionLogView(window)->toPlainText();
     const QString line = text.section(QLatin1Char('\n'), -1);
     // Without its time stamp, which is checked elsewhere.
     return line.section(QLatin1String("] "), 1);
@@ -72,7 +73,7 @@ QString lastLogLine(MainWindow& window)
 
 int logLineCount(MainWindow& window)
 {
-    return window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))->toPlainText().split('\n').size();
+    return sessionLogView(window)->toPlainText().split('\n').size();
 }
 
 QString statusText(MainWindow& window)
@@ -535,7 +536,7 @@ void MenusTest::fixSshPermissions()
                  "FAIL | Fix Permissions      | SSH | Could not change permissions of " + refused);
         QVERIFY2(statusText(window).startsWith(QLatin1String("SSH permissions NOT fixed: 1 path(s)")),
                  qPrintable(statusText(window)));
-        QVERIFY(!window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"))
+        QVERIFY(!sessionLogView(window)
                      ->toPlainText().contains(QLatin1String("OK   | Fix Permissions")));
     }
 }

@@ -5,6 +5,7 @@
 #include "FileSizeLimit.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
+#include "WindowPages.h"
 #include "WidgetLookup.h"
 
 #include <QApplication>
@@ -23,7 +24,7 @@ namespace {
 
 QTextEdit* logView(MainWindow& window)
 {
-    return window.findChild<QTextEdit*>(QStringLiteral("sessionLogView"));
+    return sessionLogView(window);
 }
 
 QStringList logLines(MainWindow& window)
@@ -159,6 +160,7 @@ void SessionLogTest::exportWritesHeaderAndBody()
 void SessionLogTest::exportAfterClearHasOnlyHeader()
 {
     MainWindow window;
+    window.page(MainWindow::SessionLogPage);
     clickButton(&window, "Clear Log");
     QCOMPARE(logView(window)->toPlainText(), QString());
 
@@ -178,6 +180,8 @@ void SessionLogTest::exportAfterClearHasOnlyHeader()
 void SessionLogTest::exportWriteFailureIsReported()
 {
     MainWindow window;
+    window.page(MainWindow::SessionLogPage);
+    QVERIFY(keysListed(window));
     const QString path = home->path() + "/full.log";
     {
         QFile old(path);
@@ -207,6 +211,7 @@ void SessionLogTest::exportWriteFailureIsReported()
 void SessionLogTest::copyPutsTextOnClipboard()
 {
     MainWindow window;
+    window.page(MainWindow::SessionLogPage);
     window.logSession("Inspect Cert", "OpenSSL", true, "a < b & c");
     clickButton(&window, "Copy to Clipboard");
     QCOMPARE(QGuiApplication::clipboard()->text(), logView(window)->toPlainText());

@@ -5,7 +5,9 @@
 #include "ui/vault/UsbDriveTab.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "ModalDriver.h"
+#include "OpenFiles.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
 
@@ -26,7 +28,9 @@ namespace {
 // "info.<last part of X>", "apfs encryptVolume" answers from "encrypt.*".
 const QString diskutilHook = QStringLiteral(R"sh(
 case "$1" in
-list) [ -e "$FAKE_STATE/listing" ] && cat "$FAKE_STATE/listing" ;;
+list)
+    [ -e "$FAKE_STATE/list.sleep" ] && exec sleep "$(cat "$FAKE_STATE/list.sleep")"
+    [ -e "$FAKE_STATE/listing" ] && cat "$FAKE_STATE/listing" ;;
 info) [ -e "$FAKE_STATE/info.${2##*/}" ] && cat "$FAKE_STATE/info.${2##*/}" ;;
 apfs)
     [ -e "$FAKE_STATE/encrypt.sleep" ] && sleep "$(cat "$FAKE_STATE/encrypt.sleep")"
@@ -97,6 +101,8 @@ public:
         setInfo(QStringLiteral("disk4"), drive.description());
     }
     void detach() { setListing(""); }
+    // The listing hangs for that long.
+    void setListingSleep(int seconds) { write(QStringLiteral("list.sleep"), QByteArray::number(seconds)); }
     void setEncryption(int code, const QByteArray& err, double sleepSeconds = 0)
     {
         write(QStringLiteral("encrypt.code"), QByteArray::number(code));
@@ -130,8 +136,20 @@ std::unique_ptr<UsbDriveTab> openTab()
 {
     auto tab = std::make_unique<UsbDriveTab>();
     tab->findChild<QTimer*>(QStringLiteral("pollTimer"))->stop();
-    QCoreApplication::sendPostedEvents();
+    QSignalSpy listed(tab.get(), &UsbDriveTab::drivesListed);
+    if (!listed.wait(20000))
+        qWarning("the tab's first listing did not end");
     return tab;
+}
+
+// Refreshes and waits for the rows, which the listing puts in from the
+// event loop.
+void refreshed(UsbDriveTab& tab)
+{
+    QSignalSpy listed(&tab, &UsbDriveTab::drivesListed);
+    tab.refreshDrives();
+    if (listed.isEmpty())
+        QVERIFY(listed.wait(20000));
 }
 
 QTreeWidget* tree(UsbDriveTab& tab)
@@ -184,6 +202,7 @@ private Q_SLOTS:
     void selectionSurvivesPolls_data();
     void selectionSurvivesPolls();
     void missingDiskutilIsTold();
+    void hungDiskutilIsToldNotWaitedFor();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -329,16 +348,16 @@ void UsbDrivesTest::firstDriveIsAnnouncedOnce()
     Drive second;
     second.volume = QStringLiteral("BACKUP");
     diskutil.setInfo(QStringLiteral("disk5"), second.description());
-    tab.refreshDrives();
+    refreshed(tab);
     QCOMPARE(tree(tab)->topLevelItemCount(), 2);
     QCOMPARE(detected.size(), 1);
 
     // From none to some again is a new announcement.
     diskutil.detach();
-    tab.refreshDrives();
+    refreshed(tab);
     QCOMPARE(tree(tab)->topLevelItemCount(), 0);
     diskutil.setListing("/dev/disk5 (external)\n");
-    tab.refreshDrives();
+    refreshed(tab);
     QCOMPARE(detected.size(), 2);
     QCOMPARE(detected.at(1).at(0).toString(), QStringLiteral("BACKUP"));
 }
@@ -505,7 +524,10 @@ void UsbDrivesTest::encryptionRuns()
     QCOMPARE(audit.size(), 1);
     QCOMPARE(audit.at(0), (QList<QVariant>{"USB Encrypt", "STICK", success, detail}));
     // Only a started encryption refreshes the list.
-    QCOMPARE(diskutil.listings(), listed + (success ? 1 : 0));
+    if (success)
+        QTRY_COMPARE(diskutil.listings(), listed + 1);
+    else
+        QCOMPARE(diskutil.listings(), listed);
     QCOMPARE(tree(*tab)->topLevelItemCount(), 1);
     if (!lateLine.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(logLines(*tab).last(), lateLine, 20000);
@@ -600,9 +622,9 @@ void UsbDrivesTest::confirmedVolumeIsRecheckedBeforeEncryption()
     } else {
         QCOMPARE(logLines(*tab), QStringList{"Device list changed \u2014 operation cancelled."});
         // The list now shows what is attached.
-        QCOMPARE(tree(*tab)->topLevelItemCount(), volumeThen.isEmpty() ? 0 : 1);
+        QTRY_COMPARE(tree(*tab)->topLevelItemCount(), volumeThen.isEmpty() ? 0 : 1);
         if (!volumeThen.isEmpty())
-            QCOMPARE(tree(*tab)->topLevelItem(0)->text(0), volumeThen);
+            QTRY_COMPARE(tree(*tab)->topLevelItem(0)->text(0), volumeThen);
     }
 }
 
@@ -652,14 +674,65 @@ void UsbDrivesTest::selectionSurvivesPolls()
         QCOMPARE(logLines(*tab).value(0), QStringLiteral("Analyzing: BACKUP (/dev/disk5)"));
 }
 
-// Without diskutil the page stays empty, and its log says why, once.
+// Without diskutil the page stays empty, and its log says why, once; the
+// poll looks for the tool, starts nothing and keeps no pipe, and lists again
+// as soon as the tool is there.
 void UsbDrivesTest::missingDiskutilIsTold()
 {
     FakeTools noTools(false);
+    for (const char* tool : {"cat", "dirname", "readlink", "basename"})
+        noTools.linkReal(QLatin1String(tool));
     auto tab = openTab();
-    tab->refreshDrives();
+    refreshed(*tab);
     QCOMPARE(tree(*tab)->topLevelItemCount(), 0);
-    QCOMPARE(logLines(*tab), QStringList{"Could not start diskutil: no drives can be listed."});
+    const QStringList told{"Could not start diskutil: no drives can be listed."};
+    QCOMPARE(logLines(*tab), told);
+
+    const int files = openFileCount();
+    auto* poll = tab->findChild<QTimer*>(QStringLiteral("pollTimer"));
+    QSignalSpy listed(tab.get(), &UsbDriveTab::drivesListed);
+    poll->start(5);
+    QTRY_VERIFY(listed.count() >= 100);
+    poll->stop();
+    QCOMPARE(logLines(*tab), told);
+    QVERIFY2(openFileCount() <= files + 2,
+             qPrintable(QStringLiteral("%1 open files, then %2").arg(files).arg(openFileCount())));
+
+    noTools.install(QStringLiteral("diskutil"));
+    noTools.setHook(QStringLiteral("diskutil"), diskutilHook);
+    QFile listing(noTools.stateDir() + QStringLiteral("/listing"));
+    QVERIFY(listing.open(QIODevice::WriteOnly));
+    listing.write("/dev/disk4\n");
+    listing.close();
+    QFile info(noTools.stateDir() + QStringLiteral("/info.disk4"));
+    QVERIFY(info.open(QIODevice::WriteOnly));
+    info.write(Drive().description());
+    info.close();
+    poll->start(20);
+    QTRY_COMPARE(tree(*tab)->topLevelItemCount(), 1);
+    poll->stop();
+    QCOMPARE(noTools.arguments(QStringLiteral("diskutil"), 1), (QStringList{"list", "external"}));
+}
+
+// A diskutil that does not answer holds neither the window nor the list; the
+// time-out is told once.
+void UsbDrivesTest::hungDiskutilIsToldNotWaitedFor()
+{
+    Diskutil diskutil;
+    diskutil.attach(Drive());
+    auto tab = openTab();
+    QCOMPARE(tree(*tab)->topLevelItemCount(), 1);
+    tab->listTimeoutMs = 1000;
+    diskutil.setListingSleep(600);
+
+    Heartbeat heartbeat;
+    refreshed(*tab);
+    QVERIFY(tab->isListing() == false);
+    refreshed(*tab);
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QCOMPARE(logLines(*tab), QStringList{"diskutil did not answer within 1 s: no drives can be listed."});
+    // A listing that said nothing leaves the rows as they were.
+    QCOMPARE(tree(*tab)->topLevelItemCount(), 1);
 }
 
 OT_TEST_MAIN(UsbDrivesTest)

@@ -9,7 +9,7 @@
 #include "signing/SigningManager.h"
 #include "ui/vault/ClockVaultWidget.h"
 #include "ui/remote/DevOpsSecretsTab.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/github/GitHubTab.h"
 #include "ui/keys/GpgKeyManagementTab.h"
 #include "ui/vault/UsbDriveTab.h"
@@ -24,14 +24,40 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+struct PageTitle
+{
+    const char* title;
+    const char* tooltip;
+};
+
+const PageTitle pageTitles[MainWindow::PageCount] = {
+    {"Device Inspector",
+     "Hardware keys: detect, inspect, FIDO2 PIN/credentials/reset.\n"
+     "Double-click device for full config. Right-click for quick actions."},
+    {"Code Signing", "Sign macOS apps + Windows PE binaries with hardware tokens"},
+    {"Certificates", "X.509 certificate lifecycle: import, inspect, expiry alerts"},
+    {"GPG / SSH", "GPG/OpenPGP keyring, SSH keys, SSH config editor"},
+    {"Secure Vault", "AES-256 encrypted .qvimgv containers for keys and credentials"},
+    {"DevOps Tools", "SSH/SFTP/SCP + Kubernetes, Docker, Ansible, Terraform, SOPS"},
+    {"USB Drives", "Detect, analyze, and encrypt USB storage devices"},
+    {"GitHub", "GitHub integration: SSH/GPG keys, secrets, security, workflows"},
+    {"Session Log", "ISO 8601 audit trail \u2014 PINs and secrets never recorded"},
+};
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     // Building the window runs no tool and reads no keyring, key folder or
-    // cluster: each page lists when it is first shown, and the page the
+    // cluster, and builds only the page it opens on: each other page is
+    // built when first shown, each lists when first shown, and the page the
     // window opens on lists once the window is on screen.
-    FirstShow::holdUntilOnScreen(this);
+    PageFill::holdUntilOnScreen(this);
     setWindowTitle(QStringLiteral("Ostrevan Tessaril"));
     setMinimumSize(1100, 750);
     resize(1280, 860);
@@ -39,9 +65,13 @@ MainWindow::MainWindow(QWidget* parent)
     fidoManager = new FidoDeviceManager(this);
     signingManager = new SigningManager(this);
     userProfile = new UserProfile(this);
-    // An unreadable profile does not stop the window; it carries on with the
-    // defaults the profile holds.
-    userProfile->load();
+    // A profile on disk is read now: the page the window opens on may use it.
+    // A first start writes a new one through openssl, which can wait until
+    // the window is on screen.
+    if (QFileInfo::exists(UserProfile::profilePath()))
+        loadProfile();
+    else
+        PageFill::afterWindowShown(this, [this] { loadProfile(); });
     ykman = new YkmanBridge(this);
     opensc = new OpenscBridge(this);
 
@@ -68,31 +98,23 @@ MainWindow::MainWindow(QWidget* parent)
     setupToolBar();
     setupStatusBar();
 
+    // Every tab has its title and tooltip from the start; its page is built
+    // into the tab's holder when it is first needed.
     tabWidget = new QTabWidget(this);
     tabWidget->setUsesScrollButtons(true);
-    const auto addPage = [this](QWidget* page, const char* title, const char* tooltip) {
-        const int index = tabWidget->addTab(page, QString::fromUtf8(title));
-        tabWidget->setTabToolTip(index, QString::fromUtf8(tooltip));
-    };
-    addPage(createDeviceInspectorTab(), "Device Inspector",
-            "Hardware keys: detect, inspect, FIDO2 PIN/credentials/reset.\n"
-            "Double-click device for full config. Right-click for quick actions.");
-    addPage(createCodeSigningTab(), "Code Signing",
-            "Sign macOS apps + Windows PE binaries with hardware tokens");
-    addPage(createCertificatesTab(), "Certificates",
-            "X.509 certificate lifecycle: import, inspect, expiry alerts");
-    addPage(new GpgKeyManagementTab(this), "GPG / SSH",
-            "GPG/OpenPGP keyring, SSH keys, SSH config editor");
-    auto* vault = new TessarilVault(this);
-    addPage(new VaultTab(vault, fidoManager, userProfile, this), "Secure Vault",
-            "AES-256 encrypted .qvimgv containers for keys and credentials");
-    addPage(new DevOpsSecretsTab(this), "DevOps Tools",
-            "SSH/SFTP/SCP + Kubernetes, Docker, Ansible, Terraform, SOPS");
-    auto* usbTab = new UsbDriveTab(this);
-    addPage(usbTab, "USB Drives", "Detect, analyze, and encrypt USB storage devices");
-    addPage(new GitHubTab(userProfile, this), "GitHub",
-            "GitHub integration: SSH/GPG keys, secrets, security, workflows");
+    for (int index = 0; index < PageCount; ++index) {
+        auto* holder = new QWidget;
+        auto* layout = new QVBoxLayout(holder);
+        layout->setContentsMargins(0, 0, 0, 0);
+        pageHolders << holder;
+        pages << nullptr;
+        tabWidget->addTab(holder, QString::fromUtf8(pageTitles[index].title));
+        tabWidget->setTabToolTip(index, QString::fromUtf8(pageTitles[index].tooltip));
+    }
 
+    // The vault service lives with the window: the vault page is built only
+    // when shown, and its mount notice is the window's.
+    vault = new TessarilVault(this);
     // The flag is set before the box runs, so a signal that arrives while it
     // is open shows no second box.
     connect(vault, &TessarilVault::vaultMounted, this, [this](const QString&) {
@@ -112,36 +134,112 @@ MainWindow::MainWindow(QWidget* parent)
         logSession(QStringLiteral("Feature Unlock"), QStringLiteral("DevOps Secrets"), true,
                    QStringLiteral("Vault active"));
     });
-    connect(usbTab, &UsbDriveTab::usbDriveDetected, this, [this](const QString& volumeName) {
-        if (usbNoticeShown)
-            return;
-        usbNoticeShown = true;
-        QMessageBox::information(
-            this, QStringLiteral("Feature Unlocked"),
-            QStringLiteral("NEW FEATURE UNLOCKED: USB Drive Encryption\n\n"
-                           "USB storage device detected: %1\n\n"
-                           "You can now:\n"
-                           "  - Analyze drive encryption status\n"
-                           "  - Encrypt APFS drives without reformatting\n"
-                           "  - Create encrypted vault containers on USB drives\n\n"
-                           "Go to the 'USB Drives' tab to manage your drive.")
-                .arg(volumeName));
-        logSession(QStringLiteral("Feature Unlock"), QStringLiteral("USB Drives"), true,
-                   volumeName);
-    });
-
-    addPage(createSessionLogTab(), "Session Log",
-            "ISO 8601 audit trail \u2014 PINs and secrets never recorded");
+    startSessionLog();
 
     setupCornerWidget();
     setCentralWidget(tabWidget);
 
     pollTimer = new QTimer(this);
-    connect(pollTimer, &QTimer::timeout, this, &MainWindow::refreshDevices);
+    pollTimer->setObjectName(QStringLiteral("pollTimer"));
+    connect(pollTimer, &QTimer::timeout, this, &MainWindow::pollDevices);
     pollTimer->start(3000);
+    connect(fidoManager, &FidoDeviceManager::enumerated, this, &MainWindow::showDevices);
 
     restoreWindowSettings();
-    refreshDevices();
+    page(Page(tabWidget->currentIndex()));
+    connect(tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index >= 0 && index < PageCount)
+            page(Page(index));
+    });
+    // The drive poll announces a drive plugged in whichever page is open.
+    PageFill::afterWindowShown(this, [this] { page(UsbDrivesPage); });
+    // From the event loop, before the first tick: the listing's thread does
+    // not compete with the window on its way to the screen.
+    QMetaObject::invokeMethod(this, &MainWindow::refreshDevices, Qt::QueuedConnection);
+}
+
+QWidget* MainWindow::page(Page index)
+{
+    if (index < 0 || index >= PageCount)
+        return nullptr;
+    if (QWidget* built = pages.at(index))
+        return built;
+    QWidget* built = nullptr;
+    switch (index) {
+    case DeviceInspectorPage:
+        built = createDeviceInspectorTab();
+        break;
+    case CodeSigningPage:
+        built = createCodeSigningTab();
+        break;
+    case CertificatesPage:
+        built = createCertificatesTab();
+        break;
+    case GpgSshPage:
+        built = new GpgKeyManagementTab(this);
+        break;
+    case SecureVaultPage:
+        loadProfile();
+        built = new VaultTab(vault, fidoManager, userProfile, this);
+        break;
+    case DevOpsToolsPage:
+        built = new DevOpsSecretsTab(this);
+        break;
+    case UsbDrivesPage: {
+        auto* usbTab = new UsbDriveTab(this);
+        connect(usbTab, &UsbDriveTab::usbDriveDetected, this, [this](const QString& volumeName) {
+            if (usbNoticeShown)
+                return;
+            usbNoticeShown = true;
+            QMessageBox::information(
+                this, QStringLiteral("Feature Unlocked"),
+                QStringLiteral("NEW FEATURE UNLOCKED: USB Drive Encryption\n\n"
+                               "USB storage device detected: %1\n\n"
+                               "You can now:\n"
+                               "  - Analyze drive encryption status\n"
+                               "  - Encrypt APFS drives without reformatting\n"
+                               "  - Create encrypted vault containers on USB drives\n\n"
+                               "Go to the 'USB Drives' tab to manage your drive.")
+                    .arg(volumeName));
+            logSession(QStringLiteral("Feature Unlock"), QStringLiteral("USB Drives"), true,
+                       volumeName);
+        });
+        built = usbTab;
+        break;
+    }
+    case GitHubPage:
+        loadProfile();
+        built = new GitHubTab(userProfile, this);
+        break;
+    case SessionLogPage:
+        built = createSessionLogTab();
+        break;
+    case PageCount:
+        return nullptr;
+    }
+    pages[index] = built;
+    QWidget* holder = pageHolders.at(index);
+    holder->layout()->addWidget(built);
+    // It is laid out in its tab's room at once, as a page added to the tab
+    // widget is, even while the window is not shown yet.
+    holder->layout()->activate();
+    if (built->layout())
+        built->layout()->activate();
+    // A page built as its tab is chosen shows at once, not a turn of the
+    // event loop later, when the tab would first be drawn empty.
+    if (holder->isVisible())
+        built->show();
+    return built;
+}
+
+void MainWindow::loadProfile()
+{
+    if (profileLoaded)
+        return;
+    profileLoaded = true;
+    // An unreadable profile does not stop the window; it carries on with the
+    // defaults the profile holds.
+    userProfile->load();
 }
 
 MainWindow::~MainWindow()

@@ -12,13 +12,20 @@ class QComboBox;
 class QPoint;
 class QTreeWidgetItem;
 
+namespace ToolRunner {
+struct Result;
+}
+
 class FidoDeviceManager;
+struct CertificateInfo;
 struct FidoKeyInfo;
 struct DeviceProfile;
 class SigningManager;
 class UserProfile;
 class YkmanBridge;
 class OpenscBridge;
+class PageFill;
+class TessarilVault;
 
 // The one top-level window: owner of every backend service and host of the
 // nine pages, whose order other code relies on.
@@ -42,13 +49,20 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The page at index, built now if it was not yet. Only the page the
+    // window opens on is built with the window; the others are built when
+    // first shown, or when something reaches into them (an action that
+    // writes to a page's log, a test).
+    QWidget* page(Page index);
+
     QString docsDir() const;
     // The help folder for a program installed in appDir: a bundle's
     // Resources/docs, else docs beside bin, else empty.
     static QString docsDirFor(const QString& appDir);
 
-    // Appends one line to the session audit log; dropped while the Session
-    // Log page does not exist yet. Never pass a PIN, pass phrase or key.
+    // Appends one line to the session audit log; dropped before the window
+    // has written its "Application Start" line, kept for the Session Log page
+    // until it is built. Never pass a PIN, pass phrase or key.
     void logSession(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
@@ -81,6 +95,14 @@ public Q_SLOTS:
     void onAbout();
 
 private:
+    // The profile is read (and on a first start written, through openssl)
+    // once the window is on screen, or before that by whatever needs it.
+    void loadProfile();
+    // A poll tick: skipped while the last enumeration still runs.
+    void pollDevices();
+    // Fills the device list from the manager's keys and updates the status bar.
+    void showDevices();
+    void fillDeviceTree();
     void setupMenuBar();
     void setupToolBar();
     void showPreferences();
@@ -107,14 +129,19 @@ private:
     void logFidoFailure(const QString& line);
     void logEmptyListing(const QString& nothingFound);
     QWidget* createCodeSigningTab();
-    // Lists the keychain's signing identities into identityCombo, once.
+    // Lists the keychain's signing identities into identityCombo, once, at
+    // once unless the page's background listing has done it.
     void fillIdentityCombo();
+    void showIdentities(const QList<CertificateInfo>& identities);
+    // Why a tool run of a page's listing did not finish, for its status line.
+    static QString toolFailure(const ToolRunner::Result& result);
     QWidget* createCertificatesTab();
-    void fillCertificateTree();
+    void showCertificates(const QList<CertificateInfo>& identities);
     void onImportCertificate();
     void onInspectCertificate();
     void onGenerateCsr();
     QWidget* createSessionLogTab();
+    void startSessionLog();
     void saveSessionLog();
     void setupStatusBar();
     void setupCornerWidget();
@@ -127,6 +154,7 @@ private:
     UserProfile* userProfile = nullptr;
     YkmanBridge* ykman = nullptr;
     OpenscBridge* opensc = nullptr;
+    TessarilVault* vault = nullptr;
 
     // Shared by the menus and the toolbar.
     QAction* refreshAction = nullptr;
@@ -142,10 +170,21 @@ private:
     QTreeWidget* certTree = nullptr;
     QLabel* certAlertLabel = nullptr;
     QTextEdit* sessionLogView = nullptr;
+    // Audit lines written before the Session Log page was built.
+    QStringList sessionLines;
+    bool sessionStarted = false;
+    // The tab widget's page at each index: a holder the page is built into.
+    QList<QWidget*> pageHolders;
+    QList<QWidget*> pages;
+    bool profileLoaded = false;
+    PageFill* identityFill = nullptr;
+    PageFill* certificateFill = nullptr;
     QLabel* statusLabel = nullptr;
     QLabel* deviceCountLabel = nullptr;
     QTimer* pollTimer = nullptr;
-    bool refreshing = false;
+    // A refresh asked for while an enumeration runs: it runs once that ends,
+    // so the list shows what an operation left.
+    bool refreshAgain = false;
     int lastDeviceCount = -1;
     // Each one-time notice shows at most once per window.
     bool vaultNoticeShown = false;

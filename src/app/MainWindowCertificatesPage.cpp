@@ -1,8 +1,9 @@
 #include "app/MainWindow.h"
 
+#include "core/ToolRunner.h"
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/HeaderFit.h"
 #include "ui/widgets/SectionTitle.h"
 
@@ -44,10 +45,35 @@ QWidget* MainWindow::createCertificatesTab()
     certTree->setColumnWidth(0, 250);
     keepSectionsFitted(certTree->header());
     layout->addWidget(certTree);
+    // Tells why the keychain could not be listed; hidden while there is nothing to tell.
+    auto* certStatus = new QLabel(page);
+    certStatus->setObjectName(QStringLiteral("certStatus"));
+    certStatus->setTextFormat(Qt::PlainText);
+    certStatus->setWordWrap(true);
+    certStatus->hide();
+    layout->addWidget(certStatus);
 
-    // The keychain is read when the page is first shown, not while the
-    // window is built.
-    FirstShow::onFirstShow(page, [this] { fillCertificateTree(); });
+    // The keychain is read in the background when the page is first shown,
+    // not while the window is built, and again after an import. The page has
+    // no log of its own: a failure is told under the list.
+    certificateFill = new PageFill(page, certTree, certStatus);
+    certificateFill->setFill([this] {
+        ToolRunner::Options options;
+        options.mergeChannels = true;
+        options.finishTimeoutMs = signingManager->waitMs();
+        certificateFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(), options,
+                             [this](const ToolRunner::Result& r) {
+                                 if (!r.finished()) {
+                                     certTree->clear();
+                                     certAlertLabel->hide();
+                                     certificateFill->tell(QStringLiteral("Keychain certificates could not be listed: ")
+                                                           + toolFailure(r));
+                                     return;
+                                 }
+                                 certificateFill->tell(QString());
+                                 showCertificates(SigningManager::parseSigningIdentities(r.stdOutText()));
+                             });
+    });
 
     auto* buttons = new QHBoxLayout;
     auto* importButton = new QPushButton(QStringLiteral("Import Certificate"), page);
@@ -65,10 +91,9 @@ QWidget* MainWindow::createCertificatesTab()
     return page;
 }
 
-void MainWindow::fillCertificateTree()
+void MainWindow::showCertificates(const QList<CertificateInfo>& identities)
 {
     certTree->clear();
-    const QList<CertificateInfo> identities = signingManager->listSigningIdentities();
     int invalidCount = 0;
     for (const CertificateInfo& identity : identities) {
         auto* item = new QTreeWidgetItem(certTree);
@@ -107,7 +132,7 @@ void MainWindow::onImportCertificate()
     const bool ok = signingManager->importCertificate(path, QString());
     logSession(QStringLiteral("Import Cert"), QStringLiteral("Keychain"), ok, path);
     if (ok)
-        fillCertificateTree();
+        certificateFill->refresh();
 }
 
 void MainWindow::onInspectCertificate()

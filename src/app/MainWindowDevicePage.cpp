@@ -67,7 +67,15 @@ void fillRow(QTreeWidgetItem* item, const FidoKeyInfo& key, const DeviceProfile&
         versionColour = successColour;
     else if (key.fidoVersion == QLatin1String("FIDO_2_1_PRE"))
         versionColour = accentColour;
-    setCell(item, FidoVersionColumn, key.fidoVersion, versionColour);
+    if (key.notAnswering) {
+        // Its answer would have filled this column; the user has to learn
+        // why the row says so little.
+        setCell(item, FidoVersionColumn, QStringLiteral("Not answering"), warningColour);
+        item->setToolTip(FidoVersionColumn, QStringLiteral("The key did not answer in time; it may be "
+                                                           "busy, or need to be plugged in again."));
+    } else {
+        setCell(item, FidoVersionColumn, key.fidoVersion, versionColour);
+    }
 
     setCell(item, PinColumn, key.clientPin ? QStringLiteral("Yes") : QStringLiteral("No"),
             key.clientPin ? successColour : warningColour);
@@ -157,6 +165,8 @@ QWidget* MainWindow::createDeviceInspectorTab()
     fidoLogView->setPlaceholderText(QStringLiteral("FIDO2 operations will appear here..."));
     layout->addWidget(fidoLogView, 1);
 
+    // The keys the last poll found, when the page is built after it.
+    fillDeviceTree();
     return page;
 }
 
@@ -168,15 +178,42 @@ int MainWindow::selectedDeviceIndex() const
 
 void MainWindow::refreshDevices()
 {
-    // The poll timer keeps firing inside the nested event loops of dialogs
-    // and menus, which a refresh may itself run under; drop such a poll.
-    if (refreshing)
+    // The keys are listed on a thread of their own, so a key that does not
+    // answer never holds the window. One listing at a time: a refresh asked
+    // for meanwhile (the Refresh button, the end of an operation) runs once
+    // it ends, as the running one may have read the keys before the change.
+    if (fidoManager->isEnumerating()) {
+        refreshAgain = true;
         return;
-    refreshing = true;
+    }
     statusLabel->setText(QStringLiteral("Scanning for security keys..."));
+    fidoManager->enumerateInBackground();
+}
 
+void MainWindow::pollDevices()
+{
+    // A listing that outlasts the interval (a key that does not answer) is
+    // waited for, not stacked up behind.
+    if (fidoManager->isEnumerating())
+        return;
+    fidoManager->enumerateInBackground();
+}
+
+void MainWindow::showDevices()
+{
+    fillDeviceTree();
+    updateStatusBar();
+    if (refreshAgain) {
+        refreshAgain = false;
+        refreshDevices();
+    }
+}
+
+void MainWindow::fillDeviceTree()
+{
+    if (!deviceTree)
+        return;
     const int previous = selectedDeviceIndex();
-    fidoManager->enumerate();
     deviceTree->clear();
 
     const QList<FidoKeyInfo>& keys = fidoManager->devices();
@@ -188,9 +225,6 @@ void MainWindow::refreshDevices()
         if (i == previous)
             deviceTree->setCurrentItem(item);
     }
-
-    refreshing = false;
-    updateStatusBar();
 }
 
 void MainWindow::onDeviceSelected(QTreeWidgetItem* item, int /*column*/)

@@ -155,6 +155,7 @@ void MainWindow::setupMenuBar()
                   {"Project Planning", "PLANNING.html"}});
     help->addSeparator();
     addEntry(help, QStringLiteral("&My Profile..."), QKeySequence(QStringLiteral("Ctrl+P")), this, [this] {
+        loadProfile();
         ProfileEditorDialog dialog(userProfile, this);
         dialog.exec();
     });
@@ -192,6 +193,7 @@ void MainWindow::onAbout()
 
 void MainWindow::showPreferences()
 {
+    loadProfile();
     PreferencesDialog dialog(userProfile, this);
     connect(&dialog, &PreferencesDialog::themeChanged, this, [](const QString& theme) {
         StyleManager::apply(qApp, theme == QLatin1String("light") ? StyleManager::Light : StyleManager::Dark);

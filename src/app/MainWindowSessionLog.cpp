@@ -57,21 +57,34 @@ QWidget* MainWindow::createSessionLogTab()
     });
     connect(clearButton, &QPushButton::clicked, sessionLogView, &QTextEdit::clear);
 
+    for (const QString& line : std::as_const(sessionLines))
+        LogView::appendLine(sessionLogView, line);
+    sessionLines.clear();
+    return page;
+}
+
+void MainWindow::startSessionLog()
+{
+    sessionStarted = true;
     logSession(QStringLiteral("Application Start"), QStringLiteral("N/A"), true,
                QStringLiteral("OstrevanTessaril ") + QCoreApplication::applicationVersion());
-    return page;
 }
 
 void MainWindow::logSession(const QString& op, const QString& device, bool success,
                             const QString& detail)
 {
-    if (!sessionLogView)
+    if (!sessionStarted)
         return;
     const QString time = QDateTime::currentDateTime().toString(Qt::ISODate);
     const QString status = QString::fromLatin1(success ? "OK" : "FAIL").leftJustified(4);
     // One pass, so a "%1" inside the device or the detail stays as it is.
     const QString line = QStringLiteral("[%1] %2 | %3 | %4 | %5")
                              .arg(time, status, op.leftJustified(20), device, detail);
+    // The page is built when first shown; until then its lines wait here.
+    if (!sessionLogView) {
+        sessionLines << line;
+        return;
+    }
     LogView::appendLine(sessionLogView, line);
 }
 

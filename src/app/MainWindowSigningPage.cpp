@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "config/UserProfile.h"
+#include "core/LogText.h"
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
@@ -12,7 +13,7 @@
 #include "signing/SigningDefaults.h"
 #include "signing/SigningManager.h"
 #include "signing/SigningProfileManager.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
@@ -148,6 +149,13 @@ QWidget* MainWindow::createCodeSigningTab()
     macButtons->addWidget(verifyButton);
     macButtons->addWidget(notarizeButton);
     macGrid->addLayout(macButtons, 2, 0, 1, 2);
+    // Tells why no identity could be listed; hidden while there is nothing to tell.
+    auto* identityStatus = new QLabel(macGroup);
+    identityStatus->setObjectName(QStringLiteral("identityStatus"));
+    identityStatus->setTextFormat(Qt::PlainText);
+    identityStatus->setWordWrap(true);
+    identityStatus->hide();
+    macGrid->addWidget(identityStatus, 3, 0, 1, 2);
     controlsLayout->addWidget(macGroup);
 
     auto* peGroup = new QGroupBox(QStringLiteral("Windows PE Signing (osslsigncode)"), controls);
@@ -192,13 +200,32 @@ QWidget* MainWindow::createCodeSigningTab()
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
 
-    // Contents. The identities are listed once, from the keychain, when the
-    // page is first shown (or Sign File needs them first); a new keychain
-    // identity shows up at the next start.
+    // Contents. The identities are listed once, from the keychain, in the
+    // background when the page is first shown (or at once when Sign File
+    // needs them first); a new keychain identity shows up at the next start.
     fillProfileCombo(profileCombo);
-    FirstShow::onFirstShow(page, [this] { fillIdentityCombo(); });
-
     const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, line); };
+    identityFill = new PageFill(page, nullptr, identityStatus);
+    connect(identityFill, &PageFill::logLine, this, log);
+    identityFill->setFill([this] {
+        if (identitiesListed)
+            return;
+        ToolRunner::Options options;
+        options.mergeChannels = true;
+        options.finishTimeoutMs = signingManager->waitMs();
+        identityFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(), options,
+                          [this](const ToolRunner::Result& r) {
+                              // Listed meanwhile by Sign File, which could not wait.
+                              if (identitiesListed)
+                                  return;
+                              if (!r.finished()) {
+                                  identityFill->tell(QStringLiteral("Keychain identities could not be listed: ")
+                                                     + toolFailure(r));
+                                  return;
+                              }
+                              showIdentities(SigningManager::parseSigningIdentities(r.stdOutText()));
+                          });
+    });
 
     connect(signButton, &QPushButton::clicked, this, &MainWindow::onSignFile);
     connect(verifyButton, &QPushButton::clicked, this, &MainWindow::onVerifySignature);
@@ -442,13 +469,27 @@ QWidget* MainWindow::createCodeSigningTab()
 
 void MainWindow::fillIdentityCombo()
 {
-    if (identitiesListed)
-        return;
+    if (!identitiesListed)
+        showIdentities(signingManager->listSigningIdentities());
+}
+
+void MainWindow::showIdentities(const QList<CertificateInfo>& identities)
+{
     identitiesListed = true;
-    for (const CertificateInfo& identity : signingManager->listSigningIdentities())
+    for (const CertificateInfo& identity : identities)
         identityCombo->addItem(identity.name);
     if (identityCombo->count() > 0)
         identityCombo->setCurrentIndex(0);
+}
+
+QString MainWindow::toolFailure(const ToolRunner::Result& result)
+{
+    QString why = result.failure;
+    // A tool that could not be started says nothing itself; the runner tells why.
+    const QString detail = result.started ? QString() : result.stdErrText().trimmed();
+    if (!detail.isEmpty())
+        why += QStringLiteral(" (") + LogText::escaped(detail) + QLatin1Char(')');
+    return why;
 }
 
 void MainWindow::onSignFile()
@@ -456,9 +497,10 @@ void MainWindow::onSignFile()
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Sign"));
     if (path.isEmpty())
         return;
-    // Sign File works from every page, also before the signing page was shown.
-    if (identityCombo)
-        fillIdentityCombo();
+    // Sign File works from every page, also before the signing page was
+    // shown or its listing came in: the user is waiting for this one.
+    page(CodeSigningPage);
+    fillIdentityCombo();
     const QString identity = identityCombo ? identityCombo->currentText() : QString();
     if (identity.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Sign File"),
@@ -487,6 +529,7 @@ void MainWindow::onVerifySignature()
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Verify"));
     if (path.isEmpty())
         return;
+    page(CodeSigningPage);
     LogView::appendLine(signingLogView, QStringLiteral("Verifying: ") + path);
     LogView::appendLine(signingLogView, signingManager->signatureInfo(path));
     const bool ok = signingManager->verifySignature(path);

@@ -4,7 +4,7 @@
 #include "piv/OpenscBridge.h"
 #include "piv/YkmanBridge.h"
 #include "signing/OsslSigncodeBridge.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -36,7 +36,7 @@ void MainWindow::setupStatusBar()
         toolsLabel->setText((QStringList{ykmanText} + others).join(QLatin1String(" | ")));
     };
     if (ykman->isAvailable()) {
-        FirstShow::whenOnScreen(this, [this, toolsLabel, fill] {
+        PageFill::afterWindowShown(toolsLabel, [this, toolsLabel, fill] {
             ykman->versionAsync(toolsLabel, [fill](const QString& version) {
                 fill(QStringLiteral("ykman ") + version.section(QLatin1Char(' '), -1));
             });

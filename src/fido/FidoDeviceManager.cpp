@@ -1,12 +1,16 @@
 #include "fido/FidoDeviceManager.h"
 
+#include "core/BackgroundTask.h"
 #include "core/SecureZero.h"
 
 #include <fido.h>
 #include <fido/credman.h>
 
 #include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRandomGenerator>
+#include <QRecursiveMutex>
 
 #include <limits>
 
@@ -15,16 +19,41 @@ namespace {
 // libfido2's own manifest cap; the same cap applies to a supplied list.
 constexpr size_t maxManifestEntries = 64;
 
+// The poll lists the keys on a thread of its own while actions run on the
+// window's; one exchange with the keys at a time, as a key busy on one
+// channel refuses the other. Never destroyed: a poll still waiting for a key
+// may outlive everything else at exit.
+QRecursiveMutex& keyAccess()
+{
+    static auto* mutex = new QRecursiveMutex;
+    return *mutex;
+}
+
+// The test seams are set on the window's thread and read on the poll's.
+QMutex& seamAccess()
+{
+    static auto* mutex = new QMutex;
+    return *mutex;
+}
+
+// Never destroyed either, for the same reason.
 FidoDeviceManager::ManifestSource& manifestSource()
 {
-    static FidoDeviceManager::ManifestSource source;
-    return source;
+    static auto* source = new FidoDeviceManager::ManifestSource;
+    return *source;
 }
 
 FidoDeviceManager::DeviceAttacher& deviceAttacher()
 {
-    static FidoDeviceManager::DeviceAttacher attacher;
-    return attacher;
+    static auto* attacher = new FidoDeviceManager::DeviceAttacher;
+    return *attacher;
+}
+
+template <typename Seam>
+Seam copyOf(Seam& seam)
+{
+    const QMutexLocker lock(&seamAccess());
+    return seam;
 }
 
 QString fromLibrary(const char* text)
@@ -65,8 +94,10 @@ QString algorithmName(int cose)
 fido_dev_t* newDevice()
 {
     fido_dev_t* dev = fido_dev_new();
-    if (dev && deviceAttacher())
-        deviceAttacher()(dev);
+    if (!dev)
+        return dev;
+    if (const FidoDeviceManager::DeviceAttacher attacher = copyOf(deviceAttacher()))
+        attacher(dev);
     return dev;
 }
 
@@ -76,8 +107,8 @@ FidoDeviceManager::Manifest readManifest(bool* allocated)
 {
     *allocated = true;
     FidoDeviceManager::Manifest manifest;
-    if (manifestSource()) {
-        manifest = manifestSource()();
+    if (const FidoDeviceManager::ManifestSource source = copyOf(manifestSource())) {
+        manifest = source();
         if (manifest.entries.size() > static_cast<qsizetype>(maxManifestEntries))
             manifest.entries.resize(maxManifestEntries);
         return manifest;
@@ -160,96 +191,24 @@ bool acceptedPath(const QString& path)
         || path.startsWith(QLatin1String("/dev/usb"));
 }
 
-} // namespace
-
-FidoDeviceManager::FidoDeviceManager(QObject* parent)
-    : QObject(parent)
+// Fills info from the key's authenticatorGetInfo answer; returns the open's
+// result (FIDO_OK once the key was opened, whether or not it answered the
+// query). *failure tells a key that did not answer in time, and only that.
+int readInfo(const QString& path, FidoKeyInfo& info, int timeoutMs, QString* failure)
 {
-    fido_init(0);
-}
-
-FidoDeviceManager::~FidoDeviceManager() = default;
-
-int FidoDeviceManager::deviceCount() const
-{
-    return static_cast<int>(keys.size());
-}
-
-const QList<FidoKeyInfo>& FidoDeviceManager::devices() const
-{
-    return keys;
-}
-
-const FidoKeyInfo* FidoDeviceManager::deviceAt(int index) const
-{
-    if (index < 0 || index >= keys.size())
-        return nullptr;
-    return &keys.at(index);
-}
-
-void FidoDeviceManager::setManifestSource(ManifestSource source)
-{
-    manifestSource() = std::move(source);
-}
-
-void FidoDeviceManager::setDeviceAttacher(DeviceAttacher attacher)
-{
-    deviceAttacher() = std::move(attacher);
-}
-
-void FidoDeviceManager::enumerate()
-{
-    keys.clear();
-
-    bool allocated = true;
-    const Manifest manifest = readManifest(&allocated);
-    if (!allocated) {
-        fail(QStringLiteral("Failed to allocate device info list"));
-        return;
-    }
-
-    if (manifest.result != FIDO_OK) {
-        fail(QStringLiteral("Device enumeration failed: %1").arg(reason(manifest.result)));
-        return;
-    }
-
-    for (const ManifestEntry& entry : std::as_const(manifest.entries)) {
-        // Only paths of the platform's own HID namespaces are opened; anything
-        // else in the manifest is not handed to the library.
-        if (!acceptedPath(entry.path)) {
-            fail(QStringLiteral("Suspicious device path rejected: ") + entry.path);
-            continue;
-        }
-        FidoKeyInfo info = queryDeviceInfo(entry.path);
-        info.product = entry.product;
-        info.manufacturer = entry.manufacturer;
-        info.vendorId = entry.vendorId;
-        info.productId = entry.productId;
-        keys << info;
-    }
-    Q_EMIT devicesChanged();
-}
-
-FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
-{
-    FidoKeyInfo info;
-    info.devicePath = path;
-    readDeviceInfo(path, info);
-    return info;
-}
-
-int FidoDeviceManager::readDeviceInfo(const QString& path, FidoKeyInfo& info)
-{
+    const QMutexLocker lock(&keyAccess());
     const QString operation = QStringLiteral("Reading device information of %1").arg(path);
     QElapsedTimer clock;
     clock.start();
     int opened = FIDO_OK;
-    fido_dev_t* dev = openKey(path, infoTimeoutMs, &opened);
+    fido_dev_t* dev = openKey(path, timeoutMs, &opened);
     if (!dev) {
         // A key that cannot be opened at all is listed with its defaults
         // without a word; one that stopped answering is worth one.
-        if (timedOut(opened, clock.elapsed(), infoTimeoutMs))
-            fail(timeoutText(operation, infoTimeoutMs));
+        if (timedOut(opened, clock.elapsed(), timeoutMs)) {
+            info.notAnswering = true;
+            *failure = timeoutText(operation, timeoutMs);
+        }
         return opened;
     }
     fido_cbor_info_t* ci = fido_cbor_info_new();
@@ -262,8 +221,10 @@ int FidoDeviceManager::readDeviceInfo(const QString& path, FidoKeyInfo& info)
     if (queried != FIDO_OK) {
         fido_cbor_info_free(&ci);
         closeKey(dev);
-        if (timedOut(queried, clock.elapsed(), infoTimeoutMs))
-            fail(timeoutText(operation, infoTimeoutMs));
+        if (timedOut(queried, clock.elapsed(), timeoutMs)) {
+            info.notAnswering = true;
+            *failure = timeoutText(operation, timeoutMs);
+        }
         return opened;
     }
 
@@ -338,6 +299,140 @@ int FidoDeviceManager::readDeviceInfo(const QString& path, FidoKeyInfo& info)
     return opened;
 }
 
+} // namespace
+
+FidoDeviceManager::FidoDeviceManager(QObject* parent)
+    : QObject(parent)
+{
+    fido_init(0);
+}
+
+FidoDeviceManager::~FidoDeviceManager() = default;
+
+int FidoDeviceManager::deviceCount() const
+{
+    return static_cast<int>(keys.size());
+}
+
+const QList<FidoKeyInfo>& FidoDeviceManager::devices() const
+{
+    return keys;
+}
+
+const FidoKeyInfo* FidoDeviceManager::deviceAt(int index) const
+{
+    if (index < 0 || index >= keys.size())
+        return nullptr;
+    return &keys.at(index);
+}
+
+void FidoDeviceManager::setManifestSource(ManifestSource source)
+{
+    manifestSource() = std::move(source);
+}
+
+void FidoDeviceManager::setDeviceAttacher(DeviceAttacher attacher)
+{
+    deviceAttacher() = std::move(attacher);
+}
+
+struct FidoDeviceManager::BusScan
+{
+    bool listed = false; // the manifest was read; devicesChanged follows
+    QList<FidoKeyInfo> keys;
+    QStringList failures; // for operationError, in the order they arose
+};
+
+FidoDeviceManager::BusScan FidoDeviceManager::scanBus(int infoTimeoutMs)
+{
+    BusScan scan;
+    bool allocated = true;
+    const Manifest manifest = readManifest(&allocated);
+    if (!allocated) {
+        scan.failures << QStringLiteral("Failed to allocate device info list");
+        return scan;
+    }
+    if (manifest.result != FIDO_OK) {
+        scan.failures << QStringLiteral("Device enumeration failed: %1").arg(reason(manifest.result));
+        return scan;
+    }
+
+    for (const ManifestEntry& entry : std::as_const(manifest.entries)) {
+        // Only paths of the platform's own HID namespaces are opened; anything
+        // else in the manifest is not handed to the library.
+        if (!acceptedPath(entry.path)) {
+            scan.failures << QStringLiteral("Suspicious device path rejected: ") + entry.path;
+            continue;
+        }
+        FidoKeyInfo info;
+        info.devicePath = entry.path;
+        QString failure;
+        readInfo(entry.path, info, infoTimeoutMs, &failure);
+        if (!failure.isEmpty())
+            scan.failures << failure;
+        info.product = entry.product;
+        info.manufacturer = entry.manufacturer;
+        info.vendorId = entry.vendorId;
+        info.productId = entry.productId;
+        scan.keys << info;
+    }
+    scan.listed = true;
+    return scan;
+}
+
+void FidoDeviceManager::apply(const BusScan& scan)
+{
+    keys = scan.keys;
+    for (const QString& failure : scan.failures)
+        fail(failure);
+    if (scan.listed)
+        Q_EMIT devicesChanged();
+}
+
+void FidoDeviceManager::enumerate()
+{
+    ++listGeneration;
+    keys.clear();
+    apply(scanBus(infoTimeoutMs));
+}
+
+bool FidoDeviceManager::enumerateInBackground()
+{
+    if (enumerating)
+        return false;
+    enumerating = true;
+    const int asked = ++listGeneration;
+    // The thread gets values only: a key that never answers may keep it
+    // beyond the life of this manager.
+    const int timeoutMs = infoTimeoutMs;
+    BackgroundTask::run<BusScan>(
+        this, [timeoutMs] { return scanBus(timeoutMs); },
+        [this, asked](BusScan scan) {
+            enumerating = false;
+            if (asked == listGeneration)
+                apply(scan);
+            Q_EMIT enumerated();
+        });
+    return true;
+}
+
+FidoKeyInfo FidoDeviceManager::queryDeviceInfo(const QString& path)
+{
+    FidoKeyInfo info;
+    info.devicePath = path;
+    readDeviceInfo(path, info);
+    return info;
+}
+
+int FidoDeviceManager::readDeviceInfo(const QString& path, FidoKeyInfo& info)
+{
+    QString failure;
+    const int opened = readInfo(path, info, infoTimeoutMs, &failure);
+    if (!failure.isEmpty())
+        fail(failure);
+    return opened;
+}
+
 QString FidoDeviceManager::lastError() const
 {
     return lastFailure;
@@ -393,6 +488,7 @@ bool FidoDeviceManager::isSameKey(int index, const FidoKeyInfo& seen)
 int FidoDeviceManager::runOnKey(const QString& devicePath, const QString& operation, int timeoutMs,
                                 const std::function<int(fido_dev_t*)>& exchange)
 {
+    const QMutexLocker lock(&keyAccess());
     QElapsedTimer clock;
     clock.start();
     int result = FIDO_OK;

@@ -13,7 +13,8 @@ struct fido_dev;
 // The program's only access to FIDO2 keys, through libfido2. Holds the keys
 // found by the last enumeration; a key's position in that list is the device
 // index every other part uses. Every call is synchronous and leaves no key
-// open behind it.
+// open behind it, except enumerateInBackground, which lets the poll list the
+// keys without the window waiting for one that does not answer.
 class FidoDeviceManager : public QObject
 {
     Q_OBJECT
@@ -28,6 +29,13 @@ public:
 
     void enumerate();
     FidoKeyInfo queryDeviceInfo(const QString& path);
+
+    // enumerate() on a thread of its own: returns at once, false and starting
+    // nothing while an earlier one still runs. When it ends, the list is
+    // replaced and reported as enumerate() does it (unless enumerate() ran
+    // meanwhile, whose list is newer), and enumerated() follows either way.
+    bool enumerateInBackground();
+    bool isEnumerating() const { return enumerating; }
 
     // PIN, credential management and reset. Each opens the key at the given
     // index by its path, runs its exchange, and closes it again. The caller
@@ -132,6 +140,8 @@ public:
 
 Q_SIGNALS:
     void devicesChanged();
+    // A background enumeration has ended.
+    void enumerated();
     void operationComplete(const QString& message, bool success);
     void operationError(const QString& error);
 
@@ -158,7 +168,16 @@ private:
     // open's result (FIDO_OK once the key was opened, whether or not it
     // answered the query). Reports only a key that did not answer in time.
     int readDeviceInfo(const QString& path, FidoKeyInfo& info);
+    // What one enumeration found, made without touching the manager so that
+    // it can be made on another thread.
+    struct BusScan;
+    static BusScan scanBus(int infoTimeoutMs);
+    void apply(const BusScan& scan);
 
     QList<FidoKeyInfo> keys;
     QString lastFailure;
+    bool enumerating = false;
+    // Counts the lists made; an answer of a background enumeration that
+    // started before the last one is not put in.
+    int listGeneration = 0;
 };

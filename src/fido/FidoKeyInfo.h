@@ -33,4 +33,7 @@ struct FidoKeyInfo
     quint8 firmwareMinor = 0;
     quint8 firmwarePatch = 0;
     bool hasPiv = false; // no FIDO2 query reveals a PIV applet; read by the catalogue
+    // The key was opened or queried but let the wait for its answer pass: it
+    // is listed with the defaults above and shown as not answering.
+    bool notAnswering = false;
 };

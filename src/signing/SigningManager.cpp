@@ -119,11 +119,19 @@ bool SigningManager::runCommandSuccess(const QString& program, const QStringList
     return executeLogged(program, arguments).succeeded();
 }
 
+QStringList SigningManager::signingIdentityArguments()
+{
+    return {QStringLiteral("find-identity"), QStringLiteral("-v"), QStringLiteral("-p"),
+            QStringLiteral("codesigning")};
+}
+
 QList<CertificateInfo> SigningManager::listSigningIdentities()
 {
-    const QString output = runCommand(QStringLiteral("security"),
-                                      {QStringLiteral("find-identity"), QStringLiteral("-v"),
-                                       QStringLiteral("-p"), QStringLiteral("codesigning")});
+    return parseSigningIdentities(runCommand(QStringLiteral("security"), signingIdentityArguments()));
+}
+
+QList<CertificateInfo> SigningManager::parseSigningIdentities(const QString& output)
+{
     QList<CertificateInfo> identities;
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines) {

@@ -36,6 +36,10 @@ public:
     bool runCommandSuccess(const QString& program, const QStringList& arguments);
 
     QList<CertificateInfo> listSigningIdentities();
+    // What listSigningIdentities runs ("security" with these) and how it
+    // reads the output, for a listing that runs in the background.
+    static QStringList signingIdentityArguments();
+    static QList<CertificateInfo> parseSigningIdentities(const QString& output);
     QList<CertificateInfo> listInstallerIdentities();
 
     bool codesign(const QString& path, const QString& identity, const QString& entitlementsPath,

@@ -4,12 +4,32 @@
 
 #include <fido.h>
 
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QThread>
+#include <QWaitCondition>
 #include <QtGlobal>
 
 #include <deque>
 
 namespace {
+
+// The device manager lists keys on a thread of its own while tests and
+// actions use the bus on the main one: everything the bus holds, and every
+// authenticator's work, is touched under this lock. A hung key's wait is not.
+// Never destroyed, as a listing may outlast the test.
+QMutex& busLock()
+{
+    static auto* mutex = new QMutex;
+    return *mutex;
+}
+QWaitCondition& channelClosed()
+{
+    static auto* condition = new QWaitCondition;
+    return *condition;
+}
+int liveChannels = 0;
 
 SoftFidoBus* activeBus = nullptr;
 
@@ -117,12 +137,14 @@ struct SoftFidoBusIo
 {
     static void* open(const char* path)
     {
+        const QMutexLocker lock(&busLock());
         if (!activeBus)
             return nullptr;
-        SoftAuthenticator* authenticator = activeBus->authenticator(QString::fromUtf8(path));
+        SoftAuthenticator* authenticator = activeBus->findAuthenticator(QString::fromUtf8(path));
         if (!authenticator)
             return nullptr;
         ++activeBus->openCount;
+        ++liveChannels;
         auto* channel = new Channel;
         channel->authenticator = authenticator;
         return channel;
@@ -130,21 +152,27 @@ struct SoftFidoBusIo
 
     static void close(void* handle)
     {
+        const QMutexLocker lock(&busLock());
         if (activeBus)
             ++activeBus->closeCount;
+        --liveChannels;
+        channelClosed().wakeAll();
         delete static_cast<Channel*>(handle);
     }
 
     static int read(void* handle, unsigned char* buf, size_t len, int ms)
     {
         auto* channel = static_cast<Channel*>(handle);
+        QMutexLocker lock(&busLock());
         if (activeBus)
             activeBus->limits << ms;
         if (channel->replies.empty()) {
             // A key that hangs keeps the caller waiting as long as it is
             // allowed to; without a limit (-1) that is for ever, which here
             // ends after a while so that the test can report it.
-            if (channel->hung)
+            const bool hung = channel->hung;
+            lock.unlock();
+            if (hung)
                 QThread::msleep(static_cast<unsigned long>(ms < 0 ? unlimitedWaitMs : ms));
             return -1;
         }
@@ -164,6 +192,7 @@ struct SoftFidoBusIo
             frame.remove(0, 1);
         if (frame.size() != reportSize)
             return -1;
+        const QMutexLocker lock(&busLock());
         channel->receive(frame);
         return static_cast<int>(len);
     }
@@ -176,12 +205,20 @@ const fido_dev_io_t softIo = {&SoftFidoBusIo::open, &SoftFidoBusIo::close, &Soft
 
 SoftFidoBus::SoftFidoBus()
 {
-    Q_ASSERT(!activeBus);
-    activeBus = this;
-    FidoDeviceManager::setManifestSource([this] {
+    {
+        const QMutexLocker lock(&busLock());
+        Q_ASSERT(!activeBus);
+        activeBus = this;
+    }
+    // Through activeBus, not this: a listing on another thread may ask after
+    // the bus has gone, and then finds nothing plugged in.
+    FidoDeviceManager::setManifestSource([] {
+        const QMutexLocker lock(&busLock());
         FidoDeviceManager::Manifest manifest;
-        manifest.result = manifestResult;
-        for (const Slot& slot : plugged) {
+        if (!activeBus)
+            return manifest;
+        manifest.result = activeBus->manifestResult;
+        for (const Slot& slot : activeBus->plugged) {
             FidoDeviceManager::ManifestEntry entry;
             entry.path = slot.key.path;
             entry.product = slot.key.product;
@@ -199,11 +236,18 @@ SoftFidoBus::~SoftFidoBus()
 {
     FidoDeviceManager::setManifestSource({});
     FidoDeviceManager::setDeviceAttacher({});
+    QMutexLocker lock(&busLock());
     activeBus = nullptr;
+    // A listing still talking to one of the authenticators (one that hangs
+    // keeps it for its whole wait) finishes before they go.
+    const QDeadlineTimer deadline(30000);
+    while (liveChannels > 0 && !deadline.hasExpired())
+        channelClosed().wait(&busLock(), deadline);
 }
 
 SoftAuthenticator& SoftFidoBus::plug(const Key& key, int position)
 {
+    const QMutexLocker lock(&busLock());
     Slot slot{key, std::make_unique<SoftAuthenticator>()};
     SoftAuthenticator& authenticator = *slot.authenticator;
     if (position < 0 || position >= static_cast<int>(plugged.size()))
@@ -215,6 +259,7 @@ SoftAuthenticator& SoftFidoBus::plug(const Key& key, int position)
 
 void SoftFidoBus::plugUnreachable(const Key& key, int position)
 {
+    const QMutexLocker lock(&busLock());
     Slot slot{key, nullptr};
     if (position < 0 || position >= static_cast<int>(plugged.size()))
         plugged.push_back(std::move(slot));
@@ -224,6 +269,7 @@ void SoftFidoBus::plugUnreachable(const Key& key, int position)
 
 void SoftFidoBus::unplug(const QString& path)
 {
+    const QMutexLocker lock(&busLock());
     for (auto it = plugged.begin(); it != plugged.end(); ++it) {
         if (it->key.path == path) {
             plugged.erase(it);
@@ -234,9 +280,45 @@ void SoftFidoBus::unplug(const QString& path)
 
 SoftAuthenticator* SoftFidoBus::authenticator(const QString& path) const
 {
+    const QMutexLocker lock(&busLock());
+    return findAuthenticator(path);
+}
+
+SoftAuthenticator* SoftFidoBus::findAuthenticator(const QString& path) const
+{
     for (const Slot& slot : plugged) {
         if (slot.key.path == path)
             return slot.authenticator.get();
     }
     return nullptr;
+}
+
+void SoftFidoBus::setManifestResult(int result)
+{
+    const QMutexLocker lock(&busLock());
+    manifestResult = result;
+}
+
+int SoftFidoBus::opens() const
+{
+    const QMutexLocker lock(&busLock());
+    return openCount;
+}
+
+int SoftFidoBus::closes() const
+{
+    const QMutexLocker lock(&busLock());
+    return closeCount;
+}
+
+QList<int> SoftFidoBus::readLimits() const
+{
+    const QMutexLocker lock(&busLock());
+    return limits;
+}
+
+void SoftFidoBus::withAuthenticators(const std::function<void()>& change)
+{
+    const QMutexLocker lock(&busLock());
+    change();
 }

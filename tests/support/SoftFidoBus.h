@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,7 +13,11 @@
 // from here, and every device handle it creates speaks CTAPHID (64-byte HID
 // reports) to the software authenticator plugged in at the opened path.
 // libfido2 itself does the framing, the CBOR and the PIN protocol. One bus at
-// a time; it restores the real manifest and transport when destroyed.
+// a time; it restores the real manifest and transport when destroyed, once no
+// listing on another thread still talks to one of its keys. The bus may be
+// used from any thread; a test that changes a plugged authenticator while the
+// device manager may be listing in the background does it through
+// withAuthenticators.
 class SoftFidoBus
 {
 public:
@@ -39,12 +44,15 @@ public:
     SoftAuthenticator* authenticator(const QString& path) const;
 
     // A non-zero libfido2 error code makes the manifest fail.
-    void setManifestResult(int result) { manifestResult = result; }
+    void setManifestResult(int result);
 
-    int opens() const { return openCount; }
-    int closes() const { return closeCount; }
+    int opens() const;
+    int closes() const;
     // The limit libfido2 gave every read, in milliseconds (-1: none), in order.
-    const QList<int>& readLimits() const { return limits; }
+    QList<int> readLimits() const;
+
+    // Runs change while no key of the bus is in an exchange.
+    void withAuthenticators(const std::function<void()>& change);
 
 private:
     struct Slot
@@ -53,6 +61,7 @@ private:
         std::unique_ptr<SoftAuthenticator> authenticator;
     };
     friend struct SoftFidoBusIo;
+    SoftAuthenticator* findAuthenticator(const QString& path) const;
 
     std::vector<Slot> plugged;
     int manifestResult = 0;

@@ -3,8 +3,11 @@
 #include "app/StyleManager.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
+#include "core/LogText.h"
 #include "core/ToolRunner.h"
 #include "signing/SigningDefaults.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/PageFill.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,6 +76,8 @@ PreferencesDialog::PreferencesDialog(UserProfile* profile, QWidget* parent)
     , profile(profile)
 {
     setWindowTitle(QString::fromUtf8("Preferences \u2014 Ostrevan Tessaril"));
+    // The About tab's tool probes start once the dialog is on screen.
+    PageFill::holdUntilOnScreen(this);
     setMinimumSize(640, 480);
     resize(720, 540);
 
@@ -287,8 +292,9 @@ QWidget* PreferencesDialog::createAboutTab()
     addRow(QStringLiteral("Architecture:"), QSysInfo::currentCpuArchitecture());
     addRow(QStringLiteral("Qt:"), QString::fromLatin1(qVersion()));
     addRow(QStringLiteral("Config:"), UserProfile::configDir());
-    // One tool that hangs (a stuck smart-card service, say) is given its wait;
-    // the probes after it are skipped rather than each waiting as long.
+    // The tools are asked once the dialog is on screen, all at once and in
+    // the background: the dialog opens at once, and a tool that hangs (a
+    // stuck smart-card service, say) holds up only its own line.
     struct Probe {
         const char* label;
         const char* program;
@@ -303,13 +309,25 @@ QWidget* PreferencesDialog::createAboutTab()
         {"gpg:", "gpg", versionFlag},
         {"openssl:", "openssl", {QStringLiteral("version")}},
     };
-    bool hung = false;
     for (const Probe& probe : probes) {
-        QString shown = QStringLiteral("not probed (an earlier tool timed out)");
-        if (!hung)
-            shown = probeVersion(QLatin1String(probe.program), probe.arguments, probeTimeoutMs, &hung);
-        addRow(QLatin1String(probe.label), shown);
+        grid->addWidget(new QLabel(QLatin1String(probe.label), info), row, 0);
+        auto* shown = new ElidedLabel(QString::fromUtf8("checking\u2026"), info);
+        shown->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(shown, row, 1);
+        ++row;
+        const QString program = QLatin1String(probe.program);
+        const QStringList arguments = probe.arguments;
+        PageFill::afterWindowShown(shown, [shown, program, arguments] {
+            ToolRunner::Options options;
+            options.finishTimeoutMs = probeTimeoutMs;
+            ToolRunner::runAsync(program, arguments, options, shown, [shown](const ToolRunner::Result& result) {
+                shown->setFullText(versionLine(result));
+            });
+        });
     }
+    // The value column takes the room the tool lines need; what is left over
+    // for a long line is elided in it.
+    grid->setColumnStretch(1, 1);
     layout->addWidget(info);
 
     layout->addStretch();
@@ -326,6 +344,11 @@ QString PreferencesDialog::probeVersion(const QString& program, const QStringLis
     const ToolRunner::Result result = ToolRunner::run(program, arguments, options);
     if (timedOut)
         *timedOut = result.timedOut;
+    return versionLine(result);
+}
+
+QString PreferencesDialog::versionLine(const ToolRunner::Result& result)
+{
     // A tool that hangs has told us nothing reliable about itself.
     if (result.timedOut)
         return QStringLiteral("timed out");
@@ -334,7 +357,8 @@ QString PreferencesDialog::probeVersion(const QString& program, const QStringLis
     QString text = result.stdOutText().trimmed();
     if (text.isEmpty())
         text = result.stdErrText().trimmed();
-    return text.section(QLatin1Char('\n'), 0, 0).left(60);
+    // The whole first line: the label elides it to its width.
+    return LogText::escaped(text.section(QLatin1Char('\n'), 0, 0));
 }
 
 void PreferencesDialog::loadSettings()

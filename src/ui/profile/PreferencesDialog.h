@@ -20,13 +20,16 @@ public:
     PreferencesDialog(UserProfile* profile, QWidget* parent = nullptr);
     ~PreferencesDialog() override;
 
-    // The first line of a tool's version output (standard output, else
-    // standard error), at most 60 characters; "not available" when the tool
-    // cannot start or fails, "timed out" (and *timedOut set) when it is still
-    // running after timeoutMs.
+    // The whole first line of a tool's version output (standard output, else
+    // standard error; control characters shown escaped); "not available" when
+    // the tool cannot start or fails, "timed out" (and *timedOut set) when it
+    // is still running after timeoutMs.
     static QString probeVersion(const QString& program, const QStringList& arguments,
                                 int timeoutMs = 5000, bool* timedOut = nullptr);
-    // The wait of each About-tab probe, which run while the dialog is built.
+    // The same line from a run's result.
+    static QString versionLine(const ToolRunner::Result& result);
+    // The wait of each About-tab probe; the probes run in the background once
+    // the dialog is on screen, each line saying "checking…" until its answer.
     static int probeTimeoutMs;
 
     // How long each run of the keychain tool may take.

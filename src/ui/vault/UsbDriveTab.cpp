@@ -2,17 +2,19 @@
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 
 #include <QBrush>
 #include <QColor>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -108,13 +110,13 @@ UsbDriveTab::UsbDriveTab(QWidget* parent)
 
     pollTimer = new QTimer(this);
     pollTimer->setObjectName(QStringLiteral("pollTimer"));
-    connect(pollTimer, &QTimer::timeout, this, &UsbDriveTab::refreshDrives);
+    connect(pollTimer, &QTimer::timeout, this, &UsbDriveTab::pollDrives);
     pollTimer->start(5000);
 
     // Not during construction: a drive attached at start is announced, and
     // the owner can only have connected to the announcement once we return.
     // In the main window, not before the window is on screen either.
-    FirstShow::afterStart(this, [this] { refreshDrives(); });
+    PageFill::afterWindowShown(this, [this] { refreshDrives(); });
 }
 
 void UsbDriveTab::log(const QString& line)
@@ -127,6 +129,8 @@ QMessageBox::StandardButton UsbDriveTab::showBox(QMessageBox::Icon icon, const Q
                                                  QMessageBox::StandardButton defaultButton)
 {
     const PollPause pause(pollTimer);
+    ++questionsOpen;
+    const auto answered = qScopeGuard([this] { --questionsOpen; });
     QMessageBox box(icon, title, text, buttons, this);
     box.setTextFormat(Qt::PlainText);
     if (defaultButton != QMessageBox::NoButton)
@@ -147,14 +151,8 @@ QList<UsbDriveInfo> UsbDriveTab::detectUsbDrives()
     options.finishTimeoutMs = listTimeoutMs;
     const ToolRunner::Result listed =
         ToolRunner::run(diskutil, {QStringLiteral("list"), QStringLiteral("external")}, options);
-    // An empty list alone would read as "no drives attached". Told once, not
-    // at every poll, and again only after diskutil has run meanwhile.
-    if (!listed.started && !toldDiskutilMissing)
-        log(QStringLiteral("Could not start diskutil: no drives can be listed."));
-    toldDiskutilMissing = !listed.started;
-    const QString listing = listed.stdOutText();
     QList<UsbDriveInfo> found;
-    for (const QString& disk : UsbDriveInfo::diskIdentifiers(listing)) {
+    for (const QString& disk : UsbDriveInfo::diskIdentifiers(listed.stdOutText())) {
         const UsbDriveInfo info =
             UsbDriveInfo::fromDescription(QStringLiteral("/dev/") + disk, describe(disk));
         if (info.protocol.contains(QLatin1String("USB"), Qt::CaseInsensitive)
@@ -164,8 +162,98 @@ QList<UsbDriveInfo> UsbDriveTab::detectUsbDrives()
     return found;
 }
 
+QString UsbDriveTab::diskutilPath()
+{
+    // Looked up, not run: a poll of a tool that is not there starts nothing,
+    // and finds it once it is installed.
+    const QString path = ToolRunner::findTool(diskutil);
+    const QFileInfo file(path);
+    if (file.isFile() && file.isExecutable())
+        return path;
+    // An empty list alone would read as "no drives attached".
+    tellListingFailure(QStringLiteral("Could not start diskutil: no drives can be listed."));
+    return QString();
+}
+
+void UsbDriveTab::tellListingFailure(const QString& line)
+{
+    // Told once, not at every poll, and again only after a listing worked.
+    if (line == toldFailure)
+        return;
+    toldFailure = line;
+    log(line);
+}
+
+void UsbDriveTab::pollDrives()
+{
+    // A listing that outlasts the interval is waited for, not stacked up behind.
+    if (!listingRuns)
+        refreshDrives();
+}
+
 void UsbDriveTab::refreshDrives()
 {
+    const int asked = ++listingGeneration;
+    const QString program = diskutilPath();
+    if (program.isEmpty()) {
+        listingRuns = false;
+        showDrives({});
+        return;
+    }
+    listingRuns = true;
+    ToolRunner::Options options;
+    options.finishTimeoutMs = listTimeoutMs;
+    ToolRunner::runAsync(program, {QStringLiteral("list"), QStringLiteral("external")}, options, this,
+                         [this, asked, program](const ToolRunner::Result& listed) {
+                             if (asked != listingGeneration)
+                                 return;
+                             if (!listed.finished()) {
+                                 // Says nothing about the drives: the rows stay as they were.
+                                 listingRuns = false;
+                                 const QString why = listed.timedOut
+                                     ? QStringLiteral("diskutil did not answer within %1 s")
+                                           .arg(QString::number(listTimeoutMs / 1000.0))
+                                     : QStringLiteral("diskutil ") + listed.failure;
+                                 tellListingFailure(why + QStringLiteral(": no drives can be listed."));
+                                 Q_EMIT drivesListed();
+                                 return;
+                             }
+                             toldFailure.clear();
+                             describeNext(asked, program, UsbDriveInfo::diskIdentifiers(listed.stdOutText()), {});
+                         });
+}
+
+void UsbDriveTab::describeNext(int asked, const QString& program, QStringList disks, QList<UsbDriveInfo> found)
+{
+    if (disks.isEmpty()) {
+        listingRuns = false;
+        showDrives(found);
+        return;
+    }
+    const QString disk = disks.takeFirst();
+    ToolRunner::Options options;
+    options.finishTimeoutMs = describeTimeoutMs;
+    ToolRunner::runAsync(program, {QStringLiteral("info"), disk}, options, this,
+                         [this, asked, program, disk, disks, found](const ToolRunner::Result& described) mutable {
+                             if (asked != listingGeneration)
+                                 return;
+                             const UsbDriveInfo info = UsbDriveInfo::fromDescription(
+                                 QStringLiteral("/dev/") + disk, described.stdOutText());
+                             if (info.protocol.contains(QLatin1String("USB"), Qt::CaseInsensitive)
+                                 && !info.volumeName.isEmpty())
+                                 found << info;
+                             describeNext(asked, program, disks, found);
+                         });
+}
+
+void UsbDriveTab::showDrives(const QList<UsbDriveInfo>& found)
+{
+    // The user is answering a question about the list as it is; the next
+    // poll shows what changed.
+    if (questionsOpen > 0) {
+        Q_EMIT drivesListed();
+        return;
+    }
     // A poll must not take the user's choice away: the row of the same
     // volume at the same device is current again afterwards.
     const UsbDriveInfo* current = selectedDrive();
@@ -173,7 +261,7 @@ void UsbDriveTab::refreshDrives()
     const UsbDriveInfo selected = current ? *current : UsbDriveInfo();
 
     const qsizetype before = drives.size();
-    drives = detectUsbDrives();
+    drives = found;
     if (before == 0 && !drives.isEmpty())
         Q_EMIT usbDriveDetected(drives.first().volumeName);
 
@@ -195,6 +283,7 @@ void UsbDriveTab::refreshDrives()
         if (keepSelection && drive.sameVolume(selected))
             driveTree->setCurrentItem(item);
     }
+    Q_EMIT drivesListed();
 }
 
 const UsbDriveInfo* UsbDriveTab::selectedDrive() const

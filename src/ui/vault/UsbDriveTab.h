@@ -10,16 +10,19 @@ class QTextEdit;
 class QTimer;
 class QTreeWidget;
 
-// The "USB Drives" page: external USB drives as diskutil lists them, polled,
-// described, analysed and given APFS encryption.
+// The "USB Drives" page: external USB drives as diskutil lists them, polled
+// in the background, described, analysed and given APFS encryption.
 class UsbDriveTab : public QWidget
 {
     Q_OBJECT
 public:
     explicit UsbDriveTab(QWidget* parent = nullptr);
 
-    // Runs the listing and one description per disk; changes nothing here.
+    // Runs the listing and one description per disk, waiting for each;
+    // changes nothing here.
     QList<UsbDriveInfo> detectUsbDrives();
+    // A listing is running in the background.
+    bool isListing() const { return listingRuns; }
 
     // diskutil wait limits.
     int listTimeoutMs = 10000;
@@ -27,6 +30,8 @@ public:
     int encryptTimeoutMs = 30000;
 
 public Q_SLOTS:
+    // Lists the drives in the background and shows them when the answer is
+    // in; the answer of a listing still running is dropped.
     void refreshDrives();
     void showDriveInfo();
     void analyzeSelected();
@@ -35,10 +40,21 @@ public Q_SLOTS:
 Q_SIGNALS:
     // A drive appeared where the previous poll found none.
     void usbDriveDetected(const QString& volumeName);
+    // A refresh has ended: its rows are in, or it told why there are none.
+    void drivesListed();
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
 private:
+    // A poll tick: skipped while a listing runs, and while diskutil is
+    // missing, which is told once.
+    void pollDrives();
+    // The path diskutil runs from; empty, told once, when it is missing.
+    QString diskutilPath();
+    void describeNext(int asked, const QString& program, QStringList disks, QList<UsbDriveInfo> found);
+    void showDrives(const QList<UsbDriveInfo>& found);
+    // Tells a listing failure once, until a listing works again.
+    void tellListingFailure(const QString& line);
     // The drive of the current row; null when there is none.
     const UsbDriveInfo* selectedDrive() const;
     QString describe(const QString& disk);
@@ -54,5 +70,10 @@ private:
     QTextEdit* usbLog = nullptr;
     QTimer* pollTimer = nullptr;
     QList<UsbDriveInfo> drives;
-    bool toldDiskutilMissing = false;
+    QString toldFailure;
+    // Counts the listings begun; the answer of an earlier one is dropped.
+    int listingGeneration = 0;
+    bool listingRuns = false;
+    // A question about a drive is open: no answer rebuilds the list under it.
+    int questionsOpen = 0;
 };
