@@ -55,7 +55,8 @@ private:
 
     // SSH Terminal (DevOpsSecretsTabSsh.cpp)
     QWidget* createSshSubTab();
-    void fillSshTargets(QComboBox* targets);
+    // Stored sites are read through openssl: the lists fill in the background.
+    void fillSshTargets(PageFill* fill, QComboBox* targets);
     void connectSsh(QComboBox* targets, QLineEdit* typedHost);
 
     // SFTP / SCP (DevOpsSecretsTabTransfer.cpp)

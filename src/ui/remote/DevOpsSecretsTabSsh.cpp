@@ -4,6 +4,7 @@
 
 #include "app/SshTarget.h"
 #include "ui/widgets/ButtonFit.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/remote/SiteManagerDialog.h"
 #include "ui/remote/SshTerminalWindow.h"
 
@@ -68,7 +69,10 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
     first->addWidget(connectButton);
     layout->addLayout(first);
 
-    fillSshTargets(targets);
+    targets->addItem(QStringLiteral("(type host manually)"), QString());
+    auto* sitesFill = new PageFill(page, nullptr);
+    connect(sitesFill, &PageFill::logLine, this, &DevOpsSecretsTab::log);
+    sitesFill->setFill([this, sitesFill, targets] { fillSshTargets(sitesFill, targets); });
 
     auto* second = new QHBoxLayout;
     auto* siteManager = new QPushButton(QStringLiteral("Site Manager..."));
@@ -86,25 +90,30 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
     layout->addStretch();
 
     connect(connectButton, &QPushButton::clicked, this, [this, targets, typedHost] { connectSsh(targets, typedHost); });
-    connect(siteManager, &QPushButton::clicked, this, [this, targets] {
+    connect(siteManager, &QPushButton::clicked, this, [this, sitesFill] {
         SiteManagerDialog dialog(this);
         dialog.exec();
-        fillSshTargets(targets);
+        sitesFill->refresh();
     });
-    connect(refresh, &QPushButton::clicked, this, [this, targets] { fillSshTargets(targets); });
+    connect(refresh, &QPushButton::clicked, sitesFill, &PageFill::refresh);
     return page;
 }
 
-void DevOpsSecretsTab::fillSshTargets(QComboBox* targets)
+void DevOpsSecretsTab::fillSshTargets(PageFill* fill, QComboBox* targets)
 {
-    targets->clear();
-    targets->addItem(QStringLiteral("(type host manually)"), QString());
-    for (const SiteProfile& site : SiteManagerDialog::loadProfiles()) {
-        const QString group = site.group.isEmpty() ? QStringLiteral("Site") : site.group;
-        targets->addItem(QStringLiteral("[%1] %2@%3").arg(group, site.user, site.hostname), site.name);
-    }
-    for (const QString& alias : sshConfigAliases())
-        targets->addItem(QStringLiteral("[SSH Config] ") + alias, kConfigAlias + alias);
+    using Targets = std::pair<QList<SiteProfile>, QStringList>;
+    fill->inWorker<Targets>([] { return Targets{SiteManagerDialog::loadProfiles(), sshConfigAliases()}; },
+                            [targets](Targets found) {
+                                targets->clear();
+                                targets->addItem(QStringLiteral("(type host manually)"), QString());
+                                for (const SiteProfile& site : found.first) {
+                                    const QString group = site.group.isEmpty() ? QStringLiteral("Site") : site.group;
+                                    targets->addItem(QStringLiteral("[%1] %2@%3").arg(group, site.user, site.hostname),
+                                                     site.name);
+                                }
+                                for (const QString& alias : found.second)
+                                    targets->addItem(QStringLiteral("[SSH Config] ") + alias, kConfigAlias + alias);
+                            });
 }
 
 void DevOpsSecretsTab::connectSsh(QComboBox* targets, QLineEdit* typedHost)

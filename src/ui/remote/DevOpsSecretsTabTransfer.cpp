@@ -5,6 +5,7 @@
 #include "core/ShellQuote.h"
 #include "core/ToolRunner.h"
 #include "ui/widgets/ButtonFit.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/remote/SiteManagerDialog.h"
 #include "ui/remote/TransferForm.h"
 
@@ -42,12 +43,18 @@ QLineEdit* field(const char* objectName, const QString& placeholder)
     return edit;
 }
 
-void fillSites(QComboBox* sites)
+// Stored sites are read through openssl: the list fills in the background.
+void fillSites(PageFill* fill, QComboBox* sites)
 {
-    sites->clear();
-    sites->addItem(QStringLiteral("(manual entry)"), QString());
-    for (const SiteProfile& site : SiteManagerDialog::loadProfiles())
-        sites->addItem(QString::fromUtf8("%1 \u2014 %2@%3").arg(site.name, site.user, site.hostname), site.name);
+    fill->inWorker<QList<SiteProfile>>([] { return SiteManagerDialog::loadProfiles(); },
+                                       [sites](const QList<SiteProfile>& found) {
+                                           sites->clear();
+                                           sites->addItem(QStringLiteral("(manual entry)"), QString());
+                                           for (const SiteProfile& site : found)
+                                               sites->addItem(QString::fromUtf8("%1 \u2014 %2@%3")
+                                                                  .arg(site.name, site.user, site.hostname),
+                                                              site.name);
+                                       });
 }
 
 // A stored site fills the form; the manual entry leaves it as it is.
@@ -94,7 +101,10 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
     first->addWidget(siteManager);
     layout->addLayout(first);
 
-    fillSites(sites);
+    sites->addItem(QStringLiteral("(manual entry)"), QString());
+    auto* sitesFill = new PageFill(page, nullptr);
+    connect(sitesFill, &PageFill::logLine, this, &DevOpsSecretsTab::log);
+    sitesFill->setFill([sitesFill, sites] { fillSites(sitesFill, sites); });
 
     TransferFields fields;
     fields.host = field("sftpHost", QStringLiteral("hostname or IP"));
@@ -146,11 +156,11 @@ QWidget* DevOpsSecretsTab::createSftpSubTab()
     layout->addLayout(actions);
     layout->addStretch();
 
-    connect(refresh, &QPushButton::clicked, this, [sites] { fillSites(sites); });
-    connect(siteManager, &QPushButton::clicked, this, [this, sites] {
+    connect(refresh, &QPushButton::clicked, sitesFill, &PageFill::refresh);
+    connect(siteManager, &QPushButton::clicked, this, [this, sitesFill] {
         SiteManagerDialog dialog(this);
         dialog.exec();
-        fillSites(sites);
+        sitesFill->refresh();
     });
     connect(browse, &QPushButton::clicked, this, [fields] {
         const QString dir = QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Select Local Directory"),
