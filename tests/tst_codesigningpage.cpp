@@ -200,6 +200,7 @@ private Q_SLOTS:
     void profileSaveAndLoad();
     void profileDelete();
     void profileSaveThatCannotBeWrittenIsReported();
+    void profileNeverStoresAPin_data();
     void profileNeverStoresAPin();
 
 private:
@@ -733,6 +734,12 @@ void CodeSigningPageTest::signPeChecksTheTypedUri_data()
                                         << QStringLiteral("a ';' inside a value must be written %3B");
     QTest::newRow("space in the label") << QStringLiteral("{token};object=sign key;id=%01;type=private")
                                         << QStringLiteral("write it as %20");
+    QTest::newRow("TAB in the label") << QStringLiteral("{token};object=sign\tkey;id=%01;type=private")
+                                      << QStringLiteral("The PKCS11 URI's object holds a TAB");
+    QTest::newRow("bad escape in the id") << QStringLiteral("{token};id=%zz;type=private")
+                                          << QStringLiteral("\"%zz\", which is no percent-escape");
+    QTest::newRow("raw bytes in the id") << QStringLiteral("{token};id=ab%01;type=private")
+                                         << QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
 }
 
 void CodeSigningPageTest::signPeChecksTheTypedUri()
@@ -772,18 +779,28 @@ void CodeSigningPageTest::signPeChecksTheTypedUri()
     QVERIFY(p.audit().isEmpty());
 }
 
+void CodeSigningPageTest::profileNeverStoresAPin_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("middle") << "pkcs11:token=Release;id=%01;pin-value=864213;type=private";
+    QTest::newRow("first") << "pkcs11:pin-value=864213;token=Release;id=%01;type=private";
+    QTest::newRow("first, upper case") << "PKCS11:PIN-VALUE=864213;token=Release;id=%01;type=private";
+    QTest::newRow("pin-source first") << "pkcs11:pin-source=file:/run/pin;token=Release;id=%01;type=private";
+}
+
 void CodeSigningPageTest::profileNeverStoresAPin()
 {
+    QFETCH(QString, typed);
     Page p;
     p.open();
-    p.edit("pkcs11UriEdit")->setText(QStringLiteral("pkcs11:token=Release;id=%01;pin-value=864213;type=private"));
+    p.edit("pkcs11UriEdit")->setText(typed);
     p.driver.typeText(QStringLiteral("Token"));
     p.click(QStringLiteral("Save Profile"));
     QCOMPARE(p.log(), (QStringList{"PIN not stored in profile", "Profile loaded: Token", "Profile saved: Token"}));
     QCOMPARE(SigningProfileManager::load(QStringLiteral("Token")).pkcs11Uri,
              QStringLiteral("pkcs11:token=Release;id=%01;type=private"));
     const QByteArray settings = readFile(UserProfile::configPath());
-    QVERIFY(!settings.contains("pin-value"));
+    QVERIFY(!settings.contains("pin-value") && !settings.contains("pin-source"));
     QVERIFY(!settings.contains("864213"));
 }
 

@@ -2,6 +2,7 @@
 
 #include "signing/Pkcs11Config.h"
 
+#include "core/LogText.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
@@ -80,14 +81,23 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
     Q_EMIT signingLog(QStringLiteral("Output:  ") + outputPath);
     Q_EMIT signingLog(QStringLiteral("Cert:    ") + certsPath);
     const QString key = Pkcs11Config::normalizedUri(typedKey);
-    Q_EMIT signingLog(QStringLiteral("Key:     ") + maskPinValues(key));
+    Q_EMIT signingLog(QStringLiteral("Key:     ") + LogText::escaped(maskPinValues(key)));
     Q_EMIT signingLog(QStringLiteral("TS:      ") + timestampUrl);
 
     // A PIN written into the URI would sit on the tool's command line, where
     // every local user can read it: it travels on standard input instead,
-    // like a PIN typed in the dialog.
+    // like a PIN typed in the dialog. A pin-source would have the tool read
+    // a PIN by itself; it goes too.
     QString uriPin;
     const QString toolKey = withoutPinValue(key, &uriPin);
+    // A URI the syntax does not allow may hide an attribute from the check
+    // above ("%zzpin-value") that the tool reads differently.
+    const QString problem = Pkcs11Config::uriProblem(toolKey);
+    if (!problem.isEmpty()) {
+        secureZero(uriPin);
+        Q_EMIT signingLog(QStringLiteral("Signing FAILED: ") + problem);
+        return false;
+    }
     QByteArray pinBytes = (pin.isEmpty() ? uriPin : pin).toUtf8();
     secureZero(uriPin);
 
@@ -185,31 +195,7 @@ QString OsslSigncodeBridge::signatureInfo(const QString& filePath)
 
 QString OsslSigncodeBridge::withoutPinValue(const QString& typedKey, QString* pin)
 {
-    pin->clear();
-    // Blanks, case and percent-encoding must not hide the attribute.
-    const QString key = Pkcs11Config::normalizedUri(typedKey);
-    if (!key.startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive))
-        return key;
-    // Attributes sit in the path (separated by ';') or in the query after
-    // '?' (separated by '&'); pin-value may be in either.
-    const qsizetype question = key.indexOf(QLatin1Char('?'));
-    const QString path = question < 0 ? key : key.left(question);
-    const QString query = question < 0 ? QString() : key.mid(question + 1);
-    const auto strip = [pin](const QString& part, QChar separator) {
-        QStringList kept;
-        for (const QString& attribute : part.split(separator)) {
-            if (attribute.startsWith(QLatin1String("pin-value="), Qt::CaseInsensitive))
-                *pin = QString::fromUtf8(QByteArray::fromPercentEncoding(attribute.mid(10).toUtf8()));
-            else
-                kept << attribute;
-        }
-        return kept.join(separator);
-    };
-    QString stripped = strip(path, QLatin1Char(';'));
-    const QString keptQuery = strip(query, QLatin1Char('&'));
-    if (!keptQuery.isEmpty())
-        stripped += QLatin1Char('?') + keptQuery;
-    return stripped;
+    return Pkcs11Config::withoutPin(typedKey, pin);
 }
 
 QString OsslSigncodeBridge::maskPinValues(const QString& text)
