@@ -215,29 +215,39 @@ void CertificatesPageTest::identityRows()
 void CertificatesPageTest::inspectDetails_data()
 {
     QTest::addColumn<QString>("subjectSpec");
-    QTest::addColumn<int>("daysFromNow");
+    QTest::addColumn<QDateTime>("notBefore");
+    QTest::addColumn<QDateTime>("notAfter");
     QTest::addColumn<QString>("subjectShown");
     QTest::addColumn<QString>("status");
 
+    const QDateTime longAgo(QDate(2020, 1, 5), QTime(8, 9, 10), Qt::UTC);
+    const auto noon = [](int daysFromNow) {
+        return QDateTime(QDate::currentDate().addDays(daysFromNow), QTime(12, 0, 0), Qt::UTC);
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()), Qt::UTC);
     QTest::newRow("code-signing certificate")
-        << "/CN=Page Leaf/O=Ostrevan Test" << 100 << "CN = Page Leaf, O = Ostrevan Test" << "Valid";
+        << "/CN=Page Leaf/O=Ostrevan Test" << longAgo << noon(100) << "CN = Page Leaf, O = Ostrevan Test" << "Valid";
     QTest::newRow("expired certificate")
-        << "/CN=Page Expired" << -30 << "CN = Page Expired" << "EXPIRED";
+        << "/CN=Page Expired" << longAgo << noon(-30) << "CN = Page Expired" << "EXPIRED";
+    QTest::newRow("expired an hour ago")
+        << "/CN=Page Hour" << longAgo << second.addSecs(-3600) << "CN = Page Hour" << "EXPIRED";
+    QTest::newRow("valid only from next month")
+        << "/CN=Page Early" << second.addDays(30) << noon(400) << "CN = Page Early" << "Not yet valid";
     // Certificate text is anyone's to write: placeholders and markup in it
     // must come out as written.
     QTest::newRow("placeholders and markup in the subject")
-        << "/CN=%1 <b>bold %2/O=%9 & co" << 10 << "CN = \"%1 <b>bold %2\", O = %9 & co" << "Valid";
+        << "/CN=%1 <b>bold %2/O=%9 & co" << longAgo << noon(10) << "CN = \"%1 <b>bold %2\", O = %9 & co" << "Valid";
 }
 
 void CertificatesPageTest::inspectDetails()
 {
     QFETCH(QString, subjectSpec);
-    QFETCH(int, daysFromNow);
+    QFETCH(QDateTime, notBefore);
+    QFETCH(QDateTime, notAfter);
     QFETCH(QString, subjectShown);
     QFETCH(QString, status);
 
-    const QDateTime notBefore(QDate(2020, 1, 5), QTime(8, 9, 10), Qt::UTC);
-    const QDateTime notAfter(QDate::currentDate().addDays(daysFromNow), QTime(12, 0, 0), Qt::UTC);
     TestPki::Spec spec;
     spec.subject = subjectSpec;
     spec.extensions = QStringLiteral("basicConstraints = critical, CA:FALSE\n"
@@ -254,7 +264,8 @@ void CertificatesPageTest::inspectDetails()
         QStringLiteral("\nIssuer:      CN = Tessaril Test Intermediate CA, O = Ostrevan Test"
                        "\nNot Before:  ") + TestPki::printedTime(notBefore) +
         QStringLiteral("\nNot After:   ") + TestPki::printedTime(notAfter) +
-        QStringLiteral("\nDays Left:   ") + QString::number(daysFromNow) +
+        QStringLiteral("\nDays Left:   ")
+        + QString::number(QDateTime::currentDateTime().daysTo(QDateTime(notAfter.date(), notAfter.time(), Qt::LocalTime))) +
         QStringLiteral("\nSerial:      ") + opensslValue(*pki, cert.certPath, {QStringLiteral("-serial")}) +
         QStringLiteral("\nFingerprint: ") +
         opensslValue(*pki, cert.certPath, {QStringLiteral("-fingerprint"), QStringLiteral("-sha256")}) +

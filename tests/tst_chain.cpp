@@ -15,11 +15,14 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <time.h>
 
 class ChainTest : public QObject
 {
@@ -40,6 +43,8 @@ private Q_SLOTS:
     void parseNonCertificateGivesDefaultRecord();
     void expiry_data();
     void expiry();
+    void validityIsDecidedOnTheInstant_data();
+    void validityIsDecidedOnTheInstant();
     void loopbackServerRecordsAndAnswers();
     void extendedKeyUsageOnlyFromTheExtension_data();
     void extendedKeyUsageOnlyFromTheExtension();
@@ -429,6 +434,65 @@ void ChainTest::expiry()
     QCOMPARE(info.expired, expired);
     QCOMPARE(info.valid, !expired);
     QCOMPARE(info.subject, QStringLiteral("CN = Dated"));
+}
+
+void ChainTest::validityIsDecidedOnTheInstant_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("startsInSeconds");   // notBefore, from now
+    QTest::addColumn<int>("endsInSeconds");     // notAfter, from now
+    QTest::addColumn<QString>("state");         // valid, expired, not yet valid
+    const int day = 24 * 3600;
+    // UTC, UTC+14 and UTC-8/-7: a reading of the UTC times as local time
+    // shifts them by up to fourteen hours either way.
+    for (const char* zone : {"UTC", "Pacific/Kiritimati", "America/Los_Angeles"}) {
+        const QByteArray tz(zone);
+        QTest::addRow("expired an hour ago, %s", zone) << tz << -30 * day << -3600 << "expired";
+        QTest::addRow("expires in an hour, %s", zone) << tz << -30 * day << 3600 << "valid";
+        QTest::addRow("valid from in thirty days, %s", zone) << tz << 30 * day << 365 * day << "not yet valid";
+        QTest::addRow("valid from in an hour, %s", zone) << tz << 3600 << 365 * day << "not yet valid";
+        QTest::addRow("valid since an hour, %s", zone) << tz << -3600 << 365 * day << "valid";
+    }
+}
+
+void ChainTest::validityIsDecidedOnTheInstant()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(int, startsInSeconds);
+    QFETCH(int, endsInSeconds);
+    QFETCH(QString, state);
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()), Qt::UTC);
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Instant");
+    spec.extensions = TestPki::codeSigningExtensions;
+    spec.notBefore = second.addSecs(startsInSeconds);
+    spec.notAfter = second.addSecs(endsInSeconds);
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(
+        QStringLiteral("instant-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("\\W"), "-")),
+        spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert.certPath);
+    const int daysLeft = int(QDateTime::currentDateTime().daysTo(
+        QDateTime(spec.notAfter.date(), spec.notAfter.time(), Qt::LocalTime)));
+    if (oldZone.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
+
+    QCOMPARE(info.expired, state == QLatin1String("expired"));
+    QCOMPARE(info.notYetValid, state == QLatin1String("not yet valid"));
+    QCOMPARE(info.valid, state == QLatin1String("valid"));
+    // Days left are counted for display as before: the printed date against
+    // today's local date.
+    QCOMPARE(info.daysLeft, daysLeft);
 }
 
 void ChainTest::extendedKeyUsageOnlyFromTheExtension_data()

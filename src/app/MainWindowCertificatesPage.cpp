@@ -130,9 +130,10 @@ void MainWindow::onInspectCertificate()
         logSession(QStringLiteral("Inspect Cert"), QStringLiteral("OpenSSL"), false, path);
         return;
     }
-    const QString status = info.expired ? QStringLiteral("EXPIRED")
-                           : info.valid ? QStringLiteral("Valid")
-                                        : QStringLiteral("Invalid");
+    const QString status = info.expired       ? QStringLiteral("EXPIRED")
+                           : info.notYetValid ? QStringLiteral("Not yet valid")
+                           : info.valid       ? QStringLiteral("Valid")
+                                              : QStringLiteral("Invalid");
     // Every value comes from the certificate, which anyone can write: fill all
     // nine in one pass, so that a "%1" inside a subject stays as it is, and
     // show the result as plain text, so that markup in it stays visible.

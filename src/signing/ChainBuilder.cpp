@@ -118,6 +118,18 @@ QString timeText(const ASN1_TIME* time)
     return printed([time](BIO* bio) { return ASN1_TIME_print(bio, time) == 1; });
 }
 
+// The instant an ASN.1 time names (UTCTime and GeneralizedTime are both UTC);
+// invalid when it cannot be read.
+QDateTime utcInstant(const ASN1_TIME* time)
+{
+    struct tm parts {};
+    if (!time || ASN1_TIME_to_tm(time, &parts) != 1)
+        return {};
+    const QDate date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
+    const QTime clock(parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return date.isValid() && clock.isValid() ? QDateTime(date, clock, Qt::UTC) : QDateTime();
+}
+
 // The first CA Issuers address of the Authority Information Access
 // extension that is a URI, or empty.
 QString caIssuersUri(X509* certificate)
@@ -383,18 +395,22 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
     info.notBefore = timeText(X509_get0_notBefore(certificate));
     info.notAfter = timeText(X509_get0_notAfter(certificate));
 
-    struct tm notAfter {};
-    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &notAfter) == 1) {
-        const QDate date(notAfter.tm_year + 1900, notAfter.tm_mon + 1, notAfter.tm_mday);
-        const QTime time(notAfter.tm_hour, notAfter.tm_min, notAfter.tm_sec);
-        // The printed UTC time counts as local time, so that the date shown
-        // is the one counted against today's date.
-        const QDateTime when(date, time);
-        if (when.isValid()) {
-            info.daysLeft = int(QDateTime::currentDateTime().daysTo(when));
-            info.expired = info.daysLeft < 0;
-        }
+    // Valid or not is a question of this instant against the two instants
+    // the certificate names, both in UTC: a certificate that ran out an hour
+    // ago is expired in every time zone, and one whose validity starts next
+    // month is not valid yet.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime notBefore = utcInstant(X509_get0_notBefore(certificate));
+    const QDateTime notAfter = utcInstant(X509_get0_notAfter(certificate));
+    if (notAfter.isValid()) {
+        info.expired = now > notAfter;
+        // Days left stay a count of calendar days for display: the printed
+        // date against today's date.
+        info.daysLeft = int(QDateTime::currentDateTime().daysTo(
+            QDateTime(notAfter.date(), notAfter.time(), Qt::LocalTime)));
     }
+    if (notBefore.isValid())
+        info.notYetValid = now < notBefore;
 
     info.serial = printed([certificate](BIO* bio) {
         return i2a_ASN1_INTEGER(bio, X509_get0_serialNumber(certificate)) > 0;
@@ -406,6 +422,7 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
             QByteArray(reinterpret_cast<const char*>(digest), int(digestSize)).toHex(':').toUpper());
     info.extendedKeyUsage = extendedKeyUsageOf(certificate);
 
-    info.valid = !info.subject.isEmpty() && !info.expired;
+    info.valid = !info.subject.isEmpty() && !info.expired && !info.notYetValid && notAfter.isValid()
+                 && notBefore.isValid();
     return info;
 }

@@ -18,12 +18,13 @@ public:
         QString issuer;
         QString notBefore;               // as printed, zone suffix included
         QString notAfter;
-        int daysLeft = -1;               // calendar days to notAfter; negative once expired
+        int daysLeft = -1;               // calendar days to notAfter's date, for display
         QString serial;                  // hexadecimal, as "openssl x509 -serial" shows it
         QString fingerprint;             // SHA-256, colon-separated pairs
         QStringList extendedKeyUsage;    // openssl's names, in the certificate's order
-        bool valid = false;              // a subject and not expired
-        bool expired = false;            // only ever set when notAfter could be read
+        bool valid = false;              // a subject, and now lies within notBefore..notAfter
+        bool expired = false;            // now is past notAfter (an instant, UTC)
+        bool notYetValid = false;        // now is before notBefore
         // Empty, or why the certificate could not be read: the file could
         // not be opened, or holds no certificate.
         QString failure;
