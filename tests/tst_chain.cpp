@@ -22,6 +22,9 @@
 
 #include <memory>
 
+#include <cerrno>
+#include <cstring>
+
 #include <time.h>
 
 class ChainTest : public QObject
@@ -35,6 +38,9 @@ private Q_SLOTS:
     void fetchIntermediate();
     void fetchReportsAnUnwritableDestination();
     void buildChainWritesLeafNewlineIntermediate();
+    void chainIsWrittenOnlyWhenItChains_data();
+    void chainIsWrittenOnlyWhenItChains();
+    void lineBreakInTheAddressStaysInItsLine();
     void failedBuildKeepsExistingChain_data();
     void failedBuildKeepsExistingChain();
     void verifyChainFollowsTrustStore_data();
@@ -270,10 +276,12 @@ void ChainTest::fetchReportsAnUnwritableDestination()
     const QString savePath = work.filePath(QStringLiteral("no-such-folder/inter.pem"));
     ChainBuilder builder;
     LogLines log(builder);
+    const QString line = QStringLiteral("Failed to write intermediate: ") + savePath + QStringLiteral(": ")
+                         + QString::fromLocal8Bit(std::strerror(ENOENT));
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.pem"), savePath).isEmpty());
-    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
+    QCOMPARE(log.lines.last(), line);
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.der"), savePath).isEmpty());
-    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
+    QCOMPARE(log.lines.last(), line);
 }
 
 void ChainTest::buildChainWritesLeafNewlineIntermediate()
@@ -287,6 +295,106 @@ void ChainTest::buildChainWritesLeafNewlineIntermediate()
     // The leaf already ends in a newline; one more is added regardless.
     QCOMPARE(readFile(out), readFile(leaf.certPath) + '\n' + intermediatePemBytes);
     QCOMPARE(log.lines, QStringList{QStringLiteral("Full chain written: ") + out});
+}
+
+void ChainTest::chainIsWrittenOnlyWhenItChains_data()
+{
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QString>("refusal");   // empty: the chain is written
+    const QByteArray intermediate = readFile(pki->intermediate().certPath);
+    const QByteArray root = readFile(pki->root().certPath);
+
+    TestPki::Spec ca;
+    ca.extensions = TestPki::intermediateExtensions;
+    ca.subject = QStringLiteral("/CN=Unrelated CA/O=Elsewhere");
+    const TestPki::Issued unrelated = pki->issue(QStringLiteral("unrelated-ca"), ca);
+    QVERIFY2(!unrelated.isNull(), qPrintable(pki->errorString()));
+    // The issuer's name on another key, without a key identifier that would
+    // give it away: only the signature tells.
+    ca.subject = QStringLiteral("/CN=Tessaril Test Intermediate CA/O=Ostrevan Test");
+    ca.extensions = QStringLiteral("basicConstraints = critical, CA:TRUE, pathlen:0\n"
+                                   "keyUsage = critical, keyCertSign, cRLSign\n"
+                                   "subjectKeyIdentifier = none\n"
+                                   "authorityKeyIdentifier = none\n");
+    const TestPki::Issued impostor = pki->issue(QStringLiteral("impostor-ca"), ca);
+    QVERIFY2(!impostor.isNull(), qPrintable(pki->errorString()));
+
+    QTest::newRow("the real issuer") << intermediate << QString();
+    QTest::newRow("the issuer and its root, in order") << intermediate + root << QString();
+    QTest::newRow("the leaf itself") << readFile(leaf.certPath)
+                                     << "the download is \"CN = Leaf Signer, O = \"Acme, Inc.\"\" itself, not its issuer";
+    QTest::newRow("an unrelated CA") << readFile(unrelated.certPath)
+                                     << "\"CN = Unrelated CA, O = Elsewhere\" did not issue \"CN = Leaf Signer";
+    QTest::newRow("the issuer's name on another key")
+        << readFile(impostor.certPath)
+        << "the signature on \"CN = Leaf Signer, O = \"Acme, Inc.\"\" does not verify with the key of "
+           "\"CN = Tessaril Test Intermediate CA, O = Ostrevan Test\"";
+    QTest::newRow("the root, which issued the issuer only") << root << "\"CN = Tessaril Test Root CA";
+    QTest::newRow("issuer and root the wrong way round") << root + intermediate << "\"CN = Tessaril Test Root CA";
+}
+
+void ChainTest::chainIsWrittenOnlyWhenItChains()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(QString, refusal);
+    LoopbackHttpServer issuer;
+    QVERIFY(issuer.listen());
+    issuer.route("GET", QStringLiteral("/ca.pem"), 200, served);
+    QTemporaryDir work;
+    const QString downloaded = work.filePath(QStringLiteral("intermediate.pem"));
+    const QString out = work.filePath(QStringLiteral("fullchain.pem"));
+    ChainBuilder builder;
+    LogLines log(builder);
+    QVERIFY(!builder.fetchIntermediate(issuer.url(QStringLiteral("/ca.pem")), downloaded).isEmpty());
+
+    const bool built = builder.buildChain(leaf.certPath, downloaded, out);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!built);
+        QVERIFY2(log.lines.last().startsWith(QStringLiteral("Chain refused: ") + refusal), qPrintable(log.lines.last()));
+        QVERIFY2(log.lines.last().endsWith(QStringLiteral("; nothing written")), qPrintable(log.lines.last()));
+        QVERIFY(!QFile::exists(out));
+        return;
+    }
+    QVERIFY2(built, qPrintable(log.lines.join(QLatin1Char('\n'))));
+    QCOMPARE(log.lines.last(), QStringLiteral("Full chain written: ") + out);
+    // openssl accepts what the user will sign with.
+    const ToolRunner::Result verified = pki->openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), pki->root().certPath, QStringLiteral("-untrusted"), out, out});
+    QVERIFY2(verified.succeeded(), verified.stdOut.constData());
+    QCOMPARE(verified.stdOut.trimmed(), (out + QStringLiteral(": OK")).toUtf8());
+}
+
+void ChainTest::lineBreakInTheAddressStaysInItsLine()
+{
+    // A certificate's address is anyone's to write; DER lets it hold a line
+    // break, which openssl's own syntax would not.
+    const QByteArray url = server.url(QStringLiteral("/ca.crt")).toUtf8() + "\nChain verification: OK";
+    const QByteArray method = QByteArray::fromHex("06082b06010505073002");
+    const QByteArray location = "\x86" + QByteArray(1, char(url.size())) + url;
+    const QByteArray description = "\x30" + QByteArray(1, char(method.size() + location.size())) + method + location;
+    const QByteArray access = "\x30" + QByteArray(1, char(description.size())) + description;
+    QVERIFY(access.size() < 128);
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Broken Address");
+    spec.extensions = TestPki::codeSigningExtensions + QStringLiteral("authorityInfoAccess = DER:")
+                      + QString::fromLatin1(access.toHex(':')) + QLatin1Char('\n');
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(QStringLiteral("broken-address"), spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+
+    QTemporaryDir work;
+    ChainBuilder builder;
+    LogLines log(builder);
+    const QString address = builder.extractAiaUrl(cert.certPath);
+    QCOMPARE(address, QString::fromUtf8(url));
+    builder.fetchIntermediate(address, work.filePath(QStringLiteral("intermediate.pem")));
+    QVERIFY(log.lines.size() >= 3);
+    QCOMPARE(log.lines.first(), QStringLiteral("AIA CA Issuers URL: ") + server.url(QStringLiteral("/ca.crt"))
+                                    + QStringLiteral("\\nChain verification: OK"));
+    for (const QString& line : std::as_const(log.lines)) {
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')), qPrintable(line));
+        QVERIFY(!line.startsWith(QStringLiteral("Chain verification")));
+    }
 }
 
 void ChainTest::failedBuildKeepsExistingChain_data()
@@ -322,7 +430,8 @@ void ChainTest::failedBuildKeepsExistingChain()
     LogLines log(builder);
     QVERIFY(!builder.buildChain(leafPath, intermediate, out));
     const QString named = !leafExists ? leafPath : !intermediateExists ? intermediate : out;
-    QCOMPARE(log.lines, QStringList{line + named});
+    const QString reason = outFolderExists ? QString() : QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(ENOENT));
+    QCOMPARE(log.lines, QStringList{line + named + reason});
     if (outFolderExists)
         QCOMPARE(readFile(out), previous);
     QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files),

@@ -356,8 +356,8 @@ void CodeSigningPageTest::signAndVerify()
     QCOMPARE(p.fakes.arguments(QStringLiteral("codesign"), 2), (QStringList{"-dvvv", app}));
     QCOMPARE(p.fakes.arguments(QStringLiteral("codesign"), 3),
              (QStringList{"--verify", "--deep", "--strict", "--verbose=2", app}));
-    // The tool's whole answer is one entry, its final line break included.
-    QCOMPARE(p.log().mid(3), (QStringList{"Verifying: " + app, "Executable=" + app, "Authority=" + kIdentity, "",
+    // The tool's answer a line each.
+    QCOMPARE(p.log().mid(3), (QStringList{"Verifying: " + app, "Executable=" + app, "Authority=" + kIdentity,
                                           ok ? "Signature VALID." : "Signature INVALID or not signed."}));
     const QString status = ok ? QStringLiteral("OK") : QStringLiteral("FAIL");
     QCOMPARE(p.audit(), (QStringList{status + "|Code Sign|" + kIdentity + "|" + app,
@@ -638,38 +638,54 @@ void CodeSigningPageTest::buildChain()
     QCOMPARE(p.log().last(), QStringLiteral("Full chain ready: ") + out);
     QCOMPARE(p.audit(), QStringList{"OK|Chain Build|OpenSSL|" + out});
     QCOMPARE(folderEntries(QFileInfo(leaf).path()).size(), 3);
+    const ToolRunner::Result verified = pki->openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), pki->root().certPath, QStringLiteral("-untrusted"), out, out});
+    QVERIFY2(verified.succeeded(), verified.stdOut.constData());
 }
 
 void CodeSigningPageTest::chainNotBuilt_data()
 {
-    QTest::addColumn<bool>("withAia");
+    QTest::addColumn<QString>("issuerAnswer");   // none: the leaf names no issuer
     QTest::addColumn<QStringList>("lastLines");
-    QTest::newRow("no AIA") << false
+    QTest::newRow("no AIA") << "none"
                             << QStringList{"No AIA CA Issuers extension found in certificate.",
                                            "No AIA URL found. Provide intermediate manually."};
     // An intermediate left over from an earlier run is not used.
-    QTest::newRow("download fails") << true << QStringList{};
+    QTest::newRow("download fails") << "404" << QStringList{};
+    QTest::newRow("the issuer address serves the leaf itself") << "leaf" << QStringList{};
+    QTest::newRow("the issuer address serves an unrelated CA") << "unrelated" << QStringList{};
 }
 
 void CodeSigningPageTest::chainNotBuilt()
 {
-    QFETCH(bool, withAia);
+    QFETCH(QString, issuerAnswer);
     QFETCH(QStringList, lastLines);
     LoopbackHttpServer issuer;
     QVERIFY(issuer.listen());
-    issuer.route("GET", QStringLiteral("/ca.crt"), 404, "gone");
     TestPki::Spec spec;
     spec.subject = QStringLiteral("/CN=Unchained Signer/O=Ostrevan Test");
     spec.extensions = TestPki::codeSigningExtensions;
-    if (withAia)
+    if (issuerAnswer != QLatin1String("none"))
         spec.extensions += QStringLiteral("authorityInfoAccess = caIssuers;URI:") + issuer.url(QStringLiteral("/ca.crt"))
                            + QLatin1Char('\n');
-    const TestPki::Issued issued = pki->issue(withAia ? QStringLiteral("gone-leaf") : QStringLiteral("plain-leaf"),
-                                              spec, pki->intermediate());
+    const TestPki::Issued issued = pki->issue(QStringLiteral("unchained-") + issuerAnswer, spec, pki->intermediate());
     QVERIFY2(!issued.isNull(), qPrintable(pki->errorString()));
+    if (issuerAnswer == QLatin1String("404")) {
+        issuer.route("GET", QStringLiteral("/ca.crt"), 404, "gone");
+    } else if (issuerAnswer == QLatin1String("leaf")) {
+        issuer.route("GET", QStringLiteral("/ca.crt"), 200, readFile(issued.certPath));
+    } else if (issuerAnswer == QLatin1String("unrelated")) {
+        TestPki::Spec ca;
+        ca.subject = QStringLiteral("/CN=Unrelated CA");
+        ca.extensions = TestPki::intermediateExtensions;
+        const TestPki::Issued unrelated = pki->issue(QStringLiteral("page-unrelated-ca"), ca);
+        QVERIFY2(!unrelated.isNull(), qPrintable(pki->errorString()));
+        issuer.route("GET", QStringLiteral("/ca.crt"), 200, readFile(unrelated.certPath));
+    }
     const QString leaf = work->filePath(QStringLiteral("certs/my.leaf.pem"));
     QVERIFY(writeFile(leaf, readFile(issued.certPath)));
-    if (withAia)
+    QFile::remove(leaf + QStringLiteral(".intermediate.pem"));
+    if (issuerAnswer == QLatin1String("404"))
         QVERIFY(writeFile(leaf + QStringLiteral(".intermediate.pem"), readFile(pki->root().certPath)));
     const QStringList before = folderEntries(QFileInfo(leaf).path());
 
@@ -679,12 +695,15 @@ void CodeSigningPageTest::chainNotBuilt()
     p.driver.chooseFile(leaf);
     p.click(QStringLiteral("Build Full Chain from Leaf..."));
 
-    if (withAia) {
-        QCOMPARE(issuer.requestCount(), 1);
-        QVERIFY(p.log().last().startsWith(QStringLiteral("Download failed: ")));
-    } else {
+    if (issuerAnswer == QLatin1String("none")) {
         QCOMPARE(p.log().mid(p.log().size() - 2), lastLines);
+    } else {
+        QCOMPARE(issuer.requestCount(), 1);
+        const QString refusal = issuerAnswer == QLatin1String("404") ? QStringLiteral("Download failed: ")
+                                                                     : QStringLiteral("Chain refused: ");
+        QVERIFY2(p.log().last().startsWith(refusal), qPrintable(p.allText()));
     }
+    QVERIFY(!p.allText().contains(QStringLiteral("Full chain")));
     QCOMPARE(folderEntries(QFileInfo(leaf).path()), before);
     QCOMPARE(p.edit("certChainEdit")->text(), QStringLiteral("/keep/this.pem"));
     QCOMPARE(p.audit(), QStringList());

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "config/UserProfile.h"
+#include "core/LogText.h"
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
@@ -198,7 +199,9 @@ QWidget* MainWindow::createCodeSigningTab()
     fillProfileCombo(profileCombo);
     FirstShow::onFirstShow(page, [this] { fillIdentityCombo(); });
 
-    const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, line); };
+    // File names, profile names and tool words come from outside: none of
+    // them may start a log line of its own.
+    const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, LogText::escaped(line)); };
 
     connect(signButton, &QPushButton::clicked, this, &MainWindow::onSignFile);
     connect(verifyButton, &QPushButton::clicked, this, &MainWindow::onVerifySignature);
@@ -352,8 +355,12 @@ QWidget* MainWindow::createCodeSigningTab()
         const QFileInfo leafInfo(leaf);
         const QString out = leafInfo.path() + QLatin1Char('/') + leafInfo.completeBaseName()
                             + QStringLiteral("-fullchain.pem");
-        if (!builder.buildChain(leaf, intermediate, out))
+        if (!builder.buildChain(leaf, intermediate, out)) {
+            // A download that did not issue the leaf is of use to nobody, and
+            // beside the leaf it would pass for its issuer.
+            QFile::remove(intermediate);
             return;
+        }
         certChainEdit->setText(out);
         log(QStringLiteral("Full chain ready: ") + out);
         logSession(QStringLiteral("Chain Build"), QStringLiteral("OpenSSL"), true, out);
@@ -467,8 +474,8 @@ void MainWindow::onSignFile()
         tabWidget->setCurrentIndex(CodeSigningPage);
         return;
     }
-    LogView::appendLine(signingLogView, QStringLiteral("Signing: ") + path);
-    LogView::appendLine(signingLogView, QStringLiteral("Identity: ") + identity);
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Signing: ") + path));
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Identity: ") + identity));
     statusLabel->setText(QStringLiteral("Signing: ") + path);
 
     const bool ok = signingManager->codesign(path, identity, QString(), true, true);
@@ -487,8 +494,12 @@ void MainWindow::onVerifySignature()
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File to Verify"));
     if (path.isEmpty())
         return;
-    LogView::appendLine(signingLogView, QStringLiteral("Verifying: ") + path);
-    LogView::appendLine(signingLogView, signingManager->signatureInfo(path));
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Verifying: ") + path));
+    // codesign's details come a line each, each line shown as text.
+    const QString details = signingManager->signatureInfo(path);
+    const QStringList detailLines = details.trimmed().split(QLatin1Char('\n'));
+    for (const QString& line : detailLines)
+        LogView::appendLine(signingLogView, LogText::escaped(line));
     const bool ok = signingManager->verifySignature(path);
     LogView::appendLine(signingLogView, ok ? QStringLiteral("Signature VALID.")
                                            : QStringLiteral("Signature INVALID or not signed."));

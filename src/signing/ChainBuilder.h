@@ -46,8 +46,11 @@ public:
     QString fetchIntermediate(const QString& url, const QString& savePath);
     // Writes the leaf's certificates, one newline, the intermediate's to
     // outPath, each written anew from the parsed certificate: nothing else a
-    // file holds (a private key) reaches the chain. An existing outPath is
-    // only ever replaced whole.
+    // file holds (a private key) reaches the chain. Only a chain that chains
+    // is written: the first intermediate issued the leaf file's first
+    // certificate and each further one the one before it (names, key
+    // identifiers, signature); otherwise the reason goes to the log and
+    // nothing is written. An existing outPath is only ever replaced whole.
     bool buildChain(const QString& leafPath, const QString& intermediatePath, const QString& outPath);
     // Asks openssl to verify the first certificate of chainPath, with the rest of
     // the file as untrusted intermediates, against the default trust store.
@@ -68,6 +71,8 @@ Q_SIGNALS:
     void chainLog(const QString& message);
 
 private:
+    void tell(const QString& line);
+
     int transferTimeout = 30000;
     QString lastRunFailure;
 };

@@ -61,4 +61,7 @@ public:
 Q_SIGNALS:
     void signingLog(const QString& message);
     void signingError(const QString& error);
+
+private:
+    void tell(const QString& line);
 };
