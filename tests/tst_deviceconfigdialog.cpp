@@ -682,7 +682,7 @@ void DeviceConfigDialogTest::fidoReset_data()
     QTest::newRow("refused by the key")
         << QStringList{"<yes>", "RESET"} << false
         << QStringList{resetting, "Reset failed. Replug key within 10 seconds and retry.",
-                       "Factory reset failed: FIDO_ERR_NOT_ALLOWED"}
+                       QString::fromUtf8("Factory reset failed: the key allows a reset only in the first seconds after it is plugged in \u2014 remove and re-insert it, then reset at once")}
         << 0;
 }
 
