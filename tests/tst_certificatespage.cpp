@@ -3,6 +3,7 @@
 // Generate CSR leads. The keychain tool is played by the recording stand-in
 // tests/fakes/macos-tool; certificates are real ones made by openssl.
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 #include "app/Startup.h"
 
 #include "FakeTools.h"
@@ -152,28 +153,37 @@ void CertificatesPageTest::initTestCase()
 
 void CertificatesPageTest::identityRows_data()
 {
+    QTest::addColumn<int>("theme");
     QTest::addColumn<QByteArray>("listing");
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("alert");
 
-    QTest::newRow("one valid, one expired")
-        << kValidLine + kExpiredLine
+    // The status colours read on either theme's background.
+    QTest::newRow("one valid, one expired, dark")
+        << int(StyleManager::Dark) << kValidLine + kExpiredLine
         << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e",
-                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#dc2626"}
+                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#f87171"}
+        << QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately.");
+    QTest::newRow("one valid, one expired, light")
+        << int(StyleManager::Light) << kValidLine + kExpiredLine
+        << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#15803d",
+                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#b91c1c"}
         << QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately.");
     QTest::newRow("all valid")
-        << kValidLine
+        << int(StyleManager::Dark) << kValidLine
         << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e"}
         << QString();
-    QTest::newRow("empty keychain") << QByteArray() << QStringList() << QString();
+    QTest::newRow("empty keychain") << int(StyleManager::Dark) << QByteArray() << QStringList() << QString();
 }
 
 void CertificatesPageTest::identityRows()
 {
+    QFETCH(int, theme);
     QFETCH(QByteArray, listing);
     QFETCH(QStringList, rows);
     QFETCH(QString, alert);
 
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
     Keychain keychain;
     keychain.setIdentities(listing);
     MainWindow window;

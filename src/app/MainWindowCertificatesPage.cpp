@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
@@ -6,8 +7,6 @@
 #include "ui/widgets/HeaderFit.h"
 #include "ui/widgets/SectionTitle.h"
 
-#include <QBrush>
-#include <QColor>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -76,8 +75,7 @@ void MainWindow::fillCertificateTree()
         item->setText(1, QStringLiteral("Code Signing"));
         item->setText(4, QStringLiteral("Keychain"));
         item->setText(5, identity.valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
-        item->setForeground(5, QBrush(QColor(identity.valid ? QStringLiteral("#22c55e")
-                                                            : QStringLiteral("#dc2626"))));
+        StyleManager::setItemTone(item, 5, identity.valid ? StyleManager::Success : StyleManager::Danger);
         if (!identity.valid)
             ++invalidCount;
     }
