@@ -4,9 +4,12 @@
 // tests/fakes/macos-tool; certificates are real ones made by openssl.
 #include "app/MainWindow.h"
 #include "app/StyleManager.h"
+#include "ui/widgets/PageFill.h"
 #include "app/Startup.h"
+#include "signing/SigningManager.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
 #include "TestPki.h"
@@ -85,6 +88,13 @@ QTreeWidget* identityTree(MainWindow& window)
     return nullptr;
 }
 
+// The identity listing has run and its answer is in.
+bool listed(MainWindow& window)
+{
+    const auto* fill = identityTree(window)->parentWidget()->findChild<PageFill*>();
+    return fill && fill->hasStarted() && !fill->isFilling();
+}
+
 QLabel* alertLabel(MainWindow& window)
 {
     QTreeWidget* tree = identityTree(window);
@@ -138,6 +148,7 @@ private Q_SLOTS:
     void import();
     void alertAfterImportIsRestyled();
     void navigation();
+    void keychainToolThatDoesNotAnswer();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -191,6 +202,7 @@ void CertificatesPageTest::identityRows()
     QCOMPARE(keychain.listings(), 0);
     showCertificatesPage(window);
     QTRY_COMPARE(keychain.listings(), 1);
+    QTRY_VERIFY(listed(window));
 
     QTreeWidget* tree = identityTree(window);
     QVERIFY(tree);
@@ -401,6 +413,7 @@ void CertificatesPageTest::import()
 
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.titles, QStringList{"Import Certificate"});
+    QTRY_VERIFY(listed(window));
     QCOMPARE(identityTree(window)->topLevelItemCount(), rowsAfter);
     if (!choose) {
         QCOMPARE(keychain.fakes.callCount(QStringLiteral("security")), callsBefore);
@@ -426,6 +439,7 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CertificatesPage);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(listed(window));
     QLabel* label = alertLabel(window);
     QVERIFY(!label->isVisible());
 
@@ -434,10 +448,32 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     driver.chooseFile(pki->leaf().certPath);
     clickButton(&window, QStringLiteral("Import Certificate"));
 
-    QVERIFY(label->isVisible());
+    QTRY_VERIFY(label->isVisible());
     QCOMPARE(label->text(), QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately."));
     QCOMPARE(label->palette().color(label->foregroundRole()), QColor(QStringLiteral("#dc2626")));
     qApp->setStyleSheet(oldSheet);
+}
+
+// The listing waits in the background: the window keeps answering, and the
+// page tells the time-out under the tree.
+void CertificatesPageTest::keychainToolThatDoesNotAnswer()
+{
+    Keychain keychain;
+    keychain.setIdentities(kValidLine);
+    keychain.fakes.setSleep(QStringLiteral("security"), 30);
+    MainWindow window;
+    const int waitMs = 5000;
+    window.findChild<SigningManager*>()->setWaitMs(waitMs);
+    Heartbeat heartbeat;
+    showCertificatesPage(window);
+    auto* status = window.findChild<QLabel*>(QStringLiteral("certListingStatus"));
+    QVERIFY(status);
+    QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), 30000);
+    QVERIFY2(status->text().startsWith(QStringLiteral("Listing the keychain's identities failed: timed out")),
+             qPrintable(status->text()));
+    QCOMPARE(identityTree(window)->topLevelItemCount(), 0);
+    // A listing on the window's thread would have stopped it for the whole wait.
+    QVERIFY2(heartbeat.longestGapMs() < waitMs, qPrintable(QString::number(heartbeat.longestGapMs())));
 }
 
 void CertificatesPageTest::navigation()

@@ -4,6 +4,7 @@
 // throwaway CA whose issuer certificate is served on loopback; stored
 // signing profiles.
 #include "app/MainWindow.h"
+#include "ui/widgets/PageFill.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"
@@ -116,7 +117,13 @@ public:
         // The identities are listed when the page is first shown.
         window->findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CodeSigningPage);
         window->show();
-        QTest::qWaitFor([this] { return fakes.callCount(QStringLiteral("security")) > 0; }, 30000);
+        // The listing runs in the background; the page is ready once its answer is in.
+        QTest::qWaitFor(
+            [this] {
+                const auto* fill = page()->findChild<PageFill*>();
+                return fill && fill->hasStarted() && !fill->isFilling();
+            },
+            30000);
         return *window;
     }
     // The same, with module detection searching below root only.

@@ -168,10 +168,10 @@ void StartupOrderTest::pagesListWhenFirstShown()
     // keychain listing, when their page is first shown.
     const QStringList findIdentity{"find-identity", "-v", "-p", "codesigning"};
     tabs(window)->setCurrentIndex(MainWindow::CodeSigningPage);
-    QCOMPARE(fakes->callCount(QStringLiteral("security")), 1);
+    QTRY_COMPARE(fakes->callCount(QStringLiteral("security")), 1);
     QCOMPARE(fakes->arguments(QStringLiteral("security"), 1), findIdentity);
     tabs(window)->setCurrentIndex(MainWindow::CertificatesPage);
-    QCOMPARE(fakes->callCount(QStringLiteral("security")), 2);
+    QTRY_COMPARE(fakes->callCount(QStringLiteral("security")), 2);
     QCOMPARE(fakes->arguments(QStringLiteral("security"), 2), findIdentity);
 
     tabs(window)->setCurrentIndex(MainWindow::GpgSshPage);

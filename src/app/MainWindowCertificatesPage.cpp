@@ -3,7 +3,7 @@
 
 #include "signing/ChainBuilder.h"
 #include "signing/SigningManager.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/HeaderFit.h"
 #include "ui/widgets/SectionTitle.h"
 
@@ -18,6 +18,39 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// One row per identity, and the alert when any of them is no longer valid.
+void showIdentityRows(QTreeWidget* tree, QLabel* alert, const QList<CertificateInfo>& identities)
+{
+    tree->clear();
+    int invalidCount = 0;
+    for (const CertificateInfo& identity : identities) {
+        auto* item = new QTreeWidgetItem(tree);
+        item->setText(0, identity.name);
+        item->setText(1, QStringLiteral("Code Signing"));
+        item->setText(4, QStringLiteral("Keychain"));
+        item->setText(5, identity.valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
+        StyleManager::setItemTone(item, 5, identity.valid ? StyleManager::Success : StyleManager::Danger);
+        if (!identity.valid)
+            ++invalidCount;
+    }
+
+    if (invalidCount == 0) {
+        alert->hide();
+        return;
+    }
+    alert->setText(QStringLiteral("ALERT: %1 certificate(s) have EXPIRED. Renew immediately.").arg(invalidCount));
+    alert->setObjectName(QStringLiteral("criticalStatus"));
+    // Style sheets match on the object name only when the widget is polished,
+    // so a label that is already on screen has to be polished again.
+    alert->style()->unpolish(alert);
+    alert->style()->polish(alert);
+    alert->show();
+}
+
+} // namespace
 
 QWidget* MainWindow::createCertificatesTab()
 {
@@ -44,9 +77,30 @@ QWidget* MainWindow::createCertificatesTab()
     keepSectionsFitted(certTree->header());
     layout->addWidget(certTree);
 
-    // The keychain is read when the page is first shown, not while the
-    // window is built.
-    FirstShow::onFirstShow(page, [this] { fillCertificateTree(); });
+    // Tells why the identities could not be listed; hidden while there is
+    // nothing to tell.
+    auto* listingStatus = new QLabel(page);
+    listingStatus->setObjectName(QStringLiteral("certListingStatus"));
+    listingStatus->setWordWrap(true);
+    listingStatus->hide();
+    layout->addWidget(listingStatus);
+
+    // The keychain is read in the background when the page is first shown,
+    // not while the window is built.
+    auto* fill = new PageFill(page, certTree, listingStatus);
+    fill->setFill([this, fill] {
+        fill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(),
+                  signingManager->listingOptions(), [this, fill](const ToolRunner::Result& result) {
+                      // A keychain tool that is not there lists nothing, and
+                      // says nothing; one that hung or crashed is told.
+                      fill->tell(result.started && !result.finished()
+                                     ? QStringLiteral("Listing the keychain's identities failed: ") + result.failure
+                                     : QString());
+                      showIdentityRows(certTree, certAlertLabel,
+                                       result.finished() ? SigningManager::parseSigningIdentities(result.stdOutText())
+                                                         : QList<CertificateInfo>());
+                  });
+    });
 
     auto* buttons = new QHBoxLayout;
     auto* importButton = new QPushButton(QStringLiteral("Import Certificate"), page);
@@ -66,32 +120,8 @@ QWidget* MainWindow::createCertificatesTab()
 
 void MainWindow::fillCertificateTree()
 {
-    certTree->clear();
-    const QList<CertificateInfo> identities = signingManager->listSigningIdentities();
-    int invalidCount = 0;
-    for (const CertificateInfo& identity : identities) {
-        auto* item = new QTreeWidgetItem(certTree);
-        item->setText(0, identity.name);
-        item->setText(1, QStringLiteral("Code Signing"));
-        item->setText(4, QStringLiteral("Keychain"));
-        item->setText(5, identity.valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
-        StyleManager::setItemTone(item, 5, identity.valid ? StyleManager::Success : StyleManager::Danger);
-        if (!identity.valid)
-            ++invalidCount;
-    }
-
-    if (invalidCount == 0) {
-        certAlertLabel->hide();
-        return;
-    }
-    certAlertLabel->setText(
-        QStringLiteral("ALERT: %1 certificate(s) have EXPIRED. Renew immediately.").arg(invalidCount));
-    certAlertLabel->setObjectName(QStringLiteral("criticalStatus"));
-    // Style sheets match on the object name only when the widget is polished,
-    // so a label that is already on screen has to be polished again.
-    certAlertLabel->style()->unpolish(certAlertLabel);
-    certAlertLabel->style()->polish(certAlertLabel);
-    certAlertLabel->show();
+    if (auto* fill = certTree->parentWidget()->findChild<PageFill*>(QString(), Qt::FindDirectChildrenOnly))
+        fill->refresh();
 }
 
 void MainWindow::onImportCertificate()

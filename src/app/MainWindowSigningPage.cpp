@@ -13,7 +13,7 @@
 #include "signing/SigningDefaults.h"
 #include "signing/SigningManager.h"
 #include "signing/SigningProfileManager.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
@@ -85,6 +85,14 @@ QLineEdit* makeLineEdit(const char* objectName, const QString& placeholder, QWid
 bool isTokenKey(const QString& key)
 {
     return key.trimmed().startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive);
+}
+
+void addIdentities(QComboBox* combo, const QList<CertificateInfo>& identities)
+{
+    for (const CertificateInfo& identity : identities)
+        combo->addItem(identity.name);
+    if (combo->count() > 0)
+        combo->setCurrentIndex(0);
 }
 
 bool confirmReplace(QWidget* parent, const QString& out)
@@ -193,11 +201,22 @@ QWidget* MainWindow::createCodeSigningTab()
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
 
-    // Contents. The identities are listed once, from the keychain, when the
-    // page is first shown (or Sign File needs them first); a new keychain
-    // identity shows up at the next start.
+    // Contents. The identities are listed once, from the keychain, in the
+    // background when the page is first shown (or at once when Sign File
+    // needs them first); a new keychain identity shows up at the next start.
     fillProfileCombo(profileCombo);
-    FirstShow::onFirstShow(page, [this] { fillIdentityCombo(); });
+    auto* identityFill = new PageFill(page, nullptr);
+    identityFill->setFill([this, identityFill] {
+        if (identitiesListed)
+            return;
+        identityFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(),
+                          signingManager->listingOptions(), [this](const ToolRunner::Result& result) {
+                              if (identitiesListed || !result.finished())
+                                  return;
+                              addIdentities(identityCombo, SigningManager::parseSigningIdentities(result.stdOutText()));
+                              identitiesListed = true;
+                          });
+    });
 
     // File names, profile names and tool words come from outside: none of
     // them may start a log line of its own.
@@ -452,10 +471,7 @@ void MainWindow::fillIdentityCombo()
     if (identitiesListed)
         return;
     identitiesListed = true;
-    for (const CertificateInfo& identity : signingManager->listSigningIdentities())
-        identityCombo->addItem(identity.name);
-    if (identityCombo->count() > 0)
-        identityCombo->setCurrentIndex(0);
+    addIdentities(identityCombo, signingManager->listSigningIdentities());
 }
 
 void MainWindow::onSignFile()

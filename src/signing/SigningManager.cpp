@@ -61,13 +61,10 @@ QStringList SigningManager::displayArguments(const QStringList& arguments)
 
 ToolRunner::Result SigningManager::execute(const QString& program, const QStringList& arguments)
 {
-    ToolRunner::Options options;
     // The tools' complaints arrive on standard error; the callers want them in
-    // reading order with the rest.
-    options.mergeChannels = true;
-    options.finishTimeoutMs = toolWaitMs;
-    // The program goes by name: the search path decides which tool runs.
-    return ToolRunner::run(program, arguments, options);
+    // reading order with the rest. The program goes by name: the search path
+    // decides which tool runs.
+    return ToolRunner::run(program, arguments, listingOptions());
 }
 
 void SigningManager::reportFailure(const QString& program, const QStringList& arguments,
@@ -121,9 +118,24 @@ bool SigningManager::runCommandSuccess(const QString& program, const QStringList
 
 QList<CertificateInfo> SigningManager::listSigningIdentities()
 {
-    const QString output = runCommand(QStringLiteral("security"),
-                                      {QStringLiteral("find-identity"), QStringLiteral("-v"),
-                                       QStringLiteral("-p"), QStringLiteral("codesigning")});
+    return parseSigningIdentities(runCommand(QStringLiteral("security"), signingIdentityArguments()));
+}
+
+QStringList SigningManager::signingIdentityArguments()
+{
+    return {QStringLiteral("find-identity"), QStringLiteral("-v"), QStringLiteral("-p"), QStringLiteral("codesigning")};
+}
+
+ToolRunner::Options SigningManager::listingOptions() const
+{
+    ToolRunner::Options options;
+    options.mergeChannels = true;
+    options.finishTimeoutMs = toolWaitMs;
+    return options;
+}
+
+QList<CertificateInfo> SigningManager::parseSigningIdentities(const QString& output)
+{
     QList<CertificateInfo> identities;
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines) {
