@@ -39,6 +39,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 class DevOpsContainersTest : public QObject
 {
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void kubernetesCreate();
     void kubernetesDelete();
     void kubernetesDeleteNameAfterDoubleDash();
+    void kubernetesChosenContext();
 
     void engineConnection_data();
     void engineConnection();
@@ -63,6 +65,8 @@ private Q_SLOTS:
     void engineCreate_data();
     void engineCreate();
     void engineDelete();
+    void engineDeleteWhereListed_data();
+    void engineDeleteWhereListed();
     void backupNames();
     void backupNamesReplacesAPlantedLink();
     void testConnection_data();
@@ -156,6 +160,21 @@ void listEngineSecrets(DevOpsSecretsTab& tab, FakeTools& fakes)
     clickButton(enginePage(tab), QStringLiteral("List Secrets"));
 }
 
+// Lists one Secret of that name through the docker stand-in and makes its
+// row current: a row of the engine list always comes from a listing, and
+// remembers where it was listed.
+void listOneEngineSecret(DevOpsSecretsTab& tab, FakeTools& fakes, const QString& name)
+{
+    fakes.answer(docker,
+                 "ID                         NAME        DRIVER      CREATED       UPDATED\n"
+                 "2d19dcee8c000a53953f279b6  "
+                     + name.leftJustified(12).toUtf8() + "file        2 days ago    1 day ago\n",
+                 0, {}, fakes.callCount(docker) + 1);
+    clickButton(enginePage(tab), QStringLiteral("List Secrets"));
+    QTreeWidget* secrets = tree(tab, "engineSecrets");
+    secrets->setCurrentItem(secrets->topLevelItem(0));
+}
+
 QString backupPath(const QString& runtime)
 {
     return QDir::tempPath() + QLatin1Char('/') + runtime + QStringLiteral("-secrets-backup.txt");
@@ -224,64 +243,79 @@ LoopbackHttpServer::Response json(const QByteArray& body, int status = 200)
 
 // Just enough of a Kubernetes API server for the real kubectl, which finds
 // it through a kubeconfig of the test's own: the discovery documents, the
-// Secrets of namespace "prod" and their deletion.
+// Secrets of namespace "prod" and their deletion. One loopback server per
+// context named, the first of them kubectl's current context.
 class KubeApi
 {
 public:
     // The real kubectl goes on the stand-ins' search path, recorded.
-    KubeApi(const QString& home, FakeTools& fakes)
+    KubeApi(const QString& home, FakeTools& fakes, const QStringList& contexts = {QStringLiteral("loopback-ctx")})
     {
         const QString real =
             QStandardPaths::findExecutable(kubectl, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
         hasKubectl = !real.isEmpty();
         if (hasKubectl)
             fakes.recordReal(kubectl, real);
-        server.call([this] {
-            LoopbackHttpServer* s = server.server;
-            s->route("GET", QStringLiteral("/version"), json(R"({"major":"1","minor":"32","gitVersion":"v1.32.0"})"));
-            s->route("GET", QStringLiteral("/api"), json(R"({"kind":"APIVersions","versions":["v1"],)"
-                                                         R"("serverAddressByClientCIDRs":[]})"));
-            s->route("GET", QStringLiteral("/apis"), json(R"({"kind":"APIGroupList","apiVersion":"v1","groups":[]})"));
-            s->route("GET", QStringLiteral("/api/v1"),
-                     json(R"({"kind":"APIResourceList","groupVersion":"v1","resources":[{"name":"secrets",)"
-                          R"("singularName":"secret","namespaced":true,"kind":"Secret",)"
-                          R"("verbs":["create","delete","get","list"]}]})"));
-        });
-        listening = server.listen();
+        QString clusters, contextList;
+        listening = true;
+        for (const QString& context : contexts) {
+            servers.push_back(std::make_unique<ServerThread>());
+            ServerThread& server = *servers.back();
+            server.call([&server] {
+                LoopbackHttpServer* s = server.server;
+                s->route("GET", QStringLiteral("/version"), json(R"({"major":"1","minor":"32","gitVersion":"v1.32.0"})"));
+                s->route("GET", QStringLiteral("/api"), json(R"({"kind":"APIVersions","versions":["v1"],)"
+                                                             R"("serverAddressByClientCIDRs":[]})"));
+                s->route("GET", QStringLiteral("/apis"), json(R"({"kind":"APIGroupList","apiVersion":"v1","groups":[]})"));
+                s->route("GET", QStringLiteral("/api/v1"),
+                         json(R"({"kind":"APIResourceList","groupVersion":"v1","resources":[{"name":"secrets",)"
+                              R"("singularName":"secret","namespaced":true,"kind":"Secret",)"
+                              R"("verbs":["create","delete","get","list"]}]})"));
+            });
+            listening = server.listen() && listening;
+            clusters += QStringLiteral("- name: %1-cluster\n  cluster: {server: \"%2\"}\n").arg(context, server.url());
+            contextList += QStringLiteral("- name: %1\n  context: {cluster: %1-cluster, user: nobody}\n").arg(context);
+        }
         kubeconfig = home + QStringLiteral("/kubeconfig");
-        writeFile(kubeconfig, QStringLiteral("apiVersion: v1\nkind: Config\nclusters:\n- name: loopback\n"
-                                             "  cluster: {server: \"%1\"}\ncontexts:\n- name: loopback-ctx\n"
-                                             "  context: {cluster: loopback, user: nobody}\n"
-                                             "current-context: loopback-ctx\nusers:\n- name: nobody\n  user: {}\n")
-                                  .arg(server.url())
+        writeFile(kubeconfig, QStringLiteral("apiVersion: v1\nkind: Config\nclusters:\n%1contexts:\n%2"
+                                             "current-context: %3\nusers:\n- name: nobody\n  user: {}\n")
+                                  .arg(clusters, contextList, contexts.value(0))
                                   .toUtf8());
         env = std::make_unique<ScopedEnv>("KUBECONFIG", QFile::encodeName(kubeconfig));
     }
+    // The server of the context given by its place in the list.
+    ServerThread& cluster(int index = 0) { return *servers.at(index); }
     // The Secrets listed in "prod" (a JSON array of Secret objects), or the
-    // status the server refuses the list with.
+    // status the server refuses the list with; on every server.
     void setSecrets(const QByteArray& items, int status = 200)
     {
         const QByteArray body = status == 200 ? R"({"kind":"SecretList","apiVersion":"v1","metadata":{},"items":)" + items + "}"
                                               : items;
-        server.call([this, body, status] {
-            server.server->route("GET", QStringLiteral("/api/v1/namespaces/prod/secrets"), json(body, status));
-        });
+        for (auto& server : servers) {
+            ServerThread* thread = server.get();
+            thread->call([thread, body, status] {
+                thread->server->route("GET", QStringLiteral("/api/v1/namespaces/prod/secrets"), json(body, status));
+            });
+        }
     }
     void allowDelete(const QString& name)
     {
         const QByteArray body = R"({"kind":"Status","apiVersion":"v1","status":"Success","details":{"name":")"
                                 + name.toUtf8() + R"(","kind":"secrets"}})";
-        server.call([this, name, body] {
-            server.server->route("DELETE", QStringLiteral("/api/v1/namespaces/prod/secrets/") + name, json(body));
-        });
+        for (auto& server : servers) {
+            ServerThread* thread = server.get();
+            thread->call([thread, name, body] {
+                thread->server->route("DELETE", QStringLiteral("/api/v1/namespaces/prod/secrets/") + name, json(body));
+            });
+        }
     }
 
-    ServerThread server;
     bool hasKubectl = false;
     bool listening = false;
     QString kubeconfig;
 
 private:
+    std::vector<std::unique_ptr<ServerThread>> servers;
     std::unique_ptr<ScopedEnv> env;
 };
 
@@ -350,6 +384,8 @@ void DevOpsContainersTest::kubernetesContexts()
     DevOpsSecretsTab tab;
     tab.toolTimeoutMs = 1500;
     tab.show();
+    // The detection's line, then kubectl's context listing when it was found.
+    QTRY_VERIFY(!logLines(tab).isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(tab.findChildren<QProcess*>().isEmpty(), 20000);
     QCOMPARE(logLines(tab).value(0), present ? QStringLiteral("DevOps tools detected: kubectl, docker")
                                              : QStringLiteral("DevOps tools detected: docker"));
@@ -501,7 +537,8 @@ void DevOpsContainersTest::kubernetesDelete()
         driver.pressButton(QMessageBox::No);
         clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
         QCOMPARE(driver.titles, QStringList{"Delete K8s Secret"});
-        QCOMPARE(driver.texts, QStringList{"Delete secret 'db' from namespace prod?"});
+        // No context was listed: kubectl's own current context is the one.
+        QCOMPARE(driver.texts, QStringList{"Delete secret 'db' from namespace prod in kubectl's current context?"});
     }
     QCOMPARE(fakes->callCount(kubectl), 1);
 
@@ -547,9 +584,63 @@ void DevOpsContainersTest::kubernetesDeleteNameAfterDoubleDash()
     ModalDriver driver;
     driver.pressButton(QMessageBox::Yes);
     clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
-    QVERIFY2(api.server.requestLines().contains(QStringLiteral("DELETE /api/v1/namespaces/prod/secrets/-A")),
-             qPrintable(api.server.requestLines().join(QLatin1Char('\n'))));
+    QVERIFY2(api.cluster().requestLines().contains(QStringLiteral("DELETE /api/v1/namespaces/prod/secrets/-A")),
+             qPrintable(api.cluster().requestLines().join(QLatin1Char('\n'))));
     QCOMPARE(newLines(tab).value(1), QStringLiteral("k8s: deleted secret -A"));
+    QCOMPARE(secrets->topLevelItemCount(), 0);
+}
+
+// Two clusters, the second context not kubectl's current one: chosen in
+// the box, it is the only cluster List and Delete reach, and the question
+// names it. Choosing another context drops the rows listed in the first.
+void DevOpsContainersTest::kubernetesChosenContext()
+{
+    KubeApi api(home->path(), *fakes, {QStringLiteral("near"), QStringLiteral("far")});
+    if (!api.hasKubectl)
+        QSKIP("kubectl is not on this machine");
+    QVERIFY(api.listening);
+    api.setSecrets(R"([{"metadata":{"name":"db","namespace":"prod","creationTimestamp":"2024-01-01T00:00:00Z"},)"
+                   R"("type":"Opaque"}])");
+    api.allowDelete(QStringLiteral("db"));
+
+    DevOpsSecretsTab tab;
+    tab.show();
+    auto* contexts = tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"));
+    QTRY_COMPARE_WITH_TIMEOUT(contexts->count(), 2, 20000);
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
+    QTreeWidget* secrets = tree(tab, "k8sSecrets");
+    const auto requests = [&api](int cluster) {
+        QStringList lines;
+        for (const QString& line : api.cluster(cluster).requestLines()) {
+            if (line.contains(QLatin1String("/secrets")))
+                lines << line;
+        }
+        return lines;
+    };
+
+    for (const QString& chosen : {QStringLiteral("near"), QStringLiteral("far")}) {
+        contexts->setCurrentIndex(contexts->findText(chosen));
+        QCOMPARE(secrets->topLevelItemCount(), 0);
+        clickButton(kubernetesPage(tab), QStringLiteral("List Secrets"));
+        QCOMPARE(::rows(secrets), QStringList{"db|Opaque||2024-01-01T00:00:00Z"});
+    }
+    QCOMPARE(fakes->arguments(kubectl).mid(0, 2), (QStringList{"--context", "far"}));
+    QCOMPARE(requests(0), QStringList{"GET /api/v1/namespaces/prod/secrets"});
+    QCOMPARE(requests(1), QStringList{"GET /api/v1/namespaces/prod/secrets"});
+
+    secrets->setCurrentItem(secrets->topLevelItem(0));
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Yes);
+    clickButton(kubernetesPage(tab), QStringLiteral("Delete"));
+    QCOMPARE(driver.texts, QStringList{"Delete secret 'db' from namespace prod in context far?"});
+    // kubectl then waits for the Secret to be gone, asking the same server.
+    QCOMPARE(requests(0), QStringList{"GET /api/v1/namespaces/prod/secrets"});
+    QVERIFY2(requests(1).contains(QStringLiteral("DELETE /api/v1/namespaces/prod/secrets/db")),
+             qPrintable(requests(1).join(QLatin1Char('\n'))));
+    QCOMPARE(logLines(tab).constLast(), QStringLiteral("k8s: deleted secret db"));
+
+    // Choosing the other context again: the rows of "far" go.
+    contexts->setCurrentIndex(contexts->findText(QStringLiteral("near")));
     QCOMPARE(secrets->topLevelItemCount(), 0);
 }
 
@@ -709,12 +800,58 @@ void DevOpsContainersTest::engineDelete()
         clickButton(enginePage(tab), QStringLiteral("Delete Secret"));
     QVERIFY(noIsDefault);
     QCOMPARE(driver.titles.value(0), QStringLiteral("Delete Secret"));
-    QCOMPARE(driver.texts.value(0), QStringLiteral("Delete secret 'one'?"));
+    QCOMPARE(driver.texts.value(0), QStringLiteral("Delete secret 'one' from docker on the local engine?"));
     QCOMPARE(fakes->callCount(docker), 3);
     QCOMPARE(fakes->arguments(docker, 2), (QStringList{"secret", "rm", "--", "one"}));
     QCOMPARE(newLines(tab).mid(1), (QStringList{"docker: deleted secret one",
                                                 QString::fromUtf8("docker: failed to delete secret one \u2014 Error: boom")}));
     QCOMPARE(secrets->topLevelItemCount(), 2);   // until the next listing
+}
+
+void DevOpsContainersTest::engineDeleteWhereListed_data()
+{
+    QTest::addColumn<QStringList>("listedFrom");   // runtime, mode, host
+    QTest::addColumn<QStringList>("formAtDelete");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("listed locally, form on a remote host")
+        << QStringList{"docker", "local", ""} << QStringList{"podman", "ssh", "admin@prod.example"}
+        << QStringList{"secret", "rm", "--", "one"} << "Delete secret 'one' from docker on the local engine?";
+    QTest::newRow("listed over SSH, form back to local")
+        << QStringList{"docker", "ssh", "admin@prod.example"} << QStringList{"docker", "local", ""}
+        << QStringList{"-H", "ssh://admin@prod.example", "secret", "rm", "--", "one"}
+        << "Delete secret 'one' from docker on ssh://admin@prod.example?";
+    QTest::newRow("listed over TCP, form on another host")
+        << QStringList{"docker", "tcp", "tcp://10.0.0.5:2376"} << QStringList{"docker", "tcp", "tcp://10.0.0.9:2376"}
+        << QStringList{"-H", "tcp://10.0.0.5:2376", "secret", "rm", "--", "one"}
+        << "Delete secret 'one' from docker on tcp://10.0.0.5:2376?";
+}
+
+// A row's Secret is deleted on the engine and host it was listed from,
+// whatever the form says by then; the question names both.
+void DevOpsContainersTest::engineDeleteWhereListed()
+{
+    QFETCH(QStringList, listedFrom);
+    QFETCH(QStringList, formAtDelete);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, question);
+    fakes->install(QStringLiteral("podman"));
+    DevOpsSecretsTab tab;
+    setEngine(tab, listedFrom.at(0), listedFrom.at(1), listedFrom.at(2));
+    listEngineSecrets(tab, *fakes);
+    QTreeWidget* secrets = tree(tab, "engineSecrets");
+    QCOMPARE(secrets->topLevelItemCount(), 2);
+    secrets->setCurrentItem(secrets->topLevelItem(0));
+    setEngine(tab, formAtDelete.at(0), formAtDelete.at(1), formAtDelete.at(2));
+
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Yes);
+    clickButton(enginePage(tab), QStringLiteral("Delete Secret"));
+    QCOMPARE(driver.texts, QStringList{question});
+    QCOMPARE(fakes->callCount(docker), 2);
+    QCOMPARE(fakes->arguments(docker), arguments);
+    QCOMPARE(fakes->callCount(QStringLiteral("podman")), 0);
+    QCOMPARE(logLines(tab).constLast(), QStringLiteral("docker: deleted secret one"));
 }
 
 void DevOpsContainersTest::backupNames()
@@ -1076,10 +1213,11 @@ void DevOpsContainersTest::optionWords()
     tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))
         ->setText(field == QLatin1String("namespace") ? word : QStringLiteral("prod"));
     const QString listed = field == QLatin1String("name") ? word : QStringLiteral("db");
-    for (const char* name : {"k8sSecrets", "engineSecrets"}) {
-        QTreeWidget* secrets = tree(tab, name);
-        secrets->setCurrentItem(new QTreeWidgetItem(secrets, {listed}));
-    }
+    QTreeWidget* kubeSecrets = tree(tab, "k8sSecrets");
+    kubeSecrets->setCurrentItem(new QTreeWidgetItem(kubeSecrets, {listed}));
+    listOneEngineSecret(tab, *fakes, listed);
+    QCOMPARE(tree(tab, "engineSecrets")->currentItem()->text(0), listed);
+    const int engineCalls = fakes->callCount(docker);
     ModalDriver driver;
     if (action == QLatin1String("engine create"))
         driver.answerInOrder({word, QStringLiteral("v")});
@@ -1099,7 +1237,7 @@ void DevOpsContainersTest::optionWords()
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(newLines(tab).value(newLines(tab).size() - 1), line);
     if (arguments.isEmpty()) {
-        QCOMPARE(fakes->callCount(tool), 0);
+        QCOMPARE(fakes->callCount(tool), tool == docker ? engineCalls : 0);
         QCOMPARE(driver.titles, QStringList());
         for (QWidget* widget : QApplication::topLevelWidgets())
             QVERIFY(!qobject_cast<SshTerminalWindow*>(widget));
@@ -1159,6 +1297,16 @@ void DevOpsContainersTest::toolFailures()
     QFETCH(QStringList, answers);
     QFETCH(QStringList, lines);
     QFETCH(QString, how);
+    DevOpsSecretsTab tab;
+    tab.toolTimeoutMs = tab.createTimeoutMs = tab.registryTimeoutMs = 1500;
+    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
+    tab.findChild<QLineEdit*>(QStringLiteral("engineRegistry"))->setText(QStringLiteral("127.0.0.1:9"));
+    QTreeWidget* kubeSecrets = tree(tab, "k8sSecrets");
+    kubeSecrets->setCurrentItem(new QTreeWidgetItem(kubeSecrets, {QStringLiteral("db")}));
+    // Listed while the engine still answered.
+    listOneEngineSecret(tab, *fakes, QStringLiteral("db"));
+    const int before = newLines(tab).size();
+
     QFile::remove(fakes->binDir() + QLatin1Char('/') + tool);
     QString why;
     if (how == QLatin1String("missing")) {
@@ -1173,19 +1321,11 @@ void DevOpsContainersTest::toolFailures()
             why = tool + QStringLiteral(" timed out after 1500 ms");
         }
     }
-    DevOpsSecretsTab tab;
-    tab.toolTimeoutMs = tab.createTimeoutMs = tab.registryTimeoutMs = 1500;
-    tab.findChild<QLineEdit*>(QStringLiteral("k8sNamespace"))->setText(QStringLiteral("prod"));
-    tab.findChild<QLineEdit*>(QStringLiteral("engineRegistry"))->setText(QStringLiteral("127.0.0.1:9"));
-    for (const char* name : {"k8sSecrets", "engineSecrets"}) {
-        QTreeWidget* secrets = tree(tab, name);
-        secrets->setCurrentItem(new QTreeWidgetItem(secrets, {QStringLiteral("db")}));
-    }
     ModalDriver driver;
     driver.answerInOrder(answers);
     clickButton(page(tab, pageIndex), button);
     QCOMPARE(driver.pending(), 0);
-    const QStringList logged = newLines(tab);
+    const QStringList logged = newLines(tab).mid(before);
     QCOMPARE(logged.size(), lines.size());
     for (int i = 0; i < lines.size(); ++i) {
         const QString expected = lines.at(i).contains(QLatin1String("%1")) ? lines.at(i).arg(why) : lines.at(i);

@@ -14,9 +14,11 @@
 #include "WidgetLookup.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -188,11 +190,11 @@ private Q_SLOTS:
     void terraformRoundTrip();
     void terraformWrongPasswordKeepsFile();
     void terraformMissingSource();
-    void terraformLongPassPhrase();
-    void terraformLineBreakRefused_data();
-    void terraformLineBreakRefused();
+    void terraformPassPhraseLimit_data();
+    void terraformPassPhraseLimit();
+    void terraformNotUtf8Text();
     void terraformWrongPasswordPassingPadding();
-    void terraformLeftoversOfAKilledRun();
+    void terraformLookAlikesKept();
     void terraformToolFailures_data();
     void terraformToolFailures();
     void ansibleVaultRealTool();
@@ -328,71 +330,77 @@ void DevOpsFilesTest::terraformMissingSource()
     QVERIFY(folderEntries(work.path()).isEmpty());
 }
 
-// A pass phrase longer than the line openssl reads at once: the file's
-// content reaches openssl apart from it, and the openssl CLI, reading the
-// same phrase from a file, gets the original bytes back.
-void DevOpsFilesTest::terraformLongPassPhrase()
+void DevOpsFilesTest::terraformPassPhraseLimit_data()
 {
+    QTest::addColumn<QByteArray>("phrase");   // UTF-8
+    QTest::addColumn<QString>("refusal");     // empty: taken whole
+    QByteArray digits;
+    for (int i = 0; digits.size() < 2000; ++i)
+        digits += char('0' + i % 10);
+    QByteArray accented;
+    for (int i = 0; i < 550; ++i)
+        accented += "\xc3\xa9";   // é, two bytes
+    const QString tooLong = QStringLiteral("the pass phrase is %1 bytes long, and openssl reads at most 1023 bytes of one");
+    const QString lineBreak =
+        QStringLiteral("the pass phrase holds a line break, and openssl reads only its first line (at most 1023 bytes)");
+    QTest::newRow("1023 bytes") << digits.left(1023) << QString();
+    QTest::newRow("1024 bytes") << digits.left(1024) << tooLong.arg(1024);
+    QTest::newRow("2000 bytes") << digits << tooLong.arg(2000);
+    QTest::newRow("550 x e-acute (1100 bytes)") << accented << tooLong.arg(1100);
+    QTest::newRow("line feed") << QByteArray("first\nsecond") << lineBreak;
+    QTest::newRow("carriage return") << QByteArray("first\rsecond") << lineBreak;
+    QTest::newRow("carriage return and line feed") << QByteArray("first\r\nsecond") << lineBreak;
+    QTest::newRow("NUL") << QByteArray("first\0second", 12)
+                         << QStringLiteral("the pass phrase holds a NUL character, where openssl would end it (it "
+                                           "reads one line of at most 1023 bytes)");
+}
+
+// openssl reads a pass phrase on standard input as one line of at most 1023
+// bytes: a phrase it would take whole makes a file the openssl CLI opens
+// with that exact phrase ("-pass env:", which reads it whole); any other is
+// refused with the limit, in both directions, before anything is written.
+void DevOpsFilesTest::terraformPassPhraseLimit()
+{
+    QFETCH(QByteArray, phrase);
+    QFETCH(QString, refusal);
+    const QString password = QString::fromUtf8(phrase);
     QTemporaryDir work;
     const QString source = work.filePath(QStringLiteral("prod.tfvars"));
-    QVERIFY(writeFile(source, tfvars));
-    QString phrase;
-    for (int i = 0; phrase.size() < 1100; ++i)
-        phrase += QString::number(i % 10);
-    QCOMPARE(phrase.toUtf8().size(), 1100);
-    const QString phraseFile = work.filePath(QStringLiteral("phrase"));
-    QVERIFY(writeFile(phraseFile, phrase.toUtf8() + '\n'));
-
-    FakeTools fakes;
-    fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
-    DevOpsSecretFiles files;
-    LogLines log(files);
-    QVERIFY2(files.encryptTfvars(source, phrase), qPrintable(log.all()));
-    QCOMPARE(fakes.standardInput(QStringLiteral("openssl")), phrase.toUtf8() + '\n');
-    const QStringList arguments = fakes.arguments(QStringLiteral("openssl"));
-    QCOMPARE(arguments.value(arguments.indexOf(QStringLiteral("-in")) + 1), source);
-
     const QString encrypted = source + QStringLiteral(".enc");
-    const ToolRunner::Result byHand = ToolRunner::run(
-        realOpenssl, {QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"),
-                      QStringLiteral("-in"), encrypted, QStringLiteral("-pass"), QStringLiteral("file:") + phraseFile});
-    QVERIFY2(byHand.succeeded(), byHand.stdErr.constData());
-    QCOMPARE(byHand.stdOut, tfvars);
+    QVERIFY(writeFile(source, tfvars));
 
-    // And back, over the plain file.
-    QVERIFY(writeFile(source, "replaced\n"));
-    QVERIFY2(files.decryptTfvars(encrypted, phrase), qPrintable(log.all()));
-    QCOMPARE(readFile(source), tfvars);
-}
-
-void DevOpsFilesTest::terraformLineBreakRefused_data()
-{
-    QTest::addColumn<QString>("phrase");
-    QTest::addColumn<bool>("encrypt");
-    QTest::newRow("line feed, encrypt") << QStringLiteral("first\nsecond") << true;
-    QTest::newRow("carriage return and line feed, encrypt") << QStringLiteral("first\r\nsecond") << true;
-    QTest::newRow("line feed, decrypt") << QStringLiteral("first\nsecond") << false;
-}
-
-// openssl reads one line of a pass phrase: one that holds a line break is
-// refused with the reason, and nothing runs or changes.
-void DevOpsFilesTest::terraformLineBreakRefused()
-{
-    QFETCH(QString, phrase);
-    QFETCH(bool, encrypt);
-    QTemporaryDir work;
-    const QString plain = work.filePath(QStringLiteral("vars.tfvars"));
-    QVERIFY(writeFile(plain, tfvars));
-    QVERIFY(opensslEncrypt(plain, plain + QStringLiteral(".enc"), QStringLiteral("first")));
-    const QMap<QString, QByteArray> before = folderContents(work.path());
     FakeTools fakes;
     fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
     DevOpsSecretFiles files;
     LogLines log(files);
-    QVERIFY(encrypt ? !files.encryptTfvars(plain, phrase) : !files.decryptTfvars(plain + QStringLiteral(".enc"), phrase));
-    QCOMPARE(log.lines, QStringList{(encrypt ? QStringLiteral("Encryption failed: ") : QStringLiteral("Decryption failed: "))
-                                    + QStringLiteral("the pass phrase holds a line break, and openssl reads only its "
-                                                     "first line")});
+
+    if (refusal.isEmpty()) {
+        QVERIFY2(files.encryptTfvars(source, password), qPrintable(log.all()));
+        QCOMPARE(fakes.standardInput(QStringLiteral("openssl")), phrase + '\n');
+        ToolRunner::Options byEnvironment;
+        byEnvironment.environment = QProcessEnvironment::systemEnvironment();
+        byEnvironment.environment.insert(QStringLiteral("TF_PASS"), password);
+        const ToolRunner::Result byHand = ToolRunner::run(
+            realOpenssl,
+            {QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-pbkdf2"),
+             QStringLiteral("-in"), encrypted, QStringLiteral("-pass"), QStringLiteral("env:TF_PASS")},
+            byEnvironment);
+        QVERIFY2(byHand.succeeded(), byHand.stdErr.constData());
+        QCOMPARE(byHand.stdOut, tfvars);
+        // And back, over the plain file.
+        QVERIFY(writeFile(source, "replaced\n"));
+        QVERIFY2(files.decryptTfvars(encrypted, password), qPrintable(log.all()));
+        QCOMPARE(readFile(source), tfvars);
+        return;
+    }
+
+    // A file the CLI made under another phrase, to be decrypted with this one.
+    QVERIFY(opensslEncrypt(source, encrypted, QStringLiteral("other")));
+    const QMap<QString, QByteArray> before = folderContents(work.path());
+    QVERIFY(!files.encryptTfvars(source, password));
+    QVERIFY(!files.decryptTfvars(encrypted, password));
+    QCOMPARE(log.lines, (QStringList{QStringLiteral("Encryption failed: ") + refusal,
+                                     QStringLiteral("Decryption failed: ") + refusal}));
     QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 0);
     QCOMPARE(folderContents(work.path()), before);
 }
@@ -416,7 +424,8 @@ void DevOpsFilesTest::terraformWrongPasswordPassingPadding()
     DevOpsSecretFiles files;
     LogLines log(files);
     QVERIFY(!files.decryptTfvars(encrypted, QStringLiteral("wrong-180")));
-    QCOMPARE(log.lines, QStringList{"Decryption failed: wrong password or damaged file"});
+    QCOMPARE(log.lines, QStringList{"Decryption failed: wrong password, or the file does not hold UTF-8 text "
+                                    "(Terraform variable files are UTF-8)"});
     QCOMPARE(readFile(plain), existing);
     QCOMPARE(folderEntries(work.path()), before);
 
@@ -424,25 +433,103 @@ void DevOpsFilesTest::terraformWrongPasswordPassingPadding()
     QCOMPARE(readFile(plain), tfvars);
 }
 
-// What a run killed while openssl wrote left under its hidden temporary
-// name goes with the next encryption; a file of the user's that shares the
-// target's name and six more characters stays.
-void DevOpsFilesTest::terraformLeftoversOfAKilledRun()
+// Only the program's own temporary files, named as only it names them and
+// older than any run could be, go with the next encryption: every file that
+// merely looks like one stays byte for byte, after an encryption and after
+// a failed one.
+void DevOpsFilesTest::terraformLookAlikesKept()
 {
     QTemporaryDir work;
-    const QString source = work.filePath(QStringLiteral("vars.tfvars"));
+    const QString source = work.filePath(QStringLiteral("prod.tfvars"));
     QVERIFY(writeFile(source, tfvars));
-    const QString leftover = work.filePath(QStringLiteral(".vars.tfvars.enc.Ab12Cd"));
-    const QString users = work.filePath(QStringLiteral("vars.tfvars.enc.sha256"));
-    QVERIFY(writeFile(leftover, "Salted__half written"));
-    QVERIFY(writeFile(users, "checksum\n"));
+    const QString leftover = QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Ab12Cd");
+    const QStringList lookAlikes{
+        ".prod.tfvars.enc.backup",                  // six characters, as earlier versions swept
+        ".prod.tfvars.enc.notes1",
+        ".prod.tfvars.enc.Ab12Cd",                  // the form earlier versions made
+        "prod.tfvars.enc.sha256",
+        "prod.tfvars.enc.tessaril-tmp-Ab12Cd",       // not hidden
+        ".prod.tfvars.enc.tessaril-tmp-Ab12C",       // five characters
+        ".prod.tfvars.enc.tessaril-tmp-Ab12Cde",     // seven
+        ".prod.tfvars.enc.tessaril-tmp-Ab12C!",
+        ".prod.tfvars.enc.tessaril-tmp-Ab-2Cd",
+        ".prod.tfvars.enc.tessaril-tmp-Ab12Cd.bak",
+        ".prod.tfvars.enc.Tessaril-tmp-Ab12Cd",
+        ".prod.tfvars.enc.tessaril-tmpAb12Cd",
+        ".prod.tfvars.enc.tessaril-tmp-",
+        "..prod.tfvars.enc.tessaril-tmp-Ab12Cd",
+        ".prod.tfvars.tessaril-tmp-Ab12Cd",          // another file's
+        ".staging.tfvars.enc.tessaril-tmp-Ab12Cd",
+    };
+    const auto age = [](const QString& path, qint64 seconds) {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite)
+               && file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds), QFileDevice::FileModificationTime);
+    };
+    for (const QString& name : lookAlikes) {
+        QVERIFY(writeFile(work.filePath(name), "Salted__the user's " + name.toUtf8()));
+        QVERIFY(age(work.filePath(name), 3600));
+    }
+    // Of the exact form, yet not a plain file, or written to just now by a
+    // run that may still be going: not this sweep's to take.
+    QVERIFY(writeFile(work.filePath(QStringLiteral("kept.txt")), "the user's own\n"));
+    QVERIFY(QFile::link(work.filePath(QStringLiteral("kept.txt")),
+                        work.filePath(QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Link00"))));
+    QVERIFY(QDir(work.path()).mkdir(QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Fold00")));
+    QVERIFY(writeFile(work.filePath(QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Fresh0")), "Salted__a run going on"));
+    // What a killed run left an hour ago.
+    QVERIFY(writeFile(work.filePath(leftover), "Salted__half written"));
+    QVERIFY(age(work.filePath(leftover), 3600));
+    QMap<QString, QByteArray> expected = folderContents(work.path());
 
     DevOpsSecretFiles files;
     LogLines log(files);
     QVERIFY2(files.encryptTfvars(source, QStringLiteral("pw")), qPrintable(log.all()));
-    QCOMPARE(folderEntries(work.path()),
-             (QStringList{"vars.tfvars", "vars.tfvars.enc", "vars.tfvars.enc.sha256"}));
-    QCOMPARE(readFile(users), QByteArray("checksum\n"));
+    QMap<QString, QByteArray> after = folderContents(work.path());
+    expected.remove(leftover);
+    QVERIFY(after.contains(QStringLiteral("prod.tfvars.enc")));
+    expected.insert(QStringLiteral("prod.tfvars.enc"), after.value(QStringLiteral("prod.tfvars.enc")));
+    QCOMPARE(after, expected);
+    QVERIFY(QFileInfo(work.filePath(QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Fold00"))).isDir());
+
+    // A failed encryption: the same sweep, and nothing of its own left.
+    FakeTools failing(false);
+    for (const char* tool : {"cat", "dirname", "readlink"})
+        failing.linkReal(QString::fromLatin1(tool));
+    failing.install(QStringLiteral("openssl"));
+    failing.answer(QStringLiteral("openssl"), {}, 3, "no space\n");
+    QVERIFY(!files.encryptTfvars(source, QStringLiteral("pw")));
+    QCOMPARE(failing.callCount(QStringLiteral("openssl")), 1);
+    QCOMPARE(folderContents(work.path()), expected);
+    QVERIFY(QFileInfo(work.filePath(QStringLiteral(".prod.tfvars.enc.tessaril-tmp-Fold00"))).isDir());
+}
+
+// Text that is not UTF-8 (a Latin-1 comment) is refused before anything is
+// written, so every file the page makes, it opens; such a file made by hand
+// is refused with both possible causes.
+void DevOpsFilesTest::terraformNotUtf8Text()
+{
+    QTemporaryDir work;
+    const QString source = work.filePath(QStringLiteral("legacy.tfvars"));
+    const QByteArray latin1 = "# caf\xe9 settings\nregion = \"eu-west-1\"\n";
+    QVERIFY(writeFile(source, latin1));
+    const QMap<QString, QByteArray> before = folderContents(work.path());
+    FakeTools fakes;
+    fakes.recordReal(QStringLiteral("openssl"), realOpenssl);
+    DevOpsSecretFiles files;
+    LogLines log(files);
+    QVERIFY(!files.encryptTfvars(source, QStringLiteral("pw")));
+    QCOMPARE(log.lines, QStringList{"Encryption failed: not a text file: Terraform variable files are UTF-8"});
+    QCOMPARE(fakes.callCount(QStringLiteral("openssl")), 0);
+    QCOMPARE(folderContents(work.path()), before);
+
+    const QString encrypted = work.filePath(QStringLiteral("byhand.tfvars.enc"));
+    QVERIFY(opensslEncrypt(source, encrypted, QStringLiteral("pw")));
+    log.lines.clear();
+    QVERIFY(!files.decryptTfvars(encrypted, QStringLiteral("pw")));
+    QCOMPARE(log.lines, QStringList{"Decryption failed: wrong password, or the file does not hold UTF-8 text "
+                                    "(Terraform variable files are UTF-8)"});
+    QVERIFY(!QFile::exists(work.filePath(QStringLiteral("byhand.tfvars"))));
 }
 
 void DevOpsFilesTest::terraformToolFailures_data()

@@ -10,8 +10,10 @@
 #include "ui/remote/SiteStore.h"
 #include "ui/remote/SshTerminalWindow.h"
 #include "ui/remote/TerminalWidget.h"
+#include "ui/widgets/PageFill.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "LoopbackSshd.h"
 #include "TestFiles.h"
 #include "TerminalScript.h"
@@ -25,6 +27,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -42,6 +45,8 @@ private Q_SLOTS:
 
     void frame();
     void nothingRunsUntilShown();
+    void firstShowWithToolsThatHang();
+    void detectionThatTimesOut();
     void probe_data();
     void probe();
     void sshTargets();
@@ -192,29 +197,93 @@ void DevOpsRemoteTest::frame()
 }
 
 // Building the tab runs no tool: the detection and the kubectl context list
-// wait for the tab to be shown, and run once.
+// wait for the tab to be shown, and run once. Tools are found by a search of
+// the search path in the program: no "which" runs.
 void DevOpsRemoteTest::nothingRunsUntilShown()
 {
     fakes->install(QStringLiteral("which"));
     fakes->install(QStringLiteral("kubectl"));
     fakes->answer(QStringLiteral("kubectl"), "prod\n");
     DevOpsSecretsTab tab;
-    QCOMPARE(fakes->callCount(QStringLiteral("which")), 0);
     QCOMPARE(fakes->callCount(QStringLiteral("kubectl")), 0);
     QCOMPARE(logLines(tab), QStringList());
 
     tab.show();
-    QCOMPARE(fakes->callCount(QStringLiteral("which")), 6);
-    QCOMPARE(logLines(tab), QStringList{"DevOps tools detected: kubectl, docker, podman, ansible-vault, terraform, sops"});
+    QTRY_COMPARE(logLines(tab), QStringList{"DevOps tools detected: kubectl"});
     auto* contexts = tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"));
     QTRY_COMPARE(contexts->count(), 1);
     QCOMPARE(fakes->arguments(QStringLiteral("kubectl")), (QStringList{"config", "get-contexts", "-o", "name"}));
 
     tab.hide();
     tab.show();
-    QCOMPARE(fakes->callCount(QStringLiteral("which")), 6);
+    QCOMPARE(fakes->callCount(QStringLiteral("which")), 0);
     QCOMPARE(fakes->callCount(QStringLiteral("kubectl")), 1);
     QCOMPARE(logLines(tab).size(), 1);
+}
+
+// A "which" and a kubectl that never answer hold nothing up: the window
+// keeps its beat, the detection does without "which", and kubectl's
+// time-out is told.
+void DevOpsRemoteTest::firstShowWithToolsThatHang()
+{
+    fakes->install(QStringLiteral("which"));
+    fakes->setSleep(QStringLiteral("which"), 60);
+    fakes->install(QStringLiteral("kubectl"));
+    fakes->setSleep(QStringLiteral("kubectl"), 60);
+    DevOpsSecretsTab tab;
+    tab.toolTimeoutMs = 1500;
+    Heartbeat heartbeat;
+    tab.show();
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(tab).size(), 2, 20000);
+    QCOMPARE(logLines(tab), (QStringList{"DevOps tools detected: kubectl",
+                                         QString::fromUtf8("k8s: could not list the kubeconfig contexts \u2014 "
+                                                           "kubectl timed out after 1500 ms")}));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QCOMPARE(fakes->callCount(QStringLiteral("which")), 0);
+    QCOMPARE(tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"))->placeholderText(),
+             QStringLiteral("No contexts in kubeconfig"));
+}
+
+// A search that does not finish (a folder on the search path that never
+// answers) is waited for no longer than the detection's time: the line names
+// what could not be checked and why, and the window kept its beat meanwhile.
+void DevOpsRemoteTest::detectionThatTimesOut()
+{
+    for (const char* tool : {"kubectl", "docker", "sops"})
+        fakes->install(QString::fromLatin1(tool));
+    auto gate = std::make_shared<QSemaphore>();
+    auto looked = std::make_shared<QAtomicInt>(0);
+    DevOpsSecretsTab tab;
+    tab.probeTimeoutMs = 300;
+    // The search stalls at the first tool, however fast the machine.
+    tab.toolLookup = [gate, looked](const QString& tool) {
+        if (tool == QLatin1String("kubectl"))
+            gate->acquire();
+        looked->fetchAndAddOrdered(1);
+        return ToolRunner::findOnPath(tool);
+    };
+    auto release = qScopeGuard([gate] { gate->release(); });
+    Heartbeat heartbeat;
+    tab.show();
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(tab).size(), 1, 20000);
+    QCOMPARE(logLines(tab).first(),
+             QStringLiteral("DevOps tools detected: none; not checked: kubectl, docker, podman, ansible-vault, "
+                            "terraform, sops (looking for kubectl on the search path did not finish within 300 ms)"));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QCOMPARE(tab.findChild<QComboBox*>(QStringLiteral("k8sContexts"))->placeholderText(),
+             QStringLiteral("(kubectl not checked)"));
+
+    // The search finishing late changes nothing that was said, and starts
+    // no kubectl.
+    auto* fill = tab.findChild<PageFill*>();
+    QVERIFY(fill);
+    QSignalSpy filled(fill, &PageFill::filled);
+    release.dismiss();
+    gate->release();
+    QTRY_COMPARE_WITH_TIMEOUT(filled.count(), 1, 20000);
+    QCOMPARE(*looked, 6);
+    QCOMPARE(logLines(tab).size(), 1);
+    QCOMPARE(fakes->callCount(QStringLiteral("kubectl")), 0);
 }
 
 void DevOpsRemoteTest::probe_data()
@@ -236,7 +305,7 @@ void DevOpsRemoteTest::probe()
         fakes->install(tool);
     DevOpsSecretsTab tab;
     tab.show();
-    QCOMPARE(logLines(tab), QStringList{line});
+    QTRY_COMPARE(logLines(tab), QStringList{line});
 }
 
 void DevOpsRemoteTest::sshTargets()

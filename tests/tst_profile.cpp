@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -157,7 +158,7 @@ void ProfileTest::firstRunWritesOpensslFile()
         const QStringList args = openssl.fakes.arguments(QStringLiteral("openssl"), 1);
         QCOMPARE(args.mid(0, 6), (QStringList{"enc", "-aes-256-cbc", "-pbkdf2", "-pass", "stdin", "-out"}));
         QCOMPARE(args.size(), 7);
-        QVERIFY(args.at(6).startsWith(path + '.'));
+        QVERIFY(args.at(6).startsWith(UserProfile::configDir() + QStringLiteral("/.profile.enc.tessaril-tmp-")));
         QVERIFY(openssl.fakes.standardInput(QStringLiteral("openssl"), 1).startsWith(passPhraseFor(login) + '\n'));
     }
 
@@ -335,10 +336,13 @@ void ProfileTest::leftoverTemporaryIsRemovedAtLoad()
         QVERIFY(writer.load());
     }
     const QString dir = UserProfile::configDir();
-    for (const char* name : {"profile.enc.Ab12Cd", "profile.enc.unreadable-20240101000000"}) {
+    // The temporary file of a run killed an hour ago.
+    for (const char* name : {".profile.enc.tessaril-tmp-Ab12Cd", "profile.enc.unreadable-20240101000000"}) {
         QFile file(dir + '/' + QLatin1String(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("Salted__left by a killed run");
+        QVERIFY(file.flush());
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     }
     UserProfile profile;
     QVERIFY(profile.load());

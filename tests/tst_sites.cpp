@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -414,15 +415,18 @@ void SitesTest::failedWritesLeaveTheStoreWhole()
 void SitesTest::leftoverTemporaryIsRemovedAtLoad()
 {
     storeSites({site(QStringLiteral("Kept"))});
-    for (const char* name : {"sites.enc.Ab12Cd", "sites.enc.unreadable-20240101000000"}) {
+    // The temporary file of a run killed an hour ago.
+    for (const char* name : {".sites.enc.tessaril-tmp-Ab12Cd", "sites.enc.unreadable-20240101000000"}) {
         QFile file(UserProfile::configDir() + '/' + QLatin1String(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("Salted__left by a killed run");
+        QVERIFY(file.flush());
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     }
     SiteStore store(storePath(), passPhraseFor("tess"));
     QCOMPARE(names(store.load()), QStringList{"Kept"});
     // A store set aside earlier is the user's to keep.
-    QCOMPARE(QDir(UserProfile::configDir()).entryList({QStringLiteral("sites.enc*")}, QDir::Files | QDir::Hidden),
+    QCOMPARE(QDir(UserProfile::configDir()).entryList({QStringLiteral("*sites.enc*")}, QDir::Files | QDir::Hidden),
              (QStringList{"sites.enc", "sites.enc.unreadable-20240101000000"}));
 }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryFile>
 
@@ -36,6 +37,15 @@ QString toolFailure(const ToolRunner::Result& result)
         .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said.section(QLatin1Char('\n'), 0, 0));
 }
 
+// Between the hidden file name and QTemporaryFile's six characters: a user
+// naming a copy "vars.tfvars.enc.backup", or ".vars.tfvars.enc.notes1", has
+// nothing to fear from the sweep of leftovers.
+const QString temporaryMarker = QStringLiteral(".tessaril-tmp-");
+
+// Clocks of other machines (a network folder) and coarse time stamps: a
+// leftover must be this much older than the longest run before it goes.
+constexpr qint64 leftoverMarginMs = 60 * 1000;
+
 // openssl's salted format starts with this header; anything else is not a
 // file it wrote.
 bool hasSaltedHeader(const QString& path)
@@ -55,6 +65,9 @@ QByteArray machineKey(const QString& label)
 
 QString write(const QString& path, const QByteArray& data, const QByteArray& passPhrase, const Options& options)
 {
+    const QString refused = passPhraseRefusal(passPhrase);
+    if (!refused.isEmpty())
+        return refused;
     const QFileInfo target(path);
     if (!options.privateFolder) {
         if (!QFileInfo(target.absolutePath()).isDir())
@@ -65,7 +78,7 @@ QString write(const QString& path, const QByteArray& data, const QByteArray& pas
 
     // openssl truncates its output file before writing and creates it with
     // the umask's mode: it writes a private temporary file instead.
-    QTemporaryFile temporary(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    QTemporaryFile temporary(temporaryName(path));
     if (!temporary.open())
         return QStringLiteral("cannot create a temporary file beside %1").arg(path);
     if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
@@ -154,6 +167,11 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
 {
     if (decryptFailed)
         *decryptFailed = false;
+    // openssl would decrypt with another phrase than the one given: its
+    // verdict would say nothing about the file.
+    const QString refused = passPhraseRefusal(passPhrase);
+    if (!refused.isEmpty())
+        return refused;
     if (!QFileInfo::exists(path))
         return QStringLiteral("%1 does not exist").arg(path);
     ToolRunner::Options run = runOptions(options);
@@ -187,22 +205,63 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
     return QStringLiteral("openssl cannot work (%1); the file was left as it is").arg(reason);
 }
 
-void removeLeftovers(const QString& path)
+QString temporaryName(const QString& path)
 {
     const QFileInfo target(path);
+    return QDir(target.absolutePath()).filePath(QLatin1Char('.') + target.fileName() + temporaryMarker)
+           + QStringLiteral("XXXXXX");
+}
+
+void removeLeftovers(const QString& path)
+{
+    removeLeftovers(path, Options());
+}
+
+void removeLeftovers(const QString& path, const Options& options)
+{
+    const QFileInfo target(path);
+    const QRegularExpression ours(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(QLatin1Char('.') + target.fileName() + temporaryMarker)
+        + QStringLiteral("[A-Za-z0-9]{6}")));
+    // A run still writing its file has touched it within its time-outs.
+    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(
+        -(qint64(options.startTimeoutMs) + options.finishTimeoutMs + leftoverMarginMs));
     QDir folder(target.absolutePath());
-    const QStringList leftovers =
-        folder.entryList({target.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
-    for (const QString& name : leftovers)
+    const QStringList candidates =
+        folder.entryList({QLatin1Char('.') + target.fileName() + temporaryMarker + QLatin1Char('*')},
+                         QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : candidates) {
+        const QFileInfo leftover(folder.filePath(name));
+        // Only a plain file of the program's own making: never a link, and
+        // never one another program may be writing right now.
+        if (!ours.match(name).hasMatch() || leftover.isSymLink() || !leftover.isFile()
+            || leftover.lastModified().toUTC() >= before) {
+            continue;
+        }
         folder.remove(name);
+    }
 }
 
 QString passPhraseRefusal(const QByteArray& passPhrase)
 {
-    // openssl's "-pass stdin" and "-pass file:" read one line: whatever
-    // follows a line break would never reach the key.
-    if (passPhrase.contains('\n') || passPhrase.contains('\r'))
-        return QStringLiteral("the pass phrase holds a line break, and openssl reads only its first line");
+    // openssl's "-pass stdin" and "-pass file:" read one line into a buffer
+    // of 1024 bytes: a longer phrase is cut to its first 1023 bytes, and a
+    // line break or NUL ends it early, without a word.
+    if (passPhrase.size() > maxPassPhraseBytes) {
+        return QStringLiteral("the pass phrase is %1 bytes long, and openssl reads at most %2 bytes of one")
+            .arg(passPhrase.size())
+            .arg(maxPassPhraseBytes);
+    }
+    if (passPhrase.contains('\n') || passPhrase.contains('\r')) {
+        return QStringLiteral("the pass phrase holds a line break, and openssl reads only its first line "
+                              "(at most %1 bytes)")
+            .arg(maxPassPhraseBytes);
+    }
+    if (passPhrase.contains('\0')) {
+        return QStringLiteral("the pass phrase holds a NUL character, where openssl would end it "
+                              "(it reads one line of at most %1 bytes)")
+            .arg(maxPassPhraseBytes);
+    }
     return QString();
 }
 
@@ -220,12 +279,10 @@ QString encryptFile(const QString& sourcePath, const QString& path, const QByteA
         return QStringLiteral("cannot create the folder %1").arg(target.absolutePath());
     }
 
-    // A hidden name of its own: clearing what a killed run left behind can
-    // then never take a file of the user's that merely shares the target's
-    // name and six more characters ("vars.tfvars.enc.sha256").
-    const QString hiddenBase = QDir(target.absolutePath()).filePath(QLatin1Char('.') + target.fileName());
-    removeLeftovers(hiddenBase);
-    QTemporaryFile temporary(hiddenBase + QStringLiteral(".XXXXXX"));
+    // A name only this program makes: clearing what a killed run left behind
+    // can then never take a file of the user's.
+    removeLeftovers(path, options);
+    QTemporaryFile temporary(temporaryName(path));
     if (!temporary.open())
         return QStringLiteral("cannot create a temporary file beside %1").arg(path);
     if (!temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))

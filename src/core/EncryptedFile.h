@@ -27,9 +27,9 @@ struct Options {
 QByteArray machineKey(const QString& label);
 
 // Encrypts data into path. openssl writes a private temporary file beside
-// it, which takes the file's place only when openssl succeeded: a failed,
-// killed or hung run leaves the old file whole. The file is 0600 from its
-// creation, its folder made when missing.
+// it (temporaryName), which takes the file's place only when openssl
+// succeeded: a failed, killed or hung run leaves the old file whole. The
+// file is 0600 from its creation, its folder made when missing.
 QString write(const QString& path, const QByteArray& data, const QByteArray& passPhrase,
               const Options& options = {});
 
@@ -45,20 +45,36 @@ QString read(const QString& path, const QByteArray& passPhrase, QByteArray* plai
              const Options& options = {}, bool* decryptFailed = nullptr);
 
 // Removes what a run killed while openssl wrote path left beside it: its
-// temporary files (the file's name and six characters). A file set aside
-// as unreadable is the user's and stays.
+// temporary files, named only as this program names them (temporaryName)
+// and older than any run under options could still be writing. Every other
+// file stays, however much it looks like one ("<file>.backup", a file set
+// aside as unreadable).
 void removeLeftovers(const QString& path);
+void removeLeftovers(const QString& path, const Options& options);
 
-// Why openssl would not take the pass phrase as given, or empty when it
-// would: it reads a single line of it, so a line break would cut it short.
+// The pattern of the temporary file a write of path makes beside it: hidden,
+// the file's name, then a marker no user would choose and six characters
+// (QTemporaryFile's "XXXXXX"), e.g. ".prod.tfvars.enc.tessaril-tmp-XXXXXX".
+QString temporaryName(const QString& path);
+
+// The longest pass phrase openssl reads whole on standard input or from a
+// file ("-pass stdin", "-pass file:"): one line of at most this many bytes.
+// It silently keeps the first bytes of a longer one, stops at a line break
+// or NUL, and a file made that way does not open with the phrase as typed.
+constexpr int maxPassPhraseBytes = 1023;
+
+// Why openssl would not take the pass phrase whole, or empty when it would:
+// longer than maxPassPhraseBytes, or holding a line break, CR or NUL. write(),
+// read() and encryptFile() refuse such a phrase before anything is written.
 QString passPhraseRefusal(const QByteArray& passPhrase);
 
 // Encrypts the file at sourcePath into path in the format write() makes:
 // openssl reads the plain text from the file itself, so standard input
 // carries the pass phrase alone, whatever its length or the file's content.
-// The new file is made under a hidden temporary name beside path and takes
-// its place only when openssl succeeded; what a killed earlier run left
-// under that name goes first. A pass phrase openssl would cut is refused.
+// The new file is made under its temporary name beside path (temporaryName)
+// and takes its place only when openssl succeeded; what a killed earlier run
+// left under such a name goes first. A pass phrase openssl would cut is
+// refused.
 QString encryptFile(const QString& sourcePath, const QString& path, const QByteArray& passPhrase,
                     const Options& options = {});
 

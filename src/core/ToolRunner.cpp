@@ -83,7 +83,7 @@ void killGroup(QProcess& process)
 QString runnableFile(const QString& program, QString* reason)
 {
     const QString candidate =
-        program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
+        program.contains(QLatin1Char('/')) ? program : findOnPath(program);
     const QFileInfo info(candidate);
     if (!candidate.isEmpty() && info.isFile() && info.isExecutable())
         return candidate;
@@ -394,6 +394,11 @@ bool startDetached(const QString& program, const QStringList& arguments)
 QString fallbackPath(const QString& name)
 {
     return QStringLiteral("/opt/homebrew/bin/") + name;
+}
+
+QString findOnPath(const QString& name)
+{
+    return QStandardPaths::findExecutable(name);
 }
 
 QString findTool(const QString& name)

@@ -69,6 +69,10 @@ bool startDetached(const QString& program, const QStringList& arguments);
 
 // A tool is found on the search path, else at "/opt/homebrew/bin/" + name.
 QString findTool(const QString& name);
+// The runner's own lookup of a bare name: the executable file the search
+// path gives, or empty when there is none. No process is started, so it can
+// tell whether a tool is there without waiting on one.
+QString findOnPath(const QString& name);
 // The fixed fallback location, whether or not anything is there.
 QString fallbackPath(const QString& name);
 

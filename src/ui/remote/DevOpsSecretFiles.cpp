@@ -1,12 +1,14 @@
 #include "ui/remote/DevOpsSecretFiles.h"
 
 #include "core/EncryptedFile.h"
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
@@ -19,6 +21,31 @@ bool isUtf8Text(const QByteArray& bytes)
     const bool valid = !decoder.hasError();
     secureZero(text);
     return valid;
+}
+
+// Why the file at path is no variables file to encrypt, or empty. What is
+// encrypted here must decrypt here, and decrypting, anything but UTF-8 text
+// is taken for the garbage of a wrong password.
+QString tfvarsSourceRefusal(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("%1 does not exist").arg(path);
+    // A pipe or a device would never end, or never answer.
+    if (!info.isFile())
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray content = file.readAll();
+    const QString readError = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    const bool text = isUtf8Text(content);
+    secureZero(content);
+    if (!readError.isEmpty())
+        return QStringLiteral("cannot read %1: %2").arg(path, readError);
+    if (!text)
+        return QStringLiteral("not a text file: Terraform variable files are UTF-8");
+    return QString();
 }
 
 // A Python tool such as ansible-vault takes a while to come up on a busy
@@ -35,7 +62,7 @@ DevOpsSecretFiles::DevOpsSecretFiles(QObject* parent)
 // Tool output is untrusted: one line of plain text, whatever it held.
 QString DevOpsSecretFiles::failureText(const QString& program, const ToolRunner::Result& result)
 {
-    const QString said = result.stdErrText().simplified();
+    const QString said = LogText::escaped(result.stdErrText().simplified());
     if (!result.failure.isEmpty())
         return program + QLatin1Char(' ') + result.failure + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
     if (said.isEmpty())
@@ -139,8 +166,12 @@ bool DevOpsSecretFiles::encryptTfvars(const QString& source, const QString& pass
     options.privateFolder = false;
     QByteArray passPhrase = password.toUtf8();
     // openssl reads the file itself: the pass phrase alone goes on its
-    // standard input.
-    const QString failure = EncryptedFile::encryptFile(source, target, passPhrase, options);
+    // standard input. A phrase it would not read whole is refused first.
+    QString failure = EncryptedFile::passPhraseRefusal(passPhrase);
+    if (failure.isEmpty())
+        failure = tfvarsSourceRefusal(source);
+    if (failure.isEmpty())
+        failure = EncryptedFile::encryptFile(source, target, passPhrase, options);
     secureZero(passPhrase);
     if (!failure.isEmpty()) {
         Q_EMIT logLine(QStringLiteral("Encryption failed: ") + failure);
@@ -158,15 +189,16 @@ bool DevOpsSecretFiles::decryptTfvars(const QString& source, const QString& pass
     QByteArray passPhrase = password.toUtf8();
     QByteArray plain;
     bool refused = false;
-    QString failure = EncryptedFile::passPhraseRefusal(passPhrase);
-    if (failure.isEmpty())
-        failure = EncryptedFile::read(source, passPhrase, &plain, options, &refused);
+    // A phrase openssl would not read whole is refused there.
+    QString failure = EncryptedFile::read(source, passPhrase, &plain, options, &refused);
     secureZero(passPhrase);
     // The format has no check of its own: about one wrong password in 256
     // passes openssl's padding check and yields a few bytes of garbage. A
-    // variables file is text, so anything else is no decryption.
+    // variables file is text, so anything else is no decryption; a file
+    // that was never text (encrypted elsewhere) looks just the same.
     if (failure.isEmpty() && !isUtf8Text(plain)) {
-        failure = QStringLiteral("wrong password or damaged file");
+        failure = QStringLiteral("wrong password, or the file does not hold UTF-8 text "
+                                 "(Terraform variable files are UTF-8)");
     } else if (refused) {
         failure = QString::fromUtf8("wrong password or damaged file \u2014 ") + failure;
     }

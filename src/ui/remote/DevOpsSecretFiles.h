@@ -40,7 +40,9 @@ public:
     // Replace an existing output (the caller has asked) only when openssl
     // succeeded and, decrypting, gave text: a wrong password now and then
     // passes openssl's padding check and yields a few bytes of garbage. The
-    // output is owner-only. A password openssl would cut short is refused.
+    // output is owner-only. A password openssl would not read whole is
+    // refused, and so is a source that is not UTF-8 text, which the page
+    // could not tell from a wrong password's garbage when decrypting it.
     bool encryptTfvars(const QString& source, const QString& password);
     bool decryptTfvars(const QString& source, const QString& password);
 

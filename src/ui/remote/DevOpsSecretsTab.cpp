@@ -2,15 +2,35 @@
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
+#include <QMutex>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
+
+namespace {
+
+const QStringList detectedTools{QStringLiteral("kubectl"), QStringLiteral("docker"), QStringLiteral("podman"),
+                                QStringLiteral("ansible-vault"), QStringLiteral("terraform"), QStringLiteral("sops")};
+
+// How far the search of the search path has come, shared with its thread.
+struct ToolSearch
+{
+    QMutex mutex;
+    QStringList found;   // in detection order
+    int checked = 0;     // tools looked up so far
+    bool told = false;   // the window's thread only
+};
+
+} // namespace
 
 DevOpsSecretsTab::DevOpsSecretsTab(QWidget* parent)
     : QWidget(parent)
@@ -52,40 +72,59 @@ DevOpsSecretsTab::DevOpsSecretsTab(QWidget* parent)
     m_log->setFont(font);
     m_log->setPlaceholderText(QStringLiteral("DevOps operations log..."));
     layout->addWidget(m_log, 0);
+
+    m_fill = new PageFill(this, nullptr);
+    connect(m_fill, &PageFill::logLine, this, &DevOpsSecretsTab::log);
+    m_fill->setFill([this] { detectTools(); });
 }
 
 DevOpsSecretsTab::~DevOpsSecretsTab() = default;
 
-void DevOpsSecretsTab::showEvent(QShowEvent* event)
+void DevOpsSecretsTab::detectTools()
 {
-    QWidget::showEvent(event);
-    if (m_shownOnce)
-        return;
-    m_shownOnce = true;
-    FirstShow::fill(this, [this] {
-        const QStringList found = detectTools();
-        log(QStringLiteral("DevOps tools detected: ")
-            + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", "))));
-        // Without kubectl there are no contexts to list, and the line above
-        // already says so; the box stops saying it is still looking.
+    // A look-up only reads folders, yet a folder on the search path can be a
+    // network mount that does not answer: the search runs on a thread of its
+    // own, and what it has not reached in time is named as not checked.
+    auto search = std::make_shared<ToolSearch>();
+    const int waitMs = probeTimeoutMs;
+    auto tell = [this, search, waitMs] {
+        if (search->told)
+            return;
+        search->told = true;
+        QStringList found;
+        int checked = 0;
+        {
+            QMutexLocker lock(&search->mutex);
+            found = search->found;
+            checked = search->checked;
+        }
+        QString line = QStringLiteral("DevOps tools detected: ")
+                       + (found.isEmpty() ? QStringLiteral("none") : found.join(QStringLiteral(", ")));
+        if (checked < detectedTools.size()) {
+            line += QStringLiteral("; not checked: %1 (looking for %2 on the search path did not finish within %3 ms)")
+                        .arg(detectedTools.mid(checked).join(QStringLiteral(", ")), detectedTools.at(checked))
+                        .arg(waitMs);
+        }
+        log(line);
         if (found.contains(QStringLiteral("kubectl")))
             listKubernetesContexts();
         else
-            m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
-    });
-}
-
-QStringList DevOpsSecretsTab::detectTools()
-{
-    ToolRunner::Options options;
-    options.finishTimeoutMs = probeTimeoutMs;
-    QStringList found;
-    for (const char* tool : {"kubectl", "docker", "podman", "ansible-vault", "terraform", "sops"}) {
-        const QString name = QString::fromLatin1(tool);
-        if (ToolRunner::run(QStringLiteral("which"), {name}, options).succeeded())
-            found << name;
-    }
-    return found;
+            m_kubeContexts->setPlaceholderText(checked > 0 ? QStringLiteral("No contexts in kubeconfig")
+                                                           : QStringLiteral("(kubectl not checked)"));
+    };
+    m_fill->inWorker<bool>(
+        [search, lookup = toolLookup] {
+            for (const QString& tool : detectedTools) {
+                const bool present = !lookup(tool).isEmpty();
+                QMutexLocker lock(&search->mutex);
+                if (present)
+                    search->found << tool;
+                ++search->checked;
+            }
+            return true;
+        },
+        [tell](bool) { tell(); });
+    QTimer::singleShot(waitMs, this, tell);
 }
 
 QString DevOpsSecretsTab::runCmd(const QString& program, const QStringList& args)

@@ -9,9 +9,9 @@
 
 #include <functional>
 
+class PageFill;
 class QComboBox;
 class QLineEdit;
-class QShowEvent;
 class QTextEdit;
 
 // The "DevOps Tools" page: SSH, SFTP and SCP, Kubernetes, Docker and Podman,
@@ -33,20 +33,21 @@ public:
     int toolTimeoutMs = 30000;       // every engine and kubectl run, the Terraform runs
     int createTimeoutMs = 10000;     // the engine's secret create
     int registryTimeoutMs = 10000;   // curl's catalogue request
-    int probeTimeoutMs = 3000;       // each "which" of the tool detection
+    int probeTimeoutMs = 3000;       // the tool detection's search of the search path, all six tools
+
+    // How the tool detection looks a tool up: the runner's own search of
+    // the search path. It runs off the window's thread.
+    std::function<QString(const QString&)> toolLookup = ToolRunner::findOnPath;
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
-protected:
-    // Building the tab runs nothing: the tool detection and the kubectl
-    // context list run when it is first shown.
-    void showEvent(QShowEvent* event) override;
-
 private:
     // Frame (DevOpsSecretsTab.cpp)
-    QStringList detectTools();
+    // Building the tab runs nothing: the tool detection and the kubectl
+    // context list run when it is first shown, in the background.
+    void detectTools();
     // runCmd's run whole, for the operations that judge success by it.
     ToolRunner::Result runTool(const QString& program, const QStringList& args,
                                const QByteArray& standardInput = {});
@@ -84,5 +85,5 @@ private:
 
     QTextEdit* m_log = nullptr;
     QComboBox* m_kubeContexts = nullptr;
-    bool m_shownOnce = false;
+    PageFill* m_fill = nullptr;
 };

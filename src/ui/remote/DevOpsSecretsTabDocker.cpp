@@ -51,6 +51,23 @@ struct Engine
     {
     }
 
+    // A row keeps the engine it was listed from: its Secret lives there,
+    // whatever the form says by the time it is deleted.
+    static constexpr int role = Qt::UserRole;
+    void keepIn(QTreeWidgetItem* row) const { row->setData(0, role, QStringList{runtime, mode, host}); }
+    static Engine of(const QTreeWidgetItem* row)
+    {
+        const QStringList kept = row->data(0, role).toStringList();
+        return Engine(kept.value(0), kept.value(1), kept.value(2));
+    }
+
+    Engine(QString runtime, QString mode, QString host)
+        : runtime(std::move(runtime))
+        , mode(std::move(mode))
+        , host(std::move(host))
+    {
+    }
+
     bool isLocal() const { return mode == QLatin1String("local"); }
     // Where the answers came from, as the list and the log name it.
     QString source() const { return isLocal() ? QStringLiteral("local") : host; }
@@ -73,6 +90,13 @@ struct Engine
     }
 
     QStringList command(const QStringList& subcommand) const { return connection() + subcommand; }
+
+    // The daemon a command reaches, as the Delete question names it.
+    QString daemon() const
+    {
+        const QStringList address = connection();
+        return address.isEmpty() ? QStringLiteral("the local engine") : address.last();
+    }
 
     static bool hasPort(const QString& address)
     {
@@ -229,7 +253,7 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
             return;
         }
         for (const SecretRow& row : secretRows(result.stdOutText()))
-            new QTreeWidgetItem(secrets, {row.name, row.created, row.updated, engine.source()});
+            engine.keepIn(new QTreeWidgetItem(secrets, {row.name, row.created, row.updated, engine.source()}));
         log(QStringLiteral("%1: %2 secrets listed").arg(engine.runtime).arg(secrets->topLevelItemCount()));
     });
 
@@ -264,18 +288,18 @@ QWidget* DevOpsSecretsTab::createDockerSubTab()
                 + DevOpsSecretFiles::failureText(engine.runtime, result));
     });
 
-    connect(remove, &QPushButton::clicked, this, [this, fields, secrets] {
+    connect(remove, &QPushButton::clicked, this, [this, secrets] {
         QTreeWidgetItem* item = secrets->currentItem();
         if (!item)
             return;
         const QString name = item->text(0);
-        const auto answer =
-            QMessageBox::question(this, QStringLiteral("Delete Secret"),
-                                  QStringLiteral("Delete secret '") + name + QStringLiteral("'?"),
-                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        const Engine engine = Engine::of(item);
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Delete Secret"),
+            QStringLiteral("Delete secret '%1' from %2 on %3?").arg(name, engine.runtime, engine.daemon()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
-        const Engine engine(fields);
         const ToolRunner::Result result = runTool(
             engine.runtime,
             engine.command(ToolArgs::withPositional({QStringLiteral("secret"), QStringLiteral("rm")}, {name})));

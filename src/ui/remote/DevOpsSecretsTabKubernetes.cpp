@@ -1,9 +1,10 @@
-// The "Kubernetes" sub-tab: the Secrets of one namespace through kubectl, on
-// kubectl's own current context.
+// The "Kubernetes" sub-tab: the Secrets of one namespace through kubectl, in
+// the context chosen in the Context box.
 #include "ui/remote/DevOpsSecretsTab.h"
 
 #include "core/SecureZero.h"
 #include "core/ToolArgs.h"
+#include "ui/widgets/PageFill.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -50,6 +51,22 @@ void appendJsonString(QByteArray& out, const QString& text)
     }
     out += '"';
     secureZero(utf8);
+}
+
+// Every kubectl run of the page names the context chosen in the box: the
+// box shows which cluster is acted on, and kubectl's own current context
+// may be another. Without one chosen (no kubeconfig contexts were listed)
+// kubectl's current context is all there is.
+QStringList inContext(const QString& context, const QStringList& arguments)
+{
+    if (context.isEmpty())
+        return arguments;
+    return QStringList{QStringLiteral("--context"), context} + arguments;
+}
+
+QString contextName(const QString& context)
+{
+    return context.isEmpty() ? QStringLiteral("kubectl's current context") : QStringLiteral("context ") + context;
 }
 
 // A generic Secret with one literal entry, for "kubectl create -f -": the
@@ -112,15 +129,20 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
     layout->addLayout(buttons);
 
     m_kubeContexts = contexts;
+    // The rows are the Secrets of the context they were listed in: with
+    // another one chosen they are no longer what the page shows.
+    connect(contexts, &QComboBox::currentIndexChanged, secrets, &QTreeWidget::clear);
 
-    connect(list, &QPushButton::clicked, this, [this, secrets, nameSpace] {
+    connect(list, &QPushButton::clicked, this, [this, secrets, nameSpace, contexts] {
         secrets->clear();
         const QString ns = nameSpace->text();
+        const QString context = contexts->currentText();
         if (refuseNamespace(ns))
             return;
         const ToolRunner::Result result =
-            runTool(kubectl, {QStringLiteral("get"), QStringLiteral("secrets"), QStringLiteral("-n"), ns,
-                              QStringLiteral("-o"), QStringLiteral("go-template=") + secretRowsTemplate});
+            runTool(kubectl, inContext(context, {QStringLiteral("get"), QStringLiteral("secrets"), QStringLiteral("-n"),
+                                                 ns, QStringLiteral("-o"),
+                                                 QStringLiteral("go-template=") + secretRowsTemplate}));
         if (!result.succeeded()) {
             log(QString::fromUtf8("k8s: could not list secrets in %1 \u2014 %2")
                     .arg(ns, DevOpsSecretFiles::failureText(kubectl, result)));
@@ -137,9 +159,10 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
         log(QStringLiteral("k8s: listed secrets in %1").arg(ns));
     });
 
-    connect(create, &QPushButton::clicked, this, [this, nameSpace] {
+    connect(create, &QPushButton::clicked, this, [this, nameSpace, contexts] {
         // Refused before anything is asked: the typed value would be lost.
         const QString ns = nameSpace->text();
+        const QString context = contexts->currentText();
         if (refuseNamespace(ns))
             return;
         const QString title = QStringLiteral("Create K8s Secret");
@@ -158,7 +181,8 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
         QByteArray manifest = secretManifest(name, key, value);
         const ToolRunner::Result result =
             runTool(kubectl,
-                    {QStringLiteral("create"), QStringLiteral("-f"), QStringLiteral("-"), QStringLiteral("-n"), ns},
+                    inContext(context, {QStringLiteral("create"), QStringLiteral("-f"), QStringLiteral("-"),
+                                        QStringLiteral("-n"), ns}),
                     manifest);
         secureZero(manifest);
         if (result.succeeded())
@@ -169,25 +193,27 @@ QWidget* DevOpsSecretsTab::createKubernetesSubTab()
         Q_EMIT logRequest(QStringLiteral("k8s Create Secret"), name, result.succeeded(), ns);
     });
 
-    connect(remove, &QPushButton::clicked, this, [this, secrets, nameSpace] {
+    connect(remove, &QPushButton::clicked, this, [this, secrets, nameSpace, contexts] {
         QTreeWidgetItem* item = secrets->currentItem();
         if (!item)
             return;
         const QString name = item->text(0);
         const QString ns = nameSpace->text();
+        const QString context = contexts->currentText();
         if (refuseNamespace(ns))
             return;
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("Delete K8s Secret"),
-            QStringLiteral("Delete secret '") + name + QStringLiteral("' from namespace ") + ns + QLatin1Char('?'),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        const auto answer = QMessageBox::question(this, QStringLiteral("Delete K8s Secret"),
+                                                  QStringLiteral("Delete secret '%1' from namespace %2 in %3?")
+                                                      .arg(name, ns, contextName(context)),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
         // The name came from kubectl's own listing, yet goes after "--":
         // it is a word for kubectl to take as a name, never as an option.
-        const ToolRunner::Result result = runTool(
-            kubectl, ToolArgs::withPositional({QStringLiteral("delete"), QStringLiteral("secret"), QStringLiteral("-n"), ns},
-                                              {name}));
+        const ToolRunner::Result result =
+            runTool(kubectl, ToolArgs::withPositional(inContext(context, {QStringLiteral("delete"), QStringLiteral("secret"),
+                                                                          QStringLiteral("-n"), ns}),
+                                                      {name}));
         if (result.succeeded()) {
             delete item;
             log(QStringLiteral("k8s: deleted secret ") + name);
@@ -216,21 +242,24 @@ void DevOpsSecretsTab::listKubernetesContexts()
 {
     ToolRunner::Options options;
     options.finishTimeoutMs = toolTimeoutMs;
-    // Shown only: no command names a context. The tab stays usable while
-    // kubectl reads its configuration, however long that takes.
-    ToolRunner::runAsync(
+    // The tab stays usable while kubectl reads its configuration, however
+    // long that takes.
+    m_fill->run(
         kubectl, {QStringLiteral("config"), QStringLiteral("get-contexts"), QStringLiteral("-o"), QStringLiteral("name")},
-        options, this, [this](const ToolRunner::Result& result) {
+        options, [this](const ToolRunner::Result& result) {
             // The detection is over either way: the box no longer says it is
             // under way; a failure's reason is in the log.
             if (!result.succeeded()) {
-                log(QString::fromUtf8("k8s: could not list the kubeconfig contexts \u2014 ")
-                    + DevOpsSecretFiles::failureText(kubectl, result));
+                m_fill->tell(QString::fromUtf8("k8s: could not list the kubeconfig contexts \u2014 ")
+                             + DevOpsSecretFiles::failureText(kubectl, result));
                 m_kubeContexts->setPlaceholderText(QStringLiteral("No contexts in kubeconfig"));
                 return;
             }
-            for (const QString& context : result.stdOutText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                m_kubeContexts->addItem(context.trimmed());
+            for (const QString& line : result.stdOutText().split(QLatin1Char('\n'))) {
+                const QString context = line.trimmed();
+                if (!context.isEmpty())
+                    m_kubeContexts->addItem(context);
+            }
             // With a placeholder set, the combo box leaves the first entry unchosen.
             if (m_kubeContexts->count() > 0)
                 m_kubeContexts->setCurrentIndex(0);
