@@ -408,7 +408,7 @@ const QList<CellCase>& cellCases()
          {}},
         {"message size", [](FidoKeyInfo&, DeviceProfile&) {}, fido, "Max Message", "1200 bytes", {}},
         {"toolchain", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "Toolchain", "YKMAN", "#0ea5e9"},
-        {"no P-256", [](FidoKeyInfo&, DeviceProfile& p) { p.eccP256 = false; }, piv, "ECC P-256", "No", "#6b7280"},
+        {"no P-256", [](FidoKeyInfo&, DeviceProfile& p) { p.eccP256 = false; }, piv, "ECC P-256", "No", "#94a3b8"},
         {"no P-384", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "ECC P-384", "No", "#f59e0b"},
         {"RSA max", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "RSA Max", "2048 bits", {}},
         {"RSA max unknown", [](FidoKeyInfo&, DeviceProfile& p) { p.rsaMaxBits = 0; }, piv, "RSA Max", "N/A", {}},

@@ -142,15 +142,17 @@ void StatusBarTest::hotplugNotices()
     window.refreshDevices();
     QCOMPARE(label(window, "deviceCountLabel")->text(), QStringLiteral("Devices: 2"));
     QCOMPARE(status->text(), QStringLiteral("Device connected (2 total)"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("success"));
     QCOMPARE(hotplugLines(window),
              QStringList{"OK   | Hotplug              | USB | 1 device(s) connected"});
     // A refresh without change brings the text back at once; the colour
     // waits for the notice's own reset.
     window.refreshDevices();
     QCOMPARE(status->text(), QStringLiteral("Ready"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("success"));
     QTRY_COMPARE(status->styleSheet(), QString());
+    QVERIFY(!status->property("tone").isValid());
     QCOMPARE(status->text(), QStringLiteral("Ready"));
 
     keyCount = 3;
@@ -158,11 +160,13 @@ void StatusBarTest::hotplugNotices()
     keyCount = 1;
     window.refreshDevices();
     QCOMPARE(status->text(), QStringLiteral("Device disconnected (1 total)"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #f59e0b; font-weight: 600;"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("warning"));
     QCOMPARE(hotplugLines(window).last(),
              QStringLiteral("OK   | Hotplug              | USB | 2 device(s) removed"));
     QTRY_COMPARE(status->text(), QStringLiteral("Ready"));
     QCOMPARE(status->styleSheet(), QString());
+    QVERIFY(!status->property("tone").isValid());
 }
 
 OT_TEST_MAIN(StatusBarTest)

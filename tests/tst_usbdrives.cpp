@@ -302,7 +302,7 @@ void UsbDrivesTest::rows()
     if (mounted)
         QCOMPARE(row->foreground(0).style(), Qt::NoBrush);
     else
-        QCOMPARE(row->foreground(0).color(), QColor("#6b7280"));
+        QCOMPARE(row->foreground(0).color(), QColor("#94a3b8"));
 }
 
 void UsbDrivesTest::firstDriveIsAnnouncedOnce()

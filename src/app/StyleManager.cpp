@@ -906,6 +906,17 @@ void StyleManager::setTone(QWidget* widget, Tone tone)
     }
 }
 
+void StyleManager::clearTone(QWidget* widget)
+{
+    if (!widget->property("tone").isValid())
+        return;
+    widget->setProperty("tone", QVariant());
+    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+    }
+}
+
 void StyleManager::setItemTone(QTreeWidgetItem* item, int column, Tone tone)
 {
     item->setData(column, toneRole, int(tone));

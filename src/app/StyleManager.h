@@ -44,6 +44,8 @@ public:
     // property, so a theme switch recolours it. A colour the widget's own
     // sheet names still wins.
     static void setTone(QWidget* widget, Tone tone);
+    // The widget's text in the sheet's own colour again.
+    static void clearTone(QWidget* widget);
     // The text of one cell of a tree in tone's colour; apply() gives every
     // such cell the new theme's colour.
     static void setItemTone(QTreeWidgetItem* item, int column, Tone tone);
