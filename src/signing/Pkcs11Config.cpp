@@ -355,6 +355,9 @@ QString valueProblem(const UriAttribute& attribute, bool inQuery)
             continue;
         if (c == QLatin1Char(' '))
             return QStringLiteral("The PKCS11 URI holds a space: write it as %20 (e.g. token=My%20Token).");
+        if (isPinAttribute(attribute))
+            return QStringLiteral("The PKCS11 URI's %1 holds a character that must be percent-encoded.")
+                .arg(attribute.name);
         QString escapes;
         for (const char byte : QString(c).toUtf8())
             escapes += QStringLiteral("%%1").arg(uchar(byte), 2, 16, QLatin1Char('0')).toUpper();
