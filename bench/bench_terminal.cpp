@@ -12,19 +12,24 @@
 // A fifth stream is one 16 MB line without a break, shown the same way:
 //   longline tessaril <seconds> s worst-stall <ms> ms
 // where the stall is the longest time between two processed event batches,
-// the time the window could not answer the user.
-// BENCH_MB=N makes each stream N MB; BENCH_HIDDEN=1 leaves the widget hidden,
+// the time the window could not answer the user. A sixth is 50 MB of lines
+// of 2,000 to 9,000 characters into a view that already holds all the rows
+// it keeps (what cat of a log with long lines does after a while):
+//   longlines tessaril <seconds> s worst-stall <ms> ms
+// BENCH_MB=N makes each stream N MB (the long lines too); BENCH_HIDDEN=1 leaves the widget hidden,
 // which shows what painting costs; BENCH_ONLY=<stream> runs one stream;
-// BENCH_STALLS=1 names every stall of the long line above 50 ms.
+// BENCH_STALLS=1 names every stall of the long lines above 50 ms, with the
+// processor time the program used in it.
 //
 //   build-test/bin/bench_terminal   (built by scripts/test, with sanitizers)
 // The figures that count come from a build without sanitizers, e.g.
-//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOT_BUILD_TESTS=OFF
+//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOT_SANITIZE=OFF -DOT_BUILD_TESTS=OFF
 //   cmake --build build-bench --target bench_terminal && build-bench/bin/bench_terminal
 #include "BenchEnvironment.h"
 #include "ui/remote/TerminalWidget.h"
 
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextDocument>
 
 #include <QApplication>
@@ -34,6 +39,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <ctime>
 
 extern "C" {
 #include <vterm.h>
@@ -174,6 +180,103 @@ double throughLibvterm(const QByteArray& stream)
     return megabytesPerSecond(stream.size(), elapsed);
 }
 
+// The processor time this thread has used, in nanoseconds: a stall that
+// used little of it was the machine running something else.
+qint64 threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The longest time between two processed event batches, while the view
+// takes what is written to it.
+class StallWatch
+{
+public:
+    explicit StallWatch(const char* name) : name(name)
+    {
+        total.start();
+        batch.start();
+        batchCpu = threadCpuNs();
+    }
+    void processed()
+    {
+        worst = std::max(worst, batch.nsecsElapsed());
+        const qint64 cpu = threadCpuNs();
+        if (qEnvironmentVariableIsSet("BENCH_STALLS") && batch.nsecsElapsed() > 50000000)
+            std::fprintf(stderr, "stall %.0f ms (%.0f ms on the processor) at %.2f s\n",
+                         double(batch.nsecsElapsed()) / 1e6, double(cpu - batchCpu) / 1e6,
+                         double(total.nsecsElapsed()) / 1e9);
+        batch.restart();
+        batchCpu = cpu;
+    }
+    void report() const
+    {
+        std::printf("%s tessaril %.2f s worst-stall %.0f ms\n", name, double(total.nsecsElapsed()) / 1e9,
+                    double(worst) / 1e6);
+        std::fflush(stdout);
+    }
+
+private:
+    const char* name;
+    QElapsedTimer total;
+    QElapsedTimer batch;
+    qint64 batchCpu = 0;
+    qint64 worst = 0;
+};
+
+QByteArray longLinesStream()
+{
+    const qsizetype bytes = qEnvironmentVariableIntValue("BENCH_MB") > 0 ? streamBytes : 50 * 1024 * 1024;
+    Lcg random;
+    QByteArray out;
+    out.reserve(bytes + 10000);
+    while (out.size() < bytes) {
+        const qsizetype end = out.size() + 2000 + random.next(7001);
+        while (out.size() < end)
+            out += word(random) + ' ';
+        out.truncate(end);
+        out += "\r\n";
+    }
+    return out + "END\r\n";
+}
+
+void longLines()
+{
+    const QByteArray stream = longLinesStream();
+    TerminalWidget terminal;
+    terminal.resize(1024, 700);
+    terminal.show();
+    if (!QTest::qWaitForWindowExposed(&terminal))
+        std::fprintf(stderr, "terminal not exposed\n");
+    const QTextDocument* document = terminal.findChild<QPlainTextEdit*>()->document();
+    // A full view: as many rows as it keeps.
+    QByteArray fill;
+    for (int line = 1; line <= terminal.maxBlocks; ++line)
+        fill += "earlier line " + QByteArray::number(line) + "\r\n";
+    for (qsizetype at = 0; at < fill.size(); at += chunkBytes) {
+        terminal.processOutput(fill.mid(at, chunkBytes));
+        QCoreApplication::processEvents();
+    }
+    const QString lastFill = QStringLiteral("earlier line %1").arg(terminal.maxBlocks);
+    while (document->lastBlock().previous().text() != lastFill)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+
+    StallWatch watch("longlines");
+    for (qsizetype at = 0; at < stream.size(); at += chunkBytes) {
+        terminal.processOutput(stream.mid(at, chunkBytes));
+        QCoreApplication::processEvents();
+        watch.processed();
+    }
+    // The last frame is shown when its time comes.
+    while (document->lastBlock().previous().text() != QLatin1String("END")) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        watch.processed();
+    }
+    watch.report();
+}
+
 void longLine()
 {
     const QByteArray line(16 * 1024 * 1024, 'x');
@@ -182,31 +285,20 @@ void longLine()
     terminal.show();
     if (!QTest::qWaitForWindowExposed(&terminal))
         std::fprintf(stderr, "terminal not exposed\n");
-    const QTextDocument* document = terminal.findChild<QPlainTextEdit*>()->document();
-    QElapsedTimer timer;
-    timer.start();
-    QElapsedTimer batch;
-    batch.start();
-    qint64 worst = 0;
-    const auto processed = [&] {
-        worst = std::max(worst, batch.nsecsElapsed());
-        if (qEnvironmentVariableIsSet("BENCH_STALLS") && batch.nsecsElapsed() > 50000000)
-            std::fprintf(stderr, "stall %.0f ms at %.2f s\n", double(batch.nsecsElapsed()) / 1e6, double(timer.nsecsElapsed()) / 1e9);
-        batch.restart();
-    };
+    StallWatch watch("longline");
     for (qsizetype at = 0; at < line.size(); at += chunkBytes) {
         terminal.processOutput(line.mid(at, chunkBytes));
         QCoreApplication::processEvents();
-        processed();
+        watch.processed();
     }
-    // The last frame is shown when its time comes.
-    while (document->characterCount() < line.size()) {
+    // The line ends, and its last row is shown when the frame's time comes.
+    terminal.processOutput("\r\nEND");
+    const QTextDocument* document = terminal.findChild<QPlainTextEdit*>()->document();
+    while (document->lastBlock().text() != QLatin1String("END")) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        processed();
+        watch.processed();
     }
-    std::printf("longline tessaril %.2f s worst-stall %.0f ms\n", double(timer.nsecsElapsed()) / 1e9,
-                double(worst) / 1e6);
-    std::fflush(stdout);
+    watch.report();
 }
 
 } // namespace
@@ -234,5 +326,7 @@ int main(int argc, char** argv)
     }
     if (only.isEmpty() || only == "longline")
         longLine();
+    if (only.isEmpty() || only == "longlines")
+        longLines();
     return 0;
 }

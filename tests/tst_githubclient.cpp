@@ -55,6 +55,10 @@ private Q_SLOTS:
     void repliesForAReplacedTokenAreDropped();
     void valueLimit_data();
     void valueLimit();
+    void pagesThatAreNoList_data();
+    void pagesThatAreNoList();
+    void endlessBodyIsStopped_data();
+    void endlessBodyIsStopped();
 
 private:
     LoopbackHttpServer server;
@@ -188,13 +192,13 @@ void GitHubClientTest::endpoints_data()
     QTest::newRow("repos body not an array") << "fetchRepos" << QByteArray("GET")
         << QByteArray("/user/repos?per_page=100&sort=updated") << QByteArray() << 200
         << QByteArray(R"({"full_name":"o/a"})")
-        << QStringList{"reposFetched(0)", "operationComplete(Fetch Repos,true,0 repos)"};
+        << QStringList{"apiError(Fetch Repos,the server's answer was not a list)"};
     QTest::newRow("ssh keys") << "listSshKeys" << QByteArray("GET") << QByteArray("/user/keys?per_page=100")
         << QByteArray() << 200 << QByteArray(R"([{"id":1,"title":"t"}])")
         << QStringList{"sshKeysFetched(1)", "operationComplete(List SSH Keys,true,1 keys)"};
     QTest::newRow("ssh keys body not an array") << "listSshKeys" << QByteArray("GET")
         << QByteArray("/user/keys?per_page=100") << QByteArray() << 200 << QByteArray("garbage")
-        << QStringList{"sshKeysFetched(0)", "operationComplete(List SSH Keys,true,0 keys)"};
+        << QStringList{"apiError(List SSH Keys,the server's answer was not a list)"};
     QTest::newRow("add ssh key reports its title") << "addSshKey" << QByteArray("POST")
         << QByteArray("/user/keys") << QByteArray(R"({"title":"laptop","key":"ssh-ed25519 AAAA me"})")
         << 201 << QByteArray(R"({"title":"server's own"})")
@@ -579,6 +583,7 @@ void GitHubClientTest::tokenStaysOnItsServer_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("307 to another server") << "redirect";
+    QTest::newRow("308 to https on the same host and port") << "scheme";
     QTest::newRow("next page on another server") << "page link";
 }
 
@@ -609,6 +614,16 @@ void GitHubClientTest::tokenStaysOnItsServer()
         QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
         QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(Fetch User,refused a redirect to another server "
                                                             "(%1); the token was not sent there)").arg(otherHost)});
+    } else if (how == QLatin1String("scheme")) {
+        QString secure = server.url("/user");
+        secure.replace(0, 4, QStringLiteral("https"));
+        server.route("GET", QStringLiteral("/user"), LoopbackHttpServer::redirect(308, secure));
+        client.fetchUser();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+        QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(Fetch User,refused a redirect from http to https "
+                                                            "on the same host (127.0.0.1:%1); the token was not sent "
+                                                            "there)").arg(server.port())});
+        QCOMPARE(server.requestCount(), 1);
     } else {
         server.route("GET", QStringLiteral("/user/keys"), 200, R"([{"id":1}])",
                      {{"Link", "<" + other.url("/user/keys?page=2").toUtf8() + ">; rel=\"next\""}});
@@ -646,6 +661,14 @@ void GitHubClientTest::failureTexts_data()
         << QList<Header>{{"X-RateLimit-Limit", "5000"}, {"X-RateLimit-Remaining", "0"},
                          {"X-RateLimit-Reset", QByteArray::number(reset)}}
         << QStringLiteral("API rate limit exceeded for user ID 1. (the limit resets at %1 local time)").arg(resetLocal);
+    QTest::newRow("secondary rate limit, with its Retry-After") << 403
+        << QByteArray(R"({"message":"You have exceeded a secondary rate limit. Please wait a few minutes."})")
+        << QList<Header>{{"X-RateLimit-Limit", "5000"}, {"X-RateLimit-Remaining", "4990"}, {"Retry-After", "60"}}
+        << "You have exceeded a secondary rate limit. Please wait a few minutes. (try again in 60 s)";
+    QTest::newRow("429 with a Retry-After date") << 429 << QByteArray(R"({"message":"Too many requests"})")
+        << QList<Header>{{"Retry-After", QDateTime::fromSecsSinceEpoch(reset).toUTC()
+                                             .toString(Qt::RFC2822Date).toLatin1()}}
+        << QStringLiteral("Too many requests (try again at %1 local time)").arg(resetLocal);
     QTest::newRow("403 that is no rate limit") << 403 << QByteArray(R"({"message":"Resource not accessible"})")
         << QList<Header>{{"X-RateLimit-Limit", "5000"}, {"X-RateLimit-Remaining", "4000"}}
         << "Resource not accessible";
@@ -738,9 +761,10 @@ void GitHubClientTest::tokenCheck()
     QTRY_COMPARE_WITH_TIMEOUT(gotStatus, status, 20000);
     QCOMPARE(gotLogin, login);
     QCOMPARE(gotError, error);
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
-    QCOMPARE(recorder.lines.last(), login.isEmpty() ? QStringLiteral("apiError(Fetch User,%1)").arg(error)
-                                                    : QStringLiteral("operationComplete(Fetch User,true,%1)").arg(login));
+    // The outcome is the check's own: no error line of its own (the caller
+    // tells it once), and no user for those showing the connected one.
+    QCOMPARE(recorder.lines, login.isEmpty() ? QStringList()
+                                             : QStringList{QStringLiteral("operationComplete(Fetch User,true,%1)").arg(login)});
     // The check asked with its own token, and left the stored one alone.
     QCOMPARE(server.requests().first().header("Authorization"), QByteArray("Bearer tok-checked"));
     QVERIFY(client.isAuthenticated());
@@ -780,14 +804,23 @@ void GitHubClientTest::repliesForAReplacedTokenAreDropped()
     });
     QTRY_COMPARE_WITH_TIMEOUT(checked, QStringLiteral("bob"), 20000);
 
+    // A change sent before the token goes is told all the same.
+    LoopbackHttpServer::Response heldDelete;
+    heldDelete.status = 204;
+    heldDelete.held = true;
+    server.route("DELETE", QStringLiteral("/user/keys/42"), heldDelete);
+    client.deleteSshKey(42);
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 3, 20000);
+
     client.setToken(QString());   // a disconnect
-    QCOMPARE(server.releaseHeld(), 2);
-    // A whole round trip lets the late replies arrive, unseen.
+    QCOMPARE(server.releaseHeld(), 3);
+    // A whole round trip lets the late replies arrive; only the change is seen.
     client.setToken(QStringLiteral("tok-bob"));
     client.fetchUser();
     QTRY_COMPARE_WITH_TIMEOUT(recorder.lines.size(), 4, 20000);
-    QCOMPARE(recorder.lines, (QStringList{"userFetched(bob)", "operationComplete(Fetch User,true,bob)",
-                                          "userFetched(bob)", "operationComplete(Fetch User,true,bob)"}));
+    QCOMPARE(recorder.lines, (QStringList{"operationComplete(Fetch User,true,bob)",
+                                          "operationComplete(Delete SSH Key,true,42)", "userFetched(bob)",
+                                          "operationComplete(Fetch User,true,bob)"}));
 }
 
 void GitHubClientTest::valueLimit_data()
@@ -835,6 +868,107 @@ void GitHubClientTest::valueLimit()
                              .arg(operation, noun, QString::number(value.toUtf8().size()))});
     QTest::qWait(0);
     QCOMPARE(server.requestCount(), 0);
+}
+
+void GitHubClientTest::pagesThatAreNoList_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QByteArray>("firstPage");
+    QTest::addColumn<QString>("secondLink");   // the Link header of page 2; empty: no page 2
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("requests");
+
+    const QString notAList = QStringLiteral("the server's answer was not a list");
+    QTest::newRow("truncated page") << "repos" << QByteArray(R"([{"full_name":"o/r1"},{"full_na)") << QString()
+                                    << notAList << 1;
+    QTest::newRow("object where an array belongs") << "repos" << QByteArray(R"({"message":"ok"})") << QString()
+                                                   << notAList << 1;
+    QTest::newRow("secrets member not an array") << "secrets" << QByteArray(R"({"secrets":{"name":"A"}})")
+                                                 << QString() << notAList << 1;
+    QTest::newRow("workflows page an array") << "workflows" << QByteArray(R"([{"id":1}])") << QString() << notAList
+                                             << 1;
+    QTest::newRow("next link to itself") << "repos" << QByteArray("self") << QString() << QString("the server's next "
+        "page is one already listed (1 pages in); the list was stopped") << 1;
+    QTest::newRow("page 2 links back to page 1") << "repos" << QByteArray("page1")
+        << QStringLiteral("/user/repos?per_page=100&sort=updated")
+        << QString("the server's next page is one already listed (2 pages in); the list was stopped") << 2;
+}
+
+void GitHubClientTest::pagesThatAreNoList()
+{
+    QFETCH(QString, call);
+    QFETCH(QByteArray, firstPage);
+    QFETCH(QString, secondLink);
+    QFETCH(QString, error);
+    QFETCH(int, requests);
+
+    const QString first = call == QLatin1String("repos")     ? QStringLiteral("/user/repos")
+                        : call == QLatin1String("secrets")   ? QStringLiteral("/repos/o/r/actions/secrets")
+                                                             : QStringLiteral("/repos/o/r/actions/workflows");
+    const QByteArray rows = R"([{"full_name":"o/r1"},{"full_name":"o/r2"}])";
+    if (firstPage == "self" || firstPage == "page1") {
+        // The first page's next link names itself, or page 2 whose next
+        // link names the first again.
+        const QString firstUrl = server.url(QStringLiteral("/user/repos?per_page=100&sort=updated"));
+        const QString next = firstPage == "self" ? firstUrl : server.url(QStringLiteral("/user/repos?page=2"));
+        server.route("GET", QStringLiteral("/user/repos?per_page=100&sort=updated"), 200, rows,
+                     {{"Link", "<" + next.toUtf8() + ">; rel=\"next\""}});
+        server.route("GET", QStringLiteral("/user/repos?page=2"), 200, rows,
+                     {{"Link", "<" + server.url(secondLink).toUtf8() + ">; rel=\"next\""}});
+    } else {
+        server.route("GET", first, 200, firstPage);
+    }
+    GitHubClient client;
+    client.setToken(QStringLiteral("tok"));
+    Recorder recorder(client);
+    if (call == QLatin1String("repos"))
+        client.fetchRepos();
+    else if (call == QLatin1String("secrets"))
+        client.listSecrets(QStringLiteral("o/r"));
+    else
+        client.listWorkflows(QStringLiteral("o/r"));
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 20000);
+    // An error, never an empty or repeated list.
+    const QString operation = call == QLatin1String("repos")   ? QStringLiteral("Fetch Repos")
+                            : call == QLatin1String("secrets") ? QStringLiteral("List Secrets")
+                                                               : QStringLiteral("List Workflows");
+    QCOMPARE(recorder.lines, QStringList{QStringLiteral("apiError(%1,%2)").arg(operation, error)});
+    QCOMPARE(server.requestCount(), requests);
+}
+
+void GitHubClientTest::endlessBodyIsStopped_data()
+{
+    QTest::addColumn<bool>("announced");   // the length is given (and too large) before the body
+    QTest::newRow("body without end") << false;
+    QTest::newRow("length beyond the limit") << true;
+}
+
+void GitHubClientTest::endlessBodyIsStopped()
+{
+    QFETCH(bool, announced);
+    LoopbackHttpServer::Response answer;
+    if (announced) {
+        answer.headers << Header("Content-Length", QByteArray::number(qint64(1) << 40));
+        answer.body = "[";
+        answer.neverComplete = true;
+    } else {
+        answer.endless = true;
+        answer.body = QByteArray(R"({"full_name":"o/r"},)").repeated(2000);
+    }
+    server.route("GET", QStringLiteral("/user/repos"), answer);
+
+    GitHubClient client;
+    QCOMPARE(client.maxReplyBytes, qint64(8 * 1024 * 1024));
+    client.maxReplyBytes = 1024 * 1024;
+    client.setToken(QStringLiteral("tok"));
+    Recorder recorder(client);
+    client.fetchRepos();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.done(), 60000);
+    QCOMPARE(recorder.lines,
+             QStringList{"apiError(Fetch Repos,reply too large (more than 1 MB); the request was stopped)"});
+    // Stopped near the limit: what the server could send is what was read,
+    // plus what the connection holds on its way.
+    QVERIFY2(server.endlessBytesSent() < 64 * 1024 * 1024, qPrintable(QString::number(server.endlessBytesSent())));
 }
 
 OT_TEST_MAIN(GitHubClientTest)

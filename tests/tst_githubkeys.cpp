@@ -8,7 +8,9 @@
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
 
+#include "FakeTools.h"
 #include "GpgHome.h"
+#include "Heartbeat.h"
 #include "LoopbackHttpServer.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
@@ -20,6 +22,7 @@
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QJsonArray>
+#include <QLabel>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
@@ -30,6 +33,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Request = LoopbackHttpServer::Request;
 
@@ -76,6 +82,7 @@ private Q_SLOTS:
 
     void layout();
     void localScan();
+    void keygenThatHangsLeavesTheWindowAnswering();
     void pushSshKey();
     void githubKeys();
     void pushGpgKey();
@@ -112,8 +119,8 @@ void GitHubKeysTest::init()
     home = std::make_unique<TestHome>();
     profile = std::make_unique<UserProfile>();
     QVERIFY(profile->load());
-    profile->addGithubAccount({"alice", "Alice", "", kToken, ""});
-    profile->setActiveGithubLogin(QStringLiteral("alice"));
+    QVERIFY(profile->addGithubAccount({"alice", "Alice", "", kToken, ""}));
+    QVERIFY(profile->setActiveGithubLogin(QStringLiteral("alice")));
 
     reposBody = R"([{"full_name":"alice/tools"},{"full_name":"alice/web"}])";
     server.clearRoutes();
@@ -207,6 +214,12 @@ void GitHubKeysTest::localScan()
     QCOMPARE(makeKey(QStringLiteral("alpha"), QStringLiteral("ecdsa"), QStringLiteral("a@b")), QString());
     QCOMPARE(writeFile(home->path() + QStringLiteral("/.ssh/Zed.pub"), "this is not a key\n"), QString());
     QDir().mkpath(home->path() + QStringLiteral("/.ssh/folder.pub"));
+    // A named pipe, as itself and behind a link: opening either would wait
+    // for a writer for ever.
+    const QByteArray fifo = QFile::encodeName(home->path() + QStringLiteral("/.ssh/pipe"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    QCOMPARE(::symlink(fifo.constData(), QFile::encodeName(home->path() + QStringLiteral("/.ssh/link.pub")).constData()), 0);
+    QCOMPARE(::mkfifo(QFile::encodeName(home->path() + QStringLiteral("/.ssh/fifo.pub")).constData(), 0600), 0);
     auto tab = openTab();
     QVERIFY(tab);
     QVERIFY(logLines(*tab).contains(QStringLiteral("Local: found 3 SSH key(s)")));
@@ -243,9 +256,40 @@ void GitHubKeysTest::localScan()
 
     // A later scan starts afresh.
     QVERIFY(QDir(home->path() + QStringLiteral("/.ssh")).removeRecursively());
+    QVERIFY(!tab->findChild<QLabel*>(QStringLiteral("localKeyStatus"))->isVisibleTo(tab.get()));
     clickButton(keysPage(*tab), QStringLiteral("Refresh Local"));
     QCOMPARE(local->topLevelItemCount(), 0);
     QCOMPARE(logLines(*tab).last(), QStringLiteral("Local: found 0 SSH key(s)"));
+}
+
+void GitHubKeysTest::keygenThatHangsLeavesTheWindowAnswering()
+{
+    QCOMPARE(makeKey(QStringLiteral("id_test"), QStringLiteral("ed25519"), QStringLiteral("tester")), QString());
+    FakeTools fakes;
+    fakes.install(QStringLiteral("ssh-keygen"));
+    fakes.setSleep(QStringLiteral("ssh-keygen"), 60);
+    // Nobody to connect: what the window waits on, if anything, is the scan.
+    QVERIFY(profile->setActiveGithubLogin(QString()));
+    auto tab = std::make_unique<GitHubTab>(profile.get());
+    QCOMPARE(tab->fingerprintTimeoutMs, 15000);
+    tab->fingerprintTimeoutMs = 1000;
+    tab->findChild<QTabWidget*>()->setCurrentIndex(1);
+    tab->show();
+    QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
+    Heartbeat heartbeat;
+    QVERIFY(QTest::qWaitFor([&] { return logLines(*tab).contains(QStringLiteral("Local: found 1 SSH key(s)")); },
+                            20000));
+    QVERIFY2(heartbeat.longestGapMs() <= 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    // Told under the page and in the log; the file is listed without its
+    // fingerprint.
+    const QString told = QStringLiteral("Local SSH keys: ssh-keygen timed out after 1000 ms");
+    QVERIFY(logLines(*tab).contains(told));
+    auto* status = tab->findChild<QLabel*>(QStringLiteral("localKeyStatus"));
+    QCOMPARE(status->text(), told);
+    QVERIFY(status->isVisibleTo(tab.get()));
+    QTreeWidgetItem* row = tree(*tab, "localKeyTree")->topLevelItem(0);
+    QCOMPARE((QStringList{row->text(0), row->text(2), row->text(4)}), (QStringList{"?", "", "id_test.pub"}));
+    QCOMPARE(fakes.callCount(QStringLiteral("ssh-keygen")), 1);
 }
 
 void GitHubKeysTest::pushSshKey()

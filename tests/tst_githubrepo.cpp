@@ -217,7 +217,10 @@ void GitHubRepoTest::operations_data()
         << QStringList{"alertsFetched(dependabot,o/r,1)", "operationComplete(Dependabot Alerts,true,o/r: 1 open alerts)"};
     QTest::newRow("code scanning, not an array") << "listCodeScanningAlerts" << QByteArray("GET")
         << QByteArray("/repos/o/r/code-scanning/alerts?state=open&per_page=100") << QByteArray() << 200 << QByteArray("{}")
-        << QStringList{"alertsFetched(code-scanning,o/r,0)", "operationComplete(Code Scanning,true,o/r: 0 alerts)"};
+        << QStringList{"apiError(Code Scanning,the server's answer was not a list)"};
+    QTest::newRow("runs, not an object") << "listWorkflowRuns" << QByteArray("GET")
+        << QByteArray("/repos/o/r/actions/runs?per_page=10") << QByteArray() << 200 << QByteArray(R"([{"id":1}])")
+        << QStringList{"apiError(Workflow Runs,the server's answer was not a list)"};
     QTest::newRow("secret scanning") << "listSecretScanningAlerts" << QByteArray("GET")
         << QByteArray("/repos/o/r/secret-scanning/alerts?state=open&per_page=100") << QByteArray() << 200
         << QByteArray("[{},{},{}]") << QStringList{"alertsFetched(secret-scanning,o/r,3)", "operationComplete(Secret Scanning,true,o/r: 3 alerts)"};

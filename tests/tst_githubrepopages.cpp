@@ -8,6 +8,7 @@
 #include "github/GitHubClient.h"
 
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "LoopbackHttpServer.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
@@ -81,8 +82,11 @@ private Q_SLOTS:
 
     void refusalsSendNothing();
     void secretsListedAndCut();
-    void deleteActsOnTheChooserAndAsksEachTime();
+    void deleteAsksEachTime();
+    void listsBelongToTheirRepository_data();
+    void listsBelongToTheirRepository();
     void createSecretWithEmptyValueRelists();
+    void ghThatHangsLeavesTheWindowAnswering();
     void variablesCreateAndDeleteRelist();
     void backupLogsNames();
     void scanAllSendsThreeInOrder();
@@ -119,6 +123,7 @@ void GitHubRepoPagesTest::init()
     home = std::make_unique<TestHome>();
     profile = std::make_unique<UserProfile>();
     QVERIFY(profile->load());
+    server.releaseHeld();
     server.clearRequests();
     server.clearRoutes();
     server.route("GET", QStringLiteral("/user"), 200, R"({"login":"alice","name":"Alice"})");
@@ -134,8 +139,9 @@ void GitHubRepoPagesTest::cleanup()
 
 std::unique_ptr<GitHubTab> GitHubRepoPagesTest::connectedTab()
 {
-    profile->addGithubAccount({QStringLiteral("alice"), QStringLiteral("Alice"), QString(), kToken, QString()});
-    profile->setActiveGithubLogin(QStringLiteral("alice"));
+    if (!profile->addGithubAccount({QStringLiteral("alice"), QStringLiteral("Alice"), QString(), kToken, QString()})
+        || !profile->setActiveGithubLogin(QStringLiteral("alice")))
+        return {};
     auto tab = std::make_unique<GitHubTab>(profile.get());
     if (!waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")))
         return {};
@@ -254,20 +260,15 @@ void GitHubRepoPagesTest::secretsListedAndCut()
     QTRY_COMPARE_WITH_TIMEOUT(tree(*tab, "secretsTree")->topLevelItemCount(), 0, 20000);
 }
 
-void GitHubRepoPagesTest::deleteActsOnTheChooserAndAsksEachTime()
+void GitHubRepoPagesTest::deleteAsksEachTime()
 {
     server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200,
                  R"({"secrets":[{"name":"A"},{"name":"B"}]})");
     server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, R"({"variables":[]})");
-    server.route("DELETE", QStringLiteral("/repos/o/other/actions/secrets/A"), 204, QByteArray());
-    server.route("GET", QStringLiteral("/repos/o/other/actions/secrets"), 200, R"({"secrets":[{"name":"Z"}]})");
+    server.route("DELETE", QStringLiteral("/repos/o/r/actions/secrets/A"), 204, QByteArray());
     auto tab = connectedTab();
     QVERIFY(tab);
-    QComboBox* chooser = combo(*tab, "secretsRepoCombo");
-
-    // Loaded for o/r, chooser moved before the replies arrive.
     clickButton(page(*tab, 2), QStringLiteral("Load"));
-    chooser->setCurrentText(QStringLiteral("o/other"));
     QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), (QStringList{"A||", "B||"}), 20000);
     tree(*tab, "secretsTree")->setCurrentItem(tree(*tab, "secretsTree")->topLevelItem(0));
 
@@ -283,26 +284,100 @@ void GitHubRepoPagesTest::deleteActsOnTheChooserAndAsksEachTime()
     QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Delete Secret")); }).isEmpty());
     plainBox(QMessageBox::Yes);
     QCOMPARE(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Delete Secret")); }),
-             QStringList{"/repos/o/other/actions/secrets/A"});
+             QStringList{"/repos/o/r/actions/secrets/A"});
     QCOMPARE(driver.titles, QStringList(2, QStringLiteral("Delete Secret")));
-    QCOMPARE(driver.texts, QStringList(2, QStringLiteral("Delete secret 'A' from o/other?")));
+    QCOMPARE(driver.texts, QStringList(2, QStringLiteral("Delete secret 'A' from o/r?")));
 
     // The deleted secret's repository is listed again.
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Secret: A")));
-    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), QStringList{"Z||"}, 20000);
-    QCOMPARE(server.requests().last().target, QByteArray("/repos/o/other/actions/secrets?per_page=100"));
-    QCOMPARE(server.requestCount(), 2 + 2 + 2);   // connect, load, delete and relist
+    QVERIFY(waitForRequest("GET", "/repos/o/r/actions/secrets?per_page=100"));
+}
+
+void GitHubRepoPagesTest::listsBelongToTheirRepository_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::newRow("secrets") << "secrets";
+    QTest::newRow("workflows") << "workflows";
+}
+
+void GitHubRepoPagesTest::listsBelongToTheirRepository()
+{
+    QFETCH(QString, list);
+    const bool secrets = list == QLatin1String("secrets");
+    // o/r answers late, after the user moved on to o/other and loaded it.
+    LoopbackHttpServer::Response late;
+    late.held = true;
+    if (secrets) {
+        late.body = R"({"secrets":[{"name":"R_SECRET"}]})";
+        server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), late);
+        server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, R"({"variables":[]})");
+        server.route("GET", QStringLiteral("/repos/o/other/actions/secrets"), 200, R"({"secrets":[{"name":"OTHER_SECRET"}]})");
+        server.route("GET", QStringLiteral("/repos/o/other/actions/variables"), 200, R"({"variables":[]})");
+        server.route("DELETE", QStringLiteral("/repos/o/other/actions/secrets/OTHER_SECRET"), 204, QByteArray());
+    } else {
+        late.body = R"({"total_count":1,"workflows":[{"id":1,"name":"R flow","path":"r.yml","state":"active"}]})";
+        server.route("GET", QStringLiteral("/repos/o/r/actions/workflows"), late);
+        server.route("GET", QStringLiteral("/repos/o/other/actions/workflows"), 200,
+                     R"({"total_count":1,"workflows":[{"id":2,"name":"Other flow","path":"o.yml","state":"active"}]})");
+        for (const char* repo : {"o/r", "o/other"})
+            server.route("GET", QStringLiteral("/repos/%1/actions/runs?per_page=10").arg(QLatin1String(repo)), 200,
+                         R"({"total_count":0,"workflow_runs":[]})");
+        server.route("POST", QStringLiteral("/repos/o/other/actions/workflows/2/dispatches"), 204, QByteArray());
+    }
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    const int index = secrets ? 2 : 4;
+    QComboBox* chooser = combo(*tab, secrets ? "secretsRepoCombo" : "workflowsRepoCombo");
+    QTreeWidget* shown = tree(*tab, secrets ? "secretsTree" : "workflowsTree");
+    const QString operation = secrets ? QStringLiteral("List Secrets: %1: 1 secrets")
+                                      : QStringLiteral("List Workflows: %1: 1 workflows");
+
+    clickButton(page(*tab, index), QStringLiteral("Load"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 20000);
+    chooser->setCurrentText(QStringLiteral("o/other"));
+    clickButton(page(*tab, index), QStringLiteral("Load"));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] ") + operation.arg(QLatin1String("o/other"))));
+    QCOMPARE(server.releaseHeld(), 1);
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] ") + operation.arg(QLatin1String("o/r"))));
+    // The late list of o/r does not pass for that of o/other.
+    QCOMPARE(rows(shown), QStringList{secrets ? QStringLiteral("OTHER_SECRET||") : QStringLiteral("Other flow|o.yml|active|2")});
+
+    // Acting on a row acts on the repository of its list, whatever the
+    // chooser shows by now, and the question names it.
+    chooser->setCurrentText(QStringLiteral("o/r"));
+    shown->setCurrentItem(shown->topLevelItem(0));
+    ModalDriver driver;
+    if (secrets) {
+        driver.pressButton(QMessageBox::Yes);
+        QCOMPARE(sentBy(*tab, [&] { clickButton(page(*tab, index), QStringLiteral("Delete Secret")); }),
+                 QStringList{"/repos/o/other/actions/secrets/OTHER_SECRET"});
+        QCOMPARE(driver.texts.last(), QStringLiteral("Delete secret 'OTHER_SECRET' from o/other?"));
+        clickButton(page(*tab, index), QStringLiteral("Backup All to Vault"));
+        QCOMPARE(logLines(*tab).last(), QStringLiteral("Vault backup: 1 secret names from o/other: OTHER_SECRET"));
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Delete Secret: OTHER_SECRET")));
+    } else {
+        driver.typeText(QStringLiteral("main"));
+        QCOMPARE(sentBy(*tab, [&] { clickButton(page(*tab, index), QStringLiteral("Trigger Workflow...")); }),
+                 QStringList{"/repos/o/other/actions/workflows/2/dispatches"});
+        QCOMPARE(driver.texts.last(), QStringLiteral("Branch/ref to dispatch 'Other flow' of o/other on:"));
+        QCOMPARE(logLines(*tab).last(), QStringLiteral("Triggered 'Other flow' on o/other (ref: main)"));
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Trigger Workflow: Dispatched")));
+    }
+    for (const Request& request : server.requests())
+        QVERIFY2(request.method == "GET" || request.target.contains("/o/other/"), request.target.constData());
 }
 
 void GitHubRepoPagesTest::createSecretWithEmptyValueRelists()
 {
-    FakeTools fakes(false);   // no gh: the sealed value goes over REST
     server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
                  R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
     server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
     server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
     auto tab = connectedTab();
     QVERIFY(tab);
+    // Connected (the profile written with the real openssl), then no gh: the
+    // sealed value goes over REST.
+    FakeTools fakes(false);
 
     ModalDriver driver;
     driver.typeText(QStringLiteral("API_KEY"));
@@ -327,6 +402,36 @@ void GitHubRepoPagesTest::createSecretWithEmptyValueRelists()
     driver.cancelInput();
     QVERIFY(sentBy(*tab, [&] { clickButton(page(*tab, 2), QStringLiteral("Create Secret...")); }).isEmpty());
     QCOMPARE(driver.titles.size(), 3);
+}
+
+void GitHubRepoPagesTest::ghThatHangsLeavesTheWindowAnswering()
+{
+    FakeTools fakes;
+    fakes.install(QStringLiteral("gh"));
+    fakes.setSleep(QStringLiteral("gh"), 60);
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
+                 R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
+    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
+    auto tab = connectedTab();
+    QVERIFY(tab);
+    auto* client = tab->findChild<GitHubClient*>();
+    QCOMPARE(client->ghTimeoutMs, 15000);
+    client->ghTimeoutMs = 1000;
+
+    ModalDriver driver;
+    driver.typeText(QStringLiteral("API_KEY"));
+    driver.typeText(QStringLiteral("value"));
+    clickButton(page(*tab, 2), QStringLiteral("Create Secret..."));
+    Heartbeat heartbeat;
+    QVERIFY(waitForLine(*tab, QStringLiteral("Create Secret: gh did not finish within 1 s; the secret goes through "
+                                             "the API instead")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Create Secret: API_KEY on o/r")));
+    QVERIFY2(heartbeat.longestGapMs() <= 250, qPrintable(QString::number(heartbeat.longestGapMs())));
+    QCOMPARE(fakes.callCount(QStringLiteral("gh")), 1);
+    QVERIFY(waitForRequest("PUT", "/repos/o/r/actions/secrets/API_KEY"));
+    // The list asked for after the create is in before the next test.
+    QTRY_COMPARE_WITH_TIMEOUT(rows(tree(*tab, "secretsTree")), QStringList{"API_KEY||"}, 20000);
 }
 
 void GitHubRepoPagesTest::variablesCreateAndDeleteRelist()
@@ -485,7 +590,7 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
     workflows->setCurrentItem(workflows->topLevelItem(0));
     clickButton(page(*tab, 4), QStringLiteral("Trigger Workflow..."));
     QCOMPARE(driver.titles.last(), QStringLiteral("Trigger Workflow"));
-    QCOMPARE(driver.texts.last(), QStringLiteral("Branch/ref to dispatch 'CI' on:"));
+    QCOMPARE(driver.texts.last(), QStringLiteral("Branch/ref to dispatch 'CI' of o/r on:"));
     QCOMPARE(logLines(*tab).last(), QStringLiteral("Triggered 'CI' on o/r (ref: master)"));
     QVERIFY(waitForRequest("POST", "/repos/o/r/actions/workflows/161335/dispatches"));
     QCOMPARE(QJsonDocument::fromJson(server.requests().last().body), QJsonDocument::fromJson(R"({"ref":"master"})"));
@@ -524,7 +629,6 @@ void GitHubRepoPagesTest::longValuesTakenWhole()
         value += QString(76, u'Q') + QLatin1Char('\n');
     value.truncate(40000);
 
-    FakeTools fakes(false);   // no gh: the sealed value goes over REST
     unsigned char publicKey[crypto_box_PUBLICKEYBYTES];
     unsigned char secretKey[crypto_box_SECRETKEYBYTES];
     crypto_box_keypair(publicKey, secretKey);
@@ -537,6 +641,7 @@ void GitHubRepoPagesTest::longValuesTakenWhole()
     server.route("GET", QStringLiteral("/repos/o/r/actions/variables"), 200, R"({"variables":[]})");
     auto tab = connectedTab();
     QVERIFY(tab);
+    FakeTools fakes(false);   // no gh: the sealed value goes over REST
 
     ModalDriver driver;
     driver.typeText(QStringLiteral("KEYSTORE"));

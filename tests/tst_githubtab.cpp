@@ -6,6 +6,7 @@
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"
 
+#include "FakeTools.h"
 #include "LoopbackHttpServer.h"
 #include "ModalDriver.h"
 #include "TestHome.h"
@@ -126,6 +127,11 @@ private Q_SLOTS:
     void checkThatSaysNothingOfTheToken();
     void lateRepliesLeaveADisconnectedTabAlone();
     void longAndMultiLineNamesStayInPlace();
+    void pendingCheckTakesNothingOver_data();
+    void pendingCheckTakesNothingOver();
+    void switchShowsOnlyTheNewAccountsAnswer_data();
+    void switchShowsOnlyTheNewAccountsAnswer();
+    void unsavedChangeIsToldAndNotKept();
 
 private:
     // A profile of the test's home with the given accounts; the last argument
@@ -138,6 +144,9 @@ private:
     QComboBox* combo(GitHubTab& tab) { return tab.findChild<QComboBox*>(QStringLiteral("accountCombo")); }
     QLabel* label(GitHubTab& tab, const char* name) { return tab.findChild<QLabel*>(QLatin1String(name)); }
     QTreeWidget* repoTree(GitHubTab& tab) { return tab.findChild<QTreeWidget*>(QStringLiteral("repoTree")); }
+    QLineEdit* patEdit(GitHubTab& tab) { return tab.findChild<QLineEdit*>(QStringLiteral("patEdit")); }
+    // "METHOD target" of every request that carried this token.
+    QStringList sentWith(const QString& token) const;
 
     LoopbackHttpServer server;
     // Token -> the user the server answers with; any other token gets 401.
@@ -167,6 +176,8 @@ void GitHubTabTest::init()
     rateRemaining = "4999";
     holdUserFor.clear();
     holdRepos = false;
+    // Answers an earlier test left held go now, not into this one.
+    server.releaseHeld();
     server.clearRequests();
     server.clearRoutes();
     const auto rate = [this] {
@@ -205,14 +216,24 @@ void GitHubTabTest::cleanup()
 void GitHubTabTest::storeAccounts(const QList<UserProfile::GhAccount>& accounts, const QString& active)
 {
     for (const UserProfile::GhAccount& account : accounts)
-        profile->addGithubAccount(account);
+        QVERIFY(profile->addGithubAccount(account));
     if (!active.isEmpty())
-        profile->setActiveGithubLogin(active);
+        QVERIFY(profile->setActiveGithubLogin(active));
 }
 
 std::unique_ptr<GitHubTab> GitHubTabTest::openTab()
 {
     return std::make_unique<GitHubTab>(profile.get());
+}
+
+QStringList GitHubTabTest::sentWith(const QString& token) const
+{
+    QStringList lines;
+    for (const Request& request : server.requests()) {
+        if (request.header("Authorization") == "Bearer " + token.toUtf8())
+            lines << QString::fromUtf8(request.method + ' ' + request.target);
+    }
+    return lines;
 }
 
 bool GitHubTabTest::waitForLine(GitHubTab& tab, const QString& line)
@@ -340,8 +361,8 @@ void GitHubTabTest::badToken()
     clickButton(tab.get(), QStringLiteral("Add"));
     QVERIFY(waitForLine(*tab, QStringLiteral("Invalid token: Bad credentials")));
     QStringList lines = logLines(*tab);
-    QCOMPARE(lines, (QStringList{"Validating token...", "[ERROR] Fetch User: Bad credentials",
-                                 "Invalid token: Bad credentials"}));
+    // One line for the one failure.
+    QCOMPARE(lines, (QStringList{"Validating token...", "Invalid token: Bad credentials"}));
     QCOMPARE(server.requestCount(), 1);
 
     UserProfile reread;
@@ -356,7 +377,7 @@ void GitHubTabTest::badToken()
     tab->findChild<GitHubClient*>()->fetchUser();
     QTRY_COMPARE(server.requestCount(), 2);
     QVERIFY(server.requests().at(1).head.contains("\r\nAuthorization: Bearer \r\n"));
-    QTRY_COMPARE(logLines(*tab).count(QStringLiteral("[ERROR] Fetch User: Bad credentials")), 2);
+    QTRY_COMPARE(logLines(*tab).count(QStringLiteral("[ERROR] Fetch User: Bad credentials")), 1);
     QCOMPARE(logLines(*tab).count(QStringLiteral("Invalid token: Bad credentials")), 1);
 }
 
@@ -559,15 +580,16 @@ void GitHubTabTest::startsConnectedToActiveAccount()
 
 void GitHubTabTest::serverTextShownLiterally()
 {
-    users.insert(QStringLiteral("tok"), {"x<i>y", "<b>x</b> 100%2 & co", "<pro>"});
+    users.insert(QStringLiteral("tok"), {"x<i>y", QString::fromUtf8("<b>x</b> 100%2 & co\u202Eoc"), "<pro>"});
     storeAccounts({{"x<i>y", "", "", "tok", ""}}, QStringLiteral("x<i>y"));
     auto tab = openTab();
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: x<i>y")));
     // Rich text shows runs of blanks as one.
+    // A right-to-left override is shown, not obeyed.
     QCOMPARE(shownText(label(*tab, "userLabel")),
-             QStringLiteral("<b>x</b> 100%2 & co (@x<i>y) | x<i>y@example.org | 3 public, 1 private repos | "
+             QStringLiteral("<b>x</b> 100%2 & co\\u202eoc (@x<i>y) | x<i>y@example.org | 3 public, 1 private repos | "
                             "Plan: <pro>"));
-    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("<b>x</b> 100%2 & co (x<i>y)"));
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("<b>x</b> 100%2 & co\\u202eoc (x<i>y)"));
 
     // The question names the login as written.
     ModalDriver driver;
@@ -594,7 +616,8 @@ void GitHubTabTest::eachTokenStoredUnderItsOwnLogin()
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 3, 20000);
     QCOMPARE(server.releaseHeld(), 3);
 
-    QVERIFY(waitForLine(*tab, QStringLiteral("Account @bob added and saved.")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @bob added and saved; not connected, as other actions "
+                                             "came after the check (choose it and press Connect).")));
     QVERIFY(waitForLine(*tab, QStringLiteral("Account @carol added and saved.")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: bob")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: carol")));
@@ -609,12 +632,12 @@ void GitHubTabTest::eachTokenStoredUnderItsOwnLogin()
     for (const UserProfile::GhAccount& account : reread.githubAccounts())
         tokens.insert(account.login, account.pat);
     QCOMPARE(tokens, (QMap<QString, QString>{{"alice", "tok-alice"}, {"bob", "tok-bob"}, {"carol", "tok-carol"}}));
-    // The account checked last is the one connected, whichever answered last.
-    const QString active = reread.activeGithubLogin();
-    QVERIFY2(active == QLatin1String("bob") || active == QLatin1String("carol"), qPrintable(active));
-    const QString shown = active == QLatin1String("bob") ? QStringLiteral("Bob (@bob)") : QStringLiteral("Carol (@carol)");
-    QVERIFY2(shownText(label(*tab, "userLabel")).startsWith(shown), qPrintable(shownText(label(*tab, "userLabel"))));
-    QVERIFY(combo(*tab)->currentText().startsWith(active == QLatin1String("bob") ? "Bob" : "Carol"));
+    // Only the check the user still waits on connects: bob's was followed by
+    // carol's Add.
+    QCOMPARE(reread.activeGithubLogin(), QStringLiteral("carol"));
+    QTRY_VERIFY2(shownText(label(*tab, "userLabel")).startsWith(QLatin1String("Carol (@carol)")),
+                 qPrintable(shownText(label(*tab, "userLabel"))));
+    QCOMPARE(combo(*tab)->currentText(), QStringLiteral("Carol (carol)"));
 }
 
 void GitHubTabTest::checkThatSaysNothingOfTheToken_data()
@@ -659,21 +682,20 @@ void GitHubTabTest::lateRepliesLeaveADisconnectedTabAlone()
 {
     users.insert(QStringLiteral("tok"), {"alice", "Alice", ""});
     storeAccounts({{"alice", "Alice", "", "tok", ""}}, QStringLiteral("alice"));
-    holdUserFor = QStringList{"tok"};
     holdRepos = true;
     auto tab = openTab();
-    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 20000);
+    // alice's user is in, her repositories still on their way.
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 20000);
     clickButton(tab.get(), QStringLiteral("Disconnect"));
-    QCOMPARE(server.releaseHeld(), 2);
+    QCOMPARE(server.releaseHeld(), 1);
 
-    // A request of its own, answered, shows the late ones have arrived.
-    holdUserFor.clear();
+    // A request of its own, answered, shows the late one has arrived.
     holdRepos = false;
     tab->findChild<GitHubClient*>()->checkToken(QStringLiteral("tok"), [](const GitHubUser&, const QString&, int) {});
-    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: alice")));
-    QCOMPARE(logLines(*tab).count(QStringLiteral("[OK] Fetch User: alice")), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(*tab).count(QStringLiteral("[OK] Fetch User: alice")), 2, 20000);
     QVERIFY(!logLines(*tab).contains(QStringLiteral("[OK] Fetch Repos: 2 repos")));
     QCOMPARE(repoTree(*tab)->topLevelItemCount(), 0);
+    QCOMPARE(label(*tab, "userLabel")->text(), QStringLiteral("Not connected"));
     QVERIFY(tab->findChild<QComboBox*>(QStringLiteral("secretsRepoCombo"))->currentText().isEmpty());
 }
 
@@ -696,9 +718,9 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     auto tab = openTab();
     tab->findChild<QLineEdit*>(QStringLiteral("patEdit"))->setText(QStringLiteral("tok-long"));
     clickButton(tab.get(), QStringLiteral("Add"));
-    // A line break from the server stays inside its log line.
-    QVERIFY(waitForLine(*tab, QStringLiteral("Account @eve il added and saved.")));
-    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: eve il")));
+    // A line break from the server stays inside its log line, shown escaped.
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @eve\\nil added and saved.")));
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: eve\\nil")));
     QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
     // A shown tab is where a long name once stretched the whole window.
     tab->show();
@@ -719,6 +741,187 @@ void GitHubTabTest::longAndMultiLineNamesStayInPlace()
     QVERIFY(!combo(*tab)->itemText(row).contains(QLatin1Char('\n')));
     QVERIFY(combo(*tab)->itemText(row).size() < 120);
     QVERIFY(combo(*tab)->itemData(row, Qt::ToolTipRole).toString().contains(longName));
+}
+
+void GitHubTabTest::pendingCheckTakesNothingOver_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("a secret created meanwhile") << "create secret";
+    QTest::newRow("disconnected meanwhile") << "disconnect";
+    QTest::newRow("connected to another meanwhile") << "connect";
+}
+
+void GitHubTabTest::pendingCheckTakesNothingOver()
+{
+    QFETCH(QString, action);
+    FakeTools fakes;   // a gh that fails: the sealed value goes over REST
+    fakes.install(QStringLiteral("gh"));
+    fakes.answer(QStringLiteral("gh"), {}, 1);
+    users.insert(QStringLiteral("tok-alice"), {"alice", "Alice", ""});
+    users.insert(QStringLiteral("tok-carol"), {"carol", "Carol", ""});
+    users.insert(QStringLiteral("tok-bob"), {"bob", "Bob", ""});
+    repos = QStringList{"alice/r000", "alice/r001"};
+    storeAccounts({{"carol", "Carol", "", "tok-carol", ""}, {"alice", "Alice", "", "tok-alice", ""}},
+                  QStringLiteral("alice"));
+    Response publicKey;
+    publicKey.body = R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})";
+    publicKey.held = true;
+    server.route("GET", QStringLiteral("/repos/alice/r000/actions/secrets/public-key"), publicKey);
+    server.route("PUT", QStringLiteral("/repos/alice/r000/actions/secrets/API_KEY"), 201, QByteArray());
+    server.route("GET", QStringLiteral("/repos/alice/r000/actions/secrets"), 200, R"({"secrets":[]})");
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+
+    // bob's token is checked while the user goes on.
+    holdUserFor = QStringList{"tok-bob"};
+    patEdit(*tab)->setText(QStringLiteral("tok-bob"));
+    clickButton(tab.get(), QStringLiteral("Add"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 20000);
+    QString shown = QStringLiteral("Alice (@alice)");
+    if (action == QLatin1String("create secret")) {
+        ModalDriver driver;
+        driver.typeText(QStringLiteral("API_KEY"));
+        driver.typeText(QStringLiteral("s3cr3t"));
+        clickButton(tab->findChild<QTabWidget*>()->widget(2), QStringLiteral("Create Secret..."));
+        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 20000);
+    } else if (action == QLatin1String("disconnect")) {
+        clickButton(tab.get(), QStringLiteral("Disconnect"));
+        shown = QStringLiteral("Not connected");
+    } else {
+        combo(*tab)->setCurrentIndex(combo(*tab)->findData(QStringLiteral("carol")));
+        clickButton(tab.get(), QStringLiteral("Connect"));
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: carol")));
+        shown = QStringLiteral("Carol (@carol)");
+    }
+    // bob answers first; the secret's key after it.
+    QVERIFY(server.releaseHeld() >= 1);
+    QVERIFY(waitForLine(*tab, QStringLiteral("Account @bob added and saved; not connected, as other actions came "
+                                             "after the check (choose it and press Connect).")));
+    if (action == QLatin1String("create secret")) {
+        // The secret went out as the account it was asked for.
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Create Secret: API_KEY on alice/r000")));
+        QVERIFY(sentWith(QStringLiteral("tok-alice")).contains(QStringLiteral("PUT /repos/alice/r000/actions/secrets/API_KEY")));
+    }
+
+    // bob is stored, and took nothing over: his token went out with his check alone.
+    QCOMPARE(sentWith(QStringLiteral("tok-bob")), QStringList{"GET /user"});
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QStringList logins;
+    for (const UserProfile::GhAccount& account : reread.githubAccounts())
+        logins << account.login;
+    QVERIFY2(logins.contains(QStringLiteral("bob")), qPrintable(logins.join(u',')));
+    QCOMPARE(reread.activeGithubLogin(), action == QLatin1String("connect") ? QStringLiteral("carol")
+                                                                           : QStringLiteral("alice"));
+    QVERIFY2(shownText(label(*tab, "userLabel")).startsWith(shown), qPrintable(shownText(label(*tab, "userLabel"))));
+    QCOMPARE(tab->findChild<GitHubClient*>()->isAuthenticated(), action != QLatin1String("disconnect"));
+    // A list asked for now still goes as the account shown.
+    if (action != QLatin1String("disconnect")) {
+        clickButton(repoTree(*tab)->parentWidget(), QStringLiteral("Refresh"));
+        const QString token = action == QLatin1String("connect") ? QStringLiteral("tok-carol") : QStringLiteral("tok-alice");
+        QTRY_VERIFY_WITH_TIMEOUT(sentWith(token).count(QStringLiteral("GET ") + kReposPath) >= 2, 20000);
+    }
+    QCOMPARE(sentWith(QStringLiteral("tok-bob")).size(), 1);
+}
+
+void GitHubTabTest::switchShowsOnlyTheNewAccountsAnswer_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("502 from the server") << 502 << "GitHub server error 502 (Bad Gateway); try again later";
+    QTest::newRow("401 for a revoked token") << 401 << "Bad credentials";
+}
+
+void GitHubTabTest::switchShowsOnlyTheNewAccountsAnswer()
+{
+    QFETCH(int, status);
+    QFETCH(QString, reason);
+    users.insert(QStringLiteral("tok-alice"), {"alice", "Alice", ""});
+    storeAccounts({{"bob", "Bob", "", "tok-bob", ""}, {"alice", "Alice", "", "tok-alice", ""}},
+                  QStringLiteral("alice"));
+    server.route("GET", QStringLiteral("/user"), [this, status](const Request& request) {
+        Response response;
+        if (request.header("Authorization") == "Bearer tok-bob") {
+            response.status = status;
+            response.held = true;
+            if (status == 401)
+                response.body = R"({"message":"Bad credentials"})";
+        } else {
+            response.body = userJson(users.value(QStringLiteral("tok-alice")));
+        }
+        return response;
+    });
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 2);
+
+    combo(*tab)->setCurrentIndex(combo(*tab)->findData(QStringLiteral("bob")));
+    clickButton(tab.get(), QStringLiteral("Connect"));
+    // alice's label and lists go at once, before bob's answer.
+    QCOMPARE(shownText(label(*tab, "userLabel")), QString::fromUtf8("Connecting as @bob\u2026"));
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 0);
+    for (const char* chooser : {"secretsRepoCombo", "securityRepoCombo", "workflowsRepoCombo"})
+        QCOMPARE(tab->findChild<QComboBox*>(QLatin1String(chooser))->count(), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 20000);
+    QCOMPARE(server.releaseHeld(), 1);
+    QVERIFY(waitForLine(*tab, QStringLiteral("[ERROR] Fetch User: ") + reason));
+    // Disconnected with the reason, holding no token, showing nobody's lists.
+    QCOMPARE(shownText(label(*tab, "userLabel")), QStringLiteral("Not connected (@bob: %1)").arg(reason));
+    QVERIFY(!tab->findChild<GitHubClient*>()->isAuthenticated());
+    QCOMPARE(repoTree(*tab)->topLevelItemCount(), 0);
+    QCOMPARE(tab->findChild<QComboBox*>(QStringLiteral("secretsRepoCombo"))->count(), 0);
+    QCOMPARE(logLines(*tab).filter(QStringLiteral("Fetch User")).size(), 2);   // alice's OK, bob's one error
+    clickButton(repoTree(*tab)->parentWidget(), QStringLiteral("Refresh"));
+    QCOMPARE(logLines(*tab).last(), QStringLiteral("Not authenticated. Connect first."));
+    QCOMPARE(sentWith(QStringLiteral("tok-bob")), QStringList{"GET /user"});
+}
+
+void GitHubTabTest::unsavedChangeIsToldAndNotKept()
+{
+    users.insert(QStringLiteral("tok-alice"), {"alice", "Alice", ""});
+    users.insert(QStringLiteral("tok-bob"), {"bob", "Bob", ""});
+    storeAccounts({{"alice", "Alice", "alice@example.org", "tok-alice", ""}}, QStringLiteral("alice"));
+    auto tab = openTab();
+    QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch Repos: 2 repos")));
+    {
+        // From here on openssl starts but cannot write the profile.
+        FakeTools fakes;
+        fakes.install(QStringLiteral("openssl"), QStringLiteral("openssl-broken"));
+        ScopedEnv fault("OPENSSL_FAULT", "libraries");
+
+        patEdit(*tab)->setText(QStringLiteral("tok-bob"));
+        clickButton(tab.get(), QStringLiteral("Add"));
+        QVERIFY(waitForLine(*tab, QStringLiteral("[OK] Fetch User: bob")));
+        const QStringList added = logLines(*tab).filter(QStringLiteral("Account @bob"));
+        QCOMPARE(added.size(), 1);
+        QVERIFY2(added.first().startsWith(QLatin1String("Account @bob was not added: the profile could not be "
+                                                        "saved (")),
+                 qPrintable(added.first()));
+        QVERIFY2(added.first().contains(QLatin1String("libcrypto")) || added.first().contains(QLatin1String("127")),
+                 qPrintable(added.first()));
+        // Not listed as kept, still connected as before, the token still typed.
+        QCOMPARE(combo(*tab)->count(), 1);
+        QCOMPARE(profile->githubAccounts().size(), 1);
+        QCOMPARE(patEdit(*tab)->text(), QStringLiteral("tok-bob"));
+        QVERIFY(shownText(label(*tab, "userLabel")).startsWith(QLatin1String("Alice (@alice)")));
+
+        ModalDriver driver;
+        driver.pressButton(QMessageBox::Yes);
+        clickButton(tab.get(), QStringLiteral("Remove"));
+        QVERIFY2(logLines(*tab).last().startsWith(QLatin1String("Account @alice was not removed: the profile could "
+                                                                "not be saved (")),
+                 qPrintable(logLines(*tab).last()));
+        QVERIFY(tab->findChild<GitHubClient*>()->isAuthenticated());
+        QCOMPARE(combo(*tab)->count(), 1);
+        QVERIFY(fakes.callCount(QStringLiteral("openssl")) >= 2);
+    }
+    // What the next start finds is what the tab shows.
+    UserProfile reread;
+    QVERIFY(reread.load());
+    QCOMPARE(reread.githubAccounts().size(), 1);
+    QCOMPARE(reread.githubAccounts().first().login, QStringLiteral("alice"));
+    QCOMPARE(reread.activeGithubLogin(), QStringLiteral("alice"));
 }
 
 OT_TEST_MAIN(GitHubTabTest)

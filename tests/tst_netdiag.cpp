@@ -236,6 +236,11 @@ void NetDiagTest::hostValidation_data()
     QTest::newRow("slash") << "a/b" << false;
     QTest::newRow("IPv6 loopback") << "::1" << true;
     QTest::newRow("IPv6 with its interface") << "fe80::1%lo" << true;
+    QTest::newRow("interface with dot, underscore, hyphen") << "fe80::1%br_0.1-a" << true;
+    QTest::newRow("blank in the interface") << "::1%eth0 -x" << false;
+    QTest::newRow("interface starting with a hyphen") << "fe80::1%-oProxyCommand=x" << false;
+    QTest::newRow("no interface after %") << "fe80::1%" << false;
+    QTest::newRow("no address before %") << "%lo" << false;
     QTest::newRow("IPv6 in brackets") << "[::1]" << false;
     QTest::newRow("leading colon, no address") << ":x" << false;
     QTest::newRow("blank inside") << "a b" << false;
@@ -252,8 +257,8 @@ void NetDiagTest::hostValidation()
     setFields(dialog, host);
     const QString trimmed = host.trimmed();
     const QStringList refusals{"Invalid hostname or IP address.", "Invalid hostname.", "Invalid hostname.",
-                               "Invalid hostname.", "Invalid hostname."};
-    const QStringList validating{"Ping", "DNS Lookup", "SSL Cert Check", "Traceroute", "SSH Fingerprint"};
+                               "Invalid hostname.", "Invalid hostname.", "Invalid hostname."};
+    const QStringList validating{"Ping", "DNS Lookup", "Port Check", "SSL Cert Check", "Traceroute", "SSH Fingerprint"};
     for (int i = 0; i < validating.size(); ++i) {
         const QString shown = run(dialog, validating.at(i));
         if (valid)
@@ -265,12 +270,12 @@ void NetDiagTest::hostValidation()
     // An empty first answer asks once more, for the server's status.
     QCOMPARE(fakes.callCount(QStringLiteral("dig")), valid ? 5 : 0);
     QCOMPARE(fakes.callCount(QStringLiteral("traceroute")), valid ? 1 : 0);
-    if (valid)
+    // One check for all six: a host refused by one reaches no tool.
+    QCOMPARE(fakes.callCount(QStringLiteral("nc")), valid ? 1 : 0);
+    if (valid) {
         QCOMPARE(fakes.arguments(QStringLiteral("ssh-keyscan")), (QStringList{"-p", "22", "-H", trimmed}));
-
-    // The port check does not validate, but the host never reaches nc as an option.
-    run(dialog, QStringLiteral("Port Check"));
-    QCOMPARE(fakes.arguments(QStringLiteral("nc")), (QStringList{"-z", "-w", "5", "--", trimmed, "22"}));
+        QCOMPARE(fakes.arguments(QStringLiteral("nc")), (QStringList{"-z", "-w", "5", "--", trimmed, "22"}));
+    }
 }
 
 void NetDiagTest::portField()

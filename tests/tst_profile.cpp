@@ -171,7 +171,7 @@ void ProfileTest::firstRunWritesOpensslFile()
     // Read back by the next start.
     UserProfile writer;
     QVERIFY(writer.load());
-    writer.setPreference(QStringLiteral("name"), QStringLiteral("Ada <Lovelace> & \u00e9"));
+    QVERIFY(writer.setPreference(QStringLiteral("name"), QStringLiteral("Ada <Lovelace> & \u00e9")));
     UserProfile reader;
     QVERIFY(reader.load());
     QCOMPARE(reader.preference(QStringLiteral("name")), QStringLiteral("Ada <Lovelace> & \u00e9"));
@@ -194,7 +194,7 @@ void ProfileTest::failedWriteKeepsOldProfile()
     const QString path = UserProfile::profilePath();
     UserProfile profile;
     QVERIFY(profile.load());
-    profile.addVaultPath(QStringLiteral("/vaults/one.qvimgv"));
+    QVERIFY(profile.addVaultPath(QStringLiteral("/vaults/one.qvimgv")));
     const QByteArray before = readAll(path);
 
     {
@@ -209,7 +209,9 @@ void ProfileTest::failedWriteKeepsOldProfile()
         // Only the hanging stand-in is meant to meet the time-out; the others
         // end on their own, however long a busy machine takes to run them.
         profile.finishTimeoutMs = behaviour.startsWith(QLatin1String("exec sleep")) ? 5000 : 120000;
-        profile.addVaultPath(QStringLiteral("/vaults/two.qvimgv"));
+        // The setter tells the failure and why.
+        QVERIFY(!profile.addVaultPath(QStringLiteral("/vaults/two.qvimgv")));
+        QVERIFY2(profile.saveError().startsWith(QLatin1String("openssl")), qPrintable(profile.saveError()));
         QVERIFY(!profile.save());
         // The change is held in memory for the rest of the run.
         QCOMPARE(profile.vaultPaths(), (QStringList{"/vaults/one.qvimgv", "/vaults/two.qvimgv"}));
@@ -254,8 +256,8 @@ void ProfileTest::unreadableProfileIsSetAside()
     QVERIFY(profile.vaultPaths().isEmpty());
     QCOMPARE(profile.preference(QStringLiteral("name"), QStringLiteral("fallback")), QStringLiteral("fallback"));
 
-    profile.addVaultPath(QStringLiteral("/v2"));
-    profile.addVaultPath(QStringLiteral("/v3"));
+    QVERIFY(profile.addVaultPath(QStringLiteral("/v2")));
+    QVERIFY(profile.addVaultPath(QStringLiteral("/v3")));
     const QStringList asides = QDir(UserProfile::configDir()).entryList({"profile.enc.unreadable-*"}, QDir::Files);
     QCOMPARE(asides.size(), 1);
     QVERIFY(QRegularExpression(QStringLiteral("^profile\\.enc\\.unreadable-\\d{14}$")).match(asides.first()).hasMatch());
@@ -291,8 +293,8 @@ void ProfileTest::opensslThatDidNotRunLeavesProfileAlone()
     {
         UserProfile writer;
         QVERIFY(writer.load());
-        writer.addVaultPath(QStringLiteral("/vaults/kept.qvimgv"));
-        writer.addGithubAccount({"octo", "Octo Cat", "o@example.org", "ghp_secret", "pro"});
+        QVERIFY(writer.addVaultPath(QStringLiteral("/vaults/kept.qvimgv")));
+        QVERIFY(writer.addGithubAccount({"octo", "Octo Cat", "o@example.org", "ghp_secret", "pro"}));
     }
     const QByteArray original = readAll(path);
 
@@ -312,10 +314,17 @@ void ProfileTest::opensslThatDidNotRunLeavesProfileAlone()
         QVERIFY(profile.vaultPaths().isEmpty());
         // Every save of this run fails, the setters' included, and none of
         // them sets the file aside or writes over it.
-        profile.addVaultPath(QStringLiteral("/vaults/new.qvimgv"));
-        profile.setPreference(QStringLiteral("name"), QStringLiteral("x"));
+        QVERIFY(!profile.addVaultPath(QStringLiteral("/vaults/new.qvimgv")));
+        QVERIFY(!profile.setPreference(QStringLiteral("name"), QStringLiteral("x")));
         QVERIFY(!profile.save());
+        QVERIFY(!profile.saveError().isEmpty());
         QCOMPARE(profile.vaultPaths(), QStringList{"/vaults/new.qvimgv"});
+        // An account holds a token: one that could not be stored is not kept
+        // either, so the list never shows what the next start will not find.
+        QVERIFY(!profile.addGithubAccount({"new", "New", "", "ghp_new", ""}));
+        QVERIFY(!profile.setActiveGithubLogin(QStringLiteral("new")));
+        QVERIFY(profile.githubAccounts().isEmpty());
+        QVERIFY(profile.activeGithubLogin().isEmpty());
         QCOMPARE(readAll(path), original);
         QCOMPARE(configEntries(), QStringList{"profile.enc"});
     }
@@ -374,56 +383,56 @@ void ProfileTest::setters_data()
     QTest::newRow("duplicate vault path writes nothing")
         << QByteArray()
         << ProfileOp([](UserProfile& p) {
-               p.addVaultPath("/a");
-               p.addVaultPath("/b");
-               p.addVaultPath("/a");
+               QVERIFY(p.addVaultPath("/a"));
+               QVERIFY(p.addVaultPath("/b"));
+               QVERIFY(p.addVaultPath("/a"));
            })
         << 2 << vaults << "/a,/b" << "vaults" << QByteArray(R"(["/a","/b"])");
     QTest::newRow("removing a path drops every copy; an absent one still writes")
         << QByteArray(R"({"vaults":["/a","/b","/a"]})")
         << ProfileOp([](UserProfile& p) {
-               p.removeVaultPath("/absent");
-               p.removeVaultPath("/a");
+               QVERIFY(p.removeVaultPath("/absent"));
+               QVERIFY(p.removeVaultPath("/a"));
            })
         << 2 << vaults << "/b" << "vaults" << QByteArray(R"(["/b"])");
     QTest::newRow("updated account moves to the end")
         << QByteArray()
         << ProfileOp([=](UserProfile& p) {
-               p.addGithubAccount(alice);
-               p.addGithubAccount(bob);
-               p.updateGithubAccount(alice2);
+               QVERIFY(p.addGithubAccount(alice));
+               QVERIFY(p.addGithubAccount(bob));
+               QVERIFY(p.updateGithubAccount(alice2));
            })
         << 3 << accounts << "bob:Bob:ghp_b,alice:Alice L.:ghp_a2 active=" << "github"
         << QByteArray(R"({"accounts":[{"email":"b@example.org","login":"bob","name":"Bob","pat":"ghp_b","plan":"free"},)"
                       R"({"email":"a@example.org","login":"alice","name":"Alice L.","pat":"ghp_a2","plan":"pro"}]})");
     QTest::newRow("an add replaces every stored copy of the login")
         << QByteArray(R"({"github":{"accounts":[{"login":"alice","name":"1"},{"login":"bob"},{"login":"alice","name":"2"}]}})")
-        << ProfileOp([=](UserProfile& p) { p.addGithubAccount(alice); })
+        << ProfileOp([=](UserProfile& p) { QVERIFY(p.addGithubAccount(alice)); })
         << 1 << accounts << "bob::,alice:Alice:ghp_a1 active=" << "github"
         << QByteArray(R"({"accounts":[{"login":"bob"},)"
                       R"({"email":"a@example.org","login":"alice","name":"Alice","pat":"ghp_a1","plan":"free"}]})");
     QTest::newRow("removing the active account keeps the active login")
         << QByteArray()
         << ProfileOp([=](UserProfile& p) {
-               p.addGithubAccount(alice);
-               p.setActiveGithubLogin("alice");
-               p.removeGithubAccount("alice");
+               QVERIFY(p.addGithubAccount(alice));
+               QVERIFY(p.setActiveGithubLogin("alice"));
+               QVERIFY(p.removeGithubAccount("alice"));
            })
         << 3 << accounts << " active=alice" << "github" << QByteArray(R"({"accounts":[],"active":"alice"})");
     QTest::newRow("an empty preference reads as the default")
         << QByteArray()
         << ProfileOp([](UserProfile& p) {
-               p.setPreference("name", "Ada");
-               p.setPreference("name", QString());
+               QVERIFY(p.setPreference("name", "Ada"));
+               QVERIFY(p.setPreference("name", QString()));
            })
         << 2 << ProfileProbe([](const UserProfile& p) { return p.preference("name", "Anonymous"); })
         << "Anonymous" << "preferences" << QByteArray(R"({"name":""})");
     QTest::newRow("a device marked seen twice writes twice")
         << QByteArray()
         << ProfileOp([](UserProfile& p) {
-               p.markDeviceSeen("key-1");
-               p.markDeviceSeen("key-1");
-               p.setDevicePreference("key-2", "label", "spare");
+               QVERIFY(p.markDeviceSeen("key-1"));
+               QVERIFY(p.markDeviceSeen("key-1"));
+               QVERIFY(p.setDevicePreference("key-2", "label", "spare"));
            })
         << 3
         << ProfileProbe([](const UserProfile& p) {
@@ -433,7 +442,7 @@ void ProfileTest::setters_data()
         << "1 0 spare" << "devices" << QByteArray(R"({"key-1":{},"key-2":{"label":"spare"}})");
     QTest::newRow("prompt answers")
         << QByteArray()
-        << ProfileOp([](UserProfile& p) { p.setPromptAnswer("vault-intro", "later"); })
+        << ProfileOp([](UserProfile& p) { QVERIFY(p.setPromptAnswer("vault-intro", "later")); })
         << 1
         << ProfileProbe([](const UserProfile& p) {
                return QStringLiteral("%1 %2 %3").arg(int(p.hasAnsweredPrompt("vault-intro")))
@@ -486,8 +495,8 @@ void ProfileTest::featureUnlockMessages()
     UserProfile profile;
     QVERIFY(profile.load());
     QSignalSpy spy(&profile, &UserProfile::featureUnlocked);
-    profile.unlockFeature(id);
-    profile.unlockFeature(id);
+    QVERIFY(profile.unlockFeature(id));
+    QVERIFY(profile.unlockFeature(id));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toString(), id);
     QCOMPARE(spy.at(0).at(1).toString(), message);

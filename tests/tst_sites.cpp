@@ -10,6 +10,7 @@
 #include "core/ToolRunner.h"
 
 #include "FakeTools.h"
+#include "FileSizeLimit.h"
 #include "LoopbackSshd.h"
 #include "ModalDriver.h"
 #include "TerminalScript.h"
@@ -62,6 +63,8 @@ private Q_SLOTS:
     void addSite();
     void keyChoice();
     void editRemoveDuplicate();
+    void failedSaveIsTold_data();
+    void failedSaveIsTold();
     void groupRowOrNoneDoesNothing();
     void connectActions_data();
     void connectActions();
@@ -631,6 +634,83 @@ void SitesTest::editRemoveDuplicate()
     }
     QCOMPARE(names(SiteManagerDialog::loadProfiles()), (QStringList{"A", "A (copy)", "A (copy) (copy)"}));
     QCOMPARE(modeOf(storePath()), 0600);
+}
+
+void SitesTest::failedSaveIsTold_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("answers");   // prompts before the save
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QStringList>("treeAfter");
+    // An openssl that cannot encrypt, and no store yet.
+    QTest::newRow("add, openssl that fails")
+        << "Add Site..." << QStringList{"Web", "", "web.example", "tess", "password", "Default"} << "Add Site"
+        << "The new site \"Web\" was not saved: openssl exited with code 1: enc: Unrecognized flag pbkdf2."
+        << QStringList{};
+    // A disk that fills up while the store is written.
+    QTest::newRow("edit, disk full")
+        << "Edit..." << QStringList{"new.example", "bob"} << "Edit: A" << "The changes to \"A\" were not saved: "
+        << QStringList{"A", "B"};
+    QTest::newRow("duplicate, disk full")
+        << "Duplicate" << QStringList{} << "Duplicate Site" << "The copy of \"A\" was not saved: "
+        << QStringList{"A", "B"};
+    QTest::newRow("remove, disk full")
+        << "Remove" << QStringList{"<yes>"} << "Remove Site"
+        << "The removal of \"A\" was not saved, so the site is still stored: " << QStringList{"A", "B"};
+}
+
+// A change whose save fails is told, with the reason; the tree shows the
+// store as it still is.
+void SitesTest::failedSaveIsTold()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, title);
+    QFETCH(QString, told);
+    QFETCH(QStringList, treeAfter);
+    const bool adding = button == QLatin1String("Add Site...");
+    if (!adding)
+        storeSites({site(QStringLiteral("A")), site(QStringLiteral("B"))});
+    const QByteArray before = QFile::exists(storePath()) ? readFile(storePath()) : QByteArray();
+
+    FakeTools fakes;
+    std::unique_ptr<ScopedEnv> fault;
+    if (adding) {
+        fakes.install(QStringLiteral("openssl"), QStringLiteral("openssl-broken"));
+        fault = std::make_unique<ScopedEnv>("OPENSSL_FAULT", "no-pbkdf2");
+    }
+    SiteManagerDialog dialog;
+    QTreeWidget* tree = treeOf(dialog);
+    if (!adding)
+        tree->setCurrentItem(rowNamed(tree, "A"));
+    ModalDriver driver;
+    driver.answerInOrder(answers);
+    QString shown;
+    driver.enqueueFor<QMessageBox>([&shown](QMessageBox* box) {
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        shown = box->text();
+        box->accept();
+    });
+    {
+        std::unique_ptr<FileSizeLimit> full;
+        if (!adding)
+            full = std::make_unique<FileSizeLimit>(16);
+        clickButton(&dialog, button);
+    }
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles.last(), title);
+    // The reason of a full disk is the tool's own.
+    if (told.endsWith(QLatin1Char('.')))
+        QCOMPARE(shown, told);
+    else
+        QVERIFY2(shown.startsWith(told) && shown.endsWith(QLatin1Char('.')) && shown.size() > told.size() + 1,
+                 qPrintable(shown));
+    QStringList names;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        names << tree->topLevelItem(i)->text(0);
+    QCOMPARE(names, treeAfter);
+    QCOMPARE(QFile::exists(storePath()) ? readFile(storePath()) : QByteArray(), before);
 }
 
 void SitesTest::groupRowOrNoneDoesNothing()

@@ -1,15 +1,20 @@
-// The SSH key pairs page of the GPG / SSH tab: the key list read from the
-// test home's ~/.ssh with the real ssh-keygen (one run for every key), what a
-// ".pub" file must hold to be offered as a public key, generation (overwrite
-// and refused file names included), deletion that fails, the context menu,
-// the hardware-key steps and the way to the config editor.
+// The SSH key pairs page of the GPG / SSH tab: the key list read in the
+// background from the test home's ~/.ssh with the real ssh-keygen (one run
+// for every key), what a ".pub" file must hold to be offered as a public key
+// (a named pipe is never opened), certificates, generation (overwrite and
+// refused file names and comments included), deletion that fails, the context
+// menu, the hardware-key steps and the way to the config editor.
 #include "ui/keys/GpgKeyManagementTab.h"
 #include "ui/keys/SshConfigEditor.h"
 #include "ui/remote/SshTerminalWindow.h"
 #include "ui/remote/TerminalWidget.h"
 
+#include "core/LogText.h"
+
 #include "FakeTools.h"
+#include "Heartbeat.h"
 #include "ModalDriver.h"
+#include "PageFillWait.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "WidgetLookup.h"
@@ -50,11 +55,14 @@ private Q_SLOTS:
     void fingerprintRunFails();
     void noSshFolder();
     void privateKeyNeverCopied();
+    void namedPipeNeverOpened();
+    void certificateListed();
 
     void generate_data();
     void generate();
     void overwrite();
     void generationCancelled();
+    void commentWithLineBreakRefused();
     void keyFileNames_data();
     void keyFileNames();
     void deleteFails();
@@ -98,6 +106,21 @@ QTreeWidget* sshTree(GpgKeyManagementTab& tab)
 QTreeWidget* gpgTree(GpgKeyManagementTab& tab)
 {
     return tab.findChild<QTreeWidget*>(QStringLiteral("gpgKeyTree"));
+}
+
+// The key pair page fills in the background: wait for its rows.
+bool keysListed(GpgKeyManagementTab& tab)
+{
+    return QTest::qWaitFor([&tab] { return pageFilled(sshTree(tab)); }, 30000);
+}
+
+// Shows the tab on its key pair page, which lists the pairs on this first show.
+bool showKeys(GpgKeyManagementTab& tab)
+{
+    tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->setCurrentIndex(1);
+    tab.resize(900, 600);
+    tab.show();
+    return keysListed(tab);
 }
 
 QStringList logLines(GpgKeyManagementTab& tab)
@@ -225,7 +248,7 @@ void SshKeysTest::listing()
     QFETCH(QByteArray, offered);
     QVERIFY(writeFile(sshDir() + QLatin1Char('/') + name, content));
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QTreeWidget* tree = sshTree(tab);
     QCOMPARE(tree->topLevelItemCount(), row.isEmpty() ? 0 : 1);
     if (!row.isEmpty()) {
@@ -256,7 +279,7 @@ void SshKeysTest::listingOrderAndColours()
     QVERIFY(writeFile(sshDir() + QStringLiteral("/config"), "Host a\n"));
     QVERIFY(QDir().mkpath(sshDir() + QStringLiteral("/folder.pub")));
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QTreeWidget* tree = sshTree(tab);
     QStringList rows;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
@@ -286,7 +309,7 @@ void SshKeysTest::manyKeysOneRun()
     QVERIFY(writeFile(sshDir() + QStringLiteral("/e_garbage.pub"), "garbage\n"));
 
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 1);
     QTreeWidget* tree = sshTree(tab);
     QCOMPARE(tree->topLevelItemCount(), 7);
@@ -310,7 +333,10 @@ void SshKeysTest::fingerprintRunFails()
     fakes->setSleep(QStringLiteral("ssh-keygen"), 60);
     GpgKeyManagementTab tab;
     tab.fingerprintTimeoutMs = 1000;
-    tab.show();
+    // The window keeps answering while ssh-keygen does not.
+    Heartbeat heartbeat;
+    QVERIFY(showKeys(tab));
+    QVERIFY2(heartbeat.longestGapMs() < 250, qPrintable(QString::number(heartbeat.longestGapMs())));
     // The pair is listed, its fingerprint missing, and the page says why.
     QTreeWidget* tree = sshTree(tab);
     QCOMPARE(tree->topLevelItemCount(), 1);
@@ -327,9 +353,9 @@ void SshKeysTest::fingerprintRunFails()
 void SshKeysTest::noSshFolder()
 {
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QCOMPARE(sshTree(tab)->topLevelItemCount(), 0);
-    QCOMPARE(logLines(tab), (QStringList{"GPG: 0 public keys, 0 secret keys", "SSH: 0 key(s) found in ~/.ssh/"}));
+    QCOMPARE(logLines(tab), QStringList{"SSH: 0 key(s) found in ~/.ssh/"});
     QVERIFY(!QFileInfo::exists(sshDir()));
 }
 
@@ -340,9 +366,7 @@ void SshKeysTest::privateKeyNeverCopied()
     QVERIFY(writeFile(sshDir() + QStringLiteral("/x.pub"), privateKey));
     QVERIFY(writeFile(sshDir() + QStringLiteral("/y.pub"), ed25519Public));
     GpgKeyManagementTab tab;
-    tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->setCurrentIndex(1);
-    tab.resize(900, 600);
-    tab.show();
+    QVERIFY(showKeys(tab));
     QTreeWidget* tree = sshTree(tab);
     QCOMPARE(rowText(tree->topLevelItem(0)), QStringLiteral("private key||||x.pub|#f87171"));
     QVERIFY(logLines(tab).contains(
@@ -374,6 +398,71 @@ void SshKeysTest::privateKeyNeverCopied()
     QVERIFY(!log.contains(QStringLiteral("Public key copied")));
 }
 
+// A ".pub" name that leads to a named pipe (directly, or through a link):
+// opening it for reading would wait for a writer for ever. It is listed as not
+// a regular file, the listing ends, and no action reads it.
+void SshKeysTest::namedPipeNeverOpened()
+{
+    QVERIFY(writeFile(sshDir() + QStringLiteral("/b.pub"), ed25519Public));
+    const QString pipe = home->path() + QStringLiteral("/pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QVERIFY(QFile::link(pipe, sshDir() + QStringLiteral("/a.pub")));
+    QCOMPARE(::mkfifo(QFile::encodeName(sshDir() + QStringLiteral("/c.pub")).constData(), 0600), 0);
+    GpgKeyManagementTab tab;
+    QVERIFY(showKeys(tab));
+    QTreeWidget* tree = sshTree(tab);
+    QCOMPARE(tree->topLevelItemCount(), 3);
+    QCOMPARE(rowText(tree->topLevelItem(0)), QStringLiteral("not a regular file||||a.pub|#f59e0b"));
+    QCOMPARE(rowText(tree->topLevelItem(1)), "ssh-ed25519|256|" + ed25519Fingerprint + "|ops|b.pub|#22c55e");
+    QCOMPARE(rowText(tree->topLevelItem(2)), QStringLiteral("not a regular file||||c.pub|#f59e0b"));
+    QCOMPARE(logLines(tab), (QStringList{"SSH: a.pub is not a regular file. It is not read.",
+                                         "SSH: c.pub is not a regular file. It is not read.",
+                                         "SSH: 3 key(s) found in ~/.ssh/"}));
+    // Only b.pub's line went to ssh-keygen.
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 1);
+    QCOMPARE(fakes->standardInput(QStringLiteral("ssh-keygen")).count('\n'), 1);
+
+    ModalDriver driver;
+    driver.pressButton(QMessageBox::Ok);
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Copy Public Key")}));
+    QCOMPARE(driver.texts, QStringList{"a.pub is not a regular file. Nothing was copied."});
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Show Public Key")}));
+    QCOMPARE(logLines(tab).last(), QStringLiteral("Not shown: a.pub is not a regular file."));
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Show Fingerprint")}));
+    QCOMPARE(logLines(tab).last(), QStringLiteral("Not shown: a.pub is not a regular file."));
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 1);
+}
+
+// An OpenSSH certificate beside its key is listed with the bits and the
+// fingerprint ssh-keygen gives it, and can be copied.
+void SshKeysTest::certificateListed()
+{
+    QVERIFY(QDir().mkpath(sshDir()));
+    const QString ca = keys.filePath(QStringLiteral("ca"));
+    const QString user = sshDir() + QStringLiteral("/id_ed25519");
+    for (const QStringList& arguments :
+         {QStringList{"-q", "-t", "ed25519", "-N", "", "-C", "ca", "-f", ca},
+          QStringList{"-q", "-t", "ed25519", "-N", "", "-C", "me", "-f", user},
+          QStringList{"-q", "-s", ca, "-I", "me", "-n", "me", user + ".pub"}}) {
+        QProcess process;
+        process.start(realKeygen, arguments);
+        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0);
+    }
+    const QString certificate = user + QStringLiteral("-cert.pub");
+    const QString printed = keygenList(certificate);
+    QVERIFY2(printed.endsWith(QLatin1String("(ED25519-CERT)")), qPrintable(printed));
+    GpgKeyManagementTab tab;
+    QVERIFY(showKeys(tab));
+    QTreeWidget* tree = sshTree(tab);
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    QCOMPARE(rowText(tree->topLevelItem(0)), "ssh-ed25519-cert-v01@openssh.com|" + printed.section(QLatin1Char(' '), 0, 0)
+                                                 + "|" + printed.section(QLatin1Char(' '), 1, 1)
+                                                 + "|me|id_ed25519-cert.pub|#22c55e");
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 1);
+    QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Copy Public Key")}));
+    QCOMPARE(QApplication::clipboard()->text().toUtf8(), readFile(certificate).trimmed());
+}
+
 void SshKeysTest::generate_data()
 {
     QTest::addColumn<QString>("entry");
@@ -394,7 +483,7 @@ void SshKeysTest::generate()
     QFETCH(QString, proposed);
     QFETCH(QString, listed);
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     // A 4096-bit RSA key takes far longer on a loaded machine than on a desk.
     tab.keyGenerationTimeoutMs = 120000;
     QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
@@ -413,6 +502,7 @@ void SshKeysTest::generate()
     });
     clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
     QCOMPARE(driver.pending(), 0);
+    QVERIFY(keysListed(tab));
     QCOMPARE(entries, (QStringList{"ed25519 (recommended)", "rsa (4096 bits)", "ecdsa (256 bits)"}));
     QCOMPARE(driver.texts, (QStringList{"Key type:", "Comment (e.g. email):", "Filename (in ~/.ssh/):"}));
     QCOMPARE(offered, proposed);
@@ -436,7 +526,7 @@ void SshKeysTest::generate()
     const QString line = keygenList(privatePath + QStringLiteral(".pub"));
     QVERIFY2(line.endsWith(QStringLiteral("me@example.org ") + listed), qPrintable(line));
     QCOMPARE(line.section(QLatin1Char(' '), 0, 0), typeArguments.size() > 2 ? typeArguments.at(3) : QStringLiteral("256"));
-    QCOMPARE(logLines(tab).mid(2), (QStringList{"Generating " + type + " SSH key: " + privatePath,
+    QCOMPARE(logLines(tab).mid(1), (QStringList{"Generating " + type + " SSH key: " + privatePath,
                                                 "SSH key generated: " + privatePath,
                                                 "Public key: " + privatePath + ".pub",
                                                 "SSH: 1 key(s) found in ~/.ssh/"}));
@@ -460,7 +550,7 @@ void SshKeysTest::overwrite()
     const QString secondName = home->path() + QStringLiteral("/old-key");
     QVERIFY(::link(QFile::encodeName(privatePath).constData(), QFile::encodeName(secondName).constData()) == 0);
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
     const QStringList logBefore = logLines(tab);
     const int runsBefore = fakes->callCount(QStringLiteral("ssh-keygen"));
@@ -475,6 +565,7 @@ void SshKeysTest::overwrite()
         clock.start();
         clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
         QCOMPARE(driver.pending(), 0);
+        QVERIFY(keysListed(tab));
         QCOMPARE(driver.titles.last(), QStringLiteral("File Exists"));
         QCOMPARE(driver.texts.last(), privatePath + QStringLiteral(" already exists. Overwrite?"));
         if (answer == QMessageBox::No) {
@@ -500,7 +591,7 @@ void SshKeysTest::overwrite()
 void SshKeysTest::generationCancelled()
 {
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     const QStringList logBefore = logLines(tab);
     for (int prompt = 0; prompt < 4; ++prompt) {
         ModalDriver driver;
@@ -519,6 +610,24 @@ void SshKeysTest::generationCancelled()
     QVERIFY(!QFileInfo::exists(sshDir()));
 }
 
+// A comment ends the public key's one line: a line break in it would make a
+// file of two lines that is no public key.
+void SshKeysTest::commentWithLineBreakRefused()
+{
+    GpgKeyManagementTab tab;
+    QVERIFY(showKeys(tab));
+    const QStringList logBefore = logLines(tab);
+    ModalDriver driver;
+    driver.answerInOrder({QStringLiteral("ed25519 (recommended)"), QStringLiteral("me\nssh-rsa AAAA evil"), "<ok>"});
+    clickButton(page(tab, 1), QStringLiteral("Generate SSH Key..."));
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.titles.last(), QStringLiteral("Generate SSH Key"));
+    QCOMPARE(driver.texts.last(), QStringLiteral("The comment must not contain a line break or other control character."));
+    QCOMPARE(fakes->callCount(QStringLiteral("ssh-keygen")), 0);
+    QCOMPARE(logLines(tab), logBefore);
+    QVERIFY(!QFileInfo::exists(sshDir()));
+}
+
 void SshKeysTest::keyFileNames_data()
 {
     QTest::addColumn<QString>("name");
@@ -531,6 +640,8 @@ void SshKeysTest::keyFileNames_data()
     QTest::newRow("hidden") << ".hidden" << true;
     QTest::newRow("the parent itself") << ".." << true;
     QTest::newRow("a public key's name") << "id.pub" << true;
+    QTest::newRow("a line break") << "id\nHostName evil" << true;
+    QTest::newRow("a bidirectional control") << QString::fromUtf8("id_\u202Ebup.exe") << true;
     QTest::newRow("colons") << "work:laptop" << false;
     QTest::newRow("backslashes") << "back\\slash" << false;
     QTest::newRow("a dash inside") << "id-work" << false;
@@ -541,7 +652,7 @@ void SshKeysTest::keyFileNames()
     QFETCH(QString, name);
     QFETCH(bool, refused);
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     const QStringList homeBefore = QDir(home->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     {
         ModalDriver driver;
@@ -552,7 +663,7 @@ void SshKeysTest::keyFileNames()
         QCOMPARE(driver.pending(), 0);
         if (refused) {
             QCOMPARE(driver.titles.last(), QStringLiteral("Generate SSH Key"));
-            QVERIFY2(driver.texts.last().contains(QLatin1Char('"') + name + QLatin1Char('"')),
+            QVERIFY2(driver.texts.last().contains(QLatin1Char('"') + LogText::escaped(name) + QLatin1Char('"')),
                      qPrintable(driver.texts.last()));
         }
     }
@@ -563,6 +674,7 @@ void SshKeysTest::keyFileNames()
         QVERIFY(!QFileInfo::exists(sshDir()));
         return;
     }
+    QVERIFY(keysListed(tab));
     const QString privatePath = sshDir() + QLatin1Char('/') + name;
     QCOMPARE(modeOf(privatePath), 0600);
     QVERIFY2(keygenList(privatePath + QStringLiteral(".pub")).endsWith(QStringLiteral(" c (ED25519)")),
@@ -576,9 +688,7 @@ void SshKeysTest::deleteFails()
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519"), "private"));
     GpgKeyManagementTab tab;
-    tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->setCurrentIndex(1);
-    tab.resize(900, 600);
-    tab.show();
+    QVERIFY(showKeys(tab));
 
     // A folder nothing can be removed from: read-only, or, for root, who
     // ignores that, immutable.
@@ -606,6 +716,7 @@ void SshKeysTest::deleteFails()
     driver.pressButton(QMessageBox::Ok);
     QVERIFY(runTreeContextMenu(sshTree(tab), 0, {QStringLiteral("Delete Key...")}));
     QCOMPARE(driver.pending(), 0);
+    QVERIFY(keysListed(tab));
     QCOMPARE(driver.titles, QStringList(2, QStringLiteral("Delete SSH Key")));
     const QString told = driver.texts.last();
     QVERIFY2(told.startsWith(QStringLiteral("Could not delete %1/id_ed25519: ").arg(sshDir()))
@@ -623,7 +734,9 @@ void SshKeysTest::backupToHardwareKey()
     scriptOneGpgKey(*fakes);
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
     GpgKeyManagementTab tab;
-    tab.show();
+    tab.show();   // on the keyring page, which lists the GPG key
+    QTRY_VERIFY_WITH_TIMEOUT(pageFilled(gpgTree(tab)), 30000);
+    QVERIFY(showKeys(tab));
     QSignalSpy requests(&tab, &GpgKeyManagementTab::logRequest);
     const int linesBefore = int(logLines(tab).size());
 
@@ -674,7 +787,7 @@ void SshKeysTest::sshToServer()
     fakes->install(QStringLiteral("ssh"));
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     for (int use = 1; use <= 2; ++use) {
         ModalDriver driver;
         driver.typeText(typed);
@@ -709,9 +822,7 @@ void SshKeysTest::contextMenuActions()
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), "\n  " + ed25519Public + "\n"));
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519"), "private"));
     GpgKeyManagementTab tab;
-    tab.findChild<QTabWidget*>(QStringLiteral("gpgSshPages"))->setCurrentIndex(1);
-    tab.resize(900, 600);
-    tab.show();
+    QVERIFY(showKeys(tab));
     QTreeWidget* tree = sshTree(tab);
     QStringList entries;
     QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Copy Public Key")},
@@ -739,6 +850,7 @@ void SshKeysTest::contextMenuActions()
     driver.pressButton(QMessageBox::Yes);
     QVERIFY(runTreeContextMenu(tree, 0, {QStringLiteral("Delete Key...")}));
     QCOMPARE(driver.pending(), 0);
+    QVERIFY(keysListed(tab));
     QVERIFY(!QFileInfo::exists(sshDir() + QStringLiteral("/id_ed25519")));
     QVERIFY(!QFileInfo::exists(sshDir() + QStringLiteral("/id_ed25519.pub")));
     QCOMPARE(logLines(tab).mid(logLines(tab).size() - 2),
@@ -750,7 +862,7 @@ void SshKeysTest::copyButton()
 {
     QVERIFY(writeFile(sshDir() + QStringLiteral("/id_ed25519.pub"), ed25519Public));
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QApplication::clipboard()->setText(QStringLiteral("before"));
     ModalDriver driver;
     driver.pressButton(QMessageBox::Ok);
@@ -768,7 +880,7 @@ void SshKeysTest::copyButton()
 void SshKeysTest::configEditor()
 {
     GpgKeyManagementTab tab;
-    tab.show();
+    QVERIFY(showKeys(tab));
     QString title;
     ModalDriver driver;
     driver.enqueueFor<SshConfigEditor>([&title, &tab](SshConfigEditor* editor) {
@@ -780,6 +892,7 @@ void SshKeysTest::configEditor()
     });
     clickButton(page(tab, 2), QStringLiteral("Open SSH Config Editor..."));
     QCOMPARE(driver.pending(), 0);
+    QVERIFY(keysListed(tab));
     QCOMPARE(title, QString::fromUtf8("SSH Config Editor \u2014 ~/.ssh/config"));
     QCOMPARE(logLines(tab).count(QStringLiteral("SSH: 0 key(s) found in ~/.ssh/")), 1);
     QCOMPARE(logLines(tab).last(), QStringLiteral("SSH: 1 key(s) found in ~/.ssh/"));

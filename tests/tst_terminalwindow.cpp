@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSignalSpy>
@@ -46,6 +48,7 @@ private Q_SLOTS:
     void optionLikeTargetIsRefused();
     void endedSessionIsMarkedAndRenameReplacesTheLabel();
     void closeQuestion();
+    void ctrlLettersReachTheShell();
     void closingTheOnlyTabDeletesTheWindow();
     void tabActionsWithoutTabDoNothing();
     void themeChangesOnlyTheCurrentTab();
@@ -150,9 +153,9 @@ void TerminalWindowTest::windowAndMenus()
                                  "  New &SSH Session... = Ctrl+Shift+N",
                                  "  New &Local Shell = Ctrl+Shift+T",
                                  "  ---",
-                                 "  &Close Tab = Ctrl+W",
+                                 "  &Close Tab = Ctrl+Shift+W",
                                  "  ---",
-                                 "  Close &Window = Ctrl+Shift+W",
+                                 "  Close &Window = Ctrl+Shift+Q",
                                  "&View",
                                  "  Theme: Quorvane Dark",
                                  "  Theme: Solarized Dark",
@@ -298,6 +301,51 @@ void TerminalWindowTest::closeQuestion()
     QCOMPARE(tabsOf(window)->count(), 1);
 }
 
+// Ctrl+W is the shell's delete-word: typed into a running shell it deletes
+// the word and asks nothing. The window closes a tab with Ctrl+Shift+W,
+// and its question does not take Return as Yes.
+void TerminalWindowTest::ctrlLettersReachTheShell()
+{
+    ScopedEnv bash("SHELL", "/bin/bash");
+    SshTerminalWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    TerminalWidget* terminal = window.newShellTab();
+    auto* view = terminal->findChild<QPlainTextEdit*>();
+    view->setFocus();
+    // "$ " or, for root, "# ".
+    QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).trimmed().endsWith(QLatin1Char('$'))
+                                 || screenText(terminal).trimmed().endsWith(QLatin1Char('#')),
+                             20000);
+
+    {
+        ModalDriver guard;   // fails the test on any dialog that opens
+        QTest::keyClicks(view, QStringLiteral("echo one two"));
+        QTest::keyClick(view, Qt::Key_W, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(screenText(terminal).split(QLatin1Char('\n')).contains(QStringLiteral("one")), 20000);
+        QCOMPARE(guard.titles, QStringList{});
+        QCOMPARE(tabsOf(window)->count(), 1);
+    }
+
+    ModalDriver driver;
+    driver.enqueue([](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        QCOMPARE(static_cast<QAbstractButton*>(box->defaultButton()), box->button(QMessageBox::No));
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    QTest::keyClick(view, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(driver.titles, QStringList{"Close Tab"});
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(tabsOf(window)->count(), 1);
+    QVERIFY(terminal->isRunning());
+    QSignalSpy finished(terminal, &TerminalWidget::processFinished);
+    terminal->sendText(QStringLiteral("exit\r"));
+    QVERIFY(finished.wait(20000));
+}
+
 void TerminalWindowTest::closingTheOnlyTabDeletesTheWindow()
 {
     auto* window = new SshTerminalWindow;
@@ -306,7 +354,7 @@ void TerminalWindowTest::closingTheOnlyTabDeletesTheWindow()
     window->show();
     endStandIn(terminal);
     QPointer<SshTerminalWindow> alive = window;
-    trigger(*window, QStringLiteral("&Close Tab"));   // Ctrl+W
+    trigger(*window, QStringLiteral("&Close Tab"));   // Ctrl+Shift+W
     QTRY_VERIFY(alive.isNull());
 }
 

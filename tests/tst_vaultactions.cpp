@@ -50,7 +50,14 @@ struct Actions {
         // The vault list fills when its page is first shown.
         tab->show();
     }
-    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
+    // The vault list once the latest fill is in (its sizes are summed off
+    // the window's thread).
+    QTreeWidget* list() const
+    {
+        if (!QTest::qWaitFor([this] { return VaultFixture::vaultListFilled(tab.get()); }))
+            qWarning("The vault list was not filled in time.");
+        return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"));
+    }
     int rowOf(const QString& path) const
     {
         for (int i = 0; i < list()->topLevelItemCount(); ++i) {
@@ -350,31 +357,59 @@ void VaultActionsTest::doubleClickAndButtons()
 
 void VaultActionsTest::addExistingAndShowInFinder_data()
 {
-    QTest::addColumn<bool>("bundle");
-    QTest::newRow("bundle folder made by the engine") << true;
-    QTest::newRow("image file") << false;
+    // What stands at the chosen path: a bundle the engine made ("bundle"),
+    // a plain file or nothing; refusal: the warning's text after the path.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("made");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("bundle with the vault suffix") << "found.qvimgv" << "bundle" << "";
+    // Create and Rename make such names.
+    QTest::newRow("bundle named without a suffix") << "found" << "bundle" << "";
+    QTest::newRow("bundle with another suffix") << "found.backup" << "bundle" << "";
+    QTest::newRow("image file") << "found.qvimgv" << "file"
+                                << " is a file; a vault is the disk-image bundle folder the vault was created as.";
+    QTest::newRow("nothing there") << "gone.qvimgv" << "nothing" << "";
 }
 
 void VaultActionsTest::addExistingAndShowInFinder()
 {
-    QFETCH(bool, bundle);
-    const QString path = at("found.qvimgv");
+    QFETCH(QString, name);
+    QFETCH(QString, made);
+    QFETCH(QString, refusal);
+    const QString path = at(name);
     Actions a({});
-    if (bundle) {
+    if (made == "bundle") {
         QVERIFY(a.vault.create(path, 64, kOld, QStringLiteral("APFS")));
         QVERIFY(QFileInfo(path).isDir());
-    } else {
+    } else if (made == "file") {
         QVERIFY(writeFile(path, "image"));
     }
     // Typed into the dialog's name field and accepted, as a person would:
     // a bundle is taken as the vault, not opened as a folder.
     a.driver.chooseFile(path);
+    if (made != "bundle")
+        a.driver.pressButton(QMessageBox::Ok);
     clickButton(a.tab.get(), "Add Existing...");
     QCOMPARE(a.driver.pending(), 0);
+    if (made != "bundle") {
+        const QString text = made == "nothing" ? "Not added: nothing is at " + path + "." : "Not added: " + path + refusal;
+        QCOMPARE(a.driver.titles, QStringList({"Add Existing Vault", "Vault"}));
+        QCOMPARE(a.driver.texts.last(), text);
+        QCOMPARE(a.profile.vaultPaths(), QStringList());
+        QCOMPARE(a.list()->topLevelItemCount(), 0);
+        return;
+    }
     QCOMPARE(a.driver.titles, QStringList{"Add Existing Vault"});
     QCOMPARE(a.profile.vaultPaths(), QStringList{path});
     QCOMPARE(a.log().last(), "Added vault: " + path);
     QCOMPARE(a.list()->topLevelItem(0)->text(3), QStringLiteral("Locked"));
+
+    // Added under its own name, it opens like any other.
+    a.driver.typeText(kOld);
+    Q_EMIT a.list()->itemDoubleClicked(a.list()->topLevelItem(0), 0);
+    QVERIFY(a.vault.info().mounted);
+    QCOMPARE(a.vault.info().path, path);
+    QVERIFY(a.vault.unmount());
 
     QVERIFY(a.choose(path, "Show in Finder"));
     QTRY_COMPARE(a.tools.callCount("open"), 1);

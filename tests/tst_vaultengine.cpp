@@ -398,6 +398,15 @@ void VaultEngineTest::writableProbe()
     QVERIFY(QDir().mkpath(point));
     QVERIFY(vault.isWritable());
     QVERIFY(!QFileInfo::exists(point + "/.qv_write_test"));
+    QCOMPARE(QDir(point).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    // A link planted at a name the probe might use: its target is left alone.
+    const QString outside = home->path() + "/outside.txt";
+    QVERIFY(writeFile(outside, "someone's file"));
+    QVERIFY(QFile::link(outside, point + "/.qv_write_test"));
+    QVERIFY(vault.isWritable());
+    QCOMPARE(readFile(outside), QByteArray("someone's file"));
+    QCOMPARE(QDir(point).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+             QStringList{".qv_write_test"});
     if (geteuid() == 0)
         QSKIP("root writes into a read-only folder");
     QVERIFY(QFile::setPermissions(point, QFileDevice::ReadOwner | QFileDevice::ExeOwner));

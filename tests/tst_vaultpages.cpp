@@ -28,6 +28,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -35,6 +36,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -187,6 +190,7 @@ private Q_SLOTS:
     void importRows_data();
     void importRows();
     void importRefusals();
+    void importThatCannotBeWritten();
 
     void cloudDetection_data();
     void cloudDetection();
@@ -194,6 +198,7 @@ private Q_SLOTS:
     void cloudBackupOfMountedVault();
     void failedCloudBackupKeepsTheEarlierPair_data();
     void failedCloudBackupKeepsTheEarlierPair();
+    void cloudBackupNeedsRoomForTwo();
 
 private:
     std::unique_ptr<TestHome> home;
@@ -455,6 +460,27 @@ void VaultPagesTest::importRefusals()
     QCOMPARE(t.driver.texts.last(), QStringLiteral("Mount encrypted vault first."));
 }
 
+void VaultPagesTest::importThatCannotBeWritten()
+{
+    QVERIFY(QDir().mkpath(TessarilVault::fixedMountPoint()));
+    const QString source = home->path() + "/Downloads/export.csv";
+    QVERIFY(writeFile(source, QByteArray(100000, 'p')));
+    Tab t;
+    t.driver.chooseFile(source);
+    {
+        FileSizeLimit diskFull(50000);
+        clickButton(t.group("Password Import", "LastPass"), "Import...");
+    }
+    QCOMPARE(t.driver.pending(), 0);
+    // The failure by name and reason, and no line that says it was stored.
+    QCOMPARE(t.log(), QStringList{"ERROR: passwords/lastpass/export.csv not written: "
+                                  + QString::fromLocal8Bit(std::strerror(EFBIG))});
+    QVERIFY(!QFileInfo::exists(TessarilVault::fixedMountPoint() + "/passwords/lastpass/export.csv"));
+    QCOMPARE(QDir(TessarilVault::fixedMountPoint() + "/passwords/lastpass")
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
 void VaultPagesTest::cloudDetection_data()
 {
     QTest::addColumn<QStringList>("folders");   // made under the home folder
@@ -641,14 +667,61 @@ void VaultPagesTest::failedCloudBackupKeepsTheEarlierPair()
     const QStringList lines = t.log();
     QCOMPARE(lines.value(lines.size() - 2), QStringLiteral("Backup failed."));
     QVERIFY2(lines.last().startsWith(QString(reason).replace("<vault>", vaultPath)), qPrintable(lines.last()));
-    if (fault == "full")
+    if (fault == "full") {
         QVERIFY2(lines.last().contains(".qvauth"), qPrintable(lines.last()));
+        // The system's reason, not Qt's "Unknown error".
+        QVERIFY2(lines.last().endsWith(": " + QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(lines.last()));
+    }
     QCOMPARE(requests.size(), 1);
     // Both files of the earlier backup, byte for byte, and nothing beside them.
     QCOMPARE(treeOf(dest), olderImage);
     QCOMPARE(readFile(dest + ".qvauth"), olderSide);
     QCOMPARE(QDir(home->path() + "/Dropbox").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList({"TessarilVault-backup.qvimgv", "TessarilVault-backup.qvimgv.qvauth"}));
+}
+
+void VaultPagesTest::cloudBackupNeedsRoomForTwo()
+{
+    QVERIFY(QDir().mkpath(home->path() + "/Dropbox"));
+    Tab t;
+    QSignalSpy requests(t.tab.get(), &VaultTab::logRequest);
+    const QString vaultPath = TessarilVault::defaultPath();
+    QVERIFY(VaultFixture::makeImage(vaultPath, "pass phrase 123"));
+    QVERIFY(writeFile(vaultPath + ".qvauth", R"({"type":"dual"})"));
+    qint64 pair = QFileInfo(vaultPath + ".qvauth").size();
+    for (QDirIterator it(vaultPath, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        pair += QFileInfo(it.next()).size();
+    const QString dest = home->path() + "/Dropbox/TessarilVault-backup.qvimgv";
+    const auto size = [](qint64 bytes) {
+        return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    };
+    // The cloud folder has room for one pair, not for a second beside it.
+    qint64 free = pair + 10;
+    t.tab->cloudFreeBytes = [&free](const QString& folder) {
+        return folder.endsWith("/Dropbox") ? free : -1;
+    };
+    clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
+    QCOMPARE(t.log(), QStringList{"Vault backed up to: " + dest});
+    const QStringList first = treeOf(dest);
+
+    free = pair - 10;
+    clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
+    QCOMPARE(t.log().mid(1), QStringList({"Backup failed.",
+                                          QStringLiteral("Not enough space in %1: the backup needs %2, %3 is free. "
+                                                         "The earlier backup there (%4) stays until a new one is whole.")
+                                              .arg(home->path() + "/Dropbox", size(pair), size(free), size(pair))}));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(treeOf(dest), first);
+    QCOMPARE(QDir(home->path() + "/Dropbox").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"TessarilVault-backup.qvimgv", "TessarilVault-backup.qvimgv.qvauth"}));
+
+    // Without an earlier backup there is nothing to say about one.
+    QVERIFY(QDir(dest).removeRecursively());
+    QVERIFY(QFile::remove(dest + ".qvauth"));
+    clickButton(t.group("Cloud Backup", "Dropbox"), "Backup Vault");
+    QCOMPARE(t.log().last(), QStringLiteral("Not enough space in %1: the backup needs %2, %3 is free.")
+                                 .arg(home->path() + "/Dropbox", size(pair), size(free)));
+    QVERIFY(!QFileInfo::exists(dest));
 }
 
 OT_TEST_MAIN(VaultPagesTest)

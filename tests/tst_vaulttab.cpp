@@ -40,11 +40,18 @@ struct TabFixture {
             profile.addVaultPath(path);
         tab = std::make_unique<VaultTab>(&vault, &fido, &profile);
         // Building the tab reads no vault folder; its first show lists them.
-        listedBeforeShow = list()->topLevelItemCount();
+        listedBeforeShow = tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItemCount();
         tab->show();
     }
     int listedBeforeShow = -1;
-    QTreeWidget* list() const { return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList")); }
+    // The vault list once the latest fill is in (its sizes are summed off
+    // the window's thread).
+    QTreeWidget* list() const
+    {
+        if (!QTest::qWaitFor([this] { return VaultFixture::vaultListFilled(tab.get()); }))
+            qWarning("The vault list was not filled in time.");
+        return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"));
+    }
     QStringList log() const
     {
         const QString text = tab->findChild<QTextEdit*>()->toPlainText();
@@ -192,6 +199,7 @@ void VaultTabTest::fixedLocationsJoinTheProfileOnce()
     QVERIFY(QDir().mkpath(TessarilVault::defaultPath()));
     QVERIFY(QDir().mkpath(dotVault));
     TabFixture f;
+    QTRY_VERIFY(VaultFixture::vaultListFilled(f.tab.get()));
     QCOMPARE(f.profile.vaultPaths(), (QStringList{dotVault, TessarilVault::defaultPath()}));
 }
 

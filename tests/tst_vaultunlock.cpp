@@ -56,14 +56,19 @@ struct Unlock {
 
     // keyPlugged: a FIDO2 key in the last enumeration (the count the
     // hardware methods ask for). pkcs11StandIn false: the tab's token
-    // bridge finds the installed pkcs11-tool itself.
-    explicit Unlock(bool keyPlugged, bool pkcs11StandIn = true)
+    // bridge finds the installed pkcs11-tool itself. pkcs11Hook: the bridge
+    // finds a recording pkcs11-tool that runs this bash instead.
+    explicit Unlock(bool keyPlugged, bool pkcs11StandIn = true, const QString& pkcs11Hook = {})
     {
         VaultFixture::installHdiutil(tools);
         VaultFixture::installYkchalresp(tools);
         tools.install(QStringLiteral("ykman"), QStringLiteral("ykman"));
-        if (pkcs11StandIn)
+        if (!pkcs11Hook.isEmpty()) {
+            tools.install(QStringLiteral("pkcs11-tool"));
+            tools.setHook(QStringLiteral("pkcs11-tool"), pkcs11Hook);
+        } else if (pkcs11StandIn) {
             tools.install(QStringLiteral("pkcs11-tool"), QStringLiteral("pkcs11-tool"));
+        }
         profile.load();
         if (keyPlugged) {
             bus = std::make_unique<SoftFidoBus>();
@@ -79,6 +84,13 @@ struct Unlock {
         auth->setCurrentIndex(auth->findData(method));
     }
     void create() { clickButton(tab.get(), QStringLiteral("Create Vault")); }
+    // The vault list once the latest fill is in.
+    QTreeWidget* vaultList() const
+    {
+        if (!QTest::qWaitFor([this] { return VaultFixture::vaultListFilled(tab.get()); }))
+            qWarning("The vault list was not filled in time.");
+        return tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"));
+    }
     QStringList log() const
     {
         const QString text = tab->findChild<QTextEdit*>()->toPlainText();
@@ -149,6 +161,7 @@ private Q_SLOTS:
     void yubiKeyWithoutAnswer();
     void engineFailureLeavesNothing();
     void pivRoundTripOnSoftHsm();
+    void pivKeyNeverInAFile();
     void pivWithoutRsaCertificate();
     void pivFallbackFileStillMounts();
     void keyToolsSayWhy_data();
@@ -213,7 +226,7 @@ void VaultUnlockTest::passwordCreate()
     QCOMPARE(u.profile.vaultPaths(), QStringList{path});
     QCOMPARE(audit.size(), 1);
     QCOMPARE(audit.at(0), (QList<QVariant>{"Vault Create", "password", true, path}));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItemCount(), 1);
+    QCOMPARE(u.vaultList()->topLevelItemCount(), 1);
 }
 
 void VaultUnlockTest::refusedBeforeAnyPrompt_data()
@@ -326,7 +339,7 @@ void VaultUnlockTest::yubiKeyRoundTrip()
     QCOMPARE(mounted.size(), 1);
     QCOMPARE(u.tools.arguments("ykchalresp"), QStringList({"-2", "-x", challenge}));
     QVERIFY(u.log().contains("Computing HMAC challenge-response... Touch your YubiKey."));
-    QCOMPARE(u.tab->findChild<QTreeWidget*>(QStringLiteral("vaultList"))->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
+    QCOMPARE(u.vaultList()->topLevelItem(0)->text(3), QStringLiteral("Mounted"));
 }
 
 void VaultUnlockTest::yubiKeyWithoutAnswer()
@@ -439,6 +452,105 @@ void VaultUnlockTest::pivRoundTripOnSoftHsm()
     u.tab->mountVaultByPath(path);
     QCOMPARE(u.log().last(), QString::fromUtf8("Wrong PIN \u2014 few attempts left."));
     QCOMPARE(mounted.size(), 1);
+}
+
+namespace {
+
+// One system call of an strace -xx log: its name, and its arguments with
+// every quoted string decoded.
+struct TracedCall {
+    QString name;
+    QStringList arguments;
+};
+
+QList<TracedCall> tracedCalls(const QByteArray& log)
+{
+    static const QRegularExpression line(R"re(^\d+\s+(\w+)\((.*)\)\s+=\s+-?\d+)re");
+    static const QRegularExpression argument(R"re("((?:\\x[0-9a-f]{2})*)"|([^,"\s][^,"]*))re");
+    QList<TracedCall> calls;
+    for (const QByteArray& raw : log.split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromLatin1(raw));
+        if (!m.hasMatch())
+            continue;
+        TracedCall call{m.captured(1), {}};
+        auto it = argument.globalMatch(m.captured(2));
+        while (it.hasNext()) {
+            const QRegularExpressionMatch a = it.next();
+            call.arguments << (a.capturedLength(2) > 0
+                                   ? a.captured(2).trimmed()
+                                   : QString::fromLatin1(QByteArray::fromHex(a.captured(1).remove("\\x").toLatin1())));
+        }
+        calls << call;
+    }
+    return calls;
+}
+
+} // namespace
+
+void VaultUnlockTest::pivKeyNeverInAFile()
+{
+    if (!SoftHsmToken::available())
+        QSKIP("SoftHSM2 is not installed");
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty() || !ToolRunner::run(strace, {"-o", "/dev/null", "true"}).succeeded())
+        QSKIP("strace is not installed or may not trace here");
+    TestPki pki;
+    QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
+    TestPki::Spec spec;
+    spec.subject = "/CN=PIV Authentication";
+    const TestPki::Issued piv = pki.issue("piv", spec);
+    QVERIFY(!piv.isNull());
+    SoftHsmToken token;
+    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
+    QVERIFY(token.importKey(piv.keyPath, "01", "PIV AUTH key"));
+    QVERIFY(token.importCertificate(piv.certPath, "01", "PIV AUTH cert"));
+
+    // The installed pkcs11-tool on SoftHSM2, every file and write of it and
+    // its children logged.
+    Unlock u(true, false,
+             QStringLiteral("exec '%1' -f -qq -xx -s 65536 -e trace=open,openat,creat,write,rename,renameat,renameat2,"
+                            "link,linkat -o \"$FAKE_STATE/trace.$FAKE_CALL\" /usr/bin/pkcs11-tool \"$@\"")
+                 .arg(strace));
+    auto* bridge = u.tab->findChild<OpenscBridge*>();
+    bridge->toolModulePath = SoftHsmToken::modulePath();
+    u.tools.answer("ykman", readFile(piv.certPath));
+    const QString path = vaultPath();
+    u.setForm(path, "piv-touch");
+    u.create();
+    const QByteArray key = u.tools.standardInput("hdiutil").trimmed();
+    QCOMPARE(key.size(), 64);
+
+    QSignalSpy mounted(&u.vault, &TessarilVault::vaultMounted);
+    u.driver.typeText(token.userPin());
+    u.tab->mountVaultByPath(path);
+    QCOMPARE(mounted.size(), 1);
+    QCOMPARE(u.tools.standardInput("hdiutil"), key + "\n");
+
+    // The key leaves pkcs11-tool on its standard output alone, and no file
+    // is made or opened for writing anywhere but in the token's own folder.
+    int keyWrites = 0;
+    QStringList written;
+    for (int call = 1; call <= u.tools.callCount("pkcs11-tool"); ++call) {
+        const QByteArray log = readFile(u.tools.stateDir() + "/trace." + QString::number(call));
+        QVERIFY2(!log.isEmpty(), qPrintable(QStringLiteral("no trace of call %1").arg(call)));
+        for (const TracedCall& c : tracedCalls(log)) {
+            if (c.name == "write" && c.arguments.value(1).toLatin1().contains(key)) {
+                ++keyWrites;
+                QCOMPARE(c.arguments.value(0), QStringLiteral("1"));
+            }
+            const bool opens = c.name.startsWith("open") || c.name == "creat";
+            const QString flags = c.arguments.value(c.name == "openat" ? 2 : 1);
+            const QString file = c.arguments.value(c.name == "openat" ? 1 : 0);
+            if ((opens && (c.name == "creat" || flags.contains("O_CREAT") || flags.contains("O_WRONLY")
+                           || flags.contains("O_RDWR")))
+                || c.name.startsWith("rename") || c.name.startsWith("link")) {
+                if (!file.startsWith(token.dirPath()))
+                    written << c.name + " " + file;
+            }
+        }
+    }
+    QCOMPARE(keyWrites, 1);
+    QCOMPARE(written, QStringList());
 }
 
 void VaultUnlockTest::pivWithoutRsaCertificate()

@@ -134,16 +134,28 @@ bool UserProfile::load()
 
 bool UserProfile::save()
 {
-    if (opensslUnavailable)
+    if (opensslUnavailable) {
+        lastSaveError = QStringLiteral("openssl could not read the profile at start, so it is not written over");
         return false;
+    }
     // A profile that could not be read may still be readable elsewhere (under
     // the old host name, say) and holds the user's tokens: never write over it.
-    if (unreadableOnDisk && !setAsideUnreadableFile())
+    if (unreadableOnDisk && !setAsideUnreadableFile()) {
+        lastSaveError = QStringLiteral("the unreadable profile could not be set aside");
         return false;
+    }
     QByteArray json = QJsonDocument(data).toJson(QJsonDocument::Compact);
-    const bool written = encrypt(json, profilePath());
+    lastSaveError = encryptFile(json, profilePath());
     secureZero(json);
-    return written;
+    return lastSaveError.isEmpty();
+}
+
+bool UserProfile::saveOrRestore(const QJsonObject& before)
+{
+    if (save())
+        return true;
+    data = before;
+    return false;
 }
 
 bool UserProfile::setAsideUnreadableFile()
@@ -173,10 +185,15 @@ EncryptedFile::Options UserProfile::fileOptions() const
 
 bool UserProfile::encrypt(const QByteArray& data, const QString& path)
 {
+    return encryptFile(data, path).isEmpty();
+}
+
+QString UserProfile::encryptFile(const QByteArray& data, const QString& path)
+{
     QByteArray passPhrase = deriveKey().toHex();
     const QString failure = EncryptedFile::write(path, data, passPhrase, fileOptions());
     secureZero(passPhrase);
-    return failure.isEmpty();
+    return failure;
 }
 
 QByteArray UserProfile::decrypt(const QString& path)
@@ -211,15 +228,16 @@ bool UserProfile::isFeatureUnlocked(const QString& id) const
                        [&id](const QJsonValue& v) { return v.isString() && v.toString() == id; });
 }
 
-void UserProfile::unlockFeature(const QString& id)
+bool UserProfile::unlockFeature(const QString& id)
 {
     if (isFeatureUnlocked(id))
-        return;
+        return true;
     QJsonArray features = data.value(QStringLiteral("features")).toArray();
     features.append(id);
     data.insert(QStringLiteral("features"), features);
-    save();
+    const bool saved = save();
     emit featureUnlocked(id, featureMessage(id));
+    return saved;
 }
 
 QStringList UserProfile::unlockedFeatures() const
@@ -235,14 +253,14 @@ bool UserProfile::isDeviceSeen(const QString& deviceId) const
     return data.value(QStringLiteral("devices")).toObject().contains(deviceId);
 }
 
-void UserProfile::markDeviceSeen(const QString& deviceId)
+bool UserProfile::markDeviceSeen(const QString& deviceId)
 {
     QJsonObject devices = data.value(QStringLiteral("devices")).toObject();
     if (!devices.contains(deviceId)) {
         devices.insert(deviceId, QJsonObject());
         data.insert(QStringLiteral("devices"), devices);
     }
-    save();
+    return save();
 }
 
 QString UserProfile::devicePreference(const QString& deviceId, const QString& key) const
@@ -250,14 +268,14 @@ QString UserProfile::devicePreference(const QString& deviceId, const QString& ke
     return data.value(QStringLiteral("devices")).toObject().value(deviceId).toObject().value(key).toString();
 }
 
-void UserProfile::setDevicePreference(const QString& deviceId, const QString& key, const QString& value)
+bool UserProfile::setDevicePreference(const QString& deviceId, const QString& key, const QString& value)
 {
     QJsonObject devices = data.value(QStringLiteral("devices")).toObject();
     QJsonObject device = devices.value(deviceId).toObject();
     device.insert(key, value);
     devices.insert(deviceId, device);
     data.insert(QStringLiteral("devices"), devices);
-    save();
+    return save();
 }
 
 QStringList UserProfile::vaultPaths() const
@@ -268,19 +286,19 @@ QStringList UserProfile::vaultPaths() const
     return paths;
 }
 
-void UserProfile::addVaultPath(const QString& path)
+bool UserProfile::addVaultPath(const QString& path)
 {
     QJsonArray vaults = data.value(QStringLiteral("vaults")).toArray();
     for (const QJsonValue& v : vaults) {
         if (v.isString() && v.toString() == path)
-            return;
+            return true;
     }
     vaults.append(path);
     data.insert(QStringLiteral("vaults"), vaults);
-    save();
+    return save();
 }
 
-void UserProfile::removeVaultPath(const QString& path)
+bool UserProfile::removeVaultPath(const QString& path)
 {
     QJsonArray kept;
     for (const QJsonValue& v : data.value(QStringLiteral("vaults")).toArray()) {
@@ -288,7 +306,7 @@ void UserProfile::removeVaultPath(const QString& path)
             kept.append(v);
     }
     data.insert(QStringLiteral("vaults"), kept);
-    save();
+    return save();
 }
 
 QString UserProfile::preference(const QString& key, const QString& defaultValue) const
@@ -299,9 +317,9 @@ QString UserProfile::preference(const QString& key, const QString& defaultValue)
     return value.toString();
 }
 
-void UserProfile::setPreference(const QString& key, const QString& value)
+bool UserProfile::setPreference(const QString& key, const QString& value)
 {
-    setPreferences({{key, value}});
+    return setPreferences({{key, value}});
 }
 
 bool UserProfile::setPreferences(const QList<QPair<QString, QString>>& values)
@@ -318,12 +336,12 @@ bool UserProfile::hasAnsweredPrompt(const QString& id) const
     return data.value(QStringLiteral("prompts")).toObject().contains(id);
 }
 
-void UserProfile::setPromptAnswer(const QString& id, const QString& answer)
+bool UserProfile::setPromptAnswer(const QString& id, const QString& answer)
 {
     QJsonObject prompts = data.value(QStringLiteral("prompts")).toObject();
     prompts.insert(id, answer);
     data.insert(QStringLiteral("prompts"), prompts);
-    save();
+    return save();
 }
 
 QString UserProfile::promptAnswer(const QString& id) const
@@ -345,27 +363,29 @@ QList<UserProfile::GhAccount> UserProfile::githubAccounts() const
     return accounts;
 }
 
-void UserProfile::addGithubAccount(const GhAccount& account)
+bool UserProfile::addGithubAccount(const GhAccount& account)
 {
+    const QJsonObject before = data;
     QJsonObject github = data.value(githubKey).toObject();
     QJsonArray accounts = accountsWithout(github, account.login);
     accounts.append(accountObject(account));
     github.insert(accountsKey, accounts);
     data.insert(githubKey, github);
-    save();
+    return saveOrRestore(before);
 }
 
-void UserProfile::updateGithubAccount(const GhAccount& account)
+bool UserProfile::updateGithubAccount(const GhAccount& account)
 {
-    addGithubAccount(account);
+    return addGithubAccount(account);
 }
 
-void UserProfile::removeGithubAccount(const QString& login)
+bool UserProfile::removeGithubAccount(const QString& login)
 {
+    const QJsonObject before = data;
     QJsonObject github = data.value(githubKey).toObject();
     github.insert(accountsKey, accountsWithout(github, login));
     data.insert(githubKey, github);
-    save();
+    return saveOrRestore(before);
 }
 
 QString UserProfile::activeGithubLogin() const
@@ -373,10 +393,11 @@ QString UserProfile::activeGithubLogin() const
     return data.value(githubKey).toObject().value(activeKey).toString();
 }
 
-void UserProfile::setActiveGithubLogin(const QString& login)
+bool UserProfile::setActiveGithubLogin(const QString& login)
 {
+    const QJsonObject before = data;
     QJsonObject github = data.value(githubKey).toObject();
     github.insert(activeKey, login);
     data.insert(githubKey, github);
-    save();
+    return saveOrRestore(before);
 }

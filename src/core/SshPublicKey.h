@@ -19,4 +19,13 @@ bool isPublicKeyType(const QString& type);
 // decodes to a key of that same type, then an optional comment.
 bool isPublicKeyText(const QByteArray& text);
 
+// True for the OpenSSH certificate types, one per key type above
+// ("ssh-ed25519-cert-v01@openssh.com" and so on).
+bool isCertificateType(const QString& type);
+
+// isPublicKeyText, with a certificate line ("*-cert.pub") accepted as well:
+// what the SSH key page lists and may copy, though no server takes a
+// certificate as a key to authorise.
+bool isPublicKeyOrCertificateText(const QByteArray& text);
+
 } // namespace SshPublicKey

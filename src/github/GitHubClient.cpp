@@ -12,13 +12,17 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
 namespace {
 
 const char* const kTimedOutProperty = "ot_timedOut";
+const char* const kTooLargeProperty = "ot_tooLarge";
+const char* const kNotAList = "the server's answer was not a list";
 using GitHubText::listDetail;
+using GitHubText::seconds;
 
 const QString kFetchUser = QStringLiteral("Fetch User");
 
@@ -54,11 +58,6 @@ QString serverName(const QUrl& url)
     return url.port() < 0 ? url.host() : QStringLiteral("%1:%2").arg(url.host(), QString::number(url.port()));
 }
 
-QString seconds(int ms)
-{
-    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'f', 1);
-}
-
 // The target of the page link whose rel names "next", resolved against the
 // page it came with; invalid without one.
 QUrl nextPageLink(const QNetworkReply* reply)
@@ -75,19 +74,51 @@ QUrl nextPageLink(const QNetworkReply* reply)
     return {};
 }
 
+QString megabytes(qint64 bytes)
+{
+    return bytes % (1024 * 1024) == 0 ? QString::number(bytes / (1024 * 1024))
+                                       : QString::number(double(bytes) / (1024 * 1024), 'f', 1);
+}
+
+// When a refused request may be tried again, from the Retry-After header:
+// " (try again in N s)" or " (try again at HH:mm:ss local time)"; empty
+// without a usable one.
+QString retryAfter(const QNetworkReply* reply)
+{
+    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
+    if (value.isEmpty())
+        return QString();
+    bool ok = false;
+    const qint64 delay = value.toLongLong(&ok, 10);
+    if (ok && delay >= 0)
+        return QStringLiteral(" (try again in %1 s)").arg(delay);
+    const QDateTime at = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+    if (!at.isValid())
+        return QString();
+    return QStringLiteral(" (try again at %1 local time)").arg(at.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
 // What went wrong, in words that say what to do next: the service's message,
 // each of its validation errors, a server fault as such, the local time a
 // rate limit ends.
-QString failureText(const QNetworkReply* reply, const QByteArray& body, int timeoutMs)
+QString failureText(const QNetworkReply* reply, const QByteArray& body, int timeoutMs, qint64 maxBytes)
 {
     if (reply->property(kTimedOutProperty).toBool())
         return QStringLiteral("timed out after %1 s").arg(seconds(timeoutMs));
+    if (reply->property(kTooLargeProperty).toBool())
+        return QStringLiteral("reply too large (more than %1 MB); the request was stopped").arg(megabytes(maxBytes));
     if (reply->error() == QNetworkReply::InsecureRedirectError
         || reply->error() == QNetworkReply::TooManyRedirectsError) {
+        const QUrl origin = reply->request().url();
         const QUrl target = reply->url().resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
-        if (target.isValid() && !target.host().isEmpty() && !sameOrigin(target, reply->request().url()))
+        if (target.isValid() && !target.host().isEmpty() && !sameOrigin(target, origin)) {
+            if (target.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && target.scheme() != origin.scheme())
+                return QStringLiteral("refused a redirect from %1 to %2 on the same host (%3); the token was not "
+                                      "sent there")
+                    .arg(origin.scheme(), target.scheme(), serverName(target));
             return QStringLiteral("refused a redirect to another server (%1); the token was not sent there")
                 .arg(serverName(target));
+        }
     }
     const QJsonObject object = QJsonDocument::fromJson(body).object();
     const QJsonValue messageValue = object.value(QStringLiteral("message"));
@@ -109,6 +140,9 @@ QString failureText(const QNetworkReply* reply, const QByteArray& body, int time
         const QString head = message.isEmpty() ? QStringLiteral("Validation Failed") : message;
         return details.isEmpty() ? head : head + QStringLiteral(": ") + details.join(QStringLiteral("; "));
     }
+    // A secondary rate limit says when to come back in Retry-After.
+    if ((status == 403 || status == 429) && !retryAfter(reply).isEmpty())
+        return (message.isEmpty() ? QStringLiteral("rate limited") : message) + retryAfter(reply);
     if ((status == 403 || status == 429) && reply->hasRawHeader("X-RateLimit-Remaining")
         && headerNumber(reply, "X-RateLimit-Remaining") == 0) {
         bool ok = false;
@@ -147,6 +181,9 @@ struct GitHubClient::PageRun {
     QJsonArray items;
     int pages = 0;
     qint64 total = -1;   // when the pages say so ("total_count")
+    // Every page asked for: a next link back to one of them would go round
+    // for ever, listing the same rows again.
+    QSet<QUrl> asked;
 };
 
 GitHubClient::GitHubClient(QObject* parent)
@@ -224,14 +261,17 @@ QNetworkReply* GitHubClient::apiDelete(const QString& path)
 
 void GitHubClient::handleReply(QNetworkReply* reply, const QString& operation, const Callback& callback)
 {
-    watch(reply, operation, true, [callback](const QJsonDocument& document, QNetworkReply*) {
+    // A read fills the views of the account it was made for; a change is the
+    // user's, and its outcome is told whoever is connected by then.
+    const bool read = reply->operation() == QNetworkAccessManager::GetOperation;
+    watch(reply, operation, read, [callback](const QJsonDocument& document, QNetworkReply*) {
         if (callback)
             callback(document);
     });
 }
 
 void GitHubClient::watch(QNetworkReply* reply, const QString& operation, bool tiedToToken,
-                         const ReplyHandler& onSuccess, const ErrorHandler& onError)
+                         const ReplyHandler& onSuccess, const ErrorHandler& onError, bool tellErrors)
 {
     // An inactivity limit alone would let a body trickled a byte at a time
     // hold the request for ever: the deadline counts from the start.
@@ -244,9 +284,30 @@ void GitHubClient::watch(QNetworkReply* reply, const QString& operation, bool ti
     });
     deadline->start(timeoutMs);
 
+    // The body is taken as it arrives, so that one larger than any answer of
+    // the service is stopped at the limit instead of piling up in the reply.
+    const qint64 maxBytes = maxReplyBytes;
+    auto body = std::make_shared<QByteArray>();
+    const auto tooLarge = [reply] {
+        reply->setProperty(kTooLargeProperty, true);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, maxBytes, tooLarge] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxBytes)
+            tooLarge();
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [reply, body, maxBytes, tooLarge] {
+        if (reply->property(kTooLargeProperty).toBool())
+            return;
+        *body += reply->read(maxBytes + 1 - body->size());
+        if (body->size() > maxBytes)
+            tooLarge();
+    });
+
     const quint64 generation = m_tokenGeneration;
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, operation, tiedToToken, generation, timeoutMs, onSuccess, onError] {
+            [this, reply, operation, tiedToToken, generation, timeoutMs, maxBytes, body, onSuccess, onError,
+             tellErrors] {
         reply->deleteLater();
         if (tiedToToken && generation != m_tokenGeneration)
             return;   // meant for an account that is no longer connected
@@ -256,17 +317,24 @@ void GitHubClient::watch(QNetworkReply* reply, const QString& operation, bool ti
             emit rateLimitInfo(remaining, limit,
                                QString::fromUtf8(reply->rawHeader("X-RateLimit-Reset")));
 
-        // An aborted transfer (a time-out) has closed its device: nothing to read.
-        const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-        if (reply->error() != QNetworkReply::NoError || reply->property(kTimedOutProperty).toBool()) {
-            const QString error = failureText(reply, body, timeoutMs);
-            emit apiError(operation, error);
+        const bool stopped =
+            reply->property(kTimedOutProperty).toBool() || reply->property(kTooLargeProperty).toBool();
+        // An aborted transfer has closed its device: nothing more to read.
+        if (!stopped && reply->isOpen())
+            *body += reply->read(maxBytes + 1 - body->size());
+        if (!stopped && body->size() > maxBytes)
+            reply->setProperty(kTooLargeProperty, true);
+        if (reply->error() != QNetworkReply::NoError || reply->property(kTimedOutProperty).toBool()
+            || reply->property(kTooLargeProperty).toBool()) {
+            const QString error = failureText(reply, *body, timeoutMs, maxBytes);
+            if (tellErrors)
+                emit apiError(operation, error);
             if (onError)
                 onError(error, httpStatus(reply));
             return;
         }
         if (onSuccess)
-            onSuccess(QJsonDocument::fromJson(body), reply);
+            onSuccess(QJsonDocument::fromJson(*body), reply);
     });
 }
 
@@ -285,13 +353,27 @@ void GitHubClient::getAllPages(const QString& path, const QString& operation, co
 
 void GitHubClient::getPage(const QUrl& url, const std::shared_ptr<PageRun>& run)
 {
+    run->asked.insert(url.adjusted(QUrl::NormalizePathSegments));
     watch(sendTo("GET", url, nullptr, m_token), run->operation, true,
           [this, run](const QJsonDocument& document, QNetworkReply* reply) {
               ++run->pages;
-              QJsonArray page = document.array();
-              if (!run->arrayKey.isEmpty()) {
+              // A page cut short or of another shape is no list, and never an
+              // empty one: that would empty the views as if nothing were there.
+              QJsonArray page;
+              if (run->arrayKey.isEmpty()) {
+                  if (!document.isArray()) {
+                      emit apiError(run->operation, QString::fromLatin1(kNotAList));
+                      return;
+                  }
+                  page = document.array();
+              } else {
                   const QJsonObject object = document.object();
-                  page = GitHubJson::array(object, run->arrayKey);
+                  const QJsonValue member = object.value(run->arrayKey);
+                  if (!document.isObject() || !(member.isUndefined() || member.isArray())) {
+                      emit apiError(run->operation, QString::fromLatin1(kNotAList));
+                      return;
+                  }
+                  page = member.toArray();
                   if (run->pages == 1 && object.value(QStringLiteral("total_count")).isDouble())
                       run->total = GitHubJson::integer64(object, QStringLiteral("total_count"));
               }
@@ -308,6 +390,13 @@ void GitHubClient::getPage(const QUrl& url, const std::shared_ptr<PageRun>& run)
                   const QString total = run->total > shown ? QString::number(run->total)
                                                            : QStringLiteral("more than %1").arg(shown);
                   run->done(run->items, run->total, QStringLiteral("%1 of %2 shown").arg(QString::number(shown), total));
+                  return;
+              }
+              if (run->asked.contains(next.adjusted(QUrl::NormalizePathSegments))) {
+                  emit apiError(run->operation,
+                                QStringLiteral("the server's next page is one already listed (%1 pages in); the "
+                                               "list was stopped")
+                                    .arg(run->pages));
                   return;
               }
               // The next page goes out with the token too: only to this server.
@@ -334,35 +423,54 @@ bool GitHubClient::valueTooLong(const QString& operation, const QString& what, c
 
 void GitHubClient::checkToken(const QString& token, const TokenCheck& done)
 {
-    watch(sendTo("GET", QUrl(m_baseUrl + QStringLiteral("/user"), QUrl::TolerantMode), nullptr, token), kFetchUser,
-          false,
+    // Quiet on failure: the check's own answer is the one line the user needs.
+    QNetworkReply* reply =
+        sendTo("GET", QUrl(m_baseUrl + QStringLiteral("/user"), QUrl::TolerantMode), nullptr, token);
+    watch(reply, kFetchUser, false,
           [this, done](const QJsonDocument& document, QNetworkReply* reply) {
               GitHubUser user;
               QString error;
               if (!userFromReply(document, &user, &error)) {
-                  emit apiError(kFetchUser, error);
                   done(GitHubUser(), error, httpStatus(reply));
                   return;
               }
               done(user, QString(), httpStatus(reply));
-              emit userFetched(user);
               emit operationComplete(kFetchUser, true, user.login);
           },
-          [done](const QString& error, int status) { done(GitHubUser(), error, status); });
+          [done](const QString& error, int status) { done(GitHubUser(), error, status); }, false);
+}
+
+void GitHubClient::userAnswered(const QJsonDocument& document, int status, const TokenCheck& done)
+{
+    GitHubUser user;
+    QString error;
+    if (!userFromReply(document, &user, &error)) {
+        emit apiError(kFetchUser, error);
+        if (done)
+            done(GitHubUser(), error, status);
+        return;
+    }
+    if (done)
+        done(user, QString(), status);
+    emit userFetched(user);
+    emit operationComplete(kFetchUser, true, user.login);
 }
 
 void GitHubClient::fetchUser()
 {
-    handleReply(apiGet(QStringLiteral("/user")), kFetchUser, [this](const QJsonDocument& document) {
-        GitHubUser user;
-        QString error;
-        if (!userFromReply(document, &user, &error)) {
-            emit apiError(kFetchUser, error);
-            return;
-        }
-        emit userFetched(user);
-        emit operationComplete(kFetchUser, true, user.login);
-    });
+    fetchUser(TokenCheck());
+}
+
+void GitHubClient::fetchUser(const TokenCheck& done)
+{
+    watch(apiGet(QStringLiteral("/user")), kFetchUser, true,
+          [this, done](const QJsonDocument& document, QNetworkReply* reply) {
+              userAnswered(document, httpStatus(reply), done);
+          },
+          [done](const QString& error, int status) {
+              if (done)
+                  done(GitHubUser(), error, status);
+          });
 }
 
 void GitHubClient::fetchRepos()

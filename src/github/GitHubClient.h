@@ -22,10 +22,13 @@ class QUrl;
 // Requests are asynchronous and independent: no queue, retry or cache. Lists
 // follow the service's "next" page links, up to maxListPages pages.
 //
-// A request made with the stored token belongs to that token: once setToken
-// replaces it (a disconnect, another account), the request's late reply is
-// dropped unseen. Redirects are followed only within the same origin, so the
-// token never leaves for another server.
+// A read made with the stored token belongs to that token: once setToken
+// replaces it (a disconnect, another account), the read's late reply is
+// dropped unseen, as it would fill the views of an account no longer shown.
+// A change (a create, a delete) is always reported, and one of several steps
+// finishes with the token it began with. Redirects are followed only within
+// the same origin, so the token never leaves for another server. No reply is
+// read past maxReplyBytes.
 class GitHubClient : public QObject
 {
     Q_OBJECT
@@ -60,13 +63,17 @@ public:
 
     // Asks /user with the given token, not the stored one, and leaves the
     // stored token and its requests alone. The check passes only when the
-    // answer is a JSON object whose "login" is a non-empty string. On success
-    // done runs first, then userFetched and operationComplete("Fetch User");
-    // on failure apiError("Fetch User", error) comes first, then done.
+    // answer is a JSON object whose "login" is a non-empty string. It tells
+    // only done: on success done runs first, then operationComplete("Fetch
+    // User"); a failure is done's alone to report. Nothing listening to
+    // userFetched hears of it: a check changes nothing but what asked for it.
     void checkToken(const QString& token, const TokenCheck& done);
 
     // Account endpoints.
     void fetchUser();
+    // fetchUser whose outcome done hears first: a connect that waits for its
+    // own answer. Dropped with the token like any read.
+    void fetchUser(const TokenCheck& done);
     void fetchRepos();
     void listSshKeys();
     void addSshKey(const QString& title, const QString& key);
@@ -80,6 +87,8 @@ public:
     void listSecrets(const QString& repo);
     // Fetches the repository's public key, then stores the value through gh
     // (as the connected account) or, failing that, as a sealed box over REST.
+    // gh runs in the background; one that does not finish within ghTimeoutMs
+    // is told through notice, and the REST call follows.
     void createSecret(const QString& repo, const QString& name, const QString& value);
     void deleteSecret(const QString& repo, const QString& name);
     void listVariables(const QString& repo);
@@ -102,6 +111,12 @@ public:
     // Every transfer, however steadily its bytes arrive, ends by this time
     // after it was sent, with "timed out after 60 s".
     int transferTimeoutMs = 60000;
+    // One reply (one page of a list) is never larger than this from the
+    // service; a larger one is stopped with "reply too large" before it can
+    // fill the memory.
+    qint64 maxReplyBytes = 8 * 1024 * 1024;
+    // How long gh may take to store a secret.
+    int ghTimeoutMs = 15000;
 
 Q_SIGNALS:
     void userFetched(const GitHubUser& user);
@@ -117,6 +132,9 @@ Q_SIGNALS:
     void alertsFetched(const QString& kind, const QString& repo, const QJsonArray& alerts);
     void workflowsFetched(const QString& repo, const QJsonArray& workflows);
     void runsFetched(const QString& repo, const QJsonArray& runs);
+    // Something the user should know that is neither a result nor a failure
+    // of the operation (gh gave up; the REST call takes over).
+    void notice(const QString& operation, const QString& text);
 
 private:
     // total: the pages' "total_count", -1 without one.
@@ -124,11 +142,12 @@ private:
     using ReplyHandler = std::function<void(const QJsonDocument& document, QNetworkReply* reply)>;
     using ErrorHandler = std::function<void(const QString& error, int status)>;
 
-    // The one reply handler: rate limit, then either apiError (and onError)
-    // or onSuccess. A reply tied to the stored token is dropped when that
-    // token has been replaced since it was sent.
+    // The one reply handler: rate limit, then either apiError (unless
+    // tellErrors is false) and onError, or onSuccess. A reply tied to the
+    // stored token is dropped when that token has been replaced since it was
+    // sent.
     void watch(QNetworkReply* reply, const QString& operation, bool tiedToToken, const ReplyHandler& onSuccess,
-               const ErrorHandler& onError = {});
+               const ErrorHandler& onError = {}, bool tellErrors = true);
     // GETs path with per_page=100 and every "next" page after it; done gets
     // all elements (of arrayKey's member when the pages are objects) and,
     // when pages were left out, a note "N of M shown".
@@ -139,10 +158,14 @@ private:
     // Refuses a value the service would refuse, before anything is sent.
     bool valueTooLong(const QString& operation, const QString& what, const QString& value);
 
-    // The gh step of createSecret: true only when gh stored the secret.
-    bool storeSecretWithGh(const QString& repo, const QString& name, const QString& value);
-    void putSealedSecret(const QString& repo, const QString& name, const QString& keyId,
+    // The steps of createSecret after the public key, all with the token the
+    // secret was asked for with.
+    void storeSecretWithGh(const QString& token, const QString& repo, const QString& name, const QString& value,
+                           const QString& keyId, const QByteArray& publicKey);
+    void putSealedSecret(const QString& token, const QString& repo, const QString& name, const QString& keyId,
                          const QByteArray& publicKey, const QString& value);
+    // The user endpoint's reply: done (if any) first, then the signals.
+    void userAnswered(const QJsonDocument& document, int status, const TokenCheck& done);
 
     QNetworkReply* send(const QByteArray& verb, const QString& path, const QJsonObject* body);
     QNetworkReply* sendTo(const QByteArray& verb, const QUrl& url, const QJsonObject* body, const QString& token);

@@ -12,15 +12,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QUrl>
 
 namespace {
 
 const QString kCreateSecret = QStringLiteral("Create Secret");
 const QString kNoPublicKey = QStringLiteral("Failed to fetch repo public key");
-
-// gh blocks the GUI thread while it runs; past this it counts as failed and
-// the REST call stores the secret instead.
-constexpr int kGhWaitMs = 15000;
 
 // GitHub's own rule for secret and variable names. Checking it here also keeps
 // a name from being read as a gh option ("--env-file=...") or from reaching
@@ -68,55 +65,69 @@ void GitHubClient::createSecret(const QString& repo, const QString& name, const 
     }
     if (valueTooLong(kCreateSecret, QStringLiteral("The secret value"), value))
         return;
+    // Every step stores the secret as the account it was asked for, whoever
+    // is connected by the time the key arrives or gh ends; and its outcome
+    // is told in any case.
+    const QString token = m_token;
     // The key is fetched afresh for every secret: GitHub may rotate it.
-    handleReply(apiGet(QStringLiteral("/repos/%1/actions/secrets/public-key").arg(repo)),
-                QStringLiteral("Fetch Public Key"), [this, repo, name, value](const QJsonDocument& document) {
-                    const QJsonObject object = document.object();
-                    const QString keyId = GitHubJson::string(object, QStringLiteral("key_id"));
-                    QByteArray publicKey;
-                    // A key of any other length would have the sealing read past
-                    // its end; without the library nothing could be sealed at all.
-                    if (keyId.isEmpty()
-                        || !SealedBox::decodePublicKey(GitHubJson::string(object, QStringLiteral("key")),
-                                                       &publicKey)
-                        || !SealedBox::available()) {
-                        emit apiError(kCreateSecret, kNoPublicKey);
-                        return;
-                    }
-                    if (storeSecretWithGh(repo, name, value)) {
-                        emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
-                        return;
-                    }
-                    putSealedSecret(repo, name, keyId, publicKey, value);
-                });
+    watch(sendTo("GET", QUrl(m_baseUrl + QStringLiteral("/repos/%1/actions/secrets/public-key").arg(repo),
+                             QUrl::TolerantMode),
+                 nullptr, token),
+          QStringLiteral("Fetch Public Key"), false,
+          [this, token, repo, name, value](const QJsonDocument& document, QNetworkReply*) {
+              const QJsonObject object = document.object();
+              const QString keyId = GitHubJson::string(object, QStringLiteral("key_id"));
+              QByteArray publicKey;
+              // A key of any other length would have the sealing read past
+              // its end; without the library nothing could be sealed at all.
+              if (keyId.isEmpty()
+                  || !SealedBox::decodePublicKey(GitHubJson::string(object, QStringLiteral("key")), &publicKey)
+                  || !SealedBox::available()) {
+                  emit apiError(kCreateSecret, kNoPublicKey);
+                  return;
+              }
+              storeSecretWithGh(token, repo, name, value, keyId, publicKey);
+          });
 }
 
-bool GitHubClient::storeSecretWithGh(const QString& repo, const QString& name, const QString& value)
+void GitHubClient::storeSecretWithGh(const QString& token, const QString& repo, const QString& name,
+                                     const QString& value, const QString& keyId, const QByteArray& publicKey)
 {
     // Without a token gh would fall back to its own stored login, which need
-    // not be the account this client is connected as.
-    if (m_token.isEmpty())
-        return false;
+    // not be the account the secret was asked for.
+    if (token.isEmpty()) {
+        putSealedSecret(token, repo, name, keyId, publicKey, value);
+        return;
+    }
     ToolRunner::Options options;
-    options.finishTimeoutMs = kGhWaitMs;
+    options.finishTimeoutMs = ghTimeoutMs;
     // GH_TOKEN outranks whatever gh has stored, so the secret is written as
     // the connected account; it reaches gh only through its environment.
     options.environment = QProcessEnvironment::systemEnvironment();
-    options.environment.insert(QStringLiteral("GH_TOKEN"), m_token);
+    options.environment.insert(QStringLiteral("GH_TOKEN"), token);
     // Without --body gh reads the value from standard input, so the value
     // never shows in a process listing.
     options.standardInput = value.toUtf8();
-    const ToolRunner::Result result = ToolRunner::run(
+    const int waitMs = ghTimeoutMs;
+    ToolRunner::runAsync(
         QStringLiteral("gh"),
-        {QStringLiteral("secret"), QStringLiteral("set"), QStringLiteral("--repo"), repo,
-         QStringLiteral("--"), name},
-        options);
+        {QStringLiteral("secret"), QStringLiteral("set"), QStringLiteral("--repo"), repo, QStringLiteral("--"), name},
+        options, this, [this, token, repo, name, value, keyId, publicKey, waitMs](const ToolRunner::Result& result) {
+            if (result.succeeded()) {
+                emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
+                return;
+            }
+            if (result.timedOut)
+                emit notice(kCreateSecret, QStringLiteral("gh did not finish within %1 s; the secret goes through "
+                                                          "the API instead")
+                                               .arg(GitHubText::seconds(waitMs)));
+            putSealedSecret(token, repo, name, keyId, publicKey, value);
+        });
     secureZero(options.standardInput);
-    return result.succeeded();
 }
 
-void GitHubClient::putSealedSecret(const QString& repo, const QString& name, const QString& keyId,
-                                   const QByteArray& publicKey, const QString& value)
+void GitHubClient::putSealedSecret(const QString& token, const QString& repo, const QString& name,
+                                   const QString& keyId, const QByteArray& publicKey, const QString& value)
 {
     QByteArray plain = value.toUtf8();
     QByteArray sealed;
@@ -128,10 +139,12 @@ void GitHubClient::putSealedSecret(const QString& repo, const QString& name, con
     }
     const QJsonObject body{{QStringLiteral("encrypted_value"), QString::fromLatin1(sealed.toBase64())},
                            {QStringLiteral("key_id"), keyId}};
-    handleReply(apiPut(QStringLiteral("/repos/%1/actions/secrets/%2").arg(repo, name), body), kCreateSecret,
-                [this, repo, name](const QJsonDocument&) {
-                    emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
-                });
+    watch(sendTo("PUT", QUrl(m_baseUrl + QStringLiteral("/repos/%1/actions/secrets/%2").arg(repo, name),
+                             QUrl::TolerantMode),
+                 &body, token),
+          kCreateSecret, false, [this, repo, name](const QJsonDocument&, QNetworkReply*) {
+              emit operationComplete(kCreateSecret, true, name + QStringLiteral(" on ") + repo);
+          });
 }
 
 void GitHubClient::deleteSecret(const QString& repo, const QString& name)
@@ -246,6 +259,11 @@ void GitHubClient::listWorkflowRuns(const QString& repo)
     handleReply(apiGet(QStringLiteral("/repos/%1/actions/runs?per_page=10").arg(repo)),
                 QStringLiteral("Workflow Runs"), [this, repo](const QJsonDocument& document) {
                     const QJsonObject object = document.object();
+                    const QJsonValue runs = object.value(QStringLiteral("workflow_runs"));
+                    if (!document.isObject() || !(runs.isUndefined() || runs.isArray())) {
+                        emit apiError(QStringLiteral("Workflow Runs"), QStringLiteral("the server's answer was not a list"));
+                        return;
+                    }
                     emit runsFetched(repo, GitHubJson::array(object, QStringLiteral("workflow_runs")));
                     const int total = GitHubJson::integer(object, QStringLiteral("total_count"));
                     emit operationComplete(QStringLiteral("Workflow Runs"), true,

@@ -1,18 +1,20 @@
 #include "github/GitHubText.h"
 
+#include "core/LogText.h"
+
 #include <QTextDocument>
 
 namespace GitHubText {
 
 QString singleLine(const QString& text)
 {
-    QString line = text;
-    for (QChar& c : line) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029)
-            c = QLatin1Char(' ');
-    }
-    return line;
+    // The log's own rule, so a name reads the same in a label as in a line.
+    return LogText::escaped(text);
+}
+
+QString seconds(int ms)
+{
+    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'f', 1);
 }
 
 QString toolTip(const QString& text)

@@ -7,8 +7,9 @@
 // must not stretch the window.
 namespace GitHubText {
 
-// Every control character (line breaks, tabs, escape, DEL, the C1 range and
-// the Unicode line and paragraph separators) replaced by a space.
+// Every control character (line breaks, tabs, escape, DEL, the C1 range,
+// the Unicode line and paragraph separators and the bidirectional controls)
+// shown escaped, as in the log: "\n", "\u202e".
 QString singleLine(const QString& text);
 // singleLine, cut to maxChars with "…" at the end when longer.
 QString elided(const QString& text, int maxChars);
@@ -16,6 +17,8 @@ QString elided(const QString& text, int maxChars);
 // looks like markup as rich text, and a name such as "<img src=…>" would be
 // drawn rather than shown.
 QString toolTip(const QString& text);
+// A time limit as the user meets it: "15", "1.5".
+QString seconds(int ms);
 // "N repos", or "N repos (N of M shown)" when a list was cut short.
 QString listDetail(const QString& detail, const QString& shownNote);
 

@@ -1,5 +1,6 @@
 #include "piv/OpenscBridge.h"
 
+#include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 #include "piv/Pkcs11Modules.h"
 
@@ -36,6 +37,7 @@ OpenscBridge::CmdResult fromRun(const ToolRunner::Result& run, const QString& to
 {
     OpenscBridge::CmdResult result;
     result.exitCode = run.exitCode;
+    result.output = run.stdOut;
     result.stdOut = run.stdOutText();
     result.stdErr = run.stdErrText();
     if (!run.failure.isEmpty()) {
@@ -264,28 +266,25 @@ QByteArray OpenscBridge::decrypt(const QString& slotId, const QString& id, const
 {
     if (slotId.isEmpty())
         return {};
+    // The ciphertext is no secret and goes in a file; the plain text is, and
+    // comes back on the tool's standard output alone: no file ever holds it.
     QTemporaryDir dir;
     if (!dir.isValid())
         return {};
     const QString inputPath = dir.filePath(QStringLiteral("input.bin"));
-    const QString outputPath = dir.filePath(QStringLiteral("output.bin"));
     QFile input(inputPath);
     if (!input.open(QIODevice::WriteOnly) || input.write(ciphertext) != ciphertext.size())
         return {};
     input.close();
-    const CmdResult r = runPkcs11Tool(
+    CmdResult r = runPkcs11Tool(
         {QStringLiteral("--decrypt"), QStringLiteral("-m"), QStringLiteral("RSA-PKCS"), QStringLiteral("--slot"),
          slotId, QStringLiteral("--id"), id, QStringLiteral("--login"), QStringLiteral("--pin"), pin,
-         QStringLiteral("--input-file"), inputPath, QStringLiteral("--output-file"), outputPath},
+         QStringLiteral("--input-file"), inputPath},
         operationTimeoutMs);
-    QFile output(outputPath);
-    if (r.exitCode != 0 || !output.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray plain = output.readAll();
-    output.close();
-    // The plain key must not outlive the run on disk, even for a moment longer
-    // than the folder does.
-    output.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    output.close();
+    QByteArray plain;
+    if (r.exitCode == 0)
+        plain.swap(r.output);
+    secureZero(r.output);
+    secureZero(r.stdOut);
     return plain;
 }

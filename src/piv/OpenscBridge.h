@@ -36,6 +36,8 @@ public:
         int exitCode = 0;
         QString stdOut;
         QString stdErr;
+        // Standard output as the tool wrote it (a decrypted key is no text).
+        QByteArray output;
     };
 
     explicit OpenscBridge(QObject* parent = nullptr);
@@ -65,8 +67,9 @@ public:
     bool deleteObject(int slot, const QString& type, const QString& id, const QString& pin);
     // Decrypts an RSA (PKCS#1 v1.5) ciphertext with the private key of this
     // id on the slot of this id (printedSlotId), after a login with the PIN.
-    // The two files live in a private temporary folder for the run only.
-    // Empty on any failure; the tool's reason goes out on commandError.
+    // The ciphertext goes to the tool in a private temporary file; the plain
+    // text comes back on its standard output, never through a file. Empty
+    // on any failure; the tool's reason goes out on commandError.
     QByteArray decrypt(const QString& slotId, const QString& id, const QByteArray& ciphertext, const QString& pin);
 
     // The time-out every operation passes to runPkcs11Tool.

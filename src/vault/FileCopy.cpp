@@ -1,6 +1,9 @@
 #include "vault/FileCopy.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace FileCopy {
@@ -35,16 +39,17 @@ QString siblingTemplate(const QString& target, const char* suffix)
 bool renameOver(const QString& from, const QString& to, QString* error)
 {
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return fail(error, QStringLiteral("cannot rename %1 to %2: %3")
-                               .arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(error, QStringLiteral("cannot rename %1 to %2: %3").arg(from, to, PrivateFiles::systemReason(errno)));
     return true;
 }
 
-// Reads all of in into out, every byte checked on the way, then pushes it out
-// of Qt's buffer (where a full disk shows).
+// Reads all of in into out, every byte checked on the way and written to the
+// descriptor itself: Qt keeps no reason for a write a full disk cut short
+// ("Unknown error"), the system does.
 bool copyContents(QFile& in, QFileDevice& out, QString* error)
 {
     constexpr qint64 kChunk = 1 << 20;
+    QString why;
     while (true) {
         const QByteArray chunk = in.read(kChunk);
         if (chunk.isEmpty()) {
@@ -52,11 +57,12 @@ bool copyContents(QFile& in, QFileDevice& out, QString* error)
                 return fail(error, in.fileName() + QStringLiteral(": ") + in.errorString());
             break;
         }
-        if (out.write(chunk) != chunk.size())
-            return fail(error, out.fileName() + QStringLiteral(": ") + out.errorString());
+        if (!PrivateFiles::writeAll(out.handle(), chunk.constData(), chunk.size(), &why))
+            return fail(error, out.fileName() + QStringLiteral(": ") + why);
     }
-    if (!out.flush())
-        return fail(error, out.fileName() + QStringLiteral(": ") + out.errorString());
+    // Some file systems only find the disk full when the data goes out.
+    if (::fsync(out.handle()) != 0 && errno != EINVAL && errno != ENOTSUP)
+        return fail(error, out.fileName() + QStringLiteral(": ") + PrivateFiles::systemReason(errno));
     return true;
 }
 
@@ -99,6 +105,22 @@ bool copyFolder(const QString& from, const QString& to, QString* error)
 }
 
 } // namespace
+
+qint64 bytesOf(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return 0;
+    if (!info.isDir())
+        return info.size();
+    qint64 total = 0;
+    QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
 
 bool putInPlace(const QString& made, const QString& target, QString* error)
 {

@@ -30,6 +30,10 @@ struct Part {
 // copied or put in place, and *error says why.
 bool replaceTogether(const QList<Part>& parts, int* failed = nullptr, QString* error = nullptr);
 
+// What a copy of path writes: the size of a file, or the sizes of every file
+// under a folder added up (links inside it not followed).
+qint64 bytesOf(const QString& path);
+
 // Puts made, a finished file or folder, in target's place, replacing what
 // is there (a folder too) whole; false leaves target as it was.
 bool putInPlace(const QString& made, const QString& target, QString* error = nullptr);

@@ -1,11 +1,14 @@
 #include "vault/TessarilVault.h"
 
+#include "core/LogText.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -13,9 +16,14 @@ const QString kVolumeName = QStringLiteral("Tessaril Vault");
 const QString kExtension = QStringLiteral(".qvimgv");
 const QString kEncryption = QStringLiteral("AES-256");
 
+// A folder, and not a link to one: a link at the mount point is no volume
+// attached there, and following it would take the vault's files elsewhere.
 bool isDir(const QString& path)
 {
-    return !path.isEmpty() && QFileInfo(path).isDir();
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
 }
 
 } // namespace
@@ -39,6 +47,35 @@ QString TessarilVault::volumesRoot()
 QString TessarilVault::fixedMountPoint()
 {
     return volumesRoot() + QLatin1Char('/') + kVolumeName;
+}
+
+bool TessarilVault::isVaultImage(const QString& path, QString* why)
+{
+    const auto refuse = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const QFileInfo info(path);
+    const QString shown = LogText::escaped(path);
+    if (!info.exists())
+        return refuse(QStringLiteral("nothing is at %1.").arg(shown));
+    if (!info.isDir())
+        return refuse(QStringLiteral("%1 is a file; a vault is the disk-image bundle folder the vault was created as.")
+                          .arg(shown));
+    // hdiutil describes every bundle it makes in its Info.plist, an XML
+    // property list a few hundred bytes long.
+    QFile plist(path + QStringLiteral("/Info.plist"));
+    const QFileInfo plistInfo(plist.fileName());
+    if (!plistInfo.isFile() || plistInfo.isSymLink() || plistInfo.size() > 65536 || !plist.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("%1 is a folder, not a vault: it holds no disk-image bundle description "
+                                     "(Info.plist).")
+                          .arg(shown));
+    static const QRegularExpression bundleType(QStringLiteral(
+        R"(<key>\s*diskimage-bundle-type\s*</key>\s*<string>\s*com\.apple\.diskimage\.sparsebundle\s*</string>)"));
+    if (!bundleType.match(QString::fromUtf8(plist.readAll())).hasMatch())
+        return refuse(QStringLiteral("%1 is a folder, not a vault: its Info.plist describes no sparse bundle.").arg(shown));
+    return true;
 }
 
 ToolRunner::Result TessarilVault::runTool(const QStringList& args, const QString& passphrase)
@@ -203,30 +240,33 @@ bool TessarilVault::ensureVaultDirs()
     if (!isMounted())
         return false;
     const QString root = mountPoint();
+    // Made without following a link at any name; one found there is left
+    // for the operation that would write into it to refuse.
     for (const char* folder : {"ssh", "gpg", "certificates", "cloud", "files"})
-        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
+        PrivateFiles::Folder::openBelow(root, QLatin1String(folder));
     return true;
 }
 
-QString TessarilVault::vaultFolder(const QString& relative)
+PrivateFiles::Folder TessarilVault::vaultFolder(const QString& relative, QString* why)
 {
-    QString path = mountPoint();
-    for (const QString& level : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        path += QLatin1Char('/') + level;
-        // mkdir never follows a link at its name, so a level made here is
-        // the vault's own; one found there is looked at without following.
-        QDir().mkdir(path);
-        const QFileInfo info(path);
-        if (info.isSymLink()) {
-            Q_EMIT vaultError(QStringLiteral("Not written: %1 is a link, not a folder of the vault.").arg(path));
-            return QString();
-        }
-        if (!info.isDir()) {
-            Q_EMIT vaultError(QStringLiteral("Not written: %1 is not a folder.").arg(path));
-            return QString();
-        }
+    if (!isMounted()) {
+        if (why)
+            *why = QStringLiteral("Vault not mounted.");
+        return {};
     }
-    return path;
+    return PrivateFiles::Folder::openBelow(mountPoint(), relative, why);
+}
+
+void TessarilVault::tellNotWritten(const PrivateFiles::Folder& folder, const QString& item, const QString& name,
+                                   const QString& reason)
+{
+    QString line = QStringLiteral("%1 not written: %2").arg(LogText::escaped(item), reason);
+    // A reader must not take an older copy for the one just attempted.
+    const QDateTime earlier = folder.modified(name);
+    if (earlier.isValid())
+        line += QStringLiteral(" \u2014 the vault keeps the earlier one, saved %1")
+                    .arg(earlier.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    Q_EMIT vaultError(line);
 }
 
 QString TessarilVault::mountPoint() const
@@ -251,14 +291,11 @@ bool TessarilVault::isWritable() const
     if (vaultInfo.mounted)
         return true;
     const QString point = mountPoint();
-    if (point.isEmpty())
+    if (!isDir(point))
         return false;
-    QFile probe(point + QStringLiteral("/.qv_write_test"));
-    if (!probe.open(QIODevice::WriteOnly))
-        return false;
-    probe.close();
-    probe.remove();
-    return true;
+    // The probe is a fresh file of its own: a link planted at a fixed name
+    // would have its target emptied.
+    return PrivateFiles::Folder::openBelow(point, QString()).canWrite();
 }
 
 bool TessarilVault::isCreated(const QString& path) const

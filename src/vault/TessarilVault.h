@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PrivateFiles.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -54,6 +56,11 @@ public:
     // Every vault is attached at this one place, whoever attached it.
     static QString fixedMountPoint();
 
+    // Whether path is a vault image as create makes it: a sparse-bundle
+    // folder, whose Info.plist names that bundle type, whatever the folder
+    // is called. False with the reason in *why.
+    static bool isVaultImage(const QString& path, QString* why = nullptr);
+
     bool create(const QString& path, int sizeMB, const QString& password, const QString& filesystem);
     bool mount(const QString& path, const QString& password);
     // True when nothing is mounted any more.
@@ -61,9 +68,20 @@ public:
     // Lays out the five top-level folders of a mounted vault.
     bool ensureVaultDirs();
     // The folder relative to the mount point ("ssh", "passwords/lastpass"),
-    // its missing levels made. Empty, with vaultError, when a level is a link
-    // or no folder: whatever is written there would land outside the vault.
-    QString vaultFolder(const QString& relative);
+    // its missing levels made, held open: every file of the vault is written
+    // through one of these, so a level swapped for a link while an operation
+    // runs cannot lead a write out of the vault. Invalid, with the reason in
+    // *why, when nothing is mounted or the mount point or a level is a link
+    // or no folder.
+    PrivateFiles::Folder vaultFolder(const QString& relative, QString* why);
+    // Tells (vaultError) that the file name of folder, item in the vault
+    // ("gpg/secret-keys.asc"), was not written and why; and, when an earlier
+    // one stays there, that the vault keeps that one and from when.
+    // How a tool run that gave nothing to keep ended ("gpg exited with code
+    // 2", "security timed out after 30000 ms"), with the tool's last word.
+    static QString runFailure(const QString& tool, const ToolRunner::Result& result);
+    void tellNotWritten(const PrivateFiles::Folder& folder, const QString& item, const QString& name,
+                        const QString& reason);
 
     QString mountPoint() const;
     bool isMounted() const;
@@ -78,22 +96,28 @@ public:
     // What a mounted vault holds (TessarilVaultContents.cpp). Every one of
     // these needs a mounted vault; each reports through vaultLog and
     // vaultError, and an earlier copy inside the vault is only ever replaced
-    // by a whole new one.
+    // by a whole new one. A backup tells every item it could not write, by
+    // name and with the reason, and is then a failure, however many others
+    // it wrote.
     // The files of ~/.ssh (hidden ones too, "known_hosts_old" not) into
-    // "ssh"; true when at least one was copied.
+    // "ssh"; true when at least one was copied and none failed.
     bool backupSshKeys();
     // The vault's "ssh" files (hidden ones not) into ~/.ssh, where no file of
     // that name is yet; true when at least one was restored.
     bool restoreSshKeys();
     // gpg's exports of the secret keys, the public keys and the owner trust
-    // into "gpg"; true when at least one export was saved.
+    // into "gpg"; true when at least one export was saved and none failed
+    // (an empty export, such as the secret keys of a public keyring, is
+    // nothing to save).
     bool backupGpgKeyring();
     // Imports what "gpg" holds; true when at least one import completed.
     bool restoreGpgKeyring();
-    // Copies the files into "certificates"; true when at least one was copied.
+    // Copies the files into "certificates"; true when at least one was
+    // copied and none failed.
     bool backupCertificates(const QList<QString>& paths);
     // Copies the file into the vault folder category ("files",
-    // "passwords/lastpass"), made when missing, under its own name.
+    // "passwords/lastpass"), made when missing, under its own name; a copy
+    // that fails is told with the reason.
     bool storeFile(const QString& sourcePath, const QString& category);
     // Copies the first file of that name found in "ssh", "gpg",
     // "certificates", "cloud" or "files" to destPath.
@@ -134,6 +158,9 @@ private:
     void detach(const QString& mountPoint);
     // False, with "Vault not mounted.", when no vault is mounted.
     bool requireMounted();
+    // False, told, when the folder an operation wrote into no longer stands
+    // at its name (swapped while the operation ran).
+    bool stillInPlace(const PrivateFiles::Folder& folder, const QString& item);
     ToolRunner::Result runGpg(const QStringList& args, int finishTimeoutMs);
 
     VaultInfo vaultInfo;

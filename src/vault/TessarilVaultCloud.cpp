@@ -14,9 +14,12 @@
 
 namespace {
 
+const QString kCredentials = QStringLiteral("credentials.json");
+const QString kItem = QStringLiteral("cloud/credentials.json");
+
 QString credentialsFile(const QString& mountPoint)
 {
-    return mountPoint + QStringLiteral("/cloud/credentials.json");
+    return mountPoint + QLatin1Char('/') + kItem;
 }
 
 QJsonObject toJson(const CloudCredential& c)
@@ -70,13 +73,13 @@ bool readCredentials(const QString& path, QList<CloudCredential>* list)
     return true;
 }
 
-bool writeCredentials(const QString& path, const QList<CloudCredential>& list)
+bool writeCredentials(const PrivateFiles::Folder& folder, const QList<CloudCredential>& list, QString* why)
 {
     QJsonArray array;
     for (const CloudCredential& c : list)
         array.append(toJson(c));
     QByteArray data = QJsonDocument(array).toJson(QJsonDocument::Indented);
-    const bool written = PrivateFiles::replaceOwnerOnly(path, data);
+    const bool written = folder.replace(kCredentials, data, why);
     secureZero(data);
     return written;
 }
@@ -91,8 +94,14 @@ void wipeSecrets(QList<CloudCredential>& credentials)
 
 bool TessarilVault::saveCloudCredential(const CloudCredential& credential)
 {
-    if (!requireMounted() || vaultFolder(QStringLiteral("cloud")).isEmpty())
+    if (!requireMounted())
         return false;
+    QString why;
+    const PrivateFiles::Folder folder = vaultFolder(QStringLiteral("cloud"), &why);
+    if (!folder.isValid()) {
+        Q_EMIT vaultError(kItem + QStringLiteral(" not written: ") + why);
+        return false;
+    }
     const QString path = credentialsFile(mountPoint());
     QList<CloudCredential> list;
     if (!readCredentials(path, &list)) {
@@ -101,10 +110,12 @@ bool TessarilVault::saveCloudCredential(const CloudCredential& credential)
     }
     list.removeIf([&](const CloudCredential& c) { return samePair(c, credential.provider, credential.profile); });
     list << credential;
-    const bool written = writeCredentials(path, list);
+    const bool written = writeCredentials(folder, list, &why);
     wipeSecrets(list);
-    if (!written)
+    if (!written) {
+        tellNotWritten(folder, kItem, kCredentials, why);
         return false;
+    }
     Q_EMIT vaultLog(QStringLiteral("Cloud credential saved: %1 / %2").arg(credential.provider, credential.profile));
     return true;
 }
@@ -122,11 +133,21 @@ bool TessarilVault::removeCloudCredential(const QString& provider, const QString
     QList<CloudCredential> list = loadCloudCredentials();
     const qsizetype removed =
         list.removeIf([&](const CloudCredential& c) { return samePair(c, provider, profile); });
-    const bool written = removed > 0 && !vaultFolder(QStringLiteral("cloud")).isEmpty()
-        && writeCredentials(credentialsFile(mountPoint()), list);
-    wipeSecrets(list);
-    if (!written)
+    if (removed == 0) {
+        wipeSecrets(list);
         return false;
+    }
+    QString why;
+    const PrivateFiles::Folder folder = vaultFolder(QStringLiteral("cloud"), &why);
+    const bool written = folder.isValid() && writeCredentials(folder, list, &why);
+    wipeSecrets(list);
+    if (!written) {
+        if (folder.isValid())
+            tellNotWritten(folder, kItem, kCredentials, why);
+        else
+            Q_EMIT vaultError(kItem + QStringLiteral(" not written: ") + why);
+        return false;
+    }
     Q_EMIT vaultLog(QStringLiteral("Cloud credential removed: %1 / %2").arg(provider, profile));
     return true;
 }

@@ -2,7 +2,9 @@
 // and a small file store in category folders.
 #include "vault/TessarilVault.h"
 
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
+#include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 #include "vault/FileCopy.h"
 
@@ -31,24 +33,52 @@ bool isPlainName(const QString& name)
     return !name.isEmpty() && !name.contains(QLatin1String("..")) && !name.contains(QLatin1Char('/'));
 }
 
-// Copies the file source to target in the vault, owner-only. A link planted
-// at target is replaced, never written through.
-bool copyIntoVault(const QString& source, const QString& target)
+// Copies the file source to name in folder, owner-only. A link planted at
+// name is replaced, never written through. False with the reason.
+bool copyIntoVault(const QString& source, const PrivateFiles::Folder& folder, const QString& name, QString* why)
 {
+    const QFileInfo info(source);
     // isFile follows a link: a dangling one, a folder or a device is no file.
-    if (!QFileInfo(source).isFile())
+    if (!info.isFile()) {
+        *why = LogText::escaped(source)
+            + (info.exists() ? QStringLiteral(": not a regular file") : QStringLiteral(": no such file"));
         return false;
+    }
     QFile in(source);
-    return in.open(QIODevice::ReadOnly) && PrivateFiles::replaceOwnerOnly(target, in);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *why = LogText::escaped(source) + QStringLiteral(": ") + in.errorString();
+        return false;
+    }
+    return folder.replace(name, in, why);
 }
 
 } // namespace
+
+QString TessarilVault::runFailure(const QString& tool, const ToolRunner::Result& result)
+{
+    QString reason = result.finished() ? QStringLiteral("%1 exited with code %2").arg(tool).arg(result.exitCode)
+                                       : tool + QLatin1Char(' ') + result.failure;
+    const QStringList lines = result.stdErrText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!lines.isEmpty())
+        reason += QStringLiteral(": ") + LogText::escaped(lines.last().trimmed());
+    return reason;
+}
 
 bool TessarilVault::requireMounted()
 {
     if (isMounted())
         return true;
     Q_EMIT vaultError(QStringLiteral("Vault not mounted."));
+    return false;
+}
+
+bool TessarilVault::stillInPlace(const PrivateFiles::Folder& folder, const QString& item)
+{
+    if (folder.isStillAtPath())
+        return true;
+    Q_EMIT vaultError(QStringLiteral("%1 was replaced while this ran: what was written went to the folder that "
+                                     "stood there before, not to what stands there now.")
+                          .arg(item));
     return false;
 }
 
@@ -64,16 +94,30 @@ bool TessarilVault::backupSshKeys()
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString target = vaultFolder(QStringLiteral("ssh"));
-    if (target.isEmpty())
+    QString why;
+    const PrivateFiles::Folder target = vaultFolder(QStringLiteral("ssh"), &why);
+    if (!target.isValid()) {
+        Q_EMIT vaultError(QStringLiteral("SSH backup failed: ") + why);
         return false;
+    }
     const QDir source(sshFolder());
     int count = 0;
+    int failed = 0;
     for (const QString& name : source.entryList(QDir::Files | QDir::Hidden, QDir::Unsorted)) {
         if (name == QLatin1String("known_hosts_old"))
             continue;
-        if (copyIntoVault(source.filePath(name), target + QLatin1Char('/') + name))
+        if (copyIntoVault(source.filePath(name), target, name, &why)) {
             ++count;
+        } else {
+            ++failed;
+            tellNotWritten(target, QStringLiteral("ssh/") + name, name, why);
+        }
+    }
+    if (!stillInPlace(target, QStringLiteral("ssh")))
+        return false;
+    if (failed > 0) {
+        Q_EMIT vaultError(QStringLiteral("SSH backup failed: %1 of %2 files not copied.").arg(failed).arg(failed + count));
+        return false;
     }
     Q_EMIT vaultLog(QStringLiteral("SSH backup: %1 files copied to vault.").arg(count));
     return count > 0;
@@ -105,9 +149,14 @@ bool TessarilVault::backupGpgKeyring()
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString folder = vaultFolder(QStringLiteral("gpg"));
-    if (folder.isEmpty())
+    // Opened, and checked, before gpg runs: the exports go into this very
+    // folder, whatever its name leads to by the time they are done.
+    QString why;
+    const PrivateFiles::Folder folder = vaultFolder(QStringLiteral("gpg"), &why);
+    if (!folder.isValid()) {
+        Q_EMIT vaultError(QStringLiteral("GPG backup failed: ") + why);
         return false;
+    }
     const struct {
         QStringList args;
         int timeoutMs;
@@ -121,16 +170,30 @@ bool TessarilVault::backupGpgKeyring()
     for (const auto& e : exports)
         results << runGpg(e.args, e.timeoutMs);
     int count = 0;
-    for (int i = 0; i < results.size(); ++i) {
+    int failed = 0;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        ToolRunner::Result& result = results[i];
+        const QString& file = exports[i].file;
         // What a gpg that failed or was cut off printed may be half an
         // export: it must not replace a whole one from an earlier backup.
-        const ToolRunner::Result& result = results.at(i);
-        if (!result.succeeded() || result.stdOut.isEmpty())
-            continue;
-        // The secret keys above all must not follow a link planted at the
-        // name out of the vault.
-        if (PrivateFiles::replaceOwnerOnly(folder + QLatin1Char('/') + exports[i].file, result.stdOut))
-            ++count;
+        if (!result.succeeded()) {
+            ++failed;
+            tellNotWritten(folder, QStringLiteral("gpg/") + file, file, runFailure(QStringLiteral("gpg"), result));
+        } else if (!result.stdOut.isEmpty()) {
+            if (folder.replace(file, result.stdOut, &why)) {
+                ++count;
+            } else {
+                ++failed;
+                tellNotWritten(folder, QStringLiteral("gpg/") + file, file, why);
+            }
+        }
+        secureZero(result.stdOut);
+    }
+    if (!stillInPlace(folder, QStringLiteral("gpg")))
+        return false;
+    if (failed > 0) {
+        Q_EMIT vaultError(QStringLiteral("GPG backup failed: %1 of %2 exports not saved.").arg(failed).arg(results.size()));
+        return false;
     }
     Q_EMIT vaultLog(QStringLiteral("GPG backup: %1 exports saved to vault.").arg(count));
     return count != 0;
@@ -165,14 +228,32 @@ bool TessarilVault::backupCertificates(const QList<QString>& paths)
     if (!requireMounted())
         return false;
     ensureVaultDirs();
-    const QString folder = vaultFolder(QStringLiteral("certificates"));
-    if (folder.isEmpty())
+    QString why;
+    const PrivateFiles::Folder folder = vaultFolder(QStringLiteral("certificates"), &why);
+    if (!folder.isValid()) {
+        Q_EMIT vaultError(QStringLiteral("Certificates backup failed: ") + why);
         return false;
+    }
     int count = 0;
+    int failed = 0;
     for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();
-        if (!name.isEmpty() && copyIntoVault(path, folder + QLatin1Char('/') + name))
+        if (!name.isEmpty() && copyIntoVault(path, folder, name, &why)) {
             ++count;
+            continue;
+        }
+        ++failed;
+        if (name.isEmpty())
+            Q_EMIT vaultError(QStringLiteral("%1 not backed up: not a file name").arg(LogText::escaped(path)));
+        else
+            tellNotWritten(folder, QStringLiteral("certificates/") + name, name, why);
+    }
+    if (!stillInPlace(folder, QStringLiteral("certificates")))
+        return false;
+    if (failed > 0) {
+        Q_EMIT vaultError(
+            QStringLiteral("Certificates backup failed: %1 of %2 files not copied.").arg(failed).arg(paths.size()));
+        return false;
     }
     Q_EMIT vaultLog(QStringLiteral("Certificates: %1 files backed up.").arg(count));
     return count > 0;
@@ -191,12 +272,21 @@ bool TessarilVault::storeFile(const QString& sourcePath, const QString& category
         Q_EMIT vaultError(QStringLiteral("Invalid filename."));
         return false;
     }
-    const QString folder = vaultFolder(category);
-    if (folder.isEmpty())
+    const QString item = category.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'))
+        + QLatin1Char('/') + name;
+    QString why;
+    const PrivateFiles::Folder folder = vaultFolder(category, &why);
+    if (!folder.isValid()) {
+        Q_EMIT vaultError(QStringLiteral("%1 not written: %2").arg(LogText::escaped(item), why));
         return false;
-    if (!copyIntoVault(sourcePath, folder + QLatin1Char('/') + name))
+    }
+    if (!copyIntoVault(sourcePath, folder, name, &why)) {
+        tellNotWritten(folder, item, name, why);
         return false;
-    Q_EMIT vaultLog(QStringLiteral("Stored: ") + name);
+    }
+    if (!stillInPlace(folder, LogText::escaped(category)))
+        return false;
+    Q_EMIT vaultLog(QStringLiteral("Stored: ") + LogText::escaped(name));
     return true;
 }
 

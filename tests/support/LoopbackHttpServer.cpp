@@ -186,7 +186,8 @@ int LoopbackHttpServer::releaseHeld()
         entry.response.held = false;
         ++sent;
         send(entry.socket, entry.request, entry.response);
-        if (!entry.response.neverComplete && !(entry.response.trickleIntervalMs > 0 && !entry.response.body.isEmpty()))
+        if (!entry.response.neverComplete && !entry.response.endless
+            && !(entry.response.trickleIntervalMs > 0 && !entry.response.body.isEmpty()))
             finishAnswer(entry.socket, entry.request, entry.response);
     }
     return sent;
@@ -206,6 +207,19 @@ void LoopbackHttpServer::startTrickle(QTcpSocket* socket, const QByteArray& body
         socket->flush();
     });
     timer->start(intervalMs);
+}
+
+void LoopbackHttpServer::startEndless(QTcpSocket* socket, const QByteArray& body)
+{
+    const QByteArray chunk = body.isEmpty() ? QByteArray(64 * 1024, 'x') : body;
+    const auto more = [this, socket, chunk] {
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() > 0)
+            return;
+        socket->write(chunk);
+        endlessSent += chunk.size();
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
 }
 
 void LoopbackHttpServer::finishAnswer(QTcpSocket* socket, const Request& request, const Response& response)
@@ -272,7 +286,8 @@ void LoopbackHttpServer::readFrom(QTcpSocket* socket)
         send(socket, request, response);
         // A trickled body keeps the connection busy for good: the client
         // gives up on it long before it ends.
-        if (response.neverComplete || (response.trickleIntervalMs > 0 && !response.body.isEmpty())) {
+        if (response.neverComplete || response.endless
+            || (response.trickleIntervalMs > 0 && !response.body.isEmpty())) {
             it->stalled = true;
             return;
         }
@@ -362,6 +377,13 @@ void LoopbackHttpServer::send(QTcpSocket* socket, const Request& request, const 
         + reasonPhrase(response.status) + "\r\n";
     for (const auto& header : response.headers)
         head += header.first + ": " + header.second + "\r\n";
+    if (response.endless) {
+        // Without a length the body lasts until the connection closes.
+        head += "Connection: close\r\n\r\n";
+        socket->write(head);
+        startEndless(socket, response.body);
+        return;
+    }
     if (!hasHeader(response.headers, "Content-Length"))
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "\r\n";

@@ -55,6 +55,11 @@ public:
         // Kept unsent until releaseHeld(): a reply still due while the test
         // does something else.
         bool held = false;
+        // Sends the head without a length, then body (or filler) over and
+        // over for as long as the client takes it: a body without end. A new
+        // chunk goes out only once the last one has left, so what was sent
+        // is about what the client read.
+        bool endless = false;
     };
 
     using Handler = std::function<Response(const Request&)>;
@@ -97,6 +102,9 @@ public:
     int releaseHeld();
     int heldCount() const { return int(held.size()); }
 
+    // Body bytes sent so far by endless answers.
+    qint64 endlessBytesSent() const { return endlessSent; }
+
 Q_SIGNALS:
     void requestReceived(const LoopbackHttpServer::Request& request);
 
@@ -119,6 +127,7 @@ private:
         Response response;
     };
     void startTrickle(QTcpSocket* socket, const QByteArray& body, int intervalMs);
+    void startEndless(QTcpSocket* socket, const QByteArray& body);
     // After an answer is complete: closes when asked to, else reads on.
     void finishAnswer(QTcpSocket* socket, const Request& request, const Response& response);
 
@@ -128,4 +137,5 @@ private:
     QHash<QByteArray, Handler> routes;   // key: method + ' ' + path
     Response fallback;
     QList<Request> received;
+    qint64 endlessSent = 0;
 };

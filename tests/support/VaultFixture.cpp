@@ -3,12 +3,15 @@
 #include "FakeTools.h"
 
 #include "core/ToolRunner.h"
+#include "ui/widgets/PageFill.h"
 #include "vault/TessarilVault.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QProcessEnvironment>
+#include <QWidget>
 
 namespace VaultFixture {
 
@@ -60,6 +63,18 @@ QString ykchalrespAnswer(const QString& challenge)
 {
     return QString::fromLatin1(
         QMessageAuthenticationCode::hash(challenge.toUtf8(), kSlot2Secret, QCryptographicHash::Sha1).toHex());
+}
+
+bool vaultListFilled(const QWidget* tab)
+{
+    const auto* fill = tab->findChild<PageFill*>();
+    return fill && fill->hasStarted() && !fill->isFilling();
+}
+
+QString keptEarlier(const QString& path)
+{
+    return QStringLiteral(" \u2014 the vault keeps the earlier one, saved ")
+        + QFileInfo(path).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 MountedFolder::MountedFolder(bool mounted)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class FakeTools;
+class QWidget;
 
 // Vaults on the hdiutil stand-in (tests/fakes/hdiutil): an image is an
 // encrypted folder, and "attached" means its files sit plain at
@@ -29,6 +30,13 @@ bool makeAndMount(TessarilVault& vault, const QString& path, const QString& pass
 void installYkchalresp(FakeTools& tools);
 // What that stand-in answers to the challenge.
 QString ykchalrespAnswer(const QString& challenge);
+
+// True once the vault tab's list holds the answer of its latest fill.
+bool vaultListFilled(const QWidget* tab);
+
+// What a line that tells a file of the vault was not written adds when an
+// earlier file stays at path: that the vault keeps it, and from when.
+QString keptEarlier(const QString& path);
 
 // An engine over a folder at the fixed mount point, which it takes for a
 // mounted vault (as a volume someone else attached); with mounted false no

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 # Records what real programs write to a pseudo-terminal (40 rows by 120
-# columns; full-screen programs on fewer, to keep their recordings short),
-# keys typed with pauses as a person would, into the fixtures beside this
-# script. Run once by hand; the tests only read the recordings.
+# columns; full-screen programs on fewer, to keep their recordings short;
+# line editing at 40 and 80 columns, where a command wraps), keys typed with
+# pauses as a person would, into the fixtures beside this script. Run once
+# by hand, naming the recordings to make (all when none is named); the tests
+# only read the recordings.
+#   tests/terminal/record.py wide-edit-40.bin wide-edit-80.bin
 import fcntl, os, pty, select, struct, sys, tempfile, termios, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-def record(name, argv, keys, env_extra=None, cwd=None, rows=40, columns=120):
+def record(name, argv, keys, env_extra=None, cwd=None, rows=40, columns=120, pause=0.3):
+    if WANTED and name not in WANTED:
+        return
     home = tempfile.mkdtemp()
     env = {"PATH": "/usr/bin:/bin", "HOME": home, "TERM": "xterm-256color",
            "COLORTERM": "truecolor", "LANG": "C.UTF-8", "PS1": "$ ", "HISTFILE": "/dev/null"}
@@ -37,7 +42,7 @@ def record(name, argv, keys, env_extra=None, cwd=None, rows=40, columns=120):
     drain(1.0)
     for key in keys:
         os.write(fd, key)
-        if not drain(0.3):
+        if not drain(pause):
             break
     while drain(0.5):
         pass
@@ -46,6 +51,7 @@ def record(name, argv, keys, env_extra=None, cwd=None, rows=40, columns=120):
         f.write(out)
     print(name, len(out))
 
+WANTED = set(sys.argv[1:])
 bash = ["bash", "--norc", "--noprofile"]
 typed = [bytes([c]) for c in b"echo abcX"]
 record("bash-editing.bin", bash,
@@ -66,3 +72,26 @@ record("progress.bin", bash,
         b"", b"", b"", b"exit\r"])
 record("vim.bin", ["vim", "-u", "NONE", "-N", "-i", "NONE"], [b":q\r"], rows=24, columns=80)
 record("top.bin", ["top", "-n1"], [], rows=16, columns=80)
+
+# Line editing as the shell's own line editor draws it at two widths: a
+# command longer than the row, edited across the wrap; wide characters; a
+# decomposed character rubbed out; progress output that moves to a column.
+def keys(text):
+    return [c.encode() for c in text]
+
+LEFT, HOME, END, RUBOUT = b"\x1b[D", b"\x01", b"\x05", b"\x7f"
+for columns in (40, 80):
+    record("wrapped-edit-%d.bin" % columns, bash,
+           keys("echo the quick brown fox jumps over the lazy dog and runs past the edge of the window")
+           + [LEFT] * 40 + keys("XYZ ") + [HOME] + [b"\x1b[C"] * 5 + keys("0") + [END]
+           + [RUBOUT] * 3 + [b"\r", b"exit\r"], rows=24, columns=columns, pause=0.05)
+    record("wide-edit-%d.bin" % columns, bash,
+           keys("echo \u6f22\u5b57ab") + [LEFT] * 3 + keys("X") + [b"\r", b"exit\r"],
+           rows=24, columns=columns, pause=0.1)
+    record("combining-edit-%d.bin" % columns, bash,
+           keys("echo cafe\u0301 ok") + [LEFT] * 3 + [RUBOUT] + keys("e") + [b"\r", b"exit\r"],
+           rows=24, columns=columns, pause=0.1)
+    record("columns-%d.bin" % columns, bash,
+           [b"printf 'name\\033[20Gvalue\\n'; for i in 5 50 100; do printf '\\033[1G\\033[2KProgress %d%%' $i; "
+            b"sleep 0.05; done; echo; printf 'abcdef\\033[3G\\033[2X\\n'\r", b"", b"", b"", b"exit\r"],
+           rows=24, columns=columns)

@@ -12,9 +12,11 @@
 #include <QDateTime>
 #include <QFont>
 #include <QLabel>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <QPointer>
 #include <QVBoxLayout>
 
 GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
@@ -70,6 +72,13 @@ GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
     connect(m_client, &GitHubClient::apiError, this, [this](const QString& operation, const QString& error) {
         appendLog(QStringLiteral("[ERROR] %1: %2").arg(operation, error));
     });
+    connect(m_client, &GitHubClient::notice, this, [this](const QString& operation, const QString& text) {
+        appendLog(QStringLiteral("%1: %2").arg(operation, text));
+    });
+    // A press comes before the click that acts on it, so an action already
+    // counts itself when its handler runs.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        connect(button, &QPushButton::pressed, this, [this] { ++m_userActions; });
     connect(m_client, &GitHubClient::rateLimitInfo, this, [this](int remaining, int limit, const QString&) {
         if (!m_rateLabel)
             return;
@@ -118,25 +127,77 @@ void GitHubTab::connectAccount(const QString& login)
     for (const UserProfile::GhAccount& account : m_profile->githubAccounts()) {
         if (account.login != login)
             continue;
+        // Whatever was shown belongs to the account before: it goes at once,
+        // and this one is shown only when its own /user answers.
         m_client->setToken(account.pat);
+        clearAccountViews();
+        if (m_userLabel)
+            m_userLabel->setText(QStringLiteral("Connecting as @%1…")
+                                     .arg(GitHubText::elided(login, GitHubText::maxLabelChars).toHtmlEscaped()));
         // Each save is an openssl run on the GUI thread; the tab connects
         // to the account already active while it is built.
-        if (m_profile->activeGithubLogin() != login)
-            m_profile->setActiveGithubLogin(login);
+        if (m_profile->activeGithubLogin() != login && !m_profile->setActiveGithubLogin(login))
+            appendLog(QStringLiteral("@%1 was not saved as the account to connect at start: %2")
+                          .arg(login, m_profile->saveError()));
         appendLog(QStringLiteral("Connecting as @") + login + QStringLiteral("..."));
-        m_client->fetchUser();
+        QPointer<GitHubTab> tab(this);
+        m_client->fetchUser([tab, login](const GitHubUser& user, const QString& error, int) {
+            if (tab)
+                tab->onUserAnswer(login, user, error);
+        });
+        return;
+    }
+}
+
+void GitHubTab::onUserAnswer(const QString& login, const GitHubUser& user, const QString& error)
+{
+    if (!user.login.isEmpty()) {
+        showUser(user);
         m_client->fetchRepos();
         return;
     }
+    // The failure itself is the log's error line; the label keeps the reason.
+    m_client->setToken(QString());
+    clearAccountViews();
+    if (m_userLabel) {
+        m_userLabel->setText(QStringLiteral("Not connected (@%1: %2)")
+                                 .arg(GitHubText::elided(login, GitHubText::maxLabelChars).toHtmlEscaped(),
+                                      GitHubText::elided(error, 200).toHtmlEscaped()));
+        m_userLabel->setToolTip(GitHubText::toolTip(GitHubText::singleLine(error)));
+    }
+}
+
+void GitHubTab::clearAccountViews()
+{
+    if (m_userLabel) {
+        m_userLabel->setText(QStringLiteral("Not connected"));
+        m_userLabel->setToolTip(QString());
+        m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+        StyleManager::setTone(m_userLabel, StyleManager::Muted);
+    }
+    m_repos.clear();
+    for (QTreeWidget* tree : {m_repoTree, m_githubKeyTree, m_secretsTree, m_variablesTree, m_dependabotTree,
+                              m_codeScanningTree, m_secretScanningTree, m_workflowsTree, m_runsTree}) {
+        if (tree)
+            tree->clear();
+    }
+    for (QComboBox* combo : {m_secretsRepoCombo, m_securityRepoCombo, m_workflowsRepoCombo}) {
+        if (combo)
+            combo->clear();
+    }
+    m_secretsListRepo.clear();
+    m_variablesListRepo.clear();
+    m_workflowsListRepo.clear();
 }
 
 void GitHubTab::disconnectAccount()
 {
     m_client->setToken(QString());
-    if (m_userLabel)
-    {
+    if (m_userLabel) {
         m_userLabel->setText(QStringLiteral("Not connected"));
         m_userLabel->setToolTip(QString());
+        m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+        StyleManager::setTone(m_userLabel, StyleManager::Muted);
     }
     if (m_repoTree)
         m_repoTree->clear();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/SshDirectory.h"
 #include "github/GitHubRecords.h"
 
+#include <QFileInfoList>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -10,6 +12,7 @@
 #include <functional>
 
 class GitHubClient;
+class PageFill;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -27,6 +30,11 @@ class QPushButton;
 // its personal access token, and five sub-pages over one REST client and one
 // log. Every sub-page writes through appendLog; the client's outcomes reach
 // the log through the handlers the constructor installs.
+//
+// A reply changes only what asked for it: the connected account is the one
+// the user last chose, a token check never takes over the tab once the user
+// did anything else, and a list shows, and is acted on, only as the list of
+// the repository it was asked for.
 class GitHubTab : public QWidget
 {
     Q_OBJECT
@@ -46,6 +54,10 @@ public:
     // The current repository of the "Secrets & Variables" page.
     QString selectedRepo() const;
 
+    // How long ssh-keygen may take to fingerprint the keys of ~/.ssh before
+    // the keys page tells it did not answer.
+    int fingerprintTimeoutMs = 15000;
+
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
@@ -63,11 +75,23 @@ private:
     void onRemoveAccount();
     void onRefreshRepos();
     void onRepoDoubleClicked(QTreeWidgetItem* item);
+    // The answer to a connect's /user: the user shown, or the tab left
+    // disconnected with the reason.
+    void onUserAnswer(const QString& login, const GitHubUser& user, const QString& error);
     void showUser(const GitHubUser& user);
+    void showUserLabel(const GitHubUser& user);
     void showRepos(const QList<GitHubRepo>& repos);
+    // Empties everything that belongs to the connected account: the user
+    // label, the repositories, the choosers and the trees filled from them.
+    void clearAccountViews();
 
     // SSH / GPG Keys page.
     void onRefreshLocalKeys();
+    // The fill of the local key tree: the public keys of ~/.ssh, all
+    // fingerprinted by one ssh-keygen run in the background.
+    void scanLocalKeys();
+    void showLocalKeys(const QFileInfoList& files, const QStringList& comments,
+                       const QList<SshDirectory::KeyFingerprint>& printed);
     void onPushSshKey();
     void onRefreshGitHubKeys();
     void showGitHubKeys(const QList<GitHubSshKey>& keys);
@@ -82,6 +106,8 @@ private:
     QString chooseRepo(const QString& title, const QString& label);
 
     // Secrets & Variables page.
+    void onSecretsFetched(const QString& repo, const QList<GitHubSecret>& secrets);
+    void onVariablesFetched(const QString& repo, const QList<GitHubVariable>& vars);
     void onLoadSecrets();
     void onCreateSecret();
     void onDeleteSecret();
@@ -138,4 +164,13 @@ private:
     QTreeWidget* m_runsTree = nullptr;
     QTextEdit* m_log = nullptr;
     QList<GitHubRepo> m_repos;
+
+    // The repository whose list each tree shows (empty: none).
+    QString m_secretsListRepo;
+    QString m_variablesListRepo;
+    QString m_workflowsListRepo;
+    // Counts the presses of the tab's buttons: a token check may connect
+    // the tab only while the user has done nothing since asking for it.
+    int m_userActions = 0;
+    PageFill* m_localKeysFill = nullptr;
 };

@@ -116,8 +116,8 @@ QWidget* GitHubTab::createAccountSubTab()
     connect(refreshButton, &QPushButton::clicked, this, &GitHubTab::onRefreshRepos);
     connect(m_repoTree, &QTreeWidget::itemDoubleClicked, this, &GitHubTab::onRepoDoubleClicked);
 
-    // Connected before any token check's handlers, so these run first.
-    connect(m_client, &GitHubClient::userFetched, this, &GitHubTab::showUser);
+    // The user is shown by the connect that asked for it (onUserAnswer); a
+    // repository list only ever comes for the account connected.
     connect(m_client, &GitHubClient::reposFetched, this, &GitHubTab::showRepos);
 
     refreshAccountList();
@@ -147,9 +147,13 @@ void GitHubTab::onAddAccount()
     appendLog(QStringLiteral("Validating token..."));
     // The check asks with this token alone: the connected account and its
     // pending requests are untouched, and only this check's own answer can
-    // store the token, under the login that answer names.
+    // store the token, under the login that answer names. It connects the
+    // tab only if the user is still waiting on it: any button pressed since
+    // (another account, a disconnect, an action on the connected account)
+    // is what the user wants now.
+    const int asked = m_userActions;
     QPointer<GitHubTab> tab(this);
-    m_client->checkToken(token, [tab, token](const GitHubUser& user, const QString& error, int status) {
+    m_client->checkToken(token, [tab, token, asked](const GitHubUser& user, const QString& error, int status) {
         if (!tab)
             return;
         if (user.login.isEmpty()) {
@@ -159,13 +163,32 @@ void GitHubTab::onAddAccount()
                                          : QStringLiteral("Token check failed: ") + error);
             return;
         }
-        tab->m_profile->addGithubAccount({user.login, user.name, user.email, token, user.plan});
-        tab->m_profile->setActiveGithubLogin(user.login);
-        tab->refreshAccountList();
+        UserProfile* profile = tab->m_profile;
+        if (!profile->addGithubAccount({user.login, user.name, user.email, token, user.plan})) {
+            // Nothing kept: the token stays typed, to add again once the
+            // profile can be written.
+            tab->appendLog(QStringLiteral("Account @%1 was not added: the profile could not be saved (%2).")
+                               .arg(user.login, profile->saveError()));
+            return;
+        }
         if (tab->m_patEdit->text().trimmed() == token)
             tab->m_patEdit->clear();
+        if (asked != tab->m_userActions) {
+            tab->refreshAccountList();
+            tab->appendLog(QStringLiteral("Account @%1 added and saved; not connected, as other actions came "
+                                          "after the check (choose it and press Connect).")
+                               .arg(user.login));
+            return;
+        }
+        const bool activeSaved = profile->setActiveGithubLogin(user.login);
+        tab->refreshAccountList();
         tab->appendLog(QStringLiteral("Account @%1 added and saved.").arg(user.login));
+        if (!activeSaved)
+            tab->appendLog(QStringLiteral("@%1 was not saved as the account to connect at start: %2")
+                               .arg(user.login, profile->saveError()));
         tab->m_client->setToken(token);
+        tab->clearAccountViews();
+        tab->showUserLabel(user);
         tab->m_client->fetchRepos();
     });
 }
@@ -182,7 +205,11 @@ void GitHubTab::onRemoveAccount()
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() != QMessageBox::Yes)
         return;
-    m_profile->removeGithubAccount(login);
+    if (!m_profile->removeGithubAccount(login)) {
+        appendLog(QStringLiteral("Account @%1 was not removed: the profile could not be saved (%2).")
+                      .arg(login, m_profile->saveError()));
+        return;
+    }
     if (m_profile->activeGithubLogin() == login)
         disconnectAccount();
     refreshAccountList();
@@ -209,6 +236,23 @@ void GitHubTab::onRepoDoubleClicked(QTreeWidgetItem* item)
 
 void GitHubTab::showUser(const GitHubUser& user)
 {
+    showUserLabel(user);
+    for (UserProfile::GhAccount account : m_profile->githubAccounts()) {
+        if (account.login != user.login)
+            continue;
+        account.name = user.name;
+        account.email = user.email;
+        account.plan = user.plan;
+        if (!m_profile->updateGithubAccount(account))
+            appendLog(QStringLiteral("The name, e-mail and plan of @%1 were not saved: %2")
+                          .arg(user.login, m_profile->saveError()));
+        refreshAccountList();
+        return;
+    }
+}
+
+void GitHubTab::showUserLabel(const GitHubUser& user)
+{
     // Every value is the server's text: escaped, and filled in one pass so a
     // "%2" inside a name stays as it is.
     // Long values are cut, so a long name cannot widen the tab; the tool
@@ -226,17 +270,6 @@ void GitHubTab::showUser(const GitHubUser& user)
                                                            .arg(user.name, user.login, user.email, plan))));
         m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
         StyleManager::setTone(m_userLabel, StyleManager::Accent);
-    }
-
-    for (UserProfile::GhAccount account : m_profile->githubAccounts()) {
-        if (account.login != user.login)
-            continue;
-        account.name = user.name;
-        account.email = user.email;
-        account.plan = user.plan;
-        m_profile->updateGithubAccount(account);
-        refreshAccountList();
-        return;
     }
 }
 

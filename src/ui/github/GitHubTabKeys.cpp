@@ -2,21 +2,22 @@
 // SSH keys of the account, an OpenPGP key pushed from the local keyring, and
 // a repository's deploy keys.
 #include "ui/github/GitHubTab.h"
+#include "app/StyleManager.h"
 
 #include "core/SshDirectory.h"
 #include "core/SshPublicKey.h"
 #include "core/ToolRunner.h"
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -29,12 +30,17 @@ QString sshDir()
     return QDir::homePath() + QStringLiteral("/.ssh");
 }
 
-// The public-key files of ~/.ssh, case-insensitively by name.
+// The public-key files of ~/.ssh, case-insensitively by name: regular files
+// only, after following links (a named pipe would hold up its reader).
 QFileInfoList publicKeyFiles()
 {
-    return QDir(sshDir()).entryInfoList({QStringLiteral("*.pub")}, QDir::Files,
-                                        QDir::Name | QDir::IgnoreCase);
+    QFileInfoList files =
+        QDir(sshDir()).entryInfoList({QStringLiteral("*.pub")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // QDir lists a link to a pipe or a device among the files.
+    files.removeIf([](const QFileInfo& file) { return !file.isFile(); });
+    return files;
 }
+
 
 // The standard output of a key tool, trimmed; empty when it printed nothing,
 // could not start or did not finish in time.
@@ -53,12 +59,12 @@ constexpr qint64 kMaxPublicKeyFileBytes = 16 * 1024;
 // to the server, so the content decides, not the name.
 QString publicKeyFromFile(const QString& path, QString* why)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Never a named pipe or a device: opening one for reading may wait for ever.
+    QByteArray content;
+    if (SshDirectory::readRegularFile(path, kMaxPublicKeyFileBytes + 1, &content) != SshDirectory::ReadOutcome::Read) {
         *why = QStringLiteral("Cannot read: ") + path;
         return QString();
     }
-    const QByteArray content = file.read(kMaxPublicKeyFileBytes + 1);
     if (content.size() > kMaxPublicKeyFileBytes || !SshPublicKey::isPublicKeyText(content)) {
         *why = QStringLiteral("Not sent: %1 does not hold one public key line (a private key or other "
                               "content stays on this machine).")
@@ -96,6 +102,13 @@ QWidget* GitHubTab::createKeysSubTab()
     m_localKeyTree->setToolTip(QStringLiteral("Select a key and click 'Push to GitHub' to register\n"
                                               "its public half on your GitHub account."));
     localLayout->addWidget(m_localKeyTree);
+    auto* localStatus = new QLabel(local);
+    localStatus->setObjectName(QStringLiteral("localKeyStatus"));
+    localStatus->setTextFormat(Qt::PlainText);
+    localStatus->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(localStatus, StyleManager::Warning);
+    localStatus->hide();
+    localLayout->addWidget(localStatus);
     auto* localRow = new QHBoxLayout;
     QPushButton* refreshLocal =
         addButton(localRow, makeButton(QStringLiteral("Refresh Local"), QStringLiteral("Re-scan ~/.ssh/ for key files"),
@@ -164,14 +177,22 @@ QWidget* GitHubTab::createKeysSubTab()
     connect(listGpg, &QPushButton::clicked, this, &GitHubTab::onListGpgKeys);
     connect(m_client, &GitHubClient::sshKeysFetched, this, &GitHubTab::showGitHubKeys);
 
-    // The first scan of ~/.ssh runs when the page is first shown: building
-    // the window reads no key folder.
-    FirstShow::onFirstShow(page, [refreshLocal] { emit refreshLocal->clicked(); });
+    // The first scan of ~/.ssh runs when the page is first shown, its
+    // ssh-keygen in the background: building the window reads no key folder.
+    m_localKeysFill = new PageFill(page, m_localKeyTree, localStatus);
+    connect(m_localKeysFill, &PageFill::logLine, this, &GitHubTab::appendLog);
+    m_localKeysFill->setFill([this] { scanLocalKeys(); });
     return page;
 }
 
 void GitHubTab::onRefreshLocalKeys()
 {
+    m_localKeysFill->refresh();
+}
+
+void GitHubTab::scanLocalKeys()
+{
+    m_localKeysFill->tell(QString());
     m_localKeyTree->clear();
     const QFileInfoList files = publicKeyFiles();
     // The first key line of each file, its comment apart; all of them are
@@ -181,10 +202,11 @@ void GitHubTab::onRefreshLocalKeys()
     lines.reserve(files.size());
     comments.reserve(files.size());
     for (const QFileInfo& file : files) {
-        QFile keyFile(file.absoluteFilePath());
+        QByteArray content;
         QByteArray line;
-        if (keyFile.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& candidate : keyFile.read(kMaxPublicKeyFileBytes).split('\n')) {
+        if (SshDirectory::readRegularFile(file.absoluteFilePath(), kMaxPublicKeyFileBytes, &content)
+            == SshDirectory::ReadOutcome::Read) {
+            for (const QByteArray& candidate : content.split('\n')) {
                 const QByteArray simple = candidate.simplified();
                 if (SshPublicKey::isPublicKeyType(QString::fromUtf8(simple.left(simple.indexOf(' '))))) {
                     line = simple;
@@ -197,7 +219,28 @@ void GitHubTab::onRefreshLocalKeys()
         comments.append(words.size() >= 3 ? QString::fromUtf8(words.at(2)) : QStringLiteral("no"));
         lines.append(line);
     }
-    const QList<SshDirectory::KeyFingerprint> printed = SshDirectory::fingerprints(lines, 15000);
+    const QByteArray input = SshDirectory::fingerprintInput(lines);
+    if (input.isEmpty()) {
+        showLocalKeys(files, comments, QList<SshDirectory::KeyFingerprint>(files.size()));
+        return;
+    }
+    ToolRunner::Options options;
+    options.finishTimeoutMs = fingerprintTimeoutMs;
+    options.standardInput = input;
+    m_localKeysFill->run(QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")},
+                         options, [this, files, comments, count = lines.size()](const ToolRunner::Result& result) {
+                             // A key ssh-keygen rejects makes it end with 1: only a run
+                             // that did not end on its own leaves the rows unread.
+                             if (!result.finished())
+                                 m_localKeysFill->tell(QStringLiteral("Local SSH keys: ssh-keygen ") + result.failure);
+                             showLocalKeys(files, comments, SshDirectory::readFingerprints(result.stdOut, count));
+                         });
+}
+
+void GitHubTab::showLocalKeys(const QFileInfoList& files, const QStringList& comments,
+                              const QList<SshDirectory::KeyFingerprint>& printed)
+{
+    m_localKeyTree->clear();
     for (qsizetype i = 0; i < files.size(); ++i) {
         // "256 SHA256:... comment (ED25519)" as ssh-keygen prints it; a
         // comment with blanks keeps only its first word, and a key it did

@@ -192,11 +192,27 @@ QWidget* GitHubTab::createSecretsSubTab()
     connect(backupButton, &QPushButton::clicked, this, &GitHubTab::onBackupSecrets);
     connect(createVariableButton, &QPushButton::clicked, this, &GitHubTab::onCreateVariable);
     connect(deleteVariableButton, &QPushButton::clicked, this, &GitHubTab::onDeleteVariable);
-    connect(m_client, &GitHubClient::secretsFetched, this,
-            [this](const QString&, const QList<GitHubSecret>& secrets) { showSecrets(secrets); });
-    connect(m_client, &GitHubClient::variablesFetched, this,
-            [this](const QString&, const QList<GitHubVariable>& vars) { showVariables(vars); });
+    connect(m_client, &GitHubClient::secretsFetched, this, &GitHubTab::onSecretsFetched);
+    connect(m_client, &GitHubClient::variablesFetched, this, &GitHubTab::onVariablesFetched);
     return page;
+}
+
+// A list is shown only while its repository is the one chosen: a slow answer
+// for the repository chosen before must not pass for the list of this one.
+void GitHubTab::onSecretsFetched(const QString& repo, const QList<GitHubSecret>& secrets)
+{
+    if (repo != m_secretsRepoCombo->currentText())
+        return;
+    m_secretsListRepo = repo;
+    showSecrets(secrets);
+}
+
+void GitHubTab::onVariablesFetched(const QString& repo, const QList<GitHubVariable>& vars)
+{
+    if (repo != m_secretsRepoCombo->currentText())
+        return;
+    m_variablesListRepo = repo;
+    showVariables(vars);
 }
 
 void GitHubTab::onLoadSecrets()
@@ -253,7 +269,9 @@ void GitHubTab::onCreateSecret()
 
 void GitHubTab::onDeleteSecret()
 {
-    const QString repo = m_secretsRepoCombo->currentText();
+    // The secret is one of the list shown: of its repository, whatever the
+    // chooser shows by now.
+    const QString repo = m_secretsListRepo;
     QTreeWidgetItem* item = m_secretsTree->currentItem();
     if (repo.isEmpty() || !item)
         return;
@@ -275,7 +293,7 @@ void GitHubTab::onBackupSecrets()
     QStringList names;
     for (int i = 0; i < count; ++i)
         names << m_secretsTree->topLevelItem(i)->text(0);
-    const QString repo = m_secretsRepoCombo->currentText();
+    const QString repo = m_secretsListRepo;
     appendLog(QStringLiteral("Vault backup: %1 secret names from %2: %3")
                   .arg(QString::number(count), repo, names.join(QStringLiteral(", "))));
     emit logRequest(QStringLiteral("Backup Secrets"), repo, true, QStringLiteral("%1 names").arg(count));
@@ -300,7 +318,7 @@ void GitHubTab::onCreateVariable()
 
 void GitHubTab::onDeleteVariable()
 {
-    const QString repo = m_secretsRepoCombo->currentText();
+    const QString repo = m_variablesListRepo;
     QTreeWidgetItem* item = m_variablesTree->currentItem();
     if (repo.isEmpty() || !item)
         return;
@@ -314,7 +332,6 @@ void GitHubTab::onDeleteVariable()
 
 void GitHubTab::showSecrets(const QList<GitHubSecret>& secrets)
 {
-    // The last list to arrive is shown, whichever repository it belongs to.
     m_secretsTree->clear();
     for (const GitHubSecret& secret : secrets) {
         auto* item = new QTreeWidgetItem(m_secretsTree);

@@ -119,8 +119,12 @@ QWidget* GitHubTab::createSecuritySubTab()
              m_secretScanningTree);
 
     connect(scanButton, &QPushButton::clicked, this, &GitHubTab::onScanAll);
+    // Alerts of another repository than the one chosen by now are not shown.
     connect(m_client, &GitHubClient::alertsFetched, this,
-            [this](const QString& kind, const QString&, const QJsonArray& alerts) { showAlerts(kind, alerts); });
+            [this](const QString& kind, const QString& repo, const QJsonArray& alerts) {
+                if (repo == m_securityRepoCombo->currentText())
+                    showAlerts(kind, alerts);
+            });
     return page;
 }
 
@@ -179,10 +183,18 @@ QWidget* GitHubTab::createWorkflowsSubTab()
     connect(refreshButton, &QPushButton::clicked, this, &GitHubTab::onRefreshWorkflows);
     connect(triggerButton, &QPushButton::clicked, this, &GitHubTab::onTriggerWorkflow);
     connect(m_runsTree, &QTreeWidget::itemDoubleClicked, this, &GitHubTab::onRunDoubleClicked);
-    connect(m_client, &GitHubClient::workflowsFetched, this,
-            [this](const QString&, const QJsonArray& workflows) { showWorkflows(workflows); });
-    connect(m_client, &GitHubClient::runsFetched, this,
-            [this](const QString&, const QJsonArray& runs) { showRuns(runs); });
+    // A list is shown only while its repository is the one chosen, and a
+    // workflow is dispatched in the repository of the list it was picked from.
+    connect(m_client, &GitHubClient::workflowsFetched, this, [this](const QString& repo, const QJsonArray& workflows) {
+        if (repo != m_workflowsRepoCombo->currentText())
+            return;
+        m_workflowsListRepo = repo;
+        showWorkflows(workflows);
+    });
+    connect(m_client, &GitHubClient::runsFetched, this, [this](const QString& repo, const QJsonArray& runs) {
+        if (repo == m_workflowsRepoCombo->currentText())
+            showRuns(runs);
+    });
     return page;
 }
 
@@ -232,10 +244,10 @@ void GitHubTab::onTriggerWorkflow()
     if (!isNumber)
         id = 0;
     const QString name = item->text(0);
-    const QString repo = m_workflowsRepoCombo->currentText();
+    const QString repo = m_workflowsListRepo;
     bool ok = false;
     const QString ref = askText(QStringLiteral("Trigger Workflow"),
-                                QStringLiteral("Branch/ref to dispatch '%1' on:").arg(name), false,
+                                QStringLiteral("Branch/ref to dispatch '%1' of %2 on:").arg(name, repo), false,
                                 QStringLiteral("master"), &ok);
     if (!ok || ref.isEmpty())
         return;

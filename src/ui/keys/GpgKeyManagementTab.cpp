@@ -3,14 +3,16 @@
 // GpgKeyManagementTabSsh.cpp.
 #include "ui/keys/GpgKeyManagementTab.h"
 
+#include "core/LogText.h"
 #include "core/LogView.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 GpgKeyManagementTab::GpgKeyManagementTab(QWidget* parent)
@@ -32,19 +34,6 @@ GpgKeyManagementTab::GpgKeyManagementTab(QWidget* parent)
     logView->setMaximumHeight(100);
     logView->setPlaceholderText(QStringLiteral("Key operations log..."));
     layout->addWidget(logView);
-}
-
-void GpgKeyManagementTab::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    FirstShow::fill(this, [this] {
-        // An operation run before the tab was ever shown has listed already,
-        // and so has an earlier show.
-        if (!gpgListed)
-            refreshGpgKeys();
-        if (!sshListed)
-            refreshSshKeys();
-    });
 }
 
 void GpgKeyManagementTab::addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons)
@@ -73,15 +62,16 @@ QLabel* GpgKeyManagementTab::addStatusLabel(QBoxLayout* layout)
     return status;
 }
 
-void GpgKeyManagementTab::log(const QString& line)
+PageFill* GpgKeyManagementTab::addPageFill(QWidget* page, QTreeWidget* tree, QLabel* status)
 {
-    LogView::appendLine(logView, line);
+    auto* fill = new PageFill(page, tree, status);
+    connect(fill, &PageFill::logLine, this, [this](const QString& line) { log(line); });
+    return fill;
 }
 
-void GpgKeyManagementTab::showListingFailure(QLabel* status, const QString& text)
+void GpgKeyManagementTab::log(const QString& line)
 {
-    if (!text.isEmpty())
-        log(text);
-    status->setText(text);
-    status->setVisible(!text.isEmpty());
+    // Every line of this view is one line by design: whatever would break
+    // one, or reorder what it shows, came from outside.
+    LogView::appendLine(logView, LogText::escaped(line));
 }

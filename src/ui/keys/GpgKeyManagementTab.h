@@ -7,10 +7,10 @@
 #include <QString>
 #include <QWidget>
 
+class PageFill;
 class QBoxLayout;
 class QLabel;
 class QPoint;
-class QShowEvent;
 class QTextEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -26,15 +26,17 @@ struct SshKeyInfo
     int bits = 0;
     // What the file holds. Only a public key line that ssh-keygen accepted is
     // ever copied or shown; a private key saved under a ".pub" name is listed
-    // as one so that the user sees it, and never leaves the file.
-    enum Content { Unknown, PublicKey, PrivateKey };
+    // as one so that the user sees it, and never leaves the file. A name that
+    // is no regular file (a named pipe, a socket) is listed and never opened.
+    enum Content { Unknown, PublicKey, PrivateKey, NotRegular };
     Content content = Unknown;
 };
 
 // The "GPG / SSH" page: the OpenPGP keyring, the SSH key pairs and the SSH
 // client configuration. It keeps no model of its own: the trees show what gpg
 // lists and what ~/.ssh holds, and every operation runs its tool and reports
-// in the shared log view.
+// in the shared log view. Each tree fills in the background when its page is
+// first shown, and again after an operation changed what it lists.
 class GpgKeyManagementTab : public QWidget
 {
     Q_OBJECT
@@ -47,6 +49,8 @@ public:
     QString runGpg(const QList<QString>& arguments);
     QList<GpgKeyInfo> parseGpgOutput(const QString& text);
 
+    // Start listing again; the rows change when the answer comes. A listing
+    // still on its way is dropped.
     void refreshGpgKeys();
     void refreshSshKeys();
 
@@ -66,10 +70,11 @@ public:
     void addUid();
 
     // SSH key pairs (GpgKeyManagementTabSsh.cpp).
-    // One record per "*.pub" file of ~/.ssh (hidden ones aside), sorted
+    // One record per "*.pub" name in ~/.ssh (hidden ones aside), sorted
     // ignoring case; a file that cannot be read or fingerprinted still counts.
     // All keys are fingerprinted by one ssh-keygen run; when that run or the
-    // folder fails, *failure says why (the records are still returned).
+    // folder fails, *failure says why (the records are still returned). This
+    // waits for ssh-keygen: the page itself lists through its fill.
     QList<SshKeyInfo> listSshKeys(QString* failure = nullptr);
     // Runs ssh-keygen (up to 15 s) and returns what it printed on standard output.
     QString runSshKeygen(const QList<QString>& arguments);
@@ -89,11 +94,6 @@ Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
                     const QString& detail);
 
-protected:
-    // The keyring and the key pairs are first listed when the tab is first
-    // shown: building the window runs no tool.
-    void showEvent(QShowEvent* event) override;
-
 private:
     using Operation = void (GpgKeyManagementTab::*)();
     struct ButtonSpec {
@@ -104,6 +104,7 @@ private:
     void addButtonRow(QBoxLayout* layout, std::initializer_list<ButtonSpec> buttons);
     // The page's notice of a failed listing, hidden until one fails.
     QLabel* addStatusLabel(QBoxLayout* layout);
+    PageFill* addPageFill(QWidget* page, QTreeWidget* tree, QLabel* status);
 
     QWidget* buildGpgPage();
     QWidget* buildSshPage();
@@ -132,6 +133,10 @@ private:
     ToolRunner::Result runSshKeygenFor(const QStringList& arguments, int finishTimeoutMs,
                                        const QByteArray& standardInput = {});
     QString sshFingerprintLine(const QString& publicPath);
+    void fillGpgKeys();
+    void fillSshKeys();
+    void showGpgKeys(const QList<GpgKeyInfo>& publicKeys, const QList<GpgKeyInfo>& secretKeys);
+    void showSshKeys(const QList<SshKeyInfo>& keys, const QString& failure);
     void showSshContextMenu(const QPoint& position);
     // The public key line of a listed file, or false with the reason in
     // *why: the file holds no public key that ssh-keygen accepted.
@@ -140,16 +145,15 @@ private:
     void sshWithKey(const QString& privatePath);
     void deleteSshKey(const QString& publicPath, const QString& privatePath);
     void openSshConfigEditor();
+    // One line in the log view; text from outside (names, comments, tool
+    // output) shows its line breaks and control characters escaped.
     void log(const QString& line);
-    // A failed listing is told in the log and under the page's tree; an
-    // empty text hides the notice again.
-    void showListingFailure(QLabel* status, const QString& text);
 
     QTreeWidget* gpgKeyTree = nullptr;
     QTreeWidget* sshKeyTree = nullptr;
     QTextEdit* logView = nullptr;
     QLabel* gpgStatus = nullptr;
     QLabel* sshStatus = nullptr;
-    bool gpgListed = false;
-    bool sshListed = false;
+    PageFill* gpgFill = nullptr;
+    PageFill* sshFill = nullptr;
 };

@@ -1,9 +1,10 @@
-// The GPG page: the keyring tree, its refresh from gpg's colon listings and
-// its context menu.
+// The GPG page: the keyring tree, its fill from gpg's colon listings and its
+// context menu.
 #include "ui/keys/GpgKeyManagementTab.h"
 #include "app/StyleManager.h"
 
 #include "core/ToolRunner.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <QSet>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -58,6 +61,8 @@ QWidget* GpgKeyManagementTab::buildGpgPage()
     connect(gpgKeyTree, &QTreeWidget::customContextMenuRequested, this, &GpgKeyManagementTab::showGpgContextMenu);
     layout->addWidget(gpgKeyTree);
     gpgStatus = addStatusLabel(layout);
+    gpgFill = addPageFill(page, gpgKeyTree, gpgStatus);
+    gpgFill->setFill([this] { fillGpgKeys(); });
 
     addButtonRow(layout, {{"Refresh", nullptr, &GpgKeyManagementTab::refreshGpgKeys},
                           {"Generate Key Pair...", nullptr, &GpgKeyManagementTab::generateGpgKey},
@@ -96,28 +101,52 @@ QList<GpgKeyInfo> GpgKeyManagementTab::parseGpgOutput(const QString& text)
 
 void GpgKeyManagementTab::refreshGpgKeys()
 {
-    gpgListed = true;
-    const ToolRunner::Result publicRun =
-        runGpgTool({QStringLiteral("--list-keys"), QStringLiteral("--with-colons")}, listingTimeoutMs);
-    ToolRunner::Result secretRun;
-    if (publicRun.succeeded())
-        secretRun = runGpgTool({QStringLiteral("--list-secret-keys"), QStringLiteral("--with-colons")},
-                               listingTimeoutMs);
+    gpgFill->refresh();
+}
+
+void GpgKeyManagementTab::fillGpgKeys()
+{
+    ToolRunner::Options options;
+    options.startTimeoutMs = 5000;
+    options.finishTimeoutMs = listingTimeoutMs;
+    const QString gpg = ToolRunner::findTool(QStringLiteral("gpg"));
     // A listing cut off at its time-out reads as a smaller keyring: keep the
     // keys shown before rather than present a part as the whole.
-    const ToolRunner::Result& failed = publicRun.succeeded() ? secretRun : publicRun;
-    if (!failed.succeeded()) {
-        showListingFailure(gpgStatus, QStringLiteral("GPG: keyring listing failed (%1); %2")
-                                          .arg(listingFailure(failed),
-                                               gpgKeyTree->topLevelItemCount() > 0
-                                                   ? QStringLiteral("the keys shown are from the previous listing.")
-                                                   : QStringLiteral("no keys are shown.")));
-        return;
-    }
-    const QList<GpgKeyInfo> publicKeys = parseGpgOutput(publicRun.stdOutText());
-    const QList<GpgKeyInfo> secretKeys = parseGpgOutput(secretRun.stdOutText());
+    const auto tellFailure = [this](const ToolRunner::Result& failed) {
+        gpgFill->tell(QStringLiteral("GPG: keyring listing failed (%1); %2")
+                          .arg(listingFailure(failed),
+                               gpgKeyTree->topLevelItemCount() > 0
+                                   ? QStringLiteral("the keys shown are from the previous listing.")
+                                   : QStringLiteral("no keys are shown.")));
+    };
+    gpgFill->run(gpg, {QStringLiteral("--list-keys"), QStringLiteral("--with-colons")}, options,
+                 [this, gpg, options, tellFailure](const ToolRunner::Result& publicRun) {
+                     if (!publicRun.succeeded()) {
+                         tellFailure(publicRun);
+                         return;
+                     }
+                     gpgFill->run(gpg, {QStringLiteral("--list-secret-keys"), QStringLiteral("--with-colons")},
+                                  options, [this, publicRun, tellFailure](const ToolRunner::Result& secretRun) {
+                                      if (!secretRun.succeeded()) {
+                                          tellFailure(secretRun);
+                                          return;
+                                      }
+                                      // A large keyring takes a while to read, too.
+                                      using Keyrings = std::pair<QList<GpgKeyInfo>, QList<GpgKeyInfo>>;
+                                      gpgFill->inWorker<Keyrings>(
+                                          [publicOut = publicRun.stdOut, secretOut = secretRun.stdOut] {
+                                              return Keyrings{GpgColonListing::parse(QString::fromUtf8(publicOut)),
+                                                              GpgColonListing::parse(QString::fromUtf8(secretOut))};
+                                          },
+                                          [this](Keyrings keys) { showGpgKeys(keys.first, keys.second); });
+                                  });
+                 });
+}
+
+void GpgKeyManagementTab::showGpgKeys(const QList<GpgKeyInfo>& publicKeys, const QList<GpgKeyInfo>& secretKeys)
+{
     gpgKeyTree->clear();
-    showListingFailure(gpgStatus, QString());
+    gpgFill->tell(QString());
 
     QSet<QString> secretFingerprints;
     for (const GpgKeyInfo& key : secretKeys)

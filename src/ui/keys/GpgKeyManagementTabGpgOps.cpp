@@ -12,6 +12,7 @@
 // still make a key, from the words that are left.
 #include "ui/keys/GpgKeyManagementTab.h"
 
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "core/ToolArgs.h"
@@ -22,6 +23,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTreeWidget>
+
+#include <utility>
 
 namespace {
 
@@ -48,9 +51,28 @@ bool askItem(QWidget* parent, const QString& title, const QString& label, const 
     return ok;
 }
 
+// A user ID is one line of a key's listing: a line break or other control
+// character in it would split that line and every log line that names it.
+// True when the name and address may go to gpg; otherwise the user is told.
+bool acceptUserId(QWidget* parent, const QString& title, const QString& name, const QString& address)
+{
+    for (const auto& [field, text] : {std::pair{QStringLiteral("full name"), name},
+                                      std::pair{QStringLiteral("email address"), address}}) {
+        if (LogText::hasControls(text)) {
+            QMessageBox::warning(parent, title,
+                                 QStringLiteral("The %1 must not contain a line break or other control character.")
+                                     .arg(field));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool confirm(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
 {
     QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    // The text quotes user IDs from the keyring: shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
@@ -100,7 +122,8 @@ void GpgKeyManagementTab::generateGpgKey()
     QString name, address, algorithm;
     if (!askText(this, title, QStringLiteral("Full name:"), &name)
         || !askText(this, title, QStringLiteral("Email address:"), &address)
-        || !askItem(this, title, QStringLiteral("Algorithm:"), algorithms(), &algorithm))
+        || !askItem(this, title, QStringLiteral("Algorithm:"), algorithms(), &algorithm)
+        || !acceptUserId(this, title, name, address))
         return;
 
     log(QStringLiteral("Generating %1 key for %2 <%3>...").arg(algorithm, name, address));
@@ -410,7 +433,8 @@ void GpgKeyManagementTab::addUid()
     const QString title = QStringLiteral("Add UID");
     QString name, address;
     if (!askText(this, title, QStringLiteral("Full name:"), &name)
-        || !askText(this, title, QStringLiteral("Email address:"), &address))
+        || !askText(this, title, QStringLiteral("Email address:"), &address)
+        || !acceptUserId(this, title, name, address))
         return;
 
     log(QStringLiteral("Adding UID %1 <%2> to %3...").arg(name, address, key.shortId));

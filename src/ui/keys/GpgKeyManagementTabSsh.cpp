@@ -3,11 +3,13 @@
 #include "app/StyleManager.h"
 
 #include "app/SshTarget.h"
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
 #include "core/SshDirectory.h"
 #include "core/SshPublicKey.h"
 #include "core/ToolArgs.h"
 #include "core/ToolRunner.h"
+#include "ui/widgets/PageFill.h"
 #include "ui/widgets/SectionTitle.h"
 #include "ui/keys/SshConfigEditor.h"
 #include "ui/remote/SshTerminalWindow.h"
@@ -53,34 +55,120 @@ QString fileNameOf(const QString& path)
 }
 
 // Up to maxPublicKeyFileBytes + 1 bytes of the file, so that a file too big
-// for a public key shows as such; false with the reason when it cannot be read.
-bool readHead(const QString& path, QByteArray* head, QString* error)
+// for a public key shows as such; false with the reason when it cannot be
+// read. Only a regular file is ever opened for reading: a named pipe would
+// wait for a writer for ever.
+bool readHead(const QString& path, QByteArray* head, QString* error, bool* notRegular = nullptr)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    QString why;
+    switch (SshDirectory::readRegularFile(path, maxPublicKeyFileBytes + 1, head, &why)) {
+    case SshDirectory::ReadOutcome::Read:
+        return true;
+    case SshDirectory::ReadOutcome::Missing:
+        *error = QStringLiteral("No such file or directory");
         return false;
+    case SshDirectory::ReadOutcome::NotRegular:
+        *error = QStringLiteral("not a regular file");
+        if (notRegular)
+            *notRegular = true;
+        return false;
+    case SshDirectory::ReadOutcome::Failed:
+        break;
     }
-    *head = file.read(maxPublicKeyFileBytes + 1);
-    return true;
-}
-
-// OpenSSH, PEM and PKCS#8 private keys all frame themselves so.
-bool holdsPrivateKey(const QByteArray& text)
-{
-    return (text.contains("-----BEGIN ") && text.contains(" PRIVATE KEY-----"))
-           || text.startsWith("PuTTY-User-Key-File-");
+    *error = why;
+    return false;
 }
 
 bool holdsPublicKey(const QByteArray& text)
 {
-    return text.size() <= maxPublicKeyFileBytes && SshPublicKey::isPublicKeyText(text);
+    return text.size() <= maxPublicKeyFileBytes && SshPublicKey::isPublicKeyOrCertificateText(text);
 }
 
 QString notAPublicKey(const QString& fileName, bool privateKey)
 {
     return privateKey ? QStringLiteral("%1 holds a private key, not a public key.").arg(fileName)
                       : QStringLiteral("%1 does not hold a public key.").arg(fileName);
+}
+
+QString notARegularFile(const QString& fileName)
+{
+    return QStringLiteral("%1 is not a regular file.").arg(fileName);
+}
+
+// The key files of ~/.ssh as read, before ssh-keygen has seen them: one
+// record per listed name, and for each the key line to fingerprint (empty
+// when the file holds none). Runs on a thread of its own: a folder on a slow
+// disk must not stop the window.
+struct SshKeyFiles
+{
+    QList<SshKeyInfo> keys;
+    QList<QByteArray> lines;
+    QString failure;
+};
+
+SshKeyFiles readSshKeyFiles()
+{
+    SshKeyFiles found;
+    const QString folder = SshDirectory::path();
+    const QDir dir(folder);
+    if (!dir.exists())
+        return found;
+    if (!QFileInfo(folder).isReadable() || !QFileInfo(folder).isExecutable()) {
+        found.failure = QStringLiteral("~/.ssh/ cannot be read");
+        return found;
+    }
+    // Name filters ignore letter case; hidden files are left out unless asked
+    // for. Named pipes, sockets and devices are "system" entries: listed, so
+    // that the user sees them, and never opened.
+    QFileInfoList files = dir.entryInfoList({QStringLiteral("*.pub")}, QDir::Files | QDir::System,
+                                            QDir::Name | QDir::IgnoreCase);
+    files.removeIf([](const QFileInfo& file) { return file.isSymLink() && !file.exists(); });
+    found.keys.reserve(files.size());
+    found.lines.reserve(files.size());
+    for (const QFileInfo& file : files) {
+        SshKeyInfo key;
+        key.publicPath = file.absoluteFilePath();
+        key.privatePath = privatePathOf(key.publicPath);
+        QByteArray head;
+        QString error;
+        QByteArray line;
+        bool notRegular = false;
+        if (readHead(key.publicPath, &head, &error, &notRegular)) {
+            if (SshDirectory::holdsPrivateKey(head)) {
+                key.content = SshKeyInfo::PrivateKey;
+            } else {
+                const qsizetype lineEnd = head.indexOf('\n');
+                const QStringList parts = QString::fromUtf8(lineEnd < 0 ? head : head.left(lineEnd))
+                                              .trimmed()
+                                              .split(QLatin1Char(' '), Qt::KeepEmptyParts);
+                if (parts.size() >= 2)
+                    key.type = parts.at(0);
+                if (parts.size() >= 3)
+                    key.comment = parts.at(2);
+                if (holdsPublicKey(head))
+                    line = head;
+            }
+        } else if (notRegular) {
+            key.content = SshKeyInfo::NotRegular;
+        }
+        found.keys.append(key);
+        found.lines.append(line);
+    }
+    return found;
+}
+
+// The fingerprints ssh-keygen printed, into the records they belong to.
+void addFingerprints(QList<SshKeyInfo>& keys, const QList<SshDirectory::KeyFingerprint>& printed)
+{
+    for (qsizetype row = 0; row < keys.size() && row < printed.size(); ++row) {
+        const SshDirectory::KeyFingerprint& print = printed.at(row);
+        if (print.fingerprint.isEmpty())
+            continue;
+        SshKeyInfo& key = keys[row];
+        key.bits = print.bits;
+        key.fingerprint = print.fingerprint;
+        key.content = SshKeyInfo::PublicKey;
+    }
 }
 
 QString systemError()
@@ -109,6 +197,8 @@ QWidget* GpgKeyManagementTab::buildSshPage()
     connect(sshKeyTree, &QTreeWidget::customContextMenuRequested, this, &GpgKeyManagementTab::showSshContextMenu);
     layout->addWidget(sshKeyTree);
     sshStatus = addStatusLabel(layout);
+    sshFill = addPageFill(page, sshKeyTree, sshStatus);
+    sshFill->setFill([this] { fillSshKeys(); });
 
     addButtonRow(layout, {{"Refresh", nullptr, &GpgKeyManagementTab::refreshSshKeys},
                           {"Generate SSH Key...", nullptr, &GpgKeyManagementTab::generateSshKey},
@@ -157,76 +247,50 @@ QString GpgKeyManagementTab::sshFingerprintLine(const QString& publicPath)
 
 QList<SshKeyInfo> GpgKeyManagementTab::listSshKeys(QString* failure)
 {
-    const QString folder = SshDirectory::path();
-    const QDir dir(folder);
-    if (!dir.exists())
-        return {};
-    if (!QFileInfo(folder).isReadable() || !QFileInfo(folder).isExecutable()) {
-        if (failure)
-            *failure = QStringLiteral("~/.ssh/ cannot be read");
-        return {};
-    }
-    // Name filters ignore letter case; hidden files are left out unless asked for.
-    const QFileInfoList files =
-        dir.entryInfoList({QStringLiteral("*.pub")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
-    QList<SshKeyInfo> keys;
-    keys.reserve(files.size());
-    // Every public key line goes to one ssh-keygen run; a private key saved
-    // under a ".pub" name never reaches it.
-    QList<QByteArray> lines;
-    lines.reserve(files.size());
-    for (const QFileInfo& file : files) {
-        SshKeyInfo key;
-        key.publicPath = file.absoluteFilePath();
-        key.privatePath = privatePathOf(key.publicPath);
-        QByteArray head;
-        QString error;
-        QByteArray line;
-        if (readHead(key.publicPath, &head, &error)) {
-            if (holdsPrivateKey(head)) {
-                key.content = SshKeyInfo::PrivateKey;
-            } else {
-                const qsizetype lineEnd = head.indexOf('\n');
-                const QStringList parts = QString::fromUtf8(lineEnd < 0 ? head : head.left(lineEnd))
-                                              .trimmed()
-                                              .split(QLatin1Char(' '), Qt::KeepEmptyParts);
-                if (parts.size() >= 2)
-                    key.type = parts.at(0);
-                if (parts.size() >= 3)
-                    key.comment = parts.at(2);
-                if (holdsPublicKey(head))
-                    line = head;
-            }
-        }
-        keys.append(key);
-        lines.append(line);
-    }
-
-    const QList<SshDirectory::KeyFingerprint> printed =
-        SshDirectory::fingerprints(lines, fingerprintTimeoutMs, failure);
-    for (qsizetype row = 0; row < keys.size(); ++row) {
-        const SshDirectory::KeyFingerprint& print = printed.at(row);
-        if (print.fingerprint.isEmpty())
-            continue;
-        SshKeyInfo& key = keys[row];
-        key.bits = print.bits;
-        key.fingerprint = print.fingerprint;
-        key.content = SshKeyInfo::PublicKey;
-    }
-    return keys;
+    SshKeyFiles files = readSshKeyFiles();
+    if (failure)
+        *failure = files.failure;
+    addFingerprints(files.keys, SshDirectory::fingerprints(files.lines, fingerprintTimeoutMs, failure));
+    return files.keys;
 }
 
 void GpgKeyManagementTab::refreshSshKeys()
 {
-    sshListed = true;
-    QString failure;
-    const QList<SshKeyInfo> keys = listSshKeys(&failure);
+    sshFill->refresh();
+}
+
+void GpgKeyManagementTab::fillSshKeys()
+{
+    sshFill->inWorker<SshKeyFiles>(readSshKeyFiles, [this](SshKeyFiles files) {
+        // Every public key line goes to one ssh-keygen run; a private key
+        // saved under a ".pub" name never reaches it.
+        const QByteArray input = SshDirectory::fingerprintInput(files.lines);
+        if (input.isEmpty()) {
+            showSshKeys(files.keys, files.failure);
+            return;
+        }
+        ToolRunner::Options options;
+        options.finishTimeoutMs = fingerprintTimeoutMs;
+        options.standardInput = input;
+        sshFill->run(QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"), QStringLiteral("-")},
+                     options, [this, files](const ToolRunner::Result& listed) {
+                         QList<SshKeyInfo> keys = files.keys;
+                         addFingerprints(keys, SshDirectory::readFingerprints(listed.stdOut, keys.size()));
+                         // A line ssh-keygen rejects makes it end with 1; only a
+                         // run that did not end on its own leaves them unread.
+                         showSshKeys(keys, listed.finished() ? files.failure
+                                                             : QStringLiteral("ssh-keygen ") + listed.failure);
+                     });
+    });
+}
+
+void GpgKeyManagementTab::showSshKeys(const QList<SshKeyInfo>& keys, const QString& failure)
+{
     if (!failure.isEmpty() && keys.isEmpty()) {
-        showListingFailure(sshStatus, QStringLiteral("SSH: listing failed (%1); %2")
-                                          .arg(failure, sshKeyTree->topLevelItemCount() > 0
-                                                            ? QStringLiteral("the keys shown are from the previous "
-                                                                             "listing.")
-                                                            : QStringLiteral("no keys are shown.")));
+        sshFill->tell(QStringLiteral("SSH: listing failed (%1); %2")
+                          .arg(failure, sshKeyTree->topLevelItemCount() > 0
+                                            ? QStringLiteral("the keys shown are from the previous listing.")
+                                            : QStringLiteral("no keys are shown.")));
         return;
     }
     sshKeyTree->clear();
@@ -248,6 +312,12 @@ void GpgKeyManagementTab::refreshSshKeys()
             row->setToolTip(0, notAPublicKey(fileNameOf(key.publicPath), true));
             log(QStringLiteral("SSH: ") + notAPublicKey(fileNameOf(key.publicPath), true)
                 + QStringLiteral(" It is not copied or shown."));
+        } else if (key.content == SshKeyInfo::NotRegular) {
+            row->setText(0, QStringLiteral("not a regular file"));
+            StyleManager::setItemTone(row, 0, StyleManager::Warning);
+            row->setToolTip(0, notARegularFile(fileNameOf(key.publicPath)));
+            log(QStringLiteral("SSH: ") + notARegularFile(fileNameOf(key.publicPath))
+                + QStringLiteral(" It is not read."));
         } else if (key.type.contains(QLatin1String("ed25519"))) {
             StyleManager::setItemTone(row, 0, StyleManager::Success);
         } else if (key.type.contains(QLatin1String("rsa"))) {
@@ -256,9 +326,8 @@ void GpgKeyManagementTab::refreshSshKeys()
     }
     sshKeyTree->addTopLevelItems(rows);
     log(QStringLiteral("SSH: %1 key(s) found in ~/.ssh/").arg(keys.size()));
-    showListingFailure(sshStatus, failure.isEmpty()
-                                      ? QString()
-                                      : QStringLiteral("SSH: fingerprints could not be read (%1).").arg(failure));
+    sshFill->tell(failure.isEmpty() ? QString()
+                                    : QStringLiteral("SSH: fingerprints could not be read (%1).").arg(failure));
 }
 
 void GpgKeyManagementTab::generateSshKey()
@@ -289,6 +358,13 @@ void GpgKeyManagementTab::generateSshKey()
                                                   QLineEdit::Normal, QString(), &ok);
     if (!ok)
         return;
+    // The comment ends the public key's one line: a line break in it would
+    // make a file that is no public key any more.
+    if (LogText::hasControls(comment)) {
+        QMessageBox::warning(this, title,
+                             QStringLiteral("The comment must not contain a line break or other control character."));
+        return;
+    }
     const QString fileName = QInputDialog::getText(this, title, QStringLiteral("Filename (in ~/.ssh/):"),
                                                    QLineEdit::Normal, proposed, &ok);
     if (!ok || fileName.isEmpty())
@@ -297,6 +373,9 @@ void GpgKeyManagementTab::generateSshKey()
     // ssh-keygen could take for an option, or that would put the private key
     // under a public key's name is refused before anything runs.
     QString refusal = ToolArgs::plainNameRefusal(QStringLiteral("file name"), fileName, QStringLiteral("~/.ssh/"));
+    if (refusal.isEmpty() && LogText::hasControls(fileName))
+        refusal = QStringLiteral("The file name \"%1\" must not contain a line break or other control character.")
+                      .arg(LogText::escaped(fileName));
     if (refusal.isEmpty() && fileName.endsWith(QLatin1String(".pub"), Qt::CaseInsensitive))
         refusal = QStringLiteral("The file name \"%1\" ends in \".pub\", the name of a public key file.")
                       .arg(fileName);
@@ -374,13 +453,14 @@ bool GpgKeyManagementTab::readPublicKey(const QString& publicPath, SshKeyInfo::C
     const QString name = fileNameOf(publicPath);
     QByteArray head;
     QString error;
-    if (!readHead(publicPath, &head, &error)) {
-        *why = QStringLiteral("%1 cannot be read: %2.").arg(name, error);
+    bool notRegular = false;
+    if (!readHead(publicPath, &head, &error, &notRegular)) {
+        *why = notRegular ? notARegularFile(name) : QStringLiteral("%1 cannot be read: %2.").arg(name, error);
         return false;
     }
     // Read again: the file may have changed since it was listed.
     if (content != SshKeyInfo::PublicKey || !holdsPublicKey(head)) {
-        *why = notAPublicKey(name, content == SshKeyInfo::PrivateKey || holdsPrivateKey(head));
+        *why = notAPublicKey(name, content == SshKeyInfo::PrivateKey || SshDirectory::holdsPrivateKey(head));
         return false;
     }
     *line = QString::fromUtf8(head).trimmed();
@@ -434,6 +514,14 @@ void GpgKeyManagementTab::showSshContextMenu(const QPoint& position)
     menu.addAction(QStringLiteral("SSH to Server..."), this, [this, privatePath] { sshWithKey(privatePath); });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Show Fingerprint"), this, [this, publicPath] {
+        // ssh-keygen would open a named pipe and wait on it.
+        QByteArray head;
+        QString error;
+        bool notRegular = false;
+        if (!readHead(publicPath, &head, &error, &notRegular) && notRegular) {
+            log(QStringLiteral("Not shown: ") + notARegularFile(fileNameOf(publicPath)));
+            return;
+        }
         log(QStringLiteral("Fingerprint: ") + sshFingerprintLine(publicPath));
     });
     menu.addAction(QStringLiteral("Show Public Key"), this, [this, publicPath, content] {

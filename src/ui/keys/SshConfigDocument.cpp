@@ -1,5 +1,9 @@
 #include "ui/keys/SshConfigDocument.h"
 
+#include <QHash>
+
+#include <algorithm>
+
 namespace {
 
 // ssh's separators between a keyword and its value.
@@ -23,6 +27,52 @@ bool flagOf(const QByteArray& value, bool fallback)
     if (lower == "no" || lower == "false" || lower == "off")
         return false;
     return fallback;
+}
+
+// ssh's pattern match: "*" any run of characters, "?" any one.
+bool matchesPattern(const char* text, const char* pattern)
+{
+    for (;;) {
+        if (*pattern == '\0')
+            return *text == '\0';
+        if (*pattern == '*') {
+            while (*pattern == '*')
+                ++pattern;
+            if (*pattern == '\0')
+                return true;
+            for (; *text; ++text) {
+                if (matchesPattern(text, pattern))
+                    return true;
+            }
+            return false;
+        }
+        if (*text == '\0' || (*pattern != '?' && *pattern != *text))
+            return false;
+        ++text;
+        ++pattern;
+    }
+}
+
+// ssh's pattern list: a name matches when a pattern takes it and no negated
+// pattern ("!name") does.
+bool matchesPatternList(const QByteArray& name, const QList<QByteArray>& patterns)
+{
+    bool matched = false;
+    for (const QByteArray& pattern : patterns) {
+        const bool negated = pattern.startsWith('!');
+        const QByteArray body = negated ? pattern.mid(1) : pattern;
+        if (!matchesPattern(name.constData(), body.constData()))
+            continue;
+        if (negated)
+            return false;
+        matched = true;
+    }
+    return matched;
+}
+
+bool hasWildcard(const QByteArray& pattern)
+{
+    return pattern.contains('*') || pattern.contains('?');
 }
 
 QByteArray leadingSpaceOf(const QByteArray& text)
@@ -221,6 +271,168 @@ QList<SshHostConfig> SshConfigDocument::hosts() const
     return result;
 }
 
+QByteArray SshConfigDocument::hostText(int host) const
+{
+    const Block block = hostBlock(host);
+    QByteArray text;
+    for (int i = block.first; i < contentEnd(block); ++i)
+        text += lines.at(i).text + '\n';
+    return text;
+}
+
+int SshConfigDocument::findHost(const QByteArray& text, int preferred) const
+{
+    if (preferred >= 0 && preferred < hostCount() && hostText(preferred) == text)
+        return preferred;
+    for (int h = 0; h < hostCount(); ++h) {
+        if (hostText(h) == text)
+            return h;
+    }
+    return -1;
+}
+
+QList<QByteArray> SshConfigDocument::blockWords(const Block& block) const
+{
+    return split(lines.at(block.first).text).arguments;
+}
+
+bool SshConfigDocument::isMatchAll(const Block& block) const
+{
+    const Words words = split(lines.at(block.first).text);
+    if (words.keyword != "match")
+        return false;
+    // "all" stands alone, or after "canonical" or "final".
+    QList<QByteArray> criteria;
+    for (const QByteArray& word : words.arguments) {
+        const QByteArray lower = word.toLower();
+        if (lower != "canonical" && lower != "final")
+            criteria.append(lower);
+    }
+    return criteria == QList<QByteArray>{"all"};
+}
+
+bool SshConfigDocument::isCatchAll(const Block& block, const QByteArray& name) const
+{
+    if (isMatchAll(block))
+        return true;
+    if (split(lines.at(block.first).text).keyword != "host")
+        return false;
+    const QList<QByteArray> patterns = blockWords(block);
+    if (!patterns.contains("*"))
+        return false;
+    // Without a name, only a block that spares no host matches every host.
+    if (name.isEmpty())
+        return std::none_of(patterns.begin(), patterns.end(),
+                            [](const QByteArray& p) { return p.startsWith('!'); });
+    return matchesPatternList(name, patterns);
+}
+
+int SshConfigDocument::leadIn(const Block& block) const
+{
+    int first = block.first;
+    while (first > 0) {
+        const QByteArray text = lines.at(first - 1).text.trimmed();
+        if (!text.startsWith('#'))
+            break;
+        --first;
+    }
+    return first;
+}
+
+namespace {
+
+QByteArray firstPlainPattern(const QList<QByteArray>& patterns)
+{
+    for (const QByteArray& pattern : patterns) {
+        if (!pattern.isEmpty() && !pattern.startsWith('!') && !hasWildcard(pattern))
+            return pattern;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+QString SshConfigDocument::connectName(const QString& patterns)
+{
+    return QString::fromUtf8(firstPlainPattern(split("Host " + patterns.toUtf8()).arguments));
+}
+
+QString SshConfigDocument::connectName(int host) const
+{
+    return QString::fromUtf8(firstPlainPattern(blockWords(hostBlock(host))));
+}
+
+QStringList SshConfigDocument::effectivePorts() const
+{
+    const auto portIn = [this](int from, int to) -> QByteArray {
+        for (int i = from; i < to; ++i) {
+            const Words words = split(lines.at(i).text);
+            if (words.keyword == "port")
+                return words.arguments.value(0);
+        }
+        return QByteArray();
+    };
+    // Only blocks that set a port matter. Those of plain names alone are
+    // looked up by name; the others (wildcards, negations, "Match all") are
+    // tried in file order. A large file is thus read once, not once per host.
+    const QByteArray topLevel = portIn(0, blocks.isEmpty() ? int(lines.size()) : blocks.first().first);
+    QList<QByteArray> blockPort(blocks.size());
+    QHash<QByteArray, int> plainFirst;
+    QList<int> others;
+    for (int b = 0; b < blocks.size(); ++b) {
+        const Block& block = blocks.at(b);
+        blockPort[b] = portIn(block.first + 1, block.end);
+        if (blockPort.at(b).isEmpty())
+            continue;
+        const bool isHost = split(lines.at(block.first).text).keyword == "host";
+        const QList<QByteArray> patterns = blockWords(block);
+        const bool plain = isHost && std::none_of(patterns.begin(), patterns.end(), [](const QByteArray& p) {
+            return p.startsWith('!') || hasWildcard(p);
+        });
+        if (plain) {
+            for (const QByteArray& pattern : patterns) {
+                if (!plainFirst.contains(pattern))
+                    plainFirst.insert(pattern, b);
+            }
+        } else if (isHost || isMatchAll(block)) {
+            others.append(b);
+        }
+    }
+
+    QStringList ports;
+    ports.reserve(hostBlocks.size());
+    for (int h = 0; h < hostBlocks.size(); ++h) {
+        if (!topLevel.isEmpty()) {
+            ports.append(QString::fromUtf8(topLevel));
+            continue;
+        }
+        const int own = hostBlocks.at(h);
+        // ssh matches the name it was given in lower case.
+        const QByteArray name = firstPlainPattern(blockWords(blocks.at(own))).toLower();
+        int best = blockPort.at(own).isEmpty() ? int(blocks.size()) : own;
+        if (!name.isEmpty())
+            best = std::min(best, plainFirst.value(name, int(blocks.size())));
+        for (int b : std::as_const(others)) {
+            if (b >= best)
+                break;
+            const Block& block = blocks.at(b);
+            const bool applies = name.isEmpty() ? isCatchAll(block, QByteArray())
+                                                : (isMatchAll(block) || matchesPatternList(name, blockWords(block)));
+            if (applies) {
+                best = b;
+                break;
+            }
+        }
+        ports.append(best < blocks.size() ? QString::fromUtf8(blockPort.at(best)) : QString());
+    }
+    return ports;
+}
+
+QByteArray SshConfigDocument::quoted(const QByteArray& value)
+{
+    return value.contains(' ') ? '"' + value + '"' : value;
+}
+
 void SshConfigDocument::insertLines(int at, const QList<QByteArray>& texts)
 {
     if (texts.isEmpty())
@@ -246,8 +458,9 @@ void SshConfigDocument::appendBlock(const QList<QByteArray>& texts)
     insertLines(int(lines.size()), block);
 }
 
-void SshConfigDocument::setValue(int host, const QByteArray& keyword, const QByteArray& value)
+void SshConfigDocument::setValue(int host, const QByteArray& keyword, const QByteArray& plainValue)
 {
+    const QByteArray value = quoted(plainValue);
     const Block block = hostBlock(host);
     const QByteArray lower = keyword.toLower();
     if (value.isEmpty()) {
@@ -280,12 +493,13 @@ void SshConfigDocument::setValue(int host, const QByteArray& keyword, const QByt
     insertLines(at, {indent + keyword + ' ' + value});
 }
 
-void SshConfigDocument::appendHost(const SshHostConfig& host)
+void SshConfigDocument::addHost(const SshHostConfig& host)
 {
-    QList<QByteArray> texts{"Host " + host.alias.toUtf8()};
+    const QList<QByteArray> patterns = split("Host " + host.alias.toUtf8()).arguments;
+    QList<QByteArray> texts{"Host " + patterns.join(' ')};
     const auto add = [&texts](const char* keyword, const QString& value) {
         if (!value.isEmpty())
-            texts.append(QByteArrayLiteral("    ") + keyword + ' ' + value.toUtf8());
+            texts.append(QByteArrayLiteral("    ") + keyword + ' ' + quoted(value.toUtf8()));
     };
     add("HostName", host.hostName);
     add("User", host.user);
@@ -308,6 +522,21 @@ void SshConfigDocument::appendHost(const SshHostConfig& host)
         add("ServerAliveCountMax", host.serverAliveCountMax);
     if (!host.strictHostKeyChecking)
         texts.append("    StrictHostKeyChecking no");
+
+    const QByteArray name = connectName(host.alias).toUtf8().toLower();
+    for (const Block& block : std::as_const(blocks)) {
+        const QList<QByteArray> words = blockWords(block);
+        const bool wildcard = split(lines.at(block.first).text).keyword == "host"
+                              && matchesPatternList(name, words) && std::any_of(words.begin(), words.end(), hasWildcard);
+        if (!isCatchAll(block, name) && !(!name.isEmpty() && wildcard))
+            continue;
+        const int at = leadIn(block);
+        if (at > 0 && !lines.at(at - 1).text.trimmed().isEmpty())
+            texts.prepend(QByteArray());
+        texts.append(QByteArray());
+        insertLines(at, texts);
+        return;
+    }
     appendBlock(texts);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/keys/SshConfigEditor.h"
 #include "app/StyleManager.h"
 
+#include "core/LogText.h"
 #include "core/LogView.h"
 #include "core/PrivateFiles.h"
 #include "core/ShellQuote.h"
@@ -10,6 +11,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +20,6 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
@@ -38,11 +39,13 @@ QString configPath()
     return SshDirectory::path() + QStringLiteral("/config");
 }
 
-// What the tree and the connection prompt show for a host without a Port.
-QString portShown(const SshHostConfig& host)
+QByteArray hashOf(const QByteArray& bytes)
 {
-    return host.port.isEmpty() ? QStringLiteral("22") : host.port;
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
+
+const QString changedOnDisk = QStringLiteral("~/.ssh/config was changed by another program after it was read here, "
+                                             "so nothing was written.");
 
 // ssh takes a port as a number from 1 to 65535 or as a TCP service name.
 bool portAccepted(const QString& value)
@@ -126,14 +129,7 @@ SshConfigEditor::SshConfigEditor(QWidget* parent)
     layout->addWidget(splitter, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close, this);
-    connect(buttons->button(QDialogButtonBox::Save), &QPushButton::clicked, this, [this] {
-        // A failed write keeps the dialog open with the edits, to retry or copy.
-        QString error;
-        if (saveConfig(&error))
-            accept();
-        else
-            QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
-    });
+    connect(buttons->button(QDialogButtonBox::Save), &QPushButton::clicked, this, &SshConfigEditor::saveAndClose);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
@@ -198,12 +194,28 @@ QWidget* SshConfigEditor::buildTextPane()
     layout->setSpacing(2);
     auto* tabs = new QTabWidget(pane);
 
-    rawConfigEdit = new QTextEdit(pane);
+    // The file as it stands, to read: nothing typed here could reach the
+    // file, so nothing may be typed.
+    auto* raw = new QWidget(pane);
+    auto* rawLayout = new QVBoxLayout(raw);
+    rawLayout->setContentsMargins(0, 0, 0, 0);
+    rawLayout->setSpacing(2);
+    rawConfigEdit = new QTextEdit(raw);
     rawConfigEdit->setObjectName(QStringLiteral("rawConfigEdit"));
+    rawConfigEdit->setReadOnly(true);
     rawConfigEdit->setAcceptRichText(false);
     rawConfigEdit->setFont(QFont(QStringLiteral("SF Mono"), 12));
     rawConfigEdit->setPlaceholderText(QStringLiteral("# ~/.ssh/config\n# Raw SSH config will appear here..."));
-    tabs->addTab(rawConfigEdit, QStringLiteral("Raw Config"));
+    rawLayout->addWidget(rawConfigEdit);
+    auto* rawNote = new QLabel(QStringLiteral("Read-only. Change hosts with the buttons of the host list, or edit "
+                                              "~/.ssh/config in a text editor."),
+                               raw);
+    rawNote->setObjectName(QStringLiteral("rawConfigNote"));
+    rawNote->setWordWrap(true);
+    rawNote->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(rawNote, StyleManager::Muted);
+    rawLayout->addWidget(rawNote);
+    tabs->addTab(raw, QStringLiteral("Raw Config"));
 
     guideView = new QTextEdit(pane);
     guideView->setObjectName(QStringLiteral("guideView"));
@@ -226,21 +238,30 @@ QString SshConfigEditor::managedHeader()
 
 QList<SshHostConfig> SshConfigEditor::parseConfigFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (SshDirectory::readRegularFile(path, -1, &bytes) != SshDirectory::ReadOutcome::Read)
         return {};
-    return SshConfigDocument(file.readAll()).hosts();
+    return SshConfigDocument(bytes).hosts();
 }
 
 QString SshConfigEditor::valueRefusal(const QString& field, const QString& value)
 {
     if (value.isEmpty())
         return QString();
+    // An identity file is a path, and a path may hold a blank ("id_rsa
+    // copy"): it is written in quotes, which ssh takes off again.
+    const bool quotable = field == QLatin1String("Identity file");
     for (const QChar c : value) {
         // ssh splits a value at a blank and refuses the extra words; a line
         // break would start a line of its own.
-        if (c.isSpace() || c.category() == QChar::Other_Control)
+        const bool lineBreak = c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar(0x85)
+                               || c == QChar(QChar::LineSeparator) || c == QChar(QChar::ParagraphSeparator);
+        if (lineBreak)
+            return QStringLiteral("%1 must not contain a line break.").arg(field);
+        if (c.isSpace() && !(quotable && c == QLatin1Char(' ')))
             return QStringLiteral("%1 must not contain a blank.").arg(field);
+        if (c.category() == QChar::Other_Control || LogText::hasControls(QString(c)))
+            return QStringLiteral("%1 must not contain a control character.").arg(field);
         if (c == QLatin1Char('#'))
             return QStringLiteral("%1 must not contain \"#\": ssh would read the rest as a comment.").arg(field);
         if (c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
@@ -256,10 +277,26 @@ QString SshConfigEditor::valueRefusal(const QString& field, const QString& value
 
 bool SshConfigEditor::saveConfig(QString* error)
 {
+    return write(error) == WriteOutcome::Written;
+}
+
+SshConfigEditor::WriteOutcome SshConfigEditor::write(QString* error)
+{
     if (configUnreadable) {
         if (error)
             *error = QStringLiteral("~/.ssh/config could not be read, so it is not written over.");
-        return false;
+        return WriteOutcome::Failed;
+    }
+    // The file on disk wins: a host another program added since it was
+    // read must not go because this editor writes what it read then.
+    QByteArray onDisk;
+    SshDirectory::FileStamp stamp;
+    const SshDirectory::ReadOutcome now = SshDirectory::readRegularFile(configPath(), -1, &onDisk, nullptr, &stamp);
+    if (now == SshDirectory::ReadOutcome::Missing ? configExisted
+                                                   : (stamp != readStamp || hashOf(onDisk) != readHash)) {
+        if (error)
+            *error = changedOnDisk;
+        return WriteOutcome::ChangedOnDisk;
     }
     if (error)
         *error = QStringLiteral("Could not write ~/.ssh/config.");
@@ -269,63 +306,180 @@ bool SshConfigEditor::saveConfig(QString* error)
     // Written beside the old file and renamed over it: a failed write leaves
     // the old configuration whole.
     if (!PrivateFiles::makePrivateDir(SshDirectory::path()))
-        return false;
+        return WriteOutcome::Failed;
     if (!PrivateFiles::writeOwnerOnly(configPath(), bytes))
-        return false;
+        return WriteOutcome::Failed;
+    // What was written is what is now read: the next save checks against it.
+    QByteArray written;
+    SshDirectory::readRegularFile(configPath(), -1, &written, nullptr, &readStamp);
+    readHash = hashOf(bytes);
     if (!configExisted) {
         configExisted = true;
         document = SshConfigDocument(bytes);
     }
+    pending.clear();
     if (error)
         error->clear();
     Q_EMIT configSaved();
-    return true;
+    return WriteOutcome::Written;
+}
+
+void SshConfigEditor::makeChange(Change change)
+{
+    change.apply(document, change.host);
+    pending.append(std::move(change));
 }
 
 bool SshConfigEditor::saveAndReload()
 {
-    QString error;
-    if (!saveConfig(&error)) {
-        QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
-        hosts = document.hosts();
-        showHosts();
-        return false;
+    // Another program may change the file again while the user answers: a
+    // few rounds, then the user is left to try again.
+    for (int round = 0; round < 3; ++round) {
+        QString error;
+        switch (write(&error)) {
+        case WriteOutcome::Written:
+            loadConfig();
+            return true;
+        case WriteOutcome::Failed:
+            QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
+            hosts = document.hosts();
+            showHosts();
+            return false;
+        case WriteOutcome::ChangedOnDisk:
+            if (!takeChangesToNewFile())
+                return false;
+            break;
+        }
     }
+    QMessageBox::warning(this, QStringLiteral("SSH Config Editor"),
+                         changedOnDisk + QStringLiteral(" It keeps changing: try again later."));
     loadConfig();
-    return true;
+    return false;
+}
+
+bool SshConfigEditor::takeChangesToNewFile()
+{
+    const QList<Change> mine = pending;
+    loadConfig();
+    QStringList madeAgain, notMade;
+    for (Change change : mine) {
+        if (change.host >= 0) {
+            const int found = document.findHost(change.hostText, change.host);
+            if (found < 0) {
+                // The host was changed or removed: its own lines are no more.
+                // One host still listed under the same alias is offered.
+                int same = -1;
+                for (int h = 0; h < hosts.size(); ++h) {
+                    if (hosts.at(h).alias == change.alias)
+                        same = same == -1 ? h : -2;
+                }
+                const bool offered =
+                    same >= 0
+                    && QMessageBox::question(
+                           this, QStringLiteral("SSH Config Editor"),
+                           QStringLiteral("Another program changed the host '%1' in ~/.ssh/config since it was read "
+                                          "here.\n\nMake your %2 on the host as it is now?")
+                               .arg(change.alias, change.description),
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                           == QMessageBox::Yes;
+                if (!offered) {
+                    notMade << change.description;
+                    continue;
+                }
+                change.host = same;
+            } else {
+                change.host = found;
+            }
+            change.hostText = document.hostText(change.host);
+        }
+        madeAgain << change.description;
+        makeChange(change);
+    }
+    hosts = document.hosts();
+    showHosts();
+
+    QString told = changedOnDisk + QStringLiteral(" It has been read again.");
+    if (!madeAgain.isEmpty())
+        told += QStringLiteral("\n\nMade again on the file as it is now, and saved:\n  ")
+                + madeAgain.join(QStringLiteral("\n  "));
+    if (!notMade.isEmpty())
+        told += QStringLiteral("\n\nNot made, as the other program changed or removed its host:\n  ")
+                + notMade.join(QStringLiteral("\n  "));
+    QMessageBox::information(this, QStringLiteral("SSH Config Editor"), told);
+    return !pending.isEmpty();
+}
+
+void SshConfigEditor::saveAndClose()
+{
+    // With changes to write they go through the same check as every action;
+    // without, the file is written as read (its modes narrowed) unless it
+    // changed meanwhile. Either way, a file that changed keeps the dialog
+    // open on what it holds now.
+    QString error;
+    switch (write(&error)) {
+    case WriteOutcome::Written:
+        accept();
+        return;
+    case WriteOutcome::Failed:
+        // A failed write keeps the dialog open with the edits, to retry or copy.
+        QMessageBox::warning(this, QStringLiteral("SSH Config Editor"), error);
+        return;
+    case WriteOutcome::ChangedOnDisk:
+        if (pending.isEmpty()) {
+            loadConfig();
+            QMessageBox::information(this, QStringLiteral("SSH Config Editor"),
+                                     changedOnDisk + QStringLiteral(" It has been read again."));
+        } else if (takeChangesToNewFile()) {
+            saveAndReload();
+        }
+        return;
+    }
 }
 
 void SshConfigEditor::loadConfig()
 {
-    QFile file(configPath());
-    configExisted = QFileInfo::exists(configPath());
-    configUnreadable = false;
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
-        configUnreadable = file.error() != QFileDevice::NoError;
+    QString error;
+    // Read only as a regular file: a named pipe in its place would hold the
+    // dialog until something writes to it.
+    const SshDirectory::ReadOutcome outcome =
+        SshDirectory::readRegularFile(configPath(), -1, &bytes, &error, &readStamp);
+    configExisted = outcome != SshDirectory::ReadOutcome::Missing;
+    configUnreadable = outcome == SshDirectory::ReadOutcome::NotRegular || outcome == SshDirectory::ReadOutcome::Failed;
+    if (outcome == SshDirectory::ReadOutcome::Read)
         rawConfigEdit->setPlainText(QString::fromUtf8(bytes));
-    } else {
-        configUnreadable = configExisted;
-    }
+    else
+        bytes.clear();
+    readHash = hashOf(bytes);
     document = SshConfigDocument(bytes);
     hosts = document.hosts();
+    pending.clear();
     showHosts();
 }
 
 void SshConfigEditor::showHosts()
 {
+    ports = document.effectivePorts();
     hostTree->clear();
-    for (const SshHostConfig& host : std::as_const(hosts)) {
+    for (int i = 0; i < hosts.size(); ++i) {
+        const SshHostConfig& host = hosts.at(i);
         const QString key = host.identityFile.isEmpty()
                                 ? QStringLiteral("(default)")
                                 : host.identityFile.mid(host.identityFile.lastIndexOf(QLatin1Char('/')) + 1);
-        auto* item = new QTreeWidgetItem(hostTree, {host.alias, host.hostName, host.user, portShown(host), key});
+        auto* item = new QTreeWidgetItem(hostTree, {host.alias, host.hostName, host.user, portShown(i), key});
         const StyleManager::Tone tone = host.alias == QLatin1String("*")      ? StyleManager::Warning
                                         : host.alias.contains(QLatin1Char('*')) ? StyleManager::Accent
                                                                                 : StyleManager::Success;
         StyleManager::setItemTone(item, 0, tone);
     }
+}
+
+QString SshConfigEditor::portShown(int index) const
+{
+    // The port ssh would use, which a "Host *" block may set for a host
+    // without a Port line of its own.
+    const QString port = ports.value(index);
+    return port.isEmpty() ? QStringLiteral("22") : port;
 }
 
 int SshConfigEditor::currentIndex() const
@@ -341,19 +495,23 @@ void SshConfigEditor::addHost()
 {
     const QString title = QStringLiteral("Add SSH Host");
     bool ok = false;
-    const QString alias = QInputDialog::getText(this, title, QStringLiteral("Host alias (shortcut name, e.g., 'myserver'):"),
+    const QString typed = QInputDialog::getText(this, title, QStringLiteral("Host alias (shortcut name, e.g., 'myserver'):"),
                                                 QLineEdit::Normal, QString(), &ok);
-    if (!ok || alias.isEmpty())
+    if (!ok || typed.isEmpty())
         return;
     // Blanks part the patterns of a Host line; each pattern is held to the
-    // rules of a value, so no "#", quote or line break reaches the file.
-    for (const QString& pattern : alias.split(QRegularExpression(QStringLiteral("[ \t]+")), Qt::SkipEmptyParts)) {
-        const QString why = valueRefusal(QStringLiteral("Host alias"), pattern);
-        if (!why.isEmpty()) {
-            QMessageBox::warning(this, title, why);
-            return;
-        }
+    // rules of a value, so no "#", quote or line break reaches the file. A
+    // Host line without a pattern makes ssh refuse the whole file.
+    const QStringList patterns = typed.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (patterns.isEmpty()) {
+        QMessageBox::warning(this, title, QStringLiteral("Host alias must name at least one host."));
+        return;
     }
+    for (const QString& pattern : patterns) {
+        if (!acceptValue(title, QStringLiteral("Host alias"), pattern))
+            return;
+    }
+    const QString alias = patterns.join(QLatin1Char(' '));
     const QString hostName = QInputDialog::getText(
         this, title, QStringLiteral("HostName (IP or domain, e.g., '192.168.1.100'):"), QLineEdit::Normal, QString(), &ok);
     if (!ok || !acceptValue(title, QStringLiteral("HostName"), hostName))
@@ -374,10 +532,15 @@ void SshConfigEditor::addHost()
     host.hostName = hostName;
     host.user = user;
     if (identity != defaultEntry) {
+        // A file name is anything the folder holds ("id_rsa copy", even a
+        // line break): it is held to the same rules as a typed value.
         host.identityFile = QStringLiteral("~/.ssh/") + identity;
+        if (!acceptValue(title, QStringLiteral("Identity file"), host.identityFile))
+            return;
         host.identitiesOnly = true;
     }
-    document.appendHost(host);
+    makeChange({QStringLiteral("addition of the host '%1'").arg(alias), alias, -1, QByteArray(),
+                [host](SshConfigDocument& file, int) { file.addHost(host); }});
     saveAndReload();
 }
 
@@ -391,25 +554,50 @@ void SshConfigEditor::editHost()
     const SshHostConfig host = hosts.at(index);
     const QString title = QStringLiteral("Edit Host: ") + host.alias;
     // A value confirmed before a later Cancel stays in the file as edited,
-    // unsaved: the next save writes it, Close drops it. A value left as shown
-    // leaves its line alone, whatever form it has there.
+    // unsaved: the next save writes it, Close drops it. A value left as it
+    // stands leaves its line alone, whatever form it has there.
+    const QString shownPort = portShown(index);
     const struct {
         const char* field;
         QString shown;
-    } prompts[] = {{"HostName", host.hostName}, {"User", host.user}, {"Port", portShown(host)}};
+        QString own;    // the host's own line; a Port shown may come from another block
+    } prompts[] = {{"HostName", host.hostName, host.hostName},
+                   {"User", host.user, host.user},
+                   {"Port", shownPort, host.port}};
+    QList<std::pair<QByteArray, QByteArray>> values;
+    const auto keep = [&] {
+        if (values.isEmpty())
+            return;
+        makeChange({QStringLiteral("edit of the host '%1'").arg(host.alias), host.alias, index,
+                    document.hostText(index), [values](SshConfigDocument& file, int at) {
+                        for (const auto& [keyword, value] : values)
+                            file.setValue(at, keyword, value);
+                    }});
+    };
     for (const auto& prompt : prompts) {
         const QString field = QLatin1String(prompt.field);
         bool ok = false;
         const QString value = QInputDialog::getText(this, title, field + QLatin1Char(':'), QLineEdit::Normal,
                                                     prompt.shown, &ok);
-        if (!ok)
+        if (!ok) {
+            keep();
             return;
-        if (value == prompt.shown)
+        }
+        // A port typed as it is shown is written when the host has no such
+        // line of its own: that pins it against the block it came from. Only
+        // ssh's own default, which nothing in the file sets, needs no line.
+        const bool unchanged = value == prompt.own
+                               || (prompt.own.isEmpty() && value == prompt.shown
+                                   && (field != QLatin1String("Port") || ports.value(index).isEmpty()));
+        if (unchanged)
             continue;
-        if (!acceptValue(title, field, value))
+        if (!acceptValue(title, field, value)) {
+            keep();
             return;
-        document.setValue(index, field.toLatin1(), value.toUtf8());
+        }
+        values.append({field.toLatin1(), value.toUtf8()});
     }
+    keep();
     saveAndReload();
 }
 
@@ -418,13 +606,14 @@ void SshConfigEditor::removeHost()
     const int index = currentIndex();
     if (index < 0)
         return;
+    const QString alias = hosts.at(index).alias;
     const auto answer = QMessageBox::question(
-        this, QStringLiteral("Remove Host"),
-        QStringLiteral("Remove SSH host '") + hosts.at(index).alias + QStringLiteral("'?"),
+        this, QStringLiteral("Remove Host"), QStringLiteral("Remove SSH host '") + alias + QStringLiteral("'?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    document.removeHost(index);
+    makeChange({QStringLiteral("removal of the host '%1'").arg(alias), alias, index, document.hostText(index),
+                [](SshConfigDocument& file, int at) { file.removeHost(at); }});
     saveAndReload();
 }
 
@@ -433,7 +622,9 @@ void SshConfigEditor::duplicateHost()
     const int index = currentIndex();
     if (index < 0)
         return;
-    document.duplicateHost(index, QByteArrayLiteral("-copy"));
+    const QString alias = hosts.at(index).alias;
+    makeChange({QStringLiteral("copy of the host '%1'").arg(alias), alias, index, document.hostText(index),
+                [](SshConfigDocument& file, int at) { file.duplicateHost(at, QByteArrayLiteral("-copy")); }});
     saveAndReload();
 }
 
@@ -446,15 +637,26 @@ void SshConfigEditor::connectToHost()
     }
     const SshHostConfig host = hosts.at(index);
     const QString title = QStringLiteral("SSH Connect");
-    // ssh would read such an alias as an option, whatever stands before it.
-    if (host.alias.startsWith(QLatin1Char('-'))) {
+    // ssh is given one name the Host line matches: the whole line ("db
+    // db.internal") is no host name, and a pattern of wildcards names none.
+    const QString name = document.connectName(index);
+    if (name.isEmpty()) {
+        QMessageBox::information(this, title,
+                                 QStringLiteral("The host '%1' names no single host to connect to: each of its "
+                                                "patterns holds a wildcard or a \"!\".")
+                                     .arg(host.alias));
+        return;
+    }
+    // ssh would read such a name as an option, whatever stands before it.
+    if (name.startsWith(QLatin1Char('-'))) {
         QMessageBox::warning(this, title, QStringLiteral("Invalid host alias."));
         return;
     }
+    const QString port = portShown(index);
     const auto answer = QMessageBox::question(
         this, title,
         QStringLiteral("Connect to: %1\nHost: %2\nUser: %3\nPort: %4\n\nTest connection first?")
-            .arg(host.alias, host.hostName, host.user, portShown(host)),
+            .arg(host.alias, host.hostName, host.user, port),
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer != QMessageBox::Yes && answer != QMessageBox::No)   // Cancel, or the box closed
         return;
@@ -464,8 +666,8 @@ void SshConfigEditor::connectToHost()
         const ToolRunner::Result result =
             ToolRunner::run(QStringLiteral("ssh"),
                             {QStringLiteral("-o"), QStringLiteral("ConnectTimeout=5"), QStringLiteral("-o"),
-                             QStringLiteral("BatchMode=yes"), QStringLiteral("--"), host.alias,
-                             QStringLiteral("echo"), QStringLiteral("OK")},
+                             QStringLiteral("BatchMode=yes"), QStringLiteral("--"), name, QStringLiteral("echo"),
+                             QStringLiteral("OK")},
                             options);
         if (result.succeeded()) {
             QMessageBox::information(this, QStringLiteral("Connection Test"),
@@ -481,10 +683,10 @@ void SshConfigEditor::connectToHost()
         }
     }
 
-    Q_EMIT sshConnectRequested(host.alias);
-    // The Terminal runs this line through the user's shell: the alias is one
+    Q_EMIT sshConnectRequested(name);
+    // The Terminal runs this line through the user's shell: the name is one
     // quoted word after "--", never syntax or an option.
-    const QString command = QStringLiteral("ssh -- ") + ShellQuote::word(host.alias);
+    const QString command = QStringLiteral("ssh -- ") + ShellQuote::word(name);
     if (!ToolRunner::startDetached(QStringLiteral("osascript"),
                                    {QStringLiteral("-e"), ShellQuote::terminalScript(command)}))
         QMessageBox::warning(this, title, QStringLiteral("Could not start osascript."));
@@ -494,24 +696,31 @@ void SshConfigEditor::testAll()
 {
     rawConfigEdit->clear();
     LogView::appendLine(rawConfigEdit, QStringLiteral("Testing all SSH connections...\n"));
-    for (const SshHostConfig& host : std::as_const(hosts)) {
-        if (host.alias.contains(QLatin1Char('*')))
+    for (int i = 0; i < hosts.size(); ++i) {
+        const SshHostConfig& host = hosts.at(i);
+        // A Host line of wildcards names no host to test.
+        const QString name = document.connectName(i);
+        if (name.isEmpty())
             continue;
         LogView::appendLine(rawConfigEdit, QStringLiteral("Testing %1 (%2:%3)...")
-                                               .arg(host.alias, host.hostName, portShown(host)));
+                                               .arg(host.alias, host.hostName, portShown(i)));
+        if (name.startsWith(QLatin1Char('-'))) {
+            LogView::appendLine(rawConfigEdit, QStringLiteral("  FAIL: Invalid host alias."));
+            continue;
+        }
         ToolRunner::Options options;
         options.finishTimeoutMs = testAllTimeoutMs;
         const ToolRunner::Result result =
             ToolRunner::run(QStringLiteral("ssh"),
                             {QStringLiteral("-o"), QStringLiteral("ConnectTimeout=3"), QStringLiteral("-o"),
-                             QStringLiteral("BatchMode=yes"), QStringLiteral("--"), host.alias,
-                             QStringLiteral("echo"), QStringLiteral("OK")},
+                             QStringLiteral("BatchMode=yes"), QStringLiteral("--"), name, QStringLiteral("echo"),
+                             QStringLiteral("OK")},
                             options);
         if (result.succeeded()) {
             LogView::appendLine(rawConfigEdit, QStringLiteral("  PASS"));
         } else {
             const QString error = result.started ? result.stdErrText().trimmed() : QString();
-            LogView::appendLine(rawConfigEdit, QStringLiteral("  FAIL: ") + error.left(60));
+            LogView::appendLine(rawConfigEdit, QStringLiteral("  FAIL: ") + LogText::escaped(error.left(60)));
         }
     }
     LogView::appendLine(rawConfigEdit, QStringLiteral("\nDone."));
@@ -533,19 +742,41 @@ void SshConfigEditor::fixPermissions()
         QMessageBox::information(this, title, QStringLiteral("No ~/.ssh folder to fix."));
         return;
     }
-    const QStringList failed = SshDirectory::restrictPermissions();
-    if (!failed.isEmpty()) {
+    const SshDirectory::PermissionReport report = SshDirectory::tightenPermissions();
+    // Each file by name, as it was and as it is: what was not changed is
+    // not said to be.
+    const auto describe = [](const SshDirectory::PermissionChange& change) {
+        QString line = QStringLiteral("  %1%2 \u2192 %3")
+                           .arg(LogText::escaped(change.shown),
+                                change.privateKey ? QStringLiteral(" (private key)") : QString())
+                           .arg(change.newMode, 3, 8, QLatin1Char('0'));
+        line += QStringLiteral(" (was %1)").arg(change.oldMode, 3, 8, QLatin1Char('0'));
+        if (!change.error.isEmpty())
+            line = QStringLiteral("  %1: %2").arg(LogText::escaped(change.path), change.error);
+        return line;
+    };
+    QStringList changed;
+    for (const SshDirectory::PermissionChange& change : report.changed)
+        changed << describe(change);
+    const QString changedText = changed.isEmpty()
+                                    ? QStringLiteral("Nothing needed changing: ~/.ssh/ and config grant nothing to "
+                                                     "others, nor does any of the %1 private key(s).")
+                                          .arg(report.privateKeys)
+                                    : QStringLiteral("Changed:\n") + changed.join(QLatin1Char('\n'));
+    if (!report.failed.isEmpty()) {
+        QStringList failed;
+        for (const SshDirectory::PermissionChange& change : report.failed)
+            failed << describe(change);
         QMessageBox::warning(this, title,
-                             QStringLiteral("Could not change the permissions of:\n\n  ") +
-                                 failed.join(QStringLiteral("\n  ")));
+                             QStringLiteral("Could not change the permissions of:\n\n") + failed.join(QLatin1Char('\n'))
+                                 + QStringLiteral("\n\n") + changedText);
         return;
     }
     QMessageBox::information(
         this, QStringLiteral("Permissions Fixed"),
-        QString::fromUtf8("SSH directory and key permissions set to secure defaults:\n\n"
-                          "  ~/.ssh/ \u2192 700 (owner only)\n"
-                          "  config \u2192 600 (owner read/write)\n"
-                          "  Private keys \u2192 600 (owner read/write)\n\n"
-                          "This is required by OpenSSH \u2014 it will refuse to use keys\n"
-                          "with incorrect permissions."));
+        QStringLiteral("SSH directory and key permissions set to secure defaults: ~/.ssh/ 700, config and every "
+                       "private key 600.\n\n")
+            + changedText
+            + QString::fromUtf8("\n\nThis is required by OpenSSH \u2014 it will refuse to use keys\n"
+                                "with incorrect permissions."));
 }

@@ -391,14 +391,14 @@ void PreferencesDialog::saveSettings()
     settings->setValue(QStringLiteral("defaultVaultDir"), defaultVaultEdit->text());
     Q_EMIT themeChanged(theme);
 
-    if (profile) {
-        profile->setPreference(QStringLiteral("auto-lock-minutes"),
-                               QString::number(autoLockCombo->currentData().toInt()));
-        profile->setPreference(QStringLiteral("compliance-passwords"),
-                               trueFalse(compliancePasswordsCheck->isChecked()));
-        profile->setPreference(QStringLiteral("audit-log"), trueFalse(auditLogCheck->isChecked()));
-        profile->setPreference(QStringLiteral("hotplug-notify"),
-                               trueFalse(hotplugNotifyCheck->isChecked()));
+    if (profile
+        && !profile->setPreferences(
+            {{QStringLiteral("auto-lock-minutes"), QString::number(autoLockCombo->currentData().toInt())},
+             {QStringLiteral("compliance-passwords"), trueFalse(compliancePasswordsCheck->isChecked())},
+             {QStringLiteral("audit-log"), trueFalse(auditLogCheck->isChecked())},
+             {QStringLiteral("hotplug-notify"), trueFalse(hotplugNotifyCheck->isChecked())}})) {
+        QMessageBox::warning(this, QStringLiteral("Preferences"),
+                             QStringLiteral("The security preferences were not saved: ") + profile->saveError());
     }
 
     settings->setValue(QStringLiteral("signing/appIdentity"), appIdentityEdit->text());

@@ -18,16 +18,28 @@
 
 namespace {
 
+// The one host check of every check: a name or an address the tools take
+// as one word, never as an option.
 bool isValidHost(const QString& host)
 {
     static const QRegularExpression pattern(QStringLiteral("^[a-zA-Z0-9][a-zA-Z0-9.:\\-]{0,253}[a-zA-Z0-9]?$"));
     if (pattern.match(host).hasMatch() && !host.contains(QLatin1String("..")))
         return true;
     // An IPv6 address may begin with ":" ("::1") or name its interface
-    // ("fe80::1%eth0"); the tools take it as it is written, without brackets.
-    QHostAddress address;
-    return !host.contains(QLatin1Char('[')) && address.setAddress(host)
-           && address.protocol() == QAbstractSocket::IPv6Protocol;
+    // ("fe80::1%eth0"); the tools take it as it is written, without
+    // brackets. The interface is a name: letters, digits, ".", "_" and "-",
+    // not "-" first.
+    static const QRegularExpression ipv6(QStringLiteral("^[0-9A-Fa-f:.]+$"));
+    static const QRegularExpression scope(QStringLiteral("^[A-Za-z0-9._][A-Za-z0-9._\\-]*$"));
+    if (host.size() > 255)
+        return false;
+    const qsizetype percent = host.indexOf(QLatin1Char('%'));
+    const QString address = percent < 0 ? host : host.left(percent);
+    if (percent >= 0 && !scope.match(host.mid(percent + 1)).hasMatch())
+        return false;
+    QHostAddress parsed;
+    return ipv6.match(address).hasMatch() && parsed.setAddress(address)
+           && parsed.protocol() == QAbstractSocket::IPv6Protocol;
 }
 
 bool isAddress(const QString& host)
@@ -337,7 +349,7 @@ void NetworkDiagnosticsDialog::lookUpRecords(const QString& target, int index, b
 
 void NetworkDiagnosticsDialog::runPortCheck()
 {
-    const QString target = host();
+    const QString target = checkedHost(QStringLiteral("Invalid hostname."));
     const int number = port();
     if (target.isEmpty() || number < 1)
         return;

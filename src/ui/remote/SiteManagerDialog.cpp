@@ -3,6 +3,7 @@
 
 #include "app/SshTarget.h"
 #include "config/UserProfile.h"
+#include "core/LogText.h"
 #include "core/ShellQuote.h"
 #include "core/ToolRunner.h"
 
@@ -234,13 +235,22 @@ bool SiteManagerDialog::refusedTarget(const QString& user, const QString& host, 
     return true;
 }
 
-void SiteManagerDialog::saveSites()
+QString SiteManagerDialog::saveSites()
 {
-    const QString failure = store.save(m_sites);
-    // Nothing is shown: the change that was not saved is gone from the tree
-    // at the reload that follows every change.
-    if (!failure.isEmpty())
-        qWarning("Sites not saved: %s", qPrintable(failure));
+    return store.save(m_sites);
+}
+
+void SiteManagerDialog::saveAndReload(const QString& title, const QString& notSaved)
+{
+    const QString failure = saveSites();
+    loadSites();
+    if (failure.isEmpty())
+        return;
+    // Names and the tool's words are shown as they are, never as markup.
+    QMessageBox box(QMessageBox::Warning, title, QStringLiteral("%1: %2.").arg(notSaved, LogText::escaped(failure)),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 int SiteManagerDialog::selectedIndex() const
@@ -313,8 +323,7 @@ void SiteManagerDialog::addSite()
     }
 
     m_sites.append(site);
-    saveSites();
-    loadSites();
+    saveAndReload(title, QStringLiteral("The new site \"%1\" was not saved").arg(LogText::escaped(name)));
 }
 
 void SiteManagerDialog::editSite()
@@ -335,8 +344,8 @@ void SiteManagerDialog::editSite()
         return;
     m_sites[index].hostname = host;
     m_sites[index].user = user;
-    saveSites();
-    loadSites();
+    saveAndReload(title,
+                  QStringLiteral("The changes to \"%1\" were not saved").arg(LogText::escaped(m_sites.at(index).name)));
 }
 
 void SiteManagerDialog::removeSite()
@@ -350,9 +359,11 @@ void SiteManagerDialog::removeSite()
                                               QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    const QString name = m_sites.at(index).name;
     m_sites.removeAt(index);
-    saveSites();
-    loadSites();
+    saveAndReload(QStringLiteral("Remove Site"),
+                  QStringLiteral("The removal of \"%1\" was not saved, so the site is still stored")
+                      .arg(LogText::escaped(name)));
 }
 
 void SiteManagerDialog::duplicateSite()
@@ -363,8 +374,8 @@ void SiteManagerDialog::duplicateSite()
     SiteProfile copy = m_sites.at(index);
     copy.name += QStringLiteral(" (copy)");
     m_sites.append(copy);
-    saveSites();
-    loadSites();
+    saveAndReload(QStringLiteral("Duplicate Site"),
+                  QStringLiteral("The copy of \"%1\" was not saved").arg(LogText::escaped(m_sites.at(index).name)));
 }
 
 void SiteManagerDialog::reportNotStarted(const QString& program)

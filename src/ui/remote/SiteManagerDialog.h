@@ -38,7 +38,12 @@ private Q_SLOTS:
 
 private:
     void loadSites();
-    void saveSites();
+    // Writes the list to the store; the failure text, empty on success.
+    QString saveSites();
+    // Saves the changed list and rebuilds the tree from the store; a save
+    // that fails is told under the action's title: what was not saved, and
+    // why. The tree then shows the store as it still is.
+    void saveAndReload(const QString& title, const QString& notSaved);
     SiteProfile selectedProfile() const;
     // The list index of the current site row; -1 for a group row or none.
     int selectedIndex() const;

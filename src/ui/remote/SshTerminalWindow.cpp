@@ -50,13 +50,24 @@ void SshTerminalWindow::buildMenus()
         return action;
     };
 
+    // Where Ctrl in a shortcut is the Command key, Ctrl+W closes a tab as
+    // every Mac window does. Elsewhere Ctrl and a letter belong to the
+    // shell (Ctrl+W deletes a word), so the tab keys take Shift as well, as
+    // the usual Linux terminals have them.
+#ifdef Q_OS_MACOS
+    const char* const closeTabKey = "Ctrl+W";
+    const char* const closeWindowKey = "Ctrl+Shift+W";
+#else
+    const char* const closeTabKey = "Ctrl+Shift+W";
+    const char* const closeWindowKey = "Ctrl+Shift+Q";
+#endif
     QMenu* session = menuBar()->addMenu(QStringLiteral("&Session"));
     add(session, QStringLiteral("New &SSH Session..."), "Ctrl+Shift+N", [this] { newSshSession(); });
     add(session, QStringLiteral("New &Local Shell"), "Ctrl+Shift+T", [this] { newShellTab(); });
     session->addSeparator();
-    add(session, QStringLiteral("&Close Tab"), "Ctrl+W", [this] { closeTab(tabs->currentIndex()); });
+    add(session, QStringLiteral("&Close Tab"), closeTabKey, [this] { closeTab(tabs->currentIndex()); });
     session->addSeparator();
-    add(session, QStringLiteral("Close &Window"), "Ctrl+Shift+W", [this] { close(); });
+    add(session, QStringLiteral("Close &Window"), closeWindowKey, [this] { close(); });
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     for (const TerminalTheme& theme : TerminalWidget::availableThemes()) {
@@ -159,9 +170,10 @@ void SshTerminalWindow::closeTab(int index)
         return;
     auto* terminal = qobject_cast<TerminalWidget*>(tabs->widget(index));
     if (terminal && terminal->isRunning()) {
+        // A key meant for the shell, then Return, must not end the session.
         const auto answer = QMessageBox::question(this, QStringLiteral("Close Tab"),
                                                   QStringLiteral("Session is still active. Close anyway?"),
-                                                  QMessageBox::Yes | QMessageBox::No);
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
     }

@@ -1,5 +1,7 @@
 #include "ui/remote/TerminalScreen.h"
 
+#include <cstring>
+
 TerminalScreen::TerminalScreen(const TerminalTheme& initialTheme)
 {
     setTheme(initialTheme);
@@ -35,6 +37,20 @@ void TerminalScreen::selectStyle()
     styleIndex.insert(key, style);
 }
 
+void TerminalScreen::setSize(int columns, int rows)
+{
+    line.setWidth(columns);
+    screenRows = std::max(rows, 1);
+    scrollOff();
+}
+
+void TerminalScreen::setHistoryLimit(int rows, qsizetype characters)
+{
+    historyRows = std::max(rows, 1);
+    historyCharacters = std::max<qsizetype>(characters, 1);
+    dropOldRows();
+}
+
 void TerminalScreen::feed(const char* bytes, qsizetype size)
 {
     parser.feed(bytes, size);
@@ -65,24 +81,86 @@ void TerminalScreen::writeText()
 {
     if (decoded.isEmpty())
         return;
-    line.write(decoded, style, [this](const TerminalLine&) { finishLine(); });
+    line.write(decoded, style);
     decoded.resize(0);   // keeps its buffer for the next run
+    scrollOff();
 }
 
 void TerminalScreen::finishLine()
 {
-    const auto add = [this](QStringView text, quint16 runStyle) {
-        finished.text.append(text);
-        if (!finished.spans.empty() && finished.spans.back().style == runStyle)
-            finished.spans.back().length += text.size();
-        else
-            finished.spans.push_back({text.size(), runStyle});
-    };
-    line.forEachRun([&add](const TerminalLine::Run& run) { add(run.text, run.style); });
-    add(u"\n", finished.spans.empty() ? style : finished.spans.back().style);
-    ++finishedLines;
-    finishedCharacters += line.text().size() + 1;
+    for (int row = 0; row < line.rowCount(); ++row)
+        finishRow(line.row(row));
     line.clear();
+}
+
+// Rows above the screen's top can no longer change: they are done.
+void TerminalScreen::scrollOff()
+{
+    const int excess = line.rowCount() - screenRows;
+    if (excess > 0)
+        line.takeTopRows(excess, [this](const TerminalRow& row) { finishRow(row); });
+}
+
+void TerminalScreen::addSpan(qsizetype length, quint16 runStyle)
+{
+    if (!finished.spans.empty() && finished.spans.back().style == runStyle)
+        finished.spans.back().length += length;
+    else
+        finished.spans.push_back({length, runStyle});
+}
+
+void TerminalScreen::finishRow(const TerminalRow& row)
+{
+    const qsizetype before = finished.text.size();
+    row.appendTo(finished.text, [this](qsizetype length, quint16 runStyle) { addSpan(length, runStyle); });
+    finished.text.append(QLatin1Char('\n'));
+    addSpan(1, finished.spans.empty() ? style : finished.spans.back().style);
+    ++finishedLines;
+    finishedCharacters += finished.text.size() - before;
+    dropOldRows();
+}
+
+void TerminalScreen::dropFinished(qsizetype length, int rows)
+{
+    length = std::min(length, finished.text.size());
+    // What stays moves to the front of the buffer, whose room then takes
+    // the rows that come next: the buffer is never made anew.
+    const qsizetype left = finished.text.size() - length;
+    if (left > 0) {
+        QChar* data = finished.text.data();
+        std::memmove(static_cast<void*>(data), data + length, size_t(left) * sizeof(QChar));
+    }
+    finished.text.truncate(left);
+    size_t first = 0;
+    while (first < finished.spans.size() && finished.spans[first].length <= length)
+        length -= finished.spans[first++].length;
+    finished.spans.erase(finished.spans.begin(), finished.spans.begin() + qsizetype(first));
+    if (length > 0 && !finished.spans.empty())
+        finished.spans.front().length -= length;
+    finishedLines = std::max(0, finishedLines - rows);
+    finishedCharacters = finished.text.size();
+}
+
+// Rows beyond what the history keeps would fall away in the view unseen:
+// once twice as many wait, the oldest go, so that each row is dropped once
+// and the text is not moved for every new row.
+void TerminalScreen::dropOldRows()
+{
+    if (finishedLines <= 2 * qint64(historyRows) && finishedCharacters <= 2 * historyCharacters)
+        return;
+    qsizetype cut = finished.text.size();
+    int kept = 0;
+    while (kept < historyRows && cut > 0) {
+        const qsizetype start = cut >= 2 ? finished.text.lastIndexOf(QLatin1Char('\n'), cut - 2) + 1 : 0;
+        if (finished.text.size() - start > historyCharacters && kept > 0)
+            break;
+        cut = start;
+        ++kept;
+    }
+    if (cut == 0)
+        return;
+    finished.dropped += finishedLines - kept;
+    dropFinished(cut, finishedLines - kept);
 }
 
 void TerminalScreen::execute(char control)
@@ -97,14 +175,13 @@ void TerminalScreen::execute(char control)
     case '\n':
     case '\v':
     case '\f':
-        finishLine();
+        // Within a line that wraps, a line feed moves down one of its rows.
+        if (!line.nextRow())
+            finishLine();
         break;
-    case '\t': {
-        // Tab stops every eight columns; the cells passed over stay as they are.
-        const int next = (line.cursor() / 8 + 1) * 8;
-        line.right(next - line.cursor());
+    case '\t':
+        line.tab();
         break;
-    }
     default:
         // NUL, BEL and the rest show nothing.
         break;
@@ -113,6 +190,11 @@ void TerminalScreen::execute(char control)
 
 void TerminalScreen::dispatch(const TerminalSequence& sequence)
 {
+    if (sequence.privateMarker == '?' && sequence.intermediateCount == 0
+        && (sequence.final == 'h' || sequence.final == 'l')) {
+        setModes(sequence, sequence.final == 'h');
+        return;
+    }
     if (!sequence.plain())
         return;   // ESC[>4;1m and the like are modes, not colours
     switch (sequence.final) {
@@ -125,6 +207,26 @@ void TerminalScreen::dispatch(const TerminalSequence& sequence)
     case 'C':
         line.right(sequence.parameter(0, 1));
         break;
+    case 'A':
+        line.up(sequence.parameter(0, 1));
+        break;
+    case 'B':
+        line.down(sequence.parameter(0, 1));
+        break;
+    case 'G':
+    case '`':
+        line.toColumn(sequence.parameter(0, 1));
+        break;
+    case 'X':
+        line.eraseCharacters(sequence.parameter(0, 1));
+        break;
+    case 'J':
+        // Erasing the rest of the screen: below the cursor is only the rest
+        // of its line. The whole screen is not cleared: the view keeps what
+        // scrolled by.
+        if (sequence.parameter(0, 0) == 0)
+            line.eraseBelow();
+        break;
     case '@':
         line.insertBlanks(sequence.parameter(0, 1));
         break;
@@ -136,6 +238,14 @@ void TerminalScreen::dispatch(const TerminalSequence& sequence)
         break;
     default:
         break;
+    }
+}
+
+void TerminalScreen::setModes(const TerminalSequence& sequence, bool on)
+{
+    for (int i = 0; i < sequence.parameterCount; ++i) {
+        if (sequence.parameter(i, 0) == 2004)
+            bracketedPasteMode = on;
     }
 }
 

@@ -39,11 +39,9 @@ extern char** environ;
 namespace {
 
 constexpr int readChunk = 4096;
-// Output shown in one frame at most: lines of ordinary length, and lines
-// thousands of characters wide, whose layout costs far more per character.
-constexpr qsizetype maxFrameCharacters = 1024 * 1024;
-constexpr qsizetype maxFrameCharactersOfLongLines = 384 * 1024;
-constexpr qsizetype longLine = 512;
+// Output shown in one frame at most, so that laying it out never stalls
+// the window.
+constexpr qsizetype maxFrameCharacters = 64 * 1024;
 
 const QColor exitOkColor(QStringLiteral("#22c55e"));
 const QColor exitFailColor(QStringLiteral("#dc2626"));
@@ -220,9 +218,9 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     font.setFixedPitch(true);
     view->setFont(font);
     view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    // Older lines fall away at the top once there are more than
-    // maxBlocks; trimOldBlocks() removes them a chunk at a time, because the
-    // document's own limit removes them one by one, laying out each first.
+    // Older rows fall away at the top once there are more than maxBlocks;
+    // trimOldBlocks() removes them many at a time, because the document's
+    // own limit removes them one by one, laying out each first.
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Program output is no edit to undo, and an undo history of every chunk
     // would grow without bound.
@@ -241,7 +239,7 @@ TerminalWidget::TerminalWidget(QWidget* parent)
 
     frameTimer = new QTimer(this);
     frameTimer->setSingleShot(true);
-    connect(frameTimer, &QTimer::timeout, this, &TerminalWidget::showOutput);
+    connect(frameTimer, &QTimer::timeout, this, [this] { showOutput(); });
 }
 
 TerminalWidget::~TerminalWidget()
@@ -283,6 +281,12 @@ bool TerminalWidget::startProcess(const QString& program, const QStringList& arg
     struct winsize size {};
     size.ws_row = 40;
     size.ws_col = 120;
+    // What the last program left (a line it was writing, the modes it set)
+    // is no part of this one's screen.
+    showOutput(true);
+    forgetShownLine();
+    screen->resetModes();
+    setScreenSize(size.ws_col, size.ws_row);
     int master = -1;
     pid_t pid = -1;
     {
@@ -361,7 +365,25 @@ void TerminalWidget::pasteText(const QString& text)
     QString typed = text;
     typed.replace(QLatin1String("\r\n"), QLatin1String("\r"));
     typed.replace(QLatin1Char('\n'), QLatin1Char('\r'));
-    writeToTerminal(masterFd, typed.toUtf8());
+    if (!screen->bracketedPaste()) {
+        writeToTerminal(masterFd, typed.toUtf8());
+        return;
+    }
+    // The shell takes what comes between the marks as text, Returns
+    // included, and runs nothing until the user presses Return. An ESC in
+    // the text could end the paste early and let the rest run: none goes.
+    typed.remove(QChar(0x1B));
+    writeToTerminal(masterFd, "\x1b[200~" + typed.toUtf8() + "\x1b[201~");
+}
+
+void TerminalWidget::setScreenSize(int columns, int rows)
+{
+    if (columns == screen->columns() && rows == screen->rows())
+        return;
+    // The current line is cut to the new width: the view follows.
+    screen->setSize(columns, rows);
+    outputPending = true;
+    scheduleFrame();
 }
 
 void TerminalWidget::onReadyRead()
@@ -448,11 +470,18 @@ QByteArray TerminalWidget::bytesForKey(const QKeyEvent* event) const
     return event->text().toUtf8();
 }
 
+// Ctrl+Shift+V and Shift+Insert paste; Ctrl+V alone stays the program's
+// (bash's quoted insert).
+bool TerminalWidget::pasteShortcut(const QKeyEvent* event) const
+{
+    const Qt::KeyboardModifiers held = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_V && held == (Qt::ControlModifier | Qt::ShiftModifier))
+           || (event->key() == Qt::Key_Insert && held == Qt::ShiftModifier);
+}
+
 void TerminalWidget::sendKey(QKeyEvent* event)
 {
-    // Ctrl+V alone stays the program's (bash's quoted insert).
-    if (event->key() == Qt::Key_V && (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))
-                                         == (Qt::ControlModifier | Qt::ShiftModifier)) {
+    if (pasteShortcut(event)) {
         pasteText(QApplication::clipboard()->text());
         event->accept();
         return;
@@ -476,6 +505,19 @@ bool TerminalWidget::eventFilter(QObject* watched, QEvent* event)
         sendKey(static_cast<QKeyEvent*>(event));
         return true;
     }
+#ifndef Q_OS_MACOS
+    // Ctrl and a letter is the program's (Ctrl+W deletes a word, Ctrl+R
+    // searches): no shortcut of the window may take it first. Where Ctrl
+    // stands for the Command key, the shortcuts keep it.
+    if (watched == view && event->type() == QEvent::ShortcutOverride && running) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier && key->key() >= Qt::Key_A
+            && key->key() <= Qt::Key_Z) {
+            event->accept();
+            return true;
+        }
+    }
+#endif
     // The view's viewport is laid out after this widget's own resize: its
     // new size is known only once it has been resized itself. A hidden view
     // has no real size yet; it gets one when it is shown.
@@ -507,8 +549,10 @@ void TerminalWidget::updateWindowSize()
     if (columns < 1 || rows < 1)
         return;
     struct winsize size {};
-    size.ws_row = static_cast<unsigned short>(rows);
-    size.ws_col = static_cast<unsigned short>(columns);
+    size.ws_row = static_cast<unsigned short>(std::min(rows, 0xFFFF));
+    size.ws_col = static_cast<unsigned short>(std::min(columns, 0xFFFF));
+    // The screen wraps where the program now thinks its lines wrap.
+    setScreenSize(size.ws_col, size.ws_row);
     ::ioctl(masterFd, TIOCSWINSZ, &size);
 }
 
@@ -534,7 +578,7 @@ void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 {
     // Output not yet shown was written in the colours of the theme before.
     if (outputPending)
-        showOutput();
+        showOutput(true);
     theme = newTheme;
     screen->setTheme(theme);
     view->setStyleSheet(QStringLiteral("QPlainTextEdit {  background-color: %1;  color: %2;  "
@@ -544,68 +588,102 @@ void TerminalWidget::setTheme(const TerminalTheme& newTheme)
 
 void TerminalWidget::processOutput(const QByteArray& data)
 {
+    screen->setHistoryLimit(maxBlocks, maxCharacters);
     screen->feed(data);
     outputPending = true;
-    // However fast output comes, what one frame shows stays small enough to
-    // lay out without the window stalling. Once more lines wait than the
-    // view keeps, a frame shows only the last of them, whatever comes.
-    const qsizetype characters = screen->finishedCharacterCount();
-    const qsizetype lines = screen->finishedLineCount();
-    const bool longLines = characters >= longLine * lines;
-    if (lines < maxBlocks
-        && characters >= (longLines ? maxFrameCharactersOfLongLines : maxFrameCharacters)) {
-        showOutput();
-        return;
-    }
-    if (frameTimer->isActive())
-        return;
-    // The first output after a pause shows at once; what follows within a
-    // frame is shown together when the frame is over. A frame lasts at least
-    // four times as long as showing the last one took, so a flood of output
-    // is read rather than laid out, and lines that would fall away at the
-    // top before they were ever seen are never laid out.
-    const qint64 frame = std::max<qint64>(frameMs, 4 * lastShowMs);
-    if (frameMs <= 0 || !sinceShown.isValid() || sinceShown.elapsed() >= frame)
-        showOutput();
-    else
-        frameTimer->start(int(frame - sinceShown.elapsed()));
+    readSinceShown = true;
+    scheduleFrame();
 }
 
-// The view's last block shows the current line; lines finished since the
-// last frame go in before it, in as few inserts as their colours allow.
-void TerminalWidget::showOutput()
+// The first output after a pause shows at once; what follows within a frame
+// is shown together when the frame is over. While output streams in, a
+// frame lasts at least four times as long as showing the last one took, so
+// a flood of output is read rather than laid out, and rows that would fall
+// away at the top before they were ever seen are never laid out. Rows still
+// waiting once it stops follow a frame at a time.
+void TerminalWidget::scheduleFrame()
+{
+    const qint64 frame = readSinceShown ? std::max<qint64>(frameMs, 4 * lastShowMs) : frameMs;
+    const qint64 due = sinceShown.isValid() ? frame - sinceShown.elapsed() : 0;
+    if (frameTimer->isActive()) {
+        if (frameTimer->remainingTime() < due)
+            frameTimer->start(int(due));
+        return;
+    }
+    if (frameMs <= 0 || due <= 0)
+        showOutput();
+    else
+        frameTimer->start(int(due));
+}
+
+// Rows finished since the last frame wait in the screen; the rows the view
+// would drop at once never go in. A frame takes whole rows from the front
+// of what waits, no more than maxFrameCharacters of them, so that however
+// much came in, one frame costs about the same; the rest follows in the
+// next frames. The current line's rows go in once no finished row waits.
+bool TerminalWidget::dropRowsBeyondTheView()
+{
+    // Rows went unshown: what the view holds no longer joins on.
+    bool cleared = screen->takeDroppedCount() > 0;
+    const TerminalScreen::Finished& waiting = screen->finishedRows();
+    const int room = std::max(1, maxBlocks - screen->currentLine().rowCount());
+    const int rows = screen->finishedLineCount();
+    qsizetype cut = 0;
+    int dropped = 0;
+    while (rows - dropped > room || waiting.text.size() - cut > maxCharacters) {
+        cut = waiting.text.indexOf(QLatin1Char('\n'), cut) + 1;
+        ++dropped;
+    }
+    if (dropped > 0) {
+        screen->dropFinished(cut, dropped);
+        cleared = true;
+    }
+    return cleared;
+}
+
+// The view's last blocks show the current line's rows; finished rows go in
+// before them, in as few inserts as their colours allow.
+void TerminalWidget::showOutput(bool everything)
 {
     frameTimer->stop();
     if (!outputPending)
         return;
     outputPending = false;
+    readSinceShown = false;
     QElapsedTimer cost;
     cost.start();
 
     QTextDocument* document = view->document();
     QTextCursor cursor(document);
     cursor.beginEditBlock();
-    int lines = screen->finishedLineCount();
-    const TerminalScreen::Finished finished = screen->takeFinishedLines();
-    qsizetype startAt = 0;
-    bool cleared = false;
-    if (lines >= maxBlocks) {
-        // More new lines than the view keeps: the old ones all go, and so do
-        // the new ones that would fall away at once.
-        for (int skip = lines - (maxBlocks - 1); skip > 0; --skip)
-            startAt = finished.text.indexOf(QLatin1Char('\n'), startAt) + 1;
+    const bool cleared = dropRowsBeyondTheView();
+    if (cleared) {
         cursor.select(QTextCursor::Document);
         cursor.removeSelectedText();
+        shownText.clear();
+        shownStyles.clear();
+        shownRows = 1;
         lineOffset = 0;
-        lines = maxBlocks - 1;
-        cleared = true;
     }
 
-    // What goes in after the last frame's current line: the lines finished
-    // since, then the current line. Mostly it begins with what that line
-    // already showed (a line that grew, a line that ended); that part stays
-    // in the view as it is, untouched, so a long line is not laid out again
-    // and again.
+    // This frame's rows: the first that wait, whole.
+    const TerminalScreen::Finished& waiting = screen->finishedRows();
+    qsizetype taking = waiting.text.size();
+    int takingRows = screen->finishedLineCount();
+    if (!everything && frameMs > 0 && taking > maxFrameCharacters) {
+        taking = waiting.text.indexOf(QLatin1Char('\n'), maxFrameCharacters - 1) + 1;
+        if (taking <= 0)
+            taking = waiting.text.size();
+        takingRows = int(QStringView(waiting.text).first(taking).count(QLatin1Char('\n')));
+    }
+    const bool drained = taking == waiting.text.size();
+    const TerminalLine& line = screen->currentLine();
+
+    // What goes in after the text before the current line: the rows taken,
+    // then, once nothing waits before it, the current line's rows. Mostly
+    // it begins with what the last frame showed of the current line (a line
+    // that grew, a line that ended); that part stays in the view as it is,
+    // untouched, so a long line is not laid out again and again.
     struct Segment
     {
         QStringView text;
@@ -613,52 +691,59 @@ void TerminalWidget::showOutput()
     };
     QList<Segment> segments;
     qsizetype at = 0;
-    finished.forEachRun([&](QStringView text, quint16 style) {
-        const qsizetype end = at + text.size();
-        if (end > startAt)
-            segments.append({at >= startAt ? text : text.sliced(startAt - at), style});
-        at = end;
-    });
-    const QList<TerminalLine::Run> lineRuns = screen->currentLine().runs();
-    for (const TerminalLine::Run& run : lineRuns)
-        segments.append({run.text, run.style});
-
-    qsizetype kept = 0;
-    if (!cleared) {
-        qsizetype oldRun = 0, oldAt = 0, newSegment = 0, newAt = 0;
-        while (oldRun < shownLine.size() && newSegment < segments.size()) {
-            const ShownRun& shown = shownLine.at(oldRun);
-            const Segment& next = segments.at(newSegment);
-            if (shown.style != next.style)
-                break;
-            const qsizetype length = std::min(shown.text.size() - oldAt, next.text.size() - newAt);
-            const QStringView a = QStringView(shown.text).sliced(oldAt, length);
-            const QStringView b = next.text.sliced(newAt, length);
-            qsizetype same = 0;
-            while (same < length && a[same] == b[same])
-                ++same;
-            kept += same;
-            if (same < length)
-                break;
-            oldAt += length;
-            newAt += length;
-            if (oldAt == shown.text.size()) {
-                ++oldRun;
-                oldAt = 0;
+    for (const TerminalScreen::Finished::Span& span : waiting.spans) {
+        if (at >= taking)
+            break;
+        const qsizetype length = std::min(span.length, taking - at);
+        segments.append({QStringView(waiting.text).sliced(at, length), span.style});
+        at += length;
+    }
+    std::vector<QList<TerminalRow::Run>> rowRuns;
+    QString newShownText;
+    std::vector<quint16> newShownStyles;
+    if (drained) {
+        rowRuns.resize(size_t(line.rowCount()));
+        for (int row = 0; row < line.rowCount(); ++row) {
+            if (row > 0) {
+                segments.append({u"\n", TerminalScreen::blankStyle});
+                newShownText += QLatin1Char('\n');
+                newShownStyles.push_back(TerminalScreen::blankStyle);
             }
-            if (newAt == next.text.size()) {
-                ++newSegment;
-                newAt = 0;
+            rowRuns[size_t(row)] = line.row(row).runs();
+            for (const TerminalRow::Run& run : rowRuns[size_t(row)]) {
+                segments.append({run.text, run.style});
+                newShownText += run.text;
+                newShownStyles.insert(newShownStyles.end(), size_t(run.text.size()), run.style);
             }
         }
-        const QTextBlock last = document->lastBlock();
-        cursor.setPosition(last.position() + std::min<int>(lineOffset + int(kept), last.length() - 1));
+    }
+
+    // The common beginning of what the view shows and what it is to show;
+    // a line break matches whatever its colour.
+    qsizetype kept = 0;
+    if (!cleared) {
+        bool differs = false;
+        for (const Segment& segment : std::as_const(segments)) {
+            for (qsizetype i = 0; i < segment.text.size() && kept < shownText.size(); ++i, ++kept) {
+                const QChar c = segment.text[i];
+                if (c != shownText[kept] || (c != QLatin1Char('\n') && segment.style != shownStyles[size_t(kept)])) {
+                    differs = true;
+                    break;
+                }
+            }
+            if (differs || kept == shownText.size())
+                break;
+        }
+        const int firstRow = std::max(0, document->blockCount() - shownRows);
+        const QTextBlock first = document->findBlockByNumber(firstRow);
+        const int end = document->characterCount() - 1;
+        cursor.setPosition(std::min(first.position() + lineOffset + int(kept), end));
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         if (cursor.hasSelection())
             cursor.removeSelectedText();
     }
     qsizetype skip = kept;
-    for (const Segment& segment : segments) {
+    for (const Segment& segment : std::as_const(segments)) {
         if (skip >= segment.text.size()) {
             skip -= segment.text.size();
             continue;
@@ -666,17 +751,23 @@ void TerminalWidget::showOutput()
         insertRun(cursor, segment.text.sliced(skip).toString(), segment.style);
         skip = 0;
     }
-    if (lines > 0)
+    if (taking > 0)
         lineOffset = 0;
-    shownLine.clear();
-    for (const TerminalLine::Run& run : lineRuns)
-        shownLine.append({run.text.toString(), run.style});
+    shownText = std::move(newShownText);
+    shownStyles = std::move(newShownStyles);
+    shownRows = drained ? line.rowCount() : 1;
+    segments.clear();   // they point into what goes now
+    screen->dropFinished(taking, takingRows);
     trimOldBlocks();
     cursor.endEditBlock();
     QScrollBar* bar = view->verticalScrollBar();
     bar->setValue(bar->maximum());
     lastShowMs = cost.elapsed();
     sinceShown.start();
+    if (!drained) {
+        outputPending = true;
+        scheduleFrame();
+    }
 }
 
 const QTextCharFormat& TerminalWidget::formatFor(quint16 style)
@@ -699,9 +790,21 @@ void TerminalWidget::insertRun(QTextCursor& cursor, const QString& text, quint16
         cursor.insertText(text, formatFor(style));
 }
 
+// What the current line showed stays in the view as it is; the program's
+// next output starts a line of its own after the view's last text.
+void TerminalWidget::forgetShownLine()
+{
+    screen->dropCurrentLine();
+    shownText.clear();
+    shownStyles.clear();
+    shownRows = 1;
+    lineOffset = view->document()->lastBlock().length() - 1;
+}
+
 void TerminalWidget::appendText(const QString& text, const QColor& fg, const QColor& bg)
 {
-    showOutput();
+    // What the program wrote comes first, all of it.
+    showOutput(true);
     QTextCharFormat format;
     if (fg.isValid())
         format.setForeground(QBrush(fg));
@@ -711,23 +814,43 @@ void TerminalWidget::appendText(const QString& text, const QColor& fg, const QCo
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     cursor.insertText(text, format);
-    // What the current line showed stays; the program's next output starts
-    // a line of its own after this text.
-    screen->dropCurrentLine();
-    shownLine.clear();
-    lineOffset = view->document()->lastBlock().length() - 1;
+    forgetShownLine();
     trimOldBlocks();
     cursor.endEditBlock();
     view->setTextCursor(cursor);
 }
 
+// The oldest rows fall away once the view holds more rows or characters
+// than it keeps: well below both limits at once, so that the next trim is
+// many frames away (each trim moves all the text that stays).
 void TerminalWidget::trimOldBlocks()
 {
     QTextDocument* document = view->document();
-    const int excess = document->blockCount() - maxBlocks;
-    if (excess <= 0)
+    const int blocks = document->blockCount();
+    const int characters = document->characterCount();
+    if (blocks <= maxBlocks && characters <= maxCharacters)
+        return;
+    const int keepBlocks = std::max(1, maxBlocks - maxBlocks / 10);
+    const int keepCharacters = std::max(1, maxCharacters - maxCharacters / 10);
+    // The current line's rows stay whatever they hold.
+    const int last = std::max(0, blocks - shownRows);
+    int first = std::min(std::max(0, blocks - keepBlocks), last);
+    if (characters - document->findBlockByNumber(first).position() > keepCharacters) {
+        // The first block from which no more than keepCharacters follow.
+        int low = first;
+        int high = last;
+        while (low < high) {
+            const int middle = low + (high - low) / 2;
+            if (characters - document->findBlockByNumber(middle).position() > keepCharacters)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        first = low;
+    }
+    if (first <= 0)
         return;
     QTextCursor top(document);
-    top.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    top.setPosition(document->findBlockByNumber(first).position(), QTextCursor::KeepAnchor);
     top.removeSelectedText();
 }

@@ -14,6 +14,8 @@
 #include <memory>
 
 class TerminalScreen;
+#include <vector>
+
 
 class QKeyEvent;
 class QPlainTextEdit;
@@ -52,8 +54,14 @@ public:
     void processOutput(const QByteArray& data);
     // Appends text at the end of the view; an invalid colour means none.
     void appendText(const QString& text, const QColor& fg, const QColor& bg);
-    // Sends the text to the program as if typed (a line break as Return).
+    // Sends pasted text to the program: marked as a paste when the program
+    // asked for that (so a shell runs none of it before Return), else as if
+    // typed, a line break as Return.
     void pasteText(const QString& text);
+
+    // The size the program is told its terminal has, which is where lines
+    // wrap; the view sets it from its own size whenever a program runs.
+    void setScreenSize(int columns, int rows);
 
     // How long the end of a session waits for the child to be reaped before
     // it reports -1 and reaps it later; tests shorten it.
@@ -63,8 +71,10 @@ public:
     // and laying out each one would cost more than reading it. 0 shows every
     // chunk at once.
     int frameMs = 30;
-    // Lines the view keeps.
+    // Rows the view keeps, and characters: the oldest fall away at the top,
+    // many at a time, so that a frame's cost depends on what it adds.
     int maxBlocks = 10000;
+    int maxCharacters = 4 * 1024 * 1024;
 
 Q_SIGNALS:
     void processStarted();
@@ -84,11 +94,16 @@ private:
     QByteArray bytesForKey(const QKeyEvent* event) const;
     void sendKey(QKeyEvent* event);
     void updateWindowSize();
-    void showOutput();
+    void scheduleFrame();
+    // everything: all the finished rows that wait, however many.
+    void showOutput(bool everything = false);
+    bool dropRowsBeyondTheView();
     void insertRun(QTextCursor& cursor, const QString& text, quint16 style);
     const QTextCharFormat& formatFor(quint16 style);
     void closeSession();
     void trimOldBlocks();
+    void forgetShownLine();
+    bool pasteShortcut(const QKeyEvent* event) const;
 
     QPlainTextEdit* view = nullptr;
     QSocketNotifier* notifier = nullptr;
@@ -101,17 +116,17 @@ private:
     bool childReaped = true;
     QString pendingTitle;           // set by startSsh for the start it makes
     std::unique_ptr<TerminalScreen> screen;
-    // The current line is shown from this position of the view's last block
-    // (text appended by appendText may come before it).
+    // The current line's rows are the view's last shownRows blocks; the
+    // first is shown from this position of its block (text appended by
+    // appendText may come before it).
     int lineOffset = 0;
-    // The current line as the last frame showed it.
-    struct ShownRun
-    {
-        QString text;
-        quint16 style;
-    };
-    QList<ShownRun> shownLine;
+    int shownRows = 1;
+    // The current line's rows as the last frame showed them, joined by line
+    // breaks, with the style of each character.
+    QString shownText;
+    std::vector<quint16> shownStyles;
     bool outputPending = false;
+    bool readSinceShown = false;
     QTimer* frameTimer = nullptr;
     QElapsedTimer sinceShown;
     qint64 lastShowMs = 0;

@@ -2,11 +2,13 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class FidoDeviceManager;
 struct FidoKeyInfo;
 class OpenscBridge;
+class PageFill;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,7 +32,8 @@ public:
              QWidget* parent = nullptr);
 
     // Rebuilds the vault list from the profile, after adding the fixed
-    // locations that exist on disk.
+    // locations that exist on disk. The sizes are summed off the window's
+    // thread ("Loading…" stands over the list meanwhile); the rows follow.
     void refreshVaultList();
     // Derives the vault's pass phrase by the method its side file names
     // (asking for a password or the key's answer) and mounts it.
@@ -38,6 +41,9 @@ public:
 
     // How long security may take to export the keychain.
     int keychainTimeoutMs = 30000;
+    // The bytes free in a cloud folder (unset: as the file system reports
+    // them; negative: unknown).
+    std::function<qint64(const QString& folder)> cloudFreeBytes;
 
 Q_SIGNALS:
     void logRequest(const QString& op, const QString& device, bool success,
@@ -93,9 +99,12 @@ private:
     void renameVault(const QString& path, const QString& shownName, bool mounted);
     void onAddExistingVault();
     void onBrowseVaultPath();
+    // The vault list's fill (VaultTabManagement.cpp).
+    void fillVaultList();
     // One log line when a vault volume this engine did not attach sits in
-    // the volumes folder; said again only when that changes.
-    void noteForeignVolume();
+    // the volumes folder (volumes: those found there); said again only when
+    // that changes.
+    void noteForeignVolume(const QStringList& volumes);
     void appendLog(const QString& line);
 
     // Pages that need a mounted vault (VaultTabBackups.cpp): the label and
@@ -126,6 +135,7 @@ private:
     QComboBox* sizeCombo = nullptr;
 
     QString notedForeignVolume;
+    PageFill* vaultFill = nullptr;
     // How long hdiutil chpass may take.
     int rekeyTimeoutMs = 30000;
     // Decrypts a PIV vault's wrapped key with the token's slot 9A key.

@@ -4,6 +4,7 @@
 #include "ui/vault/VaultTab.h"
 
 #include "config/UserProfile.h"
+#include "core/LogText.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 #include "vault/TessarilVault.h"
@@ -33,9 +34,10 @@ void wipe(std::initializer_list<QString*> secrets)
         secureZero(*secret);
 }
 
-// A vault image is a sparse-bundle folder. The toolkit's file dialog opens
-// any folder it is asked to accept, so it takes a bundle as the file it
-// stands for, and opens every other folder as before.
+// A vault image is a sparse-bundle folder, under any name (create and
+// Rename make names without the suffix). The toolkit's file dialog opens any
+// folder it is asked to accept, so it takes a bundle as the file it stands
+// for, and opens every other folder as before.
 class VaultFileDialog : public QFileDialog
 {
 public:
@@ -44,20 +46,11 @@ public:
     void accept() override
     {
         const QStringList chosen = selectedFiles();
-        if (chosen.size() == 1 && isBundle(chosen.first())) {
+        if (chosen.size() == 1 && TessarilVault::isVaultImage(chosen.first())) {
             QDialog::accept();
             return;
         }
         QFileDialog::accept();
-    }
-
-private:
-    static bool isBundle(const QString& path)
-    {
-        const QFileInfo info(path);
-        return info.isDir()
-            && (info.fileName().endsWith(QLatin1String(".qvimgv"), Qt::CaseInsensitive)
-                || info.fileName().endsWith(QLatin1String(".sparsebundle"), Qt::CaseInsensitive));
     }
 };
 
@@ -85,9 +78,9 @@ QMenu* VaultTab::buildVaultMenu(QTreeWidgetItem* item)
     });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Remove from List"), this, [this, path] {
-        userProfile->removeVaultPath(path);
+        const bool saved = userProfile->removeVaultPath(path);
         refreshVaultList();
-        appendLog(QStringLiteral("Vault removed from list (file not deleted)."));
+        appendLog(saved ? QStringLiteral("Vault removed from list (file not deleted).") : QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     });
     return menu;
 }
@@ -214,8 +207,9 @@ void VaultTab::renameVault(const QString& path, const QString& shownName, bool m
         warn(failed);
         return;
     }
-    userProfile->removeVaultPath(path);
-    userProfile->addVaultPath(newPath);
+    const bool removed = userProfile->removeVaultPath(path);
+    if (!userProfile->addVaultPath(newPath) || !removed)
+        appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     appendLog(QStringLiteral("Vault renamed: ") + name);
     refreshVaultList();
 }
@@ -231,9 +225,15 @@ void VaultTab::onAddExistingVault()
     const QString path = dialog.selectedFiles().value(0);
     if (path.isEmpty())
         return;
-    userProfile->addVaultPath(path);
+    QString why;
+    if (!TessarilVault::isVaultImage(path, &why)) {
+        warn(QStringLiteral("Not added: ") + why);
+        return;
+    }
+    if (!userProfile->addVaultPath(path))
+        appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     refreshVaultList();
-    appendLog(QStringLiteral("Added vault: ") + path);
+    appendLog(QStringLiteral("Added vault: ") + LogText::escaped(path));
 }
 
 void VaultTab::onBrowseVaultPath()

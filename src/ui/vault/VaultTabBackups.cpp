@@ -3,8 +3,8 @@
 #include "ui/vault/VaultTab.h"
 #include "app/StyleManager.h"
 
+#include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
-#include "vault/FileCopy.h"
 #include "vault/TessarilVault.h"
 
 #include <QDir>
@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -109,32 +108,53 @@ void VaultTab::exportKeychain()
         warn(QStringLiteral("Mount vault first."));
         return;
     }
-    // The engine says why when the folder would lead out of the vault.
-    const QString folder = vault->vaultFolder(QStringLiteral("certificates"));
-    if (folder.isEmpty())
+    const QString name = QStringLiteral("login-keychain.p12");
+    const QString item = QStringLiteral("certificates/") + name;
+    const QString toolFailed = QStringLiteral("Keychain export failed \u2014 may need Full Disk Access.");
+    QString why;
+    const PrivateFiles::Folder folder = vault->vaultFolder(QStringLiteral("certificates"), &why);
+    if (!folder.isValid()) {
+        appendLog(QStringLiteral("ERROR: %1 not written: %2").arg(item, why));
         return;
-    const QString target = folder + QStringLiteral("/login-keychain.p12");
-    // security creates its file with the default mode and may leave a cut
-    // one behind: it writes into a private folder beside the target, and
-    // only a whole export takes the place of an earlier one.
-    QTemporaryDir work(folder + QStringLiteral("/.keychain-XXXXXX"));
-    const QString written = work.path() + QStringLiteral("/login-keychain.p12");
-    bool exported = false;
-    if (work.isValid()) {
-        ToolRunner::Options options;
-        options.finishTimeoutMs = keychainTimeoutMs;
-        const ToolRunner::Result result = ToolRunner::run(
-            ToolRunner::findTool(QStringLiteral("security")),
-            {QStringLiteral("export-keychain"), QStringLiteral("-t"), QStringLiteral("all"), QStringLiteral("-f"),
-             QStringLiteral("pkcs12"), QStringLiteral("-P"), QString(), QStringLiteral("-o"), written,
-             QDir::homePath() + QStringLiteral("/Library/Keychains/login.keychain-db")},
-            options);
-        exported = result.succeeded() && QFileInfo(written).isFile()
-            && QFile::setPermissions(written, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            && FileCopy::putInPlace(written, target);
     }
-    appendLog(exported ? QStringLiteral("Keychain exported to vault.")
-                       : QStringLiteral("Keychain export failed \u2014 may need Full Disk Access."));
+    // security writes by path, creates its file with the default mode and
+    // may leave a cut one behind: it writes into a private folder made inside
+    // the vault's, and only a whole export takes the place of an earlier one,
+    // moved there through the folder already open.
+    QString workName;
+    const PrivateFiles::Folder work = folder.makeTemporary(QStringLiteral(".keychain-"), &workName, &why);
+    if (!work.isValid()) {
+        vault->tellNotWritten(folder, item, name, why);
+        return;
+    }
+    ToolRunner::Options options;
+    options.finishTimeoutMs = keychainTimeoutMs;
+    const ToolRunner::Result result = ToolRunner::run(
+        ToolRunner::findTool(QStringLiteral("security")),
+        {QStringLiteral("export-keychain"), QStringLiteral("-t"), QStringLiteral("all"), QStringLiteral("-f"),
+         QStringLiteral("pkcs12"), QStringLiteral("-P"), QString(), QStringLiteral("-o"),
+         work.path() + QLatin1Char('/') + name,
+         QDir::homePath() + QStringLiteral("/Library/Keychains/login.keychain-db")},
+        options);
+    // What security reports decides first: a file it left after a failure
+    // may be cut short.
+    bool toolDone = result.succeeded();
+    if (!toolDone)
+        why = TessarilVault::runFailure(QStringLiteral("security"), result);
+    else if (!work.modified(name).isValid()) {
+        toolDone = false;
+        why = QStringLiteral("security wrote no export");
+    }
+    const bool exported =
+        toolDone && folder.take(work, name, name, QFileDevice::ReadOwner | QFileDevice::WriteOwner, &why);
+    folder.removeTemporary(workName);
+    if (exported) {
+        appendLog(QStringLiteral("Keychain exported to vault."));
+        return;
+    }
+    if (!toolDone)
+        appendLog(toolFailed);
+    vault->tellNotWritten(folder, item, name, why);
 }
 
 void VaultTab::storeChosenFile()

@@ -4,6 +4,7 @@
 #include "ui/vault/VaultTab.h"
 #include "app/StyleManager.h"
 
+#include "core/LogText.h"
 #include "core/SecureZero.h"
 #include "vault/CloudFolders.h"
 #include "vault/FileCopy.h"
@@ -11,6 +12,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -225,6 +228,25 @@ void VaultTab::backupVaultToCloud(const QString& cloudFolder)
     // earlier pair, and a failure leaves that pair as it was.
     const QString side = vaultPath + kSideSuffix;
     const QFileInfo sideInfo(side);
+
+    // The new pair is written beside the earlier one, which goes only once
+    // the new one is whole: the folder must hold both for a moment. Told
+    // before anything is written, rather than as a cut copy part way.
+    const qint64 needed = FileCopy::bytesOf(vaultPath) + (sideInfo.isFile() ? sideInfo.size() : 0);
+    const qint64 available = cloudFreeBytes ? cloudFreeBytes(cloudFolder) : QStorageInfo(cloudFolder).bytesAvailable();
+    if (available >= 0 && needed > available) {
+        const QLocale c = QLocale::c();
+        const auto size = [&c](qint64 bytes) { return c.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat); };
+        QString line = QStringLiteral("Not enough space in %1: the backup needs %2, %3 is free.")
+                           .arg(LogText::escaped(cloudFolder), size(needed), size(available));
+        const qint64 earlier = FileCopy::bytesOf(dest) + FileCopy::bytesOf(dest + kSideSuffix);
+        if (earlier > 0)
+            line += QStringLiteral(" The earlier backup there (%1) stays until a new one is whole.").arg(size(earlier));
+        appendLog(QStringLiteral("Backup failed."));
+        appendLog(line);
+        return;
+    }
+
     int failed = -1;
     QString why;
     bool copied = false;
@@ -238,7 +260,7 @@ void VaultTab::backupVaultToCloud(const QString& cloudFolder)
     if (!copied) {
         appendLog(QStringLiteral("Backup failed."));
         const QString what = failed == 1 ? QStringLiteral("Side file") : QStringLiteral("Vault image");
-        appendLog(what + QStringLiteral(" not backed up: ") + why);
+        appendLog(what + QStringLiteral(" not backed up: ") + LogText::escaped(why));
         return;
     }
     appendLog(QStringLiteral("Vault backed up to: ") + dest);

@@ -4,12 +4,12 @@
 
 #include "config/UserProfile.h"
 #include "ui/widgets/ButtonFit.h"
-#include "ui/widgets/FirstShow.h"
+#include "ui/widgets/PageFill.h"
+#include "vault/FileCopy.h"
 #include "vault/TessarilVault.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,21 +31,18 @@ QPushButton* makeButton(const QString& text, const char* objectName, QWidget* pa
     return button;
 }
 
-// A vault on disk is a sparse-bundle folder: its size is what its files hold,
-// not the size of the folder's own entry.
-qint64 vaultBytes(const QFileInfo& info)
-{
-    if (!info.isDir())
-        return info.size();
-    qint64 total = 0;
-    QDirIterator it(info.filePath(), QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        total += it.fileInfo().size();
-    }
-    return total;
-}
+// What the list shows of the vaults, read off the window's thread: a vault on
+// disk is a sparse-bundle folder, whose size is what all its files hold.
+struct ListedVault {
+    QString path;
+    bool exists = false;
+    qint64 bytes = 0;
+};
+
+struct VaultListing {
+    QList<ListedVault> vaults;
+    QStringList volumes;
+};
 
 // Vault volumes in the volumes folder ("Tessaril*", hidden entries left out).
 QStringList vaultVolumes()
@@ -100,7 +97,8 @@ QWidget* VaultTab::createManagementSubTab()
     QPushButton* remove = makeButton(QStringLiteral("Remove"), "dangerButton", listGroup);
     connect(remove, &QPushButton::clicked, this, [this] {
         if (QTreeWidgetItem* item = vaultList->currentItem()) {
-            userProfile->removeVaultPath(item->data(0, Qt::UserRole).toString());
+            if (!userProfile->removeVaultPath(item->data(0, Qt::UserRole).toString()))
+                appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
             refreshVaultList();
         }
     });
@@ -186,7 +184,9 @@ QWidget* VaultTab::createManagementSubTab()
 
     // The vault sizes are summed when the page is first shown: building the
     // window reads no vault folder.
-    FirstShow::onFirstShow(page, [this] { refreshVaultList(); });
+    vaultFill = new PageFill(page, vaultList);
+    vaultFill->setFill([this] { fillVaultList(); });
+    connect(vaultFill, &PageFill::logLine, this, &VaultTab::appendLog);
     return page;
 }
 
@@ -207,55 +207,72 @@ void VaultTab::onFilesystemChanged(QComboBox* filesystemCombo, QLabel* filesyste
 
 void VaultTab::refreshVaultList()
 {
-    vaultList->clear();
+    vaultFill->refresh();
+}
 
+void VaultTab::fillVaultList()
+{
     const QString candidates[] = {QDir::homePath() + QStringLiteral("/.ostrevan/vault.qvimgv"),
                                   UserProfile::configDir() + QStringLiteral("/vault.qvimgv")};
     for (const QString& candidate : candidates) {
-        if (QFileInfo::exists(candidate) && !userProfile->vaultPaths().contains(candidate))
-            userProfile->addVaultPath(candidate);
+        if (QFileInfo::exists(candidate) && !userProfile->vaultPaths().contains(candidate)
+            && !userProfile->addVaultPath(candidate))
+            appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     }
 
-    // Every vault attaches at the same mount point, so the volume there tells
-    // nothing about which vault it is: only the one this engine attached,
-    // and still holds, is known to be mounted.
-    const VaultInfo info = vault->info();
-    const bool engineMounted = info.mounted && vault->isMounted();
-
-    for (const QString& path : userProfile->vaultPaths()) {
-        const QFileInfo file(path);
-        QString status;
-        StyleManager::Tone tone = StyleManager::Muted;
-        QString size = QStringLiteral("\u2014");
-        if (!file.exists()) {
-            status = QStringLiteral("Missing");
-            tone = StyleManager::Danger;
-        } else {
-            size = QStringLiteral("%1 MB").arg(vaultBytes(file) / (1024 * 1024));
-            if (engineMounted && info.path == path) {
-                status = QStringLiteral("Mounted");
-                tone = StyleManager::Success;
-            } else {
-                status = QStringLiteral("Locked");
-                tone = StyleManager::Muted;
+    const QStringList paths = userProfile->vaultPaths();
+    vaultFill->inWorker<VaultListing>(
+        [paths] {
+            VaultListing listing;
+            for (const QString& path : paths) {
+                const bool exists = QFileInfo::exists(path);
+                listing.vaults << ListedVault{path, exists, exists ? FileCopy::bytesOf(path) : 0};
             }
-        }
-        auto* item = new QTreeWidgetItem(vaultList);
-        item->setText(0, file.fileName());
-        item->setData(0, Qt::UserRole, path);
-        item->setText(1, file.absolutePath());
-        item->setText(2, size);
-        item->setText(3, status);
-        StyleManager::setItemTone(item, 3, tone);
-    }
-    noteForeignVolume();
+            listing.volumes = vaultVolumes();
+            return listing;
+        },
+        [this](VaultListing listing) {
+            vaultList->clear();
+            // Every vault attaches at the same mount point, so the volume
+            // there tells nothing about which vault it is: only the one this
+            // engine attached, and still holds, is known to be mounted.
+            const VaultInfo info = vault->info();
+            const bool engineMounted = info.mounted && vault->isMounted();
+            for (const ListedVault& listed : listing.vaults) {
+                const QFileInfo file(listed.path);
+                QString status;
+                StyleManager::Tone tone = StyleManager::Muted;
+                QString size = QStringLiteral("\u2014");
+                if (!listed.exists) {
+                    status = QStringLiteral("Missing");
+                    tone = StyleManager::Danger;
+                } else {
+                    size = QStringLiteral("%1 MB").arg(listed.bytes / (1024 * 1024));
+                    if (engineMounted && info.path == listed.path) {
+                        status = QStringLiteral("Mounted");
+                        tone = StyleManager::Success;
+                    } else {
+                        status = QStringLiteral("Locked");
+                        tone = StyleManager::Muted;
+                    }
+                }
+                auto* item = new QTreeWidgetItem(vaultList);
+                item->setText(0, file.fileName());
+                item->setData(0, Qt::UserRole, listed.path);
+                item->setText(1, file.absolutePath());
+                item->setText(2, size);
+                item->setText(3, status);
+                StyleManager::setItemTone(item, 3, tone);
+            }
+            noteForeignVolume(listing.volumes);
+        });
 }
 
-void VaultTab::noteForeignVolume()
+void VaultTab::noteForeignVolume(const QStringList& volumes)
 {
     const VaultInfo info = vault->info();
     QString foreign;
-    for (const QString& volume : vaultVolumes()) {
+    for (const QString& volume : volumes) {
         if (!(info.mounted && volume == info.mountPoint)) {
             foreign = volume;
             break;

@@ -252,7 +252,8 @@ void VaultTab::onCreateVault(QComboBox* filesystemCombo)
         Q_EMIT logRequest(QStringLiteral("Vault Create"), method, false, path);
         return;
     }
-    userProfile->addVaultPath(path);
+    if (!userProfile->addVaultPath(path))
+        appendLog(QStringLiteral("The vault list in the profile was not saved: ") + userProfile->saveError());
     refreshVaultList();
     Q_EMIT logRequest(QStringLiteral("Vault Create"), method, true, path);
 }
