@@ -4,13 +4,13 @@
 // tests/fakes/macos-tool; certificates are real ones made by openssl.
 #include "app/MainWindow.h"
 #include "app/StyleManager.h"
-#include "ui/widgets/PageFill.h"
 #include "app/Startup.h"
 #include "signing/SigningManager.h"
 
 #include "FakeTools.h"
 #include "Heartbeat.h"
 #include "ModalDriver.h"
+#include "PageFillWait.h"
 #include "TestHome.h"
 #include "TestPki.h"
 #include "WidgetLookup.h"
@@ -91,8 +91,7 @@ QTreeWidget* identityTree(MainWindow& window)
 // The identity listing has run and its answer is in.
 bool listed(MainWindow& window)
 {
-    const auto* fill = identityTree(window)->parentWidget()->findChild<PageFill*>();
-    return fill && fill->hasStarted() && !fill->isFilling();
+    return pageFilled(identityTree(window));
 }
 
 QLabel* alertLabel(MainWindow& window)
