@@ -3,13 +3,14 @@
 // Generate CSR leads. The keychain tool is played by the recording stand-in
 // tests/fakes/macos-tool; certificates are real ones made by openssl.
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 #include "app/Startup.h"
-
 #include "signing/SigningManager.h"
 
 #include "FakeTools.h"
 #include "Heartbeat.h"
 #include "ModalDriver.h"
+#include "PageFillWait.h"
 #include "TestHome.h"
 #include "WindowPages.h"
 #include "TestPki.h"
@@ -88,6 +89,12 @@ QTreeWidget* identityTree(MainWindow& window)
     return nullptr;
 }
 
+// The identity listing has run and its answer is in.
+bool listed(MainWindow& window)
+{
+    return pageFilled(identityTree(window));
+}
+
 QLabel* alertLabel(MainWindow& window)
 {
     QTreeWidget* tree = identityTree(window);
@@ -164,28 +171,37 @@ void CertificatesPageTest::initTestCase()
 
 void CertificatesPageTest::identityRows_data()
 {
+    QTest::addColumn<int>("theme");
     QTest::addColumn<QByteArray>("listing");
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("alert");
 
-    QTest::newRow("one valid, one expired")
-        << kValidLine + kExpiredLine
+    // The status colours read on either theme's background.
+    QTest::newRow("one valid, one expired, dark")
+        << int(StyleManager::Dark) << kValidLine + kExpiredLine
         << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e",
-                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#dc2626"}
+                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#f87171"}
+        << QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately.");
+    QTest::newRow("one valid, one expired, light")
+        << int(StyleManager::Light) << kValidLine + kExpiredLine
+        << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#15803d",
+                       "Apple Development: Old Holder (TEAM999)|Code Signing|||Keychain|Invalid|#b91c1c"}
         << QStringLiteral("ALERT: 1 certificate(s) have EXPIRED. Renew immediately.");
     QTest::newRow("all valid")
-        << kValidLine
+        << int(StyleManager::Dark) << kValidLine
         << QStringList{"Developer ID Application: Holder (TEAM123)|Code Signing|||Keychain|Valid|#22c55e"}
         << QString();
-    QTest::newRow("empty keychain") << QByteArray() << QStringList() << QString();
+    QTest::newRow("empty keychain") << int(StyleManager::Dark) << QByteArray() << QStringList() << QString();
 }
 
 void CertificatesPageTest::identityRows()
 {
+    QFETCH(int, theme);
     QFETCH(QByteArray, listing);
     QFETCH(QStringList, rows);
     QFETCH(QString, alert);
 
+    StyleManager::apply(qApp, StyleManager::Theme(theme));
     Keychain keychain;
     keychain.setIdentities(listing);
     MainWindow window;
@@ -193,6 +209,7 @@ void CertificatesPageTest::identityRows()
     QCOMPARE(keychain.listings(), 0);
     showCertificatesPage(window);
     QTRY_COMPARE(keychain.listings(), 1);
+    QTRY_VERIFY(listed(window));
 
     QTreeWidget* tree = identityTree(window);
     QVERIFY(tree);
@@ -228,29 +245,39 @@ void CertificatesPageTest::identityRows()
 void CertificatesPageTest::inspectDetails_data()
 {
     QTest::addColumn<QString>("subjectSpec");
-    QTest::addColumn<int>("daysFromNow");
+    QTest::addColumn<QDateTime>("notBefore");
+    QTest::addColumn<QDateTime>("notAfter");
     QTest::addColumn<QString>("subjectShown");
     QTest::addColumn<QString>("status");
 
+    const QDateTime longAgo(QDate(2020, 1, 5), QTime(8, 9, 10), Qt::UTC);
+    const auto noon = [](int daysFromNow) {
+        return QDateTime(QDate::currentDate().addDays(daysFromNow), QTime(12, 0, 0), Qt::UTC);
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()), Qt::UTC);
     QTest::newRow("code-signing certificate")
-        << "/CN=Page Leaf/O=Ostrevan Test" << 100 << "CN = Page Leaf, O = Ostrevan Test" << "Valid";
+        << "/CN=Page Leaf/O=Ostrevan Test" << longAgo << noon(100) << "CN = Page Leaf, O = Ostrevan Test" << "Valid";
     QTest::newRow("expired certificate")
-        << "/CN=Page Expired" << -30 << "CN = Page Expired" << "EXPIRED";
+        << "/CN=Page Expired" << longAgo << noon(-30) << "CN = Page Expired" << "EXPIRED";
+    QTest::newRow("expired an hour ago")
+        << "/CN=Page Hour" << longAgo << second.addSecs(-3600) << "CN = Page Hour" << "EXPIRED";
+    QTest::newRow("valid only from next month")
+        << "/CN=Page Early" << second.addDays(30) << noon(400) << "CN = Page Early" << "Not yet valid";
     // Certificate text is anyone's to write: placeholders and markup in it
     // must come out as written.
     QTest::newRow("placeholders and markup in the subject")
-        << "/CN=%1 <b>bold %2/O=%9 & co" << 10 << "CN = \"%1 <b>bold %2\", O = %9 & co" << "Valid";
+        << "/CN=%1 <b>bold %2/O=%9 & co" << longAgo << noon(10) << "CN = \"%1 <b>bold %2\", O = %9 & co" << "Valid";
 }
 
 void CertificatesPageTest::inspectDetails()
 {
     QFETCH(QString, subjectSpec);
-    QFETCH(int, daysFromNow);
+    QFETCH(QDateTime, notBefore);
+    QFETCH(QDateTime, notAfter);
     QFETCH(QString, subjectShown);
     QFETCH(QString, status);
 
-    const QDateTime notBefore(QDate(2020, 1, 5), QTime(8, 9, 10), Qt::UTC);
-    const QDateTime notAfter(QDate::currentDate().addDays(daysFromNow), QTime(12, 0, 0), Qt::UTC);
     TestPki::Spec spec;
     spec.subject = subjectSpec;
     spec.extensions = QStringLiteral("basicConstraints = critical, CA:FALSE\n"
@@ -267,7 +294,8 @@ void CertificatesPageTest::inspectDetails()
         QStringLiteral("\nIssuer:      CN = Tessaril Test Intermediate CA, O = Ostrevan Test"
                        "\nNot Before:  ") + TestPki::printedTime(notBefore) +
         QStringLiteral("\nNot After:   ") + TestPki::printedTime(notAfter) +
-        QStringLiteral("\nDays Left:   ") + QString::number(daysFromNow) +
+        QStringLiteral("\nDays Left:   ")
+        + QString::number(QDateTime::currentDateTime().daysTo(QDateTime(notAfter.date(), notAfter.time(), Qt::LocalTime))) +
         QStringLiteral("\nSerial:      ") + opensslValue(*pki, cert.certPath, {QStringLiteral("-serial")}) +
         QStringLiteral("\nFingerprint: ") +
         opensslValue(*pki, cert.certPath, {QStringLiteral("-fingerprint"), QStringLiteral("-sha256")}) +
@@ -423,6 +451,7 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     window.findChild<QTabWidget*>()->setCurrentIndex(MainWindow::CertificatesPage);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(listed(window));
     QLabel* label = alertLabel(window);
     QVERIFY(!label->isVisible());
 
@@ -437,6 +466,8 @@ void CertificatesPageTest::alertAfterImportIsRestyled()
     qApp->setStyleSheet(oldSheet);
 }
 
+// The listing waits in the background: the window keeps answering, and the
+// page tells the time-out under the tree.
 void CertificatesPageTest::navigation()
 {
     Keychain keychain;

@@ -15,11 +15,17 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <cerrno>
+#include <cstring>
+
+#include <time.h>
 
 class ChainTest : public QObject
 {
@@ -32,6 +38,9 @@ private Q_SLOTS:
     void fetchIntermediate();
     void fetchReportsAnUnwritableDestination();
     void buildChainWritesLeafNewlineIntermediate();
+    void chainIsWrittenOnlyWhenItChains_data();
+    void chainIsWrittenOnlyWhenItChains();
+    void lineBreakInTheAddressStaysInItsLine();
     void failedBuildKeepsExistingChain_data();
     void failedBuildKeepsExistingChain();
     void verifyChainFollowsTrustStore_data();
@@ -40,6 +49,8 @@ private Q_SLOTS:
     void parseNonCertificateGivesDefaultRecord();
     void expiry_data();
     void expiry();
+    void validityIsDecidedOnTheInstant_data();
+    void validityIsDecidedOnTheInstant();
     void loopbackServerRecordsAndAnswers();
     void extendedKeyUsageOnlyFromTheExtension_data();
     void extendedKeyUsageOnlyFromTheExtension();
@@ -265,10 +276,12 @@ void ChainTest::fetchReportsAnUnwritableDestination()
     const QString savePath = work.filePath(QStringLiteral("no-such-folder/inter.pem"));
     ChainBuilder builder;
     LogLines log(builder);
+    const QString line = QStringLiteral("Failed to write intermediate: ") + savePath + QStringLiteral(": ")
+                         + QString::fromLocal8Bit(std::strerror(ENOENT));
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.pem"), savePath).isEmpty());
-    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
+    QCOMPARE(log.lines.last(), line);
     QVERIFY(builder.fetchIntermediate(server.url("/intermediate.der"), savePath).isEmpty());
-    QCOMPARE(log.lines.last(), QStringLiteral("Failed to write intermediate: ") + savePath);
+    QCOMPARE(log.lines.last(), line);
 }
 
 void ChainTest::buildChainWritesLeafNewlineIntermediate()
@@ -282,6 +295,106 @@ void ChainTest::buildChainWritesLeafNewlineIntermediate()
     // The leaf already ends in a newline; one more is added regardless.
     QCOMPARE(readFile(out), readFile(leaf.certPath) + '\n' + intermediatePemBytes);
     QCOMPARE(log.lines, QStringList{QStringLiteral("Full chain written: ") + out});
+}
+
+void ChainTest::chainIsWrittenOnlyWhenItChains_data()
+{
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QString>("refusal");   // empty: the chain is written
+    const QByteArray intermediate = readFile(pki->intermediate().certPath);
+    const QByteArray root = readFile(pki->root().certPath);
+
+    TestPki::Spec ca;
+    ca.extensions = TestPki::intermediateExtensions;
+    ca.subject = QStringLiteral("/CN=Unrelated CA/O=Elsewhere");
+    const TestPki::Issued unrelated = pki->issue(QStringLiteral("unrelated-ca"), ca);
+    QVERIFY2(!unrelated.isNull(), qPrintable(pki->errorString()));
+    // The issuer's name on another key, without a key identifier that would
+    // give it away: only the signature tells.
+    ca.subject = QStringLiteral("/CN=Tessaril Test Intermediate CA/O=Ostrevan Test");
+    ca.extensions = QStringLiteral("basicConstraints = critical, CA:TRUE, pathlen:0\n"
+                                   "keyUsage = critical, keyCertSign, cRLSign\n"
+                                   "subjectKeyIdentifier = none\n"
+                                   "authorityKeyIdentifier = none\n");
+    const TestPki::Issued impostor = pki->issue(QStringLiteral("impostor-ca"), ca);
+    QVERIFY2(!impostor.isNull(), qPrintable(pki->errorString()));
+
+    QTest::newRow("the real issuer") << intermediate << QString();
+    QTest::newRow("the issuer and its root, in order") << intermediate + root << QString();
+    QTest::newRow("the leaf itself") << readFile(leaf.certPath)
+                                     << "the download is \"CN = Leaf Signer, O = \"Acme, Inc.\"\" itself, not its issuer";
+    QTest::newRow("an unrelated CA") << readFile(unrelated.certPath)
+                                     << "\"CN = Unrelated CA, O = Elsewhere\" did not issue \"CN = Leaf Signer";
+    QTest::newRow("the issuer's name on another key")
+        << readFile(impostor.certPath)
+        << "the signature on \"CN = Leaf Signer, O = \"Acme, Inc.\"\" does not verify with the key of "
+           "\"CN = Tessaril Test Intermediate CA, O = Ostrevan Test\"";
+    QTest::newRow("the root, which issued the issuer only") << root << "\"CN = Tessaril Test Root CA";
+    QTest::newRow("issuer and root the wrong way round") << root + intermediate << "\"CN = Tessaril Test Root CA";
+}
+
+void ChainTest::chainIsWrittenOnlyWhenItChains()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(QString, refusal);
+    LoopbackHttpServer issuer;
+    QVERIFY(issuer.listen());
+    issuer.route("GET", QStringLiteral("/ca.pem"), 200, served);
+    QTemporaryDir work;
+    const QString downloaded = work.filePath(QStringLiteral("intermediate.pem"));
+    const QString out = work.filePath(QStringLiteral("fullchain.pem"));
+    ChainBuilder builder;
+    LogLines log(builder);
+    QVERIFY(!builder.fetchIntermediate(issuer.url(QStringLiteral("/ca.pem")), downloaded).isEmpty());
+
+    const bool built = builder.buildChain(leaf.certPath, downloaded, out);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!built);
+        QVERIFY2(log.lines.last().startsWith(QStringLiteral("Chain refused: ") + refusal), qPrintable(log.lines.last()));
+        QVERIFY2(log.lines.last().endsWith(QStringLiteral("; nothing written")), qPrintable(log.lines.last()));
+        QVERIFY(!QFile::exists(out));
+        return;
+    }
+    QVERIFY2(built, qPrintable(log.lines.join(QLatin1Char('\n'))));
+    QCOMPARE(log.lines.last(), QStringLiteral("Full chain written: ") + out);
+    // openssl accepts what the user will sign with.
+    const ToolRunner::Result verified = pki->openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), pki->root().certPath, QStringLiteral("-untrusted"), out, out});
+    QVERIFY2(verified.succeeded(), verified.stdOut.constData());
+    QCOMPARE(verified.stdOut.trimmed(), (out + QStringLiteral(": OK")).toUtf8());
+}
+
+void ChainTest::lineBreakInTheAddressStaysInItsLine()
+{
+    // A certificate's address is anyone's to write; DER lets it hold a line
+    // break, which openssl's own syntax would not.
+    const QByteArray url = server.url(QStringLiteral("/ca.crt")).toUtf8() + "\nChain verification: OK";
+    const QByteArray method = QByteArray::fromHex("06082b06010505073002");
+    const QByteArray location = "\x86" + QByteArray(1, char(url.size())) + url;
+    const QByteArray description = "\x30" + QByteArray(1, char(method.size() + location.size())) + method + location;
+    const QByteArray access = "\x30" + QByteArray(1, char(description.size())) + description;
+    QVERIFY(access.size() < 128);
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Broken Address");
+    spec.extensions = TestPki::codeSigningExtensions + QStringLiteral("authorityInfoAccess = DER:")
+                      + QString::fromLatin1(access.toHex(':')) + QLatin1Char('\n');
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(QStringLiteral("broken-address"), spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+
+    QTemporaryDir work;
+    ChainBuilder builder;
+    LogLines log(builder);
+    const QString address = builder.extractAiaUrl(cert.certPath);
+    QCOMPARE(address, QString::fromUtf8(url));
+    builder.fetchIntermediate(address, work.filePath(QStringLiteral("intermediate.pem")));
+    QVERIFY(log.lines.size() >= 3);
+    QCOMPARE(log.lines.first(), QStringLiteral("AIA CA Issuers URL: ") + server.url(QStringLiteral("/ca.crt"))
+                                    + QStringLiteral("\\nChain verification: OK"));
+    for (const QString& line : std::as_const(log.lines)) {
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')), qPrintable(line));
+        QVERIFY(!line.startsWith(QStringLiteral("Chain verification")));
+    }
 }
 
 void ChainTest::failedBuildKeepsExistingChain_data()
@@ -317,7 +430,8 @@ void ChainTest::failedBuildKeepsExistingChain()
     LogLines log(builder);
     QVERIFY(!builder.buildChain(leafPath, intermediate, out));
     const QString named = !leafExists ? leafPath : !intermediateExists ? intermediate : out;
-    QCOMPARE(log.lines, QStringList{line + named});
+    const QString reason = outFolderExists ? QString() : QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(ENOENT));
+    QCOMPARE(log.lines, QStringList{line + named + reason});
     if (outFolderExists)
         QCOMPARE(readFile(out), previous);
     QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files),
@@ -429,6 +543,65 @@ void ChainTest::expiry()
     QCOMPARE(info.expired, expired);
     QCOMPARE(info.valid, !expired);
     QCOMPARE(info.subject, QStringLiteral("CN = Dated"));
+}
+
+void ChainTest::validityIsDecidedOnTheInstant_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("startsInSeconds");   // notBefore, from now
+    QTest::addColumn<int>("endsInSeconds");     // notAfter, from now
+    QTest::addColumn<QString>("state");         // valid, expired, not yet valid
+    const int day = 24 * 3600;
+    // UTC, UTC+14 and UTC-8/-7: a reading of the UTC times as local time
+    // shifts them by up to fourteen hours either way.
+    for (const char* zone : {"UTC", "Pacific/Kiritimati", "America/Los_Angeles"}) {
+        const QByteArray tz(zone);
+        QTest::addRow("expired an hour ago, %s", zone) << tz << -30 * day << -3600 << "expired";
+        QTest::addRow("expires in an hour, %s", zone) << tz << -30 * day << 3600 << "valid";
+        QTest::addRow("valid from in thirty days, %s", zone) << tz << 30 * day << 365 * day << "not yet valid";
+        QTest::addRow("valid from in an hour, %s", zone) << tz << 3600 << 365 * day << "not yet valid";
+        QTest::addRow("valid since an hour, %s", zone) << tz << -3600 << 365 * day << "valid";
+    }
+}
+
+void ChainTest::validityIsDecidedOnTheInstant()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(int, startsInSeconds);
+    QFETCH(int, endsInSeconds);
+    QFETCH(QString, state);
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()), Qt::UTC);
+    TestPki::Spec spec;
+    spec.subject = QStringLiteral("/CN=Instant");
+    spec.extensions = TestPki::codeSigningExtensions;
+    spec.notBefore = second.addSecs(startsInSeconds);
+    spec.notAfter = second.addSecs(endsInSeconds);
+    spec.keyPath = leaf.keyPath;
+    const TestPki::Issued cert = pki->issue(
+        QStringLiteral("instant-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("\\W"), "-")),
+        spec, pki->intermediate());
+    QVERIFY2(!cert.isNull(), qPrintable(pki->errorString()));
+
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    const ChainBuilder::CertInfo info = ChainBuilder().parseCertificate(cert.certPath);
+    const int daysLeft = int(QDateTime::currentDateTime().daysTo(
+        QDateTime(spec.notAfter.date(), spec.notAfter.time(), Qt::LocalTime)));
+    if (oldZone.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
+
+    QCOMPARE(info.expired, state == QLatin1String("expired"));
+    QCOMPARE(info.notYetValid, state == QLatin1String("not yet valid"));
+    QCOMPARE(info.valid, state == QLatin1String("valid"));
+    // Days left are counted for display as before: the printed date against
+    // today's local date.
+    QCOMPARE(info.daysLeft, daysLeft);
 }
 
 void ChainTest::extendedKeyUsageOnlyFromTheExtension_data()

@@ -4,6 +4,7 @@
 // throwaway CA whose issuer certificate is served on loopback; stored
 // signing profiles.
 #include "app/MainWindow.h"
+#include "ui/widgets/PageFill.h"
 #include "config/Settings.h"
 #include "config/UserProfile.h"
 #include "core/PrivateFiles.h"
@@ -208,6 +209,7 @@ private Q_SLOTS:
     void profileSaveAndLoad();
     void profileDelete();
     void profileSaveThatCannotBeWrittenIsReported();
+    void profileNeverStoresAPin_data();
     void profileNeverStoresAPin();
 
 private:
@@ -388,8 +390,8 @@ void CodeSigningPageTest::signAndVerify()
     QCOMPARE(p.fakes.arguments(QStringLiteral("codesign"), 2), (QStringList{"-dvvv", app}));
     QCOMPARE(p.fakes.arguments(QStringLiteral("codesign"), 3),
              (QStringList{"--verify", "--deep", "--strict", "--verbose=2", app}));
-    // The tool's whole answer is one entry, its final line break included.
-    QCOMPARE(p.log().mid(3), (QStringList{"Verifying: " + app, "Executable=" + app, "Authority=" + kIdentity, "",
+    // The tool's answer a line each.
+    QCOMPARE(p.log().mid(3), (QStringList{"Verifying: " + app, "Executable=" + app, "Authority=" + kIdentity,
                                           ok ? "Signature VALID." : "Signature INVALID or not signed."}));
     const QString status = ok ? QStringLiteral("OK") : QStringLiteral("FAIL");
     QCOMPARE(p.audit(), (QStringList{status + "|Code Sign|" + kIdentity + "|" + app,
@@ -670,38 +672,54 @@ void CodeSigningPageTest::buildChain()
     QCOMPARE(p.log().last(), QStringLiteral("Full chain ready: ") + out);
     QCOMPARE(p.audit(), QStringList{"OK|Chain Build|OpenSSL|" + out});
     QCOMPARE(folderEntries(QFileInfo(leaf).path()).size(), 3);
+    const ToolRunner::Result verified = pki->openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), pki->root().certPath, QStringLiteral("-untrusted"), out, out});
+    QVERIFY2(verified.succeeded(), verified.stdOut.constData());
 }
 
 void CodeSigningPageTest::chainNotBuilt_data()
 {
-    QTest::addColumn<bool>("withAia");
+    QTest::addColumn<QString>("issuerAnswer");   // none: the leaf names no issuer
     QTest::addColumn<QStringList>("lastLines");
-    QTest::newRow("no AIA") << false
+    QTest::newRow("no AIA") << "none"
                             << QStringList{"No AIA CA Issuers extension found in certificate.",
                                            "No AIA URL found. Provide intermediate manually."};
     // An intermediate left over from an earlier run is not used.
-    QTest::newRow("download fails") << true << QStringList{};
+    QTest::newRow("download fails") << "404" << QStringList{};
+    QTest::newRow("the issuer address serves the leaf itself") << "leaf" << QStringList{};
+    QTest::newRow("the issuer address serves an unrelated CA") << "unrelated" << QStringList{};
 }
 
 void CodeSigningPageTest::chainNotBuilt()
 {
-    QFETCH(bool, withAia);
+    QFETCH(QString, issuerAnswer);
     QFETCH(QStringList, lastLines);
     LoopbackHttpServer issuer;
     QVERIFY(issuer.listen());
-    issuer.route("GET", QStringLiteral("/ca.crt"), 404, "gone");
     TestPki::Spec spec;
     spec.subject = QStringLiteral("/CN=Unchained Signer/O=Ostrevan Test");
     spec.extensions = TestPki::codeSigningExtensions;
-    if (withAia)
+    if (issuerAnswer != QLatin1String("none"))
         spec.extensions += QStringLiteral("authorityInfoAccess = caIssuers;URI:") + issuer.url(QStringLiteral("/ca.crt"))
                            + QLatin1Char('\n');
-    const TestPki::Issued issued = pki->issue(withAia ? QStringLiteral("gone-leaf") : QStringLiteral("plain-leaf"),
-                                              spec, pki->intermediate());
+    const TestPki::Issued issued = pki->issue(QStringLiteral("unchained-") + issuerAnswer, spec, pki->intermediate());
     QVERIFY2(!issued.isNull(), qPrintable(pki->errorString()));
+    if (issuerAnswer == QLatin1String("404")) {
+        issuer.route("GET", QStringLiteral("/ca.crt"), 404, "gone");
+    } else if (issuerAnswer == QLatin1String("leaf")) {
+        issuer.route("GET", QStringLiteral("/ca.crt"), 200, readFile(issued.certPath));
+    } else if (issuerAnswer == QLatin1String("unrelated")) {
+        TestPki::Spec ca;
+        ca.subject = QStringLiteral("/CN=Unrelated CA");
+        ca.extensions = TestPki::intermediateExtensions;
+        const TestPki::Issued unrelated = pki->issue(QStringLiteral("page-unrelated-ca"), ca);
+        QVERIFY2(!unrelated.isNull(), qPrintable(pki->errorString()));
+        issuer.route("GET", QStringLiteral("/ca.crt"), 200, readFile(unrelated.certPath));
+    }
     const QString leaf = work->filePath(QStringLiteral("certs/my.leaf.pem"));
     QVERIFY(writeFile(leaf, readFile(issued.certPath)));
-    if (withAia)
+    QFile::remove(leaf + QStringLiteral(".intermediate.pem"));
+    if (issuerAnswer == QLatin1String("404"))
         QVERIFY(writeFile(leaf + QStringLiteral(".intermediate.pem"), readFile(pki->root().certPath)));
     const QStringList before = folderEntries(QFileInfo(leaf).path());
 
@@ -711,12 +729,15 @@ void CodeSigningPageTest::chainNotBuilt()
     p.driver.chooseFile(leaf);
     p.click(QStringLiteral("Build Full Chain from Leaf..."));
 
-    if (withAia) {
-        QCOMPARE(issuer.requestCount(), 1);
-        QVERIFY(p.log().last().startsWith(QStringLiteral("Download failed: ")));
-    } else {
+    if (issuerAnswer == QLatin1String("none")) {
         QCOMPARE(p.log().mid(p.log().size() - 2), lastLines);
+    } else {
+        QCOMPARE(issuer.requestCount(), 1);
+        const QString refusal = issuerAnswer == QLatin1String("404") ? QStringLiteral("Download failed: ")
+                                                                     : QStringLiteral("Chain refused: ");
+        QVERIFY2(p.log().last().startsWith(refusal), qPrintable(p.allText()));
     }
+    QVERIFY(!p.allText().contains(QStringLiteral("Full chain")));
     QCOMPARE(folderEntries(QFileInfo(leaf).path()), before);
     QCOMPARE(p.edit("certChainEdit")->text(), QStringLiteral("/keep/this.pem"));
     QCOMPARE(p.audit(), QStringList());
@@ -766,6 +787,12 @@ void CodeSigningPageTest::signPeChecksTheTypedUri_data()
                                         << QStringLiteral("a ';' inside a value must be written %3B");
     QTest::newRow("space in the label") << QStringLiteral("{token};object=sign key;id=%01;type=private")
                                         << QStringLiteral("write it as %20");
+    QTest::newRow("TAB in the label") << QStringLiteral("{token};object=sign\tkey;id=%01;type=private")
+                                      << QStringLiteral("The PKCS11 URI's object holds a TAB");
+    QTest::newRow("bad escape in the id") << QStringLiteral("{token};id=%zz;type=private")
+                                          << QStringLiteral("\"%zz\", which is no percent-escape");
+    QTest::newRow("raw bytes in the id") << QStringLiteral("{token};id=ab%01;type=private")
+                                         << QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
 }
 
 void CodeSigningPageTest::signPeChecksTheTypedUri()
@@ -805,18 +832,28 @@ void CodeSigningPageTest::signPeChecksTheTypedUri()
     QVERIFY(p.audit().isEmpty());
 }
 
+void CodeSigningPageTest::profileNeverStoresAPin_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("middle") << "pkcs11:token=Release;id=%01;pin-value=864213;type=private";
+    QTest::newRow("first") << "pkcs11:pin-value=864213;token=Release;id=%01;type=private";
+    QTest::newRow("first, upper case") << "PKCS11:PIN-VALUE=864213;token=Release;id=%01;type=private";
+    QTest::newRow("pin-source first") << "pkcs11:pin-source=file:/run/pin;token=Release;id=%01;type=private";
+}
+
 void CodeSigningPageTest::profileNeverStoresAPin()
 {
+    QFETCH(QString, typed);
     Page p;
     p.open();
-    p.edit("pkcs11UriEdit")->setText(QStringLiteral("pkcs11:token=Release;id=%01;pin-value=864213;type=private"));
+    p.edit("pkcs11UriEdit")->setText(typed);
     p.driver.typeText(QStringLiteral("Token"));
     p.click(QStringLiteral("Save Profile"));
     QCOMPARE(p.log(), (QStringList{"PIN not stored in profile", "Profile loaded: Token", "Profile saved: Token"}));
     QCOMPARE(SigningProfileManager::load(QStringLiteral("Token")).pkcs11Uri,
              QStringLiteral("pkcs11:token=Release;id=%01;type=private"));
     const QByteArray settings = readFile(UserProfile::configPath());
-    QVERIFY(!settings.contains("pin-value"));
+    QVERIFY(!settings.contains("pin-value") && !settings.contains("pin-source"));
     QVERIFY(!settings.contains("864213"));
 }
 

@@ -408,7 +408,7 @@ const QList<CellCase>& cellCases()
          {}},
         {"message size", [](FidoKeyInfo&, DeviceProfile&) {}, fido, "Max Message", "1200 bytes", {}},
         {"toolchain", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "Toolchain", "YKMAN", "#0ea5e9"},
-        {"no P-256", [](FidoKeyInfo&, DeviceProfile& p) { p.eccP256 = false; }, piv, "ECC P-256", "No", "#6b7280"},
+        {"no P-256", [](FidoKeyInfo&, DeviceProfile& p) { p.eccP256 = false; }, piv, "ECC P-256", "No", "#94a3b8"},
         {"no P-384", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "ECC P-384", "No", "#f59e0b"},
         {"RSA max", [](FidoKeyInfo&, DeviceProfile&) {}, piv, "RSA Max", "2048 bits", {}},
         {"RSA max unknown", [](FidoKeyInfo&, DeviceProfile& p) { p.rsaMaxBits = 0; }, piv, "RSA Max", "N/A", {}},
@@ -682,7 +682,7 @@ void DeviceConfigDialogTest::fidoReset_data()
     QTest::newRow("refused by the key")
         << QStringList{"<yes>", "RESET"} << false
         << QStringList{resetting, "Reset failed. Replug key within 10 seconds and retry.",
-                       "Factory reset failed: FIDO_ERR_NOT_ALLOWED"}
+                       QString::fromUtf8("Factory reset failed: the key allows a reset only in the first seconds after it is plugged in \u2014 remove and re-insert it, then reset at once")}
         << 0;
 }
 

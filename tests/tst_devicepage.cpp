@@ -184,7 +184,7 @@ void DevicePageTest::rows_data()
         << quint16(0x1234) << quint16(0x0001) << QStringList{"FIDO_2_0", "FIDO_2_1"} << qint64(-1) << false
         << QStringList{"usb"}
         << QStringList{"Ostrevan Test", "Generic FIDO2 Device", "N/A", "FIDO_2_1", "No", "No", "N/A", "usb"}
-        << QStringList{"", "#0ea5e9", "#94a3b8", "#22c55e", "#f59e0b", "#6b7280", "", ""};
+        << QStringList{"", "#0ea5e9", "#94a3b8", "#22c55e", "#f59e0b", "#94a3b8", "", ""};
     QTest::newRow("YubiKey 5.4, preview, PIN, two transports")
         << quint16(0x1050) << quint16(0x0407) << QStringList{"FIDO_2_1_PRE"} << qint64(0x050403) << true
         << QStringList{"usb", "nfc"}
@@ -200,7 +200,7 @@ void DevicePageTest::rows_data()
                               << QStringList{"usb"}
                               << QStringList{"Ostrevan Test", "Generic FIDO2 Device", "N/A", "U2F", "No", "No",
                                              "N/A", "usb"}
-                              << QStringList{"", "#0ea5e9", "#94a3b8", "#94a3b8", "#f59e0b", "#6b7280", "", ""};
+                              << QStringList{"", "#0ea5e9", "#94a3b8", "#94a3b8", "#f59e0b", "#94a3b8", "", ""};
 }
 
 void DevicePageTest::rows()

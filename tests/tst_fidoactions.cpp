@@ -228,7 +228,7 @@ void FidoActionsTest::dialogs_data()
         << QByteArray("onSetPin") << "" << true << QStringList{"type:" + QString(64, QLatin1Char('7'))}
         << QStringList{setPrompt}
         << QStringList{"Setting PIN on Soft FIDO2 Key...", "Failed to set PIN.",
-                       "Set PIN failed: FIDO_ERR_PIN_POLICY_VIOLATION"}
+                       "Set PIN failed: the new PIN is too short or breaks the key's PIN policy"}
         << QStringList{"FAIL|Set FIDO2 PIN|Soft FIDO2 Key|PIN set failed"} << "";
     QTest::newRow("set over a PIN")
         << QByteArray("onSetPin") << "1234" << true << QStringList{"ok"}
@@ -377,7 +377,7 @@ void FidoActionsTest::deleteStops_data()
                                      << QStringList{};
     QTest::newRow("deletion fails")
         << QStringList{"type:1234", "type:example.com (Example)", "yes", chooseBob} << false << true
-        << QStringList{"Credential deletion failed.", "Delete failed: FIDO_ERR_NO_CREDENTIALS"}
+        << QStringList{"Credential deletion failed.", "Delete failed: the key holds no such credential"}
         << QStringList{"FAIL|FIDO2 Delete Cred|Soft FIDO2 Key|example.com (Example)"};
 }
 
@@ -442,7 +442,7 @@ void FidoActionsTest::resetConfirmation_data()
         << QStringList{"Factory resetting Soft FIDO2 Key...", "Factory reset FAILED.",
                        "  The key must be unplugged and replugged within 10 seconds",
                        "  before the reset command will be accepted.",
-                       "Factory reset failed: FIDO_ERR_NOT_ALLOWED"}
+                       QString::fromUtf8("Factory reset failed: the key allows a reset only in the first seconds after it is plugged in \u2014 remove and re-insert it, then reset at once")}
         << QStringList{"FAIL|Factory Reset FIDO2|Soft FIDO2 Key|Executing...",
                        QString::fromUtf8("FAIL|Factory Reset FIDO2|Soft FIDO2 Key|Failed — key must be replugged within 10s")}
         << 0;

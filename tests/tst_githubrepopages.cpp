@@ -572,7 +572,7 @@ void GitHubRepoPagesTest::workflowsTriggerAndRuns()
         colours << (colour.isValid() ? colour.value<QBrush>().color().name() : QString());
     }
     QCOMPARE(statuses, (QStringList{"success", "failure", "in_progress", "queued", "cancelled"}));
-    QCOMPARE(colours, (QStringList{"#22c55e", "#dc2626", "#f59e0b", "#f59e0b", ""}));
+    QCOMPARE(colours, (QStringList{"#22c55e", "#f87171", "#f59e0b", "#f59e0b", ""}));
 
     // A double-click copies the run's page address.
     emit runs->itemDoubleClicked(runs->topLevelItem(0), 0);

@@ -397,7 +397,7 @@ void GpgKeysTest::treeFromRealKeyring()
     for (int i = 0; i < 2; ++i) {
         QTreeWidgetItem* child = mainRow->child(i);
         QCOMPARE(rowTexts(child), (QStringList{"Subkey", subIds.at(i).right(8), "", "", "", "", ""}));
-        QCOMPARE(colourName(child, 0), QStringLiteral("#6b7280"));
+        QCOMPARE(colourName(child, 0), QStringLiteral("#94a3b8"));
         QVERIFY(child->data(0, Qt::UserRole).toString().isEmpty());
     }
 
@@ -435,8 +435,8 @@ void GpgKeysTest::scriptedListings()
     QTRY_VERIFY_WITH_TIMEOUT(gpgFilled(tab), 30000);
     QTreeWidget* tree = gpgTree(tab);
     QCOMPARE(tree->topLevelItemCount(), 2);
-    QCOMPARE(colourName(tree->topLevelItem(0), 3), QStringLiteral("#dc2626")); // expiry wins over revocation
-    QCOMPARE(colourName(tree->topLevelItem(1), 3), QStringLiteral("#dc2626"));
+    QCOMPARE(colourName(tree->topLevelItem(0), 3), QStringLiteral("#f87171")); // expiry wins over revocation
+    QCOMPARE(colourName(tree->topLevelItem(1), 3), QStringLiteral("#f87171"));
     QCOMPARE(tree->topLevelItem(1)->text(1), QStringLiteral("ABCDEF")); // 8 or fewer: whole
     QCOMPARE(colourName(tree->topLevelItem(1), 0), QStringLiteral("#22c55e"));
     QCOMPARE(logLines(tab), QStringList{"GPG: 2 public keys, 2 secret keys"});

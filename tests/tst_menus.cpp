@@ -134,6 +134,7 @@ private Q_SLOTS:
 
     void menuTable();
     void toolBar();
+    void menuLettersAreUnique();
     void shortcutsDialogMatchesMenus();
     void pageShortcuts();
     void dialogsOpenModally_data();
@@ -163,11 +164,11 @@ void MenusTest::menuTable()
         "&File|&Refresh Devices|Ctrl+R", "&File|-|", "&File|&Sign File...|Ctrl+S",
         "&File|&Verify Signature...|", "&File|-|", "&File|&Preferences...|Ctrl+,", "&File|-|",
         "&File|&Quit|" + QKeySequence(QKeySequence::Quit).toString(),
-        "&Key|Set &PIN...|", "&Key|&Change PIN...|", "&Key|-|", "&Key|List &Credentials|",
+        "&Key|Set &PIN...|", "&Key|&Change PIN...|", "&Key|-|", "&Key|&List Credentials|",
         "&Key|&Delete Credential...|", "&Key|-|", "&Key|Factory &Reset...|",
         "&View|Toggle &Theme|Ctrl+T", "&View|&Device Inspector|Ctrl+1", "&View|Code &Signing|Ctrl+2",
         "&View|C&ertificates|Ctrl+3", "&View|&GPG / SSH|Ctrl+4", "&View|Session &Log|Ctrl+5",
-        "&Tools|New &SSH Terminal...|Ctrl+Shift+N", "&Tools|New &Local Shell|Ctrl+Shift+T", "&Tools|-|",
+        "&Tools|New SSH &Terminal...|Ctrl+Shift+N", "&Tools|New &Local Shell|Ctrl+Shift+T", "&Tools|-|",
         "&Tools|&Site Manager...|Ctrl+M", "&Tools|Network &Diagnostics...|Ctrl+D",
         "&Tools|SSH Config &Editor...|", "&Tools|-|", "&Tools|Fix SSH &Permissions|",
         "&Help|Knowledge &Base>|",
@@ -198,6 +199,46 @@ void MenusTest::menuTable()
     for (QAction* top : window.menuBar()->actions())
         walk(top->text(), top->menu());
     QCOMPARE(actual, expected);
+}
+
+// A letter that two entries of one menu share triggers neither: it only
+// moves between them.
+void MenusTest::menuLettersAreUnique()
+{
+    const auto letterOf = [](const QString& text) -> QChar {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text.at(i) != QLatin1Char('&'))
+                continue;
+            if (text.at(i + 1) != QLatin1Char('&'))
+                return text.at(i + 1).toLower();
+            ++i;
+        }
+        return {};
+    };
+    QStringList faults;
+    std::function<void(const QString&, const QList<QAction*>&)> check = [&](const QString& name,
+                                                                            const QList<QAction*>& actions) {
+        QHash<QChar, QString> taken;
+        for (QAction* action : actions) {
+            if (action->isSeparator())
+                continue;
+            const QChar letter = letterOf(action->text());
+            if (!letter.isNull()) {
+                if (taken.contains(letter))
+                    faults << QStringLiteral("%1: \"%2\" and \"%3\" share %4")
+                                  .arg(name, taken.value(letter), action->text(), letter);
+                taken.insert(letter, action->text());
+            }
+            if (action->menu())
+                check(name + QLatin1Char('/') + action->text(), action->menu()->actions());
+        }
+    };
+    MainWindow window;
+    check(QStringLiteral("menu bar"), window.menuBar()->actions());
+    SshTerminalWindow* terminal = new SshTerminalWindow;
+    check(QStringLiteral("terminal window"), terminal->menuBar()->actions());
+    delete terminal;
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
 void MenusTest::toolBar()
@@ -252,7 +293,7 @@ void MenusTest::shortcutsDialogMatchesMenus()
     }
     QStringList listed;
     QRegularExpressionMatchIterator it =
-        QRegularExpression(QStringLiteral("<b style='color: #0ea5e9;'>([^<]+)</b></td><td>([^<]+)</td>")).globalMatch(table);
+        QRegularExpression(QStringLiteral("<b style='color: #[0-9a-f]{6};'>([^<]+)</b></td><td>([^<]+)</td>")).globalMatch(table);
     while (it.hasNext())
         listed << it.next().captured(1);
     const QStringList expected{"Ctrl+,", "Ctrl+R", "Ctrl+S", "Ctrl+T", "Ctrl+M", "Ctrl+D", "Ctrl+P",

@@ -4,6 +4,8 @@
 // real tool cannot show what is asked (exact arguments, a positive verify
 // that would need a system-wide trusted root, a hung tool).
 #include "signing/OsslSigncodeBridge.h"
+#include "signing/SigningProfileManager.h"
+#include "config/UserProfile.h"
 
 #include "FakeTools.h"
 #include "FileSizeLimit.h"
@@ -17,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -97,6 +100,10 @@ private Q_SLOTS:
     void outputMissingOrCutIsNotSigned_data();
     void outputMissingOrCutIsNotSigned();
     void pinValueInUriGoesToStandardInput();
+    void pinInAnyPlaceOfTheUriNeverOnACommandLine_data();
+    void pinInAnyPlaceOfTheUriNeverOnACommandLine();
+    void uriThatBreaksTheSyntaxIsRefused_data();
+    void uriThatBreaksTheSyntaxIsRefused();
 
 private:
     std::unique_ptr<TestPki> pki;
@@ -336,7 +343,8 @@ void PeSigningTest::verifyPassReportsToolOutput()
     QCOMPARE(fakes.arguments(QStringLiteral("osslsigncode")), (QStringList{QStringLiteral("verify"), unsignedPe}));
     QCOMPARE(log.lines, (QStringList{QStringLiteral("[osslsigncode verify] exit=0"),
                                      QStringLiteral("Verification PASSED: ") + unsignedPe,
-                                     QStringLiteral("Signature verification: ok\n\nSucceeded")}));
+                                     // One log line: its breaks shown, not taken.
+                                     QStringLiteral("Signature verification: ok\\n\\nSucceeded")}));
 }
 
 void PeSigningTest::signatureInfoUsesAPrivateScratchFolder()
@@ -501,6 +509,125 @@ void PeSigningTest::pinValueInUriGoesToStandardInput()
     QCOMPARE(OsslSigncodeBridge::withoutPinValue(QStringLiteral("/keys/pin-value=1.pem"), &pin),
              QStringLiteral("/keys/pin-value=1.pem"));
     QCOMPARE(pin, QString());
+}
+
+void PeSigningTest::pinInAnyPlaceOfTheUriNeverOnACommandLine_data()
+{
+    // {key}: the token and the key's id as URI attributes; {pin}: the PIN.
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<bool>("pinTyped");   // the PIN comes from the dialog, not the URI
+    QTest::newRow("first") << "pkcs11:pin-value={pin};{key};type=private" << false;
+    QTest::newRow("middle") << "pkcs11:{key};pin-value={pin};type=private" << false;
+    QTest::newRow("last") << "pkcs11:{key};type=private;pin-value={pin}" << false;
+    QTest::newRow("in the query") << "pkcs11:{key};type=private?pin-value={pin}" << false;
+    QTest::newRow("upper case, first") << "PKCS11:PIN-VALUE={pin};{key};type=private" << false;
+    QTest::newRow("percent-encoded name, first") << "pkcs11:pin%2Dvalue={pin};{key};type=private" << false;
+    QTest::newRow("percent-encoded value, first") << "pkcs11:pin-value={encoded};{key};type=private" << false;
+    QTest::newRow("blanks around, first") << " \tpkcs11:pin-value={pin};{key};type=private " << false;
+    QTest::newRow("pin-source first, PIN typed") << "pkcs11:pin-source=file:/nonexistent/pin;{key};type=private"
+                                                 << true;
+}
+
+void PeSigningTest::pinInAnyPlaceOfTheUriNeverOnACommandLine()
+{
+    // The judge is strace: every program started below the bridge, with its
+    // whole command line, as the kernel saw it.
+    QFETCH(QString, shape);
+    QFETCH(bool, pinTyped);
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    QVERIFY2(!strace.isEmpty(), "strace is not installed");
+    TestHome home;
+    SoftHsmToken token(QStringLiteral("Test Token"), QStringLiteral("975310"));
+    const QString chain = work->filePath(QStringLiteral("any-place-chain.pem"));
+    QVERIFY2(putSigningKeyOnToken(token, *pki, QStringLiteral("any-place-leaf"), chain),
+             qPrintable(token.errorString() + pki->errorString()));
+    const QString pin = token.userPin();
+    QString encoded;
+    for (const QChar c : pin)
+        encoded += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    const QString key = QStringLiteral("token=Test%20Token;id=%01");
+    QCOMPARE(token.keyUri(QStringLiteral("01")), QStringLiteral("pkcs11:") + key + QStringLiteral(";type=private"));
+    const QString uri = QString(shape)
+                            .replace(QStringLiteral("{key}"), key)
+                            .replace(QStringLiteral("{pin}"), pin)
+                            .replace(QStringLiteral("{encoded}"), encoded);
+
+    const QString trace = work->filePath(QStringLiteral("exec.trace"));
+    const QString wrapper = work->filePath(QStringLiteral("traced-osslsigncode"));
+    {
+        QFile script(wrapper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\nexec '%1' -f -qq -e trace=execve -s 65536 -o '%2' '%3' \"$@\"\n")
+                         .arg(strace, trace, realOsslsigncode())
+                         .toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    }
+    OsslSigncodeBridge bridge;
+    bridge.path = wrapper;
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("any-place.exe"));
+
+    QVERIFY2(bridge.signPE(unsignedPe, out, chain, uri, {}, SoftHsmToken::modulePath(), {}, {}, {},
+                           pinTyped ? pin : QString()),
+             qPrintable(log.lines.join(QLatin1Char('\n'))));
+    const ToolRunner::Result verified = verifyAgainst(pki->root().certPath, out);
+    QVERIFY2(verified.succeeded(), verified.stdErr.constData());
+
+    QFile traced(trace);
+    QVERIFY(traced.open(QIODevice::ReadOnly));
+    const QByteArray executed = traced.readAll();
+    QVERIFY2(executed.contains("execve(\"" + realOsslsigncode().toUtf8()), executed.constData());
+    for (const QByteArray& secret : {pin.toUtf8(), encoded.toUtf8(), encoded.toUpper().toUtf8(),
+                                     QByteArray("pin-value"), QByteArray("pin%2"), QByteArray("pin-source")})
+        QVERIFY2(!executed.toLower().contains(secret.toLower()), executed.constData());
+    QVERIFY2(!log.mentions(pin) && !log.mentions(encoded) && !log.mentions(encoded.toUpper()),
+             qPrintable(log.lines.join(QLatin1Char('\n'))));
+
+    SigningProfile profile;
+    profile.name = QStringLiteral("release");
+    profile.platform = QStringLiteral("macos");
+    profile.pkcs11Uri = uri;
+    QVERIFY(SigningProfileManager::save(profile));
+    QFile settings(UserProfile::configPath());
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray stored = settings.readAll();
+    QVERIFY2(stored.contains("pkcs11Uri=\"pkcs11:token=Test%20Token;id=%01;type=private\""), stored.constData());
+    for (const QByteArray& secret : {pin.toUtf8(), encoded.toUtf8(), encoded.toUpper().toUtf8()})
+        QVERIFY2(!stored.contains(secret), stored.constData());
+    QVERIFY2(!stored.toLower().contains("pin"), stored.constData());
+}
+
+void PeSigningTest::uriThatBreaksTheSyntaxIsRefused_data()
+{
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("bad escape in the id") << "pkcs11:token=T;id=%zz;type=private"
+                                          << "The PKCS11 URI's id holds \"%zz\", which is no percent-escape";
+    QTest::newRow("raw bytes beside escapes in the id") << "pkcs11:token=T;id=ab%01;type=private"
+                                                        << "Key id must be percent-encoded bytes, e.g. id=%01";
+    QTest::newRow("TAB inside a value") << "pkcs11:token=My\tToken;id=%01"
+                                        << "The PKCS11 URI's token holds a TAB: write it percent-encoded, as %09.";
+    QTest::newRow("name hidden by a bad escape") << "pkcs11:%zzpin-value=975310;token=T;id=%01"
+                                                 << "The PKCS11 URI has an attribute named \"%zzpin-value\"";
+}
+
+void PeSigningTest::uriThatBreaksTheSyntaxIsRefused()
+{
+    QFETCH(QString, uri);
+    QFETCH(QString, reason);
+    FakeTools fakes;
+    fakes.install(QStringLiteral("osslsigncode"));
+    OsslSigncodeBridge bridge;
+    BridgeLog log(bridge);
+    const QString out = work->filePath(QStringLiteral("refused.exe"));
+    QVERIFY(!bridge.signPE(unsignedPe, out, pki->chainPath(), uri, {}, SoftHsmToken::modulePath(), {}, {}, {},
+                           QStringLiteral("975310")));
+    QCOMPARE(fakes.callCount(QStringLiteral("osslsigncode")), 0);
+    QVERIFY2(log.lines.last().startsWith(QStringLiteral("Signing FAILED: ") + reason),
+             qPrintable(log.lines.join(QLatin1Char('\n'))));
+    QVERIFY(!log.mentions(QStringLiteral("975310")));
+    QVERIFY(!QFile::exists(out));
 }
 
 OT_TEST_MAIN(PeSigningTest)

@@ -60,6 +60,10 @@ private Q_SLOTS:
     void uriNamesTheKeyOnARealToken();
     void typedUriIsNormalized_data();
     void typedUriIsNormalized();
+    void uriSyntax_data();
+    void uriSyntax();
+    void pinTakenOutWherever_data();
+    void pinTakenOutWherever();
 };
 
 void Pkcs11ConfigTest::detection_data()
@@ -260,9 +264,9 @@ void Pkcs11ConfigTest::uris_data()
     QTest::newRow("reserved characters")
         << QStringList{"", "", "", "a;b=c/d e%f", "", "-._~"}
         << QStringLiteral("pkcs11:token=a%3Bb%3Dc%2Fd%20e%25f;object=-._~;type=private");
-    QTest::newRow("id that is not hexadecimal stays text")
+    QTest::newRow("id that is not hexadecimal stays text, every byte escaped")
         << QStringList{"", "", "", "", "key 1", ""}
-        << QStringLiteral("pkcs11:id=key%201;type=private");
+        << QStringLiteral("pkcs11:id=%6B%65%79%20%31;type=private");
 }
 
 void Pkcs11ConfigTest::uris()
@@ -332,6 +336,94 @@ void Pkcs11ConfigTest::typedUriIsNormalized()
     QFETCH(QString, normalized);
     QCOMPARE(Pkcs11Config::normalizedUri(typed), normalized);
     QCOMPARE(Pkcs11Config::normalizedUri(normalized), normalized);
+}
+
+void Pkcs11ConfigTest::uriSyntax_data()
+{
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("problem");   // empty: well formed
+    QTest::newRow("built by the page") << "pkcs11:token=My%20Token;id=%01;type=private" << "";
+    QTest::newRow("characters the path leaves free") << "pkcs11:object=a:b[c]@!$&'()*+,=d;id=%0a%FF" << "";
+    QTest::newRow("characters the query leaves free") << "pkcs11:token=T?module-path=/usr/lib/p11.so|x?y" << "";
+    QTest::newRow("a key file") << "/home/me/key file.pem" << "";
+    QTest::newRow("bad escape") << "pkcs11:token=T;id=%zz"
+                                << "The PKCS11 URI's id holds \"%zz\", which is no percent-escape: an escape is "
+                                   "'%' and two hexadecimal digits, and a '%' itself is written %25.";
+    QTest::newRow("escape cut at the end") << "pkcs11:token=T%4" << "The PKCS11 URI's token holds \"%4\"";
+    QTest::newRow("raw bytes beside escapes in the id") << "pkcs11:token=T;id=ab%01"
+                                                        << "Key id must be percent-encoded bytes, e.g. id=%01";
+    QTest::newRow("id as bare hex") << "pkcs11:id=01" << "Key id must be percent-encoded bytes, e.g. id=%01";
+    QTest::newRow("TAB in a value") << "pkcs11:token=My\tToken"
+                                    << "The PKCS11 URI's token holds a TAB: write it percent-encoded, as %09.";
+    QTest::newRow("line break in a value") << "pkcs11:object=a\nb;id=%01"
+                                           << "The PKCS11 URI's object holds a line break: write it "
+                                              "percent-encoded, as %0A.";
+    QTest::newRow("space") << "pkcs11:token=My Token"
+                           << "The PKCS11 URI holds a space: write it as %20 (e.g. token=My%20Token).";
+    QTest::newRow("non-ASCII letter") << "pkcs11:token=Cl\u00e9"
+                                      << "The PKCS11 URI's token holds \"\u00e9\": write it percent-encoded, as %C3%A9.";
+    QTest::newRow("slash in the path") << "pkcs11:object=a/b" << "The PKCS11 URI's object holds \"/\"";
+    QTest::newRow("raw ; in a value") << "pkcs11:object=sign;key;id=%01"
+                                      << "The PKCS11 URI part \"key\" is no attribute: a ';' inside a value must "
+                                         "be written %3B.";
+    QTest::newRow("name hidden by a bad escape") << "pkcs11:%zzpin-value=1234;id=%01"
+                                                 << "The PKCS11 URI has an attribute named \"%zzpin-value\", "
+                                                    "which is no attribute name.";
+    // The reason never quotes a PIN back.
+    QTest::newRow("raw ; in the PIN") << "pkcs11:pin-value=12;34;id=%01"
+                                      << "The PKCS11 URI's pin-value holds a ';': write it as %3B.";
+    QTest::newRow("non-ASCII character in the PIN") << "pkcs11:id=%01;pin-value=3\u00e94"
+                                                    << "The PKCS11 URI's pin-value holds a character that must be "
+                                                       "percent-encoded.";
+    QTest::newRow("bad escape in the PIN") << "pkcs11:id=%01?pin-value=12%zz34"
+                                           << "The PKCS11 URI's pin-value holds a '%' that starts no "
+                                              "percent-escape: write a '%' itself as %25.";
+}
+
+void Pkcs11ConfigTest::uriSyntax()
+{
+    QFETCH(QString, uri);
+    QFETCH(QString, problem);
+    const QString found = Pkcs11Config::uriProblem(uri);
+    if (problem.isEmpty())
+        QCOMPARE(found, QString());
+    else
+        QVERIFY2(found.startsWith(problem), qPrintable(found));
+    if (uri.contains(QLatin1String("pin-value")))
+        QVERIFY2(!found.contains(QLatin1String("34")) && !found.contains(QChar(0xe9)), qPrintable(found));
+}
+
+void Pkcs11ConfigTest::pinTakenOutWherever_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<bool>("source");
+    QTest::newRow("first") << "pkcs11:pin-value=4242;token=T;id=%01" << "pkcs11:token=T;id=%01" << "4242" << false;
+    QTest::newRow("alone") << "pkcs11:pin-value=4242" << "pkcs11:" << "4242" << false;
+    QTest::newRow("middle") << "pkcs11:token=T;pin-value=4242;id=%01" << "pkcs11:token=T;id=%01" << "4242" << false;
+    QTest::newRow("last") << "pkcs11:token=T;pin-value=4242" << "pkcs11:token=T" << "4242" << false;
+    QTest::newRow("upper case") << "PKCS11:PIN-Value=4242;token=T" << "pkcs11:token=T" << "4242" << false;
+    QTest::newRow("encoded name and value") << "pkcs11:%70in%2dvalue=%34%32%34%32;token=T" << "pkcs11:token=T"
+                                            << "4242" << false;
+    QTest::newRow("query, beside another") << "pkcs11:token=T?module-name=m&pin-value=4242"
+                                           << "pkcs11:token=T?module-name=m" << "4242" << false;
+    QTest::newRow("query alone") << "pkcs11:token=T?pin-value=4242" << "pkcs11:token=T" << "4242" << false;
+    QTest::newRow("pin-source first") << "pkcs11:pin-source=file:/p;token=T" << "pkcs11:token=T" << "" << true;
+    QTest::newRow("a key file") << " /keys/pin-value=1.pem " << "/keys/pin-value=1.pem" << "" << false;
+}
+
+void Pkcs11ConfigTest::pinTakenOutWherever()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    QFETCH(QString, pin);
+    QFETCH(bool, source);
+    QString found;
+    bool hadSource = false;
+    QCOMPARE(Pkcs11Config::withoutPin(typed, &found, &hadSource), kept);
+    QCOMPARE(found, pin);
+    QCOMPARE(hadSource, source);
 }
 
 OT_TEST_MAIN(Pkcs11ConfigTest)

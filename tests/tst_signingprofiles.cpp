@@ -82,6 +82,7 @@ private Q_SLOTS:
     void saveThatCannotBeWrittenWholeFails();
     void savedProfileNeverHoldsThePin_data();
     void savedProfileNeverHoldsThePin();
+    void pinAnOlderFileHoldsGoesAtTheNextWrite();
 };
 
 void SigningProfilesTest::nothingStored()
@@ -206,6 +207,10 @@ void SigningProfilesTest::savedProfileNeverHoldsThePin_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
     QTest::newRow("plain") << "pkcs11:token=PIV;pin-value=424242;type=private" << "pkcs11:token=PIV;type=private";
+    QTest::newRow("first attribute") << "pkcs11:pin-value=424242;token=PIV;type=private"
+                                     << "pkcs11:token=PIV;type=private";
+    QTest::newRow("first, upper case") << "PKCS11:PIN-VALUE=424242;token=PIV" << "pkcs11:token=PIV";
+    QTest::newRow("pin-source") << "pkcs11:pin-source=file:/run/pin424242;token=PIV" << "pkcs11:token=PIV";
     QTest::newRow("leading blank") << " pkcs11:token=PIV;pin-value=424242" << "pkcs11:token=PIV";
     QTest::newRow("leading TAB") << "\tpkcs11:token=PIV;pin-value=424242" << "pkcs11:token=PIV";
     QTest::newRow("upper case") << "PKCS11:token=PIV;PIN-VALUE=424242" << "pkcs11:token=PIV";
@@ -228,6 +233,25 @@ void SigningProfilesTest::savedProfileNeverHoldsThePin()
     QVERIFY2(!file.toLower().contains("pin"), file.constData());
     QVERIFY2(!file.contains("424242") && !file.contains("%34%32"), file.constData());
     QCOMPARE(SigningProfileManager::load(QStringLiteral("token")).pkcs11Uri, stored);
+}
+
+void SigningProfilesTest::pinAnOlderFileHoldsGoesAtTheNextWrite()
+{
+    TestHome home;
+    writeSettingsFile("[signingProfiles]\n"
+                      "1\\name=old\n"
+                      "1\\platform=macos\n"
+                      "1\\pkcs11Uri=\"pkcs11:pin-value=424242;token=PIV\"\n"
+                      "2\\name=file\n"
+                      "2\\platform=macos\n"
+                      "2\\pkcs11Uri=\"/keys/key.pem \"\n"
+                      "size=2\n");
+    QVERIFY(SigningProfileManager::save(profile(QStringLiteral("new"))));
+    const QByteArray file = settingsFile();
+    QVERIFY2(!file.contains("424242") && !file.contains("pin-value"), file.constData());
+    QCOMPARE(SigningProfileManager::load(QStringLiteral("old")).pkcs11Uri, QStringLiteral("pkcs11:token=PIV"));
+    // A key file is no URI and stays exactly as stored.
+    QCOMPARE(SigningProfileManager::load(QStringLiteral("file")).pkcs11Uri, QStringLiteral("/keys/key.pem "));
 }
 
 OT_TEST_MAIN(SigningProfilesTest)

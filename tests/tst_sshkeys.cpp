@@ -237,7 +237,7 @@ void SshKeysTest::listing_data()
                                             << "ssh-ed25519|||c|short.pub|#22c55e"
                                             << "ssh-ed25519 " + broken + " 0\n";
     QTest::newRow("a private key") << "id_ed25519.pub" << readFile(keys.filePath(QStringLiteral("key")))
-                                   << "private key||||id_ed25519.pub|#dc2626" << QByteArray();
+                                   << "private key||||id_ed25519.pub|#f87171" << QByteArray();
 }
 
 void SshKeysTest::listing()
@@ -368,7 +368,7 @@ void SshKeysTest::privateKeyNeverCopied()
     GpgKeyManagementTab tab;
     QVERIFY(showKeys(tab));
     QTreeWidget* tree = sshTree(tab);
-    QCOMPARE(rowText(tree->topLevelItem(0)), QStringLiteral("private key||||x.pub|#dc2626"));
+    QCOMPARE(rowText(tree->topLevelItem(0)), QStringLiteral("private key||||x.pub|#f87171"));
     QVERIFY(logLines(tab).contains(
         QStringLiteral("SSH: x.pub holds a private key, not a public key. It is not copied or shown.")));
 

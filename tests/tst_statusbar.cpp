@@ -153,7 +153,8 @@ void StatusBarTest::hotplugNotices()
     QVERIFY(keysListed(window));
     QCOMPARE(label(window, "deviceCountLabel")->text(), QStringLiteral("Devices: 2"));
     QCOMPARE(status->text(), QStringLiteral("Device connected (2 total)"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("success"));
     QCOMPARE(hotplugLines(window),
              QStringList{"OK   | Hotplug              | USB | 1 device(s) connected"});
     // A refresh without change brings the text back at once; the colour
@@ -161,8 +162,9 @@ void StatusBarTest::hotplugNotices()
     window.refreshDevices();
     QVERIFY(keysListed(window));
     QCOMPARE(status->text(), QStringLiteral("Ready"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("success"));
     QTRY_COMPARE(status->styleSheet(), QString());
+    QVERIFY(!status->property("tone").isValid());
     QCOMPARE(status->text(), QStringLiteral("Ready"));
 
     keyCount = 3;
@@ -172,11 +174,13 @@ void StatusBarTest::hotplugNotices()
     window.refreshDevices();
     QVERIFY(keysListed(window));
     QCOMPARE(status->text(), QStringLiteral("Device disconnected (1 total)"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: #f59e0b; font-weight: 600;"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("font-weight: 600;"));
+    QCOMPARE(status->property("tone").toString(), QStringLiteral("warning"));
     QCOMPARE(hotplugLines(window).last(),
              QStringLiteral("OK   | Hotplug              | USB | 2 device(s) removed"));
     QTRY_COMPARE(status->styleSheet(), QString());
     QCOMPARE(status->text(), QStringLiteral("Ready"));
+    QVERIFY(!status->property("tone").isValid());
 }
 
 OT_TEST_MAIN(StatusBarTest)

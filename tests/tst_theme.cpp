@@ -11,7 +11,12 @@
 #include <QComboBox>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QLabel>
+#include <QMetaEnum>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <QtMath>
 #include <QtTest>
 
 class ThemeTest : public QObject
@@ -26,7 +31,65 @@ private Q_SLOTS:
     void preferencesKeepTheThemeInUse();
     void checkBoxes_data();
     void checkBoxes();
+    void everySheetColourReads_data();
+    void everySheetColourReads();
+    void tonesReadOnEverySurface();
+    void tonesFollowAThemeSwitch();
 };
+
+namespace {
+
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : qPow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+struct Rule {
+    QString selector;
+    QHash<QString, QString> properties;
+};
+
+// The rules of a sheet, one per selector of a comma-separated list.
+QList<Rule> rulesOf(const QString& sheet)
+{
+    QList<Rule> rules;
+    static const QRegularExpression block(QStringLiteral("([^{}]+)\\{([^}]*)\\}"));
+    for (QRegularExpressionMatchIterator it = block.globalMatch(sheet); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        QHash<QString, QString> properties;
+        for (const QString& declaration : match.captured(2).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const qsizetype colon = declaration.indexOf(QLatin1Char(':'));
+            if (colon > 0)
+                properties.insert(declaration.left(colon).trimmed(), declaration.mid(colon + 1).trimmed());
+        }
+        for (const QString& selector : match.captured(1).split(QLatin1Char(',')))
+            rules << Rule{selector.trimmed(), properties};
+    }
+    return rules;
+}
+
+// The last background a rule for exactly this selector sets.
+QString backgroundOf(const QList<Rule>& rules, const QString& selector)
+{
+    QString found;
+    for (const Rule& rule : rules) {
+        if (rule.selector == selector && rule.properties.contains(QStringLiteral("background-color")))
+            found = rule.properties.value(QStringLiteral("background-color"));
+    }
+    return found;
+}
+
+const QStringList darkSurfaces{"#0f172a", "#111827", "#0c1a2e", "#0a1628"};
+const QStringList lightSurfaces{"#f8fafc", "#ffffff", "#f1f5f9"};
+
+} // namespace
 
 void ThemeTest::darkBeforeAnyApply()
 {
@@ -40,8 +103,9 @@ void ThemeTest::buttonColours_data()
     QTest::addColumn<QString>("objectName");
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<QString>("colour");
-    QTest::newRow("dark plain") << int(StyleManager::Dark) << "" << true << "#0284c7";
-    QTest::newRow("light plain") << int(StyleManager::Light) << "" << true << "#0284c7";
+    // Dark enough under white text to read at 4.5:1.
+    QTest::newRow("dark plain") << int(StyleManager::Dark) << "" << true << "#0369a1";
+    QTest::newRow("light plain") << int(StyleManager::Light) << "" << true << "#0369a1";
     QTest::newRow("dark danger") << int(StyleManager::Dark) << "dangerButton" << true << "#991b1b";
     QTest::newRow("light danger") << int(StyleManager::Light) << "dangerButton" << true << "#dc2626";
     QTest::newRow("light secondary") << int(StyleManager::Light) << "secondaryButton" << true << "#f1f5f9";
@@ -177,6 +241,103 @@ void ThemeTest::checkBoxes()
     const QSet<QString> normalText = colours(unticked, unticked->rect().adjusted(box.right() + 4, 0, 0, 0));
     QVERIFY(normalText.contains(enabledText));
     QVERIFY(!disabledText.contains(enabledText));
+}
+
+void ThemeTest::everySheetColourReads_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::newRow("dark") << int(StyleManager::Dark);
+    QTest::newRow("light") << int(StyleManager::Light);
+}
+
+// Every text colour a sheet names against the background it is drawn on:
+// the rule's own, else that of the widget or subcontrol it refines, else
+// the page's. A disabled control's text is exempt: it is meant to recede.
+void ThemeTest::everySheetColourReads()
+{
+    QFETCH(int, theme);
+    const QList<Rule> rules = rulesOf(theme == StyleManager::Light ? StyleManager::lightStyleSheet()
+                                                                   : StyleManager::darkStyleSheet());
+    const QString page = backgroundOf(rules, QStringLiteral("QWidget"));
+    QVERIFY(QColor::isValidColorName(page));
+    QStringList faults;
+    int checked = 0;
+    for (const Rule& rule : rules) {
+        const QList<QPair<QString, QString>> pairs{{QStringLiteral("color"), QStringLiteral("background-color")},
+                                                   {QStringLiteral("selection-color"),
+                                                    QStringLiteral("selection-background-color")}};
+        for (const auto& [foreground, backgroundKey] : pairs) {
+            const QString text = rule.properties.value(foreground);
+            if (text.isEmpty() || rule.selector.contains(QLatin1String(":disabled")))
+                continue;
+            QString background = rule.properties.value(backgroundKey);
+            for (QString base = rule.selector; background.isEmpty();) {
+                const qsizetype cut = qMax(base.lastIndexOf(QLatin1Char(':')), base.lastIndexOf(QLatin1Char('#')));
+                if (cut <= 0) {
+                    background = page;
+                    break;
+                }
+                base = base.left(base.at(cut - 1) == QLatin1Char(':') ? cut - 1 : cut);
+                background = backgroundOf(rules, base);
+            }
+            if (background == QLatin1String("transparent"))
+                background = page;
+            ++checked;
+            const double ratio = contrast(QColor(text), QColor(background));
+            if (ratio < 4.5)
+                faults << QStringLiteral("%1 { %2: %3 } on %4: %5:1")
+                              .arg(rule.selector, foreground, text, background)
+                              .arg(ratio, 0, 'f', 2);
+        }
+    }
+    QVERIFY(checked > 20);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+void ThemeTest::tonesReadOnEverySurface()
+{
+    QStringList faults;
+    const QMetaEnum tones = QMetaEnum::fromType<StyleManager::Tone>();
+    for (int i = 0; i < tones.keyCount(); ++i) {
+        const auto tone = StyleManager::Tone(tones.value(i));
+        for (const auto theme : {StyleManager::Dark, StyleManager::Light}) {
+            const QColor colour = StyleManager::color(tone, theme);
+            // Action is the main buttons' background, under white text.
+            const QStringList behind = tone == StyleManager::Action ? QStringList{"#ffffff"}
+                                       : theme == StyleManager::Dark ? darkSurfaces
+                                                                     : lightSurfaces;
+            for (const QString& surface : behind) {
+                if (contrast(colour, QColor(surface)) < 4.5)
+                    faults << QStringLiteral("%1 %2 on %3: %4:1")
+                                  .arg(QLatin1String(tones.key(i)), colour.name(), surface)
+                                  .arg(contrast(colour, QColor(surface)), 0, 'f', 2);
+            }
+        }
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+// A toned label and a toned tree cell take the new theme's colour at a
+// switch, without being built again.
+void ThemeTest::tonesFollowAThemeSwitch()
+{
+    StyleManager::apply(qApp, StyleManager::Dark);
+    QWidget page;
+    auto* label = new QLabel(QStringLiteral("careful"), &page);
+    label->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(label, StyleManager::Warning);
+    auto* tree = new QTreeWidget(&page);
+    auto* item = new QTreeWidgetItem(tree, {QStringLiteral("expired")});
+    StyleManager::setItemTone(item, 0, StyleManager::Danger);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QCOMPARE(label->palette().color(label->foregroundRole()), StyleManager::color(StyleManager::Warning, StyleManager::Dark));
+    QCOMPARE(item->foreground(0).color(), StyleManager::color(StyleManager::Danger, StyleManager::Dark));
+
+    StyleManager::apply(qApp, StyleManager::Light);
+    QCOMPARE(label->palette().color(label->foregroundRole()), StyleManager::color(StyleManager::Warning, StyleManager::Light));
+    QCOMPARE(item->foreground(0).color(), StyleManager::color(StyleManager::Danger, StyleManager::Light));
+    QCOMPARE(label->font().pixelSize(), 11);
 }
 
 OT_TEST_MAIN(ThemeTest)

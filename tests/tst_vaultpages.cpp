@@ -444,7 +444,8 @@ void VaultPagesTest::importRefusals()
     QVERIFY(VaultFixture::makeAndMount(t.vault, home->path() + "/v.qvimgv", "pass phrase 123"));
     QCOMPARE(enabled(), 9);
     QCOMPARE(label->text(), QString::fromUtf8("Vault mounted \u2014 ready for password import."));
-    QCOMPARE(label->styleSheet(), QStringLiteral("color: #22c55e; font-weight: 600;"));
+    QCOMPARE(label->styleSheet(), QStringLiteral("font-weight: 600;"));
+    QCOMPARE(label->property("tone").toString(), QStringLiteral("success"));
 
     const int before = t.log().size();
     t.driver.chooseFile(rejected);
@@ -517,8 +518,8 @@ void VaultPagesTest::cloudDetection()
         const bool detected = found[i] != "-";
         QCOMPARE(group->findChild<QLabel*>()->text(),
                  detected ? "Detected: " + home->path() + "/" + found[i] : QStringLiteral("Not detected"));
-        QCOMPARE(group->findChild<QLabel*>()->styleSheet(),
-                 detected ? QStringLiteral("color: #22c55e;") : QStringLiteral("color: #6b7280;"));
+        QCOMPARE(group->findChild<QLabel*>()->property("tone").toString(),
+                 detected ? QStringLiteral("success") : QStringLiteral("muted"));
         QCOMPARE(findButton(group, "Backup Vault")->isEnabled(), detected);
     }
 }

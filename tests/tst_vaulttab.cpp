@@ -78,7 +78,7 @@ QString row(const QString& path, const QString& size, const QString& status, con
 }
 
 const QString kLocked = QStringLiteral("#94a3b8");
-const QString kMissing = QStringLiteral("#ef4444");
+const QString kMissing = QStringLiteral("#f87171");
 const QString kMounted = QStringLiteral("#22c55e");
 const QString kNoSize = QString::fromUtf8("\u2014");
 

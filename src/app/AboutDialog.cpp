@@ -1,4 +1,5 @@
 #include "app/AboutDialog.h"
+#include "app/StyleManager.h"
 
 #include "core/ToolRunner.h"
 #include "ui/widgets/SectionTitle.h"
@@ -30,7 +31,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     auto* version = new QLabel(
         QStringLiteral("Version %1").arg(QCoreApplication::applicationVersion()), this);
     version->setAlignment(Qt::AlignCenter);
-    version->setStyleSheet(QStringLiteral("font-size: 15px; color: #94a3b8;"));
+    version->setStyleSheet(QStringLiteral("font-size: 15px;"));
+    StyleManager::setTone(version, StyleManager::Muted);
     layout->addWidget(version);
 
     auto* description = new QLabel(
@@ -54,29 +56,29 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->addSpacing(8);
     auto* grid = new QGridLayout;
     int row = 0;
-    const auto addRow = [&](const QString& label, const QString& value, const QString& colour) {
+    const auto addRow = [&](const QString& label, const QString& value, StyleManager::Tone colour) {
         auto* caption = new QLabel(label, this);
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        caption->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 12px;"));
+        caption->setStyleSheet(QStringLiteral("font-size: 12px;"));
+        StyleManager::setTone(caption, StyleManager::Muted);
         auto* shown = new QLabel(value, this);
-        shown->setStyleSheet(QStringLiteral("color: %1; font-size: 12px;").arg(colour));
+        shown->setStyleSheet(QStringLiteral("font-size: 12px;"));
+        StyleManager::setTone(shown, colour);
         grid->addWidget(caption, row, 0);
         grid->addWidget(shown, row, 1);
         ++row;
     };
-    const auto stateColour = [](const QString& state, const char* missingColour) {
-        return state == QLatin1String("Available") ? QStringLiteral("#22c55e")
-                                                   : QString::fromLatin1(missingColour);
+    const auto stateColour = [](const QString& state, StyleManager::Tone missingColour) {
+        return state == QLatin1String("Available") ? StyleManager::Success : missingColour;
     };
-    addRow(QStringLiteral("Platform:"), QSysInfo::prettyProductName(), QStringLiteral("#94a3b8"));
-    addRow(QStringLiteral("Architecture:"), QSysInfo::currentCpuArchitecture(),
-           QStringLiteral("#94a3b8"));
-    addRow(QStringLiteral("Qt:"), QString::fromLatin1(qVersion()), QStringLiteral("#0ea5e9"));
-    addRow(QStringLiteral("ykman:"), ykmanState, stateColour(ykmanState, "#dc2626"));
-    addRow(QStringLiteral("opensc:"), openscState, stateColour(openscState, "#dc2626"));
-    addRow(QStringLiteral("osslsigncode:"), osslState, stateColour(osslState, "#f59e0b"));
+    addRow(QStringLiteral("Platform:"), QSysInfo::prettyProductName(), StyleManager::Muted);
+    addRow(QStringLiteral("Architecture:"), QSysInfo::currentCpuArchitecture(), StyleManager::Muted);
+    addRow(QStringLiteral("Qt:"), QString::fromLatin1(qVersion()), StyleManager::Accent);
+    addRow(QStringLiteral("ykman:"), ykmanState, stateColour(ykmanState, StyleManager::Danger));
+    addRow(QStringLiteral("opensc:"), openscState, stateColour(openscState, StyleManager::Danger));
+    addRow(QStringLiteral("osslsigncode:"), osslState, stateColour(osslState, StyleManager::Warning));
     // The library version the build was configured against.
-    addRow(QStringLiteral("libfido2:"), QStringLiteral(OT_FIDO2_VERSION), QStringLiteral("#22c55e"));
+    addRow(QStringLiteral("libfido2:"), QStringLiteral(OT_FIDO2_VERSION), StyleManager::Success);
     layout->addLayout(grid);
     layout->addSpacing(8);
 

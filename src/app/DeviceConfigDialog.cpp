@@ -1,4 +1,5 @@
 #include "app/DeviceConfigDialog.h"
+#include "app/StyleManager.h"
 
 #include "core/LogView.h"
 #include "fido/FidoDeviceManager.h"
@@ -19,24 +20,25 @@
 
 namespace {
 
-const QString kAccent = QStringLiteral("#0ea5e9");
-const QString kSuccess = QStringLiteral("#22c55e");
-const QString kWarning = QStringLiteral("#f59e0b");
-const QString kMuted = QStringLiteral("#6b7280");
+const int kAccent = StyleManager::Accent;
+const int kSuccess = StyleManager::Success;
+const int kWarning = StyleManager::Warning;
+const int kMuted = StyleManager::Muted;
 
 QString yesNo(bool value)
 {
     return value ? QStringLiteral("Yes") : QStringLiteral("No");
 }
 
+// colour: a StyleManager::Tone, or -1 for the view's own text colour.
 QTreeWidgetItem* addRow(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& label, const QString& value,
-                        const QString& colour = QString())
+                        int colour = -1)
 {
     auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
     item->setText(0, label);
     item->setText(1, value);
-    if (!colour.isEmpty())
-        item->setForeground(1, QBrush(QColor(colour)));
+    if (colour >= 0)
+        StyleManager::setItemTone(item, 1, StyleManager::Tone(colour));
     return item;
 }
 
@@ -71,7 +73,8 @@ DeviceConfigDialog::DeviceConfigDialog(const FidoKeyInfo& info, const DeviceProf
     header->addStretch();
     auto* profileLabel = new QLabel(this->profile.name, this);
     profileLabel->setTextFormat(Qt::PlainText);
-    profileLabel->setStyleSheet(QStringLiteral("color: #0ea5e9; font-weight: 600;"));
+    profileLabel->setStyleSheet(QStringLiteral("font-weight: 600;"));
+    StyleManager::setTone(profileLabel, StyleManager::Accent);
     header->addWidget(profileLabel);
     layout->addLayout(header);
 
@@ -237,7 +240,8 @@ QWidget* DeviceConfigDialog::createConstraintsTab()
         auto* label = new QLabel(QStringLiteral("  *  %1").arg(constraint), page);
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
-        label->setStyleSheet(QStringLiteral("color: #f59e0b; padding: 4px 0;"));
+        label->setStyleSheet(QStringLiteral("padding: 4px 0;"));
+        StyleManager::setTone(label, StyleManager::Warning);
         layout->addWidget(label);
     }
     layout->addStretch();

@@ -1,4 +1,5 @@
 #include "app/DeviceConfigDialog.h"
+#include "app/StyleManager.h"
 
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
@@ -61,7 +62,8 @@ QWidget* describedButton(QPushButton** button, const QString& text, const QStrin
     layout->addWidget(*button);
     auto* label = new QLabel(description, row);
     label->setWordWrap(true);
-    label->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 11px;"));
+    label->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(label, StyleManager::Muted);
     layout->addWidget(label, 1);
     return row;
 }
@@ -136,7 +138,8 @@ QWidget* DeviceConfigDialog::createPivTab()
     auto* toolchain = new QLabel(QStringLiteral("Toolchain: <b>%1</b>").arg(profile.toolchain.toUpper().toHtmlEscaped()),
                                  content);
     toolchain->setTextFormat(Qt::RichText);
-    toolchain->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    toolchain->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(toolchain, StyleManager::Muted);
     layout->addWidget(toolchain);
 
     QStringList algorithms;
@@ -150,7 +153,8 @@ QWidget* DeviceConfigDialog::createPivTab()
         algorithms << QStringLiteral("RSA 3072");
     if (!algorithms.isEmpty()) {
         auto* summary = new QLabel(QStringLiteral("Algorithms: ") + algorithms.join(QStringLiteral(" | ")), content);
-        summary->setStyleSheet(QStringLiteral("color: #22c55e; font-size: 12px; font-weight: 600;"));
+        summary->setStyleSheet(QStringLiteral("font-size: 12px; font-weight: 600;"));
+        StyleManager::setTone(summary, StyleManager::Success);
         layout->addWidget(summary);
     }
 
@@ -212,7 +216,8 @@ QWidget* DeviceConfigDialog::createPivTab()
         auto* warning = new QLabel(QStringLiteral("Erases ALL keys, certs. Resets PIN/PUK to factory defaults."),
                                    content);
         warning->setWordWrap(true);
-        warning->setStyleSheet(QStringLiteral("color: #ef4444; font-size: 11px;"));
+        warning->setStyleSheet(QStringLiteral("font-size: 11px;"));
+        StyleManager::setTone(warning, StyleManager::Danger);
         row->addWidget(warning, 1);
         layout->addLayout(row);
         connect(reset, &QPushButton::clicked, this, [this] { resetPivApplet(); });
@@ -220,7 +225,8 @@ QWidget* DeviceConfigDialog::createPivTab()
 
     if (!ykman && !opensc) {
         auto* missing = new QLabel(QStringLiteral("PIV tools not available. Install ykman or opensc."), content);
-        missing->setStyleSheet(QStringLiteral("color: #f59e0b; font-size: 12px;"));
+        missing->setStyleSheet(QStringLiteral("font-size: 12px;"));
+        StyleManager::setTone(missing, StyleManager::Warning);
         layout->addWidget(missing);
     }
 

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 
 #include "core/ToolRunner.h"
 #include "signing/ChainBuilder.h"
@@ -7,8 +8,6 @@
 #include "ui/widgets/HeaderFit.h"
 #include "ui/widgets/SectionTitle.h"
 
-#include <QBrush>
-#include <QColor>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -58,10 +57,8 @@ QWidget* MainWindow::createCertificatesTab()
     // no log of its own: a failure is told under the list.
     certificateFill = new PageFill(page, certTree, certStatus);
     certificateFill->setFill([this] {
-        ToolRunner::Options options;
-        options.mergeChannels = true;
-        options.finishTimeoutMs = signingManager->waitMs();
-        certificateFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(), options,
+        certificateFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(),
+                             signingManager->listingOptions(),
                              [this](const ToolRunner::Result& r) {
                                  if (!r.finished()) {
                                      certTree->clear();
@@ -101,8 +98,7 @@ void MainWindow::showCertificates(const QList<CertificateInfo>& identities)
         item->setText(1, QStringLiteral("Code Signing"));
         item->setText(4, QStringLiteral("Keychain"));
         item->setText(5, identity.valid ? QStringLiteral("Valid") : QStringLiteral("Invalid"));
-        item->setForeground(5, QBrush(QColor(identity.valid ? QStringLiteral("#22c55e")
-                                                            : QStringLiteral("#dc2626"))));
+        StyleManager::setItemTone(item, 5, identity.valid ? StyleManager::Success : StyleManager::Danger);
         if (!identity.valid)
             ++invalidCount;
     }
@@ -155,9 +151,10 @@ void MainWindow::onInspectCertificate()
         logSession(QStringLiteral("Inspect Cert"), QStringLiteral("OpenSSL"), false, path);
         return;
     }
-    const QString status = info.expired ? QStringLiteral("EXPIRED")
-                           : info.valid ? QStringLiteral("Valid")
-                                        : QStringLiteral("Invalid");
+    const QString status = info.expired       ? QStringLiteral("EXPIRED")
+                           : info.notYetValid ? QStringLiteral("Not yet valid")
+                           : info.valid       ? QStringLiteral("Valid")
+                                              : QStringLiteral("Invalid");
     // Every value comes from the certificate, which anyone can write: fill all
     // nine in one pass, so that a "%1" inside a subject stays as it is, and
     // show the result as plain text, so that markup in it stays visible.

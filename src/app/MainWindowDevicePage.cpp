@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 
 #include "app/DeviceConfigDialog.h"
 #include "core/LogView.h"
@@ -38,17 +39,18 @@ enum Column {
     ColumnCount
 };
 
-const char* const successColour = "#22c55e";
-const char* const warningColour = "#f59e0b";
-const char* const accentColour = "#0ea5e9";
-const char* const mutedColour = "#94a3b8";
-const char* const dimColour = "#6b7280";
+const StyleManager::Tone successColour = StyleManager::Success;
+const StyleManager::Tone warningColour = StyleManager::Warning;
+const StyleManager::Tone accentColour = StyleManager::Accent;
+const StyleManager::Tone mutedColour = StyleManager::Muted;
+const StyleManager::Tone dimColour = StyleManager::Muted;
 
-void setCell(QTreeWidgetItem* item, int column, const QString& text, const char* colour = nullptr)
+// colour: a StyleManager::Tone, or -1 for the view's own text colour.
+void setCell(QTreeWidgetItem* item, int column, const QString& text, int colour = -1)
 {
     item->setText(column, text);
-    if (colour)
-        item->setForeground(column, QBrush(QColor(QLatin1String(colour))));
+    if (colour >= 0)
+        StyleManager::setItemTone(item, column, StyleManager::Tone(colour));
 }
 
 void fillRow(QTreeWidgetItem* item, const FidoKeyInfo& key, const DeviceProfile& entry)
@@ -62,7 +64,7 @@ void fillRow(QTreeWidgetItem* item, const FidoKeyInfo& key, const DeviceProfile&
         : QStringLiteral("N/A");
     setCell(item, FirmwareColumn, firmware, mutedColour);
 
-    const char* versionColour = mutedColour;
+    StyleManager::Tone versionColour = mutedColour;
     if (key.fidoVersion == QLatin1String("FIDO_2_1"))
         versionColour = successColour;
     else if (key.fidoVersion == QLatin1String("FIDO_2_1_PRE"))

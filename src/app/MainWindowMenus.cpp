@@ -81,7 +81,7 @@ void MainWindow::setupMenuBar()
     addEntry(key, QStringLiteral("Set &PIN..."), none, this, &MainWindow::onSetPin);
     addEntry(key, QStringLiteral("&Change PIN..."), none, this, &MainWindow::onChangePin);
     key->addSeparator();
-    addEntry(key, QStringLiteral("List &Credentials"), none, this, &MainWindow::onListCredentials);
+    addEntry(key, QStringLiteral("&List Credentials"), none, this, &MainWindow::onListCredentials);
     addEntry(key, QStringLiteral("&Delete Credential..."), none, this, &MainWindow::onDeleteCredential);
     key->addSeparator();
     addEntry(key, QStringLiteral("Factory &Reset..."), none, this, &MainWindow::onResetKey);
@@ -104,7 +104,7 @@ void MainWindow::setupMenuBar()
     });
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    addEntry(tools, QStringLiteral("New &SSH Terminal..."), QKeySequence(QStringLiteral("Ctrl+Shift+N")), this,
+    addEntry(tools, QStringLiteral("New SSH &Terminal..."), QKeySequence(QStringLiteral("Ctrl+Shift+N")), this,
              &MainWindow::openSshTerminal);
     addEntry(tools, QStringLiteral("New &Local Shell"), QKeySequence(QStringLiteral("Ctrl+Shift+T")), this,
              &MainWindow::openLocalShell);

@@ -87,6 +87,14 @@ bool isTokenKey(const QString& key)
     return key.trimmed().startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive);
 }
 
+void addIdentities(QComboBox* combo, const QList<CertificateInfo>& identities)
+{
+    for (const CertificateInfo& identity : identities)
+        combo->addItem(identity.name);
+    if (combo->count() > 0)
+        combo->setCurrentIndex(0);
+}
+
 bool confirmReplace(QWidget* parent, const QString& out)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Sign PE"),
@@ -204,16 +212,16 @@ QWidget* MainWindow::createCodeSigningTab()
     // background when the page is first shown (or at once when Sign File
     // needs them first); a new keychain identity shows up at the next start.
     fillProfileCombo(profileCombo);
-    const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, line); };
+    // File names, profile names and tool words come from outside: none of
+    // them may start a log line of its own.
+    const auto log = [this](const QString& line) { LogView::appendLine(signingLogView, LogText::escaped(line)); };
     identityFill = new PageFill(page, nullptr, identityStatus);
     connect(identityFill, &PageFill::logLine, this, log);
     identityFill->setFill([this] {
         if (identitiesListed)
             return;
-        ToolRunner::Options options;
-        options.mergeChannels = true;
-        options.finishTimeoutMs = signingManager->waitMs();
-        identityFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(), options,
+        identityFill->run(QStringLiteral("security"), SigningManager::signingIdentityArguments(),
+                          signingManager->listingOptions(),
                           [this](const ToolRunner::Result& r) {
                               // Listed meanwhile by Sign File, which could not wait.
                               if (identitiesListed)
@@ -379,8 +387,12 @@ QWidget* MainWindow::createCodeSigningTab()
         const QFileInfo leafInfo(leaf);
         const QString out = leafInfo.path() + QLatin1Char('/') + leafInfo.completeBaseName()
                             + QStringLiteral("-fullchain.pem");
-        if (!builder.buildChain(leaf, intermediate, out))
+        if (!builder.buildChain(leaf, intermediate, out)) {
+            // A download that did not issue the leaf is of use to nobody, and
+            // beside the leaf it would pass for its issuer.
+            QFile::remove(intermediate);
             return;
+        }
         certChainEdit->setText(out);
         log(QStringLiteral("Full chain ready: ") + out);
         logSession(QStringLiteral("Chain Build"), QStringLiteral("OpenSSL"), true, out);
@@ -476,10 +488,7 @@ void MainWindow::fillIdentityCombo()
 void MainWindow::showIdentities(const QList<CertificateInfo>& identities)
 {
     identitiesListed = true;
-    for (const CertificateInfo& identity : identities)
-        identityCombo->addItem(identity.name);
-    if (identityCombo->count() > 0)
-        identityCombo->setCurrentIndex(0);
+    addIdentities(identityCombo, identities);
 }
 
 QString MainWindow::toolFailure(const ToolRunner::Result& result)
@@ -509,8 +518,8 @@ void MainWindow::onSignFile()
         tabWidget->setCurrentIndex(CodeSigningPage);
         return;
     }
-    LogView::appendLine(signingLogView, QStringLiteral("Signing: ") + path);
-    LogView::appendLine(signingLogView, QStringLiteral("Identity: ") + identity);
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Signing: ") + path));
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Identity: ") + identity));
     statusLabel->setText(QStringLiteral("Signing: ") + path);
 
     const bool ok = signingManager->codesign(path, identity, QString(), true, true);
@@ -530,8 +539,12 @@ void MainWindow::onVerifySignature()
     if (path.isEmpty())
         return;
     page(CodeSigningPage);
-    LogView::appendLine(signingLogView, QStringLiteral("Verifying: ") + path);
-    LogView::appendLine(signingLogView, signingManager->signatureInfo(path));
+    LogView::appendLine(signingLogView, LogText::escaped(QStringLiteral("Verifying: ") + path));
+    // codesign's details come a line each, each line shown as text.
+    const QString details = signingManager->signatureInfo(path);
+    const QStringList detailLines = details.trimmed().split(QLatin1Char('\n'));
+    for (const QString& line : detailLines)
+        LogView::appendLine(signingLogView, LogText::escaped(line));
     const bool ok = signingManager->verifySignature(path);
     LogView::appendLine(signingLogView, ok ? QStringLiteral("Signature VALID.")
                                            : QStringLiteral("Signature INVALID or not signed."));

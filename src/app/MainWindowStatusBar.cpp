@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/StyleManager.h"
 
 #include "fido/FidoDeviceManager.h"
 #include "piv/OpenscBridge.h"
@@ -22,7 +23,8 @@ void MainWindow::setupStatusBar()
     auto* toolsLabel = new QLabel(this);
     toolsLabel->setObjectName(QStringLiteral("toolsLabel"));
     toolsLabel->setTextFormat(Qt::PlainText); // it shows words of a tool's output
-    toolsLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px; padding-right: 8px;"));
+    toolsLabel->setStyleSheet(QStringLiteral("font-size: 11px; padding-right: 8px;"));
+    StyleManager::setTone(toolsLabel, StyleManager::Muted);
 
     // The other two checks only look for a file; ykman has to be asked for its
     // version, which takes it longer than the window takes to open, so it is
@@ -61,18 +63,21 @@ void MainWindow::updateStatusBar()
     }
     if (count < lastDeviceCount) {
         statusLabel->setText(QStringLiteral("Device disconnected (%1 total)").arg(count));
-        statusLabel->setStyleSheet(QStringLiteral("color: #f59e0b; font-weight: 600;"));
+        statusLabel->setStyleSheet(QStringLiteral("font-weight: 600;"));
+        StyleManager::setTone(statusLabel, StyleManager::Warning);
         logSession(QStringLiteral("Hotplug"), QStringLiteral("USB"), true,
                    QStringLiteral("%1 device(s) removed").arg(lastDeviceCount - count));
     } else {
         statusLabel->setText(QStringLiteral("Device connected (%1 total)").arg(count));
-        statusLabel->setStyleSheet(QStringLiteral("color: #22c55e; font-weight: 600;"));
+        statusLabel->setStyleSheet(QStringLiteral("font-weight: 600;"));
+        StyleManager::setTone(statusLabel, StyleManager::Success);
         logSession(QStringLiteral("Hotplug"), QStringLiteral("USB"), true,
                    QStringLiteral("%1 device(s) connected").arg(count - lastDeviceCount));
     }
     // Each notice resets the label on its own schedule; none is cancelled.
     QTimer::singleShot(hotplugNoticeMs, Qt::CoarseTimer, this, [this] {
         statusLabel->setStyleSheet(QString());
+        StyleManager::clearTone(statusLabel);
         statusLabel->setText(QStringLiteral("Ready"));
     });
     lastDeviceCount = count;

@@ -4,12 +4,51 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QStyle>
 #include <QStyleFactory>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 namespace {
 
 StyleManager::Theme currentTheme = StyleManager::Dark;
 bool themeApplied = false;
+
+// The tones of text, dark value then light value; the "tone" rules at the
+// end of each sheet name the same colours.
+struct ToneColours {
+    const char* name;
+    const char* dark;
+    const char* light;
+};
+const ToneColours tones[] = {
+    {"muted", "#94a3b8", "#475569"},
+    {"accent", "#0ea5e9", "#0369a1"},
+    {"success", "#22c55e", "#15803d"},
+    {"warning", "#f59e0b", "#b45309"},
+    {"danger", "#f87171", "#b91c1c"},
+    {"violet", "#a78bfa", "#6d28d9"},
+    {"action", "#0369a1", "#0369a1"},
+};
+
+// Where a tree cell keeps its tone, so a theme switch can recolour it.
+constexpr int toneRole = Qt::UserRole + 0x7e57;
+
+void recolourTonedItems()
+{
+    for (QWidget* top : QApplication::allWidgets()) {
+        auto* tree = qobject_cast<QTreeWidget*>(top);
+        if (!tree)
+            continue;
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+            for (int column = 0; column < (*it)->columnCount(); ++column) {
+                const QVariant tone = (*it)->data(column, toneRole);
+                if (tone.isValid())
+                    (*it)->setForeground(column, StyleManager::color(StyleManager::Tone(tone.toInt())));
+            }
+        }
+    }
+}
 
 // Navy surfaces with a cyan accent.
 const QString darkSheet = QStringLiteral(R"qss(
@@ -18,7 +57,7 @@ QWidget {
     color: #e0f2fe;
     font-family: "Helvetica Neue", "Segoe UI", Roboto, Arial, sans-serif;
     font-size: 14px;
-    selection-background-color: #0ea5e9;
+    selection-background-color: #0369a1;
     selection-color: #ffffff;
 }
 
@@ -53,7 +92,7 @@ QMenu {
 }
 
 QMenu::item:selected {
-    background-color: #0ea5e9;
+    background-color: #0369a1;
     color: #ffffff;
     border-radius: 4px;
 }
@@ -95,9 +134,9 @@ QTabBar::tab:hover:!selected {
 }
 
 QPushButton {
-    background-color: #0284c7;
+    background-color: #0369a1;
     color: #ffffff;
-    border: 1px solid #0369a1;
+    border: 1px solid #075985;
     border-radius: 6px;
     padding: 5px 14px;
     font-weight: 600;
@@ -107,12 +146,12 @@ QPushButton {
 }
 
 QPushButton:hover {
-    background-color: #0ea5e9;
-    border-color: #38bdf8;
+    background-color: #075985;
+    border-color: #0284c7;
 }
 
 QPushButton:pressed {
-    background-color: #0369a1;
+    background-color: #0c4a6e;
 }
 
 QPushButton:disabled {
@@ -149,7 +188,7 @@ QTreeWidget, QListWidget, QTableWidget {
 }
 
 QTreeWidget::item:selected, QListWidget::item:selected, QTableWidget::item:selected {
-    background-color: #0ea5e9;
+    background-color: #0369a1;
     color: #ffffff;
 }
 
@@ -175,7 +214,7 @@ QLineEdit, QTextEdit, QPlainTextEdit, QSpinBox, QComboBox {
     border: 1px solid #1e3a5f;
     border-radius: 6px;
     padding: 6px 10px;
-    selection-background-color: #0ea5e9;
+    selection-background-color: #0369a1;
 }
 
 QLineEdit:focus, QTextEdit:focus, QPlainTextEdit:focus {
@@ -195,7 +234,7 @@ QComboBox QAbstractItemView {
     background-color: #111827;
     color: #e0f2fe;
     border: 1px solid #1e3a5f;
-    selection-background-color: #0ea5e9;
+    selection-background-color: #0369a1;
 }
 
 QCheckBox:disabled {
@@ -366,12 +405,12 @@ QLabel#warningStatus {
 }
 
 QLabel#criticalStatus {
-    color: #dc2626;
+    color: #f87171;
     font-weight: 700;
 }
 
 QLabel#lockedStatus {
-    color: #8b5cf6;
+    color: #a78bfa;
     font-weight: 700;
 }
 QTabBar::scroller {
@@ -435,6 +474,13 @@ QLabel#noVaultsLabel, QLabel#vaultCounter {
     color: #94a3b8;
     font-size: 10px;
 }
+
+QWidget[tone="muted"] { color: #94a3b8; }
+QWidget[tone="accent"] { color: #0ea5e9; }
+QWidget[tone="success"] { color: #22c55e; }
+QWidget[tone="warning"] { color: #f59e0b; }
+QWidget[tone="danger"] { color: #f87171; }
+QWidget[tone="violet"] { color: #a78bfa; }
 )qss");
 
 // "Enterprise Lite". It styles fewer states than the dark sheet on purpose:
@@ -450,7 +496,7 @@ QWidget {
     color: #1f2937;
     font-family: "Helvetica Neue", "Segoe UI", Roboto, Arial, sans-serif;
     font-size: 14px;
-    selection-background-color: #0ea5e9;
+    selection-background-color: #0369a1;
     selection-color: #ffffff;
 }
 
@@ -476,7 +522,7 @@ QMenu {
 }
 
 QMenu::item:selected {
-    background-color: #0ea5e9;
+    background-color: #0369a1;
     color: #ffffff;
     border-radius: 4px;
 }
@@ -489,7 +535,7 @@ QTabWidget::pane {
 
 QTabBar::tab {
     background-color: #f1f5f9;
-    color: #6b7280;
+    color: #4b5563;
     border: 1px solid #e2e8f0;
     border-bottom: none;
     border-top-left-radius: 6px;
@@ -500,14 +546,14 @@ QTabBar::tab {
 
 QTabBar::tab:selected {
     background-color: #ffffff;
-    color: #0ea5e9;
+    color: #0369a1;
     border-bottom: 2px solid #0ea5e9;
 }
 
 QPushButton {
-    background-color: #0284c7;
+    background-color: #0369a1;
     color: #ffffff;
-    border: 1px solid #0369a1;
+    border: 1px solid #075985;
     border-radius: 6px;
     padding: 5px 14px;
     font-weight: 600;
@@ -517,7 +563,7 @@ QPushButton {
 }
 
 QPushButton:hover {
-    background-color: #0ea5e9;
+    background-color: #075985;
 }
 
 QPushButton#dangerButton {
@@ -544,7 +590,7 @@ QTreeWidget, QListWidget, QTableWidget {
 
 QHeaderView::section {
     background-color: #f1f5f9;
-    color: #6b7280;
+    color: #4b5563;
     border: none;
     border-bottom: 1px solid #e2e8f0;
     border-right: 1px solid #e2e8f0;
@@ -593,7 +639,7 @@ QGroupBox {
 }
 
 QGroupBox::title {
-    color: #0ea5e9;
+    color: #0369a1;
 }
 
 QScrollBar:vertical {
@@ -641,7 +687,7 @@ QProgressBar::chunk {
 QStatusBar {
     background-color: #ffffff;
     border-top: 1px solid #e2e8f0;
-    color: #6b7280;
+    color: #4b5563;
 }
 
 QToolBar {
@@ -685,28 +731,28 @@ QSplitter::handle:vertical {
 }
 
 QLabel#sectionTitle {
-    color: #0ea5e9;
+    color: #0369a1;
     font-size: 16px;
     font-weight: 700;
 }
 
 QLabel#secureStatus {
-    color: #16a34a;
+    color: #15803d;
     font-weight: 700;
 }
 
 QLabel#warningStatus {
-    color: #d97706;
+    color: #b45309;
     font-weight: 700;
 }
 
 QLabel#criticalStatus {
-    color: #dc2626;
+    color: #b91c1c;
     font-weight: 700;
 }
 
 QLabel#lockedStatus {
-    color: #7c3aed;
+    color: #6d28d9;
     font-weight: 700;
 }
 
@@ -795,6 +841,13 @@ QLabel#noVaultsLabel, QLabel#vaultCounter {
     color: #475569;
     font-size: 10px;
 }
+
+QWidget[tone="muted"] { color: #475569; }
+QWidget[tone="accent"] { color: #0369a1; }
+QWidget[tone="success"] { color: #15803d; }
+QWidget[tone="warning"] { color: #b45309; }
+QWidget[tone="danger"] { color: #b91c1c; }
+QWidget[tone="violet"] { color: #6d28d9; }
 )qss");
 
 } // namespace
@@ -809,6 +862,7 @@ void StyleManager::apply(QApplication* app, Theme theme)
     app->setFont(font);
     app->setStyleSheet(theme == Light ? lightSheet : darkSheet);
     fitViewsEverywhere(app);
+    recolourTonedItems();
 }
 
 StyleManager::Theme StyleManager::current()
@@ -829,4 +883,42 @@ QString StyleManager::darkStyleSheet()
 QString StyleManager::lightStyleSheet()
 {
     return lightSheet;
+}
+
+QColor StyleManager::color(Tone tone)
+{
+    return color(tone, currentTheme);
+}
+
+QColor StyleManager::color(Tone tone, Theme theme)
+{
+    const ToneColours& colours = tones[tone];
+    return QColor(QLatin1String(theme == Light ? colours.light : colours.dark));
+}
+
+void StyleManager::setTone(QWidget* widget, Tone tone)
+{
+    widget->setProperty("tone", QLatin1String(tones[tone].name));
+    // The sheets match on the property only when the widget is polished.
+    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+    }
+}
+
+void StyleManager::clearTone(QWidget* widget)
+{
+    if (!widget->property("tone").isValid())
+        return;
+    widget->setProperty("tone", QVariant());
+    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+    }
+}
+
+void StyleManager::setItemTone(QTreeWidgetItem* item, int column, Tone tone)
+{
+    item->setData(column, toneRole, int(tone));
+    item->setForeground(column, color(tone));
 }

@@ -185,6 +185,81 @@ QString reason(int result)
     return QString::fromUtf8(fido_strerr(result));
 }
 
+// What a libfido2 result of the PIN, credential and reset exchanges means
+// to the user, in words; the library's code name only for an answer none
+// of these exchanges is expected to give.
+QString inWords(int result, const QString& operation)
+{
+    switch (result) {
+    case FIDO_ERR_PIN_POLICY_VIOLATION:
+        return QStringLiteral("the new PIN is too short or breaks the key's PIN policy");
+    case FIDO_ERR_PIN_AUTH_INVALID:
+        // Setting a first PIN is the one exchange a key with a PIN refuses so.
+        if (operation == QLatin1String("Set PIN"))
+            return QStringLiteral("the key already has a PIN \u2014 use Change PIN");
+        return QStringLiteral("the key did not accept the PIN's proof \u2014 remove and re-insert the key, "
+                              "then try again");
+    case FIDO_ERR_PIN_NOT_SET:
+        return QStringLiteral("the key has no PIN \u2014 set one first");
+    case FIDO_ERR_PIN_REQUIRED:
+        return QStringLiteral("the key needs its PIN for this");
+    case FIDO_ERR_PIN_TOKEN_EXPIRED:
+        return QStringLiteral("the key's PIN session ran out \u2014 try again");
+    case FIDO_ERR_UV_BLOCKED:
+        return QStringLiteral("the key's built-in verification is blocked \u2014 use the PIN");
+    case FIDO_ERR_NOT_ALLOWED:
+        if (operation == QLatin1String("Factory reset"))
+            return QStringLiteral("the key allows a reset only in the first seconds after it is plugged in "
+                                  "\u2014 remove and re-insert it, then reset at once");
+        return QStringLiteral("the key does not allow this");
+    case FIDO_ERR_ACTION_TIMEOUT:
+    case FIDO_ERR_USER_ACTION_TIMEOUT:
+        return QStringLiteral("the key was not touched in time");
+    case FIDO_ERR_UP_REQUIRED:
+    case FIDO_ERR_USER_PRESENCE_REQUIRED:
+        return QStringLiteral("the key needs a touch for this");
+    case FIDO_ERR_OPERATION_DENIED:
+        return QStringLiteral("the request was denied on the key");
+    case FIDO_ERR_KEEPALIVE_CANCEL:
+        return QStringLiteral("cancelled on the key");
+    case FIDO_ERR_NO_CREDENTIALS:
+    case FIDO_ERR_INVALID_CREDENTIAL:
+        return QStringLiteral("the key holds no such credential");
+    case FIDO_ERR_INVALID_COMMAND:
+    case FIDO_ERR_UNSUPPORTED_OPTION:
+    case FIDO_ERR_INVALID_OPTION:
+    case FIDO_ERR_UNSUPPORTED_EXTENSION:
+    case FIDO_ERR_UNSUPPORTED_ALGORITHM:
+        return QStringLiteral("the key does not support this");
+    case FIDO_ERR_CHANNEL_BUSY:
+    case FIDO_ERR_PROCESSING:
+    case FIDO_ERR_USER_ACTION_PENDING:
+    case FIDO_ERR_OPERATION_PENDING:
+        return QStringLiteral("the key is busy with another request \u2014 try again");
+    case FIDO_ERR_INVALID_PARAMETER:
+    case FIDO_ERR_INVALID_LENGTH:
+    case FIDO_ERR_MISSING_PARAMETER:
+    case FIDO_ERR_INVALID_CBOR:
+    case FIDO_ERR_CBOR_UNEXPECTED_TYPE:
+    case FIDO_ERR_REQUEST_TOO_LARGE:
+    case FIDO_ERR_INVALID_ARGUMENT:
+        return QStringLiteral("the key refused the request as malformed");
+    case FIDO_ERR_TX:
+    case FIDO_ERR_RX:
+    case FIDO_ERR_RX_NOT_CBOR:
+    case FIDO_ERR_RX_INVALID_CBOR:
+    case FIDO_ERR_INVALID_SIG:
+        return QStringLiteral("the key stopped answering or answered garbled \u2014 is it still plugged in?");
+    case FIDO_ERR_NOTFOUND:
+        return QStringLiteral("the key is no longer there");
+    case FIDO_ERR_INTERNAL:
+        // What libfido2 answers, among others, for a key that went away.
+        return QStringLiteral("the FIDO2 library could not talk to the key \u2014 is it still plugged in?");
+    default:
+        return QStringLiteral("the key answered with an unexpected error (%1)").arg(reason(result));
+    }
+}
+
 bool acceptedPath(const QString& path)
 {
     return path.startsWith(QLatin1String("ioreg://")) || path.startsWith(QLatin1String("/dev/hid"))
@@ -495,7 +570,7 @@ int FidoDeviceManager::runOnKey(const QString& devicePath, const QString& operat
     fido_dev_t* dev = openKey(devicePath, timeoutMs, &result);
     if (!dev) {
         fail(timedOut(result, clock.elapsed(), timeoutMs) ? timeoutText(operation, timeoutMs)
-                                                          : QStringLiteral("Cannot open device: %1").arg(reason(result)));
+                                                          : QStringLiteral("Cannot open device: %1").arg(inWords(result, operation)));
         return result;
     }
     clock.restart();
@@ -531,7 +606,7 @@ QString FidoDeviceManager::failureText(const QString& operation, int r, fido_dev
     default:
         if (timedOut(r, elapsedMs, timeoutMs))
             return timeoutText(operation, timeoutMs);
-        return QStringLiteral("%1 failed: %2").arg(operation, reason(r));
+        return QStringLiteral("%1 failed: %2").arg(operation, inWords(r, operation));
     }
 }
 

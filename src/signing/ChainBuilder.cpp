@@ -1,5 +1,6 @@
 #include "signing/ChainBuilder.h"
 
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
@@ -118,6 +119,18 @@ QString timeText(const ASN1_TIME* time)
     return printed([time](BIO* bio) { return ASN1_TIME_print(bio, time) == 1; });
 }
 
+// The instant an ASN.1 time names (UTCTime and GeneralizedTime are both UTC);
+// invalid when it cannot be read.
+QDateTime utcInstant(const ASN1_TIME* time)
+{
+    struct tm parts {};
+    if (!time || ASN1_TIME_to_tm(time, &parts) != 1)
+        return {};
+    const QDate date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
+    const QTime clock(parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return date.isValid() && clock.isValid() ? QDateTime(date, clock, Qt::UTC) : QDateTime();
+}
+
 // The first CA Issuers address of the Authority Information Access
 // extension that is a URI, or empty.
 QString caIssuersUri(X509* certificate)
@@ -158,10 +171,48 @@ QStringList extendedKeyUsageOf(X509* certificate)
     return purposes;
 }
 
-// Written files are owner-only and replace an older one whole or not at all.
-bool writeWhole(const QString& path, const QByteArray& data)
+// Why issuer did not issue subject, or empty when it did: the names and key
+// identifiers match and issuer's key may sign certificates
+// (X509_check_issued), and subject's signature verifies with issuer's key.
+QString issuingFault(X509* issuer, X509* subject)
 {
-    return PrivateFiles::writeOwnerOnly(path, data);
+    if (X509_cmp(issuer, subject) == 0)
+        return QStringLiteral("the download is \"%1\" itself, not its issuer")
+            .arg(nameText(X509_get_subject_name(subject)));
+    const int checked = X509_check_issued(issuer, subject);
+    if (checked != X509_V_OK) {
+        return QStringLiteral("\"%1\" did not issue \"%2\" (%3)")
+            .arg(nameText(X509_get_subject_name(issuer)), nameText(X509_get_subject_name(subject)),
+                 QString::fromUtf8(X509_verify_cert_error_string(checked)));
+    }
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    const bool signedByIssuer = key && X509_verify(subject, key) == 1;
+    ERR_clear_error();
+    if (!signedByIssuer) {
+        return QStringLiteral("the signature on \"%1\" does not verify with the key of \"%2\"")
+            .arg(nameText(X509_get_subject_name(subject)), nameText(X509_get_subject_name(issuer)));
+    }
+    return {};
+}
+
+// Why the downloaded certificates do not chain up from leaf, each one the
+// issuer of the one before it, or empty when they do.
+QString chainFault(X509* leaf, const std::vector<Certificate>& downloaded)
+{
+    X509* below = leaf;
+    for (const Certificate& certificate : downloaded) {
+        const QString fault = issuingFault(certificate.get(), below);
+        if (!fault.isEmpty())
+            return fault;
+        below = certificate.get();
+    }
+    return {};
+}
+
+// Written files are owner-only and replace an older one whole or not at all.
+bool writeWhole(const QString& path, const QByteArray& data, QString* error)
+{
+    return PrivateFiles::writeOwnerOnly(path, data, error);
 }
 
 bool readWhole(const QString& path, QByteArray* data)
@@ -178,6 +229,13 @@ bool readWhole(const QString& path, QByteArray* data)
 ChainBuilder::ChainBuilder(QObject* parent)
     : QObject(parent)
 {
+}
+
+void ChainBuilder::tell(const QString& line)
+{
+    // Addresses, server answers, names and file names come from outside: a
+    // line break in one must not start a log line of its own.
+    emit chainLog(LogText::escaped(line));
 }
 
 QString ChainBuilder::runOpenssl(const QStringList& args, const QByteArray& input)
@@ -209,10 +267,10 @@ QString ChainBuilder::extractAiaUrl(const QString& certPath)
     secureZero(data);   // a leaf kept with its private key
     const QString url = certificates.empty() ? QString() : caIssuersUri(certificates.front().get());
     if (!url.isEmpty()) {
-        emit chainLog(QStringLiteral("AIA CA Issuers URL: ") + url);
+        tell(QStringLiteral("AIA CA Issuers URL: ") + url);
         return url;
     }
-    emit chainLog(QStringLiteral("No AIA CA Issuers extension found in certificate."));
+    tell(QStringLiteral("No AIA CA Issuers extension found in certificate."));
     return {};
 }
 
@@ -224,13 +282,13 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
     // into the chain.
     const QString scheme = address.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-        emit chainLog(QStringLiteral("Download failed: unsupported scheme ") + address.scheme());
+        tell(QStringLiteral("Download failed: unsupported scheme ") + address.scheme());
         return {};
     }
     if (scheme == QLatin1String("http"))
-        emit chainLog(QStringLiteral("WARNING: Intermediate CA URL uses HTTP (not HTTPS). "
+        tell(QStringLiteral("WARNING: Intermediate CA URL uses HTTP (not HTTPS). "
                                      "Verify downloaded certificate manually."));
-    emit chainLog(QStringLiteral("Downloading intermediate CA: ") + url);
+    tell(QStringLiteral("Downloading intermediate CA: ") + url);
 
     QNetworkAccessManager manager;
     QNetworkReply* reply = manager.get(QNetworkRequest(address));
@@ -261,14 +319,14 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
 
     const QByteArray data = reply->readAll();
     if (tooLarge || data.size() > maxDownloadBytes) {
-        emit chainLog(QStringLiteral("Download failed: too large"));
+        tell(QStringLiteral("Download failed: too large"));
         return {};
     }
     if (timedOut || reply->error() != QNetworkReply::NoError) {
         const QString reason = timedOut
             ? QStringLiteral("timed out after %1 ms").arg(transferTimeout)
             : reply->errorString();
-        emit chainLog(QStringLiteral("Download failed: ") + reason);
+        tell(QStringLiteral("Download failed: ") + reason);
         return {};
     }
     // The reply belongs to the manager, which goes when this returns.
@@ -293,14 +351,15 @@ QString ChainBuilder::fetchIntermediate(const QString& url, const QString& saveP
         }
     }
     if (!pem.startsWith(QLatin1String("-----BEGIN CERTIFICATE-----"))) {
-        emit chainLog(QStringLiteral("Download failed: not a certificate"));
+        tell(QStringLiteral("Download failed: not a certificate"));
         return {};
     }
-    if (!writeWhole(savePath, pem.toUtf8())) {
-        emit chainLog(QStringLiteral("Failed to write intermediate: ") + savePath);
+    QString error;
+    if (!writeWhole(savePath, pem.toUtf8(), &error)) {
+        tell(QStringLiteral("Failed to write intermediate: ") + savePath + QStringLiteral(": ") + error);
         return {};
     }
-    emit chainLog(der ? QStringLiteral("Intermediate CA saved (DER→PEM): ") + savePath
+    tell(der ? QStringLiteral("Intermediate CA saved (DER→PEM): ") + savePath
                       : QStringLiteral("Intermediate CA saved (PEM): ") + savePath);
     return pem;
 }
@@ -314,30 +373,42 @@ bool ChainBuilder::buildChain(const QString& leafPath, const QString& intermedia
     // private key must not hand the key on with the chain.
     QByteArray leaf;
     if (!readWhole(leafPath, &leaf)) {
-        emit chainLog(QStringLiteral("Cannot read leaf cert: ") + leafPath);
+        tell(QStringLiteral("Cannot read leaf cert: ") + leafPath);
         return false;
     }
-    const QByteArray leafPem = pemOf(certificatesIn(leaf));
+    const std::vector<Certificate> leafCertificates = certificatesIn(leaf);
+    const QByteArray leafPem = pemOf(leafCertificates);
     secureZero(leaf);
     if (leafPem.isEmpty()) {
-        emit chainLog(QStringLiteral("No certificate in leaf file: ") + leafPath);
+        tell(QStringLiteral("No certificate in leaf file: ") + leafPath);
         return false;
     }
     QByteArray intermediate;
     if (!readWhole(intermediatePath, &intermediate)) {
-        emit chainLog(QStringLiteral("Cannot read intermediate: ") + intermediatePath);
+        tell(QStringLiteral("Cannot read intermediate: ") + intermediatePath);
         return false;
     }
-    const QByteArray intermediatePem = pemOf(certificatesIn(intermediate));
+    const std::vector<Certificate> intermediates = certificatesIn(intermediate);
+    const QByteArray intermediatePem = pemOf(intermediates);
     if (intermediatePem.isEmpty()) {
-        emit chainLog(QStringLiteral("No certificate in intermediate file: ") + intermediatePath);
+        tell(QStringLiteral("No certificate in intermediate file: ") + intermediatePath);
         return false;
     }
-    if (!writeWhole(outPath, leafPem + '\n' + intermediatePem)) {
-        emit chainLog(QStringLiteral("Failed to write chain: ") + outPath);
+    // The intermediate comes from an address anyone who wrote the leaf
+    // chose: a chain is written only when each of its certificates issued
+    // the one before it, so the user never signs with a chain that verifies
+    // nowhere.
+    const QString refusal = chainFault(leafCertificates.front().get(), intermediates);
+    if (!refusal.isEmpty()) {
+        tell(QStringLiteral("Chain refused: ") + refusal + QStringLiteral("; nothing written"));
         return false;
     }
-    emit chainLog(QStringLiteral("Full chain written: ") + outPath);
+    QString error;
+    if (!writeWhole(outPath, leafPem + '\n' + intermediatePem, &error)) {
+        tell(QStringLiteral("Failed to write chain: ") + outPath + QStringLiteral(": ") + error);
+        return false;
+    }
+    tell(QStringLiteral("Full chain written: ") + outPath);
     return true;
 }
 
@@ -352,7 +423,7 @@ bool ChainBuilder::verifyChain(const QString& chainPath)
     // The output echoes the file name, which may itself hold ": OK"; only a
     // clean exit backs the verdict.
     const bool ok = result.succeeded() && result.stdOutText().contains(QLatin1String(": OK"));
-    emit chainLog(ok ? QStringLiteral("Chain verification: OK")
+    tell(ok ? QStringLiteral("Chain verification: OK")
                      : QStringLiteral("Chain verification: FAILED"));
     return ok;
 }
@@ -363,7 +434,7 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         info.failure = file.errorString();
-        emit chainLog(QStringLiteral("Cannot read certificate: ") + info.failure);
+        tell(QStringLiteral("Cannot read certificate: ") + info.failure);
         return info;
     }
     QByteArray data = file.readAll();
@@ -371,7 +442,7 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
     secureZero(data);
     if (certificates.empty()) {
         info.failure = QStringLiteral("the file holds no certificate");
-        emit chainLog(QStringLiteral("Cannot read certificate: ") + info.failure);
+        tell(QStringLiteral("Cannot read certificate: ") + info.failure);
         return info;
     }
     // Every field from the parsed certificate: the text openssl prints for
@@ -383,18 +454,22 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
     info.notBefore = timeText(X509_get0_notBefore(certificate));
     info.notAfter = timeText(X509_get0_notAfter(certificate));
 
-    struct tm notAfter {};
-    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &notAfter) == 1) {
-        const QDate date(notAfter.tm_year + 1900, notAfter.tm_mon + 1, notAfter.tm_mday);
-        const QTime time(notAfter.tm_hour, notAfter.tm_min, notAfter.tm_sec);
-        // The printed UTC time counts as local time, so that the date shown
-        // is the one counted against today's date.
-        const QDateTime when(date, time);
-        if (when.isValid()) {
-            info.daysLeft = int(QDateTime::currentDateTime().daysTo(when));
-            info.expired = info.daysLeft < 0;
-        }
+    // Valid or not is a question of this instant against the two instants
+    // the certificate names, both in UTC: a certificate that ran out an hour
+    // ago is expired in every time zone, and one whose validity starts next
+    // month is not valid yet.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime notBefore = utcInstant(X509_get0_notBefore(certificate));
+    const QDateTime notAfter = utcInstant(X509_get0_notAfter(certificate));
+    if (notAfter.isValid()) {
+        info.expired = now > notAfter;
+        // Days left stay a count of calendar days for display: the printed
+        // date against today's date.
+        info.daysLeft = int(QDateTime::currentDateTime().daysTo(
+            QDateTime(notAfter.date(), notAfter.time(), Qt::LocalTime)));
     }
+    if (notBefore.isValid())
+        info.notYetValid = now < notBefore;
 
     info.serial = printed([certificate](BIO* bio) {
         return i2a_ASN1_INTEGER(bio, X509_get0_serialNumber(certificate)) > 0;
@@ -406,6 +481,7 @@ ChainBuilder::CertInfo ChainBuilder::parseCertificate(const QString& path)
             QByteArray(reinterpret_cast<const char*>(digest), int(digestSize)).toHex(':').toUpper());
     info.extendedKeyUsage = extendedKeyUsageOf(certificate);
 
-    info.valid = !info.subject.isEmpty() && !info.expired;
+    info.valid = !info.subject.isEmpty() && !info.expired && !info.notYetValid && notAfter.isValid()
+                 && notBefore.isValid();
     return info;
 }

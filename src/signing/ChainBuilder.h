@@ -18,12 +18,13 @@ public:
         QString issuer;
         QString notBefore;               // as printed, zone suffix included
         QString notAfter;
-        int daysLeft = -1;               // calendar days to notAfter; negative once expired
+        int daysLeft = -1;               // calendar days to notAfter's date, for display
         QString serial;                  // hexadecimal, as "openssl x509 -serial" shows it
         QString fingerprint;             // SHA-256, colon-separated pairs
         QStringList extendedKeyUsage;    // openssl's names, in the certificate's order
-        bool valid = false;              // a subject and not expired
-        bool expired = false;            // only ever set when notAfter could be read
+        bool valid = false;              // a subject, and now lies within notBefore..notAfter
+        bool expired = false;            // now is past notAfter (an instant, UTC)
+        bool notYetValid = false;        // now is before notBefore
         // Empty, or why the certificate could not be read: the file could
         // not be opened, or holds no certificate.
         QString failure;
@@ -45,8 +46,11 @@ public:
     QString fetchIntermediate(const QString& url, const QString& savePath);
     // Writes the leaf's certificates, one newline, the intermediate's to
     // outPath, each written anew from the parsed certificate: nothing else a
-    // file holds (a private key) reaches the chain. An existing outPath is
-    // only ever replaced whole.
+    // file holds (a private key) reaches the chain. Only a chain that chains
+    // is written: the first intermediate issued the leaf file's first
+    // certificate and each further one the one before it (names, key
+    // identifiers, signature); otherwise the reason goes to the log and
+    // nothing is written. An existing outPath is only ever replaced whole.
     bool buildChain(const QString& leafPath, const QString& intermediatePath, const QString& outPath);
     // Asks openssl to verify the first certificate of chainPath, with the rest of
     // the file as untrusted intermediates, against the default trust store.
@@ -67,6 +71,8 @@ Q_SIGNALS:
     void chainLog(const QString& message);
 
 private:
+    void tell(const QString& line);
+
     int transferTimeout = 30000;
     QString lastRunFailure;
 };

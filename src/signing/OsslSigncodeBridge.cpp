@@ -2,6 +2,7 @@
 
 #include "signing/Pkcs11Config.h"
 
+#include "core/LogText.h"
 #include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 
@@ -19,6 +20,13 @@ OsslSigncodeBridge::OsslSigncodeBridge(QObject* parent)
     : QObject(parent)
     , path(ToolRunner::findTool(QStringLiteral("osslsigncode")))
 {
+}
+
+void OsslSigncodeBridge::tell(const QString& line)
+{
+    // File names and the tool's own words come from outside: a line break in
+    // one must not start a log line of its own.
+    Q_EMIT signingLog(LogText::escaped(line));
 }
 
 bool OsslSigncodeBridge::isAvailable() const
@@ -64,7 +72,7 @@ OsslSigncodeBridge::CmdResult OsslSigncodeBridge::run(const QStringList& argumen
     }
 
     const QString subcommand = arguments.isEmpty() ? QString() : arguments.first();
-    Q_EMIT signingLog(QStringLiteral("[osslsigncode %1] exit=%2").arg(subcommand).arg(result.exitCode));
+    tell(QStringLiteral("[osslsigncode %1] exit=%2").arg(subcommand).arg(result.exitCode));
     if (result.exitCode != 0)
         Q_EMIT signingError(maskPinValues(result.stdErr.trimmed()));
     return result;
@@ -76,18 +84,27 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
                                 const QString& opensslConf, const QString& timestampUrl,
                                 const QString& description, const QString& pin)
 {
-    Q_EMIT signingLog(QStringLiteral("Signing: ") + inputPath);
-    Q_EMIT signingLog(QStringLiteral("Output:  ") + outputPath);
-    Q_EMIT signingLog(QStringLiteral("Cert:    ") + certsPath);
+    tell(QStringLiteral("Signing: ") + inputPath);
+    tell(QStringLiteral("Output:  ") + outputPath);
+    tell(QStringLiteral("Cert:    ") + certsPath);
     const QString key = Pkcs11Config::normalizedUri(typedKey);
-    Q_EMIT signingLog(QStringLiteral("Key:     ") + maskPinValues(key));
-    Q_EMIT signingLog(QStringLiteral("TS:      ") + timestampUrl);
+    tell(QStringLiteral("Key:     ") + maskPinValues(key));
+    tell(QStringLiteral("TS:      ") + timestampUrl);
 
     // A PIN written into the URI would sit on the tool's command line, where
     // every local user can read it: it travels on standard input instead,
-    // like a PIN typed in the dialog.
+    // like a PIN typed in the dialog. A pin-source would have the tool read
+    // a PIN by itself; it goes too.
     QString uriPin;
     const QString toolKey = withoutPinValue(key, &uriPin);
+    // A URI the syntax does not allow may hide an attribute from the check
+    // above ("%zzpin-value") that the tool reads differently.
+    const QString problem = Pkcs11Config::uriProblem(toolKey);
+    if (!problem.isEmpty()) {
+        secureZero(uriPin);
+        tell(QStringLiteral("Signing FAILED: ") + problem);
+        return false;
+    }
     QByteArray pinBytes = (pin.isEmpty() ? uriPin : pin).toUtf8();
     secureZero(uriPin);
 
@@ -99,7 +116,7 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
                           + QStringLiteral("-XXXXXX"));
     if (!staging.isValid()) {
         secureZero(pinBytes);
-        Q_EMIT signingLog(QStringLiteral("Signing FAILED: cannot write beside %1: %2")
+        tell(QStringLiteral("Signing FAILED: cannot write beside %1: %2")
                               .arg(outputPath, staging.errorString()));
         return false;
     }
@@ -129,22 +146,22 @@ bool OsslSigncodeBridge::signPE(const QString& inputPath, const QString& outputP
 
     if (result.exitCode != 0) {
         // The tool repeats the key it failed to load, URI attributes and all.
-        Q_EMIT signingLog(QStringLiteral("Signing FAILED: ") + maskPinValues(result.stdErr));
+        tell(QStringLiteral("Signing FAILED: ") + maskPinValues(result.stdErr.trimmed()));
         return false;
     }
     // osslsigncode exits 0 on a full disk: a signed file is the input plus a
     // signature, so anything not larger than the input is not one.
     const QFileInfo signedInfo(staged);
     if (!signedInfo.isFile() || signedInfo.size() <= QFileInfo(inputPath).size()) {
-        Q_EMIT signingLog(QStringLiteral("Signing FAILED: output missing or cut"));
+        tell(QStringLiteral("Signing FAILED: output missing or cut"));
         return false;
     }
     if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(outputPath).constData()) != 0) {
-        Q_EMIT signingLog(QStringLiteral("Signing FAILED: cannot write %1: %2")
+        tell(QStringLiteral("Signing FAILED: cannot write %1: %2")
                               .arg(outputPath, QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
-    Q_EMIT signingLog(QStringLiteral("Signed successfully."));
+    tell(QStringLiteral("Signed successfully."));
     return true;
 }
 
@@ -152,11 +169,11 @@ bool OsslSigncodeBridge::verifyPE(const QString& filePath)
 {
     const CmdResult result = run({QStringLiteral("verify"), filePath}, {}, runTimeoutMs);
     if (result.exitCode != 0) {
-        Q_EMIT signingLog(QStringLiteral("Verification FAILED: ") + filePath);
+        tell(QStringLiteral("Verification FAILED: ") + filePath);
         return false;
     }
-    Q_EMIT signingLog(QStringLiteral("Verification PASSED: ") + filePath);
-    Q_EMIT signingLog(result.stdOut.trimmed());
+    tell(QStringLiteral("Verification PASSED: ") + filePath);
+    tell(result.stdOut.trimmed());
     return true;
 }
 
@@ -185,31 +202,7 @@ QString OsslSigncodeBridge::signatureInfo(const QString& filePath)
 
 QString OsslSigncodeBridge::withoutPinValue(const QString& typedKey, QString* pin)
 {
-    pin->clear();
-    // Blanks, case and percent-encoding must not hide the attribute.
-    const QString key = Pkcs11Config::normalizedUri(typedKey);
-    if (!key.startsWith(QLatin1String("pkcs11:"), Qt::CaseInsensitive))
-        return key;
-    // Attributes sit in the path (separated by ';') or in the query after
-    // '?' (separated by '&'); pin-value may be in either.
-    const qsizetype question = key.indexOf(QLatin1Char('?'));
-    const QString path = question < 0 ? key : key.left(question);
-    const QString query = question < 0 ? QString() : key.mid(question + 1);
-    const auto strip = [pin](const QString& part, QChar separator) {
-        QStringList kept;
-        for (const QString& attribute : part.split(separator)) {
-            if (attribute.startsWith(QLatin1String("pin-value="), Qt::CaseInsensitive))
-                *pin = QString::fromUtf8(QByteArray::fromPercentEncoding(attribute.mid(10).toUtf8()));
-            else
-                kept << attribute;
-        }
-        return kept.join(separator);
-    };
-    QString stripped = strip(path, QLatin1Char(';'));
-    const QString keptQuery = strip(query, QLatin1Char('&'));
-    if (!keptQuery.isEmpty())
-        stripped += QLatin1Char('?') + keptQuery;
-    return stripped;
+    return Pkcs11Config::withoutPin(typedKey, pin);
 }
 
 QString OsslSigncodeBridge::maskPinValues(const QString& text)

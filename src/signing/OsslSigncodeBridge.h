@@ -32,8 +32,10 @@ public:
     // key is a key file or a PKCS#11 URI. A non-empty pin is handed to the tool
     // on its standard input, never on its command line; the caller wipes it.
     // A "pin-value=" in the URI is taken out of it and sent the same way when
-    // no pin is given. Without either, standard input is closed, so a token
-    // that wants a PIN fails at once instead of waiting on a prompt nobody sees.
+    // no pin is given; a "pin-source=" is dropped. Without either, standard
+    // input is closed, so a token that wants a PIN fails at once instead of
+    // waiting on a prompt nobody sees. A URI that breaks the URI syntax is
+    // refused before the tool runs.
     // The signed file replaces outputPath only when the tool exited 0 and its
     // output is larger than the input; an earlier file there is otherwise
     // left as it was.
@@ -46,10 +48,10 @@ public:
 
     // Text with the value of every "pin-value=" attribute shown as "****".
     static QString maskPinValues(const QString& text);
-    // The PKCS#11 URI without its "pin-value" attribute (path or query),
-    // whose decoded value goes to *pin (empty when there is none), in the
-    // form Pkcs11Config::normalizedUri gives. Anything that is not a PKCS#11
-    // URI comes back only trimmed.
+    // Pkcs11Config::withoutPin: the normalised PKCS#11 URI without its
+    // pin-value and pin-source, wherever they stand; the decoded pin-value
+    // goes to *pin. Anything that is not a PKCS#11 URI comes back only
+    // trimmed.
     static QString withoutPinValue(const QString& key, QString* pin);
 
     QString path;
@@ -59,4 +61,7 @@ public:
 Q_SIGNALS:
     void signingLog(const QString& message);
     void signingError(const QString& error);
+
+private:
+    void tell(const QString& line);
 };

@@ -1,12 +1,16 @@
 #include "signing/Pkcs11Config.h"
 
+#include "core/LogText.h"
 #include "core/PrivateFiles.h"
+#include "core/SecureZero.h"
 #include "core/ToolRunner.h"
 #include "piv/Pkcs11Modules.h"
 
 #include <QDate>
 #include <QRegularExpression>
 #include <QProcessEnvironment>
+
+#include <cstring>
 
 namespace {
 
@@ -49,12 +53,13 @@ bool isHexText(const QString& text)
 
 // A key's id is binary: "01" is the single byte 0x01, and a URI that says
 // id=01 names the two bytes "0" "1" and matches nothing. An id that is not
-// hexadecimal text can only have been meant as text.
+// hexadecimal text can only have been meant as text. Either way every byte
+// is written as an escape, the one form of an id the URI syntax leaves.
 QString encodedId(const QString& id)
 {
     if (isHexText(id))
         return percentEncoded(QByteArray::fromHex(id.toLatin1()), true);
-    return percentEncoded(id.toUtf8(), false);
+    return percentEncoded(id.toUtf8(), true);
 }
 
 } // namespace
@@ -171,72 +176,280 @@ QString Pkcs11Config::buildPkcs11Uri(const QString& model, const QString& manufa
     return uri;
 }
 
-QString Pkcs11Config::normalizedUri(const QString& typed)
+namespace {
+
+const QLatin1String uriScheme("pkcs11:");
+
+bool isHexDigit(QChar c)
 {
-    static const QLatin1String scheme("pkcs11:");
-    const QString text = typed.trimmed();
-    if (!text.startsWith(scheme, Qt::CaseInsensitive))
-        return text;
-    const auto normalizedAttribute = [](const QString& attribute) {
-        const qsizetype equals = attribute.indexOf(QLatin1Char('='));
-        if (equals < 0)
-            return attribute;
-        const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(attribute.left(equals).toUtf8()))
-                                 .trimmed()
-                                 .toLower();
-        QString value = attribute.mid(equals + 1);
-        const auto isHex = [](QChar c) {
-            return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-                   || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
-        };
-        for (qsizetype i = 0; i + 2 < value.size(); ++i) {
-            if (value.at(i) == QLatin1Char('%') && isHex(value.at(i + 1)) && isHex(value.at(i + 2))) {
-                value[i + 1] = value.at(i + 1).toUpper();
-                value[i + 2] = value.at(i + 2).toUpper();
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// The UTF-8 bytes of text with each percent-escape decoded; a '%' that
+// starts no escape stays as it is (QByteArray::fromPercentEncoding reads any
+// two characters after it as digits).
+QByteArray decodedEscapes(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    QByteArray decoded;
+    decoded.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes.at(i) == '%' && i + 2 < bytes.size()) {
+            const int high = hexValue(QLatin1Char(bytes.at(i + 1)));
+            const int low = hexValue(QLatin1Char(bytes.at(i + 2)));
+            if (high >= 0 && low >= 0) {
+                decoded += char(high * 16 + low);
+                i += 2;
+                continue;
             }
         }
-        return name + QLatin1Char('=') + value;
-    };
-    const auto normalizedPart = [&normalizedAttribute](const QString& part, QChar separator) {
-        QStringList kept;
-        for (const QString& attribute : part.split(separator)) {
-            if (!attribute.trimmed().isEmpty())
-                kept << normalizedAttribute(attribute);
-        }
-        return kept.join(separator);
-    };
-    const QString rest = text.mid(scheme.size());
-    const qsizetype question = rest.indexOf(QLatin1Char('?'));
-    QString uri = scheme + normalizedPart(rest.left(question < 0 ? rest.size() : question), QLatin1Char(';'));
-    if (question >= 0) {
-        const QString query = normalizedPart(rest.mid(question + 1), QLatin1Char('&'));
-        if (!query.isEmpty())
-            uri += QLatin1Char('?') + query;
+        decoded += bytes.at(i);
     }
+    secureZero(bytes);   // the text may be a PIN
+    return decoded;
+}
+
+// One attribute of a typed URI: its name decoded and in lower case (so that
+// "PIN%2Dvalue" is pin-value), its value as written but with the digits of
+// its percent-escapes in upper case.
+struct UriAttribute {
+    QString name;
+    QString value;
+    bool named = true;   // false: the part holds no '='
+    QString written;     // the part as typed, for a part without '='
+};
+
+// A PKCS#11 URI split after its scheme into the attributes of the path
+// (separated by ';') and of the query (after '?', separated by '&'); empty
+// parts are dropped.
+struct ParsedUri {
+    QList<UriAttribute> path;
+    QList<UriAttribute> query;
+
+    QString joined() const
+    {
+        const auto join = [](const QList<UriAttribute>& attributes, QChar separator) {
+            QStringList parts;
+            for (const UriAttribute& attribute : attributes)
+                parts << (attribute.named ? attribute.name + QLatin1Char('=') + attribute.value : attribute.written);
+            return parts.join(separator);
+        };
+        QString uri = uriScheme + join(path, QLatin1Char(';'));
+        if (!query.isEmpty())
+            uri += QLatin1Char('?') + join(query, QLatin1Char('&'));
+        return uri;
+    }
+};
+
+bool isUri(const QString& trimmed)
+{
+    return trimmed.startsWith(uriScheme, Qt::CaseInsensitive);
+}
+
+UriAttribute parsedAttribute(const QString& part)
+{
+    UriAttribute attribute;
+    const qsizetype equals = part.indexOf(QLatin1Char('='));
+    if (equals < 0) {
+        attribute.named = false;
+        attribute.written = part;
+        return attribute;
+    }
+    attribute.name = QString::fromUtf8(decodedEscapes(part.left(equals))).trimmed().toLower();
+    attribute.value = part.mid(equals + 1);
+    for (qsizetype i = 0; i + 2 < attribute.value.size(); ++i) {
+        if (attribute.value.at(i) == QLatin1Char('%') && isHexDigit(attribute.value.at(i + 1))
+            && isHexDigit(attribute.value.at(i + 2))) {
+            attribute.value[i + 1] = attribute.value.at(i + 1).toUpper();
+            attribute.value[i + 2] = attribute.value.at(i + 2).toUpper();
+        }
+    }
+    return attribute;
+}
+
+// Expects text that starts with the scheme.
+ParsedUri parsedUri(const QString& trimmed)
+{
+    const auto attributes = [](const QString& part, QChar separator) {
+        QList<UriAttribute> list;
+        for (const QString& piece : part.split(separator)) {
+            if (!piece.trimmed().isEmpty())
+                list << parsedAttribute(piece);
+        }
+        return list;
+    };
+    const QString rest = trimmed.mid(uriScheme.size());
+    const qsizetype question = rest.indexOf(QLatin1Char('?'));
+    ParsedUri uri;
+    uri.path = attributes(rest.left(question < 0 ? rest.size() : question), QLatin1Char(';'));
+    if (question >= 0)
+        uri.query = attributes(rest.mid(question + 1), QLatin1Char('&'));
     return uri;
 }
 
-QString Pkcs11Config::uriProblem(const QString& uri)
+bool isPinAttribute(const UriAttribute& attribute)
 {
-    if (uri.contains(QLatin1Char(' ')))
-        return QStringLiteral("The PKCS11 URI holds a space: write it as %20 (e.g. token=My%20Token).");
-    const qsizetype question = uri.indexOf(QLatin1Char('?'));
-    const qsizetype scheme = qsizetype(qstrlen("pkcs11:"));
-    const QString path = uri.mid(scheme, question < 0 ? -1 : question - scheme);
-    for (const QString& attribute : path.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const qsizetype equals = attribute.indexOf(QLatin1Char('='));
-        if (equals <= 0) {
-            return QStringLiteral("The PKCS11 URI part \"%1\" is no attribute: a ';' inside a value "
-                                  "must be written %3B.")
-                .arg(attribute);
+    return attribute.named
+        && (attribute.name == QLatin1String("pin-value") || attribute.name == QLatin1String("pin-source"));
+}
+
+// Characters a value may hold as they are (RFC 7512): the unreserved ones
+// and those the path or the query leaves free; everything else is written
+// percent-encoded.
+bool allowedInValue(QChar c, bool inQuery)
+{
+    if (c.unicode() >= 0x80)
+        return false;
+    const char ascii = char(c.unicode());
+    if ((ascii >= 'A' && ascii <= 'Z') || (ascii >= 'a' && ascii <= 'z') || (ascii >= '0' && ascii <= '9'))
+        return true;
+    if (std::strchr("-._~:[]@!$'()*+,=", ascii) && ascii != '\0')
+        return true;
+    return inQuery ? std::strchr("/?|", ascii) && ascii != '\0' : ascii == '&';
+}
+
+QString characterName(QChar c)
+{
+    switch (c.unicode()) {
+    case u' ': return QStringLiteral("a space");
+    case u'\t': return QStringLiteral("a TAB");
+    case u'\n': case u'\r': return QStringLiteral("a line break");
+    default: return QStringLiteral("\"%1\"").arg(LogText::escaped(QString(c)));
+    }
+}
+
+// Why one value breaks the URI syntax, or empty. A pin-value's own
+// characters are never quoted back.
+QString valueProblem(const UriAttribute& attribute, bool inQuery)
+{
+    const QString& value = attribute.value;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == QLatin1Char('%')) {
+            if (i + 2 < value.size() && isHexDigit(value.at(i + 1)) && isHexDigit(value.at(i + 2))) {
+                i += 2;
+                continue;
+            }
+            if (isPinAttribute(attribute))
+                return QStringLiteral("The PKCS11 URI's %1 holds a '%' that starts no percent-escape: "
+                                      "write a '%' itself as %25.")
+                    .arg(attribute.name);
+            return QStringLiteral("The PKCS11 URI's %1 holds \"%2\", which is no percent-escape: "
+                                  "an escape is '%' and two hexadecimal digits, and a '%' itself is written %25.")
+                .arg(attribute.name, LogText::escaped(value.mid(i, 3)));
         }
-        // pkcs11-tool shows ids as hexadecimal text; the URI wants the bytes.
-        if (attribute.left(equals).compare(QLatin1String("id"), Qt::CaseInsensitive) == 0) {
-            const QString value = attribute.mid(equals + 1);
-            static const QRegularExpression bareHex(QStringLiteral("^[0-9A-Fa-f]+$"));
-            if (bareHex.match(value).hasMatch())
-                return QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
-        }
+        if (allowedInValue(c, inQuery))
+            continue;
+        if (c == QLatin1Char(' '))
+            return QStringLiteral("The PKCS11 URI holds a space: write it as %20 (e.g. token=My%20Token).");
+        if (isPinAttribute(attribute))
+            return QStringLiteral("The PKCS11 URI's %1 holds a character that must be percent-encoded.")
+                .arg(attribute.name);
+        QString escapes;
+        for (const char byte : QString(c).toUtf8())
+            escapes += QStringLiteral("%%1").arg(uchar(byte), 2, 16, QLatin1Char('0')).toUpper();
+        return QStringLiteral("The PKCS11 URI's %1 holds %2: write it percent-encoded, as %3.")
+            .arg(attribute.name, characterName(c), escapes);
     }
     return {};
+}
+
+} // namespace
+
+QString Pkcs11Config::normalizedUri(const QString& typed)
+{
+    const QString text = typed.trimmed();
+    if (!isUri(text))
+        return text;
+    return parsedUri(text).joined();
+}
+
+QString Pkcs11Config::withoutPin(const QString& typed, QString* pin, bool* hadPinSource)
+{
+    pin->clear();
+    if (hadPinSource)
+        *hadPinSource = false;
+    const QString text = typed.trimmed();
+    if (!isUri(text))
+        return text;
+    ParsedUri uri = parsedUri(text);
+    const auto strip = [pin, hadPinSource](QList<UriAttribute>& attributes) {
+        QList<UriAttribute> kept;
+        for (UriAttribute& attribute : attributes) {
+            if (!isPinAttribute(attribute)) {
+                kept << attribute;
+                continue;
+            }
+            if (attribute.name == QLatin1String("pin-value")) {
+                secureZero(*pin);
+                QByteArray decoded = decodedEscapes(attribute.value);
+                *pin = QString::fromUtf8(decoded);
+                secureZero(decoded);
+            } else if (hadPinSource) {
+                *hadPinSource = true;
+            }
+            secureZero(attribute.value);
+        }
+        attributes = kept;
+    };
+    strip(uri.path);
+    strip(uri.query);
+    return uri.joined();
+}
+
+QString Pkcs11Config::uriProblem(const QString& typed)
+{
+    const QString text = typed.trimmed();
+    if (!isUri(text))
+        return {};
+    const ParsedUri uri = parsedUri(text);
+    const auto check = [](const QList<UriAttribute>& attributes, bool inQuery) -> QString {
+        bool afterPin = false;
+        for (const UriAttribute& attribute : attributes) {
+            if (!attribute.named) {
+                // What follows a PIN's unencoded ';' is the rest of the PIN.
+                if (afterPin)
+                    return QStringLiteral("The PKCS11 URI's pin-value holds a '%1': write it as %2.")
+                        .arg(inQuery ? QStringLiteral("&") : QStringLiteral(";"),
+                             inQuery ? QStringLiteral("%26") : QStringLiteral("%3B"));
+                return QStringLiteral("The PKCS11 URI part \"%1\" is no attribute: a ';' inside a value "
+                                      "must be written %3B.")
+                    .arg(LogText::escaped(attribute.written));
+            }
+            afterPin = isPinAttribute(attribute);
+            static const QRegularExpression name(QStringLiteral("^[a-z0-9][a-z0-9._~-]*$"));
+            if (!name.match(attribute.name).hasMatch())
+                return QStringLiteral("The PKCS11 URI has an attribute named \"%1\", which is no attribute name.")
+                    .arg(LogText::escaped(attribute.name));
+            const QString problem = valueProblem(attribute, inQuery);
+            if (!problem.isEmpty())
+                return problem;
+            // A key's id is bytes: each written as a percent-escape, as
+            // pkcs11-tool's hexadecimal 01 is id=%01. Bare text there (id=01,
+            // id=ab%01) names other bytes than the user means.
+            if (attribute.name == QLatin1String("id")) {
+                static const QRegularExpression escapes(QStringLiteral("^(%[0-9A-F]{2})*$"));
+                if (!escapes.match(attribute.value).hasMatch())
+                    return QStringLiteral("Key id must be percent-encoded bytes, e.g. id=%01");
+            }
+        }
+        return {};
+    };
+    QString problem = check(uri.path, false);
+    if (problem.isEmpty())
+        problem = check(uri.query, true);
+    return problem;
 }

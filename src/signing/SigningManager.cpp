@@ -61,13 +61,10 @@ QStringList SigningManager::displayArguments(const QStringList& arguments)
 
 ToolRunner::Result SigningManager::execute(const QString& program, const QStringList& arguments)
 {
-    ToolRunner::Options options;
     // The tools' complaints arrive on standard error; the callers want them in
-    // reading order with the rest.
-    options.mergeChannels = true;
-    options.finishTimeoutMs = toolWaitMs;
-    // The program goes by name: the search path decides which tool runs.
-    return ToolRunner::run(program, arguments, options);
+    // reading order with the rest. The program goes by name: the search path
+    // decides which tool runs.
+    return ToolRunner::run(program, arguments, listingOptions());
 }
 
 void SigningManager::reportFailure(const QString& program, const QStringList& arguments,
@@ -128,6 +125,14 @@ QStringList SigningManager::signingIdentityArguments()
 QList<CertificateInfo> SigningManager::listSigningIdentities()
 {
     return parseSigningIdentities(runCommand(QStringLiteral("security"), signingIdentityArguments()));
+}
+
+ToolRunner::Options SigningManager::listingOptions() const
+{
+    ToolRunner::Options options;
+    options.mergeChannels = true;
+    options.finishTimeoutMs = toolWaitMs;
+    return options;
 }
 
 QList<CertificateInfo> SigningManager::parseSigningIdentities(const QString& output)

@@ -36,9 +36,12 @@ public:
     bool runCommandSuccess(const QString& program, const QStringList& arguments);
 
     QList<CertificateInfo> listSigningIdentities();
-    // What listSigningIdentities runs ("security" with these) and how it
-    // reads the output, for a listing that runs in the background.
+    // The keychain tool's arguments that list the code-signing identities,
+    // the options such a listing runs with (both channels in one, this
+    // manager's wait), and the identities of its output: for a page that
+    // runs the listing in the background.
     static QStringList signingIdentityArguments();
+    ToolRunner::Options listingOptions() const;
     static QList<CertificateInfo> parseSigningIdentities(const QString& output);
     QList<CertificateInfo> listInstallerIdentities();
 

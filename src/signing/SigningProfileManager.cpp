@@ -2,7 +2,7 @@
 
 #include "config/Settings.h"
 #include "core/SecureZero.h"
-#include "signing/OsslSigncodeBridge.h"
+#include "signing/Pkcs11Config.h"
 
 #include <algorithm>
 
@@ -33,6 +33,9 @@ const Field fields[] = {
     {"lastUsedDate", &SigningProfile::lastUsedDate},
 };
 
+// The settings file is no place for a PIN, however the URI was typed: each
+// profile is written without one, so a PIN an older file still holds goes
+// at the next write.
 void writeAll(QSettings& settings, const QList<SigningProfile>& profiles)
 {
     // Entries the file held under other indexes would otherwise be read
@@ -41,8 +44,15 @@ void writeAll(QSettings& settings, const QList<SigningProfile>& profiles)
     settings.beginWriteArray(arrayName, int(profiles.size()));
     for (int i = 0; i < profiles.size(); ++i) {
         settings.setArrayIndex(i);
+        SigningProfile profile = profiles.at(i);
+        QString uriPin;
+        bool hadPinSource = false;
+        const QString withoutPin = Pkcs11Config::withoutPin(profile.pkcs11Uri, &uriPin, &hadPinSource);
+        if (!uriPin.isEmpty() || hadPinSource)
+            profile.pkcs11Uri = withoutPin;
+        secureZero(uriPin);
         for (const Field& field : fields)
-            settings.setValue(QLatin1String(field.key), profiles.at(i).*field.member);
+            settings.setValue(QLatin1String(field.key), profile.*field.member);
     }
     settings.endArray();
 }
@@ -87,13 +97,8 @@ SigningProfile SigningProfileManager::load(const QString& name)
     return SigningProfile();
 }
 
-bool SigningProfileManager::save(const SigningProfile& typed)
+bool SigningProfileManager::save(const SigningProfile& profile)
 {
-    // The settings file is no place for a PIN, however the URI was typed.
-    SigningProfile profile = typed;
-    QString uriPin;
-    profile.pkcs11Uri = OsslSigncodeBridge::withoutPinValue(typed.pkcs11Uri, &uriPin);
-    secureZero(uriPin);
     QList<SigningProfile> profiles = loadAll();
     bool replaced = false;
     for (SigningProfile& stored : profiles) {

@@ -1,4 +1,5 @@
 #include "ui/github/GitHubTab.h"
+#include "app/StyleManager.h"
 
 #include "config/UserProfile.h"
 #include "core/LogView.h"
@@ -35,7 +36,8 @@ GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
                        "workflows. Connect with a Personal Access Token."),
         this);
     description->setWordWrap(true);
-    description->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    description->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(description, StyleManager::Muted);
     description->setMaximumHeight(36);
     layout->addWidget(description);
 
@@ -82,8 +84,8 @@ GitHubTab::GitHubTab(UserProfile* profile, QWidget* parent)
             return;
         m_rateLabel->setText(QStringLiteral("API Rate: %1 / %2 remaining")
                                  .arg(QString::number(remaining), QString::number(limit)));
-        m_rateLabel->setStyleSheet(remaining > 99 ? QStringLiteral("color: #6b7280; font-size: 11px;")
-                                                  : QStringLiteral("color: #f59e0b; font-size: 11px;"));
+        m_rateLabel->setStyleSheet(QStringLiteral("font-size: 11px;"));
+        StyleManager::setTone(m_rateLabel, remaining > 99 ? StyleManager::Muted : StyleManager::Warning);
     });
 }
 
@@ -170,7 +172,8 @@ void GitHubTab::clearAccountViews()
     if (m_userLabel) {
         m_userLabel->setText(QStringLiteral("Not connected"));
         m_userLabel->setToolTip(QString());
-        m_userLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 13px;"));
+        m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+        StyleManager::setTone(m_userLabel, StyleManager::Muted);
     }
     m_repos.clear();
     for (QTreeWidget* tree : {m_repoTree, m_githubKeyTree, m_secretsTree, m_variablesTree, m_dependabotTree,
@@ -193,7 +196,8 @@ void GitHubTab::disconnectAccount()
     if (m_userLabel) {
         m_userLabel->setText(QStringLiteral("Not connected"));
         m_userLabel->setToolTip(QString());
-        m_userLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 13px;"));
+        m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+        StyleManager::setTone(m_userLabel, StyleManager::Muted);
     }
     if (m_repoTree)
         m_repoTree->clear();

@@ -1,6 +1,7 @@
 // The Account page of the GitHub tab: stored accounts, token check, the
 // connected user and the repository list.
 #include "ui/github/GitHubTab.h"
+#include "app/StyleManager.h"
 
 #include "config/UserProfile.h"
 #include "github/GitHubClient.h"
@@ -74,13 +75,15 @@ QWidget* GitHubTab::createAccountSubTab()
     m_userLabel->setObjectName(QStringLiteral("userLabel"));
     // The summary is markup of our own around values that showUser escapes.
     m_userLabel->setTextFormat(Qt::RichText);
-    m_userLabel->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 13px;"));
+    m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+    StyleManager::setTone(m_userLabel, StyleManager::Muted);
     m_userLabel->setWordWrap(true);
     userLayout->addWidget(m_userLabel);
     m_rateLabel = new QLabel(QStringLiteral("API Rate: --"), userInfo);
     m_rateLabel->setObjectName(QStringLiteral("rateLabel"));
     m_rateLabel->setTextFormat(Qt::PlainText);
-    m_rateLabel->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px;"));
+    m_rateLabel->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(m_rateLabel, StyleManager::Muted);
     userLayout->addWidget(m_rateLabel);
     layout->addWidget(userInfo);
 
@@ -265,7 +268,8 @@ void GitHubTab::showUserLabel(const GitHubUser& user)
                      QString::number(user.privateRepos), shown(plan)));
         m_userLabel->setToolTip(GitHubText::toolTip(GitHubText::singleLine(QStringLiteral("%1 (@%2)  |  %3  |  Plan: %4")
                                                            .arg(user.name, user.login, user.email, plan))));
-        m_userLabel->setStyleSheet(QStringLiteral("color: #22d3ee; font-size: 13px;"));
+        m_userLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
+        StyleManager::setTone(m_userLabel, StyleManager::Accent);
     }
 }
 
@@ -279,8 +283,7 @@ void GitHubTab::showRepos(const QList<GitHubRepo>& repos)
             item->setText(0, GitHubText::singleLine(repo.fullName));
             item->setToolTip(0, GitHubText::toolTip(GitHubText::singleLine(repo.fullName)));
             item->setText(1, repo.isPrivate ? QStringLiteral("Private") : QStringLiteral("Public"));
-            item->setForeground(1, QColor(repo.isPrivate ? QStringLiteral("#f59e0b")
-                                                         : QStringLiteral("#22c55e")));
+            StyleManager::setItemTone(item, 1, repo.isPrivate ? StyleManager::Warning : StyleManager::Success);
             item->setText(2, GitHubText::singleLine(repo.language));
             item->setText(3, GitHubText::singleLine(repo.defaultBranch));
             item->setText(4, QString::number(repo.stars));

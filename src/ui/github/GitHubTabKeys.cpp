@@ -2,6 +2,7 @@
 // SSH keys of the account, an OpenPGP key pushed from the local keyring, and
 // a repository's deploy keys.
 #include "ui/github/GitHubTab.h"
+#include "app/StyleManager.h"
 
 #include "core/SshDirectory.h"
 #include "core/SshPublicKey.h"
@@ -104,7 +105,8 @@ QWidget* GitHubTab::createKeysSubTab()
     auto* localStatus = new QLabel(local);
     localStatus->setObjectName(QStringLiteral("localKeyStatus"));
     localStatus->setTextFormat(Qt::PlainText);
-    localStatus->setStyleSheet(QStringLiteral("color: #f59e0b; font-size: 11px;"));
+    localStatus->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(localStatus, StyleManager::Warning);
     localStatus->hide();
     localLayout->addWidget(localStatus);
     auto* localRow = new QHBoxLayout;

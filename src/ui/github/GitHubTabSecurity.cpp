@@ -2,6 +2,7 @@
 // Dependabot, code-scanning and secret-scanning alerts, its Actions workflows
 // and recent runs, and the manual dispatch of a workflow.
 #include "ui/github/GitHubTab.h"
+#include "app/StyleManager.h"
 
 #include "github/GitHubClient.h"
 #include "github/GitHubText.h"
@@ -306,14 +307,11 @@ void GitHubTab::showRuns(const QJsonArray& runs)
                                                       field(run, QStringLiteral("created_at")).left(10),
                                                       field(run, QStringLiteral("id"))});
         item->setData(0, Qt::UserRole, field(run, QStringLiteral("html_url")));
-        QColor colour;
         if (status == QLatin1String("success"))
-            colour = QColor(QStringLiteral("#22c55e"));
+            StyleManager::setItemTone(item, 1, StyleManager::Success);
         else if (status == QLatin1String("failure"))
-            colour = QColor(QStringLiteral("#dc2626"));
+            StyleManager::setItemTone(item, 1, StyleManager::Danger);
         else if (status == QLatin1String("queued") || status == QLatin1String("in_progress"))
-            colour = QColor(QStringLiteral("#f59e0b"));
-        if (colour.isValid())
-            item->setForeground(1, colour);
+            StyleManager::setItemTone(item, 1, StyleManager::Warning);
     }
 }

@@ -1,6 +1,7 @@
 // The GPG page: the keyring tree, its fill from gpg's colon listings and its
 // context menu.
 #include "ui/keys/GpgKeyManagementTab.h"
+#include "app/StyleManager.h"
 
 #include "core/ToolRunner.h"
 #include "ui/widgets/PageFill.h"
@@ -21,9 +22,9 @@
 
 namespace {
 
-void setTextColour(QTreeWidgetItem* item, int column, const char* colour)
+void setTextColour(QTreeWidgetItem* item, int column, StyleManager::Tone tone)
 {
-    item->setForeground(column, QBrush(QColor(QString::fromLatin1(colour))));
+    StyleManager::setItemTone(item, column, tone);
 }
 
 // Why a listing run is not the whole keyring: gpg could not run, was cut off
@@ -167,16 +168,16 @@ void GpgKeyManagementTab::showGpgKeys(const QList<GpgKeyInfo>& publicKeys, const
         row->setText(6, key.capabilities.join(QStringLiteral(", ")));
         row->setData(0, Qt::UserRole, key.fingerprint);
         if (secretFingerprints.contains(key.fingerprint))
-            setTextColour(row, 0, "#22c55e");
+            setTextColour(row, 0, StyleManager::Success);
         if (key.expired)
-            setTextColour(row, 3, "#dc2626");
+            setTextColour(row, 3, StyleManager::Danger);
         else if (key.revoked)
-            setTextColour(row, 3, "#f59e0b");
+            setTextColour(row, 3, StyleManager::Warning);
         for (const QString& subkey : key.subkeys) {
             auto* child = new QTreeWidgetItem(row);
             child->setText(0, QStringLiteral("Subkey"));
             child->setText(1, GpgColonListing::shortId(subkey));
-            setTextColour(child, 0, "#6b7280");
+            setTextColour(child, 0, StyleManager::Muted);
         }
     }
     gpgKeyTree->addTopLevelItems(rows);

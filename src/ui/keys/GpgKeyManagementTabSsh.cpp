@@ -1,5 +1,6 @@
 // The SSH pages: the key pairs in ~/.ssh and the way to the configuration editor.
 #include "ui/keys/GpgKeyManagementTab.h"
+#include "app/StyleManager.h"
 
 #include "app/SshTarget.h"
 #include "core/LogText.h"
@@ -307,20 +308,20 @@ void GpgKeyManagementTab::showSshKeys(const QList<SshKeyInfo>& keys, const QStri
         row->setData(0, contentRole, int(key.content));
         if (key.content == SshKeyInfo::PrivateKey) {
             row->setText(0, QStringLiteral("private key"));
-            row->setForeground(0, QBrush(QColor(QStringLiteral("#dc2626"))));
+            StyleManager::setItemTone(row, 0, StyleManager::Danger);
             row->setToolTip(0, notAPublicKey(fileNameOf(key.publicPath), true));
             log(QStringLiteral("SSH: ") + notAPublicKey(fileNameOf(key.publicPath), true)
                 + QStringLiteral(" It is not copied or shown."));
         } else if (key.content == SshKeyInfo::NotRegular) {
             row->setText(0, QStringLiteral("not a regular file"));
-            row->setForeground(0, QBrush(QColor(QStringLiteral("#f59e0b"))));
+            StyleManager::setItemTone(row, 0, StyleManager::Warning);
             row->setToolTip(0, notARegularFile(fileNameOf(key.publicPath)));
             log(QStringLiteral("SSH: ") + notARegularFile(fileNameOf(key.publicPath))
                 + QStringLiteral(" It is not read."));
         } else if (key.type.contains(QLatin1String("ed25519"))) {
-            row->setForeground(0, QBrush(QColor(QStringLiteral("#22c55e"))));
+            StyleManager::setItemTone(row, 0, StyleManager::Success);
         } else if (key.type.contains(QLatin1String("rsa"))) {
-            row->setForeground(0, QBrush(QColor(QStringLiteral("#0ea5e9"))));
+            StyleManager::setItemTone(row, 0, StyleManager::Accent);
         }
     }
     sshKeyTree->addTopLevelItems(rows);

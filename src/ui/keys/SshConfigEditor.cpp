@@ -1,4 +1,5 @@
 #include "ui/keys/SshConfigEditor.h"
+#include "app/StyleManager.h"
 
 #include "core/LogText.h"
 #include "core/LogView.h"
@@ -57,31 +58,31 @@ bool portAccepted(const QString& value)
 }
 
 const char* const guideHtml = R"(
-<h2 style="color:#0ea5e9;">SSH Config Quick Reference</h2>
+<h2 style="color:%1;">SSH Config Quick Reference</h2>
 <p>The file <code>~/.ssh/config</code> defines named shortcuts for SSH connections, so you do not
 have to type long commands.</p>
-<h3 style="color:#22c55e;">Basic Example</h3>
+<h3 style="color:%2;">Basic Example</h3>
 <pre style="color:#e0f2fe; background-color:#111827; padding:8px; border-radius:4px;">Host myserver
     HostName 192.168.1.100
     User admin
     Port 22
     IdentityFile ~/.ssh/id_ed25519</pre>
 <p>Now you can just type: <code>ssh myserver</code></p>
-<h3 style="color:#22c55e;">Common Options</h3>
+<h3 style="color:%2;">Common Options</h3>
 <table cellspacing="0" cellpadding="3">
-<tr><td style="color:#0ea5e9;">Host</td><td>Alias name for this connection</td></tr>
-<tr><td style="color:#0ea5e9;">HostName</td><td>IP address or domain name</td></tr>
-<tr><td style="color:#0ea5e9;">User</td><td>Remote username</td></tr>
-<tr><td style="color:#0ea5e9;">Port</td><td>SSH port (default 22)</td></tr>
-<tr><td style="color:#0ea5e9;">IdentityFile</td><td>Path to private key file</td></tr>
-<tr><td style="color:#0ea5e9;">IdentitiesOnly</td><td>Only use specified key, not ssh-agent keys</td></tr>
-<tr><td style="color:#0ea5e9;">ProxyJump</td><td>Bastion/jump host (e.g., ProxyJump bastion)</td></tr>
-<tr><td style="color:#0ea5e9;">ForwardAgent</td><td>Forward SSH agent to remote (use with caution)</td></tr>
-<tr><td style="color:#0ea5e9;">LocalForward</td><td>Port forwarding: LocalForward 8080 localhost:80</td></tr>
-<tr><td style="color:#0ea5e9;">ServerAliveInterval</td><td>Keep-alive interval in seconds</td></tr>
-<tr><td style="color:#0ea5e9;">Compression</td><td>Enable compression (yes/no)</td></tr>
+<tr><td style="color:%1;">Host</td><td>Alias name for this connection</td></tr>
+<tr><td style="color:%1;">HostName</td><td>IP address or domain name</td></tr>
+<tr><td style="color:%1;">User</td><td>Remote username</td></tr>
+<tr><td style="color:%1;">Port</td><td>SSH port (default 22)</td></tr>
+<tr><td style="color:%1;">IdentityFile</td><td>Path to private key file</td></tr>
+<tr><td style="color:%1;">IdentitiesOnly</td><td>Only use specified key, not ssh-agent keys</td></tr>
+<tr><td style="color:%1;">ProxyJump</td><td>Bastion/jump host (e.g., ProxyJump bastion)</td></tr>
+<tr><td style="color:%1;">ForwardAgent</td><td>Forward SSH agent to remote (use with caution)</td></tr>
+<tr><td style="color:%1;">LocalForward</td><td>Port forwarding: LocalForward 8080 localhost:80</td></tr>
+<tr><td style="color:%1;">ServerAliveInterval</td><td>Keep-alive interval in seconds</td></tr>
+<tr><td style="color:%1;">Compression</td><td>Enable compression (yes/no)</td></tr>
 </table>
-<h3 style="color:#22c55e;">Security Best Practices</h3>
+<h3 style="color:%2;">Security Best Practices</h3>
 <ul>
 <li>Use Ed25519 keys: the strongest and fastest.</li>
 <li>Set <code>IdentitiesOnly yes</code> to prevent key leakage.</li>
@@ -89,7 +90,7 @@ have to type long commands.</p>
 <li>Set <code>StrictHostKeyChecking yes</code> to prevent man-in-the-middle attacks.</li>
 <li>File permissions: <code>~/.ssh/</code> = 700, <code>config</code> = 600, private keys = 600.</li>
 </ul>
-<h3 style="color:#22c55e;">Wildcard Hosts</h3>
+<h3 style="color:%2;">Wildcard Hosts</h3>
 <pre style="color:#e0f2fe; background-color:#111827; padding:8px; border-radius:4px;">Host *.example.com
     User deploy
     IdentityFile ~/.ssh/deploy_key
@@ -116,7 +117,8 @@ SshConfigEditor::SshConfigEditor(QWidget* parent)
                              this);
     intro->setWordWrap(true);
     intro->setFixedHeight(20);
-    intro->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    intro->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(intro, StyleManager::Muted);
     layout->addWidget(intro);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
@@ -172,7 +174,8 @@ QWidget* SshConfigEditor::buildHostPane()
 
     auto* second = new QHBoxLayout;
     QPushButton* connectButton = addButton(second, QStringLiteral("SSH Connect"), nullptr);
-    connectButton->setStyleSheet(QStringLiteral("background-color: #0284c7; font-weight: 600;"));
+    connectButton->setStyleSheet(
+        QStringLiteral("background-color: %1; font-weight: 600;").arg(StyleManager::color(StyleManager::Action).name()));
     connect(connectButton, &QPushButton::clicked, this, &SshConfigEditor::connectToHost);
     connect(addButton(second, QStringLiteral("Test All"), "secondaryButton"), &QPushButton::clicked, this,
             &SshConfigEditor::testAll);
@@ -209,14 +212,16 @@ QWidget* SshConfigEditor::buildTextPane()
                                raw);
     rawNote->setObjectName(QStringLiteral("rawConfigNote"));
     rawNote->setWordWrap(true);
-    rawNote->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    rawNote->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(rawNote, StyleManager::Muted);
     rawLayout->addWidget(rawNote);
     tabs->addTab(raw, QStringLiteral("Raw Config"));
 
     guideView = new QTextEdit(pane);
     guideView->setObjectName(QStringLiteral("guideView"));
     guideView->setReadOnly(true);
-    guideView->setHtml(QString::fromUtf8(guideHtml));
+    guideView->setHtml(QString::fromUtf8(guideHtml).arg(StyleManager::color(StyleManager::Accent).name(),
+                                                        StyleManager::color(StyleManager::Success).name()));
     tabs->addTab(guideView, QStringLiteral("SSH Config Guide"));
 
     layout->addWidget(tabs);
@@ -462,10 +467,10 @@ void SshConfigEditor::showHosts()
                                 ? QStringLiteral("(default)")
                                 : host.identityFile.mid(host.identityFile.lastIndexOf(QLatin1Char('/')) + 1);
         auto* item = new QTreeWidgetItem(hostTree, {host.alias, host.hostName, host.user, portShown(i), key});
-        const char* colour = host.alias == QLatin1String("*")      ? "#f59e0b"
-                             : host.alias.contains(QLatin1Char('*')) ? "#0ea5e9"
-                                                                     : "#22c55e";
-        item->setForeground(0, QBrush(QColor(QLatin1String(colour))));
+        const StyleManager::Tone tone = host.alias == QLatin1String("*")      ? StyleManager::Warning
+                                        : host.alias.contains(QLatin1Char('*')) ? StyleManager::Accent
+                                                                                : StyleManager::Success;
+        StyleManager::setItemTone(item, 0, tone);
     }
 }
 

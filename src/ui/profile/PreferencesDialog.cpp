@@ -132,7 +132,7 @@ QWidget* PreferencesDialog::createGeneralTab()
     pathsGrid->addWidget(new QLabel(QStringLiteral("Config directory:"), paths), 0, 0);
     configDirEdit = new QLineEdit(UserProfile::configDir(), paths);
     configDirEdit->setReadOnly(true);
-    configDirEdit->setStyleSheet(QStringLiteral("color: #94a3b8;"));
+    StyleManager::setTone(configDirEdit, StyleManager::Muted);
     pathsGrid->addWidget(configDirEdit, 0, 1);
     pathsGrid->addWidget(new QLabel(QStringLiteral("Default vault:"), paths), 1, 0);
     defaultVaultEdit = new QLineEdit(paths);
@@ -182,7 +182,8 @@ QWidget* PreferencesDialog::createSecurityTab()
     complianceLayout->addWidget(hotplugNotifyCheck);
     auto* pinNote = new QLabel(
         QStringLiteral("PIN caching: Always disabled (PINs are zeroed immediately after use)"), compliance);
-    pinNote->setStyleSheet(QStringLiteral("color: #22c55e; font-size: 11px; font-weight: 600;"));
+    pinNote->setStyleSheet(QStringLiteral("font-size: 11px; font-weight: 600;"));
+    StyleManager::setTone(pinNote, StyleManager::Success);
     complianceLayout->addWidget(pinNote);
     layout->addWidget(compliance);
 
@@ -242,8 +243,8 @@ QWidget* PreferencesDialog::createToolsTab()
                                QStringLiteral("(auto-detect from PATH)"));
         const QString found = QStandardPaths::findExecutable(tool.tool);
         auto* status = new QLabel(found.isEmpty() ? QStringLiteral("Not found") : found, group);
-        status->setStyleSheet(found.isEmpty() ? QStringLiteral("color: #ef4444; font-size: 11px;")
-                                              : QStringLiteral("color: #22c55e; font-size: 11px;"));
+        status->setStyleSheet(QStringLiteral("font-size: 11px;"));
+        StyleManager::setTone(status, found.isEmpty() ? StyleManager::Danger : StyleManager::Success);
         grid->addWidget(status, row, 2);
         ++row;
     }
@@ -270,7 +271,8 @@ QWidget* PreferencesDialog::createAboutTab()
                                  + QCoreApplication::applicationVersion().toHtmlEscaped(),
                              page);
     title->setTextFormat(Qt::RichText);
-    title->setStyleSheet(QStringLiteral("font-size: 16px; color: #0ea5e9;"));
+    title->setStyleSheet(QStringLiteral("font-size: 16px;"));
+    StyleManager::setTone(title, StyleManager::Accent);
     layout->addWidget(title);
     auto* tagline = new QLabel(QStringLiteral("Hardware Security Key Management & Code Signing Toolkit"), page);
     tagline->setWordWrap(true);

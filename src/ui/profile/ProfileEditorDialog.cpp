@@ -1,4 +1,5 @@
 #include "ui/profile/ProfileEditorDialog.h"
+#include "app/StyleManager.h"
 
 #include "config/UserProfile.h"
 #include "ui/widgets/SectionTitle.h"
@@ -27,7 +28,9 @@ const QString kDefaultAutoLock = QStringLiteral("15");
 QString piiExplanation()
 {
     const auto heading = [](const char* text) {
-        return QStringLiteral("<h4 style='color: #0ea5e9;'>%1</h4>").arg(QString::fromUtf8(text));
+        return QString(QStringLiteral("<h4 style='color: ") + StyleManager::color(StyleManager::Accent).name()
+                       + QStringLiteral(";'>%1</h4>"))
+            .arg(QString::fromUtf8(text));
     };
     QString html;
     html += heading("Definition");
@@ -53,7 +56,7 @@ QString piiExplanation()
     html += QStringLiteral("<table width='100%' cellpadding='4' style='border-collapse: collapse;'>");
     for (const Example& example : examples) {
         html += QStringLiteral("<tr><td><b style='color: %1;'>%2</b></td><td>%3</td></tr>")
-                    .arg(example.pii ? QStringLiteral("#f59e0b") : QStringLiteral("#22c55e"),
+                    .arg(StyleManager::color(example.pii ? StyleManager::Warning : StyleManager::Success).name(),
                          example.pii ? QStringLiteral("PII") : QStringLiteral("Not PII"),
                          QString::fromUtf8(example.text));
     }
@@ -117,7 +120,8 @@ ProfileEditorDialog::ProfileEditorDialog(UserProfile* profile, QWidget* parent)
                                             "and PCI DSS."),
                              this);
     intro->setWordWrap(true);
-    intro->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 11px;"));
+    intro->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(intro, StyleManager::Muted);
     intro->setMaximumHeight(36);
     layout->addWidget(intro);
 
@@ -139,7 +143,8 @@ ProfileEditorDialog::~ProfileEditorDialog() = default;
 QLabel* ProfileEditorDialog::piiLabel(const QString& text)
 {
     auto* label = new QLabel(text + QStringLiteral(" [PII]"));
-    label->setStyleSheet(QStringLiteral("color: #f59e0b; font-weight: 600;"));
+    label->setStyleSheet(QStringLiteral("font-weight: 600;"));
+    StyleManager::setTone(label, StyleManager::Warning);
     label->setToolTip(QString::fromUtf8(
         "PII \u2014 Personally Identifiable Information\n\n"
         "This field contains data that can identify you personally.\n"
@@ -152,7 +157,7 @@ QLabel* ProfileEditorDialog::piiLabel(const QString& text)
 QLabel* ProfileEditorDialog::nonPiiLabel(const QString& text)
 {
     auto* label = new QLabel(text);
-    label->setStyleSheet(QStringLiteral("color: #94a3b8;"));
+    StyleManager::setTone(label, StyleManager::Muted);
     label->setToolTip(QStringLiteral("This field does not contain personally identifiable information."));
     return label;
 }
@@ -197,7 +202,8 @@ QWidget* ProfileEditorDialog::createPersonalTab()
         "This data is encrypted in your profile and never transmitted.\n"
         "See the 'What is PII?' tab for full compliance details."), page);
     note->setWordWrap(true);
-    note->setStyleSheet(QStringLiteral("color: #f59e0b; font-size: 11px; padding-top: 8px;"));
+    note->setStyleSheet(QStringLiteral("font-size: 11px; padding-top: 8px;"));
+    StyleManager::setTone(note, StyleManager::Warning);
     grid->addWidget(note, 5, 0, 1, 2);
     return page;
 }
@@ -269,13 +275,14 @@ QWidget* ProfileEditorDialog::createFeaturesTab()
         auto* status = new QLabel(unlocked ? QStringLiteral("UNLOCKED") : QStringLiteral("LOCKED"), page);
         status->setFixedWidth(80);
         status->setAlignment(Qt::AlignCenter);
-        status->setStyleSheet(unlocked
-                                  ? QStringLiteral("color: #22c55e; font-weight: 700; font-size: 11px;")
-                                  : QStringLiteral("color: #6b7280; font-weight: 600; font-size: 11px;"));
+        status->setStyleSheet(unlocked ? QStringLiteral("font-weight: 700; font-size: 11px;")
+                                       : QStringLiteral("font-weight: 600; font-size: 11px;"));
+        StyleManager::setTone(status, unlocked ? StyleManager::Success : StyleManager::Muted);
         row->addWidget(status);
         auto* text = new QLabel(
-            QStringLiteral("<b>%1</b><br/>%2<br/><span style='color: #6b7280; font-size: 10px;'>"
-                           "Prerequisite: %3</span>")
+            QString(QStringLiteral("<b>%1</b><br/>%2<br/><span style='color: ")
+                    + StyleManager::color(StyleManager::Muted).name()
+                    + QStringLiteral("; font-size: 10px;'>Prerequisite: %3</span>"))
                 .arg(QString::fromUtf8(feature.name), QString::fromUtf8(feature.description),
                      QString::fromUtf8(feature.prerequisite)),
             page);

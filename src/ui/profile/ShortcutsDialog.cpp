@@ -1,4 +1,5 @@
 #include "ui/profile/ShortcutsDialog.h"
+#include "app/StyleManager.h"
 
 #include "ui/widgets/SectionTitle.h"
 
@@ -48,7 +49,8 @@ ShortcutsDialog::ShortcutsDialog(QWidget* parent)
             html += QStringLiteral("<tr><td colspan='2'><hr style='border-color: #374151;'/></td></tr>");
             continue;
         }
-        html += QStringLiteral("<tr><td><b style='color: #0ea5e9;'>%1</b></td><td>%2</td></tr>")
+        html += QStringLiteral("<tr><td><b style='color: ") + StyleManager::color(StyleManager::Accent).name()
+                + QStringLiteral(";'>%1</b></td><td>%2</td></tr>")
                     .arg(QString::fromLatin1(row.keys), QString::fromLatin1(row.action));
     }
     html += QStringLiteral("</table>");

@@ -1,4 +1,5 @@
 #include "ui/profile/WelcomeDialog.h"
+#include "app/StyleManager.h"
 
 #include "config/Settings.h"
 
@@ -15,7 +16,8 @@ const char* const welcomeShownKey = "welcomeShown";
 
 QString contentHtml()
 {
-    const QString heading = QStringLiteral("<h4 style=\"color: #22c55e;\">%1</h4>");
+    const QString heading = QStringLiteral("<h4 style=\"color: ") + StyleManager::color(StyleManager::Success).name()
+                            + QStringLiteral(";\">%1</h4>");
     struct Row {
         const char* area;
         const char* what;
@@ -41,7 +43,8 @@ QString contentHtml()
     QString html = heading.arg(QStringLiteral("What You Can Do"));
     html += QStringLiteral("<table cellpadding=\"4\">");
     for (const Row& row : rows) {
-        html += QStringLiteral("<tr><td><span style=\"color: #0ea5e9;\">%1</span></td><td>%2</td></tr>")
+        html += QStringLiteral("<tr><td><span style=\"color: ") + StyleManager::color(StyleManager::Accent).name()
+                + QStringLiteral(";\">%1</span></td><td>%2</td></tr>")
                     .arg(QString::fromUtf8(row.area).toHtmlEscaped(),
                          QString::fromUtf8(row.what).toHtmlEscaped());
     }
@@ -51,7 +54,8 @@ QString contentHtml()
     for (const char* step : steps)
         html += QStringLiteral("<li>%1</li>").arg(QString::fromUtf8(step).toHtmlEscaped());
     html += QStringLiteral("</ol>");
-    html += QStringLiteral("<p style=\"color: #f59e0b; font-size: 12px;\">"
+    html += QStringLiteral("<p style=\"color: ") + StyleManager::color(StyleManager::Warning).name()
+            + QStringLiteral("; font-size: 12px;\">"
                            "All PII is encrypted. PINs are never stored. Session log never records secrets.</p>");
     return html;
 }
@@ -78,7 +82,8 @@ WelcomeDialog::WelcomeDialog(QWidget* parent)
         QStringLiteral("Version %1 \u2014 Cybersecurity Swiss Army Knife").arg(QCoreApplication::applicationVersion()),
         this);
     version->setAlignment(Qt::AlignCenter);
-    version->setStyleSheet(QStringLiteral("color: #0ea5e9; font-size: 14px;"));
+    version->setStyleSheet(QStringLiteral("font-size: 14px;"));
+    StyleManager::setTone(version, StyleManager::Accent);
     layout->addWidget(version);
 
     auto* content = new QLabel(this);

@@ -1,4 +1,5 @@
 #include "ui/remote/DevOpsSecretsTab.h"
+#include "app/StyleManager.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
@@ -47,7 +48,8 @@ DevOpsSecretsTab::DevOpsSecretsTab(QWidget* parent)
                                                   "SSH/SFTP/SCP integrate with your SSH keys and config."),
                                    this);
     description->setWordWrap(true);
-    description->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    description->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(description, StyleManager::Muted);
     description->setMaximumHeight(36);
     layout->addWidget(description, 0);
 

@@ -1,6 +1,7 @@
 // The "SSH Terminal" sub-tab: stored sites and ~/.ssh/config aliases, opened
 // in an embedded terminal window.
 #include "ui/remote/DevOpsSecretsTab.h"
+#include "app/StyleManager.h"
 
 #include "app/SshTarget.h"
 #include "ui/widgets/ButtonFit.h"
@@ -65,7 +66,8 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
     first->addWidget(typedHost);
     auto* connectButton = new QPushButton(QStringLiteral("Connect"));
     fitButtonToText(connectButton, 100, 28);
-    connectButton->setStyleSheet(QStringLiteral("background-color: #0284c7; font-weight: 600;"));
+    connectButton->setStyleSheet(
+        QStringLiteral("background-color: %1; font-weight: 600;").arg(StyleManager::color(StyleManager::Action).name()));
     first->addWidget(connectButton);
     layout->addLayout(first);
 
@@ -84,7 +86,8 @@ QWidget* DevOpsSecretsTab::createSshSubTab()
     second->addWidget(refresh);
     second->addStretch();
     auto* hint = new QLabel(QStringLiteral("Sites from Site Manager + ~/.ssh/config. Select and Connect."));
-    hint->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 11px;"));
+    hint->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(hint, StyleManager::Muted);
     second->addWidget(hint);
     layout->addLayout(second);
     layout->addStretch();

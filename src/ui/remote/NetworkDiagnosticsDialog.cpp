@@ -1,4 +1,5 @@
 #include "ui/remote/NetworkDiagnosticsDialog.h"
+#include "app/StyleManager.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
@@ -117,7 +118,8 @@ NetworkDiagnosticsDialog::NetworkDiagnosticsDialog(QWidget* parent)
     auto* intro = new QLabel(QStringLiteral("Network diagnostic tools for IT admins and DevSecOps engineers. "
                                             "Test connectivity, check SSL certificates, and verify SSH host keys."));
     intro->setWordWrap(true);
-    intro->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    intro->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(intro, StyleManager::Muted);
     intro->setMaximumHeight(36);
     layout->addWidget(intro);
 

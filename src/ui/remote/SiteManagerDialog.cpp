@@ -1,4 +1,5 @@
 #include "ui/remote/SiteManagerDialog.h"
+#include "app/StyleManager.h"
 
 #include "app/SshTarget.h"
 #include "config/UserProfile.h"
@@ -74,7 +75,8 @@ SiteManagerDialog::SiteManagerDialog(QWidget* parent)
     auto* intro = new QLabel(QStringLiteral("Manage remote server profiles for SSH, SFTP, SCP, and Rsync. "
                                             "Sites stored encrypted at ~/Ostrevan/OstrevanTessaril/sites.enc"));
     intro->setWordWrap(true);
-    intro->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    intro->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(intro, StyleManager::Muted);
     intro->setMaximumHeight(36);
     layout->addWidget(intro);
 
@@ -106,7 +108,8 @@ SiteManagerDialog::SiteManagerDialog(QWidget* parent)
     auto* connectRow = new QHBoxLayout;
     QPushButton* ssh = button(QStringLiteral("SSH"), nullptr, connectRow);
     // Only while enabled: a disabled SSH button must look like its neighbours.
-    ssh->setStyleSheet(QStringLiteral("QPushButton:enabled { background-color: #0284c7; font-weight: 600; }"));
+    ssh->setStyleSheet(QStringLiteral("QPushButton:enabled { background-color: %1; font-weight: 600; }")
+                           .arg(StyleManager::color(StyleManager::Action).name()));
     connect(ssh, &QPushButton::clicked, this, &SiteManagerDialog::connectSsh);
     QPushButton* sftp = button(QStringLiteral("SFTP"), nullptr, connectRow);
     connect(sftp, &QPushButton::clicked, this, &SiteManagerDialog::connectSftp);

@@ -1,4 +1,5 @@
 #include "ui/vault/UsbDriveTab.h"
+#include "app/StyleManager.h"
 
 #include "core/LogView.h"
 #include "core/ToolRunner.h"
@@ -66,7 +67,8 @@ UsbDriveTab::UsbDriveTab(QWidget* parent)
                        "existing data. Analyze filesystem and encryption status."),
         this);
     description->setWordWrap(true);
-    description->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 12px;"));
+    description->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    StyleManager::setTone(description, StyleManager::Muted);
     description->setMaximumHeight(36);
     layout->addWidget(description);
 
@@ -91,8 +93,8 @@ UsbDriveTab::UsbDriveTab(QWidget* parent)
     auto* analyzeButton = new QPushButton(QStringLiteral("Analyze Encryption"), this);
     connect(analyzeButton, &QPushButton::clicked, this, &UsbDriveTab::analyzeSelected);
     auto* encryptButton = new QPushButton(QStringLiteral("Encrypt Drive..."), this);
-    encryptButton->setStyleSheet(
-        QStringLiteral("background-color: #0284c7; color: white; font-weight: 600;"));
+    encryptButton->setStyleSheet(QStringLiteral("background-color: %1; color: white; font-weight: 600;")
+                                     .arg(StyleManager::color(StyleManager::Action).name()));
     connect(encryptButton, &QPushButton::clicked, this, &UsbDriveTab::encryptSelected);
     for (QPushButton* button : {refreshButton, infoButton, analyzeButton, encryptButton})
         buttons->addWidget(button);
@@ -272,13 +274,12 @@ void UsbDriveTab::showDrives(const QList<UsbDriveInfo>& found)
         item->setText(0, drive.volumeName);
         item->setData(0, Qt::UserRole, i);
         if (!drive.mounted)
-            item->setForeground(0, QColor(QStringLiteral("#6b7280")));
+            StyleManager::setItemTone(item, 0, StyleManager::Muted);
         item->setText(1, drive.device);
         item->setText(2, drive.filesystem);
         item->setText(3, UsbDriveInfo::sizeText(drive.sizeBytes));
         item->setText(4, drive.encrypted ? QStringLiteral("Yes") : QStringLiteral("No"));
-        item->setForeground(4, QColor(drive.encrypted ? QStringLiteral("#22c55e")
-                                                      : QStringLiteral("#f59e0b")));
+        StyleManager::setItemTone(item, 4, drive.encrypted ? StyleManager::Success : StyleManager::Warning);
         item->setText(5, drive.mountPoint);
         if (keepSelection && drive.sameVolume(selected))
             driveTree->setCurrentItem(item);

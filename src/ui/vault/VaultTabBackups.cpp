@@ -1,6 +1,7 @@
 // The "Key Backup" page: the SSH folder and the GPG keyring into the mounted
 // vault and back, the login keychain's export, and single files.
 #include "ui/vault/VaultTab.h"
+#include "app/StyleManager.h"
 
 #include "core/PrivateFiles.h"
 #include "core/ToolRunner.h"
@@ -43,14 +44,16 @@ void VaultTab::followMountState(QLabel* label, const QList<QPushButton*>& button
             button->setEnabled(true);
         label->setText(mountedText);
         label->setObjectName(QStringLiteral("secureStatus"));
-        label->setStyleSheet(QStringLiteral("color: #22c55e; font-weight: 600;"));
+        label->setStyleSheet(QStringLiteral("font-weight: 600;"));
+        StyleManager::setTone(label, StyleManager::Success);
     });
     connect(vault, &TessarilVault::vaultUnmounted, this, [label, buttons, unmountedText] {
         for (QPushButton* button : buttons)
             button->setEnabled(false);
         label->setText(unmountedText);
         label->setObjectName(QStringLiteral("warningStatus"));
-        label->setStyleSheet(QStringLiteral("color: #f59e0b;"));
+        label->setStyleSheet(QString());
+        StyleManager::setTone(label, StyleManager::Warning);
     });
 }
 

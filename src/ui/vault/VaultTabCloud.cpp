@@ -2,6 +2,7 @@
 // and the "Cloud Backup" page (the vault image copied into the local folder
 // of a cloud drive).
 #include "ui/vault/VaultTab.h"
+#include "app/StyleManager.h"
 
 #include "core/LogText.h"
 #include "core/SecureZero.h"
@@ -188,7 +189,7 @@ QWidget* VaultTab::createCloudBackupSubTab()
                                                 : QStringLiteral("Not detected"),
                                  group);
         label->setWordWrap(true);
-        label->setStyleSheet(drive.detected ? QStringLiteral("color: #22c55e;") : QStringLiteral("color: #6b7280;"));
+        StyleManager::setTone(label, drive.detected ? StyleManager::Success : StyleManager::Muted);
         row->addWidget(label, 1);
         auto* button = new QPushButton(QStringLiteral("Backup Vault"), group);
         button->setEnabled(drive.detected);

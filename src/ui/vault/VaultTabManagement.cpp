@@ -1,5 +1,6 @@
 // The "Vault Management" page: the list of known vaults and the create form.
 #include "ui/vault/VaultTab.h"
+#include "app/StyleManager.h"
 
 #include "config/UserProfile.h"
 #include "ui/widgets/ButtonFit.h"
@@ -141,7 +142,8 @@ QWidget* VaultTab::createManagementSubTab()
     grid->addWidget(filesystemCombo, 2, 1);
     auto* filesystemHint = new QLabel(createGroup);
     filesystemHint->setWordWrap(true);
-    filesystemHint->setStyleSheet(QStringLiteral("color: #94a3b8; font-size: 11px;"));
+    filesystemHint->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    StyleManager::setTone(filesystemHint, StyleManager::Muted);
     grid->addWidget(filesystemHint, 2, 2);
     connect(filesystemCombo, &QComboBox::currentIndexChanged, this,
             [this, filesystemCombo, filesystemHint] { onFilesystemChanged(filesystemCombo, filesystemHint); });
@@ -168,7 +170,8 @@ QWidget* VaultTab::createManagementSubTab()
                        "HIPAA | FedRAMP | GDPR Art.32"),
         createGroup);
     compliance->setWordWrap(true);
-    compliance->setStyleSheet(QStringLiteral("color: #6b7280; font-size: 10px;"));
+    compliance->setStyleSheet(QStringLiteral("font-size: 10px;"));
+    StyleManager::setTone(compliance, StyleManager::Muted);
     createLayout->addWidget(compliance);
 
     auto* createRow = new QHBoxLayout;
@@ -238,19 +241,19 @@ void VaultTab::fillVaultList()
             for (const ListedVault& listed : listing.vaults) {
                 const QFileInfo file(listed.path);
                 QString status;
-                QString colour;
+                StyleManager::Tone tone = StyleManager::Muted;
                 QString size = QStringLiteral("\u2014");
                 if (!listed.exists) {
                     status = QStringLiteral("Missing");
-                    colour = QStringLiteral("#ef4444");
+                    tone = StyleManager::Danger;
                 } else {
                     size = QStringLiteral("%1 MB").arg(listed.bytes / (1024 * 1024));
                     if (engineMounted && info.path == listed.path) {
                         status = QStringLiteral("Mounted");
-                        colour = QStringLiteral("#22c55e");
+                        tone = StyleManager::Success;
                     } else {
                         status = QStringLiteral("Locked");
-                        colour = QStringLiteral("#94a3b8");
+                        tone = StyleManager::Muted;
                     }
                 }
                 auto* item = new QTreeWidgetItem(vaultList);
@@ -259,7 +262,7 @@ void VaultTab::fillVaultList()
                 item->setText(1, file.absolutePath());
                 item->setText(2, size);
                 item->setText(3, status);
-                item->setForeground(3, QBrush(QColor(colour)));
+                StyleManager::setItemTone(item, 3, tone);
             }
             noteForeignVolume(listing.volumes);
         });
