@@ -142,6 +142,32 @@ QByteArray sha256Hex(const QByteArray& input)
 const QRegularExpression fidoSideFile(
     R"re(^\{"credential_id":"([A-Za-z0-9+/]+=*)","salt":"([0-9a-f]{64})","type":"(fido2-hmac|dual)","uv":(true|false)\}$)re");
 
+// A SoftHSM2 token holding a PIV authentication key and its certificate.
+struct PivToken {
+    TestPki pki;
+    TestPki::Issued piv;
+    SoftHsmToken token;
+    QString why;
+
+    bool ready()
+    {
+        if (!pki.isValid()) {
+            why = pki.errorString();
+            return false;
+        }
+        TestPki::Spec spec;
+        spec.subject = "/CN=PIV Authentication";
+        piv = pki.issue("piv", spec);
+        if (piv.isNull() || !token.isValid()) {
+            why = piv.isNull() ? QStringLiteral("no PIV certificate") : token.errorString();
+            return false;
+        }
+        why = QStringLiteral("the key or certificate did not go onto the token");
+        return token.importKey(piv.keyPath, "01", "PIV AUTH key")
+            && token.importCertificate(piv.certPath, "01", "PIV AUTH cert");
+    }
+};
+
 } // namespace
 
 class VaultUnlockTest : public QObject
@@ -389,16 +415,10 @@ void VaultUnlockTest::pivRoundTripOnSoftHsm()
 {
     if (!SoftHsmToken::available())
         QSKIP("SoftHSM2 is not installed");
-    TestPki pki;
-    QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
-    TestPki::Spec spec;
-    spec.subject = "/CN=PIV Authentication";
-    const TestPki::Issued piv = pki.issue("piv", spec);
-    QVERIFY(!piv.isNull());
-    SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    QVERIFY(token.importKey(piv.keyPath, "01", "PIV AUTH key"));
-    QVERIFY(token.importCertificate(piv.certPath, "01", "PIV AUTH cert"));
+    PivToken pivToken;
+    QVERIFY2(pivToken.ready(), qPrintable(pivToken.why));
+    const TestPki::Issued& piv = pivToken.piv;
+    SoftHsmToken& token = pivToken.token;
 
     // The installed pkcs11-tool itself, told to load SoftHSM2's module: it
     // reads "--slot" as the slot id, and SoftHSM2's ids are never positions.
@@ -494,16 +514,10 @@ void VaultUnlockTest::pivKeyNeverInAFile()
     const QString strace = QStandardPaths::findExecutable("strace");
     if (strace.isEmpty() || !ToolRunner::run(strace, {"-o", "/dev/null", "true"}).succeeded())
         QSKIP("strace is not installed or may not trace here");
-    TestPki pki;
-    QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
-    TestPki::Spec spec;
-    spec.subject = "/CN=PIV Authentication";
-    const TestPki::Issued piv = pki.issue("piv", spec);
-    QVERIFY(!piv.isNull());
-    SoftHsmToken token;
-    QVERIFY2(token.isValid(), qPrintable(token.errorString()));
-    QVERIFY(token.importKey(piv.keyPath, "01", "PIV AUTH key"));
-    QVERIFY(token.importCertificate(piv.certPath, "01", "PIV AUTH cert"));
+    PivToken pivToken;
+    QVERIFY2(pivToken.ready(), qPrintable(pivToken.why));
+    const TestPki::Issued& piv = pivToken.piv;
+    SoftHsmToken& token = pivToken.token;
 
     // The installed pkcs11-tool on SoftHSM2, every file and write of it and
     // its children logged.
