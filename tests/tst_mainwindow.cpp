@@ -173,9 +173,21 @@ void MainWindowTest::servicesInOrder()
         QVERIFY(stored.load());
         stored.setPreference("editor", "vim");
     }
+    {
+        // A page that uses the profile reads it as it is built, even the one
+        // the window opens on.
+        AppSettings()->setValue("lastTab", int(MainWindow::GitHubPage));
+        MainWindow opensOnGitHub;
+        QCOMPARE(opensOnGitHub.findChild<UserProfile*>()->preference("editor"), QStringLiteral("vim"));
+    }
+    AppSettings()->setValue("lastTab", int(MainWindow::DeviceInspectorPage));
     MainWindow window;
-    // The profile is read before the pages that use it are built.
-    QCOMPARE(window.findChild<UserProfile*>()->preference("editor"), QStringLiteral("vim"));
+    // Otherwise reading it, an openssl run, waits until the window is on screen.
+    auto* profile = window.findChild<UserProfile*>();
+    QCOMPARE(profile->preference("editor"), QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(profile->preference("editor"), QStringLiteral("vim"));
     QStringList services;
     for (QObject* child : window.children()) {
         if (qobject_cast<FidoDeviceManager*>(child) || qobject_cast<SigningManager*>(child)

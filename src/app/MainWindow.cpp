@@ -65,13 +65,10 @@ MainWindow::MainWindow(QWidget* parent)
     fidoManager = new FidoDeviceManager(this);
     signingManager = new SigningManager(this);
     userProfile = new UserProfile(this);
-    // A profile on disk is read now: the page the window opens on may use it.
-    // A first start writes a new one through openssl, which can wait until
-    // the window is on screen.
-    if (QFileInfo::exists(UserProfile::profilePath()))
-        loadProfile();
-    else
-        PageFill::afterWindowShown(this, [this] { loadProfile(); });
+    // Reading the profile (or writing a first one) is an openssl run: it waits
+    // until the window is on screen. A page that needs the profile sooner, the
+    // one the window opens on included, reads it as it is built.
+    PageFill::afterWindowShown(this, [this] { loadProfile(); });
     ykman = new YkmanBridge(this);
     opensc = new OpenscBridge(this);
 
