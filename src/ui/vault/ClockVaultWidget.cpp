@@ -60,7 +60,14 @@ void ClockVaultWidget::updateClock()
     const QDateTime now = QDateTime::currentDateTime();
     clockLabel->setText(now.toString(QStringLiteral("hh:mm:ss AP")));
     dateLabel->setText(now.toString(QStringLiteral("dddd, MMMM d, yyyy")));
-    zoneLabel->setText(QTimeZone::systemTimeZone().displayName(now, QTimeZone::ShortName, QLocale()));
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const int offset = zone.offsetFromUtc(now);
+    if (zoneName.isNull() || zone.id() != zoneId || offset != zoneOffset) {
+        zoneId = zone.id();
+        zoneOffset = offset;
+        zoneName = zone.displayName(now, QTimeZone::ShortName, QLocale());
+    }
+    zoneLabel->setText(zoneName);
 }
 
 QSize ClockVaultWidget::sizeHint() const

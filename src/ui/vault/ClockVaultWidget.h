@@ -57,6 +57,11 @@ private:
     QLabel* clockLabel = nullptr;
     QLabel* dateLabel = nullptr;
     QLabel* zoneLabel = nullptr;
+    // The zone's name is looked up only when the zone or its offset changes:
+    // the lookup costs far more than the tick that shows it.
+    QByteArray zoneId;
+    int zoneOffset = 0;
+    QString zoneName;
     QWidget* badgeArea = nullptr;
     QTimer* clockTimer = nullptr;
     QList<VaultBadgeInfo> vaults;
