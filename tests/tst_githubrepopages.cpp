@@ -96,6 +96,9 @@ private Q_SLOTS:
 private:
     // A tab connected as the stored account, its choosers on "o/r".
     std::unique_ptr<GitHubTab> connectedTab();
+    // The REST answers for creating API_KEY on o/r: the repository's public
+    // key, the write, and the list with API_KEY in it.
+    void routeApiKeySecret();
     QWidget* page(GitHubTab& tab, int index) { return tab.findChild<QTabWidget*>()->widget(index); }
     QComboBox* combo(GitHubTab& tab, const char* name) { return tab.findChild<QComboBox*>(QLatin1String(name)); }
     QTreeWidget* tree(GitHubTab& tab, const char* name) { return tab.findChild<QTreeWidget*>(QLatin1String(name)); }
@@ -135,6 +138,14 @@ void GitHubRepoPagesTest::cleanup()
 {
     profile.reset();
     home.reset();
+}
+
+void GitHubRepoPagesTest::routeApiKeySecret()
+{
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
+                 R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
+    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
+    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
 }
 
 std::unique_ptr<GitHubTab> GitHubRepoPagesTest::connectedTab()
@@ -369,10 +380,7 @@ void GitHubRepoPagesTest::listsBelongToTheirRepository()
 
 void GitHubRepoPagesTest::createSecretWithEmptyValueRelists()
 {
-    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
-                 R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
-    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
-    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
+    routeApiKeySecret();
     auto tab = connectedTab();
     QVERIFY(tab);
     // Connected (the profile written with the real openssl), then no gh: the
@@ -409,10 +417,7 @@ void GitHubRepoPagesTest::ghThatHangsLeavesTheWindowAnswering()
     FakeTools fakes;
     fakes.install(QStringLiteral("gh"));
     fakes.setSleep(QStringLiteral("gh"), 60);
-    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets/public-key"), 200,
-                 R"({"key_id":"k1","key":")" + QByteArray(32, '\x05').toBase64() + R"("})");
-    server.route("PUT", QStringLiteral("/repos/o/r/actions/secrets/API_KEY"), 201, QByteArray());
-    server.route("GET", QStringLiteral("/repos/o/r/actions/secrets"), 200, R"({"secrets":[{"name":"API_KEY"}]})");
+    routeApiKeySecret();
     auto tab = connectedTab();
     QVERIFY(tab);
     auto* client = tab->findChild<GitHubClient*>();
